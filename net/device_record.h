@@ -1,0 +1,41 @@
+#pragma once
+// One device found by a search, and the fixed table of them that replies
+// fill and every command addresses by index.
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+#include "net/protocol.h"
+
+struct DeviceRecord {
+  uint16_t loaderType = 0;  // 0: application mode; else bootloader type (gen 3 high byte only)
+  uint8_t loaderFlags = 0;  // bit 0: factory reset in bootloader; bit 7: can verify
+  uint16_t version = 0;     // high byte major, low byte minor
+  uint16_t deviceId = 0;
+  uint16_t mcuId = 0;
+  uint16_t blockSize = 0;
+  std::array<uint8_t, 6> mac{};
+  uint8_t identityLength = 0;
+  std::array<uint8_t, kIdentityCapacity> identity{};
+  int32_t port = 0;
+  // Plain bytes, zero-terminated; devices may send any 8-bit text.
+  std::array<char, kNameCapacity + 1> name{};
+  uint8_t slaveNumber = 0;
+  // For a unit record: 1 + index of the device record it belongs to; 0
+  // otherwise. Unit records carry no identity of their own, so this is what
+  // lets a repeated answer find them again.
+  uint8_t unitOf = 0;
+
+  bool IsFree() const { return loaderType == 0 && version == 0; }
+  std::string_view Name() const;
+  void SetName(std::string_view text);
+};
+
+constexpr int kDeviceTableCapacity = 99;
+using DeviceTable = std::array<DeviceRecord, kDeviceTableCapacity>;
+
+void ClearDeviceTable(DeviceTable& table);
+
+// Length of the run of records in use that starts at index 0.
+int CountUsedRecords(const DeviceTable& table);

@@ -1,0 +1,39 @@
+#pragma once
+// The host's IPv4 interfaces, from which the operator picks the one to
+// search on.
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+constexpr int kMaxInterfaces = 10;
+using Ipv4Address = std::array<uint8_t, 4>;
+
+struct InterfaceList {
+  std::array<char, 128> hostName{};
+  uint8_t count = 0;
+  std::array<Ipv4Address, kMaxInterfaces> addresses{};
+};
+
+// One IPv4 address of one interface as the system reports it.
+struct InterfaceAddress {
+  std::string name;
+  Ipv4Address address{};
+  bool up = false;
+  bool loopback = false;
+};
+
+// Lists the addresses of interfaces that are up, loopback last, at most ten,
+// and resets the reply status. Never fails: with nothing found the list is
+// empty.
+InterfaceList EnumerateInterfaces();
+InterfaceList BuildInterfaceList(const std::string& hostName,
+                                 const std::vector<InterfaceAddress>& found);
+std::vector<InterfaceAddress> QueryInterfaceAddresses();
+
+std::string FormatAddress(const Ipv4Address& address);
+std::optional<Ipv4Address> ParseAddress(const std::string& dotted);
+// Name of the interface that is up and holds `address`.
+std::optional<std::string> InterfaceNameFor(const Ipv4Address& address);

@@ -1,0 +1,151 @@
+#include "net/network_session.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+
+#include "net/interfaces.h"
+#include "net/protocol.h"
+#include "net/reply_processing.h"
+
+namespace {
+
+std::atomic<int> g_runningReceivers{0};
+CNetworkSession* g_session = nullptr;
+
+// A flood can keep a socket readable for ever; after this many datagrams the
+// receiver looks at its stop signal again.
+constexpr int kBurst = 64;
+constexpr int kReceiveBufferBytes = 1 << 20;
+
+// Counted from its start by the session, so the count is exact as soon as
+// OpenNetwork returns.
+void RunReceiver(int fd, int stopFd, uint16_t port) {
+  // Each receiver has its own buffer; a datagram longer than it is cut.
+  std::array<uint8_t, kReceiveBufferSize> buffer;
+  pollfd fds[2] = {{fd, POLLIN, 0}, {stopFd, POLLIN, 0}};
+  for (;;) {
+    if (::poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    if (fds[1].revents != 0 || (fds[0].revents & POLLNVAL) != 0) break;
+    for (int i = 0; i < kBurst; ++i) {
+      ssize_t got = ::recv(fd, buffer.data(), buffer.size(), MSG_DONTWAIT);
+      if (got < 0) break;  // drained, or an error report: nothing to process
+      ProcessDatagram(port, buffer.data(), static_cast<size_t>(got));
+    }
+  }
+  --g_runningReceivers;
+}
+
+int OpenSocket(const std::string& ifName, uint16_t port, bool& bound) {
+  bound = false;
+  int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  // Without the device binding a broadcast would leave by the default route,
+  // which may be a network the operator did not choose: such a socket is
+  // not used at all.
+  if (::setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, ifName.c_str(),
+                   static_cast<socklen_t>(ifName.size())) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  int on = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  ::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &kReceiveBufferBytes, sizeof kReceiveBufferBytes);
+  // Devices may answer by limited broadcast, which a socket bound to a
+  // unicast address never sees; the device binding keeps it to one interface.
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_addr.s_addr = htonl(INADDR_ANY);
+  local.sin_port = htons(port);
+  bound = ::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0;
+  return fd;
+}
+
+}  // namespace
+
+CNetworkSession::CNetworkSession(const std::string& dotted) {
+  m_endpoints[0].port = kBootPortA;
+  m_endpoints[1].port = kBootPortB;
+  m_endpoints[2].port = kAppPort;
+  m_stopFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  auto address = ParseAddress(dotted);
+  auto ifName = address ? InterfaceNameFor(*address) : std::nullopt;
+  if (!ifName || m_stopFd < 0) return;
+  for (Endpoint& e : m_endpoints) {
+    e.fd = OpenSocket(*ifName, e.port, e.bound);
+    if (!e.bound) continue;
+    ++g_runningReceivers;
+    e.receiver = std::thread(RunReceiver, e.fd, m_stopFd, e.port);
+  }
+}
+
+CNetworkSession::~CNetworkSession() {
+  Stop();
+}
+
+void CNetworkSession::Stop() {
+  if (m_stopFd >= 0) {
+    uint64_t one = 1;
+    [[maybe_unused]] ssize_t ignored = ::write(m_stopFd, &one, sizeof one);
+  }
+  for (Endpoint& e : m_endpoints)
+    if (e.receiver.joinable()) e.receiver.join();
+  for (Endpoint& e : m_endpoints) {
+    if (e.fd >= 0) ::close(e.fd);
+    e.fd = -1;
+    e.bound = false;
+  }
+  if (m_stopFd >= 0) ::close(m_stopFd);
+  m_stopFd = -1;
+}
+
+bool CNetworkSession::Send(SocketSlot slot, uint16_t port, std::span<const uint8_t> datagram) {
+  const Endpoint& e = m_endpoints[static_cast<size_t>(slot)];
+  if (e.fd < 0) return false;
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_addr.s_addr = htonl(INADDR_BROADCAST);
+  to.sin_port = htons(port);
+  ssize_t sent = ::sendto(e.fd, datagram.data(), datagram.size(), 0,
+                          reinterpret_cast<const sockaddr*>(&to), sizeof to);
+  return sent == static_cast<ssize_t>(datagram.size());
+}
+
+int CNetworkSession::BoundCount() const {
+  int n = 0;
+  for (const Endpoint& e : m_endpoints) n += e.bound ? 1 : 0;
+  return n;
+}
+
+void CloseNetwork() {
+  if (CurrentTransport() == g_session) SetTransport(nullptr);
+  delete g_session;
+  g_session = nullptr;
+}
+
+bool OpenNetwork(const std::string& dotted) {
+  CloseNetwork();
+  g_session = new CNetworkSession(dotted);
+  SetTransport(g_session);
+  {
+    std::lock_guard lock(g_deviceMutex);
+    ClearDeviceTable(g_deviceTable);
+  }
+  return g_session->BoundCount() > 0;
+}
+
+int RunningReceiverCount() {
+  return g_runningReceivers.load();
+}

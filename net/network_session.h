@@ -1,0 +1,48 @@
+#pragma once
+// The three UDP endpoints on the chosen interface and their receiver
+// threads. One session per opening: a receiver only ever reads the socket it
+// was started for, and its session stops and joins it before closing that
+// socket, so a descriptor number reused by a later opening is never read by
+// an old receiver.
+
+#include <array>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "net/transport.h"
+
+class CNetworkSession : public ITransport {
+ public:
+  // Creates the sockets for the interface that holds `dotted` and starts a
+  // receiver for each socket that could be bound.
+  explicit CNetworkSession(const std::string& dotted);
+  ~CNetworkSession() override;
+  CNetworkSession(const CNetworkSession&) = delete;
+  CNetworkSession& operator=(const CNetworkSession&) = delete;
+
+  bool Send(SocketSlot slot, uint16_t port, std::span<const uint8_t> datagram) override;
+  int BoundCount() const;
+
+ private:
+  struct Endpoint {
+    uint16_t port = 0;
+    int fd = -1;
+    bool bound = false;
+    std::thread receiver;
+  };
+  void Stop();
+
+  std::array<Endpoint, 3> m_endpoints;
+  int m_stopFd = -1;
+};
+
+// (Re)opens the network on the interface that holds the dotted address:
+// stops and closes the previous session, binds the three ports, starts their
+// receivers and empties the device table. True when at least one port could
+// be bound; an address of no interface binds none.
+bool OpenNetwork(const std::string& dotted);
+// Stops the receivers and closes the sockets; requests then fail to send.
+void CloseNetwork();
+// Receiver threads alive in this process, across all sessions.
+int RunningReceiverCount();

@@ -1,0 +1,236 @@
+#include "net/reply_processing.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "net/bytes.h"
+#include "net/protocol.h"
+#include "net/reply_state.h"
+
+namespace {
+
+constexpr char kHexDigits[] = "0123456789abcdef";
+
+// A generation-3 answer may announce up to 255 identity bytes; its key
+// covers them all, so the key buffer is sized for that.
+class SearchKey {
+ public:
+  SearchKey(const FrameReader& reader, size_t at, size_t count) : m_length(count * 2) {
+    for (size_t i = 0; i < count; ++i) {
+      uint8_t b = reader.U8(at + i);
+      m_text[2 * i] = kHexDigits[b >> 4];
+      m_text[2 * i + 1] = kHexDigits[b & 0x0F];
+    }
+  }
+  std::string_view View() const { return std::string_view(m_text.data(), m_length); }
+
+ private:
+  std::array<char, 2 * 255> m_text;
+  size_t m_length;
+};
+
+bool IsHidden(const SearchKey& key) {
+  return IsBlackListed(key.View(), g_blackList);
+}
+
+struct Lookup {
+  int match = -1;     // index of the device's record, or -1
+  int firstFree = 0;  // where a new record goes; kDeviceTableCapacity when full
+};
+
+template <typename Predicate>
+Lookup Find(const DeviceTable& table, Predicate matches) {
+  Lookup result;
+  int i = 0;
+  for (; i < kDeviceTableCapacity && !table[i].IsFree(); ++i)
+    if (result.match < 0 && matches(table[i])) result.match = i;
+  result.firstFree = i;
+  return result;
+}
+
+bool IdentityEquals(const DeviceRecord& record, const FrameReader& reader, size_t at,
+                    size_t count) {
+  for (size_t i = 0; i < count; ++i)
+    if (record.identity[i] != reader.U8(at + i)) return false;
+  return true;
+}
+
+void ReadIdentity(DeviceRecord& record, const FrameReader& reader, size_t at, size_t length) {
+  record.identity.fill(0);
+  record.identityLength = static_cast<uint8_t>(std::min(length, kIdentityCapacity));
+  reader.Copy(at, std::span(record.identity).first(record.identityLength));
+}
+
+void ReadMac(DeviceRecord& record, const FrameReader& reader, size_t at) {
+  reader.Copy(at, record.mac);
+}
+
+void ProcessBootSearchAnswer(uint16_t port, const FrameReader& r) {
+  const uint16_t typeWord = r.Be16(10);
+  // No bootloader has type 0; storing it would list the device as running
+  // its application and send it application-mode commands.
+  if (typeWord == 0) return;
+  const Generation gen = GenerationOf(typeWord);
+  const size_t gen3IdentityLength = r.U8(27);
+  const size_t gen3StoredLength = std::min(gen3IdentityLength, kIdentityCapacity);
+
+  Lookup found = Find(g_deviceTable, [&](const DeviceRecord& rec) {
+    if (rec.loaderType >= 1 && rec.loaderType <= 511)
+      return gen == Generation::kGen1 && IdentityEquals(rec, r, 24, kGen1IdentityLength);
+    if (rec.loaderType >= 512 && rec.loaderType <= 767)
+      return gen == Generation::kGen2 && IdentityEquals(rec, r, 24, kIdentityCapacity);
+    if (rec.loaderType >= 768)
+      return gen == Generation::kGen3 && rec.slaveNumber == 0 &&
+             rec.identityLength == gen3StoredLength && IdentityEquals(rec, r, 28, gen3StoredLength);
+    return false;
+  });
+  if (found.firstFree >= kDeviceTableCapacity) return;
+
+  const SearchKey key = gen == Generation::kGen1   ? SearchKey(r, 24, kGen1IdentityLength)
+                        : gen == Generation::kGen2 ? SearchKey(r, 24, kIdentityCapacity)
+                                                   : SearchKey(r, 28, gen3IdentityLength);
+  if (IsHidden(key)) {
+    ++g_hiddenCount;
+    return;
+  }
+
+  const int index = found.match >= 0 ? found.match : found.firstFree;
+  DeviceRecord& rec = g_deviceTable[index];
+  rec.slaveNumber = 0;
+  rec.unitOf = 0;
+  rec.port = port;
+  switch (gen) {
+    case Generation::kGen1:
+    case Generation::kGen2:
+      rec.loaderType = typeWord;
+      rec.version = r.Be16(12);
+      rec.deviceId = r.Be16(14);
+      rec.blockSize = r.Be16(16);
+      ReadMac(rec, r, 18);
+      if (gen == Generation::kGen1) {
+        ReadIdentity(rec, r, 24, kGen1IdentityLength);
+        rec.loaderFlags = rec.deviceId == 0x3610 ? 1 : 0;
+      } else {
+        ReadIdentity(rec, r, 24, kIdentityCapacity);
+        rec.loaderFlags = 0;
+      }
+      break;
+    case Generation::kGen3:
+    case Generation::kApplication:  // excluded above
+      rec.loaderType = typeWord & 0xFF00;
+      rec.loaderFlags = static_cast<uint8_t>(typeWord & 0xFF);
+      ReadMac(rec, r, 12);
+      rec.deviceId = r.Be16(19);
+      rec.mcuId = r.Be16(21);
+      rec.version = r.Be16(23);
+      rec.blockSize = r.Be16(25);
+      ReadIdentity(rec, r, 28, gen3IdentityLength);
+      break;
+  }
+  if (gen != Generation::kGen3) return;
+
+  // Units of a device found again are updated where they stand; only units
+  // not yet in the table are added, so repeated answers never duplicate rows.
+  const unsigned units = r.U8(18);
+  if (units < 2) return;
+  std::array<bool, 256> present{};
+  const uint8_t owner = static_cast<uint8_t>(index + 1);
+  int freeIndex = found.match >= 0 ? found.firstFree : index + 1;
+  for (int i = 0; i < freeIndex; ++i) {
+    DeviceRecord& unit = g_deviceTable[i];
+    if (unit.unitOf != owner || unit.slaveNumber == 0 || unit.slaveNumber >= units) continue;
+    present[unit.slaveNumber] = true;
+    unit.loaderType = rec.loaderType;
+    unit.version = rec.version;
+    unit.deviceId = rec.deviceId;
+    unit.mcuId = rec.mcuId;
+    unit.blockSize = rec.blockSize;
+  }
+  for (unsigned k = 1; k < units; ++k) {
+    if (present[k]) continue;
+    if (freeIndex >= kDeviceTableCapacity) return;
+    DeviceRecord& unit = g_deviceTable[freeIndex++];
+    unit.loaderType = rec.loaderType;
+    unit.version = rec.version;
+    unit.deviceId = rec.deviceId;
+    unit.mcuId = rec.mcuId;
+    unit.blockSize = rec.blockSize;
+    unit.slaveNumber = static_cast<uint8_t>(k);
+    unit.unitOf = owner;
+  }
+}
+
+void ProcessAppSearchAnswer(const FrameReader& r) {
+  constexpr size_t kIdentityAt = 109;
+  Lookup found = Find(g_deviceTable, [&](const DeviceRecord& rec) {
+    return IdentityEquals(rec, r, kIdentityAt, kAppIdentityCompareLength);
+  });
+  if (found.firstFree >= kDeviceTableCapacity) return;
+
+  const SearchKey key(r, kIdentityAt, kAppIdentityCompareLength);
+  if (IsHidden(key)) {
+    ++g_hiddenCount;
+    return;
+  }
+
+  const uint16_t version = r.Be16(24);
+  // A device that reports version 0 in application mode leaves a free
+  // record. Freeing a record in the middle of the run would split the table
+  // and let the next new device overwrite a listed one, so such an answer
+  // may only take a new record, never blank a listed one.
+  if (version == 0 && found.match >= 0) return;
+
+  DeviceRecord& rec = g_deviceTable[found.match >= 0 ? found.match : found.firstFree];
+  rec.loaderType = 0;
+  rec.version = version;
+  rec.deviceId = 0;
+  rec.blockSize = 0;
+  ReadMac(rec, r, 18);
+  ReadIdentity(rec, r, kIdentityAt, r.U8(108));
+  rec.port = kAppPort;
+  std::array<char, kNameCapacity> name{};
+  r.Copy(44, std::span(reinterpret_cast<uint8_t*>(name.data()), name.size()));
+  rec.SetName(std::string_view(name.data(), ::strnlen(name.data(), name.size())));
+  rec.unitOf = 0;
+}
+
+}  // namespace
+
+std::string MakeSearchKey(std::span<const uint8_t> identity) {
+  FrameReader reader(identity);
+  return std::string(SearchKey(reader, 0, std::min<size_t>(identity.size(), 255)).View());
+}
+
+bool IsBlackListed(std::string_view key, std::string_view blackList) {
+  return blackList.find(key) != std::string_view::npos;
+}
+
+void ProcessDatagram(uint16_t port, std::span<const uint8_t> datagram) {
+  if (datagram.size() > kReceiveBufferSize) datagram = datagram.first(kReceiveBufferSize);
+  const FrameReader r(datagram);
+  const uint16_t opcode = r.Le16(8);
+  if (port == kBootPortA || port == kBootPortB) {
+    if (!HasMagic(datagram, kBootMagic)) return;
+    switch (opcode) {
+      case kOpSearchReply: {
+        std::lock_guard lock(g_deviceMutex);
+        ProcessBootSearchAnswer(port, r);
+        return;
+      }
+      case kOpWriteBlockReply:
+        g_replyState.PublishWriteAck();
+        return;
+      case kOpVerifyReply:
+        g_replyState.PublishVerify(r.Be16(10), r.Be16(12));
+        return;
+      default:
+        return;
+    }
+  }
+  if (port == kAppPort) {
+    if (!HasMagic(datagram, kAppMagic) || opcode != kOpSearchReply) return;
+    std::lock_guard lock(g_deviceMutex);
+    ProcessAppSearchAnswer(r);
+  }
+}

@@ -1,0 +1,34 @@
+#pragma once
+// What a received datagram means: search answers fill the device table,
+// acknowledgements feed the reply state.
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "net/device_record.h"
+
+// Process-wide state that the receivers fill and the window thread reads.
+// g_deviceMutex guards the table, the hidden count and the black-list
+// together: one search answer is processed as a whole under it, and the
+// window thread holds it whenever it reads or changes any of the three. It
+// is never held while waiting for a reply.
+extern std::mutex g_deviceMutex;
+extern DeviceTable g_deviceTable;
+extern int32_t g_hiddenCount;  // search answers dropped as black-listed since the last Find
+extern std::string g_blackList;
+
+// Handles one datagram that arrived on `port`. Called on a receiver thread.
+void ProcessDatagram(uint16_t port, std::span<const uint8_t> datagram);
+inline void ProcessDatagram(uint16_t port, const uint8_t* bytes, size_t length) {
+  ProcessDatagram(port, std::span<const uint8_t>(bytes, length));
+}
+
+// The black-list key of identity bytes: two lower-case hex digits per byte.
+std::string MakeSearchKey(std::span<const uint8_t> identity);
+// A device is hidden when its key occurs anywhere in the black-list text;
+// an empty key occurs in any text.
+bool IsBlackListed(std::string_view key, std::string_view blackList);

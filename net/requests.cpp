@@ -1,0 +1,76 @@
+#include "net/requests.h"
+
+#include <array>
+#include <chrono>
+#include <thread>
+
+#include "net/frames.h"
+#include "net/protocol.h"
+#include "net/reply_state.h"
+#include "net/transport.h"
+
+namespace {
+
+// The one transmit buffer: only the window thread sends.
+std::array<uint8_t, kMaxRequestLength> g_txFrame;
+
+bool Send(SocketSlot slot, int port, size_t length) {
+  ITransport* transport = CurrentTransport();
+  if (transport == nullptr || port < 0 || port > 0xFFFF) return false;
+  return transport->Send(slot, static_cast<uint16_t>(port),
+                         std::span<const uint8_t>(g_txFrame.data(), length));
+}
+
+// Arms the reply state, sends, and waits for the acknowledgement.
+bool SendAndAwait(SocketSlot slot, int port, size_t length, int tries) {
+  g_replyState.Arm();
+  if (!Send(slot, port, length)) return false;
+  return g_replyState.WaitForReply(std::chrono::milliseconds(kReplyPollMs) * tries);
+}
+
+}  // namespace
+
+bool RequestBootSearch() {
+  size_t length = EncodeBootSearch(g_txFrame);
+  return Send(SocketSlot::kBootA, kBootPortA, length) &&
+         Send(SocketSlot::kBootB, kBootPortB, length);
+}
+
+bool RequestAppSearch() {
+  return Send(SocketSlot::kApp, kAppPort, EncodeAppSearch(g_txFrame));
+}
+
+bool RequestWriteBlock(const DeviceRecord* record, uint32_t blockOffset,
+                       std::span<const uint8_t> block, uint32_t sectionLength,
+                       uint16_t sectionParam, int tries) {
+  if (record == nullptr) return false;
+  size_t length =
+      EncodeWriteBlock(g_txFrame, *record, blockOffset, block, sectionLength, sectionParam);
+  SocketSlot slot = GenerationOf(record->loaderType) == Generation::kGen2 ? SocketSlot::kBootB
+                                                                          : SocketSlot::kBootA;
+  if (!SendAndAwait(slot, record->port, length, tries)) return false;
+  std::this_thread::sleep_for(std::chrono::milliseconds(kReplyPollMs));
+  return g_replyState.replyStatus() == 0;
+}
+
+bool RequestVerify(const DeviceRecord* record, uint16_t& value, uint16_t& status) {
+  if (record == nullptr) return false;
+  size_t length = EncodeVerify(g_txFrame, *record);
+  if (!SendAndAwait(SocketSlot::kBootA, record->port, length, kVerifyTries)) return false;
+  const ReplyState::Values last = g_replyState.LastValues();
+  value = last.value;
+  status = last.status;
+  return true;
+}
+
+bool RequestRunApplication(const DeviceRecord& record) {
+  return Send(SocketSlot::kBootA, record.port, EncodeRunApplication(g_txFrame, record));
+}
+
+bool RequestEnterBootloader(const DeviceRecord& record) {
+  return Send(SocketSlot::kApp, record.port, EncodeEnterBootloader(g_txFrame, record));
+}
+
+bool RequestFactoryReset(const DeviceRecord& record) {
+  return Send(SocketSlot::kApp, record.port, EncodeFactoryReset(g_txFrame, record));
+}

@@ -1,0 +1,28 @@
+#pragma once
+// The requests a command sends to devices. Each goes out as one broadcast
+// datagram; a device recognises itself by the identity or hardware address
+// inside. All run on the window thread, one at a time.
+
+#include <cstdint>
+#include <span>
+
+#include "net/device_record.h"
+
+// Both boot ports in turn; the second only if the first send succeeded.
+bool RequestBootSearch();
+bool RequestAppSearch();
+// Sends one block and waits up to tries x 10 ms for its acknowledgement;
+// true when it came with status 0. The protocol wants a 10 ms pause after
+// every acknowledgement before the next request.
+bool RequestWriteBlock(const DeviceRecord* record, uint32_t blockOffset,
+                       std::span<const uint8_t> block, uint32_t sectionLength,
+                       uint16_t sectionParam, int tries);
+// Asks for the checksum of the written image; value and status are written
+// only when the answer came within 5 s.
+bool RequestVerify(const DeviceRecord* record, uint16_t& value, uint16_t& status);
+bool RequestRunApplication(const DeviceRecord& record);
+bool RequestEnterBootloader(const DeviceRecord& record);
+bool RequestFactoryReset(const DeviceRecord& record);
+
+constexpr int kReplyPollMs = 10;
+constexpr int kVerifyTries = 500;

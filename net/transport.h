@@ -1,0 +1,34 @@
+#pragma once
+// Where request datagrams go. The open network session is the real one;
+// tests put a recording transport in its place.
+
+#include <cstdint>
+#include <span>
+
+enum class SocketSlot { kBootA, kBootB, kApp };
+
+class ITransport {
+ public:
+  virtual ~ITransport() = default;
+  // Broadcasts one datagram to `port` through the socket of `slot`. True when
+  // the system took the whole datagram.
+  virtual bool Send(SocketSlot slot, uint16_t port, std::span<const uint8_t> datagram) = 0;
+};
+
+// The transport that requests use; null before the network is opened.
+ITransport* CurrentTransport();
+void SetTransport(ITransport* transport);
+
+// Puts a transport in place for one scope and restores the previous one.
+class CScopedTransport {
+ public:
+  explicit CScopedTransport(ITransport& transport) : m_previous(CurrentTransport()) {
+    SetTransport(&transport);
+  }
+  ~CScopedTransport() { SetTransport(m_previous); }
+  CScopedTransport(const CScopedTransport&) = delete;
+  CScopedTransport& operator=(const CScopedTransport&) = delete;
+
+ private:
+  ITransport* m_previous;
+};

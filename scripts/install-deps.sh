@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages that building and testing need. Safe to run
+# again: it only calls apt when something is missing.
+set -euo pipefail
+packages=(
+  build-essential cmake ninja-build pkg-config
+  clang libclang-rt-dev clang-format
+  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  libcli11-dev nlohmann-json3-dev
+  iproute2 util-linux
+)
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+echo "install-deps: installing ${missing[*]}"
+$SUDO apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,15 @@
+#pragma once
+// Socket tests may only ever run inside a private network namespace that
+// holds nothing but loopback (scripts/netns-run). Anywhere else they skip
+// rather than send a single datagram.
+
+#include <gtest/gtest.h>
+
+bool InPrivateNetworkNamespace();
+
+#define QUORVIK_REQUIRE_PRIVATE_NETNS()                                                   \
+  do {                                                                                    \
+    if (!InPrivateNetworkNamespace())                                                     \
+      GTEST_SKIP() << "not inside a private network namespace holding only lo; run this " \
+                      "test through scripts/netns-run";                                   \
+  } while (0)

@@ -1,0 +1,305 @@
+// What each received datagram does to the device table, the hidden count
+// and the reply state.
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "net/reply_processing.h"
+#include "net/reply_state.h"
+#include "tests/support/datagram_builder.h"
+
+namespace {
+
+const std::vector<uint8_t> kMac = {0x00, 0x0A, 0x95, 0x9D, 0x68, 0x16};
+const std::vector<uint8_t> kMac2 = {0x02, 0x00, 0x00, 0x00, 0x00, 0x02};
+
+class ReplyProcessing : public ::testing::Test {
+ protected:
+  void SetUp() override { Reset(); }
+  void TearDown() override { Reset(); }
+  static void Reset() {
+    std::lock_guard lock(g_deviceMutex);
+    ClearDeviceTable(g_deviceTable);
+    g_hiddenCount = 0;
+    g_blackList.clear();
+  }
+
+  static void Receive(uint16_t port, const CDatagram& d) { ProcessDatagram(port, d.Span()); }
+  static int Used() { return CountUsedRecords(g_deviceTable); }
+  static const DeviceRecord& At(int i) { return g_deviceTable[i]; }
+  static std::vector<uint8_t> IdentityOf(int i) {
+    return std::vector<uint8_t>(At(i).identity.begin(),
+                                At(i).identity.begin() + At(i).identityLength);
+  }
+  // Fills the table with distinct generation-1 devices.
+  static void FillWithGen1(int count) {
+    for (int i = 0; i < count; ++i)
+      Receive(kBootPortA,
+              Gen1Answer(1, 0x0100, 0x2000, 256, kMac, IdentityBytes(static_cast<uint8_t>(i), 11)));
+  }
+};
+
+TEST_F(ReplyProcessing, Generation1AnswerIsStoredAndARepeatUpdatesItInPlace) {
+  const auto id = IdentityBytes(0x40, 11);
+  Receive(kBootPortA, Gen1Answer(0x0105, 0x0203, 0x3610, 512, kMac, id));
+  ASSERT_EQ(Used(), 1);
+  const DeviceRecord& r = At(0);
+  EXPECT_EQ(r.loaderType, 0x0105);
+  EXPECT_EQ(r.version, 0x0203);
+  EXPECT_EQ(r.deviceId, 0x3610);
+  EXPECT_EQ(r.loaderFlags, 1);  // this model can be reset from its bootloader
+  EXPECT_EQ(r.blockSize, 512);
+  EXPECT_EQ(std::vector<uint8_t>(r.mac.begin(), r.mac.end()), kMac);
+  EXPECT_EQ(IdentityOf(0), id);
+  EXPECT_EQ(r.identity[11], 0);
+  EXPECT_EQ(r.port, kBootPortA);
+  EXPECT_EQ(r.slaveNumber, 0);
+
+  Receive(kBootPortB, Gen1Answer(0x0105, 0x0204, 0x2000, 512, kMac, id));
+  ASSERT_EQ(Used(), 1);
+  EXPECT_EQ(r.version, 0x0204);
+  EXPECT_EQ(r.port, kBootPortB);
+  EXPECT_EQ(r.loaderFlags, 0);
+}
+
+TEST_F(ReplyProcessing, Generation2DeviceOfType512IsFoundAgain) {
+  const auto id = IdentityBytes(0x10, 16);
+  Receive(kBootPortB, Gen2Answer(512, 0x0100, 0x4001, 512, kMac, id));
+  Receive(kBootPortB, Gen2Answer(512, 0x0101, 0x4001, 512, kMac, id));
+  ASSERT_EQ(Used(), 1);
+  EXPECT_EQ(At(0).loaderType, 512);
+  EXPECT_EQ(At(0).version, 0x0101);
+  EXPECT_EQ(At(0).identityLength, 16);
+  EXPECT_EQ(IdentityOf(0), id);
+  EXPECT_EQ(At(0).loaderFlags, 0);
+
+  // Same serial in its last bytes only: another device.
+  auto other = id;
+  other[15] ^= 1;
+  Receive(kBootPortB, Gen2Answer(767, 0x0100, 0x4001, 512, kMac, other));
+  EXPECT_EQ(Used(), 2);
+}
+
+TEST_F(ReplyProcessing, Generation3AnswerSplitsTypeWordAndAddsItsUnits) {
+  const auto id = IdentityBytes(0x80, 9);
+  Receive(kBootPortA, Gen3Answer(0x0381, 0x0302, 0x9308, 0x0042, 256, kMac, 3, id));
+  ASSERT_EQ(Used(), 3);
+  const DeviceRecord& r = At(0);
+  EXPECT_EQ(r.loaderType, 0x0300);
+  EXPECT_EQ(r.loaderFlags, 0x81);
+  EXPECT_EQ(r.version, 0x0302);
+  EXPECT_EQ(r.deviceId, 0x9308);
+  EXPECT_EQ(r.mcuId, 0x0042);
+  EXPECT_EQ(r.blockSize, 256);
+  EXPECT_EQ(std::vector<uint8_t>(r.mac.begin(), r.mac.end()), kMac);
+  EXPECT_EQ(IdentityOf(0), id);
+  for (int k = 1; k <= 2; ++k) {
+    EXPECT_EQ(At(k).slaveNumber, k);
+    EXPECT_EQ(At(k).deviceId, 0x9308);
+    EXPECT_EQ(At(k).loaderType, 0x0300);
+    EXPECT_EQ(At(k).identityLength, 0);
+    EXPECT_EQ(At(k).port, 0);
+  }
+}
+
+TEST_F(ReplyProcessing, RepeatedGeneration3AnswersUpdateDeviceAndUnitsWithoutDuplicates) {
+  const auto id = IdentityBytes(0x80, 9);
+  const auto otherId = IdentityBytes(0x90, 9);
+  Receive(kBootPortA, Gen3Answer(0x0381, 0x0100, 0x9308, 1, 256, kMac, 2, id));
+  Receive(kBootPortA, Gen3Answer(0x0300, 0x0100, 0x7000, 1, 256, kMac2, 1, otherId));
+  ASSERT_EQ(Used(), 3);
+
+  // The first device answers again, now with a new version and a third unit.
+  Receive(kBootPortA, Gen3Answer(0x0381, 0x0200, 0x9308, 1, 256, kMac, 3, id));
+  ASSERT_EQ(Used(), 4);
+  EXPECT_EQ(At(0).version, 0x0200);
+  EXPECT_EQ(At(1).slaveNumber, 1);
+  EXPECT_EQ(At(1).version, 0x0200);
+  EXPECT_EQ(IdentityOf(2), otherId);
+  EXPECT_EQ(At(3).slaveNumber, 2);
+  EXPECT_EQ(At(3).version, 0x0200);
+
+  for (int i = 0; i < 5; ++i)
+    Receive(kBootPortA, Gen3Answer(0x0381, 0x0200, 0x9308, 1, 256, kMac, 3, id));
+  EXPECT_EQ(Used(), 4);
+
+  // A different identity length is a different device.
+  Receive(kBootPortA, Gen3Answer(0x0381, 0x0200, 0x9308, 1, 256, kMac, 1,
+                                 std::vector<uint8_t>(id.begin(), id.end() - 1)));
+  EXPECT_EQ(Used(), 5);
+}
+
+TEST_F(ReplyProcessing, UnitsStopWhenTheTableIsFull) {
+  FillWithGen1(97);
+  Receive(kBootPortA, Gen3Answer(0x0300, 0x0100, 0x9308, 1, 256, kMac, 3, IdentityBytes(0xC0, 4)));
+  ASSERT_EQ(Used(), 99);
+  EXPECT_EQ(At(97).slaveNumber, 0);
+  EXPECT_EQ(At(98).slaveNumber, 1);
+}
+
+TEST_F(ReplyProcessing, FullTableIgnoresSearchAnswersButNotAcknowledgements) {
+  FillWithGen1(99);
+  ASSERT_EQ(Used(), 99);
+  // A listed device with a new version: nothing changes, even for it.
+  Receive(kBootPortA, Gen1Answer(1, 0x0900, 0x2000, 256, kMac, IdentityBytes(0, 11)));
+  EXPECT_EQ(At(0).version, 0x0100);
+
+  g_replyState.Arm();
+  Receive(kBootPortA, CDatagram(kBootMagic, kOpWriteBlockReply, 10));
+  EXPECT_FALSE(g_replyState.replyPending());
+}
+
+TEST_F(ReplyProcessing, BlackListedDevicesAreCountedNotListed) {
+  const auto id = IdentityBytes(0xA0, 11);
+  {
+    std::lock_guard lock(g_deviceMutex);
+    g_blackList = "Fixture 1 a0a1a2a3a4a5a6a7a8a9aa;other";
+  }
+  Receive(kBootPortA, Gen1Answer(1, 0x0100, 0x2000, 256, kMac, id));
+  Receive(kBootPortB, Gen1Answer(1, 0x0100, 0x2000, 256, kMac, id));
+  EXPECT_EQ(Used(), 0);
+  EXPECT_EQ(g_hiddenCount, 2);
+
+  // Upper-case digits in the list do not match the lower-case key.
+  {
+    std::lock_guard lock(g_deviceMutex);
+    g_blackList = "A0A1A2A3A4A5A6A7A8A9AA";
+  }
+  Receive(kBootPortA, Gen1Answer(1, 0x0100, 0x2000, 256, kMac, id));
+  EXPECT_EQ(Used(), 1);
+}
+
+TEST_F(ReplyProcessing, Generation3KeyCoversEveryAnnouncedIdentityByte) {
+  const auto id = IdentityBytes(0x01, 20);  // more than the 16 a record holds
+  const std::string fullKey = MakeSearchKey(id);
+  ASSERT_EQ(fullKey.size(), 40u);
+
+  {
+    std::lock_guard lock(g_deviceMutex);
+    g_blackList = fullKey.substr(0, 32) + "ffffffff";  // first 16 bytes only
+  }
+  Receive(kBootPortA, Gen3Answer(0x0300, 0x0100, 0x9308, 1, 256, kMac, 1, id));
+  ASSERT_EQ(Used(), 1);
+  EXPECT_EQ(At(0).identityLength, 16);
+  EXPECT_EQ(IdentityOf(0), std::vector<uint8_t>(id.begin(), id.begin() + 16));
+
+  {
+    std::lock_guard lock(g_deviceMutex);
+    ClearDeviceTable(g_deviceTable);
+    g_blackList = fullKey;
+  }
+  Receive(kBootPortA, Gen3Answer(0x0300, 0x0100, 0x9308, 1, 256, kMac, 1, id));
+  EXPECT_EQ(Used(), 0);
+  EXPECT_EQ(g_hiddenCount, 1);
+
+  // An empty identity gives an empty key, which every black-list contains.
+  {
+    std::lock_guard lock(g_deviceMutex);
+    g_blackList.clear();
+  }
+  Receive(kBootPortA, Gen3Answer(0x0300, 0x0100, 0x9308, 1, 256, kMac, 1, {}));
+  EXPECT_EQ(Used(), 0);
+  EXPECT_EQ(g_hiddenCount, 2);
+}
+
+TEST_F(ReplyProcessing, ApplicationAnswerIsStoredWithItsNameAsPlainBytes) {
+  const auto id = IdentityBytes(0x30, 11);
+  const std::string name = "Truss %s %n;\x01\xE9";
+  Receive(kAppPort, AppAnswer(0x0142, kMac, name, id));
+  ASSERT_EQ(Used(), 1);
+  const DeviceRecord& r = At(0);
+  EXPECT_EQ(r.loaderType, 0);
+  EXPECT_EQ(r.version, 0x0142);
+  EXPECT_EQ(r.port, kAppPort);
+  EXPECT_EQ(r.Name(), name);
+  EXPECT_EQ(IdentityOf(0), id);
+
+  // A name that fills all 64 bytes without a terminator is cut there.
+  Receive(kAppPort,
+          AppAnswer(0x0142, kMac, std::string(64, 'N') + "tail", IdentityBytes(0x50, 11)));
+  EXPECT_EQ(At(1).Name(), std::string(64, 'N'));
+}
+
+TEST_F(ReplyProcessing, ApplicationAnswerTurnsTheSameDevicesBootRecordIntoAnApplicationRecord) {
+  const auto id = IdentityBytes(0x30, 11);
+  Receive(kBootPortA, Gen3Answer(0x0381, 0x0100, 0x9308, 0x11, 256, kMac, 1, id));
+  Receive(kAppPort, AppAnswer(0x0205, kMac2, "Dimmer", id));
+  ASSERT_EQ(Used(), 1);
+  EXPECT_EQ(At(0).loaderType, 0);
+  EXPECT_EQ(At(0).port, kAppPort);
+  EXPECT_EQ(At(0).deviceId, 0);
+  EXPECT_EQ(At(0).blockSize, 0);
+  EXPECT_EQ(At(0).mcuId, 0x11);        // kept
+  EXPECT_EQ(At(0).loaderFlags, 0x81);  // kept
+}
+
+TEST_F(ReplyProcessing, VersionZeroApplicationAnswerNeverSplitsTheTable) {
+  Receive(kAppPort, AppAnswer(0, kMac, "Ghost", IdentityBytes(0x01, 11)));
+  EXPECT_EQ(Used(), 0);  // its record counts as free
+  Receive(kAppPort, AppAnswer(0x0100, kMac, "Real", IdentityBytes(0x20, 11)));
+  ASSERT_EQ(Used(), 1);
+  EXPECT_EQ(At(0).Name(), "Real");
+
+  // The listed devices stay listed when one of them reports version 0.
+  Receive(kAppPort, AppAnswer(0x0100, kMac, "Second", IdentityBytes(0x40, 11)));
+  Receive(kAppPort, AppAnswer(0, kMac, "Real", IdentityBytes(0x20, 11)));
+  Receive(kAppPort, AppAnswer(0x0100, kMac, "Third", IdentityBytes(0x60, 11)));
+  ASSERT_EQ(Used(), 3);
+  EXPECT_EQ(At(0).Name(), "Real");
+  EXPECT_EQ(At(1).Name(), "Second");
+  EXPECT_EQ(At(2).Name(), "Third");
+}
+
+TEST_F(ReplyProcessing, FramesOnTheWrongPortOrWithABadMagicAreIgnored) {
+  const auto id = IdentityBytes(0x30, 11);
+  Receive(kBootPortA, AppAnswer(0x0100, kMac, "App", id));
+  Receive(kAppPort, Gen1Answer(1, 0x0100, 0x2000, 256, kMac, id));
+  Receive(12345, Gen1Answer(1, 0x0100, 0x2000, 256, kMac, id));
+  Receive(kBootPortA, Gen1Answer(1, 0x0100, 0x2000, 256, kMac, id).U8(7, '!'));
+  Receive(kBootPortA, Gen1Answer(1, 0x0100, 0x2000, 256, kMac, id).Be16(8, 0x9050));
+  Receive(kBootPortA, Gen1Answer(0, 0x0100, 0x2000, 256, kMac, id));  // no bootloader is type 0
+  Receive(kBootPortA, CDatagram(kBootMagic, kOpSearch, 10));          // our own broadcast
+  EXPECT_EQ(Used(), 0);
+
+  g_replyState.Arm();
+  Receive(kAppPort, CDatagram(kAppMagic, kOpWriteBlockReply, 10));
+  Receive(kAppPort, CDatagram(kBootMagic, kOpWriteBlockReply, 10));
+  EXPECT_TRUE(g_replyState.replyPending());
+  Receive(kBootPortB, CDatagram(kBootMagic, kOpWriteBlockReply, 10));
+  EXPECT_FALSE(g_replyState.replyPending());
+}
+
+TEST_F(ReplyProcessing, FieldsBeyondTheReceivedLengthReadAsZero) {
+  // A full answer, then a short one whose bytes past its length still hold
+  // the first answer's identity in the caller's buffer.
+  std::vector<uint8_t> buffer =
+      Gen1Answer(1, 0x0100, 0x2000, 256, kMac, IdentityBytes(0x11, 11)).Vector();
+  ProcessDatagram(kBootPortA, buffer);
+  std::fill(buffer.begin() + 24, buffer.begin() + 28, 0x77);
+  ProcessDatagram(kBootPortA, std::span<const uint8_t>(buffer).first(28));
+  ASSERT_EQ(Used(), 2);
+  EXPECT_EQ(IdentityOf(1), (std::vector<uint8_t>{0x77, 0x77, 0x77, 0x77, 0, 0, 0, 0, 0, 0, 0}));
+
+  // The header alone is a complete, if empty, answer of type 0: ignored.
+  ProcessDatagram(kBootPortA, std::span<const uint8_t>(buffer).first(10));
+  ProcessDatagram(kBootPortA, std::span<const uint8_t>(buffer).first(3));
+  ProcessDatagram(kBootPortA, std::span<const uint8_t>());
+  EXPECT_EQ(Used(), 2);
+}
+
+TEST_F(ReplyProcessing, VerifyAnswerPublishesValueAndStatusBeforeClearingTheWait) {
+  g_replyState.Arm();
+  Receive(kBootPortA,
+          CDatagram(kBootMagic, kOpVerifyReply, 14).Bytes(10, {0x37, 0x4B, 0x00, 0x02}));
+  EXPECT_FALSE(g_replyState.replyPending());
+  EXPECT_EQ(g_replyState.replyValue(), 0x374B);
+  EXPECT_EQ(g_replyState.replyStatus(), 0x0002);
+  EXPECT_EQ(GetReplyStatus(), 0x0002);
+
+  Receive(kBootPortA, CDatagram(kBootMagic, kOpWriteBlockReply, 10));
+  EXPECT_EQ(GetReplyStatus(), 0);
+  EXPECT_EQ(g_replyState.replyValue(), 0x374B);  // only a verify answer changes it
+}
+
+}  // namespace

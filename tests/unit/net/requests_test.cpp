@@ -1,0 +1,205 @@
+// Which socket and port each request leaves through, and how a waiting
+// request behaves when its acknowledgement comes early, late or never.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <thread>
+#include <vector>
+
+#include "net/protocol.h"
+#include "net/reply_processing.h"
+#include "net/reply_state.h"
+#include "net/requests.h"
+#include "net/transport.h"
+#include "tests/support/datagram_builder.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+struct Sent {
+  SocketSlot slot;
+  uint16_t port;
+  std::vector<uint8_t> bytes;
+};
+
+// Records every datagram; `onSend` plays the device, which may answer before
+// Send even returns.
+class CRecordingTransport : public ITransport {
+ public:
+  bool Send(SocketSlot slot, uint16_t port, std::span<const uint8_t> datagram) override {
+    sent.push_back({slot, port, {datagram.begin(), datagram.end()}});
+    if (onSend) onSend(sent.back());
+    return failAfter < 0 || static_cast<int>(sent.size()) <= failAfter;
+  }
+  std::vector<Sent> sent;
+  std::function<void(const Sent&)> onSend;
+  int failAfter = -1;
+};
+
+uint16_t Opcode(const Sent& s) {
+  return static_cast<uint16_t>(s.bytes[8] | s.bytes[9] << 8);
+}
+
+DeviceRecord Device(uint16_t loaderType, int port) {
+  DeviceRecord r;
+  r.loaderType = loaderType;
+  r.version = 0x0100;
+  r.blockSize = 16;
+  r.identityLength = 16;
+  r.port = port;
+  return r;
+}
+
+void AckWrite(const Sent&) {
+  ProcessDatagram(kBootPortA, CDatagram(kBootMagic, kOpWriteBlockReply, 10).Span());
+}
+
+class Requests : public ::testing::Test {
+ protected:
+  CRecordingTransport transport;
+  CScopedTransport scope{transport};
+  const std::vector<uint8_t> block = std::vector<uint8_t>(16, 0xAB);
+};
+
+TEST_F(Requests, SearchesGoToBothBootPortsThenTheApplicationPort) {
+  EXPECT_TRUE(RequestBootSearch());
+  EXPECT_TRUE(RequestAppSearch());
+  ASSERT_EQ(transport.sent.size(), 3u);
+  EXPECT_EQ(transport.sent[0].slot, SocketSlot::kBootA);
+  EXPECT_EQ(transport.sent[0].port, kBootPortA);
+  EXPECT_EQ(transport.sent[1].slot, SocketSlot::kBootB);
+  EXPECT_EQ(transport.sent[1].port, kBootPortB);
+  EXPECT_EQ(transport.sent[2].slot, SocketSlot::kApp);
+  EXPECT_EQ(transport.sent[2].port, kAppPort);
+  for (const Sent& s : transport.sent) EXPECT_EQ(s.bytes.size(), 10u);
+}
+
+TEST_F(Requests, BootSearchStopsWhenTheFirstSendFails) {
+  transport.failAfter = 0;
+  EXPECT_FALSE(RequestBootSearch());
+  EXPECT_EQ(transport.sent.size(), 1u);
+}
+
+TEST_F(Requests, EachRequestUsesItsSocketAndTheDevicesPort) {
+  transport.onSend = [](const Sent& s) {
+    if (Opcode(s) == kOpWriteBlock) AckWrite(s);
+    if (Opcode(s) == kOpVerify)
+      ProcessDatagram(kBootPortB, CDatagram(kBootMagic, kOpVerifyReply, 14).Span());
+  };
+  uint16_t value = 0, status = 0;
+  const DeviceRecord gen1 = Device(1, kBootPortB), gen2 = Device(600, kBootPortB),
+                     gen3 = Device(0x0300, kBootPortA), app = Device(0, kAppPort);
+  ASSERT_TRUE(RequestWriteBlock(&gen1, 0, block, 16, 0, 500));
+  ASSERT_TRUE(RequestWriteBlock(&gen2, 0, block, 16, 0, 500));
+  ASSERT_TRUE(RequestWriteBlock(&gen3, 0, block, 16, 0, 500));
+  ASSERT_TRUE(RequestVerify(&gen2, value, status));
+  ASSERT_TRUE(RequestRunApplication(gen2));
+  ASSERT_TRUE(RequestEnterBootloader(app));
+  ASSERT_TRUE(RequestFactoryReset(gen1));
+
+  struct Expected {
+    SocketSlot slot;
+    uint16_t port;
+    uint16_t opcode;
+    size_t length;
+  };
+  const std::vector<Expected> expected = {
+      {SocketSlot::kBootA, kBootPortB, kOpWriteBlock, 548},
+      {SocketSlot::kBootB, kBootPortB, kOpWriteBlock, 552},
+      {SocketSlot::kBootA, kBootPortA, kOpWriteBlock, 554},
+      {SocketSlot::kBootA, kBootPortB, kOpVerify, 548},
+      {SocketSlot::kBootA, kBootPortB, kOpRunApplication, 26},
+      {SocketSlot::kApp, kAppPort, kOpEnterBootloader, 16},
+      {SocketSlot::kApp, kBootPortB, kOpFactoryReset, 30},
+  };
+  ASSERT_EQ(transport.sent.size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(transport.sent[i].slot, expected[i].slot);
+    EXPECT_EQ(transport.sent[i].port, expected[i].port);
+    EXPECT_EQ(Opcode(transport.sent[i]), expected[i].opcode);
+    EXPECT_EQ(transport.sent[i].bytes.size(), expected[i].length);
+  }
+}
+
+TEST_F(Requests, AnEarlyAcknowledgementEndsTheWaitButKeepsTheTenMillisecondPause) {
+  transport.onSend = AckWrite;
+  const DeviceRecord d = Device(1, kBootPortA);
+  const auto start = Clock::now();
+  EXPECT_TRUE(RequestWriteBlock(&d, 0, block, 16, 0, 500));
+  const auto took = Clock::now() - start;
+  EXPECT_GE(took, milliseconds(10));
+  EXPECT_LT(took, milliseconds(1000));  // not the 5 s limit
+}
+
+TEST_F(Requests, ALateAcknowledgementWakesTheWaiterWithoutPolling) {
+  std::thread device;
+  transport.onSend = [&](const Sent& s) {
+    device = std::thread([s] {
+      std::this_thread::sleep_for(milliseconds(30));
+      AckWrite(s);
+    });
+  };
+  const DeviceRecord d = Device(1, kBootPortA);
+  EXPECT_TRUE(RequestWriteBlock(&d, 0, block, 16, 0, 500));
+  device.join();
+}
+
+TEST_F(Requests, NoAcknowledgementGivesUpAfterTheTriesAndFailedSendsDoNotWait) {
+  const DeviceRecord d = Device(1, kBootPortA);
+  auto start = Clock::now();
+  EXPECT_FALSE(RequestWriteBlock(&d, 0, block, 16, 0, 5));
+  EXPECT_GE(Clock::now() - start, milliseconds(50));
+
+  transport.failAfter = 0;
+  start = Clock::now();
+  EXPECT_FALSE(RequestWriteBlock(&d, 0, block, 16, 0, 500));
+  EXPECT_LT(Clock::now() - start, milliseconds(1000));
+
+  EXPECT_FALSE(RequestWriteBlock(nullptr, 0, block, 16, 0, 500));
+  uint16_t value = 7, status = 7;
+  EXPECT_FALSE(RequestVerify(nullptr, value, status));
+  EXPECT_FALSE(RequestVerify(&d, value, status));
+  EXPECT_EQ(value, 7);  // outputs untouched without an answer
+  EXPECT_EQ(status, 7);
+}
+
+TEST_F(Requests, AVerifyAnswerWithBadStatusFailsAWriteAndReportsItsStatus) {
+  transport.onSend = [](const Sent&) {
+    ProcessDatagram(kBootPortA,
+                    CDatagram(kBootMagic, kOpVerifyReply, 14).Bytes(10, {0, 0, 0x01, 0x02}).Span());
+  };
+  const DeviceRecord d = Device(0x0300, kBootPortA);
+  EXPECT_FALSE(RequestWriteBlock(&d, 0, block, 16, 0, 500));
+  EXPECT_EQ(GetReplyStatus(), 0x0102);
+
+  transport.onSend = AckWrite;
+  EXPECT_TRUE(RequestWriteBlock(&d, 0, block, 16, 0, 500));
+  EXPECT_EQ(GetReplyStatus(), 0);
+}
+
+TEST_F(Requests, VerifyReturnsTheDevicesChecksumAndStatus) {
+  transport.onSend = [](const Sent&) {
+    ProcessDatagram(
+        kBootPortB,
+        CDatagram(kBootMagic, kOpVerifyReply, 14).Bytes(10, {0xBE, 0xEF, 0x00, 0x03}).Span());
+  };
+  const DeviceRecord d = Device(0x0300, kBootPortA);
+  uint16_t value = 0, status = 0;
+  ASSERT_TRUE(RequestVerify(&d, value, status));
+  EXPECT_EQ(value, 0xBEEF);
+  EXPECT_EQ(status, 3);
+}
+
+TEST(RequestsWithoutNetwork, FailAtSending) {
+  ASSERT_EQ(CurrentTransport(), nullptr);
+  EXPECT_FALSE(RequestBootSearch());
+  EXPECT_FALSE(RequestAppSearch());
+  EXPECT_FALSE(RequestEnterBootloader(DeviceRecord{}));
+}
+
+}  // namespace
