@@ -1,0 +1,75 @@
+#pragma once
+// The simulated devices as the configuration file describes them. Parsing
+// never throws: a bad file yields a message that names the device and the
+// field, so that a test author sees at once which line to fix.
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "net/protocol.h"
+
+enum class SimMode { kApp, kBoot };
+
+struct DelayedAck {
+  uint32_t index = 0;  // 1-based ordinal of the write request
+  uint32_t ms = 0;
+};
+
+struct FailedWrite {
+  uint32_t index = 0;  // 1-based ordinal of the write request
+  uint16_t status = 0;
+};
+
+struct DeviceConfig {
+  SimMode mode = SimMode::kBoot;
+  // Type word as sent in a boot search answer. The default is a third
+  // generation loader that can verify (bit 7) and reset in the loader (bit 0),
+  // so that a bare device exercises the whole update path.
+  uint16_t loaderType = 0x0381;
+  uint16_t deviceId = 0x0100;
+  uint16_t mcuId = 0;
+  uint16_t version = 0x0100;
+  uint16_t blockSize = 512;
+  std::array<uint8_t, 6> mac{};
+  std::vector<uint8_t> identity;
+  uint16_t bootPort = kBootPortA;
+  uint8_t units = 1;
+  std::string name = "Simulated device";
+  uint16_t appVersion = 0x0100;
+
+  uint32_t bootDelayMs = 1000;
+  uint32_t ackDelayMs = 0;
+  std::vector<uint32_t> dropAcks;
+  std::vector<DelayedAck> delayAcks;
+  std::vector<FailedWrite> failWrites;
+  bool corruptVerifyCrc = false;
+  uint16_t verifyStatus = 0;
+  bool neverReturn = false;
+
+  Generation BootGeneration() const { return GenerationOf(loaderType); }
+  // What identity-addressed requests carry: the serial number followed by
+  // zero bytes up to the full field.
+  std::array<uint8_t, kIdentityCapacity> PaddedIdentity() const;
+};
+
+struct SimConfig {
+  std::vector<DeviceConfig> devices;
+};
+
+struct ConfigResult {
+  std::optional<SimConfig> config;
+  std::string error;  // set when config is empty
+};
+
+ConfigResult ParseSimConfig(std::string_view jsonText);
+ConfigResult LoadSimConfigFile(const std::string& path);
+
+// Lower-case hexadecimal, two digits per byte, no separators.
+std::string HexText(const uint8_t* bytes, size_t count);
+inline std::string HexText(const std::vector<uint8_t>& bytes) {
+  return HexText(bytes.data(), bytes.size());
+}
