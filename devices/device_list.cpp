@@ -1,0 +1,64 @@
+#include "devices/device_list.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "devices/device_types.h"
+
+std::string FormatVersion(uint16_t version) {
+  const int major = version >> 8, minor = version & 0xFF;
+  if (minor >= 100) return {};
+  char text[16];
+  std::snprintf(text, sizeof text, "%d.%.2d", major, minor);
+  return text;
+}
+
+std::string FormatSerial(const DeviceRecord& record) {
+  std::string text;
+  const size_t length = std::min<size_t>(record.identityLength, record.identity.size());
+  char digits[3];
+  for (size_t i = 0; i < length; ++i) {
+    std::snprintf(digits, sizeof digits, "%.2X", record.identity[i]);
+    text += digits;
+  }
+  return text;
+}
+
+std::string FormatMac(const DeviceRecord& record) {
+  const auto& m = record.mac;
+  if (record.loaderType != 0) {
+    constexpr std::array<uint8_t, 6> kUnassigned = {0x00, 0x60, 0x35, 0x00, 0x00, 0x00};
+    if (m == kUnassigned) return "Not assigned";
+    if (std::all_of(m.begin(), m.end(), [](uint8_t b) { return b == 0; })) return {};
+  }
+  char text[18];
+  std::snprintf(text, sizeof text, "%.2X-%.2X-%.2X-%.2X-%.2X-%.2X", m[0], m[1], m[2], m[3], m[4],
+                m[5]);
+  return text;
+}
+
+std::vector<DeviceRow> BuildDeviceRows(DeviceTable& table) {
+  std::vector<DeviceRow> rows;
+  const int used = CountUsedRecords(table);
+  rows.reserve(static_cast<size_t>(used));
+  for (int i = 0; i < used; ++i) {
+    DeviceRecord& record = table[i];
+    DeviceRow row;
+    if (record.loaderType != 0) {
+      row.device = DeviceTypeName(record.deviceId, record.slaveNumber);
+      record.SetName(row.device);
+    } else {
+      row.device = record.Name();
+      if (row.device.empty()) row.device = UnknownTypeName(record.deviceId);  // shown, not stored
+    }
+    row.version = FormatVersion(record.version);
+    row.serial = FormatSerial(record);
+    row.mac = FormatMac(record);
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+
+bool CanFactoryReset(const DeviceRecord& record) {
+  return record.loaderType == 0 || (record.loaderFlags & 0x01) != 0;
+}

@@ -1,0 +1,41 @@
+#pragma once
+// The device list's rows, built from the device table. Pure formatting:
+// the caller holds the table lock and shows the rows.
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "net/device_record.h"
+
+struct DeviceRow {
+  std::string device;  // 8-bit text as the device sent it
+  std::string version;
+  std::string serial;
+  std::string mac;
+  bool operator==(const DeviceRow&) const = default;
+};
+
+struct ListColumn {
+  const char* header;
+  int width;  // pixels
+};
+constexpr std::array<ListColumn, 4> kDeviceListColumns = {
+    {{"Device", 230}, {"Version", 50}, {"Serial", 160}, {"MAC", 120}}};
+
+// "1.05" for 0x0105; empty when the minor part is 100 or more.
+std::string FormatVersion(uint16_t version);
+// Identity bytes as upper-case hex without separators.
+std::string FormatSerial(const DeviceRecord& record);
+// "00-0A-95-9D-68-16"; bootloaders report "Not assigned" for the factory
+// placeholder address, and an all-zero address shows nothing.
+std::string FormatMac(const DeviceRecord& record);
+
+// One row per record of the unbroken run from index 0, so row i is record
+// i. Writes the model name into each bootloader-mode record.
+std::vector<DeviceRow> BuildDeviceRows(DeviceTable& table);
+
+// The factory-reset button is offered for devices in application mode and
+// for bootloaders that can reset.
+bool CanFactoryReset(const DeviceRecord& record);
