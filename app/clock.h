@@ -1,0 +1,19 @@
+#pragma once
+// Every wait of a command goes through a clock, so that tests can run the
+// protocol's seconds-long waits in virtual or scaled time.
+
+#include <chrono>
+#include <thread>
+
+class IClock {
+ public:
+  virtual ~IClock() = default;
+  virtual void SleepFor(std::chrono::milliseconds duration) = 0;
+};
+
+class CSystemClock : public IClock {
+ public:
+  void SleepFor(std::chrono::milliseconds duration) override {
+    std::this_thread::sleep_for(duration);
+  }
+};

@@ -1,0 +1,50 @@
+#pragma once
+// What the main window's logic needs of a window. The toolkit layer
+// implements it with widgets; tests implement it with recording fakes. All
+// text is 8-bit, passed through as bytes.
+
+#include <string>
+#include <vector>
+
+#include "devices/device_list.h"
+
+enum class Button { kFind, kFirmwareUpdate, kFactoryReset };
+enum class CheckBox { kUseLastFile, kAndMakeUpdate };
+
+class IMainView {
+ public:
+  virtual ~IMainView() = default;
+
+  // Device list
+  virtual void SetColumns(const std::vector<ListColumn>& columns) = 0;
+  virtual void ShowDeviceRows(const std::vector<DeviceRow>& rows) = 0;
+  virtual void SelectRow(int row) = 0;  // -1: none
+  virtual int SelectedRow() const = 0;  // -1: none
+
+  // Three-line status log, oldest first
+  virtual void ShowStatusLines(const std::vector<std::string>& lines) = 0;
+
+  virtual void SetProgressRange(int low, int high) = 0;
+  virtual void SetProgressStep(int step) = 0;
+  virtual void SetProgressPos(int pos) = 0;
+  virtual void StepProgress() = 0;
+
+  virtual bool IsChecked(CheckBox box) const = 0;
+  virtual void SetChecked(CheckBox box, bool checked) = 0;
+  virtual void EnableButton(Button button, bool enabled) = 0;
+
+  virtual void AddNetworkEntry(const std::string& text) = 0;
+  virtual void SelectNetworkEntry(int index) = 0;
+  virtual int SelectedNetworkEntry() const = 0;  // -1: none
+
+  // Modal boxes
+  virtual void ShowMessage(const std::string& text) = 0;
+  virtual bool AskYesNo(const std::string& text) = 0;
+
+  virtual void SetWaitCursor(bool wait) = 0;
+  virtual void SetClipboardText(const std::string& text) = 0;
+  // Starts a tone; the caller waits its length.
+  virtual void PlayTone(int frequencyHz, int durationMs) = 0;
+  virtual bool IsCtrlHeld() const = 0;
+  virtual void OpenWebAddress(const std::string& url) = 0;
+};

@@ -1,0 +1,131 @@
+#include "app/quorvik_dlg.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
+
+#include "devices/device_list.h"
+#include "net/reply_processing.h"
+
+std::string CurrentWorkingDirectory() {
+  std::vector<char> buffer(256);
+  while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
+    if (errno != ERANGE) return ".";
+    buffer.resize(buffer.size() * 2);
+  }
+  return buffer.data();
+}
+
+CQuorvikDlg::CQuorvikDlg(IMainView& view, INetwork& network, IClock& clock)
+    : m_view(view), m_network(network), m_clock(clock) {}
+
+void CQuorvikDlg::OnInitDialog() {
+  m_workDir = CurrentWorkingDirectory();
+  m_iniPath = m_workDir + "//" + kSettingsFileName;
+  m_settings.emplace(m_iniPath);
+  m_serialMode = false;
+  m_lastFirmwarePath.clear();
+  m_serialText.clear();
+
+  const std::string hidden = m_settings->Read(kSettingsSection, kKeyHidden);
+  {
+    std::lock_guard lock(g_deviceMutex);
+    g_blackList = hidden;
+  }
+
+  m_interfaces = m_network.EnumerateInterfaces();
+  if (m_interfaces.count > 0) {
+    for (int i = 0; i < m_interfaces.count; ++i)
+      m_view.AddNetworkEntry(FormatAddress(m_interfaces.addresses[i]));
+    const std::string stored = m_settings->Read(kSettingsSection, kKeySelectedIp);
+    int selected = 0;
+    for (int i = 0; i < m_interfaces.count; ++i)
+      if (!stored.empty() && FormatAddress(m_interfaces.addresses[i]) == stored) {
+        selected = i;
+        break;
+      }
+    m_view.SelectNetworkEntry(selected);
+    if (m_network.OpenNetwork(FormatAddress(m_interfaces.addresses[selected]))) {
+      m_network.RequestBootSearch();
+      m_network.RequestAppSearch();
+      m_clock.SleepFor(kStartupSearchWait);
+    } else {
+      m_view.ShowMessage(kNetworkFailedMessage);
+    }
+  } else {
+    m_view.AddNetworkEntry(kNoInterfaceEntry);
+    m_view.SelectNetworkEntry(0);
+  }
+
+  m_view.SetColumns({kDeviceListColumns.begin(), kDeviceListColumns.end()});
+  RefreshDeviceList();
+}
+
+void CQuorvikDlg::AddStatusLine(std::string text, int beep) {
+  m_statusLog.Add(std::move(text));
+  m_view.ShowStatusLines(m_statusLog.Lines());
+  if (beep == 1) {
+    m_view.PlayTone(kBeepFrequencyHz, static_cast<int>(kBeepLength.count()));
+    m_clock.SleepFor(kBeepLength);
+  }
+}
+
+void CQuorvikDlg::RefreshDeviceList() {
+  std::vector<DeviceRow> rows;
+  std::optional<DeviceRecord> first;
+  int hidden = 0;
+  {
+    std::lock_guard lock(g_deviceMutex);
+    rows = BuildDeviceRows(g_deviceTable);
+    if (!rows.empty()) first = g_deviceTable[0];
+    hidden = g_hiddenCount;
+  }
+  m_rowCount = static_cast<int>(rows.size());
+  m_view.ShowDeviceRows(rows);
+
+  // Serial mode adds its collection step for record 0 here, and its result
+  // then decides the count line.
+  char line[96];
+  if (hidden != 0)
+    std::snprintf(line, sizeof line, "%d Interfaces found (%d hidden)", m_rowCount, hidden);
+  else
+    std::snprintf(line, sizeof line, "%d Interfaces found", m_rowCount);
+  AddStatusLine(line, 0);
+
+  m_view.SelectRow(first ? 0 : -1);
+  SetDeviceButtons(first);
+}
+
+void CQuorvikDlg::SetDeviceButtons(const std::optional<DeviceRecord>& record) {
+  m_view.EnableButton(Button::kFirmwareUpdate, record.has_value());
+  m_view.EnableButton(Button::kFactoryReset, record && CanFactoryReset(*record));
+}
+
+void CQuorvikDlg::UpdateData(bool fromScreen) {
+  if (fromScreen) {
+    m_useLastFile = m_view.IsChecked(CheckBox::kUseLastFile) ? 1 : 0;
+    m_andMakeUpdate = m_view.IsChecked(CheckBox::kAndMakeUpdate) ? 1 : 0;
+  } else {
+    m_view.SetChecked(CheckBox::kUseLastFile, m_useLastFile != 0);
+    m_view.SetChecked(CheckBox::kAndMakeUpdate, m_andMakeUpdate != 0);
+  }
+}
+
+void CQuorvikDlg::OnNetworkSelChange() {
+  const int index = m_view.SelectedNetworkEntry();
+  // The only entry without an interface is "No Ethernet connection !":
+  // there is nothing to store or open.
+  if (index < 0 || index >= m_interfaces.count) return;
+  const std::string address = FormatAddress(m_interfaces.addresses[index]);
+  m_settings->Write(kSettingsSection, kKeySelectedIp, address);
+  if (!m_network.OpenNetwork(address)) {
+    m_view.ShowMessage(kNetworkFailedMessage);
+    return;
+  }
+  m_network.RequestBootSearch();
+  m_network.RequestAppSearch();
+  RunSearchProgress();
+  RefreshDeviceList();
+  m_view.SetProgressPos(0);
+}

@@ -1,0 +1,39 @@
+// The Find command: empty the table, search, wait while the receivers
+// collect, and show what answered.
+
+#include "app/quorvik_dlg.h"
+#include "net/reply_processing.h"
+
+void CQuorvikDlg::RunSearchProgress() {
+  m_view.SetProgressRange(0, kSearchSteps);
+  m_view.SetProgressStep(1);
+  m_view.SetProgressPos(0);
+  for (int i = 0; i < kSearchSteps; ++i) {
+    m_view.StepProgress();
+    m_clock.SleepFor(kSearchStepWait);
+  }
+}
+
+bool CQuorvikDlg::FindDevices() {
+  UpdateData(true);
+  m_view.SetWaitCursor(true);
+  {
+    std::lock_guard lock(g_deviceMutex);
+    ClearDeviceTable(g_deviceTable);
+    g_hiddenCount = 0;
+  }
+  m_network.RequestBootSearch();
+  // While serial numbers are collected only bootloaders are searched.
+  if (!m_serialMode) m_network.RequestAppSearch();
+  RunSearchProgress();
+  RefreshDeviceList();
+  m_view.SetProgressPos(0);
+  m_view.SetWaitCursor(false);
+  return m_andMakeUpdate != 0 && m_rowCount == 1;
+}
+
+void CQuorvikDlg::OnFind() {
+  // The chained firmware update joins here once it exists: as a loop, so
+  // that a chain of any length does not grow the stack.
+  FindDevices();
+}

@@ -1,0 +1,148 @@
+#include "tests/support/fake_main_view.h"
+
+#include "net/reply_processing.h"
+
+namespace {
+const char* Name(Button b) {
+  switch (b) {
+    case Button::kFind:
+      return "Find";
+    case Button::kFirmwareUpdate:
+      return "Firmware-Update";
+    case Button::kFactoryReset:
+      return "Factory reset";
+  }
+  return "?";
+}
+}  // namespace
+
+void CFakeMainView::SetColumns(const std::vector<ListColumn>& c) {
+  columns = c;
+  events.push_back("columns " + std::to_string(c.size()));
+}
+
+void CFakeMainView::ShowDeviceRows(const std::vector<DeviceRow>& r) {
+  rows = r;
+  selectedRow = -1;
+  events.push_back("rows " + std::to_string(r.size()));
+}
+
+void CFakeMainView::SelectRow(int row) {
+  selectedRow = row;
+  events.push_back("select " + std::to_string(row));
+}
+
+void CFakeMainView::ShowStatusLines(const std::vector<std::string>& lines) {
+  statusLines = lines;
+  events.push_back("log " + (lines.empty() ? std::string() : lines.back()));
+}
+
+void CFakeMainView::SetProgressRange(int low, int high) {
+  events.push_back("progress range " + std::to_string(low) + ".." + std::to_string(high));
+}
+
+void CFakeMainView::SetProgressStep(int step) {
+  events.push_back("progress step " + std::to_string(step));
+}
+
+void CFakeMainView::SetProgressPos(int pos) {
+  progressPos = pos;
+  events.push_back("progress pos " + std::to_string(pos));
+}
+
+void CFakeMainView::StepProgress() {
+  ++progressPos;
+  ++progressSteps;
+}
+
+bool CFakeMainView::IsChecked(CheckBox box) const {
+  auto it = checks.find(box);
+  return it != checks.end() && it->second;
+}
+
+void CFakeMainView::SetChecked(CheckBox box, bool checked) {
+  checks[box] = checked;
+}
+
+void CFakeMainView::EnableButton(Button button, bool enabled) {
+  buttons[button] = enabled;
+  events.push_back(std::string("button ") + Name(button) + (enabled ? " on" : " off"));
+}
+
+void CFakeMainView::AddNetworkEntry(const std::string& text) {
+  networkEntries.push_back(text);
+  events.push_back("combo add " + text);
+}
+
+void CFakeMainView::SelectNetworkEntry(int index) {
+  selectedEntry = index;
+  events.push_back("combo select " + std::to_string(index));
+}
+
+void CFakeMainView::ShowMessage(const std::string& text) {
+  events.push_back("message " + text);
+}
+
+bool CFakeMainView::AskYesNo(const std::string& text) {
+  events.push_back("question " + text);
+  return yesNoAnswer;
+}
+
+void CFakeMainView::SetWaitCursor(bool wait) {
+  waitCursor = wait;
+  events.push_back(wait ? "cursor wait" : "cursor arrow");
+}
+
+void CFakeMainView::SetClipboardText(const std::string& text) {
+  clipboard = text;
+  events.push_back("clipboard " + text);
+}
+
+void CFakeMainView::PlayTone(int frequencyHz, int durationMs) {
+  events.push_back("tone " + std::to_string(frequencyHz) + "Hz " + std::to_string(durationMs) +
+                   "ms");
+}
+
+void CFakeMainView::OpenWebAddress(const std::string& url) {
+  events.push_back("web " + url);
+}
+
+std::vector<std::string> CFakeMainView::EventsStartingWith(const std::string& prefix) const {
+  std::vector<std::string> out;
+  for (const auto& e : events)
+    if (e.rfind(prefix, 0) == 0) out.push_back(e);
+  return out;
+}
+
+void CVirtualClock::SleepFor(std::chrono::milliseconds duration) {
+  elapsed += duration;
+  if (onSleep) onSleep(duration);
+}
+
+InterfaceList CFakeNetwork::EnumerateInterfaces() {
+  calls.push_back("enumerate");
+  InterfaceList list;
+  for (const auto& a : addresses)
+    if (list.count < kMaxInterfaces) list.addresses[list.count++] = a;
+  return list;
+}
+
+bool CFakeNetwork::OpenNetwork(const std::string& dotted) {
+  calls.push_back("open " + dotted);
+  // Like the real one: the table is emptied whatever the outcome.
+  std::lock_guard lock(g_deviceMutex);
+  ClearDeviceTable(g_deviceTable);
+  return openSucceeds;
+}
+
+bool CFakeNetwork::RequestBootSearch() {
+  calls.push_back("boot search");
+  if (onSearch) onSearch(true);
+  return true;
+}
+
+bool CFakeNetwork::RequestAppSearch() {
+  calls.push_back("app search");
+  if (onSearch) onSearch(false);
+  return true;
+}

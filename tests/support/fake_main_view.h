@@ -1,0 +1,82 @@
+#pragma once
+// A window that records what the logic does to it, as readable event lines
+// and as current state, and a clock that only counts.
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/clock.h"
+#include "app/main_view.h"
+#include "app/network.h"
+
+class CFakeMainView : public IMainView {
+ public:
+  void SetColumns(const std::vector<ListColumn>& c) override;
+  void ShowDeviceRows(const std::vector<DeviceRow>& r) override;
+  void SelectRow(int row) override;
+  int SelectedRow() const override { return selectedRow; }
+  void ShowStatusLines(const std::vector<std::string>& lines) override;
+  void SetProgressRange(int low, int high) override;
+  void SetProgressStep(int step) override;
+  void SetProgressPos(int pos) override;
+  void StepProgress() override;
+  bool IsChecked(CheckBox box) const override;
+  void SetChecked(CheckBox box, bool checked) override;
+  void EnableButton(Button button, bool enabled) override;
+  void AddNetworkEntry(const std::string& text) override;
+  void SelectNetworkEntry(int index) override;
+  int SelectedNetworkEntry() const override { return selectedEntry; }
+  void ShowMessage(const std::string& text) override;
+  bool AskYesNo(const std::string& text) override;
+  void SetWaitCursor(bool wait) override;
+  void SetClipboardText(const std::string& text) override;
+  void PlayTone(int frequencyHz, int durationMs) override;
+  bool IsCtrlHeld() const override { return ctrlHeld; }
+  void OpenWebAddress(const std::string& url) override;
+
+  // Events of a kind, in order: every event line starting with `prefix`.
+  std::vector<std::string> EventsStartingWith(const std::string& prefix) const;
+
+  std::vector<std::string> events;
+  std::vector<ListColumn> columns;
+  std::vector<DeviceRow> rows;
+  std::vector<std::string> statusLines;
+  std::vector<std::string> networkEntries;
+  std::map<Button, bool> buttons;
+  std::map<CheckBox, bool> checks;
+  int selectedRow = -1;
+  int selectedEntry = -1;
+  int progressPos = 0;
+  int progressSteps = 0;
+  bool waitCursor = false;
+  bool ctrlHeld = false;
+  bool yesNoAnswer = false;
+  std::string clipboard;
+};
+
+// Counts virtual time; `onSleep` lets a test act while the logic waits, as
+// devices answering during a search wait would.
+class CVirtualClock : public IClock {
+ public:
+  void SleepFor(std::chrono::milliseconds duration) override;
+  std::chrono::milliseconds elapsed{0};
+  std::function<void(std::chrono::milliseconds)> onSleep;
+};
+
+// Plays the network: a chosen interface list and open result; searches are
+// recorded and may run `onSearch`, typically to feed answers to the table.
+class CFakeNetwork : public INetwork {
+ public:
+  InterfaceList EnumerateInterfaces() override;
+  bool OpenNetwork(const std::string& dotted) override;
+  bool RequestBootSearch() override;
+  bool RequestAppSearch() override;
+
+  std::vector<Ipv4Address> addresses;
+  bool openSucceeds = true;
+  std::vector<std::string> calls;
+  std::function<void(bool boot)> onSearch;
+};

@@ -1,0 +1,251 @@
+// The main window's logic through start-up, Find and a network switch, on a
+// recording window, a played network and virtual time.
+
+#include "app/quorvik_dlg.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "devices/device_types.h"
+#include "net/reply_processing.h"
+#include "tests/support/datagram_builder.h"
+#include "tests/support/fake_main_view.h"
+
+namespace fs = std::filesystem;
+using std::chrono::milliseconds;
+
+namespace {
+
+const std::vector<uint8_t> kMac = {0x00, 0x0A, 0x95, 0x9D, 0x68, 0x16};
+
+class QuorvikDlg : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/quorvik-dlg-XXXXXX";
+    dir = ::mkdtemp(pattern);
+    previousDir = fs::current_path();
+    fs::current_path(dir);
+    ResetShared();
+    network.addresses = {{10, 0, 0, 12}, {10, 0, 0, 1}};
+  }
+  void TearDown() override {
+    fs::current_path(previousDir);
+    fs::remove_all(dir);
+    ResetShared();
+  }
+  static void ResetShared() {
+    std::lock_guard lock(g_deviceMutex);
+    ClearDeviceTable(g_deviceTable);
+    g_hiddenCount = 0;
+    g_blackList.clear();
+  }
+  void WriteSettings(const std::string& text) { std::ofstream(dir / "Quorvik.ini") << text; }
+
+  // Devices that answer every search: a generation-1 bootloader without
+  // reset, and an application-mode node.
+  void DevicesAnswer(bool withApp = true) {
+    network.onSearch = [withApp](bool boot) {
+      if (boot)
+        ProcessDatagram(kBootPortA,
+                        Gen1Answer(1, 0x0105, 0x0461, 512, kMac, IdentityBytes(0x01, 11)).Span());
+      else if (withApp)
+        ProcessDatagram(kAppPort,
+                        AppAnswer(0x0203, kMac, "Truss Node", IdentityBytes(0xA0, 11)).Span());
+    };
+  }
+
+  fs::path dir, previousDir;
+  CFakeMainView view;
+  CFakeNetwork network;
+  CVirtualClock clock;
+  CQuorvikDlg dlg{view, network, clock};
+};
+
+TEST_F(QuorvikDlg, StartUpOpensTheStoredInterfaceSearchesWaitsAndLists) {
+  WriteSettings("[APP]\nSELECTED_IP=10.0.0.1\nHIDDEN=\n");
+  DevicesAnswer();
+  dlg.OnInitDialog();
+
+  // The exact entry, not the first whose text begins with the stored value.
+  EXPECT_EQ(view.networkEntries, (std::vector<std::string>{"10.0.0.12", "10.0.0.1"}));
+  EXPECT_EQ(view.selectedEntry, 1);
+  EXPECT_EQ(network.calls,
+            (std::vector<std::string>{"enumerate", "open 10.0.0.1", "boot search", "app search"}));
+  EXPECT_EQ(clock.elapsed, milliseconds(5000));
+
+  ASSERT_EQ(view.columns.size(), 4u);
+  EXPECT_STREQ(view.columns[0].header, "Device");
+  EXPECT_EQ(view.columns[0].width, 230);
+  EXPECT_EQ(view.columns[3].width, 120);
+
+  ASSERT_EQ(view.rows.size(), 2u);
+  EXPECT_EQ(view.rows[0], (DeviceRow{DeviceTypeName(0x0461, 0), "1.05", "0102030405060708090A0B",
+                                     "00-0A-95-9D-68-16"}));
+  EXPECT_EQ(view.rows[1].device, "Truss Node");
+  EXPECT_EQ(view.statusLines, (std::vector<std::string>{"2 Interfaces found"}));
+  EXPECT_EQ(view.selectedRow, 0);
+  EXPECT_TRUE(view.buttons[Button::kFirmwareUpdate]);
+  EXPECT_FALSE(view.buttons[Button::kFactoryReset]);  // a bootloader without reset
+  EXPECT_TRUE(view.EventsStartingWith("tone").empty());
+  EXPECT_EQ(dlg.iniPath(), dlg.workDir() + "//Quorvik.ini");
+}
+
+TEST_F(QuorvikDlg, StartUpReadsNothingItShouldNotAndWritesNothing) {
+  WriteSettings("[APP]\nSELECTED_IP=192.168.1.1\nHIDDEN=0102030405060708090a0b\n");
+  DevicesAnswer();
+  dlg.OnInitDialog();
+  EXPECT_EQ(view.selectedEntry, 0);  // a stored address of no interface: the first
+  EXPECT_EQ(network.calls[1], "open 10.0.0.12");
+  // The black-list came from the file: the bootloader is hidden.
+  ASSERT_EQ(view.rows.size(), 1u);
+  EXPECT_EQ(view.statusLines.back(), "1 Interfaces found (1 hidden)");
+  EXPECT_TRUE(view.buttons[Button::kFactoryReset]);  // application mode
+  std::ifstream in(dir / "Quorvik.ini");
+  std::string text((std::istreambuf_iterator<char>(in)), {});
+  EXPECT_EQ(text, "[APP]\nSELECTED_IP=192.168.1.1\nHIDDEN=0102030405060708090a0b\n");
+}
+
+TEST_F(QuorvikDlg, StartUpWithoutInterfaceOrWithAFailedOpeningDoesNotWait) {
+  network.addresses.clear();
+  dlg.OnInitDialog();
+  EXPECT_EQ(view.networkEntries, (std::vector<std::string>{"No Ethernet connection !"}));
+  EXPECT_EQ(view.selectedEntry, 0);
+  EXPECT_EQ(network.calls, (std::vector<std::string>{"enumerate"}));
+  EXPECT_TRUE(view.EventsStartingWith("message").empty());
+  EXPECT_EQ(clock.elapsed, milliseconds(0));
+  EXPECT_EQ(view.statusLines, (std::vector<std::string>{"0 Interfaces found"}));
+  EXPECT_EQ(view.selectedRow, -1);
+  EXPECT_FALSE(view.buttons[Button::kFirmwareUpdate]);
+  EXPECT_FALSE(view.buttons[Button::kFactoryReset]);
+
+  // Choosing the only entry does nothing and writes nothing.
+  dlg.OnNetworkSelChange();
+  EXPECT_EQ(network.calls.size(), 1u);
+  EXPECT_FALSE(fs::exists(dir / "Quorvik.ini"));
+}
+
+TEST_F(QuorvikDlg, StartUpWithAFailedOpeningShowsTheMessageAndAnEmptyList) {
+  network.openSucceeds = false;
+  dlg.OnInitDialog();
+  EXPECT_EQ(view.EventsStartingWith("message"),
+            (std::vector<std::string>{"message Connection to Network failed !"}));
+  EXPECT_EQ(clock.elapsed, milliseconds(0));
+  EXPECT_EQ(view.columns.size(), 4u);
+  EXPECT_EQ(view.statusLines, (std::vector<std::string>{"0 Interfaces found"}));
+}
+
+TEST_F(QuorvikDlg, StatusLogKeepsThreeLinesAndBeepsOnlyForOne) {
+  dlg.AddStatusLine("one", 0);
+  dlg.AddStatusLine("two", 1);
+  dlg.AddStatusLine("three", 2);
+  EXPECT_EQ(clock.elapsed, milliseconds(100));
+  dlg.AddStatusLine("", 0);
+  EXPECT_EQ(view.statusLines, (std::vector<std::string>{"two", "three", ""}));
+  EXPECT_EQ(view.EventsStartingWith("tone"), (std::vector<std::string>{"tone 100Hz 100ms"}));
+}
+
+TEST_F(QuorvikDlg, FindEmptiesTheTableSearchesForTwoSecondsAndRefreshes) {
+  DevicesAnswer();
+  dlg.OnInitDialog();
+  {
+    std::lock_guard lock(g_deviceMutex);
+    g_hiddenCount = 5;
+  }
+  DevicesAnswer(/*withApp=*/false);  // the node has gone
+  view.events.clear();
+  clock.elapsed = milliseconds(0);
+  EXPECT_FALSE(dlg.FindDevices());
+
+  EXPECT_EQ(clock.elapsed, milliseconds(2000));
+  EXPECT_EQ(view.progressSteps, 100);
+  EXPECT_EQ(view.progressPos, 0);
+  EXPECT_EQ(view.events.front(), "cursor wait");
+  EXPECT_EQ(view.events.back(), "cursor arrow");
+  EXPECT_EQ(view.EventsStartingWith("progress"),
+            (std::vector<std::string>{"progress range 0..100", "progress step 1", "progress pos 0",
+                                      "progress pos 0"}));
+  ASSERT_EQ(view.rows.size(), 1u);
+  EXPECT_EQ(view.statusLines.back(), "1 Interfaces found");  // hidden count reset
+}
+
+TEST_F(QuorvikDlg, FindAsksForAnUpdateOnlyWhenChainingAndExactlyOneDeviceAnswered) {
+  view.checks[CheckBox::kAndMakeUpdate] = true;
+  DevicesAnswer();
+  dlg.OnInitDialog();
+  EXPECT_FALSE(dlg.FindDevices());  // two devices
+  EXPECT_EQ(dlg.andMakeUpdate(), 1);
+  DevicesAnswer(false);
+  EXPECT_TRUE(dlg.FindDevices());
+  network.onSearch = nullptr;
+  EXPECT_FALSE(dlg.FindDevices());  // none
+  EXPECT_FALSE(view.buttons[Button::kFirmwareUpdate]);
+  view.checks[CheckBox::kAndMakeUpdate] = false;
+  DevicesAnswer(false);
+  EXPECT_FALSE(dlg.FindDevices());
+}
+
+TEST_F(QuorvikDlg, NetworkSwitchStoresTheChoiceFirstThenReopensAndSearches) {
+  DevicesAnswer();
+  dlg.OnInitDialog();
+  network.calls.clear();
+  view.events.clear();
+  clock.elapsed = milliseconds(0);
+
+  view.selectedEntry = 1;
+  dlg.OnNetworkSelChange();
+  EXPECT_EQ(network.calls,
+            (std::vector<std::string>{"open 10.0.0.1", "boot search", "app search"}));
+  EXPECT_EQ(CSettingsFile(dlg.iniPath()).Read("APP", "SELECTED_IP"), "10.0.0.1");
+  EXPECT_EQ(clock.elapsed, milliseconds(2000));
+  EXPECT_EQ(view.progressSteps, 100);
+  EXPECT_EQ(view.progressPos, 0);
+  EXPECT_EQ(view.statusLines.back(), "2 Interfaces found");
+
+  // A failed opening keeps the stored choice and leaves list and bar alone.
+  network.openSucceeds = false;
+  network.calls.clear();
+  view.events.clear();
+  view.selectedEntry = 0;
+  dlg.OnNetworkSelChange();
+  EXPECT_EQ(CSettingsFile(dlg.iniPath()).Read("APP", "SELECTED_IP"), "10.0.0.12");
+  EXPECT_EQ(view.events, (std::vector<std::string>{"message Connection to Network failed !"}));
+  EXPECT_EQ(network.calls, (std::vector<std::string>{"open 10.0.0.12"}));
+}
+
+TEST_F(QuorvikDlg, ListCellsOfHostileAndOddRecords) {
+  network.onSearch = [](bool boot) {
+    if (!boot) return;
+    // A bootloader without an address of its own, and the slave-numbered model.
+    ProcessDatagram(kBootPortA, Gen1Answer(1, 0x0164, 0x0007, 512, std::vector<uint8_t>(6, 0),
+                                           IdentityBytes(0x01, 11))
+                                    .Span());
+    ProcessDatagram(kBootPortA, Gen3Answer(0x0300, 0x0100, kSlaveNumberedType, 0, 256, kMac, 3,
+                                           IdentityBytes(0x10, 4))
+                                    .Span());
+  };
+  dlg.OnInitDialog();
+  ASSERT_EQ(view.rows.size(), 4u);
+  EXPECT_EQ(view.rows[0].mac, "");
+  EXPECT_EQ(view.rows[0].version, "");
+  EXPECT_EQ(view.rows[3].device, DeviceTypeName(kSlaveNumberedType, 2));
+  std::lock_guard lock(g_deviceMutex);
+  EXPECT_EQ(g_deviceTable[3].Name(), DeviceTypeName(kSlaveNumberedType, 2));
+}
+
+TEST_F(QuorvikDlg, AWorkingDirectoryOfAnyLengthIsUsedWhole) {
+  fs::path deep = dir;
+  for (int i = 0; i < 6; ++i) deep /= std::string(60, static_cast<char>('a' + i));
+  fs::create_directories(deep);
+  fs::current_path(deep);
+  dlg.OnInitDialog();
+  EXPECT_GT(dlg.workDir().size(), 254u);
+  EXPECT_EQ(fs::path(dlg.workDir()), fs::canonical(deep));
+  view.selectedEntry = 1;
+  dlg.OnNetworkSelChange();
+  EXPECT_TRUE(fs::exists(deep / "Quorvik.ini"));
+}
+
+}  // namespace
