@@ -5,9 +5,14 @@
 #include <chrono>
 #include <thread>
 
+// Thrown out of a wait when the window closes in the middle of a command:
+// the command unwinds at once instead of running its remaining steps.
+struct CCommandCancelled {};
+
 class IClock {
  public:
   virtual ~IClock() = default;
+  // May throw CCommandCancelled.
   virtual void SleepFor(std::chrono::milliseconds duration) = 0;
 };
 

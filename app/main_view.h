@@ -3,10 +3,20 @@
 // implements it with widgets; tests implement it with recording fakes. All
 // text is 8-bit, passed through as bytes.
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "devices/device_list.h"
+
+// The file-open dialog for a firmware image: only existing files, one
+// filter, no read-only check box.
+struct FileDialogRequest {
+  std::string proposedPath;  // folder and file name offered first
+  std::string defaultExtension;
+  std::string filterName;
+  std::string filterPattern;
+};
 
 enum class Button { kFind, kFirmwareUpdate, kFactoryReset };
 enum class CheckBox { kUseLastFile, kAndMakeUpdate };
@@ -40,6 +50,8 @@ class IMainView {
   // Modal boxes
   virtual void ShowMessage(const std::string& text) = 0;
   virtual bool AskYesNo(const std::string& text) = 0;
+  // The confirmed full path, or nothing when the operator cancels.
+  virtual std::optional<std::string> ChooseFile(const FileDialogRequest& request) = 0;
 
   virtual void SetWaitCursor(bool wait) = 0;
   virtual void SetClipboardText(const std::string& text) = 0;

@@ -26,7 +26,16 @@ void ReplyState::PublishVerify(uint16_t value, uint16_t status) {
 
 bool ReplyState::WaitForReply(std::chrono::milliseconds limit) {
   std::unique_lock lock(m_mutex);
-  return m_cleared.wait_for(lock, limit, [this] { return !m_replyPending; });
+  m_cleared.wait_for(lock, limit, [this] { return !m_replyPending || m_aborted; });
+  return !m_replyPending && !m_aborted;
+}
+
+void ReplyState::AbortWaits() {
+  {
+    std::lock_guard lock(m_mutex);
+    m_aborted = true;
+  }
+  m_cleared.notify_all();
 }
 
 ReplyState::Values ReplyState::LastValues() const {

@@ -17,6 +17,9 @@ class ReplyState {
   // Waits until the awaited reply has cleared the pending flag. False when
   // the limit passes first.
   bool WaitForReply(std::chrono::milliseconds limit);
+  // Ends every wait at once, now and from now on, as a time-out: the
+  // program is closing and must not sit out a 5 s limit.
+  void AbortWaits();
 
   struct Values {
     uint16_t value;
@@ -32,6 +35,7 @@ class ReplyState {
  private:
   mutable std::mutex m_mutex;
   std::condition_variable m_cleared;
+  bool m_aborted = false;
   bool m_replyPending = false;
   uint16_t m_replyStatus = 0;
   uint16_t m_replyValue = 0;

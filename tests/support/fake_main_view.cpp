@@ -88,6 +88,12 @@ bool CFakeMainView::AskYesNo(const std::string& text) {
   return yesNoAnswer;
 }
 
+std::optional<std::string> CFakeMainView::ChooseFile(const FileDialogRequest& request) {
+  lastFileRequest = request;
+  events.push_back("file dialog " + request.proposedPath);
+  return chosenFile;
+}
+
 void CFakeMainView::SetWaitCursor(bool wait) {
   waitCursor = wait;
   events.push_back(wait ? "cursor wait" : "cursor arrow");

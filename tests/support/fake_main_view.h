@@ -31,6 +31,7 @@ class CFakeMainView : public IMainView {
   int SelectedNetworkEntry() const override { return selectedEntry; }
   void ShowMessage(const std::string& text) override;
   bool AskYesNo(const std::string& text) override;
+  std::optional<std::string> ChooseFile(const FileDialogRequest& request) override;
   void SetWaitCursor(bool wait) override;
   void SetClipboardText(const std::string& text) override;
   void PlayTone(int frequencyHz, int durationMs) override;
@@ -55,6 +56,8 @@ class CFakeMainView : public IMainView {
   bool ctrlHeld = false;
   bool yesNoAnswer = false;
   std::string clipboard;
+  std::optional<std::string> chosenFile;  // what the file dialog returns
+  FileDialogRequest lastFileRequest;
 };
 
 // Counts virtual time; `onSleep` lets a test act while the logic waits, as
