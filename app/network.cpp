@@ -1,6 +1,7 @@
 #include "app/network.h"
 
 #include "net/network_session.h"
+#include "net/reply_state.h"
 #include "net/requests.h"
 
 InterfaceList CSystemNetwork::EnumerateInterfaces() {
@@ -14,4 +15,21 @@ bool CSystemNetwork::RequestBootSearch() {
 }
 bool CSystemNetwork::RequestAppSearch() {
   return ::RequestAppSearch();
+}
+bool CSystemNetwork::RequestEnterBootloader(const DeviceRecord& record) {
+  return ::RequestEnterBootloader(record);
+}
+bool CSystemNetwork::RequestWriteBlock(const DeviceRecord& record, uint32_t blockOffset,
+                                       std::span<const uint8_t> block, uint32_t sectionLength,
+                                       uint16_t sectionParam, int tries) {
+  return ::RequestWriteBlock(&record, blockOffset, block, sectionLength, sectionParam, tries);
+}
+bool CSystemNetwork::RequestVerify(const DeviceRecord& record, uint16_t& value, uint16_t& status) {
+  return ::RequestVerify(&record, value, status);
+}
+bool CSystemNetwork::RequestRunApplication(const DeviceRecord& record) {
+  return ::RequestRunApplication(record);
+}
+uint16_t CSystemNetwork::GetReplyStatus() {
+  return ::GetReplyStatus();
 }

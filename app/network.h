@@ -2,8 +2,11 @@
 // The network operations the window's logic uses, behind an interface so
 // that tests can play the network without sockets.
 
+#include <cstdint>
+#include <span>
 #include <string>
 
+#include "net/device_record.h"
 #include "net/interfaces.h"
 
 class INetwork {
@@ -13,6 +16,13 @@ class INetwork {
   virtual bool OpenNetwork(const std::string& dotted) = 0;
   virtual bool RequestBootSearch() = 0;
   virtual bool RequestAppSearch() = 0;
+  virtual bool RequestEnterBootloader(const DeviceRecord& record) = 0;
+  virtual bool RequestWriteBlock(const DeviceRecord& record, uint32_t blockOffset,
+                                 std::span<const uint8_t> block, uint32_t sectionLength,
+                                 uint16_t sectionParam, int tries) = 0;
+  virtual bool RequestVerify(const DeviceRecord& record, uint16_t& value, uint16_t& status) = 0;
+  virtual bool RequestRunApplication(const DeviceRecord& record) = 0;
+  virtual uint16_t GetReplyStatus() = 0;
 };
 
 // The real sockets.
@@ -22,4 +32,11 @@ class CSystemNetwork : public INetwork {
   bool OpenNetwork(const std::string& dotted) override;
   bool RequestBootSearch() override;
   bool RequestAppSearch() override;
+  bool RequestEnterBootloader(const DeviceRecord& record) override;
+  bool RequestWriteBlock(const DeviceRecord& record, uint32_t blockOffset,
+                         std::span<const uint8_t> block, uint32_t sectionLength,
+                         uint16_t sectionParam, int tries) override;
+  bool RequestVerify(const DeviceRecord& record, uint16_t& value, uint16_t& status) override;
+  bool RequestRunApplication(const DeviceRecord& record) override;
+  uint16_t GetReplyStatus() override;
 };

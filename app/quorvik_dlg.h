@@ -13,6 +13,7 @@
 #include "app/network.h"
 #include "app/settings_file.h"
 #include "app/status_log.h"
+#include "commands/firmware_file.h"
 #include "net/interfaces.h"
 
 constexpr const char* kCaption = "Belmarr Quorvik V1.41";
@@ -24,6 +25,10 @@ constexpr std::chrono::milliseconds kSearchStepWait{20};
 constexpr int kSearchSteps = 100;
 constexpr int kBeepFrequencyHz = 100;
 constexpr std::chrono::milliseconds kBeepLength{100};
+constexpr std::chrono::milliseconds kEnterBootloaderWait{6000};
+constexpr std::chrono::milliseconds kAfterUpdateWait{3000};
+constexpr std::chrono::milliseconds kAfterRunWait{100};
+constexpr int kWriteTries = 500;
 
 class CQuorvikDlg {
  public:
@@ -36,6 +41,9 @@ class CQuorvikDlg {
   void OnFind();
   // The operator picked another entry of the network combo.
   void OnNetworkSelChange();
+  // Button "Firmware-Update": the selected device gets the chosen (or last)
+  // image, then a Find follows, which may chain into the next update.
+  void OnFirmwareUpdate();
 
   // Appends a line to the status log; beep 1 also sounds the alert tone and
   // waits for it to end.
@@ -46,6 +54,15 @@ class CQuorvikDlg {
   // Steps 1 to 9 of Find. True when the search found exactly one device and
   // "... and make Update" is set, i.e. when an update should follow.
   bool FindDevices();
+  // The file dialog; the confirmed path becomes m_lastFirmwarePath.
+  std::optional<std::string> SelectFirmwareFile();
+  // Loads the section of `path` that fits `device` into m_firmwareImage, or
+  // logs why the file is refused.
+  std::optional<FirmwareSection> LoadFirmwareSection(const std::string& path,
+                                                     const DeviceRecord& device);
+  // The update of the selected row with m_lastFirmwarePath; every outcome
+  // goes to the status log.
+  void RunFirmwareUpdate();
 
   const std::string& workDir() const { return m_workDir; }
   const std::string& iniPath() const { return m_iniPath; }
@@ -54,6 +71,8 @@ class CQuorvikDlg {
   int rowCount() const { return m_rowCount; }
   int useLastFile() const { return m_useLastFile; }
   int andMakeUpdate() const { return m_andMakeUpdate; }
+  const std::string& lastFirmwarePath() const { return m_lastFirmwarePath; }
+  const std::vector<uint8_t>& firmwareImage() const { return m_firmwareImage; }
 
  private:
   // Check boxes to members (true) or members to check boxes (false).
@@ -61,6 +80,13 @@ class CQuorvikDlg {
   // 100 steps of 20 ms on the progress bar while the receivers collect.
   void RunSearchProgress();
   void SetDeviceButtons(const std::optional<DeviceRecord>& firstRecord);
+  // The Firmware-Update command up to the Find that follows it: true when
+  // an update ran (or was refused) and the Find is due.
+  bool UpdateBeforeFind();
+  std::optional<DeviceRecord> RecordAt(int index) const;
+  // Writes the section block by block; false after a logged failure.
+  bool WriteSection(const DeviceRecord& device, const FirmwareSection& section,
+                    uint32_t& blocksWritten);
 
   IMainView& m_view;
   INetwork& m_network;
@@ -75,6 +101,8 @@ class CQuorvikDlg {
   std::string m_serialText;
   std::string m_iniPath;
   std::optional<CSettingsFile> m_settings;
+  // Allocated once with the window; a run allocates nothing for the image.
+  std::vector<uint8_t> m_firmwareImage = std::vector<uint8_t>(kFirmwareImageSize, 0xFF);
   int m_rowCount = 0;
 };
 

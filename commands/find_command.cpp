@@ -33,7 +33,9 @@ bool CQuorvikDlg::FindDevices() {
 }
 
 void CQuorvikDlg::OnFind() {
-  // The chained firmware update joins here once it exists: as a loop, so
-  // that a chain of any length does not grow the stack.
-  FindDevices();
+  // Find and the update call each other for as long as one device answers
+  // with "... and make Update" set; a loop keeps the stack flat however long
+  // the chain runs.
+  while (FindDevices() && UpdateBeforeFind()) {
+  }
 }

@@ -109,11 +109,24 @@ constexpr std::array<uint16_t, 256> MakeCrcTable() {
 
 constexpr auto kCrcTable = MakeCrcTable();
 
+uint16_t Crc16Step(uint16_t crc, uint8_t byte) {
+  return static_cast<uint16_t>((crc >> 8) ^ kCrcTable[(crc ^ byte) & 0xFF]);
+}
+
+uint16_t SwapBytes(uint16_t v) {
+  return static_cast<uint16_t>(v << 8 | v >> 8);
+}
+
 }  // namespace
 
 uint16_t ComputeImageCrc(const uint8_t* bytes, size_t length) {
   uint16_t crc = 0xFFFF;
-  for (size_t i = 0; i < length; ++i)
-    crc = static_cast<uint16_t>((crc >> 8) ^ kCrcTable[(crc ^ bytes[i]) & 0xFF]);
-  return static_cast<uint16_t>(crc << 8 | crc >> 8);
+  for (size_t i = 0; i < length; ++i) crc = Crc16Step(crc, bytes[i]);
+  return SwapBytes(crc);
+}
+
+uint16_t ComputeImageCrcPadded(std::span<const uint8_t> bytes, size_t length) {
+  uint16_t crc = 0xFFFF;
+  for (size_t i = 0; i < length; ++i) crc = Crc16Step(crc, i < bytes.size() ? bytes[i] : 0xFF);
+  return SwapBytes(crc);
 }

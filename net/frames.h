@@ -31,3 +31,6 @@ uint16_t ComputeImageCrc(const uint8_t* bytes, size_t length);
 inline uint16_t ComputeImageCrc(std::span<const uint8_t> bytes) {
   return ComputeImageCrc(bytes.data(), bytes.size());
 }
+// The checksum of `length` bytes of which those past `bytes` are 0xFF, the
+// padding of a last block that reaches past the image buffer.
+uint16_t ComputeImageCrcPadded(std::span<const uint8_t> bytes, size_t length);

@@ -1,5 +1,6 @@
 #include "tests/support/fake_main_view.h"
 
+#include "net/frames.h"
 #include "net/reply_processing.h"
 
 namespace {
@@ -151,4 +152,41 @@ bool CFakeNetwork::RequestAppSearch() {
   calls.push_back("app search");
   if (onSearch) onSearch(false);
   return true;
+}
+
+bool CFakeNetwork::RequestEnterBootloader(const DeviceRecord& record) {
+  calls.push_back("enter bootloader");
+  if (onEnterBootloader) onEnterBootloader(record);
+  return true;
+}
+
+bool CFakeNetwork::RequestWriteBlock(const DeviceRecord& record, uint32_t blockOffset,
+                                     std::span<const uint8_t> block, uint32_t sectionLength,
+                                     uint16_t sectionParam, int tries) {
+  writes.push_back(
+      {record, blockOffset, {block.begin(), block.end()}, sectionLength, sectionParam, tries});
+  return onWrite ? onWrite(writes.back()) : true;
+}
+
+bool CFakeNetwork::RequestVerify(const DeviceRecord&, uint16_t& value, uint16_t& status) {
+  calls.push_back("verify");
+  if (onVerify) return onVerify(value, status);
+  value = ComputeImageCrc(WrittenImage());
+  status = 0;
+  return true;
+}
+
+bool CFakeNetwork::RequestRunApplication(const DeviceRecord& record) {
+  calls.push_back("run");
+  if (onRun) onRun(record);
+  return true;
+}
+
+std::vector<uint8_t> CFakeNetwork::WrittenImage() const {
+  std::vector<uint8_t> image;
+  for (const WriteCall& w : writes) {
+    if (image.size() < w.offset + w.block.size()) image.resize(w.offset + w.block.size(), 0xFF);
+    std::copy(w.block.begin(), w.block.end(), image.begin() + w.offset);
+  }
+  return image;
 }

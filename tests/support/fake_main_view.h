@@ -69,14 +69,42 @@ class CVirtualClock : public IClock {
   std::function<void(std::chrono::milliseconds)> onSleep;
 };
 
+struct WriteCall {
+  DeviceRecord device;
+  uint32_t offset;
+  std::vector<uint8_t> block;
+  uint32_t sectionLength;
+  uint16_t sectionParam;
+  int tries;
+};
+
 // Plays the network: a chosen interface list and open result; searches are
 // recorded and may run `onSearch`, typically to feed answers to the table.
+// Writes are acknowledged unless `onWrite` says otherwise; verification
+// answers with the checksum of the blocks written unless `onVerify` is set.
 class CFakeNetwork : public INetwork {
  public:
   InterfaceList EnumerateInterfaces() override;
   bool OpenNetwork(const std::string& dotted) override;
   bool RequestBootSearch() override;
   bool RequestAppSearch() override;
+  bool RequestEnterBootloader(const DeviceRecord& record) override;
+  bool RequestWriteBlock(const DeviceRecord& record, uint32_t blockOffset,
+                         std::span<const uint8_t> block, uint32_t sectionLength,
+                         uint16_t sectionParam, int tries) override;
+  bool RequestVerify(const DeviceRecord& record, uint16_t& value, uint16_t& status) override;
+  bool RequestRunApplication(const DeviceRecord& record) override;
+  uint16_t GetReplyStatus() override { return replyStatus; }
+
+  // The blocks written so far, laid end to end.
+  std::vector<uint8_t> WrittenImage() const;
+
+  std::vector<WriteCall> writes;
+  std::function<bool(const WriteCall&)> onWrite;
+  std::function<bool(uint16_t& value, uint16_t& status)> onVerify;
+  std::function<void(const DeviceRecord&)> onEnterBootloader;
+  std::function<void(const DeviceRecord&)> onRun;
+  uint16_t replyStatus = 0;
 
   std::vector<Ipv4Address> addresses;
   bool openSucceeds = true;

@@ -1,0 +1,46 @@
+#pragma once
+// Firmware image files: one or more big-endian sections, each for one
+// device type (and, from format version 2 on, one MCU variant). The walk
+// loads the first section that fits a device into the image buffer.
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <variant>
+
+#include "net/device_record.h"
+
+constexpr size_t kFirmwareImageSize = 262144;
+
+struct FirmwareSection {
+  uint8_t index = 0;
+  uint16_t mcuCode = 0;
+  uint16_t deviceType = 0;
+  uint16_t sectionParam = 0;
+  uint32_t dataLength = 0;
+};
+
+// Why a file is refused for a device; nothing is written in any case.
+enum class FirmwareVerdict {
+  kWrongDevice,      // the last section read is for another device type
+  kWrongMcu,         // right type, another MCU variant
+  kWrongBootloader,  // this bootloader type is not served
+  kUnreadable,       // cannot be opened, or ends inside a header or its data
+  kSectionTooLarge,  // more data than the image buffer holds
+  kNoSections,       // a section count of zero
+};
+
+using FirmwareLoad = std::variant<FirmwareSection, FirmwareVerdict>;
+
+// Walks the file's sections into `image` (kFirmwareImageSize bytes, filled
+// with 0xFF before each section's data) and returns the first that fits
+// `device`, or the verdict.
+FirmwareLoad WalkFirmwareFile(const std::string& path, const DeviceRecord& device,
+                              std::span<uint8_t> image);
+
+// The second byte of the section parameter is signed: 0x12 0x80 gives 0x1180.
+uint16_t DecodeSectionParam(uint8_t high, uint8_t low);
+
+// Blocks of `blockSize` bytes that carry `dataLength` bytes.
+uint32_t BlockCount(uint32_t dataLength, uint16_t blockSize);

@@ -1,0 +1,198 @@
+// The Firmware-Update command: restart a running device into its
+// bootloader, find it again by its hardware address, write the fitting
+// section block by block, verify where the bootloader can, and start it.
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+
+#include "app/quorvik_dlg.h"
+#include "net/frames.h"
+#include "net/protocol.h"
+#include "net/reply_processing.h"
+
+namespace {
+
+constexpr uint8_t kCanVerifyFlag = 0x80;
+
+std::string CompletionLine(bool verified, const std::string& path, int index) {
+  // The path is the operator's text: it is appended, never used as a format.
+  return std::string(verified ? "Write and verify data complete. (" : "Write data complete. (") +
+         path + " at index " + std::to_string(index) + ")";
+}
+
+const char* VerdictLine(FirmwareVerdict verdict) {
+  switch (verdict) {
+    case FirmwareVerdict::kWrongDevice:
+    case FirmwareVerdict::kNoSections:
+      return "Wrong firmware file selected! (ERROR DEVICE)";
+    case FirmwareVerdict::kWrongMcu:
+      return "Wrong firmware file selected! (ERROR MCU)";
+    case FirmwareVerdict::kWrongBootloader:
+      return "Wrong bootloader version!";
+    case FirmwareVerdict::kUnreadable:
+      return "Firmware file not readable! (ERROR FILE)";
+    case FirmwareVerdict::kSectionTooLarge:
+      return "Firmware section too large! (ERROR SIZE)";
+  }
+  return "";
+}
+
+}  // namespace
+
+std::optional<DeviceRecord> CQuorvikDlg::RecordAt(int index) const {
+  if (index < 0 || index >= kDeviceTableCapacity) return std::nullopt;
+  std::lock_guard lock(g_deviceMutex);
+  if (g_deviceTable[index].IsFree()) return std::nullopt;
+  return g_deviceTable[index];
+}
+
+std::optional<std::string> CQuorvikDlg::SelectFirmwareFile() {
+  auto path =
+      m_view.ChooseFile({m_workDir + "/firmware.bin", ".bin", "Firmware File (*.bin)", "*.bin"});
+  if (!path) return std::nullopt;
+  m_view.SetWaitCursor(true);
+  m_lastFirmwarePath = *path;
+  return path;
+}
+
+std::optional<FirmwareSection> CQuorvikDlg::LoadFirmwareSection(const std::string& path,
+                                                                const DeviceRecord& device) {
+  const FirmwareLoad result = WalkFirmwareFile(path, device, m_firmwareImage);
+  if (const auto* section = std::get_if<FirmwareSection>(&result)) return *section;
+  const FirmwareVerdict verdict = std::get<FirmwareVerdict>(result);
+  AddStatusLine(VerdictLine(verdict), 1);
+  // A file that is wrong for this device is forgotten so that "Use last
+  // file again" asks anew; an unserved bootloader says nothing of the file.
+  if (verdict != FirmwareVerdict::kWrongBootloader) m_lastFirmwarePath.clear();
+  m_view.SetWaitCursor(false);
+  return std::nullopt;
+}
+
+void CQuorvikDlg::OnFirmwareUpdate() {
+  if (UpdateBeforeFind()) OnFind();
+}
+
+bool CQuorvikDlg::UpdateBeforeFind() {
+  UpdateData(true);
+  if (!RecordAt(m_view.SelectedRow())) {
+    AddStatusLine("Wrong interface selection !", 1);
+    return false;
+  }
+  if (m_useLastFile != 0 && !m_lastFirmwarePath.empty()) {
+    m_view.SetWaitCursor(true);
+  } else if (!SelectFirmwareFile()) {
+    return false;
+  }
+  RunFirmwareUpdate();
+  m_clock.SleepFor(kAfterUpdateWait);
+  return true;
+}
+
+void CQuorvikDlg::RunFirmwareUpdate() {
+  const bool ctrlHeld = m_view.IsCtrlHeld();
+  m_network.RequestBootSearch();
+  UpdateData(true);
+  std::optional<DeviceRecord> target = RecordAt(m_view.SelectedRow());
+  if (!target) {
+    AddStatusLine("Wrong interface selection !", 1);
+    return;
+  }
+
+  if (target->loaderType == 0) {
+    const int savedChain = m_andMakeUpdate;
+    // The Find below must not chain into another update.
+    m_andMakeUpdate = 0;
+    UpdateData(false);
+    AddStatusLine("Set device to firmware update ...", 1);
+    m_network.RequestEnterBootloader(*target);
+    const auto savedMac = target->mac;
+    m_clock.SleepFor(kEnterBootloaderWait);
+    AddStatusLine("Get firmware update parameter...", 1);
+    FindDevices();
+    target.reset();
+    {
+      std::lock_guard lock(g_deviceMutex);
+      for (int i = CountUsedRecords(g_deviceTable) - 1; i >= 0 && !target; --i)
+        if (g_deviceTable[i].loaderType != 0 && g_deviceTable[i].mac == savedMac)
+          target = g_deviceTable[i];
+    }
+    m_andMakeUpdate = savedChain != 0 ? 1 : 0;
+    UpdateData(false);
+    AddStatusLine("Start firmware update...", 1);
+    if (!target) return;
+  }
+
+  const std::optional<FirmwareSection> section = LoadFirmwareSection(m_lastFirmwarePath, *target);
+  if (!section) return;
+
+  // A block size of 0 cannot cut the data, and one larger than the frame
+  // holds would skip the bytes between blocks: either would brick the
+  // device, so nothing is sent.
+  const size_t room = WriteBlockLayoutFor(target->loaderType).MaxData();
+  if (target->blockSize == 0 || target->blockSize > room) {
+    AddStatusLine("Block size not supported! (ERROR BLOCK)", 1);
+    m_view.SetWaitCursor(false);
+    return;
+  }
+
+  uint32_t blocksWritten = 0;
+  if (!WriteSection(*target, *section, blocksWritten)) return;
+
+  const uint32_t blockSize = target->blockSize;
+  const bool canVerify = target->loaderType >= 0x300 && (target->loaderFlags & kCanVerifyFlag);
+  if (canVerify) {
+    const uint16_t crc = ComputeImageCrcPadded(m_firmwareImage, size_t{blocksWritten} * blockSize);
+    uint16_t value = 0, status = 0;
+    const bool answered = m_network.RequestVerify(*target, value, status);
+    if (!answered || value != crc || status != 0) {
+      AddStatusLine("Firmware verification failed!", 1);
+      m_view.SetWaitCursor(false);
+      return;
+    }
+    if (ctrlHeld) m_view.ShowMessage("Firmware verification OK");
+  } else if (ctrlHeld) {
+    m_view.ShowMessage("NO firmware verification available!");
+  }
+  AddStatusLine(CompletionLine(canVerify, m_lastFirmwarePath, section->index), 0);
+
+  m_network.RequestRunApplication(*target);
+  AddStatusLine("RUN application.", 0);
+  m_clock.SleepFor(kAfterRunWait);
+  m_useLastFile = 1;
+  UpdateData(false);
+  m_view.SetWaitCursor(false);
+}
+
+bool CQuorvikDlg::WriteSection(const DeviceRecord& device, const FirmwareSection& section,
+                               uint32_t& blocksWritten) {
+  const uint32_t blockSize = device.blockSize;
+  const uint32_t length = section.dataLength;
+  m_view.SetProgressRange(0, static_cast<int>(length / blockSize));
+  m_view.SetProgressStep(1);
+  m_view.SetProgressPos(0);
+  // The last block may reach past the image buffer; it is sent from a copy
+  // padded with 0xFF instead of reading past the buffer.
+  std::array<uint8_t, kMaxRequestLength> tail;
+  for (uint32_t offset = 0; offset < length; offset += blockSize) {
+    m_view.StepProgress();
+    std::span<const uint8_t> block;
+    if (size_t{offset} + blockSize <= m_firmwareImage.size()) {
+      block = std::span<const uint8_t>(m_firmwareImage).subspan(offset, blockSize);
+    } else {
+      tail.fill(0xFF);
+      std::copy(m_firmwareImage.begin() + offset, m_firmwareImage.end(), tail.begin());
+      block = std::span<const uint8_t>(tail).first(blockSize);
+    }
+    if (!m_network.RequestWriteBlock(device, offset, block, length, section.sectionParam,
+                                     kWriteTries)) {
+      char line[64];
+      std::snprintf(line, sizeof line, "Timeout on write data! [%.4x]", m_network.GetReplyStatus());
+      AddStatusLine(line, 1);
+      m_view.SetWaitCursor(false);
+      return false;
+    }
+    ++blocksWritten;
+  }
+  return true;
+}
