@@ -102,14 +102,9 @@ void CQuorvikDlg::SetDeviceButtons(const std::optional<DeviceRecord>& record) {
   m_view.EnableButton(Button::kFactoryReset, record && CanFactoryReset(*record));
 }
 
-void CQuorvikDlg::UpdateData(bool fromScreen) {
-  if (fromScreen) {
-    m_useLastFile = m_view.IsChecked(CheckBox::kUseLastFile) ? 1 : 0;
-    m_andMakeUpdate = m_view.IsChecked(CheckBox::kAndMakeUpdate) ? 1 : 0;
-  } else {
-    m_view.SetChecked(CheckBox::kUseLastFile, m_useLastFile != 0);
-    m_view.SetChecked(CheckBox::kAndMakeUpdate, m_andMakeUpdate != 0);
-  }
+void CQuorvikDlg::ReadCheckBoxes() {
+  m_useLastFile = m_view.IsChecked(CheckBox::kUseLastFile) ? 1 : 0;
+  m_andMakeUpdate = m_view.IsChecked(CheckBox::kAndMakeUpdate) ? 1 : 0;
 }
 
 void CQuorvikDlg::OnNetworkSelChange() {

@@ -75,8 +75,8 @@ class CQuorvikDlg {
   const std::vector<uint8_t>& firmwareImage() const { return m_firmwareImage; }
 
  private:
-  // Check boxes to members (true) or members to check boxes (false).
-  void UpdateData(bool fromScreen);
+  // The check boxes into their members.
+  void ReadCheckBoxes();
   // 100 steps of 20 ms on the progress bar while the receivers collect.
   void RunSearchProgress();
   void SetDeviceButtons(const std::optional<DeviceRecord>& firstRecord);

@@ -15,7 +15,7 @@ void CQuorvikDlg::RunSearchProgress() {
 }
 
 bool CQuorvikDlg::FindDevices() {
-  UpdateData(true);
+  ReadCheckBoxes();
   m_view.SetWaitCursor(true);
   {
     std::lock_guard lock(g_deviceMutex);

@@ -19,6 +19,7 @@ struct FirmwareSection {
   uint16_t deviceType = 0;
   uint16_t sectionParam = 0;
   uint32_t dataLength = 0;
+  bool operator==(const FirmwareSection&) const = default;
 };
 
 // Why a file is refused for a device; nothing is written in any case.

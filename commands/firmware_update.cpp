@@ -74,7 +74,7 @@ void CQuorvikDlg::OnFirmwareUpdate() {
 }
 
 bool CQuorvikDlg::UpdateBeforeFind() {
-  UpdateData(true);
+  ReadCheckBoxes();
   if (!RecordAt(m_view.SelectedRow())) {
     AddStatusLine("Wrong interface selection !", 1);
     return false;
@@ -92,7 +92,7 @@ bool CQuorvikDlg::UpdateBeforeFind() {
 void CQuorvikDlg::RunFirmwareUpdate() {
   const bool ctrlHeld = m_view.IsCtrlHeld();
   m_network.RequestBootSearch();
-  UpdateData(true);
+  ReadCheckBoxes();
   std::optional<DeviceRecord> target = RecordAt(m_view.SelectedRow());
   if (!target) {
     AddStatusLine("Wrong interface selection !", 1);
@@ -100,10 +100,9 @@ void CQuorvikDlg::RunFirmwareUpdate() {
   }
 
   if (target->loaderType == 0) {
-    const int savedChain = m_andMakeUpdate;
-    // The Find below must not chain into another update.
-    m_andMakeUpdate = 0;
-    UpdateData(false);
+    // The Find below runs without its chain step, so the "... and make
+    // Update" box is left as the operator has it: it stays live during the
+    // run, and unticking it is how a chain is stopped.
     AddStatusLine("Set device to firmware update ...", 1);
     m_network.RequestEnterBootloader(*target);
     const auto savedMac = target->mac;
@@ -117,8 +116,6 @@ void CQuorvikDlg::RunFirmwareUpdate() {
         if (g_deviceTable[i].loaderType != 0 && g_deviceTable[i].mac == savedMac)
           target = g_deviceTable[i];
     }
-    m_andMakeUpdate = savedChain != 0 ? 1 : 0;
-    UpdateData(false);
     AddStatusLine("Start firmware update...", 1);
     if (!target) return;
   }
@@ -160,7 +157,7 @@ void CQuorvikDlg::RunFirmwareUpdate() {
   AddStatusLine("RUN application.", 0);
   m_clock.SleepFor(kAfterRunWait);
   m_useLastFile = 1;
-  UpdateData(false);
+  m_view.SetChecked(CheckBox::kUseLastFile, true);
   m_view.SetWaitCursor(false);
 }
 

@@ -1,0 +1,315 @@
+// The Firmware-Update command on a recording window, a played network and
+// virtual time: stages, waits, messages and what reaches the device.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "app/quorvik_dlg.h"
+#include "net/frames.h"
+#include "net/reply_processing.h"
+#include "tests/support/datagram_builder.h"
+#include "tests/support/fake_main_view.h"
+#include "tests/support/firmware_file_builder.h"
+
+namespace fs = std::filesystem;
+using std::chrono::milliseconds;
+
+namespace {
+
+using Lines = std::vector<std::pair<std::string, bool>>;  // text, beeped
+
+const std::vector<uint8_t> kMac = {0x00, 0x0A, 0x95, 0x00, 0x00, 0x07};
+
+class FirmwareUpdate : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/quorvik-update-XXXXXX";
+    dir = ::mkdtemp(pattern);
+    previousDir = fs::current_path();
+    fs::current_path(dir);
+    Reset();
+    network.addresses = {{127, 0, 0, 1}};
+    network.onSearch = [this](bool boot) { Answer(boot); };
+    network.onEnterBootloader = [this](const DeviceRecord&) {
+      if (returnsFromRestart) inBootloader = true;
+    };
+    network.onRun = [this](const DeviceRecord&) { inBootloader = false; };
+  }
+  void TearDown() override {
+    fs::current_path(previousDir);
+    fs::remove_all(dir);
+    Reset();
+  }
+  static void Reset() {
+    std::lock_guard lock(g_deviceMutex);
+    ClearDeviceTable(g_deviceTable);
+    g_hiddenCount = 0;
+    g_blackList.clear();
+  }
+
+  // One device of the chosen generation, in application mode until told to
+  // enter its bootloader.
+  void Answer(bool boot) {
+    const auto id = IdentityBytes(0x30, 11);
+    if (boot && inBootloader) {
+      if (typeWord >= 0x300)
+        ProcessDatagram(
+            kBootPortA,
+            Gen3Answer(typeWord, 0x0100, kDeviceType, kMcu, blockSize, kMac, 1, id).Span());
+      else
+        ProcessDatagram(kBootPortA,
+                        Gen1Answer(typeWord, 0x0100, kDeviceType, blockSize, kMac, id).Span());
+    } else if (!boot && !inBootloader) {
+      ProcessDatagram(kAppPort, AppAnswer(0x0100, kMac, "Pixel Node", id).Span());
+    }
+  }
+
+  std::string FirmwareFile(uint32_t length, int sections = 1) {
+    std::vector<TestSection> list;
+    for (int i = 1; i < sections; ++i) list.push_back({kMcu, 0x0001, 0, 0, PatternBytes(10)});
+    list.push_back({kMcu, kDeviceType, 0x01, 0x05, PatternBytes(length)});
+    const std::string path = (dir / "dimmer firmware %s.bin").string();
+    WriteFile(path, FirmwareFileBytes(2, list));
+    return path;
+  }
+
+  void StartAndChoose(const std::string& path) {
+    dlg.OnInitDialog();
+    view.chosenFile = path;
+    view.events.clear();
+    clock.elapsed = milliseconds(0);
+  }
+
+  Lines StatusLines() const {
+    Lines out;
+    for (const auto& e : view.events) {
+      if (e.rfind("log ", 0) == 0) out.emplace_back(e.substr(4), false);
+      if (e.rfind("tone ", 0) == 0 && !out.empty()) out.back().second = true;
+    }
+    return out;
+  }
+
+  static constexpr uint16_t kDeviceType = 0x3680;
+  static constexpr uint16_t kMcu = 0x0021;
+  uint16_t typeWord = 0x0381;  // generation 3, verifies
+  uint16_t blockSize = 256;
+  bool inBootloader = false;
+  bool returnsFromRestart = true;
+
+  fs::path dir, previousDir;
+  CFakeMainView view;
+  CFakeNetwork network;
+  CVirtualClock clock;
+  CQuorvikDlg dlg{view, network, clock};
+};
+
+TEST_F(FirmwareUpdate, WithoutASelectedRowNothingHappensButTheAlert) {
+  StartAndChoose(FirmwareFile(100));
+  view.selectedRow = -1;
+  dlg.OnFirmwareUpdate();
+  EXPECT_EQ(StatusLines(), (Lines{{"Wrong interface selection !", true}}));
+  EXPECT_TRUE(view.EventsStartingWith("file dialog").empty());
+  EXPECT_TRUE(network.writes.empty());
+}
+
+TEST_F(FirmwareUpdate, ARunningDeviceIsRestartedFoundAgainWrittenVerifiedAndStarted) {
+  const std::string path = FirmwareFile(1000, 2);
+  StartAndChoose(path);
+  view.ctrlHeld = true;
+  dlg.OnFirmwareUpdate();
+
+  EXPECT_EQ(view.lastFileRequest.proposedPath, dlg.workDir() + "/firmware.bin");
+  EXPECT_EQ(view.lastFileRequest.defaultExtension, ".bin");
+  EXPECT_EQ(view.lastFileRequest.filterName, "Firmware File (*.bin)");
+  EXPECT_EQ(view.lastFileRequest.filterPattern, "*.bin");
+
+  const Lines lines = StatusLines();
+  const Lines expectedStart = {{"Set device to firmware update ...", true},
+                               {"Get firmware update parameter...", true},
+                               {"1 Interfaces found", false},
+                               {"Start firmware update...", true},
+                               {"Write and verify data complete. (" + path + " at index 1)", false},
+                               {"RUN application.", false},
+                               {"1 Interfaces found", false}};
+  EXPECT_EQ(lines, expectedStart);
+  // The box comes before the completion line, and only with Ctrl held.
+  const auto box =
+      std::find(view.events.begin(), view.events.end(), "message Firmware verification OK");
+  const auto done =
+      std::find(view.events.begin(), view.events.end(), "log " + expectedStart[4].first);
+  ASSERT_NE(box, view.events.end());
+  EXPECT_LT(box, done);
+
+  ASSERT_EQ(network.writes.size(), 4u);
+  for (size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(network.writes[i].offset, i * 256);
+    EXPECT_EQ(network.writes[i].sectionLength, 1000u);
+    EXPECT_EQ(network.writes[i].sectionParam, 0x0105);
+    EXPECT_EQ(network.writes[i].tries, 500);
+    EXPECT_EQ(network.writes[i].block.size(), 256u);
+    EXPECT_EQ(network.writes[i].device.loaderType, 0x0300);
+  }
+  std::vector<uint8_t> expected = PatternBytes(1000);
+  expected.resize(1024, 0xFF);
+  EXPECT_EQ(network.WrittenImage(), expected);
+  EXPECT_EQ(view.EventsStartingWith("progress range"),
+            (std::vector<std::string>{"progress range 0..100", "progress range 0..3",
+                                      "progress range 0..100"}));
+  // 6 s restart, 2 s Find, 0.1 s after run, 3 s wait, 2 s Find, three beeps.
+  EXPECT_EQ(clock.elapsed, milliseconds(6000 + 2000 + 100 + 3000 + 2000 + 300));
+  EXPECT_EQ(dlg.useLastFile(), 1);
+  EXPECT_TRUE(view.checks[CheckBox::kUseLastFile]);
+  EXPECT_FALSE(view.waitCursor);
+}
+
+TEST_F(FirmwareUpdate, ABootloaderIsWrittenAtOnceAndTheFileIsReusedWithoutDialog) {
+  typeWord = 1;  // generation 1: no verification
+  inBootloader = true;
+  const std::string path = FirmwareFile(512);
+  StartAndChoose(path);
+  dlg.OnFirmwareUpdate();
+  EXPECT_EQ(StatusLines(), (Lines{{"Write data complete. (" + path + " at index 0)", false},
+                                  {"RUN application.", false},
+                                  {"1 Interfaces found", false}}));
+  EXPECT_TRUE(view.EventsStartingWith("message").empty());  // Ctrl not held
+  EXPECT_EQ(network.writes.size(), 2u);
+
+  // "Use last file again" is now set: the next run asks no file.
+  inBootloader = true;
+  view.ctrlHeld = true;
+  dlg.FindDevices();
+  view.events.clear();
+  dlg.OnFirmwareUpdate();
+  EXPECT_TRUE(view.EventsStartingWith("file dialog").empty());
+  EXPECT_EQ(view.EventsStartingWith("message"),
+            (std::vector<std::string>{"message NO firmware verification available!"}));
+  EXPECT_EQ(network.writes.size(), 4u);
+}
+
+TEST_F(FirmwareUpdate, ADeviceThatNeverReturnsEndsAfterTheThirdStageLine) {
+  returnsFromRestart = false;
+  StartAndChoose(FirmwareFile(100));
+  dlg.OnFirmwareUpdate();
+  const Lines lines = StatusLines();
+  ASSERT_GE(lines.size(), 4u);
+  EXPECT_EQ(lines[3], (Lines::value_type{"Start firmware update...", true}));
+  EXPECT_TRUE(network.writes.empty());
+  EXPECT_EQ(std::count(network.calls.begin(), network.calls.end(), "run"), 0);
+}
+
+TEST_F(FirmwareUpdate, AMissedAcknowledgementReportsTheLastStatusAndStopsWriting) {
+  inBootloader = true;
+  StartAndChoose(FirmwareFile(1000));
+  network.replyStatus = 0x0102;  // left over from an earlier exchange
+  network.onWrite = [](const WriteCall& w) { return w.offset < 512; };
+  dlg.OnFirmwareUpdate();
+  EXPECT_EQ(StatusLines().front(), (Lines::value_type{"Timeout on write data! [0102]", true}));
+  EXPECT_EQ(network.writes.size(), 3u);
+  EXPECT_EQ(std::count(network.calls.begin(), network.calls.end(), "verify"), 0);
+  EXPECT_EQ(std::count(network.calls.begin(), network.calls.end(), "run"), 0);
+  EXPECT_EQ(dlg.useLastFile(), 0);
+}
+
+TEST_F(FirmwareUpdate, AWrongChecksumOrStatusOrNoAnswerFailsVerification) {
+  inBootloader = true;
+  StartAndChoose(FirmwareFile(300));
+  const std::vector<std::function<bool(uint16_t&, uint16_t&)>> answers = {
+      [this](uint16_t& v, uint16_t& s) {
+        v = static_cast<uint16_t>(ComputeImageCrc(network.WrittenImage()) ^ 1);
+        s = 0;
+        return true;
+      },
+      [this](uint16_t& v, uint16_t& s) {
+        v = ComputeImageCrc(network.WrittenImage());
+        s = 3;
+        return true;
+      },
+      [](uint16_t&, uint16_t&) { return false; }};
+  for (const auto& answer : answers) {
+    network.onVerify = answer;
+    view.events.clear();
+    view.checks[CheckBox::kUseLastFile] = true;
+    inBootloader = true;
+    dlg.FindDevices();
+    view.events.clear();
+    dlg.OnFirmwareUpdate();
+    EXPECT_EQ(StatusLines().front(), (Lines::value_type{"Firmware verification failed!", true}));
+    EXPECT_EQ(std::count(network.calls.begin(), network.calls.end(), "run"), 0);
+  }
+}
+
+TEST_F(FirmwareUpdate, ChainedUpdatesRunInALoopUntilTheOperatorUnticksTheBox) {
+  StartAndChoose(FirmwareFile(256));
+  view.checks[CheckBox::kAndMakeUpdate] = true;
+  int runs = 0;
+  network.onRun = [&](const DeviceRecord&) {
+    inBootloader = false;
+    if (++runs == 3) view.checks[CheckBox::kAndMakeUpdate] = false;
+  };
+  dlg.OnFirmwareUpdate();
+  EXPECT_EQ(runs, 3);
+  EXPECT_EQ(std::count(view.events.begin(), view.events.end(),
+                       "file dialog " + dlg.workDir() + "/firmware.bin"),
+            1);
+  EXPECT_EQ(dlg.andMakeUpdate(), 0);
+  EXPECT_FALSE(view.checks[CheckBox::kAndMakeUpdate]);  // the operator's choice stands
+}
+
+TEST_F(FirmwareUpdate, BrokenFilesAndBlockSizesSendNothing) {
+  inBootloader = true;
+  typeWord = 1;
+  StartAndChoose((dir / "missing.bin").string());
+  dlg.OnFirmwareUpdate();
+  EXPECT_EQ(StatusLines().front(),
+            (Lines::value_type{"Firmware file not readable! (ERROR FILE)", true}));
+  EXPECT_EQ(dlg.lastFirmwarePath(), "");
+
+  // Another device type: the file is forgotten.
+  const std::string other = (dir / "other.bin").string();
+  WriteFile(other, FirmwareFileBytes(1, {{0, 0x0001, 0, 0, PatternBytes(10)}}));
+  view.chosenFile = other;
+  view.events.clear();
+  dlg.OnFirmwareUpdate();
+  EXPECT_EQ(StatusLines().front(),
+            (Lines::value_type{"Wrong firmware file selected! (ERROR DEVICE)", true}));
+  EXPECT_EQ(dlg.lastFirmwarePath(), "");
+
+  // A block size that the frame cannot carry: the path is kept.
+  blockSize = 514;
+  dlg.FindDevices();
+  view.chosenFile = FirmwareFile(100);
+  view.events.clear();
+  dlg.OnFirmwareUpdate();
+  EXPECT_EQ(StatusLines().front(),
+            (Lines::value_type{"Block size not supported! (ERROR BLOCK)", true}));
+  EXPECT_EQ(dlg.lastFirmwarePath(), *view.chosenFile);
+  blockSize = 0;
+  dlg.FindDevices();
+  view.events.clear();
+  dlg.OnFirmwareUpdate();
+  EXPECT_EQ(StatusLines().front(),
+            (Lines::value_type{"Block size not supported! (ERROR BLOCK)", true}));
+  EXPECT_TRUE(network.writes.empty());
+  EXPECT_FALSE(view.waitCursor);
+}
+
+TEST_F(FirmwareUpdate, TheLastBlockPastTheBufferIsPaddedNotReadBeyondIt) {
+  inBootloader = true;
+  typeWord = 0x0381;
+  blockSize = 500;  // does not divide 262,144
+  StartAndChoose(FirmwareFile(static_cast<uint32_t>(kFirmwareImageSize)));
+  dlg.OnFirmwareUpdate();
+  ASSERT_EQ(network.writes.size(), 525u);
+  const WriteCall& last = network.writes.back();
+  EXPECT_EQ(last.offset, 524u * 500);
+  ASSERT_EQ(last.block.size(), 500u);
+  EXPECT_EQ(last.block[143], PatternBytes(kFirmwareImageSize)[kFirmwareImageSize - 1]);
+  EXPECT_TRUE(
+      std::all_of(last.block.begin() + 144, last.block.end(), [](uint8_t b) { return b == 0xFF; }));
+  // Verification covered the padding too and passed.
+  EXPECT_EQ(std::count(network.calls.begin(), network.calls.end(), "run"), 1);
+}
+
+}  // namespace
