@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <fstream>
 #include <vector>
@@ -46,19 +47,19 @@ CSimulatorProcess::CSimulatorProcess(const std::string& executable, const std::s
   int rc = ::posix_spawn(&m_pid, executable.c_str(), &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   ::close(pipeFds[1]);
-  m_stdout = pipeFds[0];
   if (rc != 0) {
+    ::close(pipeFds[0]);
     m_pid = -1;
     ADD_FAILURE() << "cannot start " << executable;
     return;
   }
+  m_reader = std::thread(&CSimulatorProcess::ReadOutput, this, pipeFds[0]);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (!m_ready && std::chrono::steady_clock::now() < deadline) {
-    Drain(100);
-    m_ready = m_output.find("ready\n") != std::string::npos;
-    if (m_stdout < 0) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    m_ready = output().find("ready\n") != std::string::npos;
   }
-  if (!m_ready) ADD_FAILURE() << "simulator did not report ready; it printed:\n" << m_output;
+  if (!m_ready) ADD_FAILURE() << "simulator did not report ready; it printed:\n" << output();
 }
 
 CSimulatorProcess::~CSimulatorProcess() {
@@ -67,24 +68,20 @@ CSimulatorProcess::~CSimulatorProcess() {
   fs::remove_all(m_dir, ignored);
 }
 
-void CSimulatorProcess::Drain(int timeoutMs) {
-  if (m_stdout < 0) return;
-  pollfd pfd{m_stdout, POLLIN, 0};
-  while (::poll(&pfd, 1, timeoutMs) > 0) {
-    char buffer[4096];
-    ssize_t got = ::read(m_stdout, buffer, sizeof buffer);
-    if (got <= 0) {
-      ::close(m_stdout);
-      m_stdout = -1;
-      return;
-    }
+void CSimulatorProcess::ReadOutput(int fd) {
+  char buffer[4096];
+  for (;;) {
+    ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    std::lock_guard lock(m_mutex);
     m_output.append(buffer, static_cast<size_t>(got));
-    timeoutMs = 0;
   }
+  ::close(fd);
 }
 
-const std::string& CSimulatorProcess::output() {
-  Drain(0);
+std::string CSimulatorProcess::output() const {
+  std::lock_guard lock(m_mutex);
   return m_output;
 }
 
@@ -95,7 +92,7 @@ int CSimulatorProcess::Stop() {
   int result = -1;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   for (;;) {
-    Drain(20);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
     pid_t done = ::waitpid(m_pid, &status, WNOHANG);
     if (done == m_pid) {
       result = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -107,7 +104,8 @@ int CSimulatorProcess::Stop() {
       break;
     }
   }
-  while (m_stdout >= 0) Drain(100);
+  // The pipe ends with the process (no other process holds its write end).
+  if (m_reader.joinable()) m_reader.join();
   m_pid = -1;
   return result;
 }

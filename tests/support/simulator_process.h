@@ -5,7 +5,9 @@
 #include <sys/types.h>
 
 #include <filesystem>
+#include <mutex>
 #include <string>
+#include <thread>
 
 class CSimulatorProcess {
  public:
@@ -22,16 +24,19 @@ class CSimulatorProcess {
   // had to be killed).
   int Stop();
   // Everything it wrote to stdout so far (complete after Stop).
-  const std::string& output();
+  std::string output() const;
   const std::filesystem::path& dumpDir() const { return m_dumpDir; }
 
  private:
-  void Drain(int timeoutMs);
+  // Reads its stdout for as long as it runs: a simulator that logs every
+  // frame would otherwise fill the pipe and stall mid-exchange.
+  void ReadOutput(int fd);
 
   std::filesystem::path m_dir;
   std::filesystem::path m_dumpDir;
   pid_t m_pid = -1;
-  int m_stdout = -1;
   bool m_ready = false;
+  mutable std::mutex m_mutex;
   std::string m_output;
+  std::thread m_reader;
 };
