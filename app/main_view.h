@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "devices/black_list.h"
 #include "devices/device_list.h"
 
 // The file-open dialog for a firmware image: only existing files, one
@@ -17,6 +18,11 @@ struct FileDialogRequest {
   std::string filterName;
   std::string filterPattern;
 };
+
+// The list's two context menus: "DEVICE" for a bootloader ("Run
+// application", "Add to Black-List"), "HIDE" for a running application
+// ("Activate bootloader", "Add to Black-List").
+enum class ContextMenu { kDevice, kHide };
 
 enum class Button { kFind, kFirmwareUpdate, kFactoryReset };
 enum class CheckBox { kUseLastFile, kAndMakeUpdate };
@@ -50,6 +56,10 @@ class IMainView {
   // Modal boxes
   virtual void ShowMessage(const std::string& text) = 0;
   virtual bool AskYesNo(const std::string& text) = 0;
+  // The "Device Black-List" dialog, modal; true when it ended with OK.
+  virtual bool RunBlackListDialog(CDlgBlacklist& dialog) = 0;
+  // Pops up the menu at the pointer; a chosen item arrives as its command.
+  virtual void ShowContextMenu(ContextMenu menu) = 0;
   // The confirmed full path, or nothing when the operator cancels.
   virtual std::optional<std::string> ChooseFile(const FileDialogRequest& request) = 0;
 

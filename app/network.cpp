@@ -30,6 +30,9 @@ bool CSystemNetwork::RequestVerify(const DeviceRecord& record, uint16_t& value, 
 bool CSystemNetwork::RequestRunApplication(const DeviceRecord& record) {
   return ::RequestRunApplication(record);
 }
+bool CSystemNetwork::RequestFactoryReset(const DeviceRecord& record) {
+  return ::RequestFactoryReset(record);
+}
 uint16_t CSystemNetwork::GetReplyStatus() {
   return ::GetReplyStatus();
 }

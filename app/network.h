@@ -22,6 +22,7 @@ class INetwork {
                                  uint16_t sectionParam, int tries) = 0;
   virtual bool RequestVerify(const DeviceRecord& record, uint16_t& value, uint16_t& status) = 0;
   virtual bool RequestRunApplication(const DeviceRecord& record) = 0;
+  virtual bool RequestFactoryReset(const DeviceRecord& record) = 0;
   virtual uint16_t GetReplyStatus() = 0;
 };
 
@@ -38,5 +39,6 @@ class CSystemNetwork : public INetwork {
                          uint16_t sectionParam, int tries) override;
   bool RequestVerify(const DeviceRecord& record, uint16_t& value, uint16_t& status) override;
   bool RequestRunApplication(const DeviceRecord& record) override;
+  bool RequestFactoryReset(const DeviceRecord& record) override;
   uint16_t GetReplyStatus() override;
 };

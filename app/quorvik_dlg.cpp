@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "devices/device_list.h"
+#include "devices/serial_export.h"
 #include "net/reply_processing.h"
 
 std::string CurrentWorkingDirectory() {
@@ -84,10 +85,21 @@ void CQuorvikDlg::RefreshDeviceList() {
   m_rowCount = static_cast<int>(rows.size());
   m_view.ShowDeviceRows(rows);
 
-  // Serial mode adds its collection step for record 0 here, and its result
-  // then decides the count line.
+  // In serial mode the first device, when it answered from its bootloader,
+  // is collected. One without an 11- or 16-byte serial has no line and
+  // counts as present: nothing else of its row may end up in the collection.
+  enum class Collection { kNone, kAdded, kPresent } collection = Collection::kNone;
+  if (m_serialMode && first && first->loaderType != 0)
+    collection =
+        CollectSerialLine(BuildSerialLine(*first)) ? Collection::kAdded : Collection::kPresent;
   char line[96];
-  if (hidden != 0)
+  if (collection == Collection::kAdded)
+    std::snprintf(line, sizeof line, "%d Interfaces found (Copy serial to Clipboard - %d)",
+                  m_rowCount, CountSerialLines(m_serialText));
+  else if (collection == Collection::kPresent)
+    std::snprintf(line, sizeof line, "%d Interfaces found (Serial present in Clipboard)",
+                  m_rowCount);
+  else if (hidden != 0)
     std::snprintf(line, sizeof line, "%d Interfaces found (%d hidden)", m_rowCount, hidden);
   else
     std::snprintf(line, sizeof line, "%d Interfaces found", m_rowCount);

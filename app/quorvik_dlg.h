@@ -29,6 +29,9 @@ constexpr std::chrono::milliseconds kEnterBootloaderWait{6000};
 constexpr std::chrono::milliseconds kAfterUpdateWait{3000};
 constexpr std::chrono::milliseconds kAfterRunWait{100};
 constexpr int kWriteTries = 500;
+constexpr std::chrono::milliseconds kRebootStepWait{60};
+constexpr int kSerialToneHz = 1000;
+constexpr const char* kWebAddress = "https://www.belmarr.example/";
 
 class CQuorvikDlg {
  public:
@@ -44,6 +47,25 @@ class CQuorvikDlg {
   // Button "Firmware-Update": the selected device gets the chosen (or last)
   // image, then a Find follows, which may chain into the next update.
   void OnFirmwareUpdate();
+  // Button "Factory reset", after a Yes/No question.
+  void OnFactoryReset();
+  // Menu "Run application": the bootloader starts the application.
+  void OnRunApplication();
+  // Menu "Activate bootloader": restart through the bootloader.
+  void OnActivateBootloader();
+  // Menu "Add to Black-List": hide the selected device from now on.
+  void OnAddToBlackList();
+  // Menu "Show Black-List": the dialog; its deletions are saved on OK.
+  void OnShowBlackList();
+  // Double click on the list: the device's serial number to the clipboard.
+  void OnDeviceListDblClick();
+  // Click on the list: the device buttons follow the selected row.
+  void OnDeviceListClick();
+  // Right click on the list: the context menu for the selected row's mode.
+  void OnDeviceListRightClick();
+  void OnWebLink();
+  // The hidden "Test" button does nothing.
+  void OnTest() {}
 
   // Appends a line to the status log; beep 1 also sounds the alert tone and
   // waits for it to end.
@@ -73,6 +95,8 @@ class CQuorvikDlg {
   int andMakeUpdate() const { return m_andMakeUpdate; }
   const std::string& lastFirmwarePath() const { return m_lastFirmwarePath; }
   const std::vector<uint8_t>& firmwareImage() const { return m_firmwareImage; }
+  bool serialMode() const { return m_serialMode; }
+  const std::string& serialText() const { return m_serialText; }
 
  private:
   // The check boxes into their members.
@@ -80,6 +104,14 @@ class CQuorvikDlg {
   // 100 steps of 20 ms on the progress bar while the receivers collect.
   void RunSearchProgress();
   void SetDeviceButtons(const std::optional<DeviceRecord>& firstRecord);
+  // Beeps at `frequencyHz` for the alert length and waits for it.
+  void Beep(int frequencyHz);
+  // The presence test and, for a new line, the collection step shared by
+  // the double click and the refresh. True when the line was added.
+  bool CollectSerialLine(const std::string& line);
+  // The highest bootloader-mode record with this hardware address.
+  std::optional<DeviceRecord> BootRecordWithMac(const std::array<uint8_t, 6>& mac) const;
+  void SaveBlackList();
   // The Firmware-Update command up to the Find that follows it: true when
   // an update ran (or was refused) and the Find is due.
   bool UpdateBeforeFind();

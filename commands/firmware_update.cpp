@@ -47,6 +47,14 @@ std::optional<DeviceRecord> CQuorvikDlg::RecordAt(int index) const {
   return g_deviceTable[index];
 }
 
+std::optional<DeviceRecord> CQuorvikDlg::BootRecordWithMac(
+    const std::array<uint8_t, 6>& mac) const {
+  std::lock_guard lock(g_deviceMutex);
+  for (int i = CountUsedRecords(g_deviceTable) - 1; i >= 0; --i)
+    if (g_deviceTable[i].loaderType != 0 && g_deviceTable[i].mac == mac) return g_deviceTable[i];
+  return std::nullopt;
+}
+
 std::optional<std::string> CQuorvikDlg::SelectFirmwareFile() {
   auto path =
       m_view.ChooseFile({m_workDir + "/firmware.bin", ".bin", "Firmware File (*.bin)", "*.bin"});
@@ -109,13 +117,7 @@ void CQuorvikDlg::RunFirmwareUpdate() {
     m_clock.SleepFor(kEnterBootloaderWait);
     AddStatusLine("Get firmware update parameter...", 1);
     FindDevices();
-    target.reset();
-    {
-      std::lock_guard lock(g_deviceMutex);
-      for (int i = CountUsedRecords(g_deviceTable) - 1; i >= 0 && !target; --i)
-        if (g_deviceTable[i].loaderType != 0 && g_deviceTable[i].mac == savedMac)
-          target = g_deviceTable[i];
-    }
+    target = BootRecordWithMac(savedMac);
     AddStatusLine("Start firmware update...", 1);
     if (!target) return;
   }

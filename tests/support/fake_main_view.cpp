@@ -95,6 +95,15 @@ std::optional<std::string> CFakeMainView::ChooseFile(const FileDialogRequest& re
   return chosenFile;
 }
 
+bool CFakeMainView::RunBlackListDialog(CDlgBlacklist& dialog) {
+  events.push_back("black-list dialog");
+  return onBlackListDialog ? onBlackListDialog(dialog) : false;
+}
+
+void CFakeMainView::ShowContextMenu(ContextMenu menu) {
+  events.push_back(menu == ContextMenu::kDevice ? "menu DEVICE" : "menu HIDE");
+}
+
 void CFakeMainView::SetWaitCursor(bool wait) {
   waitCursor = wait;
   events.push_back(wait ? "cursor wait" : "cursor arrow");
@@ -189,4 +198,10 @@ std::vector<uint8_t> CFakeNetwork::WrittenImage() const {
     std::copy(w.block.begin(), w.block.end(), image.begin() + w.offset);
   }
   return image;
+}
+
+bool CFakeNetwork::RequestFactoryReset(const DeviceRecord& record) {
+  calls.push_back("factory reset");
+  factoryResets.push_back(record);
+  return true;
 }

@@ -32,6 +32,8 @@ class CFakeMainView : public IMainView {
   void ShowMessage(const std::string& text) override;
   bool AskYesNo(const std::string& text) override;
   std::optional<std::string> ChooseFile(const FileDialogRequest& request) override;
+  bool RunBlackListDialog(CDlgBlacklist& dialog) override;
+  void ShowContextMenu(ContextMenu menu) override;
   void SetWaitCursor(bool wait) override;
   void SetClipboardText(const std::string& text) override;
   void PlayTone(int frequencyHz, int durationMs) override;
@@ -57,6 +59,8 @@ class CFakeMainView : public IMainView {
   bool yesNoAnswer = false;
   std::string clipboard;
   std::optional<std::string> chosenFile;  // what the file dialog returns
+  // Plays the operator in the black-list dialog; returns the OK result.
+  std::function<bool(CDlgBlacklist&)> onBlackListDialog;
   FileDialogRequest lastFileRequest;
 };
 
@@ -94,12 +98,14 @@ class CFakeNetwork : public INetwork {
                          uint16_t sectionParam, int tries) override;
   bool RequestVerify(const DeviceRecord& record, uint16_t& value, uint16_t& status) override;
   bool RequestRunApplication(const DeviceRecord& record) override;
+  bool RequestFactoryReset(const DeviceRecord& record) override;
   uint16_t GetReplyStatus() override { return replyStatus; }
 
   // The blocks written so far, laid end to end.
   std::vector<uint8_t> WrittenImage() const;
 
   std::vector<WriteCall> writes;
+  std::vector<DeviceRecord> factoryResets;
   std::function<bool(const WriteCall&)> onWrite;
   std::function<bool(uint16_t& value, uint16_t& status)> onVerify;
   std::function<void(const DeviceRecord&)> onEnterBootloader;

@@ -14,31 +14,12 @@
 #include "net/requests.h"
 #include "net/transport.h"
 #include "tests/support/datagram_builder.h"
+#include "tests/support/recording_transport.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
-
-struct Sent {
-  SocketSlot slot;
-  uint16_t port;
-  std::vector<uint8_t> bytes;
-};
-
-// Records every datagram; `onSend` plays the device, which may answer before
-// Send even returns.
-class CRecordingTransport : public ITransport {
- public:
-  bool Send(SocketSlot slot, uint16_t port, std::span<const uint8_t> datagram) override {
-    sent.push_back({slot, port, {datagram.begin(), datagram.end()}});
-    if (onSend) onSend(sent.back());
-    return failAfter < 0 || static_cast<int>(sent.size()) <= failAfter;
-  }
-  std::vector<Sent> sent;
-  std::function<void(const Sent&)> onSend;
-  int failAfter = -1;
-};
 
 uint16_t Opcode(const Sent& s) {
   return static_cast<uint16_t>(s.bytes[8] | s.bytes[9] << 8);

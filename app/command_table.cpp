@@ -1,0 +1,76 @@
+// The small handlers of the window's list, menus and link: black-list,
+// serial collection, button states and context menus.
+
+#include "app/quorvik_dlg.h"
+#include "devices/black_list.h"
+#include "devices/device_list.h"
+#include "devices/serial_export.h"
+#include "net/reply_processing.h"
+
+void CQuorvikDlg::Beep(int frequencyHz) {
+  m_view.PlayTone(frequencyHz, static_cast<int>(kBeepLength.count()));
+  m_clock.SleepFor(kBeepLength);
+}
+
+void CQuorvikDlg::SaveBlackList() {
+  std::string text;
+  {
+    std::lock_guard lock(g_deviceMutex);
+    text = g_blackList;
+  }
+  if (m_settings) m_settings->Write(kSettingsSection, kKeyHidden, text);
+}
+
+void CQuorvikDlg::OnAddToBlackList() {
+  const std::optional<DeviceRecord> device = RecordAt(m_view.SelectedRow());
+  if (!device) return;
+  {
+    std::lock_guard lock(g_deviceMutex);
+    AppendBlackListEntry(g_blackList, MakeBlackListEntry(*device));
+  }
+  SaveBlackList();
+}
+
+void CQuorvikDlg::OnShowBlackList() {
+  CDlgBlacklist dialog;
+  if (m_view.RunBlackListDialog(dialog)) SaveBlackList();
+}
+
+bool CQuorvikDlg::CollectSerialLine(const std::string& line) {
+  if (m_serialText.find(line) != std::string::npos) return false;
+  m_serialText += line;
+  m_view.SetClipboardText(m_serialText);
+  return true;
+}
+
+void CQuorvikDlg::OnDeviceListDblClick() {
+  const std::optional<DeviceRecord> device = RecordAt(m_view.SelectedRow());
+  if (!device) {
+    AddStatusLine("No interface selected !", 1);
+    return;
+  }
+  const std::string line = BuildSerialLine(*device);
+  Beep(kSerialToneHz);
+  // A device without an 11- or 16-byte serial has no line: the empty text
+  // counts as present.
+  if (!CollectSerialLine(line)) {
+    Beep(kBeepFrequencyHz);
+    return;
+  }
+  m_serialMode = true;
+  AddStatusLine("Copy serial to Clipboard - 1", 0);
+}
+
+void CQuorvikDlg::OnDeviceListClick() {
+  SetDeviceButtons(RecordAt(m_view.SelectedRow()));
+}
+
+void CQuorvikDlg::OnDeviceListRightClick() {
+  const std::optional<DeviceRecord> device = RecordAt(m_view.SelectedRow());
+  if (!device) return;
+  m_view.ShowContextMenu(device->loaderType == 0 ? ContextMenu::kHide : ContextMenu::kDevice);
+}
+
+void CQuorvikDlg::OnWebLink() {
+  m_view.OpenWebAddress(kWebAddress);
+}

@@ -1,0 +1,45 @@
+#include "devices/black_list.h"
+
+#include "devices/device_list.h"
+#include "net/reply_processing.h"
+
+std::vector<std::string> SplitBlackList(std::string_view text) {
+  std::vector<std::string> entries;
+  std::string work = std::string(text) + ";";
+  while (work.size() > 1) {
+    const size_t end = work.find(';');
+    entries.push_back(work.substr(0, end));
+    work.erase(0, end + 1);
+  }
+  return entries;
+}
+
+std::string MakeBlackListEntry(const DeviceRecord& record) {
+  std::string entry = MakeSearchKey(std::span<const uint8_t>(
+      record.identity.data(), std::min<size_t>(record.identityLength, record.identity.size())));
+  entry += " (";
+  entry += record.Name();
+  entry += ")";
+  return entry;
+}
+
+void AppendBlackListEntry(std::string& blackList, const std::string& entry) {
+  if (!blackList.empty()) blackList += ";";
+  blackList += entry;
+}
+
+std::vector<std::string> CDlgBlacklist::FillList() const {
+  std::lock_guard lock(g_deviceMutex);
+  return SplitBlackList(g_blackList);
+}
+
+void CDlgBlacklist::OnDelete(int selectedRow) {
+  std::lock_guard lock(g_deviceMutex);
+  // Rebuilt under the lock: a receiver sees the old text or the new one,
+  // never a half-built one.
+  std::string rebuilt;
+  const auto entries = SplitBlackList(g_blackList);
+  for (int k = 0; k < static_cast<int>(entries.size()); ++k)
+    if (k != selectedRow) AppendBlackListEntry(rebuilt, entries[k]);
+  g_blackList = std::move(rebuilt);
+}

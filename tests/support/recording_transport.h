@@ -1,0 +1,26 @@
+#pragma once
+// A transport that records every request datagram instead of sending it.
+
+#include <functional>
+#include <vector>
+
+#include "net/transport.h"
+
+struct Sent {
+  SocketSlot slot;
+  uint16_t port;
+  std::vector<uint8_t> bytes;
+};
+
+// `onSend` plays the device, which may answer before Send even returns.
+class CRecordingTransport : public ITransport {
+ public:
+  bool Send(SocketSlot slot, uint16_t port, std::span<const uint8_t> datagram) override {
+    sent.push_back({slot, port, {datagram.begin(), datagram.end()}});
+    if (onSend) onSend(sent.back());
+    return failAfter < 0 || static_cast<int>(sent.size()) <= failAfter;
+  }
+  std::vector<Sent> sent;
+  std::function<void(const Sent&)> onSend;
+  int failAfter = -1;
+};
