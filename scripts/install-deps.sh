@@ -8,6 +8,8 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libcli11-dev nlohmann-json3-dev
   iproute2 util-linux
+  qt6-base-dev qt6-multimedia-dev libgl-dev
+  xvfb xauth
 )
 missing=()
 for p in "${packages[@]}"; do

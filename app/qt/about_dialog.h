@@ -1,0 +1,12 @@
+#pragma once
+// The about box: program name and version, the maker's notice, OK.
+
+#include <QDialog>
+
+constexpr const char* kAboutMenuItem = "Inf&o über Quorvik...";
+
+class CAboutDlg : public QDialog {
+  Q_OBJECT
+ public:
+  explicit CAboutDlg(QWidget* parent = nullptr);
+};

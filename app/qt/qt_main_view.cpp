@@ -1,0 +1,630 @@
+#include "app/qt/qt_main_view.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCursor>
+#include <QDesktopServices>
+#include <QDialogButtonBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLayout>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QThread>
+#include <QTreeWidget>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "app/qt/about_dialog.h"
+#include "app/qt/tone_player.h"
+#include "app/quorvik_dlg.h"
+
+namespace {
+
+// Device names, serials and log lines are bytes as the devices sent them:
+// Latin-1 gives every byte a character, so nothing is dropped or rejected.
+QString FromBytes(const std::string& text) {
+  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// File names are bytes of the file system, in its own encoding.
+QString FromPath(const std::string& path) {
+  return QFile::decodeName(path.c_str());
+}
+std::string ToPath(const QString& path) {
+  return QFile::encodeName(path).toStdString();
+}
+
+int ButtonIndex(Button button) {
+  return static_cast<int>(button);
+}
+int CheckIndex(CheckBox box) {
+  return static_cast<int>(box);
+}
+
+// The web address: a label that reports clicks and looks like a link.
+class CLinkLabel : public QLabel {
+ public:
+  using QLabel::QLabel;
+  std::function<void()> onClick;
+
+ protected:
+  void mouseReleaseEvent(QMouseEvent* event) override {
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) &&
+        onClick)
+      onClick();
+  }
+};
+
+}  // namespace
+
+CQtMainView::CQtMainView(QWidget* parent)
+    : QMainWindow(parent), m_units(CDialogUnits::ForFont(QApplication::font())) {
+  setWindowTitle(QString::fromLatin1(kCaption));
+  BuildControls();
+  BuildMenus();
+  ApplyInputState();
+  m_deviceList->viewport()->installEventFilter(this);
+  // Ctrl is read by commands that run while the window thread goes on
+  // handling input, so it is followed on every key and click.
+  qApp->installEventFilter(this);
+}
+
+CQtMainView::~CQtMainView() {
+  qApp->removeEventFilter(this);
+}
+
+void CQtMainView::BuildControls() {
+  auto* client = new QWidget(this);
+  setCentralWidget(client);
+  const CDialogUnits& du = m_units;
+
+  // In template order, which is also the tab order.
+  m_deviceList = new QTreeWidget(client);
+  m_deviceList->setGeometry(du.Rect(7, 29, 378, 82));
+  m_deviceList->setRootIsDecorated(false);
+  m_deviceList->setItemsExpandable(false);
+  m_deviceList->setUniformRowHeights(true);
+  m_deviceList->setSelectionMode(QAbstractItemView::SingleSelection);
+  m_deviceList->setSelectionBehavior(QAbstractItemView::SelectRows);
+  m_deviceList->setAllColumnsShowFocus(true);
+  m_deviceList->setSortingEnabled(false);
+  m_deviceList->setColumnCount(0);
+  m_deviceList->header()->setSectionsClickable(false);
+  m_deviceList->header()->setStretchLastSection(false);
+  m_deviceList->header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  m_deviceList->setHeaderHidden(true);  // no columns until start-up gives them
+  // The selected device stays marked while the operator works elsewhere.
+  QPalette palette = m_deviceList->palette();
+  for (auto role : {QPalette::Highlight, QPalette::HighlightedText})
+    palette.setColor(QPalette::Inactive, role, palette.color(QPalette::Active, role));
+  m_deviceList->setPalette(palette);
+
+  m_find = new QPushButton(QStringLiteral("Find"), client);
+  m_find->setGeometry(du.Rect(7, 117, 48, 14));
+  m_firmwareUpdate = new QPushButton(QStringLiteral("Firmware-Update"), client);
+  m_firmwareUpdate->setGeometry(du.Rect(303, 117, 82, 14));
+
+  m_statusLog = new QListWidget(client);
+  m_statusLog->setGeometry(du.Rect(7, 149, 378, 31));
+  m_statusLog->setSelectionMode(QAbstractItemView::NoSelection);
+  m_statusLog->setFocusPolicy(Qt::NoFocus);
+  m_statusLog->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  m_statusLog->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  m_statusLog->setUniformItemSizes(true);
+  m_statusLog->setSpacing(0);
+
+  auto* link = new CLinkLabel(QString::fromLatin1(kWebAddress), client);
+  link->setGeometry(du.Rect(59, 117, 161, 15));
+  link->setAlignment(Qt::AlignCenter);
+  link->setTextFormat(Qt::PlainText);
+  link->setCursor(Qt::PointingHandCursor);
+  QFont linkFont = link->font();
+  linkFont.setUnderline(true);
+  link->setFont(linkFont);
+  QPalette linkPalette = link->palette();
+  linkPalette.setColor(QPalette::WindowText, linkPalette.color(QPalette::Link));
+  link->setPalette(linkPalette);
+  link->onClick = [this] { emit webLinkClicked(); };
+  m_webLink = link;
+
+  m_progress = new QProgressBar(client);
+  m_progress->setGeometry(du.Rect(251, 183, 134, 10));
+  m_progress->setRange(0, 100);
+  m_progress->setValue(0);
+  m_progress->setTextVisible(false);
+
+  m_useLastFile = new QCheckBox(QStringLiteral("Use last file again"), client);
+  m_useLastFile->setGeometry(du.Rect(306, 134, 71, 10));
+  m_andMakeUpdate = new QCheckBox(QStringLiteral("... and make Update"), client);
+  m_andMakeUpdate->setGeometry(du.Rect(9, 134, 81, 10));
+
+  m_factoryReset = new QPushButton(QStringLiteral("Factory reset"), client);
+  m_factoryReset->setGeometry(du.Rect(213, 117, 82, 14));
+
+  m_test = new QPushButton(QStringLiteral("Test"), client);
+  m_test->setGeometry(du.Rect(119, 130, 50, 14));
+  m_test->hide();
+
+  auto* networkLabel = new QLabel(QStringLiteral("Network:"), client);
+  networkLabel->setGeometry(du.Rect(7, 9, 30, 8));
+  m_networkCombo = new QComboBox(client);
+  // The drop-down's 144 units are the open list; the closed box is one line.
+  const QRect comboRect = du.Rect(45, 7, 109, 144);
+  m_networkCombo->setGeometry(comboRect.x(), comboRect.y(), comboRect.width(),
+                              m_networkCombo->sizeHint().height());
+  m_networkCombo->setMaxVisibleItems(10);
+  networkLabel->setBuddy(m_networkCombo);
+
+  for (QPushButton* b : {m_find, m_firmwareUpdate, m_factoryReset, m_test}) {
+    // Enter on a focused push button presses it; no button is the default.
+    b->setAutoDefault(false);
+    b->setDefault(false);
+  }
+  // A wider font than the original's may need more room for a caption;
+  // the box then grows towards the list's left edge, never past its right.
+  for (QCheckBox* box : {m_useLastFile, m_andMakeUpdate}) {
+    QRect r = box->geometry();
+    r.setWidth(std::max(r.width(), box->sizeHint().width()));
+    const int overflow = r.right() - (du.X(7 + 378) - 1);
+    if (overflow > 0) r.translate(-overflow, 0);
+    box->setGeometry(r);
+  }
+  // The check boxes stay live during commands: they keep an arrow.
+  m_useLastFile->setCursor(Qt::ArrowCursor);
+  m_andMakeUpdate->setCursor(Qt::ArrowCursor);
+
+  connect(m_deviceList, &QTreeWidget::itemSelectionChanged, this, [this] {
+    const QList<QTreeWidgetItem*> selected = m_deviceList->selectedItems();
+    const int row = selected.isEmpty() ? -1 : m_deviceList->indexOfTopLevelItem(selected.front());
+    std::lock_guard lock(m_mirrorMutex);
+    m_mirror.selectedRow = row;
+  });
+  // Before any handler that the window connects to the combo: the logic
+  // reads the new entry through SelectedNetworkEntry.
+  connect(m_networkCombo, &QComboBox::currentIndexChanged, this, [this](int index) {
+    std::lock_guard lock(m_mirrorMutex);
+    m_mirror.selectedEntry = index;
+  });
+  for (CheckBox box : {CheckBox::kUseLastFile, CheckBox::kAndMakeUpdate}) {
+    connect(checkBox(box), &QCheckBox::toggled, this, [this, box](bool on) {
+      std::lock_guard lock(m_mirrorMutex);
+      m_mirror.checks[CheckIndex(box)] = on;
+    });
+  }
+
+  client->setFixedSize(du.X(392), du.Y(200));
+}
+
+void CQtMainView::BuildMenus() {
+  m_applicationMenu = menuBar()->addMenu(QStringLiteral("&Application"));
+  m_showBlackList = m_applicationMenu->addAction(QStringLiteral("Show Black-List"));
+
+  m_helpMenu = menuBar()->addMenu(QStringLiteral("&Help"));
+  m_about = m_helpMenu->addAction(QString::fromUtf8(kAboutMenuItem));
+  m_about->setMenuRole(QAction::AboutRole);
+  connect(m_about, &QAction::triggered, this, &CQtMainView::ShowAboutBox);
+
+  m_runApplication = new QAction(QStringLiteral("Run application"), this);
+  m_activateBootloader = new QAction(QStringLiteral("Activate bootloader"), this);
+  m_addToBlackList = new QAction(QStringLiteral("Add to Black-List"), this);
+
+  layout()->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+void CQtMainView::ShowAboutBox() {
+  CAboutDlg about(this);
+  about.exec();
+}
+
+QPushButton* CQtMainView::button(Button button) const {
+  switch (button) {
+    case Button::kFind:
+      return m_find;
+    case Button::kFirmwareUpdate:
+      return m_firmwareUpdate;
+    case Button::kFactoryReset:
+      return m_factoryReset;
+  }
+  return nullptr;
+}
+
+QCheckBox* CQtMainView::checkBox(CheckBox box) const {
+  return box == CheckBox::kUseLastFile ? m_useLastFile : m_andMakeUpdate;
+}
+
+void CQtMainView::OnGuiThread(std::function<void()> change) {
+  if (QThread::currentThread() == thread())
+    change();
+  else
+    QMetaObject::invokeMethod(this, std::move(change), Qt::QueuedConnection);
+}
+
+template <typename T>
+T CQtMainView::AskOnGuiThread(std::function<T()> ask, T cautious) {
+  if (QThread::currentThread() == thread()) return ask();
+  struct Answer {
+    std::optional<T> value;
+  };
+  auto answer = std::make_shared<Answer>();
+  {
+    std::lock_guard lock(m_modalMutex);
+    if (m_modalCancelled) return cautious;
+  }
+  QMetaObject::invokeMethod(
+      this,
+      [this, answer, ask = std::move(ask)] {
+        T value = ask();
+        {
+          std::lock_guard lock(m_modalMutex);
+          answer->value = std::move(value);
+        }
+        m_modalAnswered.notify_all();
+      },
+      Qt::QueuedConnection);
+  std::unique_lock lock(m_modalMutex);
+  m_modalAnswered.wait(lock, [&] { return answer->value.has_value() || m_modalCancelled; });
+  return answer->value.has_value() ? std::move(*answer->value) : cautious;
+}
+
+void CQtMainView::CancelModalRequests() {
+  {
+    std::lock_guard lock(m_modalMutex);
+    m_modalCancelled = true;
+  }
+  m_modalAnswered.notify_all();
+}
+
+void CQtMainView::SetColumns(const std::vector<ListColumn>& columns) {
+  OnGuiThread([this, columns] {
+    QStringList headers;
+    for (const ListColumn& c : columns) headers << QString::fromLatin1(c.header);
+    m_deviceList->setColumnCount(static_cast<int>(columns.size()));
+    m_deviceList->setHeaderLabels(headers);
+    for (size_t i = 0; i < columns.size(); ++i)
+      m_deviceList->setColumnWidth(static_cast<int>(i), m_units.ScalePixels(columns[i].width));
+    m_deviceList->setHeaderHidden(columns.empty());
+  });
+}
+
+void CQtMainView::ShowDeviceRows(const std::vector<DeviceRow>& rows) {
+  {
+    std::lock_guard lock(m_mirrorMutex);
+    m_mirror.selectedRow = -1;
+  }
+  OnGuiThread([this, rows] {
+    const QSignalBlocker quiet(m_deviceList);
+    m_deviceList->clear();
+    QList<QTreeWidgetItem*> items;
+    for (const DeviceRow& row : rows) {
+      items << new QTreeWidgetItem(QStringList{FromBytes(row.device), FromBytes(row.version),
+                                               FromBytes(row.serial), FromBytes(row.mac)});
+    }
+    m_deviceList->addTopLevelItems(items);
+  });
+}
+
+void CQtMainView::SelectRow(int row) {
+  {
+    std::lock_guard lock(m_mirrorMutex);
+    m_mirror.selectedRow = row;
+  }
+  OnGuiThread([this, row] {
+    const QSignalBlocker quiet(m_deviceList);
+    QTreeWidgetItem* item = row >= 0 ? m_deviceList->topLevelItem(row) : nullptr;
+    m_deviceList->clearSelection();
+    if (item != nullptr) {
+      // Selected, not focused: the keyboard starts where the operator left it.
+      item->setSelected(true);
+      m_deviceList->scrollToItem(item);
+    }
+  });
+}
+
+int CQtMainView::SelectedRow() const {
+  std::lock_guard lock(m_mirrorMutex);
+  return m_mirror.selectedRow;
+}
+
+void CQtMainView::ShowStatusLines(const std::vector<std::string>& lines) {
+  OnGuiThread([this, lines] {
+    m_statusLog->clear();
+    for (const std::string& line : lines) m_statusLog->addItem(FromBytes(line));
+  });
+}
+
+void CQtMainView::SetProgressRange(int low, int high) {
+  OnGuiThread([this, low, high] { m_progress->setRange(low, high); });
+}
+
+void CQtMainView::SetProgressStep(int step) {
+  OnGuiThread([this, step] { m_progressStep = step; });
+}
+
+void CQtMainView::SetProgressPos(int pos) {
+  OnGuiThread([this, pos] { m_progress->setValue(pos); });
+}
+
+void CQtMainView::StepProgress() {
+  OnGuiThread([this] {
+    // Past the end the bar starts over, as a stepping progress bar does.
+    int next = m_progress->value() + m_progressStep;
+    if (next > m_progress->maximum()) next = m_progress->minimum();
+    m_progress->setValue(next);
+  });
+}
+
+bool CQtMainView::IsChecked(CheckBox box) const {
+  std::lock_guard lock(m_mirrorMutex);
+  return m_mirror.checks[CheckIndex(box)];
+}
+
+void CQtMainView::SetChecked(CheckBox box, bool checked) {
+  {
+    std::lock_guard lock(m_mirrorMutex);
+    m_mirror.checks[CheckIndex(box)] = checked;
+  }
+  OnGuiThread([this, box, checked] { checkBox(box)->setChecked(checked); });
+}
+
+void CQtMainView::EnableButton(Button button, bool enabled) {
+  OnGuiThread([this, button, enabled] {
+    m_buttonAllowed[ButtonIndex(button)] = enabled;
+    ApplyInputState();
+  });
+}
+
+void CQtMainView::AddNetworkEntry(const std::string& text) {
+  OnGuiThread([this, text] {
+    const QSignalBlocker quiet(m_networkCombo);
+    m_networkCombo->addItem(FromBytes(text));
+  });
+}
+
+void CQtMainView::SelectNetworkEntry(int index) {
+  {
+    std::lock_guard lock(m_mirrorMutex);
+    m_mirror.selectedEntry = index;
+  }
+  OnGuiThread([this, index] {
+    const QSignalBlocker quiet(m_networkCombo);
+    m_networkCombo->setCurrentIndex(index);
+  });
+}
+
+int CQtMainView::SelectedNetworkEntry() const {
+  std::lock_guard lock(m_mirrorMutex);
+  return m_mirror.selectedEntry;
+}
+
+void CQtMainView::ShowMessage(const std::string& text) {
+  AskOnGuiThread<bool>(
+      [this, text] {
+        QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kMessageBoxTitle), FromBytes(text),
+                        QMessageBox::Ok, this);
+        box.setTextFormat(Qt::PlainText);
+        box.exec();
+        return true;
+      },
+      true);
+}
+
+bool CQtMainView::AskYesNo(const std::string& text) {
+  return AskOnGuiThread<bool>(
+      [this, text] {
+        QMessageBox box(QMessageBox::Question, QString::fromLatin1(kMessageBoxTitle),
+                        FromBytes(text), QMessageBox::Yes | QMessageBox::No, this);
+        box.setTextFormat(Qt::PlainText);
+        return box.exec() == QMessageBox::Yes;
+      },
+      false);
+}
+
+bool CQtMainView::RunBlackListDialog(CDlgBlacklist& logic) {
+  return AskOnGuiThread<bool>(
+      [this, &logic] {
+        QDialog dialog(this);
+        dialog.setWindowTitle(QString::fromLatin1(CDlgBlacklist::kCaption));
+        auto* list = new QTreeWidget(&dialog);
+        list->setRootIsDecorated(false);
+        list->setHeaderLabels({QString::fromLatin1(CDlgBlacklist::kColumnHeader)});
+        list->setColumnWidth(0, m_units.ScalePixels(CDlgBlacklist::kColumnWidth));
+        auto fill = [list, &logic] {
+          list->clear();
+          for (const std::string& entry : logic.FillList())
+            list->addTopLevelItem(new QTreeWidgetItem(QStringList{FromBytes(entry)}));
+        };
+        fill();
+        auto* remove = new QPushButton(QStringLiteral("Delete"), &dialog);
+        connect(remove, &QPushButton::clicked, &dialog, [list, &logic, fill] {
+          QTreeWidgetItem* current = list->currentItem();
+          logic.OnDelete(current != nullptr ? list->indexOfTopLevelItem(current) : -1);
+          fill();
+        });
+        auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+        connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+        connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+        auto* layout = new QVBoxLayout(&dialog);
+        layout->addWidget(list);
+        auto* row = new QHBoxLayout;
+        row->addWidget(remove);
+        row->addStretch();
+        row->addWidget(buttons);
+        layout->addLayout(row);
+        dialog.resize(m_units.ScalePixels(CDlgBlacklist::kColumnWidth) + 40, m_units.Y(150));
+        return dialog.exec() == QDialog::Accepted;
+      },
+      false);
+}
+
+void CQtMainView::ShowContextMenu(ContextMenu menu) {
+  OnGuiThread([this, menu] {
+    // Chosen items arrive as commands through their actions, after the
+    // right-click command has ended.
+    auto* popup = new QMenu(this);
+    popup->setAttribute(Qt::WA_DeleteOnClose);
+    popup->addAction(menu == ContextMenu::kDevice ? m_runApplication : m_activateBootloader);
+    popup->addSeparator();
+    popup->addAction(m_addToBlackList);
+    popup->popup(QCursor::pos());
+  });
+}
+
+std::optional<std::string> CQtMainView::ChooseFile(const FileDialogRequest& request) {
+  return AskOnGuiThread<std::optional<std::string>>(
+      [this, request]() -> std::optional<std::string> {
+        QFileDialog dialog(this, QStringLiteral("Open"));
+        dialog.setAcceptMode(QFileDialog::AcceptOpen);
+        dialog.setFileMode(QFileDialog::ExistingFile);
+        dialog.setDefaultSuffix(FromBytes(request.defaultExtension));
+        dialog.setNameFilter(FromBytes(request.filterName) + QStringLiteral(" (") +
+                             FromBytes(request.filterPattern) + QStringLiteral(")"));
+        if (!request.proposedPath.empty()) dialog.selectFile(FromPath(request.proposedPath));
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+          return std::nullopt;
+        return ToPath(dialog.selectedFiles().front());
+      },
+      std::nullopt);
+}
+
+void CQtMainView::SetWaitCursor(bool wait) {
+  OnGuiThread([this, wait] {
+    m_logicWaitCursor = wait;
+    ApplyInputState();
+  });
+}
+
+void CQtMainView::SetClipboardText(const std::string& text) {
+  OnGuiThread([text] { QGuiApplication::clipboard()->setText(FromBytes(text)); });
+}
+
+void CQtMainView::PlayTone(int frequencyHz, int durationMs) {
+  OnGuiThread([this, frequencyHz, durationMs] {
+    if (m_tones == nullptr) m_tones = new CTonePlayer(this);
+    m_tones->Play(frequencyHz, durationMs);
+  });
+}
+
+bool CQtMainView::IsCtrlHeld() const {
+  std::lock_guard lock(m_mirrorMutex);
+  return m_mirror.ctrlHeld;
+}
+
+void CQtMainView::OpenWebAddress(const std::string& url) {
+  OnGuiThread([url] { QDesktopServices::openUrl(QUrl(FromBytes(url))); });
+}
+
+void CQtMainView::NoteModifiers(Qt::KeyboardModifiers modifiers) {
+  std::lock_guard lock(m_mirrorMutex);
+  m_mirror.ctrlHeld = modifiers.testFlag(Qt::ControlModifier);
+}
+
+void CQtMainView::SetBusy(bool busy) {
+  m_busy = busy;
+  ApplyInputState();
+}
+
+void CQtMainView::ApplyInputState() {
+  m_find->setEnabled(!m_busy);
+  m_firmwareUpdate->setEnabled(!m_busy && m_buttonAllowed[ButtonIndex(Button::kFirmwareUpdate)]);
+  m_factoryReset->setEnabled(!m_busy && m_buttonAllowed[ButtonIndex(Button::kFactoryReset)]);
+  m_deviceList->setEnabled(!m_busy);
+  m_networkCombo->setEnabled(!m_busy);
+  m_applicationMenu->menuAction()->setEnabled(!m_busy);
+  m_helpMenu->menuAction()->setEnabled(!m_busy);
+  if (m_busy || m_logicWaitCursor)
+    centralWidget()->setCursor(Qt::WaitCursor);
+  else
+    centralWidget()->unsetCursor();
+}
+
+void CQtMainView::closeEvent(QCloseEvent* event) {
+  if (m_closeHandler) m_closeHandler();
+  event->accept();
+}
+
+void CQtMainView::keyPressEvent(QKeyEvent* event) {
+  // Keys that the focused control leaves unused end up here. As in a dialog
+  // without a default button: Esc ends the program, and so does Enter
+  // anywhere but on a push button.
+  switch (event->key()) {
+    case Qt::Key_Escape:
+      close();
+      return;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+      close();  // push buttons took theirs in eventFilter
+      return;
+    default:
+      QMainWindow::keyPressEvent(event);
+  }
+}
+
+bool CQtMainView::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == m_deviceList->viewport() && m_deviceList->isEnabled()) {
+    const auto later = [this](void (CQtMainView::*signal)()) {
+      QMetaObject::invokeMethod(
+          this, [this, signal] { emit(this->*signal)(); }, Qt::QueuedConnection);
+    };
+    if (event->type() == QEvent::MouseButtonPress) {
+      const auto* mouse = static_cast<QMouseEvent*>(event);
+      // A click on empty space leaves no row selected, so that the device
+      // buttons can follow.
+      if (m_deviceList->itemAt(mouse->position().toPoint()) == nullptr)
+        m_deviceList->clearSelection();
+      if (mouse->button() == Qt::RightButton) {
+        if (QTreeWidgetItem* item = m_deviceList->itemAt(mouse->position().toPoint()))
+          item->setSelected(true);
+        later(&CQtMainView::deviceListRightClicked);
+      }
+    } else if (event->type() == QEvent::MouseButtonRelease &&
+               static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+      later(&CQtMainView::deviceListClicked);
+    } else if (event->type() == QEvent::MouseButtonDblClick &&
+               static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+      later(&CQtMainView::deviceListDoubleClicked);
+    }
+  }
+  switch (event->type()) {
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease: {
+      const auto* key = static_cast<QKeyEvent*>(event);
+      // Enter presses the focused push button, which it would otherwise
+      // pass on to the window (no button here is a default button).
+      auto* pushButton = qobject_cast<QPushButton*>(watched);
+      if (event->type() == QEvent::KeyPress && pushButton != nullptr &&
+          pushButton->window() == this &&
+          (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
+        if (pushButton->isEnabled()) pushButton->click();
+        return true;
+      }
+      // The Ctrl key's own events carry the state from before them.
+      if (key->key() == Qt::Key_Control)
+        NoteModifiers(event->type() == QEvent::KeyPress ? Qt::ControlModifier : Qt::NoModifier);
+      else
+        NoteModifiers(key->modifiers());
+      break;
+    }
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+      NoteModifiers(static_cast<QInputEvent*>(event)->modifiers());
+      break;
+    default:
+      break;
+  }
+  return QMainWindow::eventFilter(watched, event);
+}

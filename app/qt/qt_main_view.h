@@ -1,0 +1,170 @@
+#pragma once
+// The main window's widgets, as the logic's IMainView.
+//
+// The logic runs on the command thread (CCommandRunner) while this window
+// keeps painting, so every IMainView call may come from that thread:
+// - what changes the screen is queued to the window thread, in call order;
+// - what the logic reads (selected row and entry, check boxes, Ctrl) is
+//   answered from a copy kept under a lock, which the window thread updates
+//   on every user change and which each queued change updates at call time,
+//   so that the logic reads back what it has just set;
+// - modal boxes and the file dialog run on the window thread while the
+//   command thread waits for the answer; closing the window ends that wait
+//   with the cautious answer (OK, No, cancelled).
+// Nothing waits on the window thread, so closing the window can always wait
+// for the command thread.
+
+#include <QMainWindow>
+#include <array>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+#include "app/main_view.h"
+#include "app/qt/dialog_units.h"
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QListWidget;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class QTreeWidget;
+class CTonePlayer;
+
+constexpr const char* kMessageBoxTitle = "Quorvik";
+
+class CQtMainView : public QMainWindow, public IMainView {
+  Q_OBJECT
+ public:
+  explicit CQtMainView(QWidget* parent = nullptr);
+  ~CQtMainView() override;
+
+  void SetColumns(const std::vector<ListColumn>& columns) override;
+  void ShowDeviceRows(const std::vector<DeviceRow>& rows) override;
+  void SelectRow(int row) override;
+  int SelectedRow() const override;
+  void ShowStatusLines(const std::vector<std::string>& lines) override;
+  void SetProgressRange(int low, int high) override;
+  void SetProgressStep(int step) override;
+  void SetProgressPos(int pos) override;
+  void StepProgress() override;
+  bool IsChecked(CheckBox box) const override;
+  void SetChecked(CheckBox box, bool checked) override;
+  void EnableButton(Button button, bool enabled) override;
+  void AddNetworkEntry(const std::string& text) override;
+  void SelectNetworkEntry(int index) override;
+  int SelectedNetworkEntry() const override;
+  void ShowMessage(const std::string& text) override;
+  bool AskYesNo(const std::string& text) override;
+  bool RunBlackListDialog(CDlgBlacklist& dialog) override;
+  void ShowContextMenu(ContextMenu menu) override;
+  std::optional<std::string> ChooseFile(const FileDialogRequest& request) override;
+  void SetWaitCursor(bool wait) override;
+  void SetClipboardText(const std::string& text) override;
+  void PlayTone(int frequencyHz, int durationMs) override;
+  bool IsCtrlHeld() const override;
+  void OpenWebAddress(const std::string& url) override;
+
+  // Window thread. While a command runs, buttons, list, combo and menus take
+  // no input and the wait cursor shows; the check boxes stay live so that an
+  // operator can stop an update chain.
+  void SetBusy(bool busy);
+  bool IsBusy() const { return m_busy; }
+  // Ctrl as it was at the input that starts a command.
+  void NoteModifiers(Qt::KeyboardModifiers modifiers);
+  // Any thread. Ends every wait for a modal answer, now and from now on.
+  void CancelModalRequests();
+  // Runs on the window thread when the window closes, before it goes.
+  void SetCloseHandler(std::function<void()> handler) { m_closeHandler = std::move(handler); }
+
+  QPushButton* button(Button button) const;
+  QPushButton* testButton() const { return m_test; }
+  QCheckBox* checkBox(CheckBox box) const;
+  QTreeWidget* deviceList() const { return m_deviceList; }
+  QListWidget* statusLog() const { return m_statusLog; }
+  QProgressBar* progressBar() const { return m_progress; }
+  QComboBox* networkCombo() const { return m_networkCombo; }
+  QLabel* webLink() const { return m_webLink; }
+  QMenu* applicationMenu() const { return m_applicationMenu; }
+  QMenu* helpMenu() const { return m_helpMenu; }
+  QAction* showBlackListAction() const { return m_showBlackList; }
+  QAction* aboutAction() const { return m_about; }
+  // The items of the list's context menus.
+  QAction* runApplicationAction() const { return m_runApplication; }
+  QAction* activateBootloaderAction() const { return m_activateBootloader; }
+  QAction* addToBlackListAction() const { return m_addToBlackList; }
+  const CDialogUnits& dialogUnits() const { return m_units; }
+
+ public slots:
+  void ShowAboutBox();
+
+ signals:
+  void webLinkClicked();
+  // Mouse on the device list, sent once the list has applied the click to
+  // its selection.
+  void deviceListClicked();
+  void deviceListDoubleClicked();
+  void deviceListRightClicked();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  struct Mirror {
+    int selectedRow = -1;
+    int selectedEntry = -1;
+    std::array<bool, 2> checks{};
+    bool ctrlHeld = false;
+  };
+
+  void BuildControls();
+  void BuildMenus();
+  void ApplyInputState();
+  void OnGuiThread(std::function<void()> change);
+  // Runs `ask` on the window thread and waits for its answer; `cautious`
+  // when the window closes first.
+  template <typename T>
+  T AskOnGuiThread(std::function<T()> ask, T cautious);
+
+  CDialogUnits m_units;
+  QTreeWidget* m_deviceList = nullptr;
+  QPushButton* m_find = nullptr;
+  QPushButton* m_firmwareUpdate = nullptr;
+  QPushButton* m_factoryReset = nullptr;
+  QPushButton* m_test = nullptr;
+  QListWidget* m_statusLog = nullptr;
+  QLabel* m_webLink = nullptr;
+  QProgressBar* m_progress = nullptr;
+  QCheckBox* m_useLastFile = nullptr;
+  QCheckBox* m_andMakeUpdate = nullptr;
+  QComboBox* m_networkCombo = nullptr;
+  QMenu* m_applicationMenu = nullptr;
+  QMenu* m_helpMenu = nullptr;
+  QAction* m_showBlackList = nullptr;
+  QAction* m_about = nullptr;
+  QAction* m_runApplication = nullptr;
+  QAction* m_activateBootloader = nullptr;
+  QAction* m_addToBlackList = nullptr;
+  CTonePlayer* m_tones = nullptr;  // made on the first tone
+
+  // Window thread only.
+  bool m_busy = false;
+  bool m_logicWaitCursor = false;
+  int m_progressStep = 1;
+  std::array<bool, 3> m_buttonAllowed{true, true, false};  // by the logic, per Button
+  std::function<void()> m_closeHandler;
+
+  mutable std::mutex m_mirrorMutex;
+  Mirror m_mirror;
+
+  std::mutex m_modalMutex;
+  std::condition_variable m_modalAnswered;
+  bool m_modalCancelled = false;
+};

@@ -1,0 +1,60 @@
+#pragma once
+// The main window put together: widgets, the logic that drives them, the
+// command thread it runs on and the clock of its waits. Every control that
+// starts a command is one line in WireCommands.
+
+#include <QMetaObject>
+#include <QObject>
+#include <functional>
+#include <memory>
+
+#include "app/network.h"
+#include "app/qt/cancellable_clock.h"
+#include "app/qt/command_runner.h"
+#include "app/qt/qt_main_view.h"
+#include "app/quorvik_dlg.h"
+
+struct QuorvikWindowOptions {
+  // Below 1, the protocol's waits run faster (tests).
+  double timeScale = 1.0;
+  // Does the waiting instead of real time when given (tests).
+  IClock* innerClock = nullptr;
+  // Ends the acknowledgement waits of a command that the closing window
+  // interrupts.
+  std::function<void()> abortReplyWaits;
+};
+
+class CQuorvikWindow {
+ public:
+  explicit CQuorvikWindow(INetwork& network, QuorvikWindowOptions options = {});
+  ~CQuorvikWindow();
+  CQuorvikWindow(const CQuorvikWindow&) = delete;
+  CQuorvikWindow& operator=(const CQuorvikWindow&) = delete;
+
+  // Shows the window and runs the start-up search behind it.
+  void Start();
+  // Ends a running command at its next wait and waits for the command
+  // thread. Called when the window closes; no command starts afterwards.
+  void Shutdown();
+
+  CQtMainView& view() { return *m_view; }
+  CQuorvikDlg& dlg() { return m_dlg; }
+  bool IsRunningCommand() const { return m_view->IsBusy(); }
+
+ private:
+  void WireCommands();
+  // Hands `handler` to the command thread, unless a command is running.
+  template <typename Result>
+  void Run(Result (CQuorvikDlg::*handler)());
+  template <typename Sender, typename Signal, typename Result>
+  void On(Sender* sender, Signal signal, Result (CQuorvikDlg::*handler)()) {
+    QObject::connect(sender, signal, m_view.get(), [this, handler] { Run(handler); });
+  }
+
+  QuorvikWindowOptions m_options;
+  CCancellableClock m_clock;
+  std::unique_ptr<CQtMainView> m_view;
+  CQuorvikDlg m_dlg;
+  CCommandRunner m_runner;  // last: its thread ends before the rest goes
+  bool m_shutDown = false;
+};

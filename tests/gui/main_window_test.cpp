@@ -1,0 +1,535 @@
+// The real main window on a played network: its controls, start-up, Find,
+// the network switch, the command thread and closing in the middle of a
+// command. No socket is opened; waits pass through a clock that the test can
+// hold.
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QHeaderView>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+#include <atomic>
+#include <condition_variable>
+#include <fstream>
+#include <future>
+#include <mutex>
+#include <thread>
+
+#include "app/qt/about_dialog.h"
+#include "app/qt/cancellable_clock.h"
+#include "app/qt/command_runner.h"
+#include "app/qt/dialog_units.h"
+#include "app/qt/quorvik_window.h"
+#include "app/qt/tone_player.h"
+#include "net/reply_processing.h"
+#include "tests/support/datagram_builder.h"
+#include "tests/support/fake_main_view.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+const std::vector<uint8_t> kMacA = {0x00, 0x0A, 0x95, 0x9D, 0x68, 0x16};
+const std::vector<uint8_t> kMacB = {0x02, 0x10, 0x20, 0x30, 0x40, 0xAB};
+// Any byte a device may send, a format directive and a separator included.
+const std::string kOddName = "B\xFChne 50%s;\x7F\xFF";
+
+// Passes time at once, except that it can hold the command thread in a
+// chosen wait until the test lets it go.
+class CGateClock : public IClock {
+ public:
+  void SleepFor(std::chrono::milliseconds) override {
+    std::unique_lock lock(m_mutex);
+    ++m_sleeps;
+    if (m_sleeps != m_holdAt) return;
+    m_held = true;
+    m_changed.wait(lock, [this] { return !m_held; });
+  }
+  void HoldAtSleep(int fromNow) {
+    std::lock_guard lock(m_mutex);
+    m_holdAt = m_sleeps + fromNow;
+  }
+  bool IsHeld() const {
+    std::lock_guard lock(m_mutex);
+    return m_held;
+  }
+  void Release() {
+    {
+      std::lock_guard lock(m_mutex);
+      m_held = false;
+      m_holdAt = -1;
+    }
+    m_changed.notify_all();
+  }
+
+ private:
+  mutable std::mutex m_mutex;
+  std::condition_variable m_changed;
+  int m_sleeps = 0;
+  int m_holdAt = -1;
+  bool m_held = false;
+};
+
+void ResetShared() {
+  std::lock_guard lock(g_deviceMutex);
+  ClearDeviceTable(g_deviceTable);
+  g_hiddenCount = 0;
+  g_blackList.clear();
+}
+
+QStringList Cells(QTreeWidget* list, int row) {
+  QStringList cells;
+  QTreeWidgetItem* item = list->topLevelItem(row);
+  for (int c = 0; item != nullptr && c < list->columnCount(); ++c) cells << item->text(c);
+  return cells;
+}
+
+QStringList Lines(QListWidget* log) {
+  QStringList lines;
+  for (int i = 0; i < log->count(); ++i) lines << log->item(i)->text();
+  return lines;
+}
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<CQuorvikWindow> window;
+  CFakeNetwork network;
+  CGateClock gate;
+  std::atomic<int> replyWaitAborts{0};
+  QTemporaryDir workDir;
+  QString previousDir;
+
+  CQtMainView& view() { return window->view(); }
+
+  void MakeWindow(QuorvikWindowOptions options) {
+    options.abortReplyWaits = [this] { ++replyWaitAborts; };
+    window = std::make_unique<CQuorvikWindow>(network, std::move(options));
+  }
+  void MakeGatedWindow() {
+    QuorvikWindowOptions options;
+    options.innerClock = &gate;
+    MakeWindow(std::move(options));
+  }
+
+  // A bootloader without factory reset, and a node in application mode
+  // whose name holds every awkward byte.
+  void TwoDevicesAnswer() {
+    network.onSearch = [](bool boot) {
+      if (boot)
+        ProcessDatagram(kBootPortA,
+                        Gen1Answer(1, 0x0105, 0x0461, 512, kMacA, IdentityBytes(0x01, 11)).Span());
+      else
+        ProcessDatagram(kAppPort,
+                        AppAnswer(0x0203, kMacB, kOddName, IdentityBytes(0xA0, 11)).Span());
+    };
+  }
+  // Acts on the next modal window once it shows, from inside its own loop.
+  void WhenModalShows(std::function<void(QWidget*)> act) {
+    auto* poll = new QTimer(this);
+    connect(poll, &QTimer::timeout, this, [poll, act = std::move(act)] {
+      if (QWidget* modal = QApplication::activeModalWidget()) {
+        poll->stop();
+        poll->deleteLater();
+        act(modal);
+      }
+    });
+    poll->start(10);
+  }
+  void StartAndSettle() {
+    window->Start();
+    QTRY_VERIFY_WITH_TIMEOUT(!window->IsRunningCommand(), 10000);
+  }
+
+ private slots:
+  void initTestCase() {
+    QVERIFY(workDir.isValid());
+    previousDir = QDir::currentPath();
+    // The window reads and writes Quorvik.ini in the working directory.
+    QDir::setCurrent(workDir.path());
+  }
+  void cleanupTestCase() { QDir::setCurrent(previousDir); }
+
+  void init() {
+    ResetShared();
+    QFile::remove(QStringLiteral("Quorvik.ini"));
+    network = CFakeNetwork{};
+    network.addresses = {{10, 0, 0, 12}, {10, 0, 0, 1}};
+    replyWaitAborts = 0;
+  }
+  void cleanup() {
+    gate.Release();
+    window.reset();
+    ResetShared();
+  }
+
+  void showsTheCaptionAndEveryControlInItsPlace() {
+    MakeGatedWindow();
+    QCOMPARE(view().windowTitle(), QStringLiteral("Belmarr Quorvik V1.41"));
+    QCOMPARE(view().button(Button::kFind)->text(), QStringLiteral("Find"));
+    QCOMPARE(view().button(Button::kFirmwareUpdate)->text(), QStringLiteral("Firmware-Update"));
+    QCOMPARE(view().button(Button::kFactoryReset)->text(), QStringLiteral("Factory reset"));
+    QVERIFY(!view().button(Button::kFactoryReset)->isEnabled());
+    QVERIFY(view().testButton()->isHidden());
+    QCOMPARE(view().checkBox(CheckBox::kUseLastFile)->text(),
+             QStringLiteral("Use last file again"));
+    QCOMPARE(view().checkBox(CheckBox::kAndMakeUpdate)->text(),
+             QStringLiteral("... and make Update"));
+    QVERIFY(!view().checkBox(CheckBox::kUseLastFile)->isChecked());
+    QCOMPARE(view().webLink()->text(), QStringLiteral("https://www.belmarr.example/"));
+    bool networkLabel = false;
+    for (QLabel* label : view().findChildren<QLabel*>())
+      networkLabel |=
+          label->text() == QStringLiteral("Network:") && label->buddy() == view().networkCombo();
+    QVERIFY(networkLabel);
+    QCOMPARE(view().deviceList()->columnCount(), 0);  // until start-up gives the columns
+
+    QCOMPARE(view().applicationMenu()->title(), QStringLiteral("&Application"));
+    QCOMPARE(view().showBlackListAction()->text(), QStringLiteral("Show Black-List"));
+    QCOMPARE(view().aboutAction()->text(), QString::fromUtf8("Inf&o über Quorvik..."));
+
+    // Proportions of the 392 x 200 unit window: list, buttons, log and bar.
+    const QWidget* client = view().centralWidget();
+    const QRect list = view().deviceList()->geometry();
+    QVERIFY(qAbs(double(list.width()) / client->width() - 378.0 / 392) < 0.01);
+    QVERIFY(qAbs(double(list.height()) / client->height() - 82.0 / 200) < 0.01);
+    QCOMPARE(view().button(Button::kFind)->x(), list.x());
+    QCOMPARE(view().button(Button::kFirmwareUpdate)->geometry().right(), list.right());
+    QCOMPARE(view().statusLog()->geometry().right(), list.right());
+    QVERIFY(view().statusLog()->y() > view().button(Button::kFind)->geometry().bottom());
+    QVERIFY(view().progressBar()->y() > view().statusLog()->geometry().bottom());
+    // Captions fit even where the font is wider than the original's.
+    for (CheckBox box : {CheckBox::kUseLastFile, CheckBox::kAndMakeUpdate}) {
+      QCheckBox* check = view().checkBox(box);
+      QVERIFY(check->width() >= check->sizeHint().width());
+      QVERIFY(check->geometry().right() <= list.right());
+    }
+  }
+
+  void startUpShowsTheWindowAtOnceThenListsTheDevices() {
+    std::ofstream("Quorvik.ini") << "[APP]\nSELECTED_IP=10.0.0.1\n";
+    TwoDevicesAnswer();
+    gate.HoldAtSleep(1);  // the 5 s start-up wait
+    MakeGatedWindow();
+    window->Start();
+    QVERIFY(view().isVisible());
+    QVERIFY(window->IsRunningCommand());
+    QTRY_VERIFY(gate.IsHeld());
+    // Entries arrive while the start-up search still waits.
+    QTRY_COMPARE(view().networkCombo()->count(), 2);
+    QCOMPARE(view().networkCombo()->itemText(0), QStringLiteral("10.0.0.12"));
+    QCOMPARE(view().networkCombo()->itemText(1), QStringLiteral("10.0.0.1"));
+    QCOMPARE(view().networkCombo()->currentIndex(), 1);
+    gate.Release();
+    QTRY_VERIFY(!window->IsRunningCommand());
+
+    QTreeWidget* list = view().deviceList();
+    QCOMPARE(list->columnCount(), 4);
+    QCOMPARE(list->headerItem()->text(0), QStringLiteral("Device"));
+    QCOMPARE(list->headerItem()->text(3), QStringLiteral("MAC"));
+    const CDialogUnits& du = view().dialogUnits();
+    QCOMPARE(list->columnWidth(0), du.ScalePixels(230));
+    QCOMPARE(list->columnWidth(1), du.ScalePixels(50));
+    QCOMPARE(list->columnWidth(2), du.ScalePixels(160));
+    QCOMPARE(list->columnWidth(3), du.ScalePixels(120));
+
+    QCOMPARE(list->topLevelItemCount(), 2);
+    QCOMPARE(Cells(list, 0), (QStringList{"Net/DMX Gateway 1", "1.05", "0102030405060708090A0B",
+                                          "00-0A-95-9D-68-16"}));
+    // Each byte of the name is one character, shown as it is.
+    QCOMPARE(list->topLevelItem(1)->text(0), QString::fromLatin1(kOddName.data(), kOddName.size()));
+    QCOMPARE(Lines(view().statusLog()), QStringList{"2 Interfaces found"});
+    QVERIFY(list->topLevelItem(0)->isSelected());
+    QCOMPARE(view().SelectedRow(), 0);
+    QVERIFY(view().button(Button::kFirmwareUpdate)->isEnabled());
+    QVERIFY(!view().button(Button::kFactoryReset)->isEnabled());
+  }
+
+  void statusLogShowsExactlyTheThreeNewestLines() {
+    MakeGatedWindow();
+    StartAndSettle();
+    for (const char* text : {"one", "two", "three", "four"}) window->dlg().AddStatusLine(text, 0);
+    QListWidget* log = view().statusLog();
+    QCOMPARE(Lines(log), (QStringList{"two", "three", "four"}));
+    const QRect viewport = log->viewport()->rect();
+    for (int i = 0; i < 3; ++i) QVERIFY(viewport.contains(log->visualItemRect(log->item(i))));
+    QVERIFY(viewport.height() < 4 * log->visualItemRect(log->item(0)).height());
+  }
+
+  void findRebuildsTheListFromANewSearch() {
+    TwoDevicesAnswer();
+    MakeGatedWindow();
+    StartAndSettle();
+    QCOMPARE(view().deviceList()->topLevelItemCount(), 2);
+
+    network.onSearch = [](bool boot) {
+      if (!boot)
+        ProcessDatagram(kAppPort, AppAnswer(0x0310, kMacB, "Dock", IdentityBytes(0x30, 11)).Span());
+    };
+    network.calls.clear();
+    QTest::mouseClick(view().button(Button::kFind), Qt::LeftButton);
+    QTRY_VERIFY(!window->IsRunningCommand());
+    QCOMPARE(network.calls, (std::vector<std::string>{"boot search", "app search"}));
+    QCOMPARE(view().deviceList()->topLevelItemCount(), 1);
+    QCOMPARE(view().deviceList()->topLevelItem(0)->text(0), QStringLiteral("Dock"));
+    QCOMPARE(Lines(view().statusLog()).last(), QStringLiteral("1 Interfaces found"));
+    // A device in application mode can be reset.
+    QVERIFY(view().button(Button::kFactoryReset)->isEnabled());
+    QCOMPARE(view().progressBar()->value(), 0);
+  }
+
+  void commandBlocksTheControlsButNotTheCheckBoxesUntilItEnds() {
+    TwoDevicesAnswer();
+    MakeGatedWindow();
+    StartAndSettle();
+    network.calls.clear();
+    gate.HoldAtSleep(40);  // in the middle of the 2 s search progress
+    QTest::mouseClick(view().button(Button::kFind), Qt::LeftButton);
+    QTRY_VERIFY(gate.IsHeld());
+
+    // The window repaints the progress while the command waits.
+    QTRY_COMPARE(view().progressBar()->value(), 40);
+    for (Button b : {Button::kFind, Button::kFirmwareUpdate, Button::kFactoryReset})
+      QVERIFY(!view().button(b)->isEnabled());
+    QVERIFY(!view().deviceList()->isEnabled());
+    QVERIFY(!view().networkCombo()->isEnabled());
+    QVERIFY(!view().applicationMenu()->menuAction()->isEnabled());
+    QVERIFY(!view().helpMenu()->menuAction()->isEnabled());
+    QCOMPARE(view().centralWidget()->cursor().shape(), Qt::WaitCursor);
+
+    // A second click finds the command busy; the check box stays live and
+    // what it says reaches the command thread.
+    view().button(Button::kFind)->click();
+    QCheckBox* chain = view().checkBox(CheckBox::kAndMakeUpdate);
+    QVERIFY(chain->isEnabled());
+    QTest::mouseClick(chain, Qt::LeftButton, {}, QPoint(5, chain->height() / 2));
+    QVERIFY(chain->isChecked());
+    QVERIFY(view().IsChecked(CheckBox::kAndMakeUpdate));
+
+    gate.Release();
+    QTRY_VERIFY(!window->IsRunningCommand());
+    QCOMPARE(network.calls, (std::vector<std::string>{"boot search", "app search"}));
+    QVERIFY(view().button(Button::kFind)->isEnabled());
+    QVERIFY(view().button(Button::kFirmwareUpdate)->isEnabled());
+    // Released to the state the logic gave it, not simply enabled.
+    QVERIFY(!view().button(Button::kFactoryReset)->isEnabled());
+    QVERIFY(view().deviceList()->isEnabled());
+    QVERIFY(view().networkCombo()->isEnabled());
+    QVERIFY(view().applicationMenu()->menuAction()->isEnabled());
+    QVERIFY(view().centralWidget()->cursor().shape() != Qt::WaitCursor);
+  }
+
+  void choosingAnotherNetworkSwitchesToIt() {
+    MakeGatedWindow();
+    StartAndSettle();
+    network.calls.clear();
+    TwoDevicesAnswer();
+    QComboBox* combo = view().networkCombo();
+    QCOMPARE(combo->currentIndex(), 0);
+    combo->setCurrentIndex(1);
+    emit combo->activated(1);
+    QTRY_VERIFY(!window->IsRunningCommand());
+    QCOMPARE(network.calls.front(), std::string("open 10.0.0.1"));
+    QCOMPARE(view().deviceList()->topLevelItemCount(), 2);
+    QCOMPARE(view().progressBar()->value(), 0);
+    std::ifstream ini("Quorvik.ini");
+    const std::string text((std::istreambuf_iterator<char>(ini)), {});
+    QVERIFY(text.find("SELECTED_IP=10.0.0.1") != std::string::npos);
+  }
+
+  void closingDuringACommandEndsItAtOnce() {
+    std::atomic<bool> searched{false};
+    network.onSearch = [&searched](bool) { searched = true; };
+    MakeWindow({});  // real time: the start-up search waits 5 s
+    window->Start();
+    QTRY_VERIFY(searched.load());
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(view().close());
+    QVERIFY(timer.elapsed() < 1000);
+    QVERIFY(!view().isVisible());
+    QCOMPARE(replyWaitAborts.load(), 1);
+    // The unwound start-up never reached its list.
+    QCOMPARE(view().deviceList()->columnCount(), 0);
+  }
+
+  void escapeEndsTheProgram() {
+    MakeGatedWindow();
+    StartAndSettle();
+    QTest::keyClick(view().deviceList(), Qt::Key_Escape);
+    QVERIFY(!view().isVisible());
+  }
+
+  void enterPressesAFocusedButtonAndEndsTheProgramElsewhere() {
+    MakeGatedWindow();
+    StartAndSettle();
+    network.calls.clear();
+    QTest::keyClick(view().button(Button::kFind), Qt::Key_Return);
+    QVERIFY(view().isVisible());
+    QTRY_VERIFY(!window->IsRunningCommand());
+    QCOMPARE(network.calls, (std::vector<std::string>{"boot search", "app search"}));
+
+    QTest::keyClick(view().networkCombo(), Qt::Key_Return);
+    QVERIFY(!view().isVisible());
+  }
+
+  void aboutBoxShowsNameVersionAndNotice() {
+    MakeGatedWindow();
+    QString title;
+    QStringList texts;
+    QTimer::singleShot(0, this, [&] {
+      auto* about = qobject_cast<CAboutDlg*>(QApplication::activeModalWidget());
+      if (about == nullptr) return;
+      title = about->windowTitle();
+      for (QLabel* label : about->findChildren<QLabel*>())
+        if (!label->text().isEmpty()) texts << label->text();
+      about->findChild<QPushButton*>()->click();
+    });
+    view().aboutAction()->trigger();
+    QCOMPARE(title, QString::fromUtf8("Info über Quorvik"));
+    QCOMPARE(texts.size(), 2);
+    QCOMPARE(texts.front(), QStringLiteral("Quorvik Version 1.41"));
+  }
+
+  // A modal question asked by the command thread is answered on the window
+  // thread; closing the window answers it cautiously instead.
+  void modalBoxesAnswerTheCommandThread() {
+    MakeGatedWindow();
+    QString shownText;
+    WhenModalShows([&](QWidget* modal) {
+      auto* box = qobject_cast<QMessageBox*>(modal);
+      shownText = box->text();
+      box->button(QMessageBox::Yes)->click();
+    });
+    auto yes = std::async(std::launch::async,
+                          [this] { return view().AskYesNo("Reset >" + kOddName + "< ?"); });
+    QTRY_COMPARE(yes.wait_for(0s), std::future_status::ready);
+    QVERIFY(yes.get());
+    QCOMPARE(shownText, QStringLiteral("Reset >") +
+                            QString::fromLatin1(kOddName.data(), kOddName.size()) +
+                            QStringLiteral("< ?"));
+
+    bool answeredWhileOpen = false;
+    std::future<std::optional<std::string>> file;
+    WhenModalShows([&](QWidget* modal) {
+      view().CancelModalRequests();
+      answeredWhileOpen = file.wait_for(2s) == std::future_status::ready;
+      modal->close();
+    });
+    file = std::async(std::launch::async, [this] {
+      return view().ChooseFile({"/tmp/fw.bin", "bin", "Firmware", "*.bin"});
+    });
+    QTRY_COMPARE(file.wait_for(0s), std::future_status::ready);
+    QVERIFY(answeredWhileOpen);
+    QVERIFY(!file.get().has_value());
+    // Later questions get the cautious answer without a box.
+    QVERIFY(!std::async(std::launch::async, [this] { return view().AskYesNo("again?"); }).get());
+  }
+
+  void viewChangesFromTheCommandThreadReadBackAtOnce() {
+    MakeGatedWindow();
+    int row = -2, entry = -2;
+    bool checked = false;
+    std::thread([&] {
+      view().ShowDeviceRows({{"a", "", "", ""}, {"b", "", "", ""}});
+      view().SelectRow(1);
+      view().SetChecked(CheckBox::kUseLastFile, true);
+      view().AddNetworkEntry("127.0.0.1");
+      view().SelectNetworkEntry(0);
+      // Read before the window thread has applied any of it.
+      row = view().SelectedRow();
+      checked = view().IsChecked(CheckBox::kUseLastFile);
+      entry = view().SelectedNetworkEntry();
+    }).join();
+    QCOMPARE(row, 1);
+    QVERIFY(checked);
+    QCOMPARE(entry, 0);
+    QTRY_COMPARE(view().deviceList()->topLevelItemCount(), 2);
+    QVERIFY(view().deviceList()->topLevelItem(1)->isSelected());
+    QVERIFY(view().checkBox(CheckBox::kUseLastFile)->isChecked());
+    QCOMPARE(view().SelectedRow(), 1);
+  }
+
+  void tonesAreSinesOfTheAskedPitchAndLength() {
+    QAudioFormat format;
+    format.setSampleRate(8000);
+    format.setChannelCount(1);
+    format.setSampleFormat(QAudioFormat::Int16);
+    const QByteArray tone = ToneSamples(format, 100, 100);
+    QCOMPARE(tone.size(), 800 * 2);
+    const auto* samples = reinterpret_cast<const qint16*>(tone.constData());
+    int signChanges = 0;
+    for (int i = 1; i < 800; ++i)
+      if ((samples[i - 1] < 0) != (samples[i] < 0)) ++signChanges;
+    QVERIFY(signChanges >= 19 && signChanges <= 21);  // 10 periods
+    QCOMPARE(samples[0], qint16(0));                  // faded in: no click
+
+    format.setSampleFormat(QAudioFormat::Float);
+    format.setChannelCount(2);
+    QCOMPARE(ToneSamples(format, 1000, 100).size(), 800 * 2 * 4);
+    format.setSampleFormat(QAudioFormat::Unknown);
+    QVERIFY(ToneSamples(format, 1000, 100).isEmpty());
+
+    // With or without a sound device, a tone never blocks or fails.
+    MakeGatedWindow();
+    QElapsedTimer timer;
+    timer.start();
+    view().PlayTone(100, 100);
+    QVERIFY(timer.elapsed() < 2000);
+  }
+
+  void cancelledClockEndsTheWaitInProgressAndEveryLaterOne() {
+    CCancellableClock clock;
+    CCommandRunner runner;
+    std::atomic<bool> unwound{false}, finished{false};
+    QVERIFY(runner.Post(
+        [&] {
+          try {
+            clock.SleepFor(60s);
+          } catch (const CCommandCancelled&) {
+            unwound = true;
+            throw;
+          }
+        },
+        [&] { finished = true; }));
+    QVERIFY(!runner.Post([] {}, {}));  // one command at a time
+    QElapsedTimer timer;
+    timer.start();
+    clock.Cancel();
+    runner.Stop();
+    QVERIFY(timer.elapsed() < 1000);
+    QVERIFY(unwound && finished);
+    QVERIFY_THROWS_EXCEPTION(CCommandCancelled, clock.SleepFor(1ms));
+    QVERIFY(!runner.Post([] {}, {}));
+  }
+
+  void dialogUnitsKeepEdgesTogether() {
+    const CDialogUnits du(7, 15);
+    QCOMPARE(du.X(4), 7);
+    QCOMPARE(du.Y(8), 15);
+    // Neighbours that touch in units touch in pixels.
+    QCOMPARE(du.Rect(7, 29, 3, 5).right() + 1, du.Rect(10, 29, 3, 5).x());
+    QCOMPARE(du.ScalePixels(120), 140);
+    // Never below the original's size: the pixel column widths must fit.
+    const CDialogUnits tiny(2, 5);
+    QCOMPARE(tiny.X(4), 6);
+    QCOMPARE(tiny.Y(8), 13);
+  }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "main_window_test.moc"
