@@ -203,7 +203,10 @@ std::string MakeSearchKey(std::span<const uint8_t> identity) {
 }
 
 bool IsBlackListed(std::string_view key, std::string_view blackList) {
-  return blackList.find(key) != std::string_view::npos;
+  if (key.empty()) return true;
+  // glibc's memmem is a two-way search: long black-lists full of hex digits
+  // make a first-character scan restart at nearly every byte.
+  return ::memmem(blackList.data(), blackList.size(), key.data(), key.size()) != nullptr;
 }
 
 void ProcessDatagram(uint16_t port, std::span<const uint8_t> datagram) {
