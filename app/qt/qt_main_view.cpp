@@ -78,9 +78,10 @@ CQtMainView::CQtMainView(QWidget* parent)
   BuildControls();
   BuildMenus();
   ApplyInputState();
-  m_deviceList->viewport()->installEventFilter(this);
   // Ctrl is read by commands that run while the window thread goes on
-  // handling input, so it is followed on every key and click.
+  // handling input, so it is followed on every key and click. The same
+  // filter sees the device list's clicks; installing it on the list as well
+  // would turn each click into two commands.
   qApp->installEventFilter(this);
 }
 
@@ -451,13 +452,15 @@ bool CQtMainView::RunBlackListDialog(CDlgBlacklist& logic) {
         fill();
         auto* remove = new QPushButton(QStringLiteral("Delete"), &dialog);
         connect(remove, &QPushButton::clicked, &dialog, [list, &logic, fill] {
-          QTreeWidgetItem* current = list->currentItem();
-          logic.OnDelete(current != nullptr ? list->indexOfTopLevelItem(current) : -1);
+          // The selected row, not the current one: a focused list has a
+          // current row even when the operator has selected none.
+          const QList<QTreeWidgetItem*> selected = list->selectedItems();
+          logic.OnDelete(selected.isEmpty() ? -1 : list->indexOfTopLevelItem(selected.front()));
           fill();
         });
-        auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+        // No Cancel: Escape and the close box are the only ways out without OK.
+        auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok);
         connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-        connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
         auto* layout = new QVBoxLayout(&dialog);
         layout->addWidget(list);
         auto* row = new QHBoxLayout;
