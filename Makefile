@@ -1,8 +1,12 @@
 # Entry points for people and CI. Every target installs what it needs first.
+SHELL := /bin/bash
 PRESETS_CI := dev asan tsan
 BUILD_JOBS ?= 2
+FUZZ_TARGETS := reply_processing firmware_file settings_file
+FUZZ_SECONDS ?= 600
+CI_FUZZ_SECONDS ?= 60
 
-.PHONY: all deps build run demo test bench format clean
+.PHONY: all deps build run demo test bench fuzz format clean
 ONE_PRESET_TESTS := $(addprefix test-,dev release asan tsan)
 .PHONY: $(ONE_PRESET_TESTS)
 
@@ -37,6 +41,7 @@ app=$$(pwd)/build/dev/app/qt/quorvik; cd "$$work" && "$$app"
 endef
 
 test: $(addprefix test-,$(PRESETS_CI))
+	$(MAKE) fuzz FUZZ_SECONDS=$(CI_FUZZ_SECONDS)
 
 $(ONE_PRESET_TESTS): test-%: deps
 	cmake --preset $* >/dev/null
@@ -47,6 +52,23 @@ $(ONE_PRESET_TESTS): test-%: deps
 bench: deps build/release/build.ninja
 	cmake --build --preset release -j $(BUILD_JOBS) --target firmware_write_bench
 	scripts/netns-run build/release/bench/firmware_write_bench
+
+# Each fuzz target for FUZZ_SECONDS, from a copy of its seed corpus; any
+# crash, leak or sanitizer report fails the run and leaves its input in
+# build/fuzz/artifacts.
+fuzz: deps
+	cmake --preset fuzz >/dev/null
+	cmake --build --preset fuzz -j $(BUILD_JOBS) --target $(addsuffix _fuzz,$(FUZZ_TARGETS))
+	@set -e; mkdir -p build/fuzz/artifacts; for t in $(FUZZ_TARGETS); do \
+	  rm -rf build/fuzz/corpus/$$t; mkdir -p build/fuzz/corpus/$$t; \
+	  cp fuzz/corpus/$$t/* build/fuzz/corpus/$$t/; \
+	  echo "=== fuzz $$t for $(FUZZ_SECONDS) s ==="; \
+	  status=0; build/fuzz/fuzz/$${t}_fuzz -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	    -artifact_prefix=build/fuzz/artifacts/$$t- build/fuzz/corpus/$$t \
+	    >build/fuzz/$$t.log 2>&1 || status=$$?; \
+	  grep -E 'stat::number_of_executed_units|ERROR|SUMMARY|runtime error' build/fuzz/$$t.log || true; \
+	  if [ $$status -ne 0 ]; then tail -n 60 build/fuzz/$$t.log; exit $$status; fi; \
+	done
 
 format:
 	git ls-files '*.h' '*.cpp' | xargs clang-format -i

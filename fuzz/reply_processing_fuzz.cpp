@@ -1,0 +1,79 @@
+// Any bytes on any of the three ports, interleaved with what the window
+// thread does to the table and the black-list. The table must keep its
+// shape whatever arrives.
+//
+// Input: a sequence of operations. Each starts with one byte: its low two
+// bits pick the operation, the rest a port or a row. A datagram operation is
+// followed by a length byte and that many bytes.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+
+#include "devices/black_list.h"
+#include "devices/device_list.h"
+#include "net/reply_processing.h"
+
+namespace {
+
+void CheckTable() {
+  const int used = CountUsedRecords(g_deviceTable);
+  for (int i = 0; i < kDeviceTableCapacity; ++i) {
+    const DeviceRecord& r = g_deviceTable[i];
+    if (i >= used && !r.IsFree()) std::abort();  // a record in use after a free one
+    if (r.identityLength > kIdentityCapacity) std::abort();
+    if (r.Name().size() > kNameCapacity) std::abort();
+  }
+  if (g_hiddenCount < 0) std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  {
+    std::lock_guard lock(g_deviceMutex);
+    ClearDeviceTable(g_deviceTable);
+    g_blackList.clear();
+    g_hiddenCount = 0;
+  }
+  static const uint16_t kPorts[] = {10001, 10010, 6454, 6455};
+  size_t at = 0;
+  while (at < size) {
+    const uint8_t op = data[at++];
+    switch (op & 3) {
+      case 0:
+      case 1: {  // a datagram, up to 255 bytes, or a long one from the rest
+        size_t length = at < size ? data[at++] : 0;
+        if (op & 1) length = (size - at) * (op >> 7);
+        if (length > size - at) length = size - at;
+        ProcessDatagram(kPorts[(op >> 2) & 3], data + at, length);
+        at += length;
+        break;
+      }
+      case 2: {  // the list is rebuilt, which also writes names
+        std::lock_guard lock(g_deviceMutex);
+        const auto rows = BuildDeviceRows(g_deviceTable);
+        if (static_cast<int>(rows.size()) != CountUsedRecords(g_deviceTable)) std::abort();
+        break;
+      }
+      default: {  // the black-list is edited: a device added, or an entry deleted
+        std::lock_guard lock(g_deviceMutex);
+        const int row = op >> 2;
+        if (row < CountUsedRecords(g_deviceTable)) {
+          AppendBlackListEntry(g_blackList, MakeBlackListEntry(g_deviceTable[row]));
+        } else if (!g_blackList.empty()) {
+          std::string rebuilt;
+          const auto entries = SplitBlackList(g_blackList);
+          for (size_t k = 0; k < entries.size(); ++k)
+            if (k != static_cast<size_t>(row % (entries.size() + 1)))
+              AppendBlackListEntry(rebuilt, entries[k]);
+          g_blackList = rebuilt;
+        }
+        break;
+      }
+    }
+    std::lock_guard lock(g_deviceMutex);
+    CheckTable();
+  }
+  return 0;
+}
