@@ -23,6 +23,7 @@
 #include <CLI/CLI.hpp>
 
 #include "net/protocol.h"
+#include "tools/devsim/flood.h"
 #include "tools/devsim/simulation.h"
 
 namespace {
@@ -149,12 +150,22 @@ int main(int argc, char** argv) {
   std::string dumpDir;
   bool log = false;
   bool allowRealNetwork = false;
+  uint32_t floodRate = 0;
+  int floodDevices = 150;
+  uint32_t floodSeconds = 0;
   app.add_option("--config", configPath, "device configuration (JSON)")->required();
   app.add_option("--iface", iface, "network interface to serve (default lo)");
   app.add_flag("--log", log, "print one line per received request, sent answer and event");
   app.add_option("--dump-dir", dumpDir, "write each device's received image here at exit");
   app.add_flag("--allow-real-network", allowRealNetwork,
                "allow a non-loopback interface (answers are broadcast onto it)");
+  auto* flood = app.add_option("--flood", floodRate,
+                               "also flood all three ports with this many datagrams a second "
+                               "(0: as fast as possible): answers of many devices, duplicates, "
+                               "truncated, oversized and wrong frames, stray acknowledgements");
+  app.add_option("--flood-devices", floodDevices, "distinct devices in the flood (default 150)")
+      ->check(CLI::Range(1, 60000));
+  app.add_option("--flood-seconds", floodSeconds, "stop the flood after this long (0: never)");
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -204,6 +215,13 @@ int main(int argc, char** argv) {
       },
       log ? CSimulation::LogSink(PrintLine) : CSimulation::LogSink());
 
+  CFlood flooder(iface, floodDevices, floodRate, floodSeconds);
+  if (flood->count() > 0 && !flooder.Start()) {
+    std::fprintf(stderr, "quorvik-devsim: cannot open the flood socket: %s\n",
+                 std::strerror(errno));
+    return kExitRuntime;
+  }
+
   PrintLine("ready");
 
   std::vector<pollfd> fds;
@@ -231,6 +249,8 @@ int main(int argc, char** argv) {
     simulation.RunDue(NowMs());
   }
 
+  flooder.Stop();
+  if (flood->count() > 0) PrintLine("summary flood sent=" + std::to_string(flooder.Sent()));
   for (const std::string& line : simulation.SummaryLines()) PrintLine(line);
   if (!dumpDir.empty()) {
     std::string error = simulation.WriteImages(dumpDir);
