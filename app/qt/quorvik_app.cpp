@@ -1,6 +1,14 @@
 #include "app/qt/quorvik_app.h"
 
 #include <QIcon>
+#include <QTimer>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <memory>
 
 #include "app/network.h"
 #include "app/qt/quorvik_window.h"
@@ -23,6 +31,33 @@ int CQuorvikApp::Run() {
   {
     CQuorvikWindow window(network);
     window.Start();
+    // For the start-up benchmark: the moment the event loop has shown the
+    // window, on the monotonic clock, so a harness can measure from exec.
+    if (std::getenv("QUORVIK_REPORT_SHOWN") != nullptr) {
+      QTimer::singleShot(0, [] {
+        timespec now{};
+        ::clock_gettime(CLOCK_MONOTONIC, &now);
+        std::fprintf(stderr, "quorvik: shown at %lld.%09ld\n", static_cast<long long>(now.tv_sec),
+                     now.tv_nsec);
+      });
+    }
+    // For the flood benchmark: the longest gap between ticks of a 10 ms
+    // timer, reported every second, tells how long the event loop stalled.
+    QTimer stallProbe;
+    if (std::getenv("QUORVIK_REPORT_STALLS") != nullptr) {
+      auto last =
+          std::make_shared<std::chrono::steady_clock::time_point>(std::chrono::steady_clock::now());
+      auto longest = std::make_shared<double>(0);
+      auto ticks = std::make_shared<int>(0);
+      QObject::connect(&stallProbe, &QTimer::timeout, [last, longest, ticks] {
+        const auto now = std::chrono::steady_clock::now();
+        *longest =
+            std::max(*longest, std::chrono::duration<double, std::milli>(now - *last).count());
+        *last = now;
+        if (++*ticks % 100 == 0) std::fprintf(stderr, "quorvik: longest stall %.1f ms\n", *longest);
+      });
+      stallProbe.start(10);
+    }
     result = QApplication::exec();
   }
   // The command thread has ended with the window; no request is under way.
