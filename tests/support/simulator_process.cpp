@@ -44,6 +44,10 @@ CSimulatorProcess::CSimulatorProcess(const std::string& executable, const std::s
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+  // Its messages go into the same pipe, not into the test runner's output:
+  // a simulator must never hold the runner's pipes open.
+  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDERR_FILENO);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
   int rc = ::posix_spawn(&m_pid, executable.c_str(), &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   ::close(pipeFds[1]);

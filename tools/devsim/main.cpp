@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/signalfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -172,6 +173,10 @@ int main(int argc, char** argv) {
     const int code = app.exit(e);
     return code == 0 ? 0 : kExitUsage;
   }
+
+  // A simulator whose test or demo died would keep answering, and keep the
+  // test runner's output pipe open, for ever.
+  ::prctl(PR_SET_PDEATHSIG, SIGTERM);
 
   ConfigResult loaded = LoadSimConfigFile(configPath);
   if (!loaded.config) {
