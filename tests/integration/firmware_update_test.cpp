@@ -14,6 +14,7 @@
 #include "tests/support/fake_main_view.h"
 #include "tests/support/firmware_file_builder.h"
 #include "tests/support/netns_guard.h"
+#include "tests/support/scratch_directory.h"
 #include "tests/support/simulator_process.h"
 
 namespace fs = std::filesystem;
@@ -63,22 +64,14 @@ class FirmwareOverUdp : public ::testing::Test {
  protected:
   void SetUp() override {
     QUORVIK_REQUIRE_PRIVATE_NETNS();
-    char pattern[] = "/tmp/quorvik-fwudp-XXXXXX";
-    dir = ::mkdtemp(pattern);
-    previous = fs::current_path();
-    fs::current_path(dir);
+    scratch.emplace();
+    dir = scratch->path();
     section = PatternBytes(1300, 7);
     path = (dir / "matrix.bin").string();
     WriteFile(path, FirmwareFileBytes(2, {{33, 0x0001, 0, 0, PatternBytes(20)},
                                           {33, 0x3680, 0x01, 0x05, section}}));
   }
-  void TearDown() override {
-    CloseNetwork();
-    if (!dir.empty()) {
-      fs::current_path(previous);
-      fs::remove_all(dir);
-    }
-  }
+  void TearDown() override { CloseNetwork(); }
   std::vector<std::string> Logged() const {
     std::vector<std::string> out;
     for (const auto& e : view.EventsStartingWith("log ")) out.push_back(e.substr(4));
@@ -89,7 +82,8 @@ class FirmwareOverUdp : public ::testing::Test {
     return std::find(lines.begin(), lines.end(), line) != lines.end();
   }
 
-  fs::path dir, previous;
+  std::optional<CScratchDirectory> scratch;
+  fs::path dir;
   std::vector<uint8_t> section;
   std::string path;
   CFakeMainView view;

@@ -17,6 +17,7 @@
 #include "tests/support/fake_main_view.h"
 #include "tests/support/firmware_file_builder.h"
 #include "tests/support/netns_guard.h"
+#include "tests/support/scratch_directory.h"
 #include "tests/support/simulator_process.h"
 
 namespace fs = std::filesystem;
@@ -54,10 +55,8 @@ void ExpectConsistent(const CFakeMainView& view) {
 
 TEST(Flood, CommandsStayCorrectAndAnUpdateCompletesOrReportsItsFailure) {
   QUORVIK_REQUIRE_PRIVATE_NETNS();
-  char pattern[] = "/tmp/quorvik-flood-XXXXXX";
-  const fs::path dir = ::mkdtemp(pattern);
-  const fs::path previous = fs::current_path();
-  fs::current_path(dir);
+  CScratchDirectory scratch;
+  const fs::path& dir = scratch.path();
 
   const auto section = PatternBytes(4000, 3);
   const std::string path = (dir / "fw.bin").string();
@@ -140,8 +139,6 @@ TEST(Flood, CommandsStayCorrectAndAnUpdateCompletesOrReportsItsFailure) {
   std::printf("%s over the run; %d rounds of commands; update %s\n",
               out.substr(at + 8, out.find('\n', at) - at - 8).c_str(), rounds,
               completed ? "completed and verified" : "reported its failure");
-  fs::current_path(previous);
-  fs::remove_all(dir);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "net/reply_processing.h"
 #include "tests/support/fake_main_view.h"
 #include "tests/support/netns_guard.h"
+#include "tests/support/scratch_directory.h"
 #include "tests/support/simulator_process.h"
 
 namespace fs = std::filesystem;
@@ -41,19 +42,12 @@ class Startup : public ::testing::Test {
  protected:
   void SetUp() override {
     QUORVIK_REQUIRE_PRIVATE_NETNS();
-    char pattern[] = "/tmp/quorvik-startup-XXXXXX";
-    dir = ::mkdtemp(pattern);
-    previous = fs::current_path();
-    fs::current_path(dir);
+    scratch.emplace();
+    dir = scratch->path();
   }
-  void TearDown() override {
-    CloseNetwork();
-    if (!dir.empty()) {
-      fs::current_path(previous);
-      fs::remove_all(dir);
-    }
-  }
-  fs::path dir, previous;
+  void TearDown() override { CloseNetwork(); }
+  std::optional<CScratchDirectory> scratch;
+  fs::path dir;
 };
 
 const DeviceRow* RowWithSerial(const std::vector<DeviceRow>& rows, const std::string& serial) {

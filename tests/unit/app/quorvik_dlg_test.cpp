@@ -13,6 +13,7 @@
 #include "net/reply_processing.h"
 #include "tests/support/datagram_builder.h"
 #include "tests/support/fake_main_view.h"
+#include "tests/support/scratch_directory.h"
 
 namespace fs = std::filesystem;
 using std::chrono::milliseconds;
@@ -23,25 +24,7 @@ const std::vector<uint8_t> kMac = {0x00, 0x0A, 0x95, 0x9D, 0x68, 0x16};
 
 class QuorvikDlg : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/quorvik-dlg-XXXXXX";
-    dir = ::mkdtemp(pattern);
-    previousDir = fs::current_path();
-    fs::current_path(dir);
-    ResetShared();
-    network.addresses = {{10, 0, 0, 12}, {10, 0, 0, 1}};
-  }
-  void TearDown() override {
-    fs::current_path(previousDir);
-    fs::remove_all(dir);
-    ResetShared();
-  }
-  static void ResetShared() {
-    std::lock_guard lock(g_deviceMutex);
-    ClearDeviceTable(g_deviceTable);
-    g_hiddenCount = 0;
-    g_blackList.clear();
-  }
+  void SetUp() override { network.addresses = {{10, 0, 0, 12}, {10, 0, 0, 1}}; }
   void WriteSettings(const std::string& text) { std::ofstream(dir / "Quorvik.ini") << text; }
 
   // Devices that answer every search: a generation-1 bootloader without
@@ -57,7 +40,8 @@ class QuorvikDlg : public ::testing::Test {
     };
   }
 
-  fs::path dir, previousDir;
+  CCleanState clean;
+  const fs::path& dir = clean.scratch.path();
   CFakeMainView view;
   CFakeNetwork network;
   CVirtualClock clock;

@@ -12,6 +12,7 @@
 #include "tests/support/datagram_builder.h"
 #include "tests/support/fake_main_view.h"
 #include "tests/support/firmware_file_builder.h"
+#include "tests/support/scratch_directory.h"
 
 namespace fs = std::filesystem;
 using std::chrono::milliseconds;
@@ -25,28 +26,12 @@ const std::vector<uint8_t> kMac = {0x00, 0x0A, 0x95, 0x00, 0x00, 0x07};
 class FirmwareUpdate : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/quorvik-update-XXXXXX";
-    dir = ::mkdtemp(pattern);
-    previousDir = fs::current_path();
-    fs::current_path(dir);
-    Reset();
     network.addresses = {{127, 0, 0, 1}};
     network.onSearch = [this](bool boot) { Answer(boot); };
     network.onEnterBootloader = [this](const DeviceRecord&) {
       if (returnsFromRestart) inBootloader = true;
     };
     network.onRun = [this](const DeviceRecord&) { inBootloader = false; };
-  }
-  void TearDown() override {
-    fs::current_path(previousDir);
-    fs::remove_all(dir);
-    Reset();
-  }
-  static void Reset() {
-    std::lock_guard lock(g_deviceMutex);
-    ClearDeviceTable(g_deviceTable);
-    g_hiddenCount = 0;
-    g_blackList.clear();
   }
 
   // One device of the chosen generation, in application mode until told to
@@ -98,7 +83,8 @@ class FirmwareUpdate : public ::testing::Test {
   bool inBootloader = false;
   bool returnsFromRestart = true;
 
-  fs::path dir, previousDir;
+  CCleanState clean;
+  const fs::path& dir = clean.scratch.path();
   CFakeMainView view;
   CFakeNetwork network;
   CVirtualClock clock;

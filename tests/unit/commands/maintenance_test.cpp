@@ -3,17 +3,14 @@
 // what they report.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <filesystem>
 
 #include "app/quorvik_dlg.h"
 #include "net/reply_processing.h"
 #include "tests/support/datagram_builder.h"
 #include "tests/support/fake_main_view.h"
 #include "tests/support/recording_transport.h"
+#include "tests/support/scratch_directory.h"
 
-namespace fs = std::filesystem;
 using std::chrono::milliseconds;
 
 namespace {
@@ -42,24 +39,6 @@ class CWireNetwork : public CSystemNetwork {
 
 class Maintenance : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/quorvik-maint-XXXXXX";
-    dir = ::mkdtemp(pattern);
-    previousDir = fs::current_path();
-    fs::current_path(dir);
-    Reset();
-  }
-  void TearDown() override {
-    fs::current_path(previousDir);
-    fs::remove_all(dir);
-    Reset();
-  }
-  static void Reset() {
-    std::lock_guard lock(g_deviceMutex);
-    ClearDeviceTable(g_deviceTable);
-    g_hiddenCount = 0;
-    g_blackList.clear();
-  }
   void Start() {
     dlg.OnInitDialog();
     transport.sent.clear();
@@ -73,7 +52,7 @@ class Maintenance : public ::testing::Test {
     return out;
   }
 
-  fs::path dir, previousDir;
+  CCleanState clean;
   CRecordingTransport transport;
   CScopedTransport scope{transport};
   CFakeMainView view;

@@ -2,17 +2,13 @@
 // the settings file is written.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <filesystem>
 
 #include "app/quorvik_dlg.h"
 #include "devices/black_list.h"
 #include "net/reply_processing.h"
 #include "tests/support/datagram_builder.h"
 #include "tests/support/fake_main_view.h"
-
-namespace fs = std::filesystem;
+#include "tests/support/scratch_directory.h"
 
 namespace {
 
@@ -29,11 +25,6 @@ TEST(SplitBlackList, KeepsInnerEmptyEntriesButNoTrailingOne) {
 class BlackList : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/quorvik-bl-XXXXXX";
-    dir = ::mkdtemp(pattern);
-    previousDir = fs::current_path();
-    fs::current_path(dir);
-    Reset();
     network.addresses = {{10, 0, 0, 1}};
     network.onSearch = [this](bool boot) {
       if (boot) return;
@@ -43,17 +34,6 @@ class BlackList : public ::testing::Test {
             AppAnswer(0x0100, std::vector<uint8_t>(6, 1), name, IdentityBytes(first, 11)).Span());
     };
   }
-  void TearDown() override {
-    fs::current_path(previousDir);
-    fs::remove_all(dir);
-    Reset();
-  }
-  static void Reset() {
-    std::lock_guard lock(g_deviceMutex);
-    ClearDeviceTable(g_deviceTable);
-    g_hiddenCount = 0;
-    g_blackList.clear();
-  }
   std::string Stored() const { return CSettingsFile(dlg.iniPath()).Read("APP", "HIDDEN"); }
   static std::string Current() {
     std::lock_guard lock(g_deviceMutex);
@@ -62,7 +42,7 @@ class BlackList : public ::testing::Test {
 
   std::vector<std::pair<std::string, uint8_t>> devices = {
       {"Left", 0x10}, {"Centre;Truss", 0x20}, {"", 0x30}};
-  fs::path dir, previousDir;
+  CCleanState clean;
   CFakeMainView view;
   CFakeNetwork network;
   CVirtualClock clock;

@@ -2,17 +2,13 @@
 // presence test, serial mode and its count lines.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <filesystem>
 
 #include "app/quorvik_dlg.h"
 #include "devices/serial_export.h"
 #include "net/reply_processing.h"
 #include "tests/support/datagram_builder.h"
 #include "tests/support/fake_main_view.h"
-
-namespace fs = std::filesystem;
+#include "tests/support/scratch_directory.h"
 
 namespace {
 
@@ -41,11 +37,6 @@ TEST(SerialLine, ElevenAndSixteenByteFormatsWithLowerCasePrefixes) {
 class SerialExport : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/quorvik-serial-XXXXXX";
-    dir = ::mkdtemp(pattern);
-    previousDir = fs::current_path();
-    fs::current_path(dir);
-    Reset();
     network.addresses = {{10, 0, 0, 1}};
     network.onSearch = [this](bool boot) {
       if (!boot) return;
@@ -55,20 +46,9 @@ class SerialExport : public ::testing::Test {
             Gen3Answer(0x0381, 0x0100, 0x9308, 0, 512, std::vector<uint8_t>(6, 2), 1, id).Span());
     };
   }
-  void TearDown() override {
-    fs::current_path(previousDir);
-    fs::remove_all(dir);
-    Reset();
-  }
-  static void Reset() {
-    std::lock_guard lock(g_deviceMutex);
-    ClearDeviceTable(g_deviceTable);
-    g_hiddenCount = 0;
-    g_blackList.clear();
-  }
 
   std::vector<std::vector<uint8_t>> answering;
-  fs::path dir, previousDir;
+  CCleanState clean;
   CFakeMainView view;
   CFakeNetwork network;
   CVirtualClock clock;

@@ -8,6 +8,7 @@
 #include "net/reply_processing.h"
 #include "net/reply_state.h"
 #include "tests/support/datagram_builder.h"
+#include "tests/support/scratch_directory.h"
 
 namespace {
 
@@ -16,14 +17,8 @@ const std::vector<uint8_t> kMac2 = {0x02, 0x00, 0x00, 0x00, 0x00, 0x02};
 
 class ReplyProcessing : public ::testing::Test {
  protected:
-  void SetUp() override { Reset(); }
-  void TearDown() override { Reset(); }
-  static void Reset() {
-    std::lock_guard lock(g_deviceMutex);
-    ClearDeviceTable(g_deviceTable);
-    g_hiddenCount = 0;
-    g_blackList.clear();
-  }
+  void SetUp() override { ResetSharedDeviceState(); }
+  void TearDown() override { ResetSharedDeviceState(); }
 
   static void Receive(uint16_t port, const CDatagram& d) { ProcessDatagram(port, d.Span()); }
   static int Used() { return CountUsedRecords(g_deviceTable); }

@@ -1,0 +1,28 @@
+#include "tests/support/scratch_directory.h"
+
+#include <unistd.h>
+
+#include <string>
+
+#include "net/reply_processing.h"
+
+namespace fs = std::filesystem;
+
+CScratchDirectory::CScratchDirectory() : m_previous(fs::current_path()) {
+  std::string pattern = (fs::temp_directory_path() / "quorvik-test-XXXXXX").string();
+  m_path = ::mkdtemp(pattern.data());
+  fs::current_path(m_path);
+}
+
+CScratchDirectory::~CScratchDirectory() {
+  std::error_code ignored;
+  fs::current_path(m_previous, ignored);
+  fs::remove_all(m_path, ignored);
+}
+
+void ResetSharedDeviceState() {
+  std::lock_guard lock(g_deviceMutex);
+  ClearDeviceTable(g_deviceTable);
+  g_hiddenCount = 0;
+  g_blackList.clear();
+}

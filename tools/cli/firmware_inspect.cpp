@@ -1,0 +1,94 @@
+#include "tools/cli/firmware_inspect.h"
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <span>
+
+#include "net/bytes.h"
+#include "net/frames.h"
+
+namespace {
+
+std::vector<uint8_t> ReadAll(const std::string& path, bool& opened) {
+  std::ifstream in(path, std::ios::binary);
+  opened = static_cast<bool>(in);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// The window's own walk decides about defects, so that inspect never
+// passes a file the update would refuse: a device that no section fits
+// makes it read the whole file.
+std::optional<FirmwareVerdict> WalkDefect(const std::string& path,
+                                          const std::vector<InspectedSection>& sections) {
+  std::set<uint16_t> types;
+  for (const auto& s : sections) types.insert(s.section.deviceType);
+  DeviceRecord nobody;
+  nobody.loaderType = 1;
+  nobody.deviceId = 0;
+  while (types.count(nobody.deviceId) != 0) ++nobody.deviceId;
+  std::vector<uint8_t> image(kFirmwareImageSize);
+  const FirmwareLoad load = WalkFirmwareFile(path, nobody, image);
+  const auto* verdict = std::get_if<FirmwareVerdict>(&load);
+  if (!verdict) return std::nullopt;
+  switch (*verdict) {
+    case FirmwareVerdict::kUnreadable:
+    case FirmwareVerdict::kSectionTooLarge:
+    case FirmwareVerdict::kNoSections:
+      return *verdict;
+    default:
+      return std::nullopt;
+  }
+}
+
+}  // namespace
+
+FirmwareReport InspectFirmwareFile(const std::string& path) {
+  FirmwareReport report;
+  bool opened = false;
+  const std::vector<uint8_t> bytes = ReadAll(path, opened);
+  if (opened && !bytes.empty()) {
+    report.formatVersion = bytes[0];
+    const bool withMcu = bytes[0] >= 2;
+    size_t at = withMcu ? 2 : 1;
+    report.declaredSections = !withMcu ? 1 : bytes.size() > 1 ? bytes[1] : 0;
+    const size_t headerLength = withMcu ? 14 : 12;
+    for (unsigned index = 0; index < report.declaredSections; ++index) {
+      if (bytes.size() - at < headerLength) break;
+      const FrameReader r(std::span<const uint8_t>(bytes).subspan(at, headerLength));
+      const size_t base = withMcu ? 2 : 0;
+      InspectedSection s;
+      s.section.index = static_cast<uint8_t>(index);
+      s.section.mcuCode = withMcu ? r.Be16(0) : 0;
+      s.section.deviceType = r.Be16(base);
+      s.section.sectionParam = DecodeSectionParam(r.U8(base + 2), r.U8(base + 3));
+      s.section.dataLength = r.Be32(base + 8);
+      at += headerLength;
+      if (s.section.dataLength > kFirmwareImageSize || bytes.size() - at < s.section.dataLength)
+        break;
+      s.crc = ComputeImageCrc(std::span<const uint8_t>(bytes).subspan(at, s.section.dataLength));
+      at += s.section.dataLength;
+      report.sections.push_back(s);
+    }
+  }
+  report.defect = WalkDefect(path, report.sections);
+  return report;
+}
+
+const char* FirmwareDefectLine(FirmwareVerdict verdict) {
+  switch (verdict) {
+    case FirmwareVerdict::kUnreadable:
+      return "Firmware file not readable! (ERROR FILE)";
+    case FirmwareVerdict::kSectionTooLarge:
+      return "Firmware section too large! (ERROR SIZE)";
+    case FirmwareVerdict::kNoSections:
+    case FirmwareVerdict::kWrongDevice:
+      return "Wrong firmware file selected! (ERROR DEVICE)";
+    case FirmwareVerdict::kWrongMcu:
+      return "Wrong firmware file selected! (ERROR MCU)";
+    case FirmwareVerdict::kWrongBootloader:
+      return "Wrong bootloader version!";
+  }
+  return "";
+}

@@ -1,0 +1,177 @@
+// quorvik-cli: the window's commands for scripts and production lines, with
+// exit codes and, on request, one JSON object per event.
+
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <csignal>
+#include <iostream>
+
+#include "net/network_session.h"
+#include "tools/cli/cli_commands.h"
+
+namespace {
+
+void OnInterrupt(int) {
+  g_interrupted = true;
+}
+
+struct Parsed {
+  std::string command;
+  bool json = false;
+  std::string serial, mac;
+  int row = -1;
+  std::string inspectPath;
+  CliOptions options;
+};
+
+void AddJson(CLI::App* sub, Parsed& p) {
+  sub->add_flag("--json", p.json, "one JSON object per line and event, a result object last");
+}
+
+void AddIface(CLI::App* sub, Parsed& p) {
+  sub->add_option("--iface", p.options.iface,
+                  "local IPv4 address of the interface to use for this run; the settings file "
+                  "keeps its SELECTED_IP");
+}
+
+void AddTimeScale(CLI::App* sub, Parsed& p) {
+  // For the tests: all waits of the logic run at this fraction of their length.
+  sub->add_option("--time-scale", p.options.timeScale)->check(CLI::Range(0.01, 1.0))->group("");
+}
+
+const CLI::Validator kSerialCheck(
+    [](std::string& text) {
+      return ParseSerial(text) ? std::string() : "a serial number is 1 to 16 bytes as hex digits";
+    },
+    "HEX", "serial");
+const CLI::Validator kMacCheck(
+    [](std::string& text) {
+      return ParseMac(text) ? std::string()
+                            : "a MAC address is six hex pairs, like 00-0A-95-9D-68-16";
+    },
+    "MAC", "mac");
+
+void AddSelector(CLI::App* sub, Parsed& p) {
+  auto* group = sub->add_option_group("device", "the device, as `quorvik-cli list` shows it");
+  group->add_option("--serial", p.serial, "serial number (hex, as listed)")->check(kSerialCheck);
+  group->add_option("--mac", p.mac, "MAC address (as listed, '-' or ':' separated)")
+      ->check(kMacCheck);
+  group->add_option("--row", p.row, "row of the list (0 is the first)")
+      ->check(CLI::Range(0, kDeviceTableCapacity - 1));
+  group->require_option(1);
+}
+
+void AddDeviceCommand(CLI::App& app, const char* name, const char* description, Parsed& p) {
+  CLI::App* sub = app.add_subcommand(name, description);
+  AddSelector(sub, p);
+  AddIface(sub, p);
+  AddJson(sub, p);
+  AddTimeScale(sub, p);
+  if (std::string(name) == "reset")
+    sub->add_flag("--yes,-y", p.options.yes, "answer the factory-reset question with Yes");
+  sub->callback([&p, sub] { p.command = sub->get_name(); });
+}
+
+DeviceSelector SelectorOf(const Parsed& p) {
+  DeviceSelector selector;
+  if (!p.serial.empty()) {
+    selector.kind = DeviceSelector::Kind::kSerial;
+    selector.serial = *ParseSerial(p.serial);
+  } else if (!p.mac.empty()) {
+    selector.kind = DeviceSelector::Kind::kMac;
+    selector.mac = *ParseMac(p.mac);
+  } else {
+    selector.row = p.row;
+  }
+  return selector;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{
+      "Firmware updates and maintenance of network-attached lighting devices, as the Quorvik "
+      "window does them. Exit codes: 0 success, 1 the device failed, 2 bad usage or a refused "
+      "file, 3 no matching device."};
+  app.require_subcommand(1);
+  Parsed p;
+
+  CLI::App* interfaces = app.add_subcommand("interfaces",
+                                            "list the interfaces as the window's "
+                                            "combo shows them (* marks the one used)");
+  AddJson(interfaces, p);
+  interfaces->callback([&] { p.command = "interfaces"; });
+
+  CLI::App* list = app.add_subcommand("list", "search (2 s) and list the devices that answer");
+  AddIface(list, p);
+  AddJson(list, p);
+  AddTimeScale(list, p);
+  list->callback([&] { p.command = "list"; });
+
+  CLI::App* update = app.add_subcommand("update", "Firmware-Update of one device");
+  update->add_option("--file,-f", p.options.file, "firmware file")
+      ->required()
+      ->check(CLI::ExistingFile);
+  AddSelector(update, p);
+  AddIface(update, p);
+  update->add_flag("--chain", p.options.chain,
+                   "go on as \"... and make Update\" does: after each update, while the Find "
+                   "lists exactly one device and it is not one updated in this run");
+  update->add_option("--max-devices", p.options.maxDevices, "end a chain after this many devices")
+      ->check(CLI::PositiveNumber);
+  update->add_flag("--yes,-y", p.options.yes, "accepted for symmetry; an update asks nothing");
+  AddJson(update, p);
+  AddTimeScale(update, p);
+  update->callback([&] { p.command = "update"; });
+
+  AddDeviceCommand(app, "reset", "factory reset, after the window's question (or --yes)", p);
+  AddDeviceCommand(app, "run", "a device in its bootloader starts its application", p);
+  AddDeviceCommand(app, "reboot", "a running device restarts through its bootloader", p);
+
+  CLI::App* inspect =
+      app.add_subcommand("inspect", "the sections of a firmware file and any defect");
+  inspect->add_option("file", p.inspectPath, "firmware file")->required();
+  AddJson(inspect, p);
+  inspect->callback([&] { p.command = "inspect"; });
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    // Help is a success; every other parse error is bad usage.
+    const int code = app.exit(e);
+    return code == 0 ? 0 : kExitUsage;
+  }
+
+  CEventWriter writer(p.json ? OutputFormat::kJson : OutputFormat::kText, std::cout, std::cerr,
+                      ::isatty(STDERR_FILENO) == 1);
+  p.options.selector = SelectorOf(p);
+  std::signal(SIGINT, OnInterrupt);
+  std::signal(SIGTERM, OnInterrupt);
+
+  CSystemNetwork network;
+  int code = 0;
+  try {
+    if (p.command == "interfaces")
+      code = RunInterfaces(writer, network);
+    else if (p.command == "list")
+      code = RunList(p.options, writer, network);
+    else if (p.command == "inspect")
+      code = RunInspect(p.inspectPath, writer);
+    else if (p.command == "update")
+      code = RunDeviceCommand(CommandKind::kUpdate, p.options, writer, network, std::cin);
+    else if (p.command == "reset")
+      code = RunDeviceCommand(CommandKind::kReset, p.options, writer, network, std::cin);
+    else if (p.command == "run")
+      code = RunDeviceCommand(CommandKind::kRun, p.options, writer, network, std::cin);
+    else if (p.command == "reboot")
+      code = RunDeviceCommand(CommandKind::kReboot, p.options, writer, network, std::cin);
+  } catch (const CCommandCancelled&) {
+    writer.Error("interrupted");
+    code = kExitInterrupted;
+  }
+  writer.Close();
+  // The receivers are joined before the table they fill goes away.
+  CloseNetwork();
+  return code;
+}

@@ -1,0 +1,371 @@
+// The parts of quorvik-cli that decide without a network: which row a
+// command line names, what the log lines say about the outcome, and what
+// reaches stdout.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <sstream>
+
+#include "net/frames.h"
+#include "tests/support/firmware_file_builder.h"
+#include "tools/cli/cli_commands.h"
+#include "tools/cli/console_view.h"
+#include "tools/cli/device_selection.h"
+#include "tools/cli/event_output.h"
+#include "tools/cli/firmware_inspect.h"
+#include "tools/cli/outcome.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+DeviceRecord Record(uint16_t loaderType, std::vector<uint8_t> identity,
+                    std::array<uint8_t, 6> mac) {
+  DeviceRecord r;
+  r.loaderType = loaderType;
+  r.version = 0x0100;
+  r.mac = mac;
+  r.identityLength = static_cast<uint8_t>(identity.size());
+  std::copy(identity.begin(), identity.end(), r.identity.begin());
+  return r;
+}
+
+const std::vector<uint8_t> kEleven = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
+constexpr std::array<uint8_t, 6> kPlaceholderMac = {0x00, 0x60, 0x35, 0x00, 0x00, 0x00};
+
+DeviceSelector BySerial(const std::string& hex) {
+  DeviceSelector s;
+  s.kind = DeviceSelector::Kind::kSerial;
+  s.serial = *ParseSerial(hex);
+  return s;
+}
+
+TEST(DeviceSelection, SerialAndMacTextIsReadAsListPrintsIt) {
+  EXPECT_EQ(ParseSerial("0a0B"), (std::vector<uint8_t>{0x0A, 0x0B}));
+  EXPECT_FALSE(ParseSerial(""));
+  EXPECT_FALSE(ParseSerial("abc"));  // half a byte
+  EXPECT_FALSE(ParseSerial("zz"));
+  EXPECT_FALSE(ParseSerial(std::string(34, '1')));  // 17 bytes
+  const std::array<uint8_t, 6> mac = {0x00, 0x0A, 0x95, 0x9D, 0x68, 0x16};
+  EXPECT_EQ(ParseMac("00-0A-95-9D-68-16"), mac);
+  EXPECT_EQ(ParseMac("00:0a:95:9d:68:16"), mac);
+  EXPECT_EQ(ParseMac("000a959d6816"), mac);
+  EXPECT_FALSE(ParseMac("00-0A:95-9D-68-16"));  // mixed separators
+  EXPECT_FALSE(ParseMac("00-0A-95-9D-68"));
+  EXPECT_FALSE(ParseMac("Not assigned"));
+}
+
+TEST(DeviceSelection, ASerialNamesTheDeviceInEitherModeButNeverItsUnits) {
+  // A generation 2 loader pads the same identity to 16 bytes.
+  std::vector<uint8_t> padded = kEleven;
+  padded.resize(16, 0);
+  DeviceRecord unit = Record(0x0381, {}, {});
+  unit.slaveNumber = 1;
+  unit.unitOf = 1;
+  const std::vector<DeviceRecord> records = {Record(0, {9, 9}, {0, 0x0A, 0x95, 0, 0, 9}),
+                                             Record(512, padded, kPlaceholderMac), unit};
+  EXPECT_EQ(MatchingRows(records, BySerial("0102030405060708090A0B")), std::vector<int>{1});
+  EXPECT_EQ(MatchingRows(records, BySerial("0102030405060708090a0b00000000")), std::vector<int>{1});
+  EXPECT_TRUE(MatchingRows(records, BySerial("0102")).empty());  // a prefix is another serial
+  EXPECT_TRUE(MatchingRows(records, BySerial("00")).empty());
+  EXPECT_EQ(PhysicalDeviceKey(Record(0, kEleven, {1, 2, 3, 4, 5, 6})),
+            PhysicalDeviceKey(records[1]));
+}
+
+TEST(DeviceSelection, MacsAndRowsCanBeAmbiguousOrMissing) {
+  const std::vector<DeviceRecord> records = {Record(512, {1}, kPlaceholderMac),
+                                             Record(512, {2}, kPlaceholderMac),
+                                             Record(0, {3}, {0, 0x0A, 0x95, 0, 0, 3})};
+  DeviceSelector byMac;
+  byMac.kind = DeviceSelector::Kind::kMac;
+  byMac.mac = kPlaceholderMac;
+  EXPECT_EQ(MatchingRows(records, byMac), (std::vector<int>{0, 1}));
+  byMac.mac = {0, 0x0A, 0x95, 0, 0, 3};
+  EXPECT_EQ(MatchingRows(records, byMac), std::vector<int>{2});
+  DeviceSelector byRow;
+  byRow.row = 2;
+  EXPECT_EQ(MatchingRows(records, byRow), std::vector<int>{2});
+  byRow.row = 3;
+  EXPECT_TRUE(MatchingRows(records, byRow).empty());
+  // Devices without identity bytes are told apart by their address.
+  EXPECT_NE(PhysicalDeviceKey(Record(0, {}, {1, 1, 1, 1, 1, 1})),
+            PhysicalDeviceKey(Record(0, {}, {2, 2, 2, 2, 2, 2})));
+}
+
+TEST(InterfaceChoice, RequestedThenStoredThenFirst) {
+  InterfaceList list;
+  list.count = 2;
+  list.addresses[0] = {192, 168, 1, 5};
+  list.addresses[1] = {127, 0, 0, 1};
+  EXPECT_EQ(ChooseInterfaceIndex(list, "", ""), 0);
+  EXPECT_EQ(ChooseInterfaceIndex(list, "127.0.0.1", ""), 1);
+  EXPECT_EQ(ChooseInterfaceIndex(list, "10.0.0.9", ""), 0);  // stale, as the window treats it
+  EXPECT_EQ(ChooseInterfaceIndex(list, "127.0.0.1", "192.168.1.5"), 0);
+  EXPECT_EQ(ChooseInterfaceIndex(list, "", "10.0.0.9"), std::nullopt);
+  EXPECT_EQ(ChooseInterfaceIndex(InterfaceList{}, "", ""), std::nullopt);
+}
+
+struct LogCase {
+  const char* name;
+  CommandKind kind;
+  std::vector<std::string> lines;
+  Outcome outcome;
+  const char* reason;
+};
+
+class OutcomeFromLog : public ::testing::TestWithParam<LogCase> {};
+
+TEST_P(OutcomeFromLog, IsReadFromTheLinesTheWindowLogs) {
+  const LogCase& c = GetParam();
+  COutcomeTracker tracker(c.kind);
+  for (const auto& line : c.lines) tracker.Feed(line);
+  EXPECT_EQ(tracker.Finish(), c.outcome);
+  EXPECT_EQ(tracker.reason(), c.reason);
+}
+
+const std::string kDone = "Write and verify data complete. (/fw/a.bin at index 1)";
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, OutcomeFromLog,
+    ::testing::Values(
+        LogCase{"UpdateRun",
+                CommandKind::kUpdate,
+                {"Set device to firmware update ...", "Get firmware update parameter...",
+                 "1 Interfaces found", "Start firmware update...", kDone, "RUN application.",
+                 "1 Interfaces found"},
+                Outcome::kSuccess,
+                "RUN application."},
+        LogCase{"TimeOut",
+                CommandKind::kUpdate,
+                {"Start firmware update...", "Timeout on write data! [0000]", "1 Interfaces found"},
+                Outcome::kDeviceFailed,
+                "Timeout on write data! [0000]"},
+        LogCase{"VerifyFailed",
+                CommandKind::kUpdate,
+                {"Firmware verification failed!"},
+                Outcome::kDeviceFailed,
+                "Firmware verification failed!"},
+        LogCase{"NotFoundAgain",
+                CommandKind::kUpdate,
+                {"Get firmware update parameter...", "0 Interfaces found",
+                 "Start firmware update...", "0 Interfaces found"},
+                Outcome::kDeviceFailed,
+                "Device not found again after restart"},
+        LogCase{"WrongMcu",
+                CommandKind::kUpdate,
+                {"Wrong firmware file selected! (ERROR MCU)"},
+                Outcome::kRefused,
+                "Wrong firmware file selected! (ERROR MCU)"},
+        LogCase{"BlockSize",
+                CommandKind::kUpdate,
+                {"Block size not supported! (ERROR BLOCK)"},
+                Outcome::kRefused,
+                "Block size not supported! (ERROR BLOCK)"},
+        LogCase{"Unserved",
+                CommandKind::kUpdate,
+                {"Wrong bootloader version!"},
+                Outcome::kRefused,
+                "Wrong bootloader version!"},
+        // The first ending line settles it; what the Find logs later cannot.
+        LogCase{"FirstEndingWins",
+                CommandKind::kUpdate,
+                {"Firmware file not readable! (ERROR FILE)", kDone, "RUN application."},
+                Outcome::kRefused,
+                "Firmware file not readable! (ERROR FILE)"},
+        LogCase{"RowGone",
+                CommandKind::kUpdate,
+                {"Wrong interface selection !"},
+                Outcome::kNoDevice,
+                "Wrong interface selection !"},
+        LogCase{"ResetDone",
+                CommandKind::kReset,
+                {"Set >Stage Left Node< to Factory Defaults."},
+                Outcome::kSuccess,
+                "Set >Stage Left Node< to Factory Defaults."},
+        LogCase{
+            "ResetDeclined", CommandKind::kReset, {}, Outcome::kRefused, "Factory reset declined"},
+        LogCase{
+            "Run", CommandKind::kRun, {"RUN application."}, Outcome::kSuccess, "RUN application."},
+        LogCase{"RebootDone",
+                CommandKind::kReboot,
+                {"Start reboot ...", "1 Interfaces found", "Reboot done."},
+                Outcome::kSuccess,
+                "Reboot done."},
+        LogCase{"RebootFailed",
+                CommandKind::kReboot,
+                {"Start reboot ...", "0 Interfaces found", "Reboot failed!"},
+                Outcome::kDeviceFailed,
+                "Reboot failed!"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(OutcomeFromLog, AStartedApplicationWithoutACompletedWriteIsNoSuccess) {
+  COutcomeTracker tracker(CommandKind::kUpdate);
+  EXPECT_FALSE(tracker.Feed("RUN application."));
+  EXPECT_EQ(tracker.Feed(kDone), std::nullopt);
+  EXPECT_EQ(tracker.Feed("RUN application."), Outcome::kSuccess);
+}
+
+std::vector<nlohmann::json> JsonLines(const std::string& text) {
+  std::vector<nlohmann::json> events;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) events.push_back(nlohmann::json::parse(line));
+  return events;
+}
+
+TEST(EventOutput, DeviceBytesBecomeValidTextInJsonAndHarmlessTextOnATerminal) {
+  EXPECT_EQ(ToUtf8("Caf\xE9"), "Caf\xC3\xA9");                    // Latin-1, as the window shows it
+  EXPECT_EQ(ToUtf8("Caf\xC3\xA9"), "Caf\xC3\xA9");                // already UTF-8
+  EXPECT_EQ(ToUtf8("\xED\xA0\x80"), "\xC3\xAD\xC2\xA0\xC2\x80");  // a surrogate is no UTF-8
+  EXPECT_EQ(Printable("Node\x1B[31m\r\n"), "Node?[31m??");
+  EXPECT_EQ(Printable("a\xC2\x9B"
+                      "b"),
+            "a?b");  // C1 CSI
+
+  std::ostringstream out, err;
+  CEventWriter writer(OutputFormat::kJson, out, err, false);
+  writer.Status("Set >Caf\xE9\x07< to Factory Defaults.", true);
+  const auto events = JsonLines(out.str());
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0]["event"], "status");
+  EXPECT_EQ(events[0]["text"], "Set >Caf\xC3\xA9\x07< to Factory Defaults.");
+  EXPECT_EQ(events[0]["beep"], true);
+  EXPECT_TRUE(err.str().empty());
+}
+
+TEST(EventOutput, ProgressWithoutATerminalIsOneEventPerTenth) {
+  std::ostringstream out, err;
+  CEventWriter writer(OutputFormat::kJson, out, err, false);
+  // A 256 KiB write in 512-byte blocks.
+  writer.ProgressRange(0, 512);
+  writer.ProgressStep(1);
+  writer.ProgressPos(0);
+  for (int i = 0; i < 512; ++i) writer.ProgressAdvance();
+  const auto events = JsonLines(out.str());
+  ASSERT_EQ(events.size(), 10u);
+  EXPECT_EQ(events.front()["percent"], 10);
+  EXPECT_EQ(events.back()["percent"], 100);
+  EXPECT_EQ(events.back()["pos"], 512);
+
+  // A section shorter than a block: an empty range, one step, complete.
+  std::ostringstream text, textErr;
+  CEventWriter plain(OutputFormat::kText, text, textErr, false);
+  plain.ProgressRange(0, 0);
+  plain.ProgressAdvance();
+  plain.ProgressAdvance();
+  EXPECT_EQ(textErr.str(), "progress 100%\n");
+  EXPECT_TRUE(text.str().empty());
+}
+
+TEST(EventOutput, ABarOnATerminalMakesWayForLogLines) {
+  std::ostringstream out, err;
+  CEventWriter writer(OutputFormat::kText, out, err, true);
+  writer.ProgressRange(0, 4);
+  writer.ProgressAdvance();
+  EXPECT_NE(err.str().find("] 25%"), std::string::npos);
+  err.str("");
+  writer.Status("Start firmware update...", true);
+  EXPECT_EQ(out.str(), "Start firmware update...\n");
+  // Erased before the line, drawn again after it.
+  EXPECT_EQ(err.str().rfind("\r\033[K", 0), 0u);
+  EXPECT_NE(err.str().find("] 25%"), std::string::npos);
+}
+
+TEST(EventOutput, TheTableLinesUpUnderItsHeadings) {
+  const std::string table = DeviceTableText(
+      {{0, "Matrix Wall", "1.02", "2122232425262728292A2B", "00-0A-95-00-00-21", false},
+       {1, "Caf\xE9", "", "A1A2", "", true}});
+  std::istringstream in(table);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 3u);
+  const size_t serialColumn = lines[0].find("Serial");
+  EXPECT_EQ(lines[1].find("2122232425262728292A2B"), serialColumn);
+  // The é takes two bytes and one column.
+  EXPECT_EQ(lines[2].find("A1A2"), serialColumn + 1);
+  EXPECT_EQ(lines[2].substr(lines[2].size() - 4), "boot");
+}
+
+TEST(ConsoleView, ALogLineCarriesTheToneThatFollowsItAndNothingIsLeftUnprinted) {
+  std::ostringstream out, err;
+  CEventWriter writer(OutputFormat::kJson, out, err, false);
+  std::istringstream noAnswers;
+  CConsoleView view(writer, noAnswers);
+  std::vector<std::pair<std::string, bool>> seen;
+  view.onStatus = [&](const std::string& line, bool beep) { seen.emplace_back(line, beep); };
+  view.ShowStatusLines({"Set device to firmware update ..."});
+  view.PlayTone(100, 100);
+  view.ShowStatusLines({"Set device to firmware update ...", "1 Interfaces found"});
+  view.SelectRow(0);
+  view.ShowStatusLines({"a", "b", "RUN application."});
+  EXPECT_EQ(seen.size(), 2u);  // the newest waits for a possible tone
+  view.Flush();
+  EXPECT_EQ(seen,
+            (std::vector<std::pair<std::string, bool>>{{"Set device to firmware update ...", true},
+                                                       {"1 Interfaces found", false},
+                                                       {"RUN application.", false}}));
+}
+
+TEST(ConsoleView, TheQuestionIsAnsweredFromTheCommandLineOrStdin) {
+  std::ostringstream out, err;
+  CEventWriter writer(OutputFormat::kJson, out, err, false);
+  std::istringstream answers("yes\nn\n");
+  CConsoleView view(writer, answers);
+  EXPECT_TRUE(view.AskYesNo("Reset?"));
+  EXPECT_FALSE(view.AskYesNo("Reset?"));
+  EXPECT_FALSE(view.AskYesNo("Reset?"));  // end of input
+  view.SetAssumeYes(true);
+  EXPECT_TRUE(view.AskYesNo("Reset?"));
+  const auto events = JsonLines(out.str());
+  ASSERT_EQ(events.size(), 4u);
+  EXPECT_EQ(events[1]["answer"], false);
+}
+
+class InspectFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/quorvik-inspect-XXXXXX";
+    dir = ::mkdtemp(pattern);
+  }
+  void TearDown() override { fs::remove_all(dir); }
+  std::string Write(const std::vector<uint8_t>& bytes) {
+    const std::string path = (dir / "fw.bin").string();
+    WriteFile(path, bytes);
+    return path;
+  }
+  fs::path dir;
+};
+
+TEST_F(InspectFile, ListsEverySectionWithTheChecksumOfItsData) {
+  const auto a = PatternBytes(20), b = PatternBytes(1300, 7);
+  const auto report = InspectFirmwareFile(Write(FirmwareFileBytes(
+      2, {{33, 0x0001, 0, 0, a}, {33, 0x3680, 0x12, 0x80, b}, {34, 0x3680, 0, 0, {}}})));
+  ASSERT_EQ(report.sections.size(), 3u);
+  EXPECT_EQ(report.formatVersion, 2);
+  EXPECT_FALSE(report.defect);
+  EXPECT_EQ(report.sections[1].section, (FirmwareSection{1, 33, 0x3680, 0x1180, 1300}));
+  EXPECT_EQ(report.sections[0].crc, ComputeImageCrc(a));
+  EXPECT_EQ(report.sections[1].crc, ComputeImageCrc(b));
+  EXPECT_EQ(report.sections[2].section.dataLength, 0u);
+}
+
+TEST_F(InspectFile, ReportsWhatTheWindowWouldRefuseForEveryDevice) {
+  auto truncated = FirmwareFileBytes(
+      2, {{33, 0x0001, 0, 0, PatternBytes(20)}, {33, 0x3680, 0, 0, PatternBytes(100)}});
+  truncated.resize(truncated.size() - 1);
+  auto report = InspectFirmwareFile(Write(truncated));
+  EXPECT_EQ(report.sections.size(), 1u);
+  EXPECT_EQ(report.declaredSections, 2u);
+  EXPECT_EQ(report.defect, FirmwareVerdict::kUnreadable);
+
+  EXPECT_EQ(InspectFirmwareFile(Write({2, 0})).defect, FirmwareVerdict::kNoSections);
+  EXPECT_EQ(InspectFirmwareFile((dir / "missing.bin").string()).defect,
+            FirmwareVerdict::kUnreadable);
+  std::vector<uint8_t> huge = {1, 0x36, 0x80, 0, 0, 0, 0, 0, 0, 0, 0x04, 0x00, 0x01};
+  EXPECT_EQ(InspectFirmwareFile(Write(huge)).defect, FirmwareVerdict::kSectionTooLarge);
+  EXPECT_STREQ(FirmwareDefectLine(FirmwareVerdict::kSectionTooLarge),
+               "Firmware section too large! (ERROR SIZE)");
+}
+
+}  // namespace
