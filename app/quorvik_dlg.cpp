@@ -132,7 +132,7 @@ void CQuorvikDlg::OnNetworkSelChange() {
   }
   m_network.RequestBootSearch();
   m_network.RequestAppSearch();
-  RunSearchProgress();
+  RunProgress(kSearchStepWait);
   RefreshDeviceList();
   m_view.SetProgressPos(0);
 }

@@ -101,8 +101,8 @@ class CQuorvikDlg {
  private:
   // The check boxes into their members.
   void ReadCheckBoxes();
-  // 100 steps of 20 ms on the progress bar while the receivers collect.
-  void RunSearchProgress();
+  // 100 steps of `step` on the progress bar while the receivers collect.
+  void RunProgress(std::chrono::milliseconds step);
   void SetDeviceButtons(const std::optional<DeviceRecord>& firstRecord);
   // Beeps at `frequencyHz` for the alert length and waits for it.
   void Beep(int frequencyHz);

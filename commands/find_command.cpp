@@ -4,13 +4,13 @@
 #include "app/quorvik_dlg.h"
 #include "net/reply_processing.h"
 
-void CQuorvikDlg::RunSearchProgress() {
+void CQuorvikDlg::RunProgress(std::chrono::milliseconds step) {
   m_view.SetProgressRange(0, kSearchSteps);
   m_view.SetProgressStep(1);
   m_view.SetProgressPos(0);
   for (int i = 0; i < kSearchSteps; ++i) {
     m_view.StepProgress();
-    m_clock.SleepFor(kSearchStepWait);
+    m_clock.SleepFor(step);
   }
 }
 
@@ -25,7 +25,7 @@ bool CQuorvikDlg::FindDevices() {
   m_network.RequestBootSearch();
   // While serial numbers are collected only bootloaders are searched.
   if (!m_serialMode) m_network.RequestAppSearch();
-  RunSearchProgress();
+  RunProgress(kSearchStepWait);
   RefreshDeviceList();
   m_view.SetProgressPos(0);
   m_view.SetWaitCursor(false);

@@ -36,13 +36,7 @@ void CQuorvikDlg::OnActivateBootloader() {
   AddStatusLine("Start reboot ...", 0);
   m_view.SetWaitCursor(true);
   m_network.RequestEnterBootloader(*device);
-  m_view.SetProgressRange(0, kSearchSteps);
-  m_view.SetProgressStep(1);
-  m_view.SetProgressPos(0);
-  for (int i = 0; i < kSearchSteps; ++i) {
-    m_view.StepProgress();
-    m_clock.SleepFor(kRebootStepWait);
-  }
+  RunProgress(kRebootStepWait);
   // The search runs without its chain step: a restart never starts an
   // update, and the "... and make Update" box stays as the operator has it.
   FindDevices();

@@ -33,27 +33,18 @@ FloodDatagram ValidAnswer(int device, std::mt19937& random) {
   std::array<uint8_t, 6> mac = {
       0x02, 0xF1, 0, 0, static_cast<uint8_t>(device >> 8), static_cast<uint8_t>(device)};
   switch (device % 4) {
-    case 0: {  // generation 1
+    case 0:
+    case 1: {  // generation 1 on one boot port, generation 2 on the other
+      const bool gen1 = device % 4 == 0;
       auto d = Header(kBootMagic, kOpSearchReply, 64);
-      PutBe16(d, 10, 1);
+      PutBe16(d, 10, gen1 ? 1 : 0x0200);
       PutBe16(d, 12, 0x0105);
-      PutBe16(d, 14, 0x3610);
+      PutBe16(d, 14, gen1 ? 0x3610 : 0x4601);
       PutBe16(d, 16, 512);
       std::copy(mac.begin(), mac.end(), d.begin() + 18);
-      auto id = Identity(device, 11);
+      auto id = Identity(device, gen1 ? 11 : 16);
       std::copy(id.begin(), id.end(), d.begin() + 24);
-      return {kBootPortA, d};
-    }
-    case 1: {  // generation 2
-      auto d = Header(kBootMagic, kOpSearchReply, 64);
-      PutBe16(d, 10, 0x0200);
-      PutBe16(d, 12, 0x0201);
-      PutBe16(d, 14, 0x4601);
-      PutBe16(d, 16, 512);
-      std::copy(mac.begin(), mac.end(), d.begin() + 18);
-      auto id = Identity(device, 16);
-      std::copy(id.begin(), id.end(), d.begin() + 24);
-      return {kBootPortB, d};
+      return {gen1 ? kBootPortA : kBootPortB, d};
     }
     case 2: {  // generation 3 with up to three units
       auto d = Header(kBootMagic, kOpSearchReply, 64);
