@@ -11,7 +11,6 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
@@ -25,6 +24,7 @@
 #include "net/reply_processing.h"
 #include "tests/support/datagram_builder.h"
 #include "tests/support/fake_main_view.h"
+#include "tests/support/scratch_directory.h"
 
 namespace {
 
@@ -40,13 +40,6 @@ const std::string kAppEntry = "a0a1a2a3a4a5a6a7a8a9aa (" + kOddName + ")";
 
 QString Latin1(const std::string& bytes) {
   return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
-}
-
-void ResetShared() {
-  std::lock_guard lock(g_deviceMutex);
-  ClearDeviceTable(g_deviceTable);
-  g_hiddenCount = 0;
-  g_blackList.clear();
 }
 
 std::string FileBytes(const char* path) {
@@ -105,8 +98,8 @@ class ListCommandsTest : public QObject {
  private:
   std::unique_ptr<CQuorvikWindow> window;
   CFakeNetwork network;
-  QTemporaryDir workDir;
-  QString previousDir;
+  // The window reads and writes Quorvik.ini in the working directory.
+  CScratchDirectory scratch;
 
   CQtMainView& view() { return window->view(); }
   QTreeWidget* list() { return view().deviceList(); }
@@ -202,16 +195,9 @@ class ListCommandsTest : public QObject {
   }
 
  private slots:
-  void initTestCase() {
-    QVERIFY(workDir.isValid());
-    previousDir = QDir::currentPath();
-    // The window reads and writes Quorvik.ini in the working directory.
-    QDir::setCurrent(workDir.path());
-  }
-  void cleanupTestCase() { QDir::setCurrent(previousDir); }
 
   void init() {
-    ResetShared();
+    ResetSharedDeviceState();
     QFile::remove(QStringLiteral("Quorvik.ini"));
     network = CFakeNetwork{};
     network.addresses = {{10, 0, 0, 12}};
@@ -219,7 +205,7 @@ class ListCommandsTest : public QObject {
   void cleanup() {
     while (QWidget* popup = QApplication::activePopupWidget()) popup->close();
     window.reset();
-    ResetShared();
+    ResetSharedDeviceState();
   }
 
   void rightClickOpensTheMenuOfTheRowsModeAndNoneWithoutASelection() {

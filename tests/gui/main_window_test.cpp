@@ -15,7 +15,6 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
@@ -35,6 +34,7 @@
 #include "net/reply_processing.h"
 #include "tests/support/datagram_builder.h"
 #include "tests/support/fake_main_view.h"
+#include "tests/support/scratch_directory.h"
 
 using namespace std::chrono_literals;
 
@@ -81,13 +81,6 @@ class CGateClock : public IClock {
   bool m_held = false;
 };
 
-void ResetShared() {
-  std::lock_guard lock(g_deviceMutex);
-  ClearDeviceTable(g_deviceTable);
-  g_hiddenCount = 0;
-  g_blackList.clear();
-}
-
 QStringList Cells(QTreeWidget* list, int row) {
   QStringList cells;
   QTreeWidgetItem* item = list->topLevelItem(row);
@@ -111,8 +104,8 @@ class MainWindowTest : public QObject {
   CFakeNetwork network;
   CGateClock gate;
   std::atomic<int> replyWaitAborts{0};
-  QTemporaryDir workDir;
-  QString previousDir;
+  // The window reads and writes Quorvik.ini in the working directory.
+  CScratchDirectory scratch;
 
   CQtMainView& view() { return window->view(); }
 
@@ -156,16 +149,9 @@ class MainWindowTest : public QObject {
   }
 
  private slots:
-  void initTestCase() {
-    QVERIFY(workDir.isValid());
-    previousDir = QDir::currentPath();
-    // The window reads and writes Quorvik.ini in the working directory.
-    QDir::setCurrent(workDir.path());
-  }
-  void cleanupTestCase() { QDir::setCurrent(previousDir); }
 
   void init() {
-    ResetShared();
+    ResetSharedDeviceState();
     QFile::remove(QStringLiteral("Quorvik.ini"));
     network = CFakeNetwork{};
     network.addresses = {{10, 0, 0, 12}, {10, 0, 0, 1}};
@@ -174,7 +160,7 @@ class MainWindowTest : public QObject {
   void cleanup() {
     gate.Release();
     window.reset();
-    ResetShared();
+    ResetSharedDeviceState();
   }
 
   void showsTheCaptionAndEveryControlInItsPlace() {

@@ -21,11 +21,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class CTenthClock : public IClock {
- public:
-  void SleepFor(std::chrono::milliseconds d) override { std::this_thread::sleep_for(d / 10); }
-};
-
 // The real network, counting started applications so that a test can
 // untick "... and make Update" as an operator would.
 class CCountingNetwork : public CSystemNetwork {
@@ -88,7 +83,7 @@ class FirmwareOverUdp : public ::testing::Test {
   std::string path;
   CFakeMainView view;
   CCountingNetwork network;
-  CTenthClock clock;
+  CScaledClock clock{10};
 };
 
 class EveryGeneration : public FirmwareOverUdp, public ::testing::WithParamInterface<Generation> {};

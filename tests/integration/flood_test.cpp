@@ -31,11 +31,6 @@ constexpr bool kSanitized = true;
 constexpr bool kSanitized = false;
 #endif
 
-class CTenthClock : public IClock {
- public:
-  void SleepFor(std::chrono::milliseconds d) override { std::this_thread::sleep_for(d / 10); }
-};
-
 long ResidentKiB() {
   std::ifstream status("/proc/self/status");
   std::string line;
@@ -71,7 +66,7 @@ TEST(Flood, CommandsStayCorrectAndAnUpdateCompletesOrReportsItsFailure) {
 
   CFakeMainView view;
   CSystemNetwork network;
-  CTenthClock clock;
+  CScaledClock clock{10};
   CQuorvikDlg dlg(view, network, clock);
   dlg.OnInitDialog();
   ExpectConsistent(view);

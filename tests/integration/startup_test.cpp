@@ -20,11 +20,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class CScaledClock : public IClock {
- public:
-  void SleepFor(std::chrono::milliseconds d) override { std::this_thread::sleep_for(d / 5); }
-};
-
 const char* kDevices = R"({"devices": [
   {"mode": "boot", "loaderType": 1, "deviceId": 13840, "version": 261, "blockSize": 512,
    "mac": "00-0A-95-00-00-01", "identity": "0102030405060708090a0b"},
@@ -63,7 +58,7 @@ TEST_F(Startup, ListsTheSimulatedDevicesAndCountsTheHiddenOneOnFind) {
 
   CFakeMainView view;
   CSystemNetwork network;
-  CScaledClock clock;
+  CScaledClock clock{5};
   CQuorvikDlg dlg(view, network, clock);
   dlg.OnInitDialog();
 

@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/clock.h"
@@ -80,6 +81,18 @@ struct WriteCall {
   uint32_t sectionLength;
   uint16_t sectionParam;
   int tries;
+};
+
+// Real waits, shortened by a factor, for tests over real sockets.
+class CScaledClock : public IClock {
+ public:
+  explicit CScaledClock(int divisor) : m_divisor(divisor) {}
+  void SleepFor(std::chrono::milliseconds d) override {
+    std::this_thread::sleep_for(d / m_divisor);
+  }
+
+ private:
+  int m_divisor;
 };
 
 // Plays the network: a chosen interface list and open result; searches are
