@@ -21,6 +21,23 @@ bool Fits(const FirmwareSection& s, const DeviceRecord& device) {
 
 }  // namespace
 
+const char* FirmwareVerdictLine(FirmwareVerdict verdict) {
+  switch (verdict) {
+    case FirmwareVerdict::kWrongDevice:
+    case FirmwareVerdict::kNoSections:
+      return "Wrong firmware file selected! (ERROR DEVICE)";
+    case FirmwareVerdict::kWrongMcu:
+      return "Wrong firmware file selected! (ERROR MCU)";
+    case FirmwareVerdict::kWrongBootloader:
+      return "Wrong bootloader version!";
+    case FirmwareVerdict::kUnreadable:
+      return "Firmware file not readable! (ERROR FILE)";
+    case FirmwareVerdict::kSectionTooLarge:
+      return "Firmware section too large! (ERROR SIZE)";
+  }
+  return "";
+}
+
 uint16_t DecodeSectionParam(uint8_t high, uint8_t low) {
   return static_cast<uint16_t>(high * 256 + static_cast<int8_t>(low));
 }

@@ -40,6 +40,9 @@ using FirmwareLoad = std::variant<FirmwareSection, FirmwareVerdict>;
 FirmwareLoad WalkFirmwareFile(const std::string& path, const DeviceRecord& device,
                               std::span<uint8_t> image);
 
+// The status line that reports a verdict.
+const char* FirmwareVerdictLine(FirmwareVerdict verdict);
+
 // The second byte of the section parameter is signed: 0x12 0x80 gives 0x1180.
 uint16_t DecodeSectionParam(uint8_t high, uint8_t low);
 

@@ -21,23 +21,6 @@ std::string CompletionLine(bool verified, const std::string& path, int index) {
          path + " at index " + std::to_string(index) + ")";
 }
 
-const char* VerdictLine(FirmwareVerdict verdict) {
-  switch (verdict) {
-    case FirmwareVerdict::kWrongDevice:
-    case FirmwareVerdict::kNoSections:
-      return "Wrong firmware file selected! (ERROR DEVICE)";
-    case FirmwareVerdict::kWrongMcu:
-      return "Wrong firmware file selected! (ERROR MCU)";
-    case FirmwareVerdict::kWrongBootloader:
-      return "Wrong bootloader version!";
-    case FirmwareVerdict::kUnreadable:
-      return "Firmware file not readable! (ERROR FILE)";
-    case FirmwareVerdict::kSectionTooLarge:
-      return "Firmware section too large! (ERROR SIZE)";
-  }
-  return "";
-}
-
 }  // namespace
 
 std::optional<DeviceRecord> CQuorvikDlg::RecordAt(int index) const {
@@ -69,7 +52,7 @@ std::optional<FirmwareSection> CQuorvikDlg::LoadFirmwareSection(const std::strin
   const FirmwareLoad result = WalkFirmwareFile(path, device, m_firmwareImage);
   if (const auto* section = std::get_if<FirmwareSection>(&result)) return *section;
   const FirmwareVerdict verdict = std::get<FirmwareVerdict>(result);
-  AddStatusLine(VerdictLine(verdict), 1);
+  AddStatusLine(FirmwareVerdictLine(verdict), 1);
   // A file that is wrong for this device is forgotten so that "Use last
   // file again" asks anew; an unserved bootloader says nothing of the file.
   if (verdict != FirmwareVerdict::kWrongBootloader) m_lastFirmwarePath.clear();

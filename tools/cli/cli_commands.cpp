@@ -340,7 +340,7 @@ int RunInspect(const std::string& path, CEventWriter& writer) {
   std::string summary = std::to_string(report.sections.size()) + " section(s)";
   if (report.defect) {
     outcome = Outcome::kRefused;
-    const std::string line = FirmwareDefectLine(*report.defect);
+    const std::string line = FirmwareVerdictLine(*report.defect);
     writer.Event({{"event", "defect"}, {"text", line}}, "Refused: " + line);
   }
   nlohmann::json result = ResultEvent("inspect", outcome);

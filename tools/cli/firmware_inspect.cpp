@@ -75,20 +75,3 @@ FirmwareReport InspectFirmwareFile(const std::string& path) {
   report.defect = WalkDefect(path, report.sections);
   return report;
 }
-
-const char* FirmwareDefectLine(FirmwareVerdict verdict) {
-  switch (verdict) {
-    case FirmwareVerdict::kUnreadable:
-      return "Firmware file not readable! (ERROR FILE)";
-    case FirmwareVerdict::kSectionTooLarge:
-      return "Firmware section too large! (ERROR SIZE)";
-    case FirmwareVerdict::kNoSections:
-    case FirmwareVerdict::kWrongDevice:
-      return "Wrong firmware file selected! (ERROR DEVICE)";
-    case FirmwareVerdict::kWrongMcu:
-      return "Wrong firmware file selected! (ERROR MCU)";
-    case FirmwareVerdict::kWrongBootloader:
-      return "Wrong bootloader version!";
-  }
-  return "";
-}

@@ -24,6 +24,3 @@ struct FirmwareReport {
 };
 
 FirmwareReport InspectFirmwareFile(const std::string& path);
-
-// The status line with which the window refuses a file for this verdict.
-const char* FirmwareDefectLine(FirmwareVerdict verdict);

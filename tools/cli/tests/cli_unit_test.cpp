@@ -364,7 +364,7 @@ TEST_F(InspectFile, ReportsWhatTheWindowWouldRefuseForEveryDevice) {
             FirmwareVerdict::kUnreadable);
   std::vector<uint8_t> huge = {1, 0x36, 0x80, 0, 0, 0, 0, 0, 0, 0, 0x04, 0x00, 0x01};
   EXPECT_EQ(InspectFirmwareFile(Write(huge)).defect, FirmwareVerdict::kSectionTooLarge);
-  EXPECT_STREQ(FirmwareDefectLine(FirmwareVerdict::kSectionTooLarge),
+  EXPECT_STREQ(FirmwareVerdictLine(FirmwareVerdict::kSectionTooLarge),
                "Firmware section too large! (ERROR SIZE)");
 }
 
