@@ -10,9 +10,11 @@
 #include <vector>
 
 #include "commands/firmware_file.h"
+#include "scratch_path.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const std::string path = "/tmp/quorvik-fuzz-fw-" + std::to_string(::getpid()) + ".bin";
+  static const CFuzzScratchFile scratch("firmware.bin");
+  const std::string& path = scratch.Path();
   static std::vector<uint8_t> image(kFirmwareImageSize);
   if (FILE* f = std::fopen(path.c_str(), "wb")) {
     std::fwrite(data, 1, size, f);

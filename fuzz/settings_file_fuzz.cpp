@@ -14,6 +14,7 @@
 #include <string>
 
 #include "app/settings_file.h"
+#include "scratch_path.h"
 
 namespace {
 
@@ -28,7 +29,8 @@ std::string Trimmed(std::string s) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const std::string path = "/tmp/quorvik-fuzz-ini-" + std::to_string(::getpid()) + ".ini";
+  static const CFuzzScratchFile scratch("settings.ini");
+  const std::string& path = scratch.Path();
   if (size < 1) return 0;
   const std::string input(reinterpret_cast<const char*>(data), size);
   const size_t keyLength = std::min<size_t>(input[0] & 15, size - 1);
