@@ -38,6 +38,22 @@ const char* FirmwareVerdictLine(FirmwareVerdict verdict) {
   return "";
 }
 
+size_t SectionHeaderLength(bool withMcu) {
+  return withMcu ? 14 : 12;
+}
+
+FirmwareSection DecodeSectionHeader(std::span<const uint8_t> header, bool withMcu, unsigned index) {
+  const FrameReader r(header);
+  const size_t at = withMcu ? 2 : 0;
+  FirmwareSection section;
+  section.index = static_cast<uint8_t>(index);
+  section.mcuCode = withMcu ? r.Be16(0) : 0;
+  section.deviceType = r.Be16(at);
+  section.sectionParam = DecodeSectionParam(r.U8(at + 2), r.U8(at + 3));
+  section.dataLength = r.Be32(at + 8);  // after 4 reserved bytes
+  return section;
+}
+
 uint16_t DecodeSectionParam(uint8_t high, uint8_t low) {
   return static_cast<uint16_t>(high * 256 + static_cast<int8_t>(low));
 }
@@ -64,15 +80,10 @@ FirmwareLoad WalkFirmwareFile(const std::string& path, const DeviceRecord& devic
   FirmwareSection section;
   for (unsigned index = 0; index < count; ++index) {
     std::array<uint8_t, 14> header{};
-    const size_t headerLength = withMcu ? 14 : 12;
+    const size_t headerLength = SectionHeaderLength(withMcu);
     if (!ReadExactly(in, header.data(), headerLength)) return FirmwareVerdict::kUnreadable;
-    const FrameReader r(std::span<const uint8_t>(header.data(), headerLength));
-    const size_t at = withMcu ? 2 : 0;
-    section.index = static_cast<uint8_t>(index);
-    section.mcuCode = withMcu ? r.Be16(0) : 0;
-    section.deviceType = r.Be16(at);
-    section.sectionParam = DecodeSectionParam(r.U8(at + 2), r.U8(at + 3));
-    section.dataLength = r.Be32(at + 8);  // after 4 reserved bytes
+    section =
+        DecodeSectionHeader(std::span<const uint8_t>(header.data(), headerLength), withMcu, index);
     if (section.dataLength > image.size()) return FirmwareVerdict::kSectionTooLarge;
 
     std::fill(image.begin(), image.end(), uint8_t{0xFF});

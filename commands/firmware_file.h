@@ -40,6 +40,11 @@ using FirmwareLoad = std::variant<FirmwareSection, FirmwareVerdict>;
 FirmwareLoad WalkFirmwareFile(const std::string& path, const DeviceRecord& device,
                               std::span<uint8_t> image);
 
+// A section header: 12 bytes, or 14 with the MCU code in front from format
+// version 2 on. Its data follows it.
+size_t SectionHeaderLength(bool withMcu);
+FirmwareSection DecodeSectionHeader(std::span<const uint8_t> header, bool withMcu, unsigned index);
+
 // The status line that reports a verdict.
 const char* FirmwareVerdictLine(FirmwareVerdict verdict);
 

@@ -6,7 +6,6 @@
 #include <set>
 #include <span>
 
-#include "net/bytes.h"
 #include "net/frames.h"
 
 namespace {
@@ -53,17 +52,12 @@ FirmwareReport InspectFirmwareFile(const std::string& path) {
     const bool withMcu = bytes[0] >= 2;
     size_t at = withMcu ? 2 : 1;
     report.declaredSections = !withMcu ? 1 : bytes.size() > 1 ? bytes[1] : 0;
-    const size_t headerLength = withMcu ? 14 : 12;
+    const size_t headerLength = SectionHeaderLength(withMcu);
     for (unsigned index = 0; index < report.declaredSections; ++index) {
       if (bytes.size() - at < headerLength) break;
-      const FrameReader r(std::span<const uint8_t>(bytes).subspan(at, headerLength));
-      const size_t base = withMcu ? 2 : 0;
       InspectedSection s;
-      s.section.index = static_cast<uint8_t>(index);
-      s.section.mcuCode = withMcu ? r.Be16(0) : 0;
-      s.section.deviceType = r.Be16(base);
-      s.section.sectionParam = DecodeSectionParam(r.U8(base + 2), r.U8(base + 3));
-      s.section.dataLength = r.Be32(base + 8);
+      s.section = DecodeSectionHeader(std::span<const uint8_t>(bytes).subspan(at, headerLength),
+                                      withMcu, index);
       at += headerLength;
       if (s.section.dataLength > kFirmwareImageSize || bytes.size() - at < s.section.dataLength)
         break;
