@@ -346,6 +346,42 @@ TEST_F(Cli, ResetAsksUnlessToldYes) {
       << sim.output();
 }
 
+TEST_F(Cli, RunAndRebootSucceedOnlyWhenTheDeviceComesBack) {
+  CSimulatorProcess sim(
+      QUORVIK_DEVSIM_PATH,
+      Devices({AppDevice("2122232425262728292a2b", "00-0A-95-00-00-21"),
+               AppDevice("3132333435363738393a3b", "00-0A-95-00-00-31", R"(, "neverReturn": true)"),
+               R"({"mode": "boot", "loaderType": 1, "deviceId": 13840, "version": 261,
+                   "identity": "a1a2a3a4a5a6a7a8a9aaab", "mac": "00-0A-95-00-00-41"})"}));
+  ASSERT_TRUE(sim.ready());
+
+  const CliRun rebooted = RunCli({"reboot", "--serial", "2122232425262728292a2b", kFast});
+  EXPECT_EQ(rebooted.exitCode, 0) << rebooted.out << rebooted.err;
+  EXPECT_TRUE(rebooted.Has("Start reboot ...")) << rebooted.out;
+  EXPECT_TRUE(rebooted.Has("Reboot done.")) << rebooted.out;
+
+  // Entering the loader is accepted, but the device never answers again: a
+  // failure of the device, not a success.
+  const CliRun lost = RunCli({"reboot", "--serial", "3132333435363738393a3b", kFast});
+  EXPECT_EQ(lost.exitCode, 1) << lost.out << lost.err;
+  EXPECT_TRUE(lost.Has("Reboot failed!")) << lost.out;
+  EXPECT_FALSE(lost.Has("Reboot done."));
+
+  const CliRun started = RunCli({"run", "--mac", "00:0a:95:00:00:41", kFast});
+  EXPECT_EQ(started.exitCode, 0) << started.out << started.err;
+  EXPECT_TRUE(started.Has("RUN application.")) << started.out;
+
+  sim.Stop();
+  for (const char* identity : {"2122232425262728292a2b", "a1a2a3a4a5a6a7a8a9aaab"}) {
+    const std::string summary = SummaryOf(sim.output(), identity);
+    EXPECT_NE(summary.find(" mode=app "), std::string::npos) << summary;
+    EXPECT_NE(summary.find(" runs=1 "), std::string::npos) << summary;
+    EXPECT_NE(summary.find(" writes=0 "), std::string::npos) << summary;
+  }
+  EXPECT_NE(SummaryOf(sim.output(), "3132333435363738393a3b").find(" runs=0 "), std::string::npos)
+      << sim.output();
+}
+
 TEST_F(Cli, InspectListsEverySectionOfAFile) {
   const auto a = PatternBytes(20), b = PatternBytes(700, 3);
   WriteFile(file, FirmwareFileBytes(2, {{33, 0x0001, 0, 0, a},
