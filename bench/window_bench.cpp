@@ -131,7 +131,7 @@ int main() {
   ProgramRun flooded;
   {
     CSimulatorProcess sim(QUORVIK_DEVSIM_PATH, NinetyNineDevices(),
-                          "--flood 100000 --flood-seconds 11");
+                          "--flood 100000 --flood-seconds 11", /*logFrames=*/false);
     if (!sim.ready()) return 1;
     flooded = RunProgram(program, 11);
   }

@@ -61,7 +61,7 @@ TEST(Flood, CommandsStayCorrectAndAnUpdateCompletesOrReportsItsFailure) {
                         R"({"devices": [{"mode": "boot", "loaderType": 897, "deviceId": 13952,
                             "mcuId": 33, "blockSize": 512, "mac": "00-0A-95-00-00-42",
                             "identity": "4142434445464748494a4b"}]})",
-                        "--flood 0 --flood-devices 150");
+                        "--flood 0 --flood-devices 150", /*logFrames=*/false);
   ASSERT_TRUE(sim.ready());
 
   CFakeMainView view;

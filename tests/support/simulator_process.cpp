@@ -16,7 +16,7 @@
 namespace fs = std::filesystem;
 
 CSimulatorProcess::CSimulatorProcess(const std::string& executable, const std::string& configJson,
-                                     const std::string& extraArgs) {
+                                     const std::string& extraArgs, bool logFrames) {
   char pattern[] = "/tmp/quorvik-sim-XXXXXX";
   m_dir = ::mkdtemp(pattern);
   m_dumpDir = m_dir / "dump";
@@ -24,8 +24,9 @@ CSimulatorProcess::CSimulatorProcess(const std::string& executable, const std::s
   const fs::path config = m_dir / "devices.json";
   std::ofstream(config) << configJson;
 
-  std::vector<std::string> args = {executable, "--config",   config.string(),
-                                   "--log",    "--dump-dir", m_dumpDir.string()};
+  std::vector<std::string> args = {executable, "--config", config.string(), "--dump-dir",
+                                   m_dumpDir.string()};
+  if (logFrames) args.push_back("--log");
   for (size_t start = 0; start < extraArgs.size();) {
     size_t end = extraArgs.find(' ', start);
     if (end == std::string::npos) end = extraArgs.size();

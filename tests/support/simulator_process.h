@@ -13,8 +13,11 @@ class CSimulatorProcess {
  public:
   // Starts the simulator with the JSON config and extra arguments; fails
   // the calling test (ADD_FAILURE) when it does not report ready in time.
+  // Without `logFrames` it prints only "ready" and its summary: a flooded
+  // simulator hears its own flood, and a line per datagram would pile up
+  // tens of megabytes in this process.
   CSimulatorProcess(const std::string& executable, const std::string& configJson,
-                    const std::string& extraArgs = "");
+                    const std::string& extraArgs = "", bool logFrames = true);
   ~CSimulatorProcess();
   CSimulatorProcess(const CSimulatorProcess&) = delete;
   CSimulatorProcess& operator=(const CSimulatorProcess&) = delete;
