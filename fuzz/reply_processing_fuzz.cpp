@@ -57,18 +57,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         break;
       }
       default: {  // the black-list is edited: a device added, or an entry deleted
-        std::lock_guard lock(g_deviceMutex);
         const int row = op >> 2;
-        if (row < CountUsedRecords(g_deviceTable)) {
-          AppendBlackListEntry(g_blackList, MakeBlackListEntry(g_deviceTable[row]));
-        } else if (!g_blackList.empty()) {
-          std::string rebuilt;
-          const auto entries = SplitBlackList(g_blackList);
-          for (size_t k = 0; k < entries.size(); ++k)
-            if (k != static_cast<size_t>(row % (entries.size() + 1)))
-              AppendBlackListEntry(rebuilt, entries[k]);
-          g_blackList = rebuilt;
+        {
+          std::lock_guard lock(g_deviceMutex);
+          if (row < CountUsedRecords(g_deviceTable)) {
+            AppendBlackListEntry(g_blackList, MakeBlackListEntry(g_deviceTable[row]));
+            break;
+          }
         }
+        // The dialog's own deletion; a row past the last entry deletes none.
+        CDlgBlacklist dialog;
+        dialog.OnDelete(row % static_cast<int>(dialog.FillList().size() + 1));
         break;
       }
     }
