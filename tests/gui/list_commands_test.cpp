@@ -12,16 +12,15 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
-#include <QTimer>
 #include <QTreeWidget>
 #include <fstream>
-#include <functional>
 #include <iterator>
 #include <optional>
 
 #include "app/qt/quorvik_window.h"
 #include "app/settings_file.h"
 #include "net/reply_processing.h"
+#include "tests/gui/when_modal_shows.h"
 #include "tests/support/datagram_builder.h"
 #include "tests/support/fake_main_view.h"
 #include "tests/support/scratch_directory.h"
@@ -67,21 +66,6 @@ QStringList Items(const QMenu* menu) {
 
 QMenu* OpenPopup() {
   return qobject_cast<QMenu*>(QApplication::activePopupWidget());
-}
-
-// Acts on the next modal window once it shows, from inside its own loop.
-// `act` must end the dialog: a test that asserts inside it would leave the
-// loop running.
-void WhenModalShows(QObject* owner, std::function<void(QWidget*)> act) {
-  auto* poll = new QTimer(owner);
-  QObject::connect(poll, &QTimer::timeout, owner, [poll, act = std::move(act)] {
-    if (QWidget* modal = QApplication::activeModalWidget()) {
-      poll->stop();
-      poll->deleteLater();
-      act(modal);
-    }
-  });
-  poll->start(10);
 }
 
 QPushButton* ButtonCalled(QWidget* dialog, const QString& caption) {

@@ -32,6 +32,7 @@
 #include "app/qt/quorvik_window.h"
 #include "app/qt/tone_player.h"
 #include "net/reply_processing.h"
+#include "tests/gui/when_modal_shows.h"
 #include "tests/support/datagram_builder.h"
 #include "tests/support/fake_main_view.h"
 #include "tests/support/scratch_directory.h"
@@ -130,18 +131,6 @@ class MainWindowTest : public QObject {
         ProcessDatagram(kAppPort,
                         AppAnswer(0x0203, kMacB, kOddName, IdentityBytes(0xA0, 11)).Span());
     };
-  }
-  // Acts on the next modal window once it shows, from inside its own loop.
-  void WhenModalShows(std::function<void(QWidget*)> act) {
-    auto* poll = new QTimer(this);
-    connect(poll, &QTimer::timeout, this, [poll, act = std::move(act)] {
-      if (QWidget* modal = QApplication::activeModalWidget()) {
-        poll->stop();
-        poll->deleteLater();
-        act(modal);
-      }
-    });
-    poll->start(10);
   }
   void StartAndSettle() {
     window->Start();
@@ -396,7 +385,7 @@ class MainWindowTest : public QObject {
   void modalBoxesAnswerTheCommandThread() {
     MakeGatedWindow();
     QString shownText;
-    WhenModalShows([&](QWidget* modal) {
+    WhenModalShows(this, [&](QWidget* modal) {
       auto* box = qobject_cast<QMessageBox*>(modal);
       shownText = box->text();
       box->button(QMessageBox::Yes)->click();
@@ -411,7 +400,7 @@ class MainWindowTest : public QObject {
 
     bool answeredWhileOpen = false;
     std::future<std::optional<std::string>> file;
-    WhenModalShows([&](QWidget* modal) {
+    WhenModalShows(this, [&](QWidget* modal) {
       view().CancelModalRequests();
       answeredWhileOpen = file.wait_for(2s) == std::future_status::ready;
       modal->close();
