@@ -12,6 +12,7 @@
 #include "devices/device_types.h"
 #include "net/reply_processing.h"
 #include "tests/support/datagram_builder.h"
+#include "tests/support/dlg_harness.h"
 #include "tests/support/fake_main_view.h"
 #include "tests/support/scratch_directory.h"
 
@@ -22,7 +23,7 @@ namespace {
 
 const std::vector<uint8_t> kMac = {0x00, 0x0A, 0x95, 0x9D, 0x68, 0x16};
 
-class QuorvikDlg : public ::testing::Test {
+class QuorvikDlg : public ::testing::Test, protected CDlgHarness {
  protected:
   void SetUp() override { network.addresses = {{10, 0, 0, 12}, {10, 0, 0, 1}}; }
   void WriteSettings(const std::string& text) { std::ofstream(dir / "Quorvik.ini") << text; }
@@ -40,12 +41,7 @@ class QuorvikDlg : public ::testing::Test {
     };
   }
 
-  CCleanState clean;
   const fs::path& dir = clean.scratch.path();
-  CFakeMainView view;
-  CFakeNetwork network;
-  CVirtualClock clock;
-  CQuorvikDlg dlg{view, network, clock};
 };
 
 TEST_F(QuorvikDlg, StartUpOpensTheStoredInterfaceSearchesWaitsAndLists) {

@@ -10,6 +10,7 @@
 #include "net/frames.h"
 #include "net/reply_processing.h"
 #include "tests/support/datagram_builder.h"
+#include "tests/support/dlg_harness.h"
 #include "tests/support/fake_main_view.h"
 #include "tests/support/firmware_file_builder.h"
 #include "tests/support/scratch_directory.h"
@@ -23,7 +24,7 @@ using Lines = std::vector<std::pair<std::string, bool>>;  // text, beeped
 
 const std::vector<uint8_t> kMac = {0x00, 0x0A, 0x95, 0x00, 0x00, 0x07};
 
-class FirmwareUpdate : public ::testing::Test {
+class FirmwareUpdate : public ::testing::Test, protected CDlgHarness {
  protected:
   void SetUp() override {
     network.addresses = {{127, 0, 0, 1}};
@@ -83,12 +84,7 @@ class FirmwareUpdate : public ::testing::Test {
   bool inBootloader = false;
   bool returnsFromRestart = true;
 
-  CCleanState clean;
   const fs::path& dir = clean.scratch.path();
-  CFakeMainView view;
-  CFakeNetwork network;
-  CVirtualClock clock;
-  CQuorvikDlg dlg{view, network, clock};
 };
 
 TEST_F(FirmwareUpdate, WithoutASelectedRowNothingHappensButTheAlert) {

@@ -7,6 +7,7 @@
 #include "devices/black_list.h"
 #include "net/reply_processing.h"
 #include "tests/support/datagram_builder.h"
+#include "tests/support/dlg_harness.h"
 #include "tests/support/fake_main_view.h"
 #include "tests/support/scratch_directory.h"
 
@@ -22,7 +23,7 @@ TEST(SplitBlackList, KeepsInnerEmptyEntriesButNoTrailingOne) {
   EXPECT_EQ(SplitBlackList(";"), Entries{""});
 }
 
-class BlackList : public ::testing::Test {
+class BlackList : public ::testing::Test, protected CDlgHarness {
  protected:
   void SetUp() override {
     network.addresses = {{10, 0, 0, 1}};
@@ -42,11 +43,6 @@ class BlackList : public ::testing::Test {
 
   std::vector<std::pair<std::string, uint8_t>> devices = {
       {"Left", 0x10}, {"Centre;Truss", 0x20}, {"", 0x30}};
-  CCleanState clean;
-  CFakeMainView view;
-  CFakeNetwork network;
-  CVirtualClock clock;
-  CQuorvikDlg dlg{view, network, clock};
 };
 
 TEST_F(BlackList, AddingWritesEntriesWithOneSeparatorAndSavesAtOnce) {

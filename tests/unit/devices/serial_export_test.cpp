@@ -7,6 +7,7 @@
 #include "devices/serial_export.h"
 #include "net/reply_processing.h"
 #include "tests/support/datagram_builder.h"
+#include "tests/support/dlg_harness.h"
 #include "tests/support/fake_main_view.h"
 #include "tests/support/scratch_directory.h"
 
@@ -34,7 +35,7 @@ TEST(SerialLine, ElevenAndSixteenByteFormatsWithLowerCasePrefixes) {
   EXPECT_EQ(CountSerialLines("a\r\nb\r\n"), 2);
 }
 
-class SerialExport : public ::testing::Test {
+class SerialExport : public ::testing::Test, protected CDlgHarness {
  protected:
   void SetUp() override {
     network.addresses = {{10, 0, 0, 1}};
@@ -48,11 +49,6 @@ class SerialExport : public ::testing::Test {
   }
 
   std::vector<std::vector<uint8_t>> answering;
-  CCleanState clean;
-  CFakeMainView view;
-  CFakeNetwork network;
-  CVirtualClock clock;
-  CQuorvikDlg dlg{view, network, clock};
 };
 
 TEST_F(SerialExport, DoubleClickCollectsOnceThenOnlyBeeps) {
