@@ -66,10 +66,7 @@ void CQuorvikDlg::OnInitDialog() {
 void CQuorvikDlg::AddStatusLine(std::string text, int beep) {
   m_statusLog.Add(std::move(text));
   m_view.ShowStatusLines(m_statusLog.Lines());
-  if (beep == 1) {
-    m_view.PlayTone(kBeepFrequencyHz, static_cast<int>(kBeepLength.count()));
-    m_clock.SleepFor(kBeepLength);
-  }
+  if (beep == 1) Beep(kBeepFrequencyHz);
 }
 
 void CQuorvikDlg::RefreshDeviceList() {
