@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
+#include <string>
+
+#include "net/reply_processing.h"
 
 namespace {
 
@@ -92,12 +94,5 @@ std::string PhysicalDeviceKey(const DeviceRecord& record) {
   const auto padded = Padded(IdentityOf(record));
   const bool noIdentity =
       std::all_of(padded.begin(), padded.end(), [](uint8_t b) { return b == 0; });
-  std::string key = noIdentity ? "mac:" : "id:";
-  char digits[3];
-  for (uint8_t b :
-       noIdentity ? std::span<const uint8_t>(record.mac) : std::span<const uint8_t>(padded)) {
-    std::snprintf(digits, sizeof digits, "%.2x", b);
-    key += digits;
-  }
-  return key;
+  return noIdentity ? "mac:" + MakeSearchKey(record.mac) : "id:" + MakeSearchKey(padded);
 }
