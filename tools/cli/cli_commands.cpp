@@ -234,16 +234,16 @@ int RunDeviceCommand(CommandKind kind, const CliOptions& options, CEventWriter& 
     DeviceResult result = ResultFor(kind, view.devices()[static_cast<size_t>(row)]);
     done.insert(PhysicalDeviceKey(view.records()[static_cast<size_t>(row)]));
     COutcomeTracker tracker(kind);
-    bool written = false;
+    auto report = [&] {
+      result.outcome = tracker.Finish();
+      result.reason = tracker.reason();
+      writer.DeviceResultLine(result);
+    };
     // The result is printed the moment the log settles it, before the
     // pause and Find that follow an update: a production line can swap the
     // device while they run.
     view.onStatus = [&](const std::string& line, bool) {
-      if (!tracker.Feed(line)) return;
-      result.outcome = tracker.Finish();
-      result.reason = tracker.reason();
-      writer.DeviceResultLine(result);
-      written = true;
+      if (tracker.Feed(line)) report();
     };
     switch (kind) {
       case CommandKind::kUpdate:
@@ -264,11 +264,7 @@ int RunDeviceCommand(CommandKind kind, const CliOptions& options, CEventWriter& 
     }
     view.Flush();
     view.onStatus = nullptr;
-    if (!written) {
-      result.outcome = tracker.Finish();
-      result.reason = tracker.reason();
-      writer.DeviceResultLine(result);
-    }
+    if (!tracker.settled()) report();
     results.push_back(result);
 
     if (kind != CommandKind::kUpdate || !options.chain) break;

@@ -49,7 +49,7 @@ class CConsoleView : public IMainView {
   bool IsChecked(CheckBox box) const override;
   void SetChecked(CheckBox box, bool checked) override { m_checks[box] = checked; }
   void EnableButton(Button button, bool enabled) override { m_buttons[button] = enabled; }
-  void AddNetworkEntry(const std::string& text) override { m_networkEntries.push_back(text); }
+  void AddNetworkEntry(const std::string&) override {}
   void SelectNetworkEntry(int index) override { m_selectedEntry = index; }
   int SelectedNetworkEntry() const override { return m_selectedEntry; }
   void ShowMessage(const std::string& text) override;
@@ -79,7 +79,6 @@ class CConsoleView : public IMainView {
   int m_selectedRow = -1;
   std::map<CheckBox, bool> m_checks;
   std::map<Button, bool> m_buttons;
-  std::vector<std::string> m_networkEntries;
   int m_selectedEntry = -1;
   std::optional<ContextMenu> m_lastMenu;
 };

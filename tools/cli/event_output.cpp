@@ -154,10 +154,6 @@ void CEventWriter::Message(const std::string& text) {
   Event({{"event", "message"}, {"text", ToUtf8(text)}}, Printable(text));
 }
 
-void CEventWriter::Note(const std::string& text) {
-  Event({{"event", "note"}, {"text", ToUtf8(text)}}, Printable(text));
-}
-
 void CEventWriter::Error(const std::string& text) {
   if (m_format == OutputFormat::kJson) {
     Emit({{"event", "error"}, {"text", ToUtf8(text)}});

@@ -51,7 +51,6 @@ class CEventWriter {
   OutputFormat format() const { return m_format; }
   void Status(const std::string& text, bool beep);
   void Message(const std::string& text);
-  void Note(const std::string& text);
   void Error(const std::string& text);
   void Devices(const std::vector<ListedDevice>& devices, bool asTable);
   void Question(const std::string& text, bool answer);

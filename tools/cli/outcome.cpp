@@ -89,7 +89,6 @@ Outcome COutcomeTracker::Finish() {
       if (m_started) return Settle(Outcome::kDeviceFailed, "Device not found again after restart");
       return Settle(Outcome::kDeviceFailed, "Update ended without a result");
     case CommandKind::kReset:
-      m_declined = true;
       return Settle(Outcome::kRefused, "Factory reset declined");
     case CommandKind::kRun:
     case CommandKind::kReboot:

@@ -33,8 +33,6 @@ class COutcomeTracker {
   bool settled() const { return m_outcome.has_value(); }
   // The status line that settled it, or an explanation when none did.
   const std::string& reason() const { return m_reason; }
-  // Only a reset can end without doing anything: its question was answered No.
-  bool declined() const { return m_declined; }
 
  private:
   Outcome Settle(Outcome outcome, std::string reason);
@@ -42,7 +40,6 @@ class COutcomeTracker {
   CommandKind m_kind;
   bool m_written = false;
   bool m_started = false;
-  bool m_declined = false;
   std::optional<Outcome> m_outcome;
   std::string m_reason;
 };
