@@ -8,17 +8,10 @@
 #include <chrono>
 #include <random>
 
-#include "net/bytes.h"
-#include "net/frames.h"
 #include "net/protocol.h"
+#include "tools/devsim/reply_frames.h"
 
 namespace {
-
-std::vector<uint8_t> Header(const Magic& magic, uint16_t opcode, size_t length) {
-  std::vector<uint8_t> d(length, 0);
-  EncodeHeader(d, magic, opcode);
-  return d;
-}
 
 // Flood devices carry serials starting with 0xF1 so that they never equal
 // a configured device's.
@@ -29,47 +22,44 @@ std::vector<uint8_t> Identity(int device, size_t length) {
   return id;
 }
 
+// Boot answers go out padded with zeros to 64 bytes, past the end of their
+// layout: the tool must read them by their fields, not by their length.
+constexpr size_t kBootAnswerLength = 64;
+
+// The answer a device of the flood gives, through the simulated devices'
+// own encoders.
 FloodDatagram ValidAnswer(int device, std::mt19937& random) {
-  std::array<uint8_t, 6> mac = {
-      0x02, 0xF1, 0, 0, static_cast<uint8_t>(device >> 8), static_cast<uint8_t>(device)};
+  DeviceConfig config;
+  config.mac = {0x02, 0xF1, 0, 0, static_cast<uint8_t>(device >> 8), static_cast<uint8_t>(device)};
+  config.blockSize = 512;
   switch (device % 4) {
     case 0:
     case 1: {  // generation 1 on one boot port, generation 2 on the other
       const bool gen1 = device % 4 == 0;
-      auto d = Header(kBootMagic, kOpSearchReply, 64);
-      PutBe16(d, 10, gen1 ? 1 : 0x0200);
-      PutBe16(d, 12, 0x0105);
-      PutBe16(d, 14, gen1 ? 0x3610 : 0x4601);
-      PutBe16(d, 16, 512);
-      std::copy(mac.begin(), mac.end(), d.begin() + 18);
-      auto id = Identity(device, gen1 ? 11 : 16);
-      std::copy(id.begin(), id.end(), d.begin() + 24);
+      config.loaderType = gen1 ? 1 : 0x0200;
+      config.version = 0x0105;
+      config.deviceId = gen1 ? 0x3610 : 0x4601;
+      config.identity = Identity(device, gen1 ? 11 : 16);
+      auto d = EncodeBootSearchReply(config);
+      d.resize(kBootAnswerLength);
       return {gen1 ? kBootPortA : kBootPortB, d};
     }
     case 2: {  // generation 3 with up to three units
-      auto d = Header(kBootMagic, kOpSearchReply, 64);
-      PutBe16(d, 10, 0x0381);
-      std::copy(mac.begin(), mac.end(), d.begin() + 12);
-      d[18] = static_cast<uint8_t>(1 + random() % 3);
-      PutBe16(d, 19, 0x9308);
-      PutBe16(d, 21, 0x0021);
-      PutBe16(d, 23, 0x0301);
-      PutBe16(d, 25, 512);
-      d[27] = 9;
-      auto id = Identity(device, 9);
-      std::copy(id.begin(), id.end(), d.begin() + 28);
+      config.loaderType = 0x0381;
+      config.units = static_cast<uint8_t>(1 + random() % 3);
+      config.deviceId = 0x9308;
+      config.mcuId = 0x0021;
+      config.version = 0x0301;
+      config.identity = Identity(device, 9);
+      auto d = EncodeBootSearchReply(config);
+      d.resize(kBootAnswerLength);
       return {kBootPortA, d};
     }
     default: {  // application mode
-      auto d = Header(kAppMagic, kOpSearchReply, 128);
-      std::copy(mac.begin(), mac.end(), d.begin() + 18);
-      PutBe16(d, 24, 0x0104);
-      const std::string name = "Flood node " + std::to_string(device) + " %s;\xE9";
-      std::copy(name.begin(), name.end(), d.begin() + 44);
-      d[108] = 11;
-      auto id = Identity(device, 11);
-      std::copy(id.begin(), id.end(), d.begin() + 109);
-      return {kAppPort, d};
+      config.appVersion = 0x0104;
+      config.name = "Flood node " + std::to_string(device) + " %s;\xE9";
+      config.identity = Identity(device, 11);
+      return {kAppPort, EncodeAppSearchReply(config)};
     }
   }
 }
@@ -95,11 +85,10 @@ std::vector<FloodDatagram> BuildFloodDatagrams(int devices, uint32_t seed) {
       for (size_t i = valid.bytes.size(); i < big.bytes.size(); ++i)
         big.bytes[i] = static_cast<uint8_t>(random());
       out.push_back(big);
-      out.push_back({kBootPortA, Header(kBootMagic, kOpWriteBlockReply, 10)});
-      auto verify = Header(kBootMagic, kOpVerifyReply, 14);
-      PutBe16(verify, 10, static_cast<uint16_t>(random()));
-      PutBe16(verify, 12, static_cast<uint16_t>(random() % 2));
-      out.push_back({kBootPortB, verify});
+      out.push_back({kBootPortA, EncodeWriteBlockReply()});
+      const auto crc = static_cast<uint16_t>(random());
+      const auto status = static_cast<uint16_t>(random() % 2);
+      out.push_back({kBootPortB, EncodeVerifyReply(crc, status)});
     }
   }
   return out;
