@@ -18,12 +18,26 @@ std::string CurrentWorkingDirectory() {
   return buffer.data();
 }
 
+std::string SettingsFilePath(const std::string& workDir) {
+  return workDir + "//" + kSettingsFileName;
+}
+
+std::optional<int> InterfaceIndexOf(const InterfaceList& interfaces, const std::string& dotted) {
+  for (int i = 0; i < interfaces.count; ++i)
+    if (FormatAddress(interfaces.addresses[i]) == dotted) return i;
+  return std::nullopt;
+}
+
+int StoredInterfaceIndex(const InterfaceList& interfaces, const std::string& stored) {
+  return stored.empty() ? 0 : InterfaceIndexOf(interfaces, stored).value_or(0);
+}
+
 CQuorvikDlg::CQuorvikDlg(IMainView& view, INetwork& network, IClock& clock)
     : m_view(view), m_network(network), m_clock(clock) {}
 
 void CQuorvikDlg::OnInitDialog() {
   m_workDir = CurrentWorkingDirectory();
-  m_iniPath = m_workDir + "//" + kSettingsFileName;
+  m_iniPath = SettingsFilePath(m_workDir);
   m_settings.emplace(m_iniPath);
   m_serialMode = false;
   m_lastFirmwarePath.clear();
@@ -39,13 +53,8 @@ void CQuorvikDlg::OnInitDialog() {
   if (m_interfaces.count > 0) {
     for (int i = 0; i < m_interfaces.count; ++i)
       m_view.AddNetworkEntry(FormatAddress(m_interfaces.addresses[i]));
-    const std::string stored = m_settings->Read(kSettingsSection, kKeySelectedIp);
-    int selected = 0;
-    for (int i = 0; i < m_interfaces.count; ++i)
-      if (!stored.empty() && FormatAddress(m_interfaces.addresses[i]) == stored) {
-        selected = i;
-        break;
-      }
+    const int selected =
+        StoredInterfaceIndex(m_interfaces, m_settings->Read(kSettingsSection, kKeySelectedIp));
     m_view.SelectNetworkEntry(selected);
     if (m_network.OpenNetwork(FormatAddress(m_interfaces.addresses[selected]))) {
       m_network.RequestBootSearch();

@@ -140,3 +140,9 @@ class CQuorvikDlg {
 
 // The whole current working directory, however long.
 std::string CurrentWorkingDirectory();
+// The settings file the window keeps in `workDir`.
+std::string SettingsFilePath(const std::string& workDir);
+// The entry whose address reads exactly `dotted`.
+std::optional<int> InterfaceIndexOf(const InterfaceList& interfaces, const std::string& dotted);
+// The interface opened at start-up: the stored one, else the first.
+int StoredInterfaceIndex(const InterfaceList& interfaces, const std::string& stored);

@@ -32,21 +32,15 @@ void CCliClock::SleepFor(std::chrono::milliseconds duration) {
 
 std::optional<int> ChooseInterfaceIndex(const InterfaceList& interfaces, const std::string& stored,
                                         const std::string& requested) {
-  const auto indexOf = [&](const std::string& dotted) -> std::optional<int> {
-    for (int i = 0; i < interfaces.count; ++i)
-      if (FormatAddress(interfaces.addresses[i]) == dotted) return i;
-    return std::nullopt;
-  };
-  if (!requested.empty()) return indexOf(requested);
+  if (!requested.empty()) return InterfaceIndexOf(interfaces, requested);
   if (interfaces.count == 0) return std::nullopt;
-  return stored.empty() ? 0 : indexOf(stored).value_or(0);
+  return StoredInterfaceIndex(interfaces, stored);
 }
 
 namespace {
 
 CSettingsFile WorkingDirectorySettings() {
-  // The path as the window builds it.
-  return CSettingsFile(CurrentWorkingDirectory() + "//" + kSettingsFileName);
+  return CSettingsFile(SettingsFilePath(CurrentWorkingDirectory()));
 }
 
 nlohmann::json ResultEvent(const char* command, Outcome outcome) {
