@@ -36,7 +36,10 @@ void CQuorvikDlg::OnShowBlackList() {
   if (m_view.RunBlackListDialog(dialog)) SaveBlackList();
 }
 
-bool CQuorvikDlg::CollectSerialLine(const std::string& line) {
+bool CQuorvikDlg::CollectSerialLine(const DeviceRecord& device) {
+  // A device without an 11- or 16-byte serial has no line: the empty text
+  // counts as present, so nothing else of its row ends up collected.
+  const std::string line = BuildSerialLine(device);
   if (m_serialText.find(line) != std::string::npos) return false;
   m_serialText += line;
   m_view.SetClipboardText(m_serialText);
@@ -49,11 +52,8 @@ void CQuorvikDlg::OnDeviceListDblClick() {
     AddStatusLine("No interface selected !", 1);
     return;
   }
-  const std::string line = BuildSerialLine(*device);
   Beep(kSerialToneHz);
-  // A device without an 11- or 16-byte serial has no line: the empty text
-  // counts as present.
-  if (!CollectSerialLine(line)) {
+  if (!CollectSerialLine(*device)) {
     Beep(kBeepFrequencyHz);
     return;
   }

@@ -92,20 +92,16 @@ void CQuorvikDlg::RefreshDeviceList() {
   m_view.ShowDeviceRows(rows);
 
   // In serial mode the first device, when it answered from its bootloader,
-  // is collected. One without an 11- or 16-byte serial has no line and
-  // counts as present: nothing else of its row may end up in the collection.
-  enum class Collection { kNone, kAdded, kPresent } collection = Collection::kNone;
-  if (m_serialMode && first && first->loaderType != 0)
-    collection =
-        CollectSerialLine(BuildSerialLine(*first)) ? Collection::kAdded : Collection::kPresent;
+  // is collected.
   char line[96];
-  if (collection == Collection::kAdded)
-    std::snprintf(line, sizeof line, "%d Interfaces found (Copy serial to Clipboard - %d)",
-                  m_rowCount, CountSerialLines(m_serialText));
-  else if (collection == Collection::kPresent)
-    std::snprintf(line, sizeof line, "%d Interfaces found (Serial present in Clipboard)",
-                  m_rowCount);
-  else if (hidden != 0)
+  if (m_serialMode && first && first->loaderType != 0) {
+    if (CollectSerialLine(*first))
+      std::snprintf(line, sizeof line, "%d Interfaces found (Copy serial to Clipboard - %d)",
+                    m_rowCount, CountSerialLines(m_serialText));
+    else
+      std::snprintf(line, sizeof line, "%d Interfaces found (Serial present in Clipboard)",
+                    m_rowCount);
+  } else if (hidden != 0)
     std::snprintf(line, sizeof line, "%d Interfaces found (%d hidden)", m_rowCount, hidden);
   else
     std::snprintf(line, sizeof line, "%d Interfaces found", m_rowCount);

@@ -106,9 +106,9 @@ class CQuorvikDlg {
   void SetDeviceButtons(const std::optional<DeviceRecord>& firstRecord);
   // Beeps at `frequencyHz` for the alert length and waits for it.
   void Beep(int frequencyHz);
-  // The presence test and, for a new line, the collection step shared by
+  // The device's serial line, collected unless already present; shared by
   // the double click and the refresh. True when the line was added.
-  bool CollectSerialLine(const std::string& line);
+  bool CollectSerialLine(const DeviceRecord& device);
   // The highest bootloader-mode record with this hardware address.
   std::optional<DeviceRecord> BootRecordWithMac(const std::array<uint8_t, 6>& mac) const;
   void SaveBlackList();
