@@ -585,13 +585,12 @@ bool CQtMainView::eventFilter(QObject* watched, QEvent* event) {
     };
     if (event->type() == QEvent::MouseButtonPress) {
       const auto* mouse = static_cast<QMouseEvent*>(event);
+      QTreeWidgetItem* item = m_deviceList->itemAt(mouse->position().toPoint());
       // A click on empty space leaves no row selected, so that the device
       // buttons can follow.
-      if (m_deviceList->itemAt(mouse->position().toPoint()) == nullptr)
-        m_deviceList->clearSelection();
+      if (item == nullptr) m_deviceList->clearSelection();
       if (mouse->button() == Qt::RightButton) {
-        if (QTreeWidgetItem* item = m_deviceList->itemAt(mouse->position().toPoint()))
-          item->setSelected(true);
+        if (item != nullptr) item->setSelected(true);
         later(&CQtMainView::deviceListRightClicked);
       }
     } else if (event->type() == QEvent::MouseButtonRelease &&
