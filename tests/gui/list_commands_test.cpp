@@ -20,18 +20,14 @@
 #include "app/qt/quorvik_window.h"
 #include "app/settings_file.h"
 #include "net/reply_processing.h"
-#include "tests/gui/when_modal_shows.h"
+#include "tests/gui/widget_test_support.h"
 #include "tests/support/datagram_builder.h"
 #include "tests/support/fake_main_view.h"
 #include "tests/support/scratch_directory.h"
 
 namespace {
 
-const std::vector<uint8_t> kMacA = {0x00, 0x0A, 0x95, 0x9D, 0x68, 0x16};
-const std::vector<uint8_t> kMacB = {0x02, 0x10, 0x20, 0x30, 0x40, 0xAB};
 const std::vector<uint8_t> kMacC = {0x02, 0x10, 0x20, 0x30, 0x40, 0xCD};
-// A separator and bytes outside ASCII: the black-list stores names as sent.
-const std::string kOddName = "B\xFChne 50%s;\x7F\xFF";
 const std::string kBootName = "Net/DMX Gateway 1";
 
 const std::string kBootEntry = "0102030405060708090a0b (" + kBootName + ")";
@@ -101,17 +97,6 @@ class ListCommandsTest : public QObject {
         ProcessDatagram(kAppPort,
                         AppAnswer(0x0203, kMacB, kOddName, IdentityBytes(0xA0, 11)).Span());
       }
-    };
-  }
-  // Row 0 a bootloader, row 1 a node running its application.
-  void TwoDevicesAnswer() {
-    network.onSearch = [](bool boot) {
-      if (boot)
-        ProcessDatagram(kBootPortA,
-                        Gen1Answer(1, 0x0105, 0x0461, 512, kMacA, IdentityBytes(0x01, 11)).Span());
-      else
-        ProcessDatagram(kAppPort,
-                        AppAnswer(0x0203, kMacB, kOddName, IdentityBytes(0xA0, 11)).Span());
     };
   }
 
@@ -193,7 +178,7 @@ class ListCommandsTest : public QObject {
   }
 
   void rightClickOpensTheMenuOfTheRowsModeAndNoneWithoutASelection() {
-    TwoDevicesAnswer();
+    TwoDevicesAnswer(network);
     StartAndSettle();
     QCOMPARE(list()->topLevelItemCount(), 2);
     QCOMPARE(view().SelectedRow(), 0);
@@ -254,7 +239,7 @@ class ListCommandsTest : public QObject {
   }
 
   void blackListDialogShowsDeletesAndSavesOnlyOnOk() {
-    TwoDevicesAnswer();
+    TwoDevicesAnswer(network);
     StartAndSettle();
     QVERIFY(AddToBlackList(0));
     QCOMPARE(StoredBlackList(), kBootEntry);
@@ -345,7 +330,7 @@ class ListCommandsTest : public QObject {
   }
 
   void doubleClickCollectsSerialsOnTheClipboard() {
-    TwoDevicesAnswer();
+    TwoDevicesAnswer(network);
     StartAndSettle();
     QClipboard* clipboard = QGuiApplication::clipboard();
     clipboard->setText(QStringLiteral("left by another program"));

@@ -32,7 +32,7 @@
 #include "app/qt/quorvik_window.h"
 #include "app/qt/tone_player.h"
 #include "net/reply_processing.h"
-#include "tests/gui/when_modal_shows.h"
+#include "tests/gui/widget_test_support.h"
 #include "tests/support/datagram_builder.h"
 #include "tests/support/fake_main_view.h"
 #include "tests/support/scratch_directory.h"
@@ -40,11 +40,6 @@
 using namespace std::chrono_literals;
 
 namespace {
-
-const std::vector<uint8_t> kMacA = {0x00, 0x0A, 0x95, 0x9D, 0x68, 0x16};
-const std::vector<uint8_t> kMacB = {0x02, 0x10, 0x20, 0x30, 0x40, 0xAB};
-// Any byte a device may send, a format directive and a separator included.
-const std::string kOddName = "B\xFChne 50%s;\x7F\xFF";
 
 // Passes time at once, except that it can hold the command thread in a
 // chosen wait until the test lets it go.
@@ -120,18 +115,6 @@ class MainWindowTest : public QObject {
     MakeWindow(std::move(options));
   }
 
-  // A bootloader without factory reset, and a node in application mode
-  // whose name holds every awkward byte.
-  void TwoDevicesAnswer() {
-    network.onSearch = [](bool boot) {
-      if (boot)
-        ProcessDatagram(kBootPortA,
-                        Gen1Answer(1, 0x0105, 0x0461, 512, kMacA, IdentityBytes(0x01, 11)).Span());
-      else
-        ProcessDatagram(kAppPort,
-                        AppAnswer(0x0203, kMacB, kOddName, IdentityBytes(0xA0, 11)).Span());
-    };
-  }
   void StartAndSettle() {
     window->Start();
     QTRY_VERIFY_WITH_TIMEOUT(!window->IsRunningCommand(), 10000);
@@ -197,7 +180,7 @@ class MainWindowTest : public QObject {
 
   void startUpShowsTheWindowAtOnceThenListsTheDevices() {
     std::ofstream("Quorvik.ini") << "[APP]\nSELECTED_IP=10.0.0.1\n";
-    TwoDevicesAnswer();
+    TwoDevicesAnswer(network);
     gate.HoldAtSleep(1);  // the 5 s start-up wait
     MakeGatedWindow();
     window->Start();
@@ -246,7 +229,7 @@ class MainWindowTest : public QObject {
   }
 
   void findRebuildsTheListFromANewSearch() {
-    TwoDevicesAnswer();
+    TwoDevicesAnswer(network);
     MakeGatedWindow();
     StartAndSettle();
     QCOMPARE(view().deviceList()->topLevelItemCount(), 2);
@@ -268,7 +251,7 @@ class MainWindowTest : public QObject {
   }
 
   void commandBlocksTheControlsButNotTheCheckBoxesUntilItEnds() {
-    TwoDevicesAnswer();
+    TwoDevicesAnswer(network);
     MakeGatedWindow();
     StartAndSettle();
     network.calls.clear();
@@ -312,7 +295,7 @@ class MainWindowTest : public QObject {
     MakeGatedWindow();
     StartAndSettle();
     network.calls.clear();
-    TwoDevicesAnswer();
+    TwoDevicesAnswer(network);
     QComboBox* combo = view().networkCombo();
     QCOMPARE(combo->currentIndex(), 0);
     combo->setCurrentIndex(1);
