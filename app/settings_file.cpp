@@ -1,16 +1,9 @@
 #include "app/settings_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <strings.h>
+
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <fstream>
 #include <optional>
-#include <sstream>
 #include <vector>
 
 namespace {
@@ -55,23 +48,31 @@ std::optional<std::string> KeyOf(const std::string& line) {
 struct Contents {
   std::vector<std::string> lines;
   std::string newline = "\n";
-  bool existed = false;
+  // Set when the file exists but could not be read whole.
+  std::optional<FileProblem> problem;
 };
 
 Contents Load(const std::string& path) {
   Contents c;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return c;
-  c.existed = true;
-  std::string line;
+  FileRead read = ReadWholeFile(path, kMaxSettingsFileBytes);
+  if (!read.bytes) {
+    if (read.problem.kind != FileProblem::Kind::kMissing) c.problem = std::move(read.problem);
+    return c;
+  }
+  const std::string& text = *read.bytes;
+  size_t at = 0;
   bool first = true;
-  while (std::getline(in, line)) {
+  while (at < text.size()) {
+    size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(at, end - at);
     if (!line.empty() && line.back() == '\r') {
       line.pop_back();
       if (first) c.newline = "\r\n";
     }
     first = false;
     c.lines.push_back(std::move(line));
+    at = end + 1;
   }
   return c;
 }
@@ -110,32 +111,6 @@ std::string OneLine(std::string value) {
   return value;
 }
 
-bool WriteAtomically(const std::string& path, const std::string& text) {
-  const std::string temp = path + ".tmp-XXXXXX";
-  std::vector<char> name(temp.begin(), temp.end());
-  name.push_back('\0');
-  const int fd = ::mkstemp(name.data());
-  if (fd < 0) return false;
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
-  }
-  // mkstemp creates the file private to its owner; a settings file is
-  // readable like any other the user creates.
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  ::fchmod(fd, 0666 & ~mask);
-  const bool ok = done == text.size() && ::fsync(fd) == 0;
-  if (::close(fd) != 0 || !ok || ::rename(name.data(), path.c_str()) != 0) {
-    ::unlink(name.data());
-    return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 std::string CSettingsFile::Read(const std::string& section, const std::string& key) const {
@@ -146,9 +121,21 @@ std::string CSettingsFile::Read(const std::string& section, const std::string& k
   return Trim(line.substr(line.find('=') + 1));
 }
 
-bool CSettingsFile::Write(const std::string& section, const std::string& key,
-                          const std::string& value) const {
+std::optional<std::string> CSettingsFile::ReadProblem() const {
   Contents c = Load(m_path);
+  if (!c.problem) return std::nullopt;
+  return c.problem->message;
+}
+
+FileWrite CSettingsFile::Write(const std::string& section, const std::string& key,
+                               const std::string& value) const {
+  Contents c = Load(m_path);
+  if (c.problem) {
+    FileWrite refused;
+    refused.problem = *c.problem;
+    refused.problem.message += "; it is left as it is and nothing is saved in it";
+    return refused;
+  }
   const Position p = Locate(c.lines, section, key);
   const std::string entry = key + "=" + OneLine(value);
   if (p.keyLine) {
@@ -161,5 +148,5 @@ bool CSettingsFile::Write(const std::string& section, const std::string& key,
   }
   std::string text;
   for (const std::string& line : c.lines) text += line + c.newline;
-  return WriteAtomically(m_path, text);
+  return WriteFileAtomically(m_path, text);
 }

@@ -2,15 +2,55 @@
 
 #include <algorithm>
 #include <array>
-#include <fstream>
 
+#include "app/operator_files.h"
 #include "net/bytes.h"
 
 namespace {
 
-bool ReadExactly(std::ifstream& in, uint8_t* out, size_t count) {
-  in.read(reinterpret_cast<char*>(out), static_cast<std::streamsize>(count));
-  return static_cast<size_t>(in.gcount()) == count;
+// Reads a file front to back; a read past its end takes nothing.
+class CCursor {
+ public:
+  explicit CCursor(std::span<const uint8_t> bytes) : m_bytes(bytes) {}
+  std::optional<std::span<const uint8_t>> Take(size_t count) {
+    if (m_bytes.size() - m_at < count) return std::nullopt;
+    const auto taken = m_bytes.subspan(m_at, count);
+    m_at += count;
+    return taken;
+  }
+
+ private:
+  std::span<const uint8_t> m_bytes;
+  size_t m_at = 0;
+};
+
+// Walks the section headers in file order; `visit` sees each header and its
+// data and returns true to stop there. The verdict of a file that ends
+// early, holds no section or a section larger than the image buffer, or
+// nothing when the walk ran to the end or was stopped.
+template <typename Visit>
+std::optional<FirmwareVerdict> WalkSections(std::span<const uint8_t> file, Visit visit) {
+  CCursor in(file);
+  const auto version = in.Take(1);
+  if (!version) return FirmwareVerdict::kUnreadable;
+  const bool withMcu = (*version)[0] >= 2;
+  unsigned count = 1;
+  if (withMcu) {
+    const auto declared = in.Take(1);
+    if (!declared) return FirmwareVerdict::kUnreadable;
+    count = (*declared)[0];
+    if (count == 0) return FirmwareVerdict::kNoSections;
+  }
+  for (unsigned index = 0; index < count; ++index) {
+    const auto header = in.Take(SectionHeaderLength(withMcu));
+    if (!header) return FirmwareVerdict::kUnreadable;
+    const FirmwareSection section = DecodeSectionHeader(*header, withMcu, index);
+    if (section.dataLength > kFirmwareImageSize) return FirmwareVerdict::kSectionTooLarge;
+    const auto data = in.Take(section.dataLength);
+    if (!data) return FirmwareVerdict::kUnreadable;
+    if (visit(section, *data)) return std::nullopt;
+  }
+  return std::nullopt;
 }
 
 bool Fits(const FirmwareSection& s, const DeviceRecord& device) {
@@ -34,6 +74,8 @@ const char* FirmwareVerdictLine(FirmwareVerdict verdict) {
       return "Firmware file not readable! (ERROR FILE)";
     case FirmwareVerdict::kSectionTooLarge:
       return "Firmware section too large! (ERROR SIZE)";
+    case FirmwareVerdict::kFileTooLarge:
+      return "Firmware file too large! (ERROR SIZE)";
   }
   return "";
 }
@@ -63,34 +105,51 @@ uint32_t BlockCount(uint32_t dataLength, uint16_t blockSize) {
   return static_cast<uint32_t>((uint64_t{dataLength} + blockSize - 1) / blockSize);
 }
 
-FirmwareLoad WalkFirmwareFile(const std::string& path, const DeviceRecord& device,
-                              std::span<uint8_t> image) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return FirmwareVerdict::kUnreadable;
-  uint8_t head[2];
-  if (!ReadExactly(in, head, 1)) return FirmwareVerdict::kUnreadable;
-  const bool withMcu = head[0] >= 2;
-  unsigned count = 1;
-  if (withMcu) {
-    if (!ReadExactly(in, head + 1, 1)) return FirmwareVerdict::kUnreadable;
-    count = head[1];
-    if (count == 0) return FirmwareVerdict::kNoSections;
+FirmwareFileRead ReadFirmwareFile(const std::string& path) {
+  FirmwareFileRead result;
+  FileRead read = ReadWholeFile(path, kMaxFirmwareFileBytes);
+  if (!read.bytes) {
+    result.verdict = read.problem.kind == FileProblem::Kind::kTooLarge
+                         ? FirmwareVerdict::kFileTooLarge
+                         : FirmwareVerdict::kUnreadable;
+    result.detail = read.problem.message;
+    return result;
   }
+  result.bytes.assign(read.bytes->begin(), read.bytes->end());
+  result.verdict = CheckFirmwareStructure(result.bytes);
+  if (result.verdict) result.detail = path + ": " + FirmwareVerdictLine(*result.verdict);
+  return result;
+}
 
-  FirmwareSection section;
-  for (unsigned index = 0; index < count; ++index) {
-    std::array<uint8_t, 14> header{};
-    const size_t headerLength = SectionHeaderLength(withMcu);
-    if (!ReadExactly(in, header.data(), headerLength)) return FirmwareVerdict::kUnreadable;
-    section =
-        DecodeSectionHeader(std::span<const uint8_t>(header.data(), headerLength), withMcu, index);
-    if (section.dataLength > image.size()) return FirmwareVerdict::kSectionTooLarge;
+std::optional<FirmwareVerdict> CheckFirmwareStructure(std::span<const uint8_t> file) {
+  return WalkSections(file, [](const FirmwareSection&, std::span<const uint8_t>) { return false; });
+}
 
-    std::fill(image.begin(), image.end(), uint8_t{0xFF});
-    if (!ReadExactly(in, image.data(), section.dataLength)) return FirmwareVerdict::kUnreadable;
-    if (Fits(section, device)) return section;
-  }
-  if (section.deviceType != device.deviceId) return FirmwareVerdict::kWrongDevice;
+FirmwareLoad WalkFirmwareBytes(std::span<const uint8_t> file, const DeviceRecord& device,
+                               std::span<uint8_t> image) {
+  std::optional<FirmwareSection> fitting;
+  FirmwareSection last;
+  bool any = false;
+  const auto defect =
+      WalkSections(file, [&](const FirmwareSection& section, std::span<const uint8_t> data) {
+        std::fill(image.begin(), image.end(), uint8_t{0xFF});
+        std::copy_n(data.begin(), std::min(data.size(), image.size()), image.begin());
+        last = section;
+        any = true;
+        if (Fits(section, device)) fitting = section;
+        return fitting.has_value();
+      });
+  if (fitting) return *fitting;
+  if (defect) return *defect;
+  if (!any) return FirmwareVerdict::kNoSections;
+  if (last.deviceType != device.deviceId) return FirmwareVerdict::kWrongDevice;
   if (device.loaderType == 0x300) return FirmwareVerdict::kWrongMcu;
   return FirmwareVerdict::kWrongBootloader;
+}
+
+FirmwareLoad WalkFirmwareFile(const std::string& path, const DeviceRecord& device,
+                              std::span<uint8_t> image) {
+  const FirmwareFileRead read = ReadFirmwareFile(path);
+  if (read.verdict) return *read.verdict;
+  return WalkFirmwareBytes(read.bytes, device, image);
 }

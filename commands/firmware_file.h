@@ -5,13 +5,18 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <variant>
+#include <vector>
 
 #include "net/device_record.h"
 
 constexpr size_t kFirmwareImageSize = 262144;
+// The largest file that can be well-formed: 255 sections, each as large as
+// the image buffer. A larger one is refused before anything is read.
+constexpr size_t kMaxFirmwareFileBytes = 2 + 255 * (14 + kFirmwareImageSize);
 
 struct FirmwareSection {
   uint8_t index = 0;
@@ -27,16 +32,36 @@ enum class FirmwareVerdict {
   kWrongDevice,      // the last section read is for another device type
   kWrongMcu,         // right type, another MCU variant
   kWrongBootloader,  // this bootloader type is not served
-  kUnreadable,       // cannot be opened, or ends inside a header or its data
+  kUnreadable,       // cannot be read, no regular file, or ends inside a header or its data
   kSectionTooLarge,  // more data than the image buffer holds
   kNoSections,       // a section count of zero
+  kFileTooLarge,     // larger than any well-formed file can be
 };
 
 using FirmwareLoad = std::variant<FirmwareSection, FirmwareVerdict>;
 
+// A firmware file as read for one update: every byte, so that what is
+// checked, written and recorded is the same file even if it changes on disk
+// meanwhile.
+struct FirmwareFileRead {
+  std::vector<uint8_t> bytes;
+  std::optional<FirmwareVerdict> verdict;  // set when the file is refused
+  std::string detail;                      // why, for people; empty when accepted
+};
+
+// Reads the file whole and checks what can be checked without a device:
+// a readable regular file of a sane size, at least one section, every
+// header and its data complete, no section larger than the image buffer.
+FirmwareFileRead ReadFirmwareFile(const std::string& path);
+// The same checks on bytes already read.
+std::optional<FirmwareVerdict> CheckFirmwareStructure(std::span<const uint8_t> file);
+
 // Walks the file's sections into `image` (kFirmwareImageSize bytes, filled
 // with 0xFF before each section's data) and returns the first that fits
 // `device`, or the verdict.
+FirmwareLoad WalkFirmwareBytes(std::span<const uint8_t> file, const DeviceRecord& device,
+                               std::span<uint8_t> image);
+// Reads the file, then walks it.
 FirmwareLoad WalkFirmwareFile(const std::string& path, const DeviceRecord& device,
                               std::span<uint8_t> image);
 

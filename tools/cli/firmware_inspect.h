@@ -21,6 +21,7 @@ struct FirmwareReport {
   std::vector<InspectedSection> sections;
   // Unreadable, too large or without sections: refused for every device.
   std::optional<FirmwareVerdict> defect;
+  std::string detail;  // why, in the system's words, where it gave some
 };
 
 FirmwareReport InspectFirmwareFile(const std::string& path);
