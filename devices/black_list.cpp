@@ -30,7 +30,7 @@ void AppendBlackListEntry(std::string& blackList, const std::string& entry) {
 
 std::vector<std::string> CDlgBlacklist::FillList() const {
   std::lock_guard lock(g_deviceMutex);
-  return SplitBlackList(g_blackList);
+  return SplitBlackList(g_blackList.text());
 }
 
 void CDlgBlacklist::OnDelete(int selectedRow) {
@@ -38,7 +38,7 @@ void CDlgBlacklist::OnDelete(int selectedRow) {
   // Rebuilt under the lock: a receiver sees the old text or the new one,
   // never a half-built one.
   std::string rebuilt;
-  const auto entries = SplitBlackList(g_blackList);
+  const auto entries = SplitBlackList(g_blackList.text());
   for (int k = 0; k < static_cast<int>(entries.size()); ++k)
     if (k != selectedRow) AppendBlackListEntry(rebuilt, entries[k]);
   g_blackList = std::move(rebuilt);

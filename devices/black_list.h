@@ -1,6 +1,6 @@
 #pragma once
-// The black-list: entries "<serial hex> (<name>)" joined by ";". A device is
-// hidden while its serial's hex digits occur anywhere in the text.
+// The black-list: entries "<serial hex> (<name>)" joined by ";". Which
+// devices it hides is CBlackListText's matter.
 
 #include <string>
 #include <string_view>

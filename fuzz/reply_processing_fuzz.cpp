@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         {
           std::lock_guard lock(g_deviceMutex);
           if (row < CountUsedRecords(g_deviceTable)) {
-            AppendBlackListEntry(g_blackList, MakeBlackListEntry(g_deviceTable[row]));
+            g_blackList.Append(MakeBlackListEntry(g_deviceTable[row]));
             break;
           }
         }

@@ -30,14 +30,20 @@ class SearchKey {
   size_t m_length;
 };
 
-bool IsHidden(const SearchKey& key) {
-  return IsBlackListed(key.View(), g_blackList);
-}
-
 struct Lookup {
   int match = -1;     // index of the device's record, or -1
   int firstFree = 0;  // where a new record goes; kDeviceTableCapacity when full
 };
+
+bool IsHidden(const SearchKey& key) {
+  return g_blackList.Hides(key.View());
+}
+
+// A full table cannot take the answer; one of a device not listed yet is
+// counted, one of a hidden device is not (it would not be listed anyway).
+void CountIfDropped(const Lookup& found, const SearchKey& key) {
+  if (found.match < 0 && !IsHidden(key)) ++g_droppedCount;
+}
 
 template <typename Predicate>
 Lookup Find(const DeviceTable& table, Predicate matches) {
@@ -85,11 +91,13 @@ void ProcessBootSearchAnswer(uint16_t port, const FrameReader& r) {
              rec.identityLength == gen3StoredLength && IdentityEquals(rec, r, 28, gen3StoredLength);
     return false;
   });
-  if (found.firstFree >= kDeviceTableCapacity) return;
-
   const SearchKey key = gen == Generation::kGen1   ? SearchKey(r, 24, kGen1IdentityLength)
                         : gen == Generation::kGen2 ? SearchKey(r, 24, kIdentityCapacity)
                                                    : SearchKey(r, 28, gen3IdentityLength);
+  if (found.firstFree >= kDeviceTableCapacity) {
+    CountIfDropped(found, key);
+    return;
+  }
   if (IsHidden(key)) {
     ++g_hiddenCount;
     return;
@@ -166,9 +174,11 @@ void ProcessAppSearchAnswer(const FrameReader& r) {
   Lookup found = Find(g_deviceTable, [&](const DeviceRecord& rec) {
     return IdentityEquals(rec, r, kIdentityAt, kAppIdentityCompareLength);
   });
-  if (found.firstFree >= kDeviceTableCapacity) return;
-
   const SearchKey key(r, kIdentityAt, kAppIdentityCompareLength);
+  if (found.firstFree >= kDeviceTableCapacity) {
+    CountIfDropped(found, key);
+    return;
+  }
   if (IsHidden(key)) {
     ++g_hiddenCount;
     return;
@@ -200,13 +210,6 @@ void ProcessAppSearchAnswer(const FrameReader& r) {
 std::string MakeSearchKey(std::span<const uint8_t> identity) {
   FrameReader reader(identity);
   return std::string(SearchKey(reader, 0, std::min<size_t>(identity.size(), 255)).View());
-}
-
-bool IsBlackListed(std::string_view key, std::string_view blackList) {
-  if (key.empty()) return true;
-  // glibc's memmem is a two-way search: long black-lists full of hex digits
-  // make a first-character scan restart at nearly every byte.
-  return ::memmem(blackList.data(), blackList.size(), key.data(), key.size()) != nullptr;
 }
 
 void ProcessDatagram(uint16_t port, std::span<const uint8_t> datagram) {

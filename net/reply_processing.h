@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "net/black_list_text.h"
 #include "net/device_record.h"
 
 // Process-wide state that the receivers fill and the window thread reads.
@@ -19,7 +20,11 @@
 extern std::mutex g_deviceMutex;
 extern DeviceTable g_deviceTable;
 extern int32_t g_hiddenCount;  // search answers dropped as black-listed since the last Find
-extern std::string g_blackList;
+// Answers of devices not yet listed that found the table full, since the
+// last Find or opening: the list cannot show them, and nothing else would
+// tell the operator that they answered.
+extern int32_t g_droppedCount;
+extern CBlackListText g_blackList;
 
 // Handles one datagram that arrived on `port`. Called on a receiver thread.
 void ProcessDatagram(uint16_t port, std::span<const uint8_t> datagram);
@@ -29,6 +34,3 @@ inline void ProcessDatagram(uint16_t port, const uint8_t* bytes, size_t length) 
 
 // The black-list key of identity bytes: two lower-case hex digits per byte.
 std::string MakeSearchKey(std::span<const uint8_t> identity);
-// A device is hidden when its key occurs anywhere in the black-list text;
-// an empty key occurs in any text.
-bool IsBlackListed(std::string_view key, std::string_view blackList);

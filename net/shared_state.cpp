@@ -9,7 +9,8 @@
 std::mutex g_deviceMutex;
 DeviceTable g_deviceTable;
 int32_t g_hiddenCount = 0;
-std::string g_blackList;
+int32_t g_droppedCount = 0;
+CBlackListText g_blackList;
 ReplyState g_replyState;
 
 namespace {

@@ -52,7 +52,7 @@ const DeviceRow* RowWithSerial(const std::vector<DeviceRow>& rows, const std::st
 }
 
 TEST_F(Startup, ListsTheSimulatedDevicesAndCountsTheHiddenOneOnFind) {
-  std::ofstream(dir / "Quorvik.ini") << "[APP]\nHIDDEN=Hidden Node d1d2d3d4d5d6d7d8d9dadb\n";
+  std::ofstream(dir / "Quorvik.ini") << "[APP]\nHIDDEN=d1d2d3d4d5d6d7d8d9dadb (Hidden Node)\n";
   CSimulatorProcess sim(QUORVIK_DEVSIM_PATH, kDevices);
   ASSERT_TRUE(sim.ready());
 

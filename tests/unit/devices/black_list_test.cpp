@@ -38,7 +38,7 @@ class BlackList : public ::testing::Test, protected CDlgHarness {
   std::string Stored() const { return CSettingsFile(dlg.iniPath()).Read("APP", "HIDDEN"); }
   static std::string Current() {
     std::lock_guard lock(g_deviceMutex);
-    return g_blackList;
+    return g_blackList.text();
   }
 
   std::vector<std::pair<std::string, uint8_t>> devices = {

@@ -139,6 +139,13 @@ TEST_F(ReplyProcessing, FullTableIgnoresSearchAnswersButNotAcknowledgements) {
   // A listed device with a new version: nothing changes, even for it.
   Receive(kBootPortA, Gen1Answer(1, 0x0900, 0x2000, 256, kMac, IdentityBytes(0, 11)));
   EXPECT_EQ(At(0).version, 0x0100);
+  EXPECT_EQ(g_droppedCount, 0);  // it is listed: nothing was lost
+  // Devices the list has no room for are counted, hidden ones are not.
+  Receive(kAppPort, AppAnswer(0x0100, kMac, "Late", IdentityBytes(0xE0, 11)));
+  Receive(kBootPortB, Gen2Answer(600, 0x0100, 0x2000, 256, kMac, IdentityBytes(0xD0, 16)));
+  g_blackList = MakeSearchKey(IdentityBytes(0xC0, 11)) + " (Hidden)";
+  Receive(kAppPort, AppAnswer(0x0100, kMac, "Hidden", IdentityBytes(0xC0, 11)));
+  EXPECT_EQ(g_droppedCount, 2);
 
   g_replyState.Arm();
   Receive(kBootPortA, CDatagram(kBootMagic, kOpWriteBlockReply, 10));
@@ -147,55 +154,71 @@ TEST_F(ReplyProcessing, FullTableIgnoresSearchAnswersButNotAcknowledgements) {
 
 TEST_F(ReplyProcessing, BlackListedDevicesAreCountedNotListed) {
   const auto id = IdentityBytes(0xA0, 11);
-  {
-    std::lock_guard lock(g_deviceMutex);
-    g_blackList = "Fixture 1 a0a1a2a3a4a5a6a7a8a9aa;other";
-  }
+  g_blackList = MakeSearchKey(id) + " (Fixture 1);other";
   Receive(kBootPortA, Gen1Answer(1, 0x0100, 0x2000, 256, kMac, id));
   Receive(kBootPortB, Gen1Answer(1, 0x0100, 0x2000, 256, kMac, id));
   EXPECT_EQ(Used(), 0);
   EXPECT_EQ(g_hiddenCount, 2);
 
-  // Upper-case digits in the list do not match the lower-case key.
-  {
-    std::lock_guard lock(g_deviceMutex);
-    g_blackList = "A0A1A2A3A4A5A6A7A8A9AA";
-  }
-  Receive(kBootPortA, Gen1Answer(1, 0x0100, 0x2000, 256, kMac, id));
+  // Every identity byte a generation 3 loader announces is in its key, also
+  // those past the 16 a record keeps.
+  const auto longId = IdentityBytes(0x01, 20);
+  g_blackList = MakeSearchKey(longId).substr(0, 32) + "ffffffff";
+  Receive(kBootPortA, Gen3Answer(0x0300, 0x0100, 0x9308, 1, 256, kMac, 1, longId));
+  ASSERT_EQ(Used(), 1);
+  EXPECT_EQ(At(0).identityLength, 16);
+  g_blackList = MakeSearchKey(longId);
+  ClearDeviceTable(g_deviceTable);
+  Receive(kBootPortA, Gen3Answer(0x0300, 0x0100, 0x9308, 1, 256, kMac, 1, longId));
+  EXPECT_EQ(Used(), 0);
+
+  // A device without a serial is listed unless an entry without one hides it.
+  g_blackList.clear();
+  Receive(kBootPortA, Gen3Answer(0x0300, 0x0100, 0x9308, 1, 256, kMac, 1, {}));
   EXPECT_EQ(Used(), 1);
 }
 
-TEST_F(ReplyProcessing, Generation3KeyCoversEveryAnnouncedIdentityByte) {
-  const auto id = IdentityBytes(0x01, 20);  // more than the 16 a record holds
-  const std::string fullKey = MakeSearchKey(id);
-  ASSERT_EQ(fullKey.size(), 40u);
+struct HideCase {
+  const char* blackList;
+  const char* key;
+  bool hidden;
+};
 
-  {
-    std::lock_guard lock(g_deviceMutex);
-    g_blackList = fullKey.substr(0, 32) + "ffffffff";  // first 16 bytes only
-  }
-  Receive(kBootPortA, Gen3Answer(0x0300, 0x0100, 0x9308, 1, 256, kMac, 1, id));
-  ASSERT_EQ(Used(), 1);
-  EXPECT_EQ(At(0).identityLength, 16);
-  EXPECT_EQ(IdentityOf(0), std::vector<uint8_t>(id.begin(), id.begin() + 16));
+// The black-list's entries hide by the serial they begin with, as written
+// by "Add to Black-List" and as edited by hand.
+TEST(BlackListText, HidesByTheSerialEachEntryBeginsWith) {
+  const std::string loader16 = "a0a1a2a3a4a5a6a7a8a9aaabacadaeaf";
+  const HideCase cases[] = {
+      {"a0a1a2a3a4a5a6a7a8a9aa (Fixture 1)", "a0a1a2a3a4a5a6a7a8a9aa", true},
+      {"A0A1A2A3A4A5A6A7A8A9AA (upper case)", "a0a1a2a3a4a5a6a7a8a9aa", false},
+      // A running device reports 11 bytes of a serial its loader gives in 16.
+      {"a0a1a2a3a4a5a6a7a8a9aaabacadaeaf (Loader)", "a0a1a2a3a4a5a6a7a8a9aa", true},
+      // A serial of 10 bytes, reported in 11 by the running device.
+      {"0102030405060708090a (Short)", "0102030405060708090a00", true},
+      {"0102030405060708090a (Short)", "0102030405060708090a01", false},
+      // Only the start of an entry's serial counts: not its middle, not a name.
+      {"2122232425262728 (Rack)", "2324", false},
+      {"0102 (a0a1a2)", "a0a1a2", false},
+      {"  0a0b (typed by hand)", "0a0b", true},
+      // A name holding ";" leaves a piece that is no serial.
+      {"0a0b (left;b)", "b0", false},
+      {"0a0b (left;b)", "0a0b", true},
+      // No serial: only an entry without one hides such a device.
+      {"", "", false},
+      {"0a0b (x);;", "", false},
+      {" (Dock)", "", true},
+      {"0a0b (x);other", "", false},
+  };
+  for (const HideCase& c : cases)
+    EXPECT_EQ(CBlackListText(c.blackList).Hides(c.key), c.hidden)
+        << "black-list \"" << c.blackList << "\" key \"" << c.key << "\"";
 
-  {
-    std::lock_guard lock(g_deviceMutex);
-    ClearDeviceTable(g_deviceTable);
-    g_blackList = fullKey;
-  }
-  Receive(kBootPortA, Gen3Answer(0x0300, 0x0100, 0x9308, 1, 256, kMac, 1, id));
-  EXPECT_EQ(Used(), 0);
-  EXPECT_EQ(g_hiddenCount, 1);
-
-  // An empty identity gives an empty key, which every black-list contains.
-  {
-    std::lock_guard lock(g_deviceMutex);
-    g_blackList.clear();
-  }
-  Receive(kBootPortA, Gen3Answer(0x0300, 0x0100, 0x9308, 1, 256, kMac, 1, {}));
-  EXPECT_EQ(Used(), 0);
-  EXPECT_EQ(g_hiddenCount, 2);
+  CBlackListText appended("0a0b (x)");
+  appended.Append("c1c2c3 (y;z)");
+  EXPECT_TRUE(appended.Hides("c1c2c3"));
+  EXPECT_TRUE(appended.Hides("0a0b"));
+  EXPECT_EQ(appended.text(), "0a0b (x);c1c2c3 (y;z)");
+  EXPECT_FALSE(CBlackListText(loader16).Hides(loader16 + "01"));
 }
 
 TEST_F(ReplyProcessing, ApplicationAnswerIsStoredWithItsNameAsPlainBytes) {
