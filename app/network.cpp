@@ -10,6 +10,9 @@ InterfaceList CSystemNetwork::EnumerateInterfaces() {
 bool CSystemNetwork::OpenNetwork(const std::string& dotted) {
   return ::OpenNetwork(dotted);
 }
+std::vector<PortProblem> CSystemNetwork::PortProblems() {
+  return NetworkPortProblems();
+}
 bool CSystemNetwork::RequestBootSearch() {
   return ::RequestBootSearch();
 }

@@ -5,15 +5,19 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "net/device_record.h"
 #include "net/interfaces.h"
+#include "net/network_session.h"
 
 class INetwork {
  public:
   virtual ~INetwork() = default;
   virtual InterfaceList EnumerateInterfaces() = 0;
   virtual bool OpenNetwork(const std::string& dotted) = 0;
+  // The ports the last OpenNetwork could not bind, with the reasons.
+  virtual std::vector<PortProblem> PortProblems() = 0;
   virtual bool RequestBootSearch() = 0;
   virtual bool RequestAppSearch() = 0;
   virtual bool RequestEnterBootloader(const DeviceRecord& record) = 0;
@@ -31,6 +35,7 @@ class CSystemNetwork : public INetwork {
  public:
   InterfaceList EnumerateInterfaces() override;
   bool OpenNetwork(const std::string& dotted) override;
+  std::vector<PortProblem> PortProblems() override;
   bool RequestBootSearch() override;
   bool RequestAppSearch() override;
   bool RequestEnterBootloader(const DeviceRecord& record) override;

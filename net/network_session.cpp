@@ -47,15 +47,19 @@ void RunReceiver(int fd, int stopFd, uint16_t port) {
   --g_runningReceivers;
 }
 
-int OpenSocket(const std::string& ifName, uint16_t port, bool& bound) {
+int OpenSocket(const std::string& ifName, uint16_t port, bool& bound, int& error) {
   bound = false;
   int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return -1;
+  if (fd < 0) {
+    error = errno;
+    return -1;
+  }
   // Without the device binding a broadcast would leave by the default route,
   // which may be a network the operator did not choose: such a socket is
   // not used at all.
   if (::setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, ifName.c_str(),
                    static_cast<socklen_t>(ifName.size())) != 0) {
+    error = errno;
     ::close(fd);
     return -1;
   }
@@ -70,7 +74,12 @@ int OpenSocket(const std::string& ifName, uint16_t port, bool& bound) {
   local.sin_addr.s_addr = htonl(INADDR_ANY);
   local.sin_port = htons(port);
   bound = ::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0;
+  if (!bound) error = errno;
   return fd;
+}
+
+const char* PortRole(uint16_t port) {
+  return port == kAppPort ? "devices running their application" : "devices in their bootloader";
 }
 
 }  // namespace
@@ -80,11 +89,15 @@ CNetworkSession::CNetworkSession(const std::string& dotted) {
   m_endpoints[1].port = kBootPortB;
   m_endpoints[2].port = kAppPort;
   m_stopFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  const int stopError = m_stopFd < 0 ? errno : 0;
   auto address = ParseAddress(dotted);
   auto ifName = address ? InterfaceNameFor(*address) : std::nullopt;
-  if (!ifName || m_stopFd < 0) return;
+  if (!ifName || m_stopFd < 0) {
+    for (Endpoint& e : m_endpoints) e.error = m_stopFd < 0 ? stopError : ENODEV;
+    return;
+  }
   for (Endpoint& e : m_endpoints) {
-    e.fd = OpenSocket(*ifName, e.port, e.bound);
+    e.fd = OpenSocket(*ifName, e.port, e.bound, e.error);
     if (!e.bound) continue;
     ++g_runningReceivers;
     e.receiver = std::thread(RunReceiver, e.fd, m_stopFd, e.port);
@@ -105,7 +118,6 @@ void CNetworkSession::Stop() {
   for (Endpoint& e : m_endpoints) {
     if (e.fd >= 0) ::close(e.fd);
     e.fd = -1;
-    e.bound = false;
   }
   if (m_stopFd >= 0) ::close(m_stopFd);
   m_stopFd = -1;
@@ -121,6 +133,13 @@ bool CNetworkSession::Send(SocketSlot slot, uint16_t port, std::span<const uint8
   ssize_t sent = ::sendto(e.fd, datagram.data(), datagram.size(), 0,
                           reinterpret_cast<const sockaddr*>(&to), sizeof to);
   return sent == static_cast<ssize_t>(datagram.size());
+}
+
+std::vector<PortProblem> CNetworkSession::Problems() const {
+  std::vector<PortProblem> problems;
+  for (const Endpoint& e : m_endpoints)
+    if (!e.bound) problems.push_back({e.port, e.error});
+  return problems;
 }
 
 int CNetworkSession::BoundCount() const {
@@ -142,8 +161,24 @@ bool OpenNetwork(const std::string& dotted) {
   {
     std::lock_guard lock(g_deviceMutex);
     ClearDeviceTable(g_deviceTable);
+    g_droppedCount = 0;
   }
   return g_session->BoundCount() > 0;
+}
+
+std::vector<PortProblem> NetworkPortProblems() {
+  return g_session != nullptr ? g_session->Problems() : std::vector<PortProblem>{};
+}
+
+std::string PortProblemText(const PortProblem& problem) {
+  std::string text = "UDP port " + std::to_string(problem.port) + " (" + PortRole(problem.port) +
+                     "): " +
+                     (problem.error == ENODEV ? "no interface holds the chosen address"
+                                              : std::strerror(problem.error));
+  if (problem.error == EADDRINUSE) text += "; another program holds it";
+  if (problem.error == EPERM || problem.error == EACCES)
+    text += "; this system does not let the program bind to the interface";
+  return text;
 }
 
 int RunningReceiverCount() {

@@ -6,11 +6,24 @@
 // an old receiver.
 
 #include <array>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "net/transport.h"
+
+// A port that an opening could not bind, and the system's reason.
+struct PortProblem {
+  uint16_t port = 0;
+  int error = 0;  // errno
+  bool operator==(const PortProblem&) const = default;
+};
+
+// "UDP port 6454 (devices running their application): Address already in
+// use", with a hint where the reason is a common one.
+std::string PortProblemText(const PortProblem& problem);
 
 class CNetworkSession : public ITransport {
  public:
@@ -23,12 +36,15 @@ class CNetworkSession : public ITransport {
 
   bool Send(SocketSlot slot, uint16_t port, std::span<const uint8_t> datagram) override;
   int BoundCount() const;
+  // The ports that could not be bound, in the order 10001, 10010, 6454.
+  std::vector<PortProblem> Problems() const;
 
  private:
   struct Endpoint {
     uint16_t port = 0;
     int fd = -1;
     bool bound = false;
+    int error = 0;  // why it is not bound
     std::thread receiver;
   };
   void Stop();
@@ -42,6 +58,9 @@ class CNetworkSession : public ITransport {
 // receivers and empties the device table. True when at least one port could
 // be bound; an address of no interface binds none.
 bool OpenNetwork(const std::string& dotted);
+// The ports the last OpenNetwork could not bind; empty when all three are
+// open.
+std::vector<PortProblem> NetworkPortProblems();
 // Stops the receivers and closes the sockets; requests then fail to send.
 void CloseNetwork();
 // Receiver threads alive in this process, across all sessions.

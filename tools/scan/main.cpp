@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "net/device_record.h"
+#include "net/instance_lock.h"
 #include "net/interfaces.h"
 #include "net/network_session.h"
 #include "net/reply_processing.h"
@@ -43,6 +44,12 @@ int main(int argc, char** argv) {
   app.add_option("--wait-ms", waitMs, "how long to collect answers")->check(CLI::Range(0, 60000));
   CLI11_PARSE(app, argc, argv);
 
+  const CInstanceLock::Attempt ports = CInstanceLock::Acquire("quorvik-scan");
+  if (!ports.lock) {
+    std::fprintf(stderr, "%s is using the devices' ports on this network\n",
+                 ports.holder.Describe().c_str());
+    return 2;
+  }
   InterfaceList interfaces = EnumerateInterfaces();
   if (iface.empty()) {
     if (interfaces.count == 0) {
@@ -55,6 +62,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "Connection to Network failed ! (%s)\n", iface.c_str());
     return 1;
   }
+  // A port that stayed closed hides every device that answers on it.
+  for (const PortProblem& problem : NetworkPortProblems())
+    std::fprintf(stderr, "%s\n", PortProblemText(problem).c_str());
   RequestBootSearch();
   RequestAppSearch();
   std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
