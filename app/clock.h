@@ -14,6 +14,10 @@ class IClock {
   virtual ~IClock() = default;
   // May throw CCommandCancelled.
   virtual void SleepFor(std::chrono::milliseconds duration) = 0;
+  // True once the program has been told to stop (the window closes, Ctrl-C):
+  // a wait that ended early then did not time out, and the command must not
+  // report it as the device's failure.
+  virtual bool Interrupted() const { return false; }
 };
 
 class CSystemClock : public IClock {

@@ -16,9 +16,9 @@ void CQuorvikDlg::SaveBlackList() {
   std::string text;
   {
     std::lock_guard lock(g_deviceMutex);
-    text = g_blackList;
+    text = g_blackList.text();
   }
-  if (m_settings) m_settings->Write(kSettingsSection, kKeyHidden, text);
+  WriteSetting(kKeyHidden, text);
 }
 
 void CQuorvikDlg::OnAddToBlackList() {
@@ -26,7 +26,7 @@ void CQuorvikDlg::OnAddToBlackList() {
   if (!device) return;
   {
     std::lock_guard lock(g_deviceMutex);
-    AppendBlackListEntry(g_blackList, MakeBlackListEntry(*device));
+    g_blackList.Append(MakeBlackListEntry(*device));
   }
   SaveBlackList();
 }

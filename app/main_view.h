@@ -53,8 +53,17 @@ class IMainView {
   virtual void SelectNetworkEntry(int index) = 0;
   virtual int SelectedNetworkEntry() const = 0;  // -1: none
 
+  // What the count line cannot say, shown beside the list until it changes:
+  // answers of devices that found the list full (0: none).
+  virtual void ShowDroppedAnswers(int count) = 0;
+  // The ports the network could not open, one text each; empty when all
+  // are open.
+  virtual void ShowPortProblems(const std::vector<std::string>& problems) = 0;
+
   // Modal boxes
   virtual void ShowMessage(const std::string& text) = 0;
+  // One OK button: `text`, and below it the details (the system's words).
+  virtual void ShowDetailedMessage(const std::string& text, const std::string& detail) = 0;
   virtual bool AskYesNo(const std::string& text) = 0;
   // The "Device Black-List" dialog, modal; true when it ended with OK.
   virtual bool RunBlackListDialog(CDlgBlacklist& dialog) = 0;

@@ -44,6 +44,7 @@ void CQuorvikDlg::OnInitDialog() {
   m_serialText.clear();
 
   const std::string hidden = m_settings->Read(kSettingsSection, kKeyHidden);
+  if (const auto problem = m_settings->ReadProblem()) SayOnceAboutSettings(*problem);
   {
     std::lock_guard lock(g_deviceMutex);
     g_blackList = hidden;
@@ -56,12 +57,10 @@ void CQuorvikDlg::OnInitDialog() {
     const int selected =
         StoredInterfaceIndex(m_interfaces, m_settings->Read(kSettingsSection, kKeySelectedIp));
     m_view.SelectNetworkEntry(selected);
-    if (m_network.OpenNetwork(FormatAddress(m_interfaces.addresses[selected]))) {
+    if (OpenNetworkOn(FormatAddress(m_interfaces.addresses[selected]), true)) {
       m_network.RequestBootSearch();
       m_network.RequestAppSearch();
       m_clock.SleepFor(kStartupSearchWait);
-    } else {
-      m_view.ShowMessage(kNetworkFailedMessage);
     }
   } else {
     m_view.AddNetworkEntry(kNoInterfaceEntry);
@@ -81,14 +80,16 @@ void CQuorvikDlg::AddStatusLine(std::string text, int beep) {
 void CQuorvikDlg::RefreshDeviceList() {
   std::vector<DeviceRow> rows;
   std::optional<DeviceRecord> first;
-  int hidden = 0;
+  int hidden = 0, dropped = 0;
   {
     std::lock_guard lock(g_deviceMutex);
     rows = BuildDeviceRows(g_deviceTable);
     if (!rows.empty()) first = g_deviceTable[0];
     hidden = g_hiddenCount;
+    dropped = g_droppedCount;
   }
   m_rowCount = static_cast<int>(rows.size());
+  m_view.ShowDroppedAnswers(dropped);
   m_view.ShowDeviceRows(rows);
 
   // In serial mode the first device, when it answered from its bootloader,
@@ -127,14 +128,46 @@ void CQuorvikDlg::OnNetworkSelChange() {
   // there is nothing to store or open.
   if (index < 0 || index >= m_interfaces.count) return;
   const std::string address = FormatAddress(m_interfaces.addresses[index]);
-  m_settings->Write(kSettingsSection, kKeySelectedIp, address);
-  if (!m_network.OpenNetwork(address)) {
-    m_view.ShowMessage(kNetworkFailedMessage);
-    return;
-  }
+  WriteSetting(kKeySelectedIp, address);
+  if (!OpenNetworkOn(address, true)) return;
   m_network.RequestBootSearch();
   m_network.RequestAppSearch();
   RunProgress(kSearchStepWait);
   RefreshDeviceList();
   m_view.SetProgressPos(0);
+}
+
+bool CQuorvikDlg::OpenNetworkOn(const std::string& address, bool tell) {
+  m_openAddress = address;
+  const bool opened = m_network.OpenNetwork(address);
+  const std::vector<PortProblem> problems = m_network.PortProblems();
+  m_networkIncomplete = !opened || !problems.empty();
+  std::vector<std::string> texts;
+  std::string detail;
+  for (const PortProblem& p : problems) {
+    texts.push_back(PortProblemText(p));
+    detail += (detail.empty() ? "" : "\n") + texts.back();
+  }
+  m_view.ShowPortProblems(texts);
+  if (!tell) return opened;
+  if (!opened && detail.empty())
+    m_view.ShowMessage(kNetworkFailedMessage);
+  else if (!opened)
+    m_view.ShowDetailedMessage(kNetworkFailedMessage, detail);
+  else if (!problems.empty())
+    m_view.ShowDetailedMessage(kPortsIncompleteMessage, detail);
+  return opened;
+}
+
+void CQuorvikDlg::SayOnceAboutSettings(const std::string& problem) {
+  if (m_settingsProblemSaid) return;
+  m_settingsProblemSaid = true;
+  m_view.ShowDetailedMessage("The settings file cannot be used; no setting is saved in it.",
+                             problem);
+}
+
+void CQuorvikDlg::WriteSetting(const char* key, const std::string& value) {
+  if (!m_settings) return;
+  const FileWrite written = m_settings->Write(kSettingsSection, key, value);
+  if (!written) SayOnceAboutSettings(written.problem.message);
 }

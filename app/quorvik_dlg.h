@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/clock.h"
+#include "app/command_result.h"
 #include "app/main_view.h"
 #include "app/network.h"
 #include "app/settings_file.h"
@@ -32,10 +33,22 @@ constexpr int kWriteTries = 500;
 constexpr std::chrono::milliseconds kRebootStepWait{60};
 constexpr int kSerialToneHz = 1000;
 constexpr const char* kWebAddress = "https://www.belmarr.example/";
+constexpr const char* kLostAfterRestartLine = "Device not found again after restart!";
+constexpr const char* kPortsIncompleteMessage =
+    "Not every port could be opened: some devices will not be listed.";
+constexpr const char* kStillInLoaderReason = "Device still in its bootloader after RUN application";
 
 class CQuorvikDlg {
  public:
   CQuorvikDlg(IMainView& view, INetwork& network, IClock& clock);
+
+  // Receive the result of every device command once it is final: the
+  // journal before the status line that ends the command is logged, the
+  // result sink after it.
+  void SetJournal(IResultSink* journal) { m_journal = journal; }
+  void SetResultSink(IResultSink* sink) { m_results = sink; }
+  // The address of the interface the commands use, or empty.
+  const std::string& openAddress() const { return m_openAddress; }
 
   // Loads the settings, lists the interfaces, opens the stored one, searches
   // and fills the list.
@@ -78,12 +91,8 @@ class CQuorvikDlg {
   bool FindDevices();
   // The file dialog; the confirmed path becomes m_lastFirmwarePath.
   std::optional<std::string> SelectFirmwareFile();
-  // Loads the section of `path` that fits `device` into m_firmwareImage, or
-  // logs why the file is refused.
-  std::optional<FirmwareSection> LoadFirmwareSection(const std::string& path,
-                                                     const DeviceRecord& device);
   // The update of the selected row with m_lastFirmwarePath; every outcome
-  // goes to the status log.
+  // goes to the status log and, as a value, to the result sink.
   void RunFirmwareUpdate();
 
   const std::string& workDir() const { return m_workDir; }
@@ -112,13 +121,45 @@ class CQuorvikDlg {
   // The highest bootloader-mode record with this hardware address.
   std::optional<DeviceRecord> BootRecordWithMac(const std::array<uint8_t, 6>& mac) const;
   void SaveBlackList();
+  // Writes a setting; a file that cannot be read or written is reported
+  // once per run, and left as it is.
+  void WriteSetting(const char* key, const std::string& value);
+  void SayOnceAboutSettings(const std::string& problem);
   // The Firmware-Update command up to the Find that follows it: true when
   // an update ran (or was refused) and the Find is due.
   bool UpdateBeforeFind();
   std::optional<DeviceRecord> RecordAt(int index) const;
-  // Writes the section block by block; false after a logged failure.
-  bool WriteSection(const DeviceRecord& device, const FirmwareSection& section,
-                    uint32_t& blocksWritten);
+  // Logs why the file is refused and hands out the refusal; a device this
+  // command restarted (given) is sent back to its application.
+  void RefuseFile(FirmwareVerdict verdict, const std::optional<DeviceRecord>& restarted);
+  void Refuse(const std::string& line, const std::optional<DeviceRecord>& restarted);
+  // Writes the section block by block; false when a block was not
+  // acknowledged. Counts the acknowledged blocks in the running result.
+  bool WriteSection(const DeviceRecord& device, const FirmwareSection& section);
+  // Opens the network on `address` and shows which ports could not be
+  // bound; `tell` also shows a message box about them.
+  bool OpenNetworkOn(const std::string& address, bool tell);
+  // After a search that a command made, the row of the device it works on
+  // is selected again (row 0 when it is not listed).
+  void SelectWorkedOnRow();
+
+  // Results. A command begins one for the selected device; the code that
+  // decides the outcome hands it out, beside the status line it logs.
+  CommandResult& BeginResult(CommandKind kind, const DeviceRecord& device);
+  // Finishes the running result with `outcome`, logs `line` (when not empty)
+  // as the line that decided it, and hands the result out.
+  void Decide(Outcome outcome, const std::string& line, int beep, std::string reason = {});
+  void HandOut(CommandResult result, const std::string& line = {}, int beep = 0);
+  // The search after an update tells whether the device came back running.
+  void ConfirmPendingUpdate();
+  // A command was told to stop: what it did so far is handed out as
+  // interrupted.
+  void ReportInterruption();
+  // Runs a command's body; an interruption is reported, then passed on.
+  template <typename Body>
+  void Guarded(Body body);
+  // A result for a command that found no device to act on.
+  void NoDeviceResult(CommandKind kind, const std::string& line);
 
   IMainView& m_view;
   INetwork& m_network;
@@ -133,10 +174,32 @@ class CQuorvikDlg {
   std::string m_serialText;
   std::string m_iniPath;
   std::optional<CSettingsFile> m_settings;
+  bool m_settingsProblemSaid = false;
+  // The address of the last opening, and whether any port stayed closed:
+  // the next Find then tries again.
+  std::string m_openAddress;
+  bool m_networkIncomplete = false;
+  // The device a command works on, found again after each search it makes.
+  std::optional<DeviceRecord> m_workedOn;
+  IResultSink* m_journal = nullptr;
+  IResultSink* m_results = nullptr;
+  std::optional<CommandResult> m_running;
+  // An update that sent its run request waits for the search after it.
+  std::optional<CommandResult> m_pendingUpdate;
   // Allocated once with the window; a run allocates nothing for the image.
   std::vector<uint8_t> m_firmwareImage = std::vector<uint8_t>(kFirmwareImageSize, 0xFF);
   int m_rowCount = 0;
 };
+
+template <typename Body>
+void CQuorvikDlg::Guarded(Body body) {
+  try {
+    body();
+  } catch (const CCommandCancelled&) {
+    ReportInterruption();
+    throw;
+  }
+}
 
 // The whole current working directory, however long.
 std::string CurrentWorkingDirectory();

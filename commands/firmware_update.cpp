@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "app/quorvik_dlg.h"
+#include "app/sha256.h"
 #include "net/frames.h"
 #include "net/protocol.h"
 #include "net/reply_processing.h"
@@ -47,32 +48,25 @@ std::optional<std::string> CQuorvikDlg::SelectFirmwareFile() {
   return path;
 }
 
-std::optional<FirmwareSection> CQuorvikDlg::LoadFirmwareSection(const std::string& path,
-                                                                const DeviceRecord& device) {
-  const FirmwareLoad result = WalkFirmwareFile(path, device, m_firmwareImage);
-  if (const auto* section = std::get_if<FirmwareSection>(&result)) return *section;
-  const FirmwareVerdict verdict = std::get<FirmwareVerdict>(result);
-  AddStatusLine(FirmwareVerdictLine(verdict), 1);
-  // A file that is wrong for this device is forgotten so that "Use last
-  // file again" asks anew; an unserved bootloader says nothing of the file.
-  if (verdict != FirmwareVerdict::kWrongBootloader) m_lastFirmwarePath.clear();
-  m_view.SetWaitCursor(false);
-  return std::nullopt;
-}
-
 void CQuorvikDlg::OnFirmwareUpdate() {
-  if (UpdateBeforeFind()) OnFind();
+  Guarded([this] {
+    if (UpdateBeforeFind()) OnFind();
+  });
+  m_workedOn.reset();
 }
 
 bool CQuorvikDlg::UpdateBeforeFind() {
   ReadCheckBoxes();
   if (!RecordAt(m_view.SelectedRow())) {
     AddStatusLine("Wrong interface selection !", 1);
+    NoDeviceResult(CommandKind::kUpdate, "Wrong interface selection !");
     return false;
   }
   if (m_useLastFile != 0 && !m_lastFirmwarePath.empty()) {
     m_view.SetWaitCursor(true);
   } else if (!SelectFirmwareFile()) {
+    BeginResult(CommandKind::kUpdate, *RecordAt(m_view.SelectedRow()));
+    Decide(Outcome::kRefused, "", 0, "No firmware file chosen");
     return false;
   }
   RunFirmwareUpdate();
@@ -87,58 +81,104 @@ void CQuorvikDlg::RunFirmwareUpdate() {
   std::optional<DeviceRecord> target = RecordAt(m_view.SelectedRow());
   if (!target) {
     AddStatusLine("Wrong interface selection !", 1);
+    NoDeviceResult(CommandKind::kUpdate, "Wrong interface selection !");
     return;
   }
+  CommandResult& result = BeginResult(CommandKind::kUpdate, *target);
+  result.update.emplace();
+  result.update->path = m_lastFirmwarePath;
+  m_workedOn = *target;
 
-  if (target->loaderType == 0) {
+  // Everything that can be checked of the file is checked before a running
+  // device is restarted: a refused file must not leave it in its loader.
+  // The bytes read here are the ones written, whatever happens to the file
+  // on disk meanwhile.
+  const FirmwareFileRead file = ReadFirmwareFile(m_lastFirmwarePath);
+  if (file.verdict) {
+    RefuseFile(*file.verdict, std::nullopt);
+    return;
+  }
+  result.update->sha256 = Sha256Hex(file.bytes);
+
+  const bool restarted = target->loaderType == 0;
+  if (restarted) {
     // The Find below runs without its chain step, so the "... and make
     // Update" box is left as the operator has it: it stays live during the
     // run, and unticking it is how a chain is stopped.
     AddStatusLine("Set device to firmware update ...", 1);
     m_network.RequestEnterBootloader(*target);
+    m_running->frameSent = true;
     const auto savedMac = target->mac;
     m_clock.SleepFor(kEnterBootloaderWait);
     AddStatusLine("Get firmware update parameter...", 1);
     FindDevices();
     target = BootRecordWithMac(savedMac);
     AddStatusLine("Start firmware update...", 1);
-    if (!target) return;
+    if (!target) {
+      m_view.SetWaitCursor(false);
+      Decide(Outcome::kFailed, kLostAfterRestartLine, 1);
+      return;
+    }
+    m_running->addressed = *target;
+    m_workedOn = *target;
   }
 
-  const std::optional<FirmwareSection> section = LoadFirmwareSection(m_lastFirmwarePath, *target);
-  if (!section) return;
+  const FirmwareLoad load = WalkFirmwareBytes(file.bytes, *target, m_firmwareImage);
+  if (const auto* verdict = std::get_if<FirmwareVerdict>(&load)) {
+    RefuseFile(*verdict, restarted ? target : std::nullopt);
+    return;
+  }
+  const FirmwareSection section = std::get<FirmwareSection>(load);
+  m_running->update->section = section.index;
+  m_running->update->bytes = section.dataLength;
 
   // A block size of 0 cannot cut the data, and one larger than the frame
   // holds would skip the bytes between blocks: either would brick the
   // device, so nothing is sent.
   const size_t room = WriteBlockLayoutFor(target->loaderType).MaxData();
   if (target->blockSize == 0 || target->blockSize > room) {
-    AddStatusLine("Block size not supported! (ERROR BLOCK)", 1);
     m_view.SetWaitCursor(false);
+    Refuse("Block size not supported! (ERROR BLOCK)", restarted ? target : std::nullopt);
     return;
   }
 
-  uint32_t blocksWritten = 0;
-  if (!WriteSection(*target, *section, blocksWritten)) return;
+  if (!WriteSection(*target, section)) {
+    char line[64];
+    std::snprintf(line, sizeof line, "Timeout on write data! [%.4x]", m_network.GetReplyStatus());
+    m_view.SetWaitCursor(false);
+    Decide(Outcome::kFailed, line, 1);
+    return;
+  }
 
   const uint32_t blockSize = target->blockSize;
   const bool canVerify = target->loaderType >= 0x300 && (target->loaderFlags & kCanVerifyFlag);
   if (canVerify) {
-    const uint16_t crc = ComputeImageCrcPadded(m_firmwareImage, size_t{blocksWritten} * blockSize);
+    const uint16_t crc =
+        ComputeImageCrcPadded(m_firmwareImage, size_t{m_running->update->blocks} * blockSize);
+    m_running->update->crc = crc;
     uint16_t value = 0, status = 0;
     const bool answered = m_network.RequestVerify(*target, value, status);
+    if (!answered && m_clock.Interrupted()) throw CCommandCancelled{};
     if (!answered || value != crc || status != 0) {
-      AddStatusLine("Firmware verification failed!", 1);
       m_view.SetWaitCursor(false);
+      Decide(Outcome::kFailed, "Firmware verification failed!", 1);
       return;
     }
+    m_running->update->verified = true;
     if (ctrlHeld) m_view.ShowMessage("Firmware verification OK");
   } else if (ctrlHeld) {
     m_view.ShowMessage("NO firmware verification available!");
   }
-  AddStatusLine(CompletionLine(canVerify, m_lastFirmwarePath, section->index), 0);
+  AddStatusLine(CompletionLine(canVerify, m_lastFirmwarePath, section.index), 0);
 
   m_network.RequestRunApplication(*target);
+  m_running->runRequestSent = true;
+  // Decided, but handed out only with what the next search tells of the
+  // device (see ConfirmPendingUpdate).
+  m_running->outcome = Outcome::kOk;
+  m_running->statusLine = m_running->reason = "RUN application.";
+  m_pendingUpdate = std::move(*m_running);
+  m_running.reset();
   AddStatusLine("RUN application.", 0);
   m_clock.SleepFor(kAfterRunWait);
   m_useLastFile = 1;
@@ -146,8 +186,24 @@ void CQuorvikDlg::RunFirmwareUpdate() {
   m_view.SetWaitCursor(false);
 }
 
-bool CQuorvikDlg::WriteSection(const DeviceRecord& device, const FirmwareSection& section,
-                               uint32_t& blocksWritten) {
+void CQuorvikDlg::RefuseFile(FirmwareVerdict verdict,
+                             const std::optional<DeviceRecord>& restarted) {
+  // A file that is wrong for this device is forgotten so that "Use last
+  // file again" asks anew; an unserved bootloader says nothing of the file.
+  if (verdict != FirmwareVerdict::kWrongBootloader) m_lastFirmwarePath.clear();
+  m_view.SetWaitCursor(false);
+  Refuse(FirmwareVerdictLine(verdict), restarted);
+}
+
+void CQuorvikDlg::Refuse(const std::string& line, const std::optional<DeviceRecord>& restarted) {
+  // A device that this command restarted goes back to its application:
+  // nothing was written, and it must not be left waiting in its loader.
+  if (restarted) m_running->runRequestSent = true;
+  Decide(Outcome::kRefused, line, 1);
+  if (restarted) m_network.RequestRunApplication(*restarted);
+}
+
+bool CQuorvikDlg::WriteSection(const DeviceRecord& device, const FirmwareSection& section) {
   const uint32_t blockSize = device.blockSize;
   const uint32_t length = section.dataLength;
   m_view.SetProgressRange(0, static_cast<int>(length / blockSize));
@@ -166,15 +222,14 @@ bool CQuorvikDlg::WriteSection(const DeviceRecord& device, const FirmwareSection
       std::copy(m_firmwareImage.begin() + offset, m_firmwareImage.end(), tail.begin());
       block = std::span<const uint8_t>(tail).first(blockSize);
     }
+    m_running->frameSent = true;
     if (!m_network.RequestWriteBlock(device, offset, block, length, section.sectionParam,
                                      kWriteTries)) {
-      char line[64];
-      std::snprintf(line, sizeof line, "Timeout on write data! [%.4x]", m_network.GetReplyStatus());
-      AddStatusLine(line, 1);
-      m_view.SetWaitCursor(false);
+      // A wait cut short by the program's end is no time-out of the device.
+      if (m_clock.Interrupted()) throw CCommandCancelled{};
       return false;
     }
-    ++blocksWritten;
+    ++m_running->update->blocks;
   }
   return true;
 }

@@ -6,9 +6,16 @@
 
 void CQuorvikDlg::OnFactoryReset() {
   const std::optional<DeviceRecord> device = RecordAt(m_view.SelectedRow());
-  if (!device) return;
+  if (!device) {
+    NoDeviceResult(CommandKind::kReset, "");
+    return;
+  }
+  BeginResult(CommandKind::kReset, *device);
   const std::string name(device->Name());
-  if (!m_view.AskYesNo("Do you want to set >" + name + "< to Factory Defaults ?")) return;
+  if (!m_view.AskYesNo("Do you want to set >" + name + "< to Factory Defaults ?")) {
+    Decide(Outcome::kRefused, "", 0, "Factory reset declined");
+    return;
+  }
   m_network.RequestFactoryReset(*device);
   // Devices whose serial ends in two equal bytes take the reset only with
   // a second frame in which byte 14 is one greater.
@@ -17,14 +24,20 @@ void CQuorvikDlg::OnFactoryReset() {
     ++twin.identity[14];
     m_network.RequestFactoryReset(twin);
   }
-  AddStatusLine("Set >" + name + "< to Factory Defaults.", 0);
+  m_running->frameSent = true;
+  Decide(Outcome::kOk, "Set >" + name + "< to Factory Defaults.", 0);
 }
 
 void CQuorvikDlg::OnRunApplication() {
   const std::optional<DeviceRecord> device = RecordAt(m_view.SelectedRow());
-  if (!device) return;
+  if (!device) {
+    NoDeviceResult(CommandKind::kRun, "");
+    return;
+  }
+  BeginResult(CommandKind::kRun, *device);
   m_network.RequestRunApplication(*device);
-  AddStatusLine("RUN application.", 0);
+  m_running->frameSent = m_running->runRequestSent = true;
+  Decide(Outcome::kOk, "RUN application.", 0);
   m_clock.SleepFor(kAfterRunWait);
   m_useLastFile = 1;
   m_view.SetChecked(CheckBox::kUseLastFile, true);
@@ -32,19 +45,30 @@ void CQuorvikDlg::OnRunApplication() {
 
 void CQuorvikDlg::OnActivateBootloader() {
   const std::optional<DeviceRecord> device = RecordAt(m_view.SelectedRow());
-  if (!device) return;
-  AddStatusLine("Start reboot ...", 0);
-  m_view.SetWaitCursor(true);
-  m_network.RequestEnterBootloader(*device);
-  RunProgress(kRebootStepWait);
-  // The search runs without its chain step: a restart never starts an
-  // update, and the "... and make Update" box stays as the operator has it.
-  FindDevices();
-  if (const std::optional<DeviceRecord> boot = BootRecordWithMac(device->mac)) {
-    m_network.RequestRunApplication(*boot);
-    AddStatusLine("Reboot done.", 0);
-  } else {
-    AddStatusLine("Reboot failed!", 1);
+  if (!device) {
+    NoDeviceResult(CommandKind::kReboot, "");
+    return;
   }
-  m_view.SetWaitCursor(false);
+  Guarded([&] {
+    BeginResult(CommandKind::kReboot, *device);
+    AddStatusLine("Start reboot ...", 0);
+    m_view.SetWaitCursor(true);
+    m_network.RequestEnterBootloader(*device);
+    m_running->frameSent = true;
+    m_workedOn = *device;
+    RunProgress(kRebootStepWait);
+    // The search runs without its chain step: a restart never starts an
+    // update, and the "... and make Update" box stays as the operator has it.
+    FindDevices();
+    if (const std::optional<DeviceRecord> boot = BootRecordWithMac(device->mac)) {
+      m_network.RequestRunApplication(*boot);
+      m_running->addressed = *boot;
+      m_running->runRequestSent = true;
+      Decide(Outcome::kOk, "Reboot done.", 0);
+    } else {
+      Decide(Outcome::kFailed, "Reboot failed!", 1);
+    }
+    m_view.SetWaitCursor(false);
+  });
+  m_workedOn.reset();
 }

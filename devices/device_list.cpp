@@ -37,6 +37,12 @@ std::string FormatMac(const DeviceRecord& record) {
   return text;
 }
 
+std::string ListName(const DeviceRecord& record) {
+  if (record.loaderType != 0) return DeviceTypeName(record.deviceId, record.slaveNumber);
+  const std::string_view name = record.Name();
+  return name.empty() ? UnknownTypeName(record.deviceId) : std::string(name);
+}
+
 std::vector<DeviceRow> BuildDeviceRows(DeviceTable& table) {
   std::vector<DeviceRow> rows;
   const int used = CountUsedRecords(table);
@@ -44,13 +50,10 @@ std::vector<DeviceRow> BuildDeviceRows(DeviceTable& table) {
   for (int i = 0; i < used; ++i) {
     DeviceRecord& record = table[i];
     DeviceRow row;
-    if (record.loaderType != 0) {
-      row.device = DeviceTypeName(record.deviceId, record.slaveNumber);
-      record.SetName(row.device);
-    } else {
-      row.device = record.Name();
-      if (row.device.empty()) row.device = UnknownTypeName(record.deviceId);  // shown, not stored
-    }
+    row.device = ListName(record);
+    // A loader's model name is stored; a running device's fallback is only
+    // shown.
+    if (record.loaderType != 0) record.SetName(row.device);
     row.version = FormatVersion(record.version);
     row.serial = FormatSerial(record);
     row.mac = FormatMac(record);

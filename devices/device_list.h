@@ -32,6 +32,10 @@ std::string FormatSerial(const DeviceRecord& record);
 // placeholder address, and an all-zero address shows nothing.
 std::string FormatMac(const DeviceRecord& record);
 
+// The "Device" cell of a record: the model name of a loader, the name a
+// running device reports, else the generic text for its code.
+std::string ListName(const DeviceRecord& record);
+
 // One row per record of the unbroken run from index 0, so row i is record
 // i. Writes the model name into each bootloader-mode record.
 std::vector<DeviceRow> BuildDeviceRows(DeviceTable& table);

@@ -80,8 +80,22 @@ void CFakeMainView::SelectNetworkEntry(int index) {
   events.push_back("combo select " + std::to_string(index));
 }
 
+void CFakeMainView::ShowDroppedAnswers(int count) {
+  droppedAnswers = count;
+  if (count != 0) events.push_back("dropped " + std::to_string(count));
+}
+
+void CFakeMainView::ShowPortProblems(const std::vector<std::string>& problems) {
+  portProblems = problems;
+  for (const auto& p : problems) events.push_back("port problem " + p);
+}
+
 void CFakeMainView::ShowMessage(const std::string& text) {
   events.push_back("message " + text);
+}
+
+void CFakeMainView::ShowDetailedMessage(const std::string& text, const std::string& detail) {
+  events.push_back("message " + text + " | " + detail);
 }
 
 bool CFakeMainView::AskYesNo(const std::string& text) {
@@ -131,8 +145,10 @@ std::vector<std::string> CFakeMainView::EventsStartingWith(const std::string& pr
 }
 
 void CVirtualClock::SleepFor(std::chrono::milliseconds duration) {
+  if (interrupted) throw CCommandCancelled{};
   elapsed += duration;
   if (onSleep) onSleep(duration);
+  if (interrupted) throw CCommandCancelled{};
 }
 
 InterfaceList CFakeNetwork::EnumerateInterfaces() {

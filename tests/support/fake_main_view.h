@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/clock.h"
+#include "app/command_result.h"
 #include "app/main_view.h"
 #include "app/network.h"
 
@@ -30,7 +31,10 @@ class CFakeMainView : public IMainView {
   void AddNetworkEntry(const std::string& text) override;
   void SelectNetworkEntry(int index) override;
   int SelectedNetworkEntry() const override { return selectedEntry; }
+  void ShowDroppedAnswers(int count) override;
+  void ShowPortProblems(const std::vector<std::string>& problems) override;
   void ShowMessage(const std::string& text) override;
+  void ShowDetailedMessage(const std::string& text, const std::string& detail) override;
   bool AskYesNo(const std::string& text) override;
   std::optional<std::string> ChooseFile(const FileDialogRequest& request) override;
   bool RunBlackListDialog(CDlgBlacklist& dialog) override;
@@ -53,6 +57,8 @@ class CFakeMainView : public IMainView {
   std::map<CheckBox, bool> checks;
   int selectedRow = -1;
   int selectedEntry = -1;
+  int droppedAnswers = 0;
+  std::vector<std::string> portProblems;
   int progressPos = 0;
   int progressSteps = 0;
   bool waitCursor = false;
@@ -70,7 +76,11 @@ class CFakeMainView : public IMainView {
 class CVirtualClock : public IClock {
  public:
   void SleepFor(std::chrono::milliseconds duration) override;
+  bool Interrupted() const override { return interrupted; }
   std::chrono::milliseconds elapsed{0};
+  // Set by a test to play the program being told to stop; the next wait
+  // then throws as a cancelled one does.
+  bool interrupted = false;
   std::function<void(std::chrono::milliseconds)> onSleep;
 };
 
@@ -103,6 +113,7 @@ class CFakeNetwork : public INetwork {
  public:
   InterfaceList EnumerateInterfaces() override;
   bool OpenNetwork(const std::string& dotted) override;
+  std::vector<PortProblem> PortProblems() override { return portProblems; }
   bool RequestBootSearch() override;
   bool RequestAppSearch() override;
   bool RequestEnterBootloader(const DeviceRecord& record) override;
@@ -127,6 +138,15 @@ class CFakeNetwork : public INetwork {
 
   std::vector<Ipv4Address> addresses;
   bool openSucceeds = true;
+  std::vector<PortProblem> portProblems;
   std::vector<std::string> calls;
   std::function<void(bool boot)> onSearch;
+};
+
+// Keeps every result the logic hands out.
+class CRecordedResults : public IResultSink {
+ public:
+  void OnResult(const CommandResult& result) override { results.push_back(result); }
+  const CommandResult& last() const { return results.back(); }
+  std::vector<CommandResult> results;
 };

@@ -25,4 +25,5 @@ void ResetSharedDeviceState() {
   ClearDeviceTable(g_deviceTable);
   g_hiddenCount = 0;
   g_blackList.clear();
+  g_droppedCount = 0;
 }

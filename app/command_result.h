@@ -1,0 +1,74 @@
+#pragma once
+// What a device command did, as a value handed out by the code that decides
+// it, beside the status line it logs. The window's log stays as it is; the
+// command line, the journal and the fleet run read these values, so that
+// nothing ever has to read meaning back out of a log text.
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "net/device_record.h"
+
+enum class CommandKind { kUpdate, kReset, kRun, kReboot };
+
+enum class Outcome {
+  kOk,
+  kFailed,       // the device did not do it: time-out, failed verification, lost
+  kRefused,      // nothing was written: the file, the loader or the operator said no
+  kNoDevice,     // no device was selected or none answered
+  kInterrupted,  // the program was told to stop in the middle
+};
+
+// Whether the device runs the new image, read from the search that follows
+// an update: none when no run request was sent or nothing looked.
+enum class Confirmation { kNone, kRunning, kInLoader, kSilent };
+
+const char* CommandName(CommandKind kind);
+const char* OutcomeName(Outcome outcome);
+// 0 ok, 1 failed, 2 refused, 3 no device, 130 interrupted.
+int ExitCodeOf(Outcome outcome);
+// "running", "in-loader", "silent"; nullptr for kNone.
+const char* ConfirmationName(Confirmation confirmation);
+
+struct UpdateFacts {
+  std::string path;
+  std::string sha256;  // of the whole file as read for this update, hex
+  std::optional<uint8_t> section;
+  std::optional<uint32_t> bytes;  // the section's data length
+  uint32_t blocks = 0;            // blocks the device acknowledged
+  std::optional<uint16_t> crc;    // the checksum compared with the device's
+  bool verified = false;
+};
+
+struct CommandResult {
+  CommandKind command = CommandKind::kUpdate;
+  Outcome outcome = Outcome::kOk;
+  // The status line that decided the outcome; empty where none did (a
+  // declined reset, an interruption).
+  std::string statusLine;
+  // For people and scripts: the status line, or what happened instead.
+  std::string reason;
+  // The device as the list showed it when the command started: its name,
+  // and the record behind the row.
+  std::string deviceName;
+  DeviceRecord device;
+  // The record the command addressed last: after a restart into the loader,
+  // the loader's (which alone reports the model code and loader type).
+  DeviceRecord addressed;
+  // Whether any frame went to the device (searches do not count).
+  bool frameSent = false;
+  bool runRequestSent = false;
+  Confirmation confirmed = Confirmation::kNone;
+  std::optional<UpdateFacts> update;
+  std::chrono::system_clock::time_point started{};
+  std::chrono::milliseconds duration{0};
+};
+
+// Receives every result, once it is final.
+class IResultSink {
+ public:
+  virtual ~IResultSink() = default;
+  virtual void OnResult(const CommandResult& result) = 0;
+};

@@ -1,0 +1,35 @@
+#pragma once
+// One JSON object per line, of names and plain values: what the journal
+// writes and reads back. Device names are bytes in no known encoding; they
+// are written as valid UTF-8 (read as Latin-1 where they are not UTF-8
+// already), every control character escaped, never used as a format.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+using JsonValue = std::variant<std::nullptr_t, bool, int64_t, std::string>;
+
+struct JsonField {
+  std::string name;
+  JsonValue value;
+  bool operator==(const JsonField&) const = default;
+};
+using FlatRecord = std::vector<JsonField>;
+
+// Valid UTF-8 passes unchanged; anything else is read as Latin-1.
+std::string ToUtf8(std::string_view bytes);
+
+// The object on one line, fields in the given order, no line end.
+std::string EncodeJsonObject(const FlatRecord& record);
+// A flat object (no nested objects or arrays, integers only), or nothing
+// when the text is not one: a torn last line of a journal, say.
+std::optional<FlatRecord> DecodeJsonObject(std::string_view text);
+
+// The field's value, or nothing when the record has no such field.
+const JsonValue* FieldOf(const FlatRecord& record, std::string_view name);
+// A string field's text; empty for null, missing or other kinds.
+std::string TextOf(const FlatRecord& record, std::string_view name);

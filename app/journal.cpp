@@ -1,0 +1,296 @@
+#include "app/journal.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "devices/device_identity.h"
+#include "devices/device_list.h"
+
+const std::vector<std::string> kJournalCommonFields = {
+    "time",   "host",     "program", "interface", "command",    "outcome", "reason",
+    "device", "deviceId", "serial",  "mac",       "loaderType", "version", "confirmed"};
+const std::vector<std::string> kJournalUpdateFields = {
+    "file", "sha256", "section", "bytes", "blocks", "crc", "verified", "durationMs"};
+
+namespace {
+
+std::string Hex16(uint16_t value) {
+  char text[8];
+  std::snprintf(text, sizeof text, "0x%04x", value);
+  return text;
+}
+
+JsonValue TextOrNull(const std::string& text) {
+  return text.empty() ? JsonValue(nullptr) : JsonValue(text);
+}
+
+template <typename T>
+JsonValue NumberOrNull(const std::optional<T>& value) {
+  return value ? JsonValue(static_cast<int64_t>(*value)) : JsonValue(nullptr);
+}
+
+std::string MacText(const DeviceRecord& record) {
+  const auto& m = record.mac;
+  char text[18];
+  std::snprintf(text, sizeof text, "%.2X-%.2X-%.2X-%.2X-%.2X-%.2X", m[0], m[1], m[2], m[3], m[4],
+                m[5]);
+  return text;
+}
+
+std::optional<FileProblem> Failure(const std::string& path, int error, const std::string& what) {
+  return FileProblem{FileProblem::Kind::kNotWritten, error,
+                     path + ": " + what + std::strerror(error)};
+}
+
+// Makes the folders of `path` that are missing, private to the user as the
+// state folder of a desktop is.
+int MakeParents(const std::string& path) {
+  for (size_t slash = path.find('/', 1); slash != std::string::npos;
+       slash = path.find('/', slash + 1)) {
+    const std::string folder = path.substr(0, slash);
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return errno;
+  }
+  return 0;
+}
+
+// Opens for appending; never blocks on a FIFO and never appends to
+// anything but a regular file.
+int OpenForAppend(const std::string& path, std::optional<FileProblem>& problem) {
+  if (const int error = MakeParents(path)) {
+    problem = Failure(path, error, "its folder cannot be made: ");
+    return -1;
+  }
+  const int fd =
+      ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0600);
+  if (fd < 0) {
+    problem = Failure(path, errno, "cannot be opened for appending: ");
+    return -1;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    problem = FileProblem{FileProblem::Kind::kNotRegular, 0, path + ": is not a regular file"};
+    return -1;
+  }
+  return fd;
+}
+
+}  // namespace
+
+std::string FormatUtcTime(std::chrono::system_clock::time_point time) {
+  const auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch()).count();
+  const std::time_t seconds = static_cast<std::time_t>(ms / 1000);
+  std::tm utc{};
+  ::gmtime_r(&seconds, &utc);
+  char text[96];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
+                utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
+                static_cast<int>(ms % 1000));
+  return text;
+}
+
+FlatRecord ResultFields(const CommandResult& r) {
+  const DeviceRecord& device = r.device;
+  // A running device reports no model code; its loader, when the command
+  // reached it, does.
+  const DeviceRecord& loader = r.addressed;
+  std::string mac;
+  if (HasRealMac(device))
+    mac = MacText(device);
+  else if (HasRealMac(loader))
+    mac = MacText(loader);
+  char version[16];
+  std::snprintf(version, sizeof version, "%d.%02d", device.version >> 8, device.version & 0xFF);
+  const char* confirmed = ConfirmationName(r.confirmed);
+  FlatRecord record = {
+      {"command", std::string(CommandName(r.command))},
+      {"outcome", std::string(OutcomeName(r.outcome))},
+      {"reason", r.reason},
+      {"device", r.deviceName},
+      {"deviceId", loader.loaderType != 0 ? JsonValue(Hex16(loader.deviceId)) : nullptr},
+      {"serial", TextOrNull(FormatSerial(device))},
+      {"mac", TextOrNull(mac)},
+      {"loaderType", Hex16(loader.loaderType)},
+      {"version", std::string(version)},
+      {"confirmed", confirmed ? JsonValue(std::string(confirmed)) : nullptr},
+  };
+  if (r.update) {
+    const UpdateFacts& u = *r.update;
+    record.push_back({"file", u.path});
+    record.push_back({"sha256", TextOrNull(u.sha256)});
+    record.push_back({"section", NumberOrNull(u.section)});
+    record.push_back({"bytes", NumberOrNull(u.bytes)});
+    record.push_back({"blocks", static_cast<int64_t>(u.blocks)});
+    record.push_back({"crc", u.crc ? JsonValue(Hex16(*u.crc)) : nullptr});
+    record.push_back({"verified", u.verified});
+    record.push_back({"durationMs", static_cast<int64_t>(r.duration.count())});
+  }
+  return record;
+}
+
+FlatRecord JournalRecord(const CommandResult& result, const JournalContext& context) {
+  FlatRecord record = {{"time", FormatUtcTime(result.started + result.duration)},
+                       {"host", context.host},
+                       {"program", context.program},
+                       {"interface", TextOrNull(context.interface)}};
+  for (JsonField& field : ResultFields(result)) record.push_back(std::move(field));
+  return record;
+}
+
+std::string JournalPath(const std::string& requested) {
+  if (const char* forced = std::getenv("QUORVIK_JOURNAL"); forced != nullptr && *forced != 0)
+    return forced;
+  if (!requested.empty()) return requested;
+  std::string base;
+  if (const char* state = std::getenv("XDG_STATE_HOME"); state != nullptr && state[0] == '/')
+    base = state;
+  else if (const char* home = std::getenv("HOME"); home != nullptr && *home != 0)
+    base = std::string(home) + "/.local/state";
+  else
+    base = "/tmp";
+  return base + "/quorvik/journal.jsonl";
+}
+
+std::optional<FileProblem> CJournal::CheckWritable() const {
+  std::optional<FileProblem> problem;
+  const int fd = OpenForAppend(m_path, problem);
+  if (fd >= 0) ::close(fd);
+  return problem;
+}
+
+std::optional<FileProblem> CJournal::Append(const FlatRecord& record) const {
+  std::optional<FileProblem> problem;
+  const int fd = OpenForAppend(m_path, problem);
+  if (fd < 0) return problem;
+  std::string line = EncodeJsonObject(record) + "\n";
+  // A line torn by a power cut has no line end; the next line starts on a
+  // line of its own, so that only the torn one is lost.
+  struct stat st {};
+  char last = '\n';
+  if (::fstat(fd, &st) == 0 && st.st_size > 0) {
+    const int reader = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (reader >= 0) {
+      if (::pread(reader, &last, 1, st.st_size - 1) != 1) last = '\n';
+      ::close(reader);
+    }
+  }
+  if (last != '\n') line.insert(line.begin(), '\n');
+  // One write: with O_APPEND the kernel puts the whole line at the end, so
+  // that lines of two programs never interleave.
+  const ssize_t written = ::write(fd, line.data(), line.size());
+  const int writeError = errno;
+  if (written != static_cast<ssize_t>(line.size())) {
+    ::close(fd);
+    return Failure(m_path, written < 0 ? writeError : ENOSPC, "the line was not written: ");
+  }
+  if (::fdatasync(fd) != 0) {
+    const int error = errno;
+    ::close(fd);
+    return Failure(m_path, error, "the line did not reach the disk: ");
+  }
+  ::close(fd);
+  return std::nullopt;
+}
+
+JournalRead ReadJournal(const std::string& path) {
+  JournalRead result;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) {
+    if (errno != ENOENT)
+      result.problem =
+          FileProblem{FileProblem::Kind::kUnreadable, errno, path + ": " + std::strerror(errno)};
+    return result;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    result.problem =
+        FileProblem{FileProblem::Kind::kNotRegular, 0, path + ": is not a regular file"};
+    return result;
+  }
+  std::string pending;
+  char buffer[65536];
+  const auto takeLine = [&](std::string_view line) {
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.find_first_not_of(" \t") == std::string_view::npos) return;
+    if (auto record = DecodeJsonObject(line))
+      result.records.push_back(std::move(*record));
+    else
+      ++result.skipped;
+  };
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      result.problem =
+          FileProblem{FileProblem::Kind::kUnreadable, errno, path + ": " + std::strerror(errno)};
+      break;
+    }
+    if (n == 0) break;
+    pending.append(buffer, static_cast<size_t>(n));
+    size_t start = 0;
+    for (size_t end; (end = pending.find('\n', start)) != std::string::npos; start = end + 1)
+      takeLine(std::string_view(pending).substr(start, end - start));
+    pending.erase(0, start);
+  }
+  ::close(fd);
+  if (!pending.empty()) takeLine(pending);
+  return result;
+}
+
+void CJournalSink::OnResult(const CommandResult& result) {
+  // Only what reached a device is journalled: a refused file or a declined
+  // question changed nothing on the network.
+  if (!result.frameSent) return;
+  if (const auto problem = m_journal.Append(JournalRecord(result, m_context)))
+    if (onProblem) onProblem(*problem);
+}
+
+std::string CsvCell(std::string text) {
+  if (!text.empty() && std::string_view("=+-@\t\r").find(text.front()) != std::string::npos)
+    text.insert(text.begin(), '\'');
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string quoted = "\"";
+  for (const char c : text) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  return quoted + "\"";
+}
+
+std::string JournalCsv(const std::vector<FlatRecord>& records) {
+  std::vector<std::string> names = kJournalCommonFields;
+  names.insert(names.end(), kJournalUpdateFields.begin(), kJournalUpdateFields.end());
+  std::string csv;
+  const auto row = [&csv](const std::vector<std::string>& cells) {
+    for (size_t i = 0; i < cells.size(); ++i) csv += (i ? "," : "") + CsvCell(cells[i]);
+    csv += "\r\n";
+  };
+  row(names);
+  for (const FlatRecord& record : records) {
+    std::vector<std::string> cells;
+    for (const std::string& name : names) {
+      const JsonValue* value = FieldOf(record, name);
+      std::string cell;
+      if (value == nullptr || std::holds_alternative<std::nullptr_t>(*value))
+        cell.clear();
+      else if (const bool* b = std::get_if<bool>(value))
+        cell = *b ? "true" : "false";
+      else if (const int64_t* n = std::get_if<int64_t>(value))
+        cell = std::to_string(*n);
+      else
+        cell = ToUtf8(std::get<std::string>(*value));
+      cells.push_back(std::move(cell));
+    }
+    row(cells);
+  }
+  return csv;
+}

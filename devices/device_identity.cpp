@@ -1,0 +1,49 @@
+#include "devices/device_identity.h"
+
+#include <algorithm>
+
+#include "net/reply_processing.h"
+
+bool HasRealMac(const DeviceRecord& record) {
+  const auto& m = record.mac;
+  return m != kPlaceholderMac && std::any_of(m.begin(), m.end(), [](uint8_t b) { return b != 0; });
+}
+
+std::array<uint8_t, 16> PaddedIdentity(const DeviceRecord& record) {
+  std::array<uint8_t, 16> padded{};
+  const size_t length = std::min<size_t>(record.identityLength, record.identity.size());
+  std::copy_n(record.identity.begin(), length, padded.begin());
+  return padded;
+}
+
+bool HasIdentity(const DeviceRecord& record) {
+  const auto padded = PaddedIdentity(record);
+  return std::any_of(padded.begin(), padded.end(), [](uint8_t b) { return b != 0; });
+}
+
+bool SameSerial(std::span<const uint8_t> a, std::span<const uint8_t> b) {
+  const size_t shorter = std::min(a.size(), b.size());
+  if (shorter >= kGen1IdentityLength) return std::equal(a.begin(), a.begin() + shorter, b.begin());
+  const auto unpadded = [](std::span<const uint8_t> s) {
+    while (!s.empty() && s.back() == 0) s = s.first(s.size() - 1);
+    return s;
+  };
+  const auto ua = unpadded(a), ub = unpadded(b);
+  return !ua.empty() && std::equal(ua.begin(), ua.end(), ub.begin(), ub.end());
+}
+
+bool SameDevice(const DeviceRecord& a, const DeviceRecord& b) {
+  if (a.slaveNumber != 0 || b.slaveNumber != 0 || a.IsFree() || b.IsFree()) return false;
+  if (HasRealMac(a) && HasRealMac(b)) return a.mac == b.mac;
+  if (!HasIdentity(a)) return false;
+  const auto bytes = [](const DeviceRecord& r) {
+    return std::span<const uint8_t>(r.identity)
+        .first(std::min<size_t>(r.identityLength, r.identity.size()));
+  };
+  return SameSerial(bytes(a), bytes(b));
+}
+
+std::string PhysicalDeviceKey(const DeviceRecord& record) {
+  return HasIdentity(record) ? "id:" + MakeSearchKey(PaddedIdentity(record))
+                             : "mac:" + MakeSearchKey(record.mac);
+}
