@@ -23,23 +23,31 @@
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QThread>
+#include <QTimer>
+#include <QTreeView>
 #include <QTreeWidget>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
 
 #include "app/qt/about_dialog.h"
+#include "app/qt/black_list_model.h"
+#include "app/qt/display_text.h"
 #include "app/qt/tone_player.h"
 #include "app/quorvik_dlg.h"
 
 namespace {
 
-// Device names, serials and log lines are bytes as the devices sent them:
-// Latin-1 gives every byte a character, so nothing is dropped or rejected.
+// Text that is handed on, not shown: every byte as its Latin-1 character.
 QString FromBytes(const std::string& text) {
   return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
+
+constexpr const char* kCloseQuestion =
+    "A command is still running. Closing now can leave the device in its bootloader. Close "
+    "anyway?";
 
 // File names are bytes of the file system, in its own encoding.
 QString FromPath(const std::string& path) {
@@ -209,6 +217,11 @@ void CQtMainView::BuildControls() {
   }
 
   client->setFixedSize(du.X(392), du.Y(200));
+
+  m_notice = new QLabel(this);
+  m_notice->setTextFormat(Qt::PlainText);
+  statusBar()->addWidget(m_notice, 1);
+  statusBar()->setSizeGripEnabled(false);
 }
 
 void CQtMainView::BuildMenus() {
@@ -312,8 +325,8 @@ void CQtMainView::ShowDeviceRows(const std::vector<DeviceRow>& rows) {
     m_deviceList->clear();
     QList<QTreeWidgetItem*> items;
     for (const DeviceRow& row : rows) {
-      items << new QTreeWidgetItem(QStringList{FromBytes(row.device), FromBytes(row.version),
-                                               FromBytes(row.serial), FromBytes(row.mac)});
+      items << new QTreeWidgetItem(QStringList{DisplayText(row.device), DisplayText(row.version),
+                                               DisplayText(row.serial), DisplayText(row.mac)});
     }
     m_deviceList->addTopLevelItems(items);
   });
@@ -344,7 +357,7 @@ int CQtMainView::SelectedRow() const {
 void CQtMainView::ShowStatusLines(const std::vector<std::string>& lines) {
   OnGuiThread([this, lines] {
     m_statusLog->clear();
-    for (const std::string& line : lines) m_statusLog->addItem(FromBytes(line));
+    for (const std::string& line : lines) m_statusLog->addItem(DisplayText(line));
   });
 }
 
@@ -392,7 +405,7 @@ void CQtMainView::EnableButton(Button button, bool enabled) {
 void CQtMainView::AddNetworkEntry(const std::string& text) {
   OnGuiThread([this, text] {
     const QSignalBlocker quiet(m_networkCombo);
-    m_networkCombo->addItem(FromBytes(text));
+    m_networkCombo->addItem(DisplayText(text));
   });
 }
 
@@ -415,8 +428,8 @@ int CQtMainView::SelectedNetworkEntry() const {
 void CQtMainView::ShowMessage(const std::string& text) {
   AskOnGuiThread<bool>(
       [this, text] {
-        QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kMessageBoxTitle), FromBytes(text),
-                        QMessageBox::Ok, this);
+        QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kMessageBoxTitle),
+                        DisplayText(text), QMessageBox::Ok, this);
         box.setTextFormat(Qt::PlainText);
         box.exec();
         return true;
@@ -424,11 +437,53 @@ void CQtMainView::ShowMessage(const std::string& text) {
       true);
 }
 
+void CQtMainView::ShowDetailedMessage(const std::string& text, const std::string& detail) {
+  AskOnGuiThread<bool>(
+      [this, text, detail] {
+        QMessageBox box(QMessageBox::Warning, QString::fromLatin1(kMessageBoxTitle),
+                        DisplayText(text), QMessageBox::Ok, this);
+        box.setTextFormat(Qt::PlainText);
+        // Details are the system's words about a path or a port: UTF-8.
+        box.setInformativeText(QString::fromUtf8(detail.data(), qsizetype(detail.size())));
+        box.exec();
+        return true;
+      },
+      true);
+}
+
+void CQtMainView::ShowDroppedAnswers(int count) {
+  OnGuiThread([this, count] {
+    m_droppedAnswers = count;
+    ShowNotice();
+  });
+}
+
+void CQtMainView::ShowPortProblems(const std::vector<std::string>& problems) {
+  OnGuiThread([this, problems] {
+    m_portProblems = problems;
+    ShowNotice();
+  });
+}
+
+void CQtMainView::ShowNotice() {
+  QStringList parts;
+  for (const std::string& p : m_portProblems)
+    parts << QString::fromUtf8(p.data(), qsizetype(p.size()));
+  if (m_droppedAnswers > 0)
+    parts << QStringLiteral(
+                 "%1 more answer(s) came from devices the list has no room for "
+                 "(it holds %2); they are not listed.")
+                 .arg(m_droppedAnswers)
+                 .arg(kDeviceTableCapacity);
+  m_notice->setText(parts.join(QStringLiteral("  ")));
+  m_notice->setToolTip(parts.join(QLatin1Char('\n')));
+}
+
 bool CQtMainView::AskYesNo(const std::string& text) {
   return AskOnGuiThread<bool>(
       [this, text] {
         QMessageBox box(QMessageBox::Question, QString::fromLatin1(kMessageBoxTitle),
-                        FromBytes(text), QMessageBox::Yes | QMessageBox::No, this);
+                        DisplayText(text), QMessageBox::Yes | QMessageBox::No, this);
         box.setTextFormat(Qt::PlainText);
         return box.exec() == QMessageBox::Yes;
       },
@@ -440,22 +495,24 @@ bool CQtMainView::RunBlackListDialog(CDlgBlacklist& logic) {
       [this, &logic] {
         QDialog dialog(this);
         dialog.setWindowTitle(QString::fromLatin1(CDlgBlacklist::kCaption));
-        auto* list = new QTreeWidget(&dialog);
+        auto* model = new CBlackListModel(&dialog);
+        auto* list = new QTreeView(&dialog);
         list->setRootIsDecorated(false);
-        list->setHeaderLabels({QString::fromLatin1(CDlgBlacklist::kColumnHeader)});
+        list->setUniformRowHeights(true);
+        list->setSelectionMode(QAbstractItemView::SingleSelection);
+        list->setSelectionBehavior(QAbstractItemView::SelectRows);
+        list->setAllColumnsShowFocus(true);
+        list->setModel(model);
         list->setColumnWidth(0, m_units.ScalePixels(CDlgBlacklist::kColumnWidth));
-        auto fill = [list, &logic] {
-          list->clear();
-          for (const std::string& entry : logic.FillList())
-            list->addTopLevelItem(new QTreeWidgetItem(QStringList{FromBytes(entry)}));
-        };
+        list->header()->setStretchLastSection(true);
+        const auto fill = [model, &logic] { model->SetEntries(logic.FillList()); };
         fill();
         auto* remove = new QPushButton(QStringLiteral("Delete"), &dialog);
         connect(remove, &QPushButton::clicked, &dialog, [list, &logic, fill] {
           // The selected row, not the current one: a focused list has a
           // current row even when the operator has selected none.
-          const QList<QTreeWidgetItem*> selected = list->selectedItems();
-          logic.OnDelete(selected.isEmpty() ? -1 : list->indexOfTopLevelItem(selected.front()));
+          const QModelIndexList selected = list->selectionModel()->selectedRows();
+          logic.OnDelete(selected.isEmpty() ? -1 : selected.front().row());
           fill();
         });
         // No Cancel: Escape and the close box are the only ways out without OK.
@@ -480,6 +537,8 @@ void CQtMainView::ShowContextMenu(ContextMenu menu) {
     // right-click command has ended.
     auto* popup = new QMenu(this);
     popup->setAttribute(Qt::WA_DeleteOnClose);
+    connect(popup, &QMenu::aboutToHide, this,
+            [this] { QTimer::singleShot(0, this, [this] { ReturnFocus(); }); });
     popup->addAction(menu == ContextMenu::kDevice ? m_runApplication : m_activateBootloader);
     popup->addSeparator();
     popup->addAction(m_addToBlackList);
@@ -537,8 +596,41 @@ void CQtMainView::NoteModifiers(Qt::KeyboardModifiers modifiers) {
 }
 
 void CQtMainView::SetBusy(bool busy) {
+  if (busy == m_busy) return;
+  if (busy) {
+    // Disabling the focused control would hand the keyboard to the next
+    // one that stays enabled, a check box: Space would toggle it and Enter
+    // close the program. The keyboard waits on the window itself instead,
+    // where the keys of a running command do nothing.
+    QWidget* focused = QApplication::focusWidget();
+    m_focusBeforeCommand = focused != nullptr && focused->window() == this ? focused : nullptr;
+    if (m_focusBeforeCommand) m_focusBeforeCommand->clearFocus();
+  }
   m_busy = busy;
   ApplyInputState();
+  if (!busy) {
+    m_focusToReturn = m_focusBeforeCommand ? m_focusBeforeCommand.data() : m_deviceList;
+    ReturnFocus();
+  }
+}
+
+void CQtMainView::ReturnFocus() {
+  // Only into the window that has the keyboard: focus given to a widget of
+  // another window asks the system to activate that window, which would take
+  // the keyboard from the menu or the dialog the operator is using. The
+  // window's activation, or the menu's closing, brings it back later.
+  if (m_focusToReturn == nullptr || m_busy || QGuiApplication::focusWindow() != windowHandle())
+    return;
+  QWidget* back = m_focusToReturn;
+  m_focusToReturn = nullptr;
+  if (!back->isEnabled() || !back->isVisible()) back = m_deviceList;
+  back->setFocus(Qt::OtherFocusReason);
+}
+
+void CQtMainView::changeEvent(QEvent* event) {
+  if (event->type() == QEvent::ActivationChange && isActiveWindow())
+    QTimer::singleShot(0, this, [this] { ReturnFocus(); });
+  QMainWindow::changeEvent(event);
 }
 
 void CQtMainView::ApplyInputState() {
@@ -556,6 +648,18 @@ void CQtMainView::ApplyInputState() {
 }
 
 void CQtMainView::closeEvent(QCloseEvent* event) {
+  // Ending a firmware write half-way leaves the device in its loader; the
+  // operator decides, and the cautious answer is the default.
+  if (m_busy && !m_closeConfirmed) {
+    QMessageBox box(QMessageBox::Warning, QString::fromLatin1(kMessageBoxTitle),
+                    QString::fromLatin1(kCloseQuestion), QMessageBox::Yes | QMessageBox::No, this);
+    box.setDefaultButton(QMessageBox::No);
+    if (box.exec() != QMessageBox::Yes) {
+      event->ignore();
+      return;
+    }
+    m_closeConfirmed = true;
+  }
   if (m_closeHandler) m_closeHandler();
   event->accept();
 }
@@ -563,7 +667,12 @@ void CQtMainView::closeEvent(QCloseEvent* event) {
 void CQtMainView::keyPressEvent(QKeyEvent* event) {
   // Keys that the focused control leaves unused end up here. As in a dialog
   // without a default button: Esc ends the program, and so does Enter
-  // anywhere but on a push button.
+  // anywhere but on a push button. While a command runs the window takes no
+  // input, and these keys least of all.
+  if (m_busy) {
+    event->accept();
+    return;
+  }
   switch (event->key()) {
     case Qt::Key_Escape:
       close();
@@ -590,8 +699,17 @@ bool CQtMainView::eventFilter(QObject* watched, QEvent* event) {
       // buttons can follow.
       if (item == nullptr) m_deviceList->clearSelection();
       if (mouse->button() == Qt::RightButton) {
-        if (item != nullptr) item->setSelected(true);
+        // The menu is built from the row under the pointer, which must be
+        // the only one selected, whatever keys are held: the command acts on
+        // the selection. The list does not see this press, so that its own
+        // rules (Ctrl deselects) cannot undo that.
+        if (item != nullptr)
+          m_deviceList->setCurrentItem(
+              item, 0, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        m_deviceList->setFocus(Qt::MouseFocusReason);
         later(&CQtMainView::deviceListRightClicked);
+        NoteModifiers(mouse->modifiers());
+        return true;
       }
     } else if (event->type() == QEvent::MouseButtonRelease &&
                static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {

@@ -15,6 +15,7 @@
 // for the command thread.
 
 #include <QMainWindow>
+#include <QPointer>
 #include <array>
 #include <condition_variable>
 #include <functional>
@@ -59,7 +60,10 @@ class CQtMainView : public QMainWindow, public IMainView {
   void AddNetworkEntry(const std::string& text) override;
   void SelectNetworkEntry(int index) override;
   int SelectedNetworkEntry() const override;
+  void ShowDroppedAnswers(int count) override;
+  void ShowPortProblems(const std::vector<std::string>& problems) override;
   void ShowMessage(const std::string& text) override;
+  void ShowDetailedMessage(const std::string& text, const std::string& detail) override;
   bool AskYesNo(const std::string& text) override;
   bool RunBlackListDialog(CDlgBlacklist& dialog) override;
   void ShowContextMenu(ContextMenu menu) override;
@@ -90,6 +94,8 @@ class CQtMainView : public QMainWindow, public IMainView {
   QProgressBar* progressBar() const { return m_progress; }
   QComboBox* networkCombo() const { return m_networkCombo; }
   QLabel* webLink() const { return m_webLink; }
+  // The line under the window that says what the count line cannot.
+  QLabel* notice() const { return m_notice; }
   QMenu* applicationMenu() const { return m_applicationMenu; }
   QMenu* helpMenu() const { return m_helpMenu; }
   QAction* showBlackListAction() const { return m_showBlackList; }
@@ -113,6 +119,7 @@ class CQtMainView : public QMainWindow, public IMainView {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void changeEvent(QEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -127,6 +134,9 @@ class CQtMainView : public QMainWindow, public IMainView {
   void BuildControls();
   void BuildMenus();
   void ApplyInputState();
+  void ShowNotice();
+  // Puts the keyboard back where a command found it, once the window has it.
+  void ReturnFocus();
   void OnGuiThread(std::function<void()> change);
   // Runs `ask` on the window thread and waits for its answer; `cautious`
   // when the window closes first.
@@ -145,6 +155,7 @@ class CQtMainView : public QMainWindow, public IMainView {
   QCheckBox* m_useLastFile = nullptr;
   QCheckBox* m_andMakeUpdate = nullptr;
   QComboBox* m_networkCombo = nullptr;
+  QLabel* m_notice = nullptr;
   QMenu* m_applicationMenu = nullptr;
   QMenu* m_helpMenu = nullptr;
   QAction* m_showBlackList = nullptr;
@@ -156,6 +167,12 @@ class CQtMainView : public QMainWindow, public IMainView {
 
   // Window thread only.
   bool m_busy = false;
+  // Where the keyboard was when the command started: it goes back there.
+  QPointer<QWidget> m_focusBeforeCommand;
+  QPointer<QWidget> m_focusToReturn;
+  bool m_closeConfirmed = false;
+  int m_droppedAnswers = 0;
+  std::vector<std::string> m_portProblems;
   bool m_logicWaitCursor = false;
   int m_progressStep = 1;
   std::array<bool, 3> m_buttonAllowed{true, true, false};  // by the logic, per Button

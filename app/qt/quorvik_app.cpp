@@ -26,10 +26,16 @@ CQuorvikApp::CQuorvikApp(int& argc, char** argv) : m_application(argc, argv) {
 }
 
 int CQuorvikApp::Run() {
+  // Before a socket opens: a second program on the ports would mix its
+  // acknowledgements with ours.
+  const std::unique_ptr<CInstanceLock> lock = TakeNetworkOrSay(nullptr);
+  if (!lock) return 2;
   CSystemNetwork network;
   int result = 0;
   {
-    CQuorvikWindow window(network);
+    QuorvikWindowOptions options;
+    options.journalPath = JournalPath();
+    CQuorvikWindow window(network, std::move(options));
     window.Start();
     // For the start-up benchmark: the moment the event loop has shown the
     // window, on the monotonic clock, so a harness can measure from exec.

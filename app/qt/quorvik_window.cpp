@@ -1,11 +1,31 @@
 #include "app/qt/quorvik_window.h"
 
+#include <unistd.h>
 #include <QAction>
 #include <QComboBox>
 #include <QGuiApplication>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QTimer>
 
 #include "net/reply_state.h"
+
+std::unique_ptr<CInstanceLock> TakeNetworkOrSay(QWidget* parent) {
+  CInstanceLock::Attempt attempt = CInstanceLock::Acquire("quorvik");
+  if (attempt.lock) return std::move(attempt.lock);
+  const std::string holder = attempt.holder.Describe();
+  QMessageBox box(QMessageBox::Warning, QString::fromLatin1(kMessageBoxTitle),
+                  QStringLiteral("Another program is using the devices' ports on this network: "
+                                 "%1.")
+                      .arg(QString::fromUtf8(holder.data(), qsizetype(holder.size()))),
+                  QMessageBox::Ok, parent);
+  box.setInformativeText(
+      QStringLiteral("Two programs on one network would each take the other's answers, and two "
+                     "updates of one device could both seem to succeed. Close the other program, "
+                     "then start Quorvik again."));
+  box.exec();
+  return nullptr;
+}
 
 CQuorvikWindow::CQuorvikWindow(INetwork& network, QuorvikWindowOptions options)
     : m_options(std::move(options)),
@@ -14,7 +34,38 @@ CQuorvikWindow::CQuorvikWindow(INetwork& network, QuorvikWindowOptions options)
       m_dlg(*m_view, network, m_clock) {
   if (!m_options.abortReplyWaits) m_options.abortReplyWaits = [] { g_replyState.AbortWaits(); };
   m_view->SetCloseHandler([this] { Shutdown(); });
+  if (!m_options.journalPath.empty()) {
+    m_journal.emplace(*this, m_options.journalPath);
+    m_dlg.SetJournal(&*m_journal);
+  }
   WireCommands();
+}
+
+namespace {
+std::string HostName() {
+  char name[256] = {};
+  if (::gethostname(name, sizeof name - 1) != 0) return {};
+  return name;
+}
+}  // namespace
+
+CQuorvikWindow::CJournalForWindow::CJournalForWindow(CQuorvikWindow& window,
+                                                     const std::string& path)
+    : journal(path), m_window(window), m_sink(CJournal(path), {HostName(), "quorvik", ""}) {
+  m_sink.onProblem = [this](const FileProblem& problem) { m_window.SayJournalProblem(problem); };
+}
+
+void CQuorvikWindow::CJournalForWindow::OnResult(const CommandResult& result) {
+  // Runs on the command thread, as the command that used the address.
+  m_sink.SetInterface(m_window.m_dlg.openAddress());
+  m_sink.OnResult(result);
+}
+
+void CQuorvikWindow::SayJournalProblem(const FileProblem& problem) {
+  if (m_journalProblemSaid.exchange(true)) return;
+  m_view->ShowDetailedMessage(
+      "The update journal cannot be written: device commands run, but are not recorded.",
+      problem.message);
 }
 
 CQuorvikWindow::~CQuorvikWindow() {
@@ -41,6 +92,12 @@ void CQuorvikWindow::WireCommands() {
 void CQuorvikWindow::Start() {
   m_view->show();
   Run(&CQuorvikDlg::OnInitDialog);
+  // Said before the first command needs it, and without holding up the
+  // start-up search.
+  if (m_journal)
+    if (const auto problem = m_journal->journal.CheckWritable())
+      QTimer::singleShot(0, m_view.get(),
+                         [this, problem = *problem] { SayJournalProblem(problem); });
 }
 
 template <typename Result>

@@ -5,14 +5,19 @@
 
 #include <QMetaObject>
 #include <QObject>
+#include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 
+#include "app/journal.h"
 #include "app/network.h"
 #include "app/qt/cancellable_clock.h"
 #include "app/qt/command_runner.h"
 #include "app/qt/qt_main_view.h"
 #include "app/quorvik_dlg.h"
+#include "net/instance_lock.h"
 
 struct QuorvikWindowOptions {
   // Below 1, the protocol's waits run faster (tests).
@@ -22,7 +27,13 @@ struct QuorvikWindowOptions {
   // Ends the acknowledgement waits of a command that the closing window
   // interrupts.
   std::function<void()> abortReplyWaits;
+  // Where the results of device commands are journalled; empty: nowhere.
+  std::string journalPath;
 };
+
+// Takes the devices' ports for the window; while another program holds
+// them, says who in a message box and gives nothing.
+std::unique_ptr<CInstanceLock> TakeNetworkOrSay(QWidget* parent);
 
 class CQuorvikWindow {
  public:
@@ -43,6 +54,8 @@ class CQuorvikWindow {
 
  private:
   void WireCommands();
+  // Says once per run that the journal cannot take the results.
+  void SayJournalProblem(const FileProblem& problem);
   // Hands `handler` to the command thread, unless a command is running.
   template <typename Result>
   void Run(Result (CQuorvikDlg::*handler)());
@@ -55,6 +68,19 @@ class CQuorvikWindow {
   CCancellableClock m_clock;
   std::unique_ptr<CQtMainView> m_view;
   CQuorvikDlg m_dlg;
+  // Journals each result with the interface the command used.
+  class CJournalForWindow : public IResultSink {
+   public:
+    CJournalForWindow(CQuorvikWindow& window, const std::string& path);
+    void OnResult(const CommandResult& result) override;
+    CJournal journal;
+
+   private:
+    CQuorvikWindow& m_window;
+    CJournalSink m_sink;
+  };
+  std::optional<CJournalForWindow> m_journal;
+  std::atomic<bool> m_journalProblemSaid{false};
   CCommandRunner m_runner;  // last: its thread ends before the rest goes
   bool m_shutDown = false;
 };

@@ -3,20 +3,24 @@
 // dialog and the serial collection on the clipboard. No socket is opened;
 // every wait of the logic passes at once.
 
+#include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QClipboard>
 #include <QDir>
 #include <QFile>
+#include <QHeaderView>
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTreeView>
 #include <QTreeWidget>
 #include <fstream>
 #include <iterator>
 #include <optional>
 
+#include "app/qt/display_text.h"
 #include "app/qt/quorvik_window.h"
 #include "app/settings_file.h"
 #include "net/reply_processing.h"
@@ -46,10 +50,15 @@ std::string StoredBlackList() {
   return CSettingsFile("Quorvik.ini").Read(kSettingsSection, kKeyHidden);
 }
 
-QStringList Rows(const QTreeWidget* tree) {
+QStringList Rows(const QTreeView* tree) {
   QStringList rows;
-  for (int i = 0; i < tree->topLevelItemCount(); ++i) rows << tree->topLevelItem(i)->text(0);
+  for (int i = 0; i < tree->model()->rowCount(); ++i)
+    rows << tree->model()->index(i, 0).data().toString();
   return rows;
+}
+
+QPoint RowCentre(const QTreeView* tree, int row) {
+  return tree->visualRect(tree->model()->index(row, 0)).center();
 }
 
 // Separators as "-", so that the menu's whole shape is one comparison.
@@ -208,6 +217,29 @@ class ListCommandsTest : public QObject {
     QVERIFY(OpenPopup() == nullptr);
   }
 
+  // However the operator holds the keys, the menu and its command are for
+  // the row under the pointer alone.
+  void rightClickWithCtrlActsOnTheClickedRowOnly() {
+    TwoDevicesAnswer(network);
+    StartAndSettle();
+    QVERIFY(ClickRow(0));
+    QSignalSpy sent(&view(), &CQtMainView::deviceListRightClicked);
+    QTest::mouseClick(list()->viewport(), Qt::RightButton, Qt::ControlModifier, RowPoint(1));
+    QVERIFY(QTest::qWaitFor([&] { return sent.count() == 1; }) && Settled());
+    QCOMPARE(list()->selectedItems().size(), 1);
+    QCOMPARE(view().SelectedRow(), 1);
+    QMenu* menu = OpenPopup();
+    QVERIFY(menu != nullptr);
+    QCOMPARE(Items(menu).front(), QStringLiteral("Activate bootloader"));
+    std::vector<DeviceRecord> restarted;
+    network.onEnterBootloader = [&](const DeviceRecord& r) { restarted.push_back(r); };
+    QTest::mouseClick(menu, Qt::LeftButton, {},
+                      menu->actionGeometry(view().activateBootloaderAction()).center());
+    QVERIFY(Settled());
+    QCOMPARE(restarted.size(), size_t{1});
+    QCOMPARE(std::vector<uint8_t>(restarted[0].mac.begin(), restarted[0].mac.end()), kMacB);
+  }
+
   void clicksSetTheDeviceButtonsByTheClickedRow() {
     ThreeDevicesAnswer();
     StartAndSettle();
@@ -254,14 +286,16 @@ class ListCommandsTest : public QObject {
     QStringList buttons, atOpen, afterBlindDelete, afterDelete;
     bool hadFocus = false;
     WhenModalShows(this, [&](QWidget* modal) {
-      auto* tree = modal->findChild<QTreeWidget*>();
+      auto* tree = modal->findChild<QTreeView*>();
       QPushButton* remove = ButtonCalled(modal, QStringLiteral("Delete"));
       if (tree == nullptr || remove == nullptr) {
         modal->close();
         return;
       }
+      QAbstractItemModelTester checked(tree->model(),
+                                       QAbstractItemModelTester::FailureReportingMode::QtTest);
       caption = modal->windowTitle();
-      header = tree->headerItem()->text(0);
+      header = tree->model()->headerData(0, Qt::Horizontal).toString();
       columnWidth = tree->columnWidth(0);
       for (QPushButton* b : modal->findChildren<QPushButton*>())
         buttons << b->text().remove(QLatin1Char('&'));
@@ -274,8 +308,7 @@ class ListCommandsTest : public QObject {
       hadFocus = hadFocus && tree->hasFocus();
       remove->click();
       afterBlindDelete = Rows(tree);
-      QTest::mouseClick(tree->viewport(), Qt::LeftButton, {},
-                        tree->visualItemRect(tree->topLevelItem(1)).center());
+      QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, RowCentre(tree, 1));
       remove->click();
       afterDelete = Rows(tree);
       QTest::keyClick(tree, Qt::Key_Escape);
@@ -290,26 +323,27 @@ class ListCommandsTest : public QObject {
     QVERIFY(columnWidth >= view().dialogUnits().ScalePixels(400));
     buttons.sort();
     QCOMPARE(buttons, (QStringList{"Delete", "OK"}));
-    // The ";" in the name splits the second entry in two rows.
+    // The ";" in the name splits the second entry in two rows; a control
+    // character shows as a replacement, the file keeps its byte.
     const QStringList threeRows{Latin1(kBootEntry), Latin1("a0a1a2a3a4a5a6a7a8a9aa (B\xFChne 50%s"),
-                                Latin1("\x7F\xFF)")};
+                                QStringLiteral("\uFFFD\u00FF)")};
     QCOMPARE(atOpen, threeRows);
     QVERIFY(hadFocus);
     QCOMPARE(afterBlindDelete, threeRows);
-    QCOMPARE(afterDelete, (QStringList{Latin1(kBootEntry), Latin1("\x7F\xFF)")}));
+    QCOMPARE(afterDelete, (QStringList{Latin1(kBootEntry), QStringLiteral("\uFFFD\u00FF)")}));
     // Escape saves nothing, yet the deletion holds for this run: the node
     // whose serial went shows again, the bootloader stays hidden.
     QCOMPARE(FileBytes("Quorvik.ini"), fileBefore);
     QTest::mouseClick(view().button(Button::kFind), Qt::LeftButton);
     QVERIFY(Settled());
     QCOMPARE(list()->topLevelItemCount(), 1);
-    QCOMPARE(list()->topLevelItem(0)->text(0), Latin1(kOddName));
+    QCOMPARE(list()->topLevelItem(0)->text(0), DisplayText(kOddName));
     QCOMPARE(LastStatusLine(), QStringLiteral("1 Interfaces found (1 hidden)"));
 
     // Second visit: delete the first row, then OK.
     QStringList secondOpen;
     WhenModalShows(this, [&](QWidget* modal) {
-      auto* tree = modal->findChild<QTreeWidget*>();
+      auto* tree = modal->findChild<QTreeView*>();
       QPushButton* remove = ButtonCalled(modal, QStringLiteral("Delete"));
       QPushButton* ok = ButtonCalled(modal, QStringLiteral("OK"));
       if (tree == nullptr || remove == nullptr || ok == nullptr) {
@@ -317,8 +351,7 @@ class ListCommandsTest : public QObject {
         return;
       }
       secondOpen = Rows(tree);
-      QTest::mouseClick(tree->viewport(), Qt::LeftButton, {},
-                        tree->visualItemRect(tree->topLevelItem(0)).center());
+      QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, RowCentre(tree, 0));
       remove->click();
       QTest::mouseClick(ok, Qt::LeftButton);
     });

@@ -29,6 +29,7 @@
 #include "app/qt/cancellable_clock.h"
 #include "app/qt/command_runner.h"
 #include "app/qt/dialog_units.h"
+#include "app/qt/display_text.h"
 #include "app/qt/quorvik_window.h"
 #include "app/qt/tone_player.h"
 #include "net/reply_processing.h"
@@ -119,6 +120,11 @@ class MainWindowTest : public QObject {
     window->Start();
     QTRY_VERIFY_WITH_TIMEOUT(!window->IsRunningCommand(), 10000);
   }
+  // The window has the keyboard, as on a desktop after start.
+  void ActivateWindow() {
+    view().activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&view()));
+  }
 
  private slots:
 
@@ -208,8 +214,9 @@ class MainWindowTest : public QObject {
     QCOMPARE(list->topLevelItemCount(), 2);
     QCOMPARE(Cells(list, 0), (QStringList{"Net/DMX Gateway 1", "1.05", "0102030405060708090A0B",
                                           "00-0A-95-9D-68-16"}));
-    // Each byte of the name is one character, shown as it is.
-    QCOMPARE(list->topLevelItem(1)->text(0), QString::fromLatin1(kOddName.data(), kOddName.size()));
+    // Each byte of the name is one character; a control character shows as
+    // a replacement, so that no row breaks into lines.
+    QCOMPARE(list->topLevelItem(1)->text(0), DisplayText(kOddName));
     QCOMPARE(Lines(view().statusLog()), QStringList{"2 Interfaces found"});
     QVERIFY(list->topLevelItem(0)->isSelected());
     QCOMPARE(view().SelectedRow(), 0);
@@ -309,12 +316,33 @@ class MainWindowTest : public QObject {
     QVERIFY(text.find("SELECTED_IP=10.0.0.1") != std::string::npos);
   }
 
-  void closingDuringACommandEndsItAtOnce() {
+  // Ending a command half-way can leave a device in its loader: the close
+  // box asks first (No is the default), and a Yes ends the command at once.
+  void closingDuringACommandAsksThenEndsItAtOnce() {
     std::atomic<bool> searched{false};
     network.onSearch = [&searched](bool) { searched = true; };
     MakeWindow({});  // real time: the start-up search waits 5 s
     window->Start();
     QTRY_VERIFY(searched.load());
+    QString question;
+    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
+    WhenModalShows(this, [&](QWidget* modal) {
+      auto* box = qobject_cast<QMessageBox*>(modal);
+      question = box->text();
+      defaultButton = box->standardButton(box->defaultButton());
+      box->button(QMessageBox::No)->click();
+    });
+    QVERIFY(!view().close());
+    QCOMPARE(question, QStringLiteral("A command is still running. Closing now can leave the "
+                                      "device in its bootloader. Close anyway?"));
+    QCOMPARE(defaultButton, QMessageBox::No);
+    QVERIFY(view().isVisible());
+    QVERIFY(window->IsRunningCommand());
+    QCOMPARE(replyWaitAborts.load(), 0);
+
+    WhenModalShows(this, [](QWidget* modal) {
+      qobject_cast<QMessageBox*>(modal)->button(QMessageBox::Yes)->click();
+    });
     QElapsedTimer timer;
     timer.start();
     QVERIFY(view().close());
@@ -325,11 +353,43 @@ class MainWindowTest : public QObject {
     QCOMPARE(view().deviceList()->columnCount(), 0);
   }
 
-  void escapeEndsTheProgram() {
+  void escapeEndsTheProgramButNotARunningCommand() {
     MakeGatedWindow();
     StartAndSettle();
-    QTest::keyClick(view().deviceList(), Qt::Key_Escape);
+    ActivateWindow();
+    gate.HoldAtSleep(10);
+    QTest::mouseClick(view().button(Button::kFind), Qt::LeftButton);
+    QTRY_VERIFY(gate.IsHeld());
+    // The keys go where the keyboard is, as a user's would.
+    for (Qt::Key key : {Qt::Key_Escape, Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space})
+      QTest::keyClick(view().windowHandle(), key);
+    QVERIFY(view().isVisible());
+    QVERIFY(!view().checkBox(CheckBox::kUseLastFile)->isChecked());
+    gate.Release();
+    QTRY_VERIFY(!window->IsRunningCommand());
+    QTest::keyClick(view().windowHandle(), Qt::Key_Escape);
     QVERIFY(!view().isVisible());
+  }
+
+  // After a command the keyboard is back on the control that started it:
+  // Enter presses that button again, and never lands on a check box.
+  void focusReturnsToTheControlThatStartedTheCommand() {
+    TwoDevicesAnswer(network);
+    MakeGatedWindow();
+    StartAndSettle();
+    ActivateWindow();
+    QPushButton* find = view().button(Button::kFind);
+    QTest::mouseClick(find, Qt::LeftButton);
+    QTRY_VERIFY(!window->IsRunningCommand());
+    QCOMPARE(QApplication::focusWidget(), find);
+
+    network.calls.clear();
+    QTest::keyClick(view().windowHandle(), Qt::Key_Return);
+    QVERIFY(view().isVisible());
+    QTRY_VERIFY(!window->IsRunningCommand());
+    QCOMPARE(network.calls, (std::vector<std::string>{"boot search", "app search"}));
+    QCOMPARE(QApplication::focusWidget(), find);
+    QVERIFY(!view().checkBox(CheckBox::kUseLastFile)->isChecked());
   }
 
   void enterPressesAFocusedButtonAndEndsTheProgramElsewhere() {
@@ -377,9 +437,7 @@ class MainWindowTest : public QObject {
                           [this] { return view().AskYesNo("Reset >" + kOddName + "< ?"); });
     QTRY_COMPARE(yes.wait_for(0s), std::future_status::ready);
     QVERIFY(yes.get());
-    QCOMPARE(shownText, QStringLiteral("Reset >") +
-                            QString::fromLatin1(kOddName.data(), kOddName.size()) +
-                            QStringLiteral("< ?"));
+    QCOMPARE(shownText, QStringLiteral("Reset >") + DisplayText(kOddName) + QStringLiteral("< ?"));
 
     bool answeredWhileOpen = false;
     std::future<std::optional<std::string>> file;
