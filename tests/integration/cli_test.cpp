@@ -5,7 +5,10 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,7 +19,10 @@
 #include <optional>
 #include <thread>
 
+#include "app/journal.h"
+#include "app/sha256.h"
 #include "net/frames.h"
+#include "net/instance_lock.h"
 #include "tests/support/firmware_file_builder.h"
 #include "tests/support/netns_guard.h"
 #include "tests/support/simulator_process.h"
@@ -46,6 +52,9 @@ struct CliRun {
   }
 };
 
+// The quorvik-cli that RunCli runs at the moment, for a test that signals it.
+pid_t g_running = -1;
+
 // Runs quorvik-cli in the current directory; `onLine` sees each stdout line
 // as it is written, while the program still runs.
 CliRun RunCli(std::vector<std::string> args, const std::string& input = "",
@@ -65,6 +74,7 @@ CliRun RunCli(std::vector<std::string> args, const std::string& input = "",
   pid_t pid = -1;
   const int rc = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
+  g_running = pid;
   ::close(in[0]);
   ::close(out[1]);
   ::close(err[1]);
@@ -91,7 +101,48 @@ CliRun RunCli(std::vector<std::string> args, const std::string& input = "",
   int status = 0;
   if (rc == 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status))
     run.exitCode = WEXITSTATUS(status);
+  g_running = -1;
   return run;
+}
+
+// RFC 4180: quoted cells may hold commas, quotes (doubled) and line ends.
+std::vector<std::vector<std::string>> ParseCsv(const std::string& text) {
+  std::vector<std::vector<std::string>> rows(1);
+  std::string cell;
+  bool quoted = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (quoted) {
+      if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
+        cell += '"';
+        ++i;
+      } else if (c == '"') {
+        quoted = false;
+      } else {
+        cell += c;
+      }
+    } else if (c == '"') {
+      quoted = true;
+    } else if (c == ',') {
+      rows.back().push_back(std::move(cell));
+      cell.clear();
+    } else if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+      rows.back().push_back(std::move(cell));
+      cell.clear();
+      rows.emplace_back();
+      ++i;
+    } else {
+      cell += c;
+    }
+  }
+  rows.pop_back();  // after the last CRLF
+  return rows;
+}
+
+const nlohmann::json* EventOf(const std::vector<nlohmann::json>& events, const char* kind) {
+  for (const auto& e : events)
+    if (e["event"] == kind) return &e;
+  return nullptr;
 }
 
 std::vector<uint8_t> ReadAll(const fs::path& path) {
@@ -129,15 +180,20 @@ class Cli : public ::testing::Test {
     fs::current_path(dir);
     section = PatternBytes(1300, 7);
     file = (dir / "matrix.bin").string();
+    // Each test journals into its own folder, never the user's.
+    journal = (dir / "journal.jsonl").string();
+    ::setenv("QUORVIK_JOURNAL", journal.c_str(), 1);
     WriteFile(file, FirmwareFileBytes(2, {{33, 0x0001, 0, 0, PatternBytes(20)},
                                           {33, 0x3680, 0x01, 0x05, section}}));
   }
   void TearDown() override {
+    ::unsetenv("QUORVIK_JOURNAL");
     if (!dir.empty()) {
       fs::current_path(previous);
       fs::remove_all(dir);
     }
   }
+  std::vector<FlatRecord> Journal() const { return ReadJournal(journal).records; }
   // What a device of 256-byte blocks holds after the section was written.
   std::vector<uint8_t> WrittenImage() const {
     std::vector<uint8_t> image = section;
@@ -151,6 +207,7 @@ class Cli : public ::testing::Test {
   fs::path dir, previous;
   std::vector<uint8_t> section;
   std::string file;
+  std::string journal;
 };
 
 constexpr const char* kFast = "--time-scale=0.1";
@@ -159,7 +216,7 @@ TEST_F(Cli, ListShowsTheRowsAndTheCountLineWithTheWindowsSettings) {
   // A stale stored interface falls back to the first, as in the window;
   // the black-listed device is counted, not listed.
   const std::string ini =
-      "[APP]\nSELECTED_IP=10.1.1.1\nHIDDEN=Matrix Wall 3132333435363738393a3b\n";
+      "[APP]\nSELECTED_IP=10.1.1.1\nHIDDEN=3132333435363738393a3b (Matrix Wall)\n";
   std::ofstream(dir / "Quorvik.ini") << ini;
   CSimulatorProcess sim(
       QUORVIK_DEVSIM_PATH,
@@ -212,7 +269,7 @@ TEST_F(Cli, UpdateBySerialWritesVerifiesAndStartsOnlyThatDevice) {
   EXPECT_TRUE(run.Has("RUN application."));
   EXPECT_TRUE(
       run.Has("Result: ok update device=\"Matrix Wall\" serial=3132333435363738393A3B "
-              "mac=00-0A-95-00-00-31 reason=\"RUN application.\""))
+              "mac=00-0A-95-00-00-31 reason=\"RUN application.\" confirmed=running"))
       << run.out;
   // Without a terminal, progress is plain lines on stderr.
   EXPECT_NE(run.err.find("progress 100%"), std::string::npos);
@@ -241,13 +298,21 @@ TEST_F(Cli, UpdateByMacReportsEveryEventAsJson) {
   EXPECT_TRUE(verified);
   EXPECT_TRUE(progressed);
   EXPECT_TRUE(beeped);
-  // Reported as soon as the device runs, before the closing Find.
+  // Reported with what the search after it saw: the device runs.
   const auto result = std::find_if(events.begin(), events.end(),
                                    [](const auto& e) { return e["event"] == "device_result"; });
   ASSERT_NE(result, events.end());
   EXPECT_EQ((*result)["outcome"], "ok");
   EXPECT_EQ((*result)["serial"], "2122232425262728292A2B");
-  EXPECT_EQ(events[static_cast<size_t>(result - events.begin()) - 1]["text"], "RUN application.");
+  EXPECT_EQ((*result)["confirmed"], "running");
+  EXPECT_EQ((*result)["blocks"], 6);
+  EXPECT_EQ((*result)["bytes"], 1300);
+  EXPECT_EQ((*result)["section"], 1);
+  EXPECT_EQ((*result)["verified"], true);
+  const auto run_ = std::find_if(events.begin(), events.end(), [](const auto& e) {
+    return e["event"] == "status" && e["text"] == "RUN application.";
+  });
+  EXPECT_LT(run_, result);
   EXPECT_EQ(events.back(), (nlohmann::json{{"event", "result"},
                                            {"command", "update"},
                                            {"outcome", "ok"},
@@ -411,6 +476,163 @@ TEST_F(Cli, InspectListsEverySectionOfAFile) {
   const CliRun truncated = RunCli({"inspect", file});
   EXPECT_EQ(truncated.exitCode, 2);
   EXPECT_TRUE(truncated.Has("Refused: Firmware file not readable! (ERROR FILE)")) << truncated.out;
+}
+
+// Every command that reached a device leaves one journal line saying what
+// happened, and `history` gives the lines back, also as CSV.
+TEST_F(Cli, TheJournalRecordsWhatReachedEachDeviceAndHistoryGivesItBack) {
+  CSimulatorProcess sim(
+      QUORVIK_DEVSIM_PATH,
+      Devices({AppDevice("2122232425262728292a2b", "00-0A-95-00-00-21"),
+               AppDevice("3132333435363738393a3b", "00-0A-95-00-00-31", R"(, "dropAcks": [3])"),
+               AppDevice("4142434445464748494a4b", "00-0A-95-00-00-41",
+                         R"(, "imageNeverStarts": true)")}));
+  ASSERT_TRUE(sim.ready());
+  EXPECT_EQ(RunCli({"update", "-f", file, "--serial", "2122232425262728292A2B", kFast}).exitCode,
+            0);
+  EXPECT_EQ(RunCli({"update", "-f", file, "--serial", "3132333435363738393A3B", kFast}).exitCode,
+            1);
+  // Written and started, but the image did not run: the device answers
+  // from its loader again.
+  const CliRun stuck =
+      RunCli({"update", "-f", file, "--serial", "4142434445464748494A4B", "--json", kFast});
+  EXPECT_EQ(stuck.exitCode, 1) << stuck.out;
+  const auto stuckEvents = stuck.Events();
+  const nlohmann::json* stuckResult = EventOf(stuckEvents, "device_result");
+  ASSERT_TRUE(stuckResult);
+  EXPECT_EQ((*stuckResult)["confirmed"], "in-loader");
+  EXPECT_EQ((*stuckResult)["reason"], "Device still in its bootloader after RUN application");
+  EXPECT_EQ(RunCli({"reset", "--serial", "2122232425262728292A2B", "--yes", kFast}).exitCode, 0);
+  // Declined: nothing reached the device, nothing is journalled.
+  EXPECT_EQ(RunCli({"reset", "--serial", "2122232425262728292A2B", kFast}, "n\n").exitCode, 2);
+
+  const auto lines = Journal();
+  ASSERT_EQ(lines.size(), 4u);
+  std::vector<std::string> names;
+  for (const auto& field : lines[0]) names.push_back(field.name);
+  std::vector<std::string> expected = kJournalCommonFields;
+  expected.insert(expected.end(), kJournalUpdateFields.begin(), kJournalUpdateFields.end());
+  EXPECT_EQ(names, expected);
+  const std::vector<uint8_t> fileBytes = ReadAll(file);
+  char crc[8];
+  std::snprintf(crc, sizeof crc, "0x%04x", ComputeImageCrc(WrittenImage()));
+  const FlatRecord ok = {{"program", std::string("quorvik-cli")},
+                         {"interface", std::string("127.0.0.1")},
+                         {"command", std::string("update")},
+                         {"outcome", std::string("ok")},
+                         {"reason", std::string("RUN application.")},
+                         {"device", std::string("Matrix Wall")},
+                         {"deviceId", std::string("0x3680")},
+                         {"serial", std::string("2122232425262728292A2B")},
+                         {"mac", std::string("00-0A-95-00-00-21")},
+                         {"loaderType", std::string("0x0300")},
+                         {"version", std::string("1.02")},
+                         {"confirmed", std::string("running")},
+                         {"file", file},
+                         {"sha256", Sha256Hex(fileBytes)},
+                         {"section", int64_t{1}},
+                         {"bytes", int64_t{1300}},
+                         {"blocks", int64_t{6}},
+                         {"crc", std::string(crc)},
+                         {"verified", true}};
+  for (const JsonField& field : ok)
+    EXPECT_EQ(*FieldOf(lines[0], field.name), field.value) << field.name;
+  EXPECT_EQ(TextOf(lines[1], "reason"), "Timeout on write data! [0000]");
+  EXPECT_EQ(*FieldOf(lines[1], "blocks"), JsonValue(int64_t{2}));
+  EXPECT_EQ(*FieldOf(lines[1], "confirmed"), JsonValue(nullptr));
+  EXPECT_EQ(*FieldOf(lines[1], "crc"), JsonValue(nullptr));
+  EXPECT_EQ(TextOf(lines[2], "outcome"), "failed");
+  EXPECT_EQ(TextOf(lines[2], "confirmed"), "in-loader");
+  EXPECT_EQ(TextOf(lines[3], "command"), "reset");
+  EXPECT_EQ(TextOf(lines[3], "reason"), "Set >Matrix Wall< to Factory Defaults.");
+  EXPECT_EQ(FieldOf(lines[3], "file"), nullptr);
+
+  const CliRun csv = RunCli({"history", "--csv"});
+  EXPECT_EQ(csv.exitCode, 0) << csv.err;
+  const auto rows = ParseCsv(csv.out);
+  ASSERT_EQ(rows.size(), 5u) << csv.out;
+  EXPECT_EQ(rows[0], expected);
+  EXPECT_EQ(rows[2][6], "Timeout on write data! [0000]");
+  EXPECT_EQ(rows[4][6], "Set >Matrix Wall< to Factory Defaults.");
+  EXPECT_EQ(rows[4][14], "");  // no file for a reset
+
+  const CliRun one = RunCli({"history", "--serial", "3132333435363738393a3b", "--json"});
+  const auto events = one.Events();
+  ASSERT_EQ(events.size(), 2u) << one.out;
+  EXPECT_EQ(events[0]["outcome"], "failed");
+  EXPECT_EQ(events[1]["count"], 1);
+}
+
+// A run that cannot use the network says why and sends nothing: another
+// program holds the ports, a port is taken, or the command line is wrong.
+TEST_F(Cli, ARunThatCannotUseTheNetworkSaysWhyAndEndsWithAResult) {
+  {
+    const CInstanceLock::Attempt held = CInstanceLock::Acquire("holder-test");
+    ASSERT_TRUE(held.lock);
+    const CliRun busy = RunCli({"list", "--json", kFast});
+    EXPECT_EQ(busy.exitCode, 2);
+    const auto events = busy.Events();
+    ASSERT_EQ(events.size(), 2u) << busy.out;
+    EXPECT_EQ(events[0]["event"], "error");
+    EXPECT_NE(events[0]["text"].get<std::string>().find("holder-test (pid " +
+                                                        std::to_string(::getpid()) + ")"),
+              std::string::npos)
+        << events[0];
+    EXPECT_EQ(events[1]["outcome"], "refused");
+  }
+
+  const int holder = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_in any{};
+  any.sin_family = AF_INET;
+  any.sin_port = htons(6454);
+  ASSERT_EQ(::bind(holder, reinterpret_cast<const sockaddr*>(&any), sizeof any), 0);
+  const CliRun held = RunCli({"list", kFast});
+  ::close(holder);
+  EXPECT_EQ(held.exitCode, 1);
+  EXPECT_NE(held.err.find("UDP port 6454 (devices running their application): Address already in "
+                          "use; another program holds it"),
+            std::string::npos)
+      << held.err;
+
+  const CliRun usage = RunCli({"update", "--serial", "21", "--json"});
+  EXPECT_EQ(usage.exitCode, 2);
+  const auto events = usage.Events();
+  ASSERT_EQ(events.size(), 2u) << usage.out;
+  EXPECT_EQ(events[0]["event"], "error");
+  EXPECT_EQ(events[1],
+            (nlohmann::json{
+                {"event", "result"}, {"command", "update"}, {"outcome", "refused"}, {"exit", 2}}));
+}
+
+// Ctrl-C ends the acknowledgement wait at once and reports what was done.
+TEST_F(Cli, AnInterruptEndsTheWriteAtOnceAndSaysHowFarItGot) {
+  CSimulatorProcess sim(QUORVIK_DEVSIM_PATH,
+                        Devices({AppDevice("2122232425262728292a2b", "00-0A-95-00-00-21",
+                                           R"(, "delayAck": {"index": 3, "ms": 30000})")}));
+  ASSERT_TRUE(sim.ready());
+  std::chrono::steady_clock::time_point signalled;
+  const CliRun run =
+      RunCli({"update", "-f", file, "--row", "0", "--json", kFast}, "", [&](const std::string& l) {
+        // The third of the six blocks is being written.
+        if (l.find("\"max\":5,\"percent\":60") == std::string::npos || g_running < 0) return;
+        signalled = std::chrono::steady_clock::now();
+        ::kill(g_running, SIGINT);
+      });
+  const auto took = std::chrono::steady_clock::now() - signalled;
+  EXPECT_EQ(run.exitCode, 130) << run.out;
+  EXPECT_LT(took, std::chrono::seconds(3));
+  const auto events = run.Events();
+  const nlohmann::json* result = EventOf(events, "device_result");
+  ASSERT_TRUE(result) << run.out;
+  EXPECT_EQ((*result)["outcome"], "interrupted");
+  EXPECT_EQ((*result)["blocks"], 2);
+  EXPECT_NE((*result)["reason"].get<std::string>().find("may be left in its bootloader"),
+            std::string::npos);
+  EXPECT_EQ(events.back()["event"], "result");
+  EXPECT_EQ(events.back()["outcome"], "interrupted");
+  EXPECT_EQ(run.out.find("Timeout on write data!"), std::string::npos);
+  ASSERT_EQ(Journal().size(), 1u);
+  EXPECT_EQ(TextOf(Journal()[0], "outcome"), "interrupted");
 }
 
 }  // namespace

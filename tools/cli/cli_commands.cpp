@@ -1,5 +1,7 @@
 #include "tools/cli/cli_commands.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <mutex>
@@ -7,8 +9,10 @@
 #include <sstream>
 #include <thread>
 
+#include "app/journal.h"
 #include "app/quorvik_dlg.h"
 #include "app/settings_file.h"
+#include "devices/device_identity.h"
 #include "devices/device_types.h"
 #include "net/reply_processing.h"
 #include "tools/cli/firmware_inspect.h"
@@ -37,26 +41,48 @@ std::optional<int> ChooseInterfaceIndex(const InterfaceList& interfaces, const s
   return StoredInterfaceIndex(interfaces, stored);
 }
 
+nlohmann::json ResultEvent(const std::string& command, Outcome outcome) {
+  return {{"event", "result"},
+          {"command", command},
+          {"outcome", OutcomeName(outcome)},
+          {"exit", ExitCodeOf(outcome)}};
+}
+
+int Refuse(CEventWriter& writer, const std::string& command, const std::string& why,
+           Outcome outcome) {
+  writer.Error(why);
+  writer.Event(ResultEvent(command, outcome), "");
+  return ExitCodeOf(outcome);
+}
+
+std::unique_ptr<CInstanceLock> TakeNetwork(const CliOptions& options, const std::string& command,
+                                           CEventWriter& writer, int& exitCode) {
+  const auto wait = std::chrono::milliseconds(static_cast<long>(options.waitLockSeconds * 1000));
+  CInstanceLock::Attempt attempt = CInstanceLock::Acquire("quorvik-cli", wait);
+  if (!attempt.lock)
+    exitCode = Refuse(writer, command,
+                      attempt.holder.Describe() +
+                          " is using the devices' ports on this network; close it, or give "
+                          "--wait-lock SECONDS to wait for it");
+  return std::move(attempt.lock);
+}
+
 namespace {
 
 CSettingsFile WorkingDirectorySettings() {
   return CSettingsFile(SettingsFilePath(CurrentWorkingDirectory()));
 }
 
-nlohmann::json ResultEvent(const char* command, Outcome outcome) {
-  return {{"event", "result"},
-          {"command", command},
-          {"outcome", OutcomeName(outcome)},
-          {"exit", static_cast<int>(outcome)}};
-}
-
 // Start-up as the window does it, up to the open network: the black-list
 // and the interface from the working directory's settings. Only the
 // interface may differ (--iface), and nothing is written back. Returns the
-// exit code when the network cannot be used.
+// exit code when the network cannot be used; `address` is the one opened.
 std::optional<int> OpenNetworkAsTheWindow(const CliOptions& options, const char* command,
-                                          CEventWriter& writer, INetwork& network) {
+                                          CEventWriter& writer, INetwork& network,
+                                          std::string& address) {
   const CSettingsFile settings = WorkingDirectorySettings();
+  if (const auto problem = settings.ReadProblem())
+    writer.Warning(*problem + "; no device is hidden and the first interface is used");
   {
     std::lock_guard lock(g_deviceMutex);
     g_blackList = settings.Read(kSettingsSection, kKeyHidden);
@@ -65,58 +91,25 @@ std::optional<int> OpenNetworkAsTheWindow(const CliOptions& options, const char*
   const std::optional<int> index = ChooseInterfaceIndex(
       interfaces, settings.Read(kSettingsSection, kKeySelectedIp), options.iface);
   if (!index) {
-    if (!options.iface.empty()) {
-      writer.Error("no interface holds the address " + options.iface +
-                   " (see quorvik-cli interfaces)");
-      writer.Event(ResultEvent(command, Outcome::kRefused), "");
-      return kExitUsage;
-    }
+    if (!options.iface.empty())
+      return Refuse(
+          writer, command,
+          "no interface holds the address " + options.iface + " (see quorvik-cli interfaces)");
     writer.Message(kNoInterfaceEntry);
-    writer.Event(ResultEvent(command, Outcome::kDeviceFailed), "");
-    return static_cast<int>(Outcome::kDeviceFailed);
+    return Refuse(writer, command, kNoInterfaceEntry, Outcome::kFailed);
   }
-  if (!network.OpenNetwork(FormatAddress(interfaces.addresses[*index]))) {
-    writer.Message(kNetworkFailedMessage);
-    writer.Event(ResultEvent(command, Outcome::kDeviceFailed), "");
-    return static_cast<int>(Outcome::kDeviceFailed);
+  address = FormatAddress(interfaces.addresses[*index]);
+  const bool opened = network.OpenNetwork(address);
+  const std::vector<PortProblem> problems = network.PortProblems();
+  if (!opened) writer.Message(kNetworkFailedMessage);
+  if (!opened || !problems.empty()) {
+    // A port held by another program hides every device that answers on
+    // it; a partial list must not pass for the whole network.
+    std::string why = opened ? "not every port could be opened" : kNetworkFailedMessage;
+    for (const PortProblem& p : problems) why += "\n" + PortProblemText(p);
+    return Refuse(writer, command, why, Outcome::kFailed);
   }
   return std::nullopt;
-}
-
-const char* CommandName(CommandKind kind) {
-  switch (kind) {
-    case CommandKind::kUpdate:
-      return "update";
-    case CommandKind::kReset:
-      return "reset";
-    case CommandKind::kRun:
-      return "run";
-    case CommandKind::kReboot:
-      return "reboot";
-  }
-  return "";
-}
-
-std::string SelectorText(const DeviceSelector& selector) {
-  std::string text;
-  char digits[4];
-  switch (selector.kind) {
-    case DeviceSelector::Kind::kSerial:
-      for (uint8_t b : selector.serial) {
-        std::snprintf(digits, sizeof digits, "%.2X", b);
-        text += digits;
-      }
-      return "--serial " + text;
-    case DeviceSelector::Kind::kMac:
-      for (uint8_t b : selector.mac) {
-        std::snprintf(digits, sizeof digits, text.empty() ? "%.2X" : "-%.2X", b);
-        text += digits;
-      }
-      return "--mac " + text;
-    case DeviceSelector::Kind::kRow:
-      return "--row " + std::to_string(selector.row);
-  }
-  return text;
 }
 
 // Whether the window would offer this command for the selected row: a
@@ -145,14 +138,69 @@ std::optional<std::string> NotOffered(CommandKind kind, CQuorvikDlg& dlg, CConso
   return std::nullopt;
 }
 
-DeviceResult ResultFor(CommandKind kind, const ListedDevice& device) {
-  DeviceResult result;
-  result.command = CommandName(kind);
-  result.device = device.device;
-  result.serial = device.serial;
-  result.mac = device.mac;
-  return result;
+std::string SelectorText(const DeviceSelector& selector) {
+  std::string text;
+  char digits[4];
+  switch (selector.kind) {
+    case DeviceSelector::Kind::kSerial:
+      for (uint8_t b : selector.serial) {
+        std::snprintf(digits, sizeof digits, "%.2X", b);
+        text += digits;
+      }
+      return "--serial " + text;
+    case DeviceSelector::Kind::kMac:
+      for (uint8_t b : selector.mac) {
+        std::snprintf(digits, sizeof digits, text.empty() ? "%.2X" : "-%.2X", b);
+        text += digits;
+      }
+      return "--mac " + text;
+    case DeviceSelector::Kind::kRow:
+      return "--row " + std::to_string(selector.row);
+  }
+  return text;
 }
+
+// Prints each result the moment the logic hands it out: a production line
+// can swap the device while the pause and search after an update run.
+class CResultPrinter : public IResultSink {
+ public:
+  explicit CResultPrinter(CEventWriter& writer) : m_writer(writer) {}
+  void OnResult(const CommandResult& result) override {
+    m_writer.DeviceResultLine(result);
+    if (result.confirmed == Confirmation::kSilent)
+      m_writer.Warning(
+          "the device did not answer the search after RUN application; whether it "
+          "runs the new firmware is not confirmed");
+    results.push_back(result);
+  }
+  std::vector<CommandResult> results;
+
+ private:
+  CEventWriter& m_writer;
+};
+
+// Journals every result; a line that cannot be appended is an error of the
+// run, reported at once and beside the device's own result.
+class CCliJournal : public IResultSink {
+ public:
+  CCliJournal(CEventWriter& writer, CJournal journal, const std::string& address)
+      : m_sink(std::move(journal), {HostName(), "quorvik-cli", address}) {
+    m_sink.onProblem = [this, &writer](const FileProblem& problem) {
+      failed = true;
+      writer.Error("journal: " + problem.message + "; this result is not recorded");
+    };
+  }
+  void OnResult(const CommandResult& result) override { m_sink.OnResult(result); }
+  bool failed = false;
+
+ private:
+  static std::string HostName() {
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0) return {};
+    return name;
+  }
+  CJournalSink m_sink;
+};
 
 }  // namespace
 
@@ -160,8 +208,8 @@ int RunInterfaces(CEventWriter& writer, INetwork& network) {
   const InterfaceList interfaces = network.EnumerateInterfaces();
   if (interfaces.count == 0) {
     writer.Message(kNoInterfaceEntry);
-    writer.Event(ResultEvent("interfaces", Outcome::kDeviceFailed), "");
-    return static_cast<int>(Outcome::kDeviceFailed);
+    writer.Event(ResultEvent("interfaces", Outcome::kFailed), "");
+    return ExitCodeOf(Outcome::kFailed);
   }
   const CSettingsFile settings = WorkingDirectorySettings();
   const int selected =
@@ -173,14 +221,16 @@ int RunInterfaces(CEventWriter& writer, INetwork& network) {
         {{"event", "interface"}, {"index", i}, {"address", address}, {"selected", i == selected}},
         (i == selected ? "* " : "  ") + address);
   }
-  nlohmann::json result = ResultEvent("interfaces", Outcome::kSuccess);
+  nlohmann::json result = ResultEvent("interfaces", Outcome::kOk);
   result["count"] = interfaces.count;
   if (writer.format() == OutputFormat::kJson) writer.Event(result, "");
   return 0;
 }
 
 int RunList(const CliOptions& options, CEventWriter& writer, INetwork& network) {
-  if (const auto failed = OpenNetworkAsTheWindow(options, "list", writer, network)) return *failed;
+  std::string address;
+  if (const auto failed = OpenNetworkAsTheWindow(options, "list", writer, network, address))
+    return *failed;
   std::istringstream noAnswers;
   CConsoleView view(writer, noAnswers);
   view.SetPrintTable(true);
@@ -188,7 +238,7 @@ int RunList(const CliOptions& options, CEventWriter& writer, INetwork& network) 
   CQuorvikDlg dlg(view, network, clock);
   dlg.FindDevices();
   view.Flush();
-  nlohmann::json result = ResultEvent("list", Outcome::kSuccess);
+  nlohmann::json result = ResultEvent("list", Outcome::kOk);
   result["count"] = view.devices().size();
   if (writer.format() == OutputFormat::kJson) writer.Event(result, "");
   return 0;
@@ -196,98 +246,124 @@ int RunList(const CliOptions& options, CEventWriter& writer, INetwork& network) 
 
 int RunDeviceCommand(CommandKind kind, const CliOptions& options, CEventWriter& writer,
                      INetwork& network, std::istream& answers) {
-  const char* command = CommandName(kind);
-  if (const auto failed = OpenNetworkAsTheWindow(options, command, writer, network)) return *failed;
+  const std::string command = CommandName(kind);
+  // A command that cannot be recorded is not started: not even a search
+  // leaves before the journal is known to take its line.
+  std::optional<CJournal> journal;
+  if (!options.noJournal) {
+    journal.emplace(JournalPath(options.journal));
+    if (const auto problem = journal->CheckWritable())
+      return Refuse(writer, command,
+                    "journal: " + problem->message +
+                        "; give --journal PATH for another file, or --no-journal");
+  }
+  std::string address;
+  if (const auto failed =
+          OpenNetworkAsTheWindow(options, command.c_str(), writer, network, address))
+    return *failed;
   CConsoleView view(writer, answers);
+  view.interrupted = [] { return g_interrupted.load(); };
   view.SetChosenFile(options.file);
   view.SetAssumeYes(options.yes);
   CCliClock clock(view, options.timeScale);
   CQuorvikDlg dlg(view, network, clock);
+  CResultPrinter printer(writer);
+  std::optional<CCliJournal> journalSink;
+  if (journal) {
+    journalSink.emplace(writer, *journal, address);
+    dlg.SetJournal(&*journalSink);
+  }
+  dlg.SetResultSink(&printer);
   dlg.FindDevices();
   view.Flush();
 
   const std::vector<int> rows = MatchingRows(view.records(), options.selector);
-  if (rows.size() != 1) {
-    writer.Error(rows.empty() ? "no device answered to " + SelectorText(options.selector)
-                              : std::to_string(rows.size()) + " devices answer to " +
-                                    SelectorText(options.selector) + "; name one with --row");
-    writer.Event(ResultEvent(command, Outcome::kNoDevice), "");
-    return static_cast<int>(Outcome::kNoDevice);
-  }
+  if (rows.size() != 1)
+    return Refuse(writer, command,
+                  rows.empty() ? "no device answered to " + SelectorText(options.selector)
+                               : std::to_string(rows.size()) + " devices answer to " +
+                                     SelectorText(options.selector) + "; name one with --row",
+                  Outcome::kNoDevice);
   view.SelectRow(rows[0]);
-  if (const auto why = NotOffered(kind, dlg, view)) {
-    writer.Error(*why);
-    writer.Event(ResultEvent(command, Outcome::kRefused), "");
-    return kExitUsage;
-  }
+  if (const auto why = NotOffered(kind, dlg, view)) return Refuse(writer, command, *why);
 
-  std::vector<DeviceResult> results;
   std::set<std::string> done;
   std::string stopReason;
-  for (int row = rows[0];;) {
-    DeviceResult result = ResultFor(kind, view.devices()[static_cast<size_t>(row)]);
-    done.insert(PhysicalDeviceKey(view.records()[static_cast<size_t>(row)]));
-    COutcomeTracker tracker(kind);
-    auto report = [&] {
-      result.outcome = tracker.Finish();
-      result.reason = tracker.reason();
-      writer.DeviceResultLine(result);
-    };
-    // The result is printed the moment the log settles it, before the
-    // pause and Find that follow an update: a production line can swap the
-    // device while they run.
-    view.onStatus = [&](const std::string& line, bool) {
-      if (tracker.Feed(line)) report();
-    };
-    switch (kind) {
-      case CommandKind::kUpdate:
-        // The chain is run here, not by the "... and make Update" box: the
-        // box is read before the Find that would show whom it continues
-        // with. Each turn is the box's turn: the update, then the Find.
-        dlg.OnFirmwareUpdate();
-        break;
-      case CommandKind::kReset:
-        dlg.OnFactoryReset();
-        break;
-      case CommandKind::kRun:
-        dlg.OnRunApplication();
-        break;
-      case CommandKind::kReboot:
-        dlg.OnActivateBootloader();
-        break;
-    }
-    view.Flush();
-    view.onStatus = nullptr;
-    if (!tracker.settled()) report();
-    results.push_back(result);
+  try {
+    for (int row = rows[0];;) {
+      done.insert(PhysicalDeviceKey(view.records()[static_cast<size_t>(row)]));
+      const size_t before = printer.results.size();
+      switch (kind) {
+        case CommandKind::kUpdate:
+          // The chain is run here, not by the "... and make Update" box: the
+          // box is read before the Find that would show whom it continues
+          // with. Each turn is the box's turn: the update, then the Find.
+          dlg.OnFirmwareUpdate();
+          break;
+        case CommandKind::kReset:
+          dlg.OnFactoryReset();
+          break;
+        case CommandKind::kRun:
+          dlg.OnRunApplication();
+          break;
+        case CommandKind::kReboot:
+          dlg.OnActivateBootloader();
+          break;
+      }
+      view.Flush();
+      if (printer.results.size() == before) {
+        // Every path of a command hands out a result; this one did not.
+        CommandResult lost;
+        lost.command = kind;
+        lost.outcome = Outcome::kFailed;
+        lost.reason = "Command ended without a result";
+        printer.OnResult(lost);
+      }
 
-    if (kind != CommandKind::kUpdate || !options.chain) break;
-    // The window's rule first: the chain goes on only when the Find lists
-    // exactly one device. A device updated in this run that answers again
-    // was not swapped, and updating it again is what the window would do
-    // until the operator unticks the box: here the chain ends instead.
-    const auto& records = view.records();
-    if (records.size() != 1) {
-      stopReason = std::to_string(records.size()) + " devices answered the Find";
-      break;
+      if (kind != CommandKind::kUpdate || !options.chain) break;
+      // The result of an update comes with the search after it, which shows
+      // whether the device runs; only then may the technician swap it. A
+      // device just updated that answers that search alone gets the pause
+      // once more, and a new search, before the chain decides.
+      if (view.records().size() == 1 && done.count(PhysicalDeviceKey(view.records()[0])) != 0) {
+        clock.SleepFor(kAfterUpdateWait);
+        dlg.FindDevices();
+        view.Flush();
+      }
+      // The window's rule first: the chain goes on only when the Find lists
+      // exactly one device. A device updated in this run that answers again
+      // was not swapped, and updating it again is what the window would do
+      // until the operator unticks the box: here the chain ends instead.
+      const auto& records = view.records();
+      if (records.size() != 1) {
+        stopReason = std::to_string(records.size()) + " devices answered the Find";
+        break;
+      }
+      if (done.count(PhysicalDeviceKey(records[0])) != 0) {
+        stopReason = "the same device answered again";
+        break;
+      }
+      if (options.maxDevices > 0 && static_cast<int>(done.size()) >= options.maxDevices) {
+        stopReason = "--max-devices reached";
+        break;
+      }
+      row = 0;
     }
-    if (done.count(PhysicalDeviceKey(records[0])) != 0) {
-      stopReason = "the same device answered again";
-      break;
-    }
-    if (options.maxDevices > 0 && static_cast<int>(results.size()) >= options.maxDevices) {
-      stopReason = "--max-devices reached";
-      break;
-    }
-    row = 0;
+  } catch (const CCommandCancelled&) {
+    view.Flush();
+    stopReason = "interrupted";
+    writer.Error("interrupted");
   }
 
-  const auto failed = std::find_if(results.begin(), results.end(), [](const DeviceResult& r) {
-    return r.outcome != Outcome::kSuccess;
+  const auto& results = printer.results;
+  const bool interrupted = stopReason == "interrupted";
+  const auto failed = std::find_if(results.begin(), results.end(), [](const CommandResult& r) {
+    return r.outcome != Outcome::kOk;
   });
-  const Outcome outcome = failed == results.end() ? Outcome::kSuccess : failed->outcome;
-  const auto succeeded = std::count_if(results.begin(), results.end(), [](const DeviceResult& r) {
-    return r.outcome == Outcome::kSuccess;
+  Outcome outcome = failed == results.end() ? Outcome::kOk : failed->outcome;
+  if (interrupted) outcome = Outcome::kInterrupted;
+  const auto succeeded = std::count_if(results.begin(), results.end(), [](const CommandResult& r) {
+    return r.outcome == Outcome::kOk;
   });
   nlohmann::json event = ResultEvent(command, outcome);
   event["devices"] = results.size();
@@ -298,8 +374,9 @@ int RunDeviceCommand(CommandKind kind, const CliOptions& options, CEventWriter& 
     text = "Chain ended after " + std::to_string(results.size()) + " device(s), " +
            std::to_string(succeeded) + " ok: " + stopReason;
   }
+  if (journalSink && journalSink->failed) event["journal"] = "incomplete";
   if (writer.format() == OutputFormat::kJson || !text.empty()) writer.Event(event, text);
-  return static_cast<int>(outcome);
+  return ExitCodeOf(outcome);
 }
 
 int RunInspect(const std::string& path, CEventWriter& writer) {
@@ -326,12 +403,13 @@ int RunInspect(const std::string& path, CEventWriter& writer) {
                   {"crc", s.crc}},
                  text + Printable(type));
   }
-  Outcome outcome = Outcome::kSuccess;
+  Outcome outcome = Outcome::kOk;
   std::string summary = std::to_string(report.sections.size()) + " section(s)";
   if (report.defect) {
     outcome = Outcome::kRefused;
     const std::string line = FirmwareVerdictLine(*report.defect);
-    writer.Event({{"event", "defect"}, {"text", line}}, "Refused: " + line);
+    writer.Event({{"event", "defect"}, {"text", line}, {"detail", ToUtf8(report.detail)}},
+                 "Refused: " + line + (report.detail.empty() ? "" : " (" + report.detail + ")"));
   }
   nlohmann::json result = ResultEvent("inspect", outcome);
   result["sections"] = report.sections.size();
@@ -340,5 +418,5 @@ int RunInspect(const std::string& path, CEventWriter& writer) {
     writer.Event(result, "");
   else
     writer.Event({}, summary + " of " + std::to_string(report.declaredSections) + " declared");
-  return static_cast<int>(outcome);
+  return ExitCodeOf(outcome);
 }

@@ -1,20 +1,22 @@
 #pragma once
 // The commands of quorvik-cli on top of the window's logic. Each returns
-// the process exit code.
+// the process exit code and ends its output with a `result` event.
 
 #include <atomic>
 #include <chrono>
 #include <istream>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "app/clock.h"
+#include "app/command_result.h"
 #include "app/network.h"
+#include "net/instance_lock.h"
 #include "net/interfaces.h"
 #include "tools/cli/console_view.h"
 #include "tools/cli/device_selection.h"
 #include "tools/cli/event_output.h"
-#include "tools/cli/outcome.h"
 
 constexpr int kExitUsage = 2;
 constexpr int kExitInterrupted = 130;
@@ -26,10 +28,13 @@ struct CliOptions {
   DeviceSelector selector;
   std::string file;
   bool chain = false;
-  int maxDevices = 0;  // 0: no limit
+  int maxDevices = 0;          // 0: no limit
+  double waitLockSeconds = 0;  // how long to wait for another program's ports
+  std::string journal;         // --journal
+  bool noJournal = false;
 };
 
-// Set from the SIGINT handler; the next wait of a command then unwinds it.
+// Set on SIGINT or SIGTERM; the next wait of a command then unwinds it.
 extern std::atomic<bool> g_interrupted;
 
 // Every wait of the logic, scaled (tests run the protocol's seconds-long
@@ -39,6 +44,7 @@ class CCliClock : public IClock {
  public:
   CCliClock(CConsoleView& view, double scale) : m_view(view), m_scale(scale) {}
   void SleepFor(std::chrono::milliseconds duration) override;
+  bool Interrupted() const override { return g_interrupted; }
 
  private:
   CConsoleView& m_view;
@@ -51,8 +57,29 @@ class CCliClock : public IClock {
 std::optional<int> ChooseInterfaceIndex(const InterfaceList& interfaces, const std::string& stored,
                                         const std::string& requested);
 
+// The `result` event every run ends with.
+nlohmann::json ResultEvent(const std::string& command, Outcome outcome);
+// Reports a run that cannot start (bad usage, a busy network): an `error`
+// event, then the `result` event. Returns the exit code.
+int Refuse(CEventWriter& writer, const std::string& command, const std::string& why,
+           Outcome outcome = Outcome::kRefused);
+
+// Takes the devices' ports for this program, waiting as the options allow.
+// Nothing, and the run refused, while another program holds them.
+std::unique_ptr<CInstanceLock> TakeNetwork(const CliOptions& options, const std::string& command,
+                                           CEventWriter& writer, int& exitCode);
+
 int RunInterfaces(CEventWriter& writer, INetwork& network);
 int RunList(const CliOptions& options, CEventWriter& writer, INetwork& network);
 int RunDeviceCommand(CommandKind kind, const CliOptions& options, CEventWriter& writer,
                      INetwork& network, std::istream& answers);
 int RunInspect(const std::string& path, CEventWriter& writer);
+
+struct HistoryOptions {
+  std::string journal;
+  std::string serial;  // hex, either case
+  std::string mac;
+  std::string since;  // a date or an RFC 3339 time, UTC
+  bool csv = false;
+};
+int RunHistory(const HistoryOptions& options, CEventWriter& writer);

@@ -1,15 +1,18 @@
 #include "tools/cli/console_view.h"
 
+#include <poll.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <iostream>
 #include <mutex>
 
+#include "app/clock.h"
 #include "net/reply_processing.h"
 
 void CConsoleView::Emit(const std::string& line, bool beep) {
   m_writer.Status(line, beep);
-  if (onStatus) onStatus(line, beep);
 }
 
 void CConsoleView::Flush() {
@@ -46,7 +49,15 @@ void CConsoleView::ShowDeviceRows(const std::vector<DeviceRow>& rows) {
   for (size_t i = 0; i < rows.size() && i < m_records.size(); ++i)
     m_devices.push_back({static_cast<int>(i), rows[i].device, rows[i].version, rows[i].serial,
                          rows[i].mac, m_records[i].loaderType != 0});
-  m_writer.Devices(m_devices, m_printTable);
+  m_writer.Devices(m_devices, m_printTable, m_dropped);
+  if (m_dropped > 0)
+    m_writer.Warning(std::to_string(m_dropped) +
+                     " answer(s) came from devices the list has no room for (it holds " +
+                     std::to_string(kDeviceTableCapacity) + "); they are not listed");
+}
+
+void CConsoleView::ShowDroppedAnswers(int count) {
+  m_dropped = count;
 }
 
 void CConsoleView::SetProgressRange(int low, int high) {
@@ -83,6 +94,11 @@ void CConsoleView::ShowMessage(const std::string& text) {
   m_writer.Message(text);
 }
 
+void CConsoleView::ShowDetailedMessage(const std::string& text, const std::string& detail) {
+  Flush();
+  m_writer.Message(text + (detail.empty() ? "" : "\n" + detail));
+}
+
 bool CConsoleView::AskYesNo(const std::string& text) {
   Flush();
   bool answer = m_assumeYes;
@@ -90,6 +106,14 @@ bool CConsoleView::AskYesNo(const std::string& text) {
     // Asked on stderr so that stdout stays the report; no answer (end of
     // input) is No, as closing the box would be.
     std::cerr << Printable(text) << " [y/N] " << std::flush;
+    // A terminal's line can take for ever; Ctrl-C must not.
+    if (&m_answers == &std::cin && interrupted) {
+      pollfd in = {STDIN_FILENO, POLLIN, 0};
+      while (::poll(&in, 1, 50) == 0 || (in.revents == 0)) {
+        if (interrupted()) throw CCommandCancelled{};
+      }
+      if (interrupted()) throw CCommandCancelled{};
+    }
     std::string reply;
     if (std::getline(m_answers, reply)) {
       std::transform(reply.begin(), reply.end(), reply.begin(),

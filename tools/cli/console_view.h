@@ -24,8 +24,8 @@ class CConsoleView : public IMainView {
   void SetAssumeYes(bool yes) { m_assumeYes = yes; }
   // `list` shows the table in text; the other commands only log.
   void SetPrintTable(bool print) { m_printTable = print; }
-  // Called with every status line once it is known whether it beeped.
-  std::function<void(const std::string& line, bool beep)> onStatus;
+  // While the question waits for stdin, an interrupt ends the wait.
+  std::function<bool()> interrupted;
 
   // A status line is held until the next call shows whether a tone follows
   // it; whoever waits or ends calls this first.
@@ -52,7 +52,10 @@ class CConsoleView : public IMainView {
   void AddNetworkEntry(const std::string&) override {}
   void SelectNetworkEntry(int index) override { m_selectedEntry = index; }
   int SelectedNetworkEntry() const override { return m_selectedEntry; }
+  void ShowDroppedAnswers(int count) override;
+  void ShowPortProblems(const std::vector<std::string>&) override {}
   void ShowMessage(const std::string& text) override;
+  void ShowDetailedMessage(const std::string& text, const std::string& detail) override;
   bool AskYesNo(const std::string& text) override;
   bool RunBlackListDialog(CDlgBlacklist&) override { return false; }
   void ShowContextMenu(ContextMenu menu) override { m_lastMenu = menu; }
@@ -81,4 +84,5 @@ class CConsoleView : public IMainView {
   std::map<Button, bool> m_buttons;
   int m_selectedEntry = -1;
   std::optional<ContextMenu> m_lastMenu;
+  int m_dropped = 0;
 };

@@ -89,10 +89,3 @@ std::vector<int> MatchingRows(std::span<const DeviceRecord> records,
   }
   return rows;
 }
-
-std::string PhysicalDeviceKey(const DeviceRecord& record) {
-  const auto padded = Padded(IdentityOf(record));
-  const bool noIdentity =
-      std::all_of(padded.begin(), padded.end(), [](uint8_t b) { return b == 0; });
-  return noIdentity ? "mac:" + MakeSearchKey(record.mac) : "id:" + MakeSearchKey(padded);
-}

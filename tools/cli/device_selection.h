@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "devices/device_identity.h"
 #include "net/device_record.h"
 
 struct DeviceSelector {
@@ -30,8 +31,3 @@ std::optional<std::array<uint8_t, 6>> ParseMac(std::string_view text);
 // the command line is ambiguous, none that nothing answered to it.
 std::vector<int> MatchingRows(std::span<const DeviceRecord> records,
                               const DeviceSelector& selector);
-
-// What tells one physical device from another across its modes: the
-// identity padded to 16 bytes (loaders of generation 2 pad it, applications
-// do not), or the hardware address for a device without identity bytes.
-std::string PhysicalDeviceKey(const DeviceRecord& record);

@@ -1,43 +1,11 @@
 #include "tools/cli/event_output.h"
 
+#include "app/journal.h"
+
 #include <algorithm>
 #include <cstdint>
 
 namespace {
-
-// Length of the UTF-8 sequence starting at `at`, or 0 when it is not one.
-size_t Utf8SequenceLength(std::string_view text, size_t at) {
-  const auto byte = [&](size_t i) { return static_cast<uint8_t>(text[i]); };
-  const uint8_t lead = byte(at);
-  size_t length = 0;
-  if (lead < 0x80) return 1;
-  if (lead >= 0xC2 && lead <= 0xDF)
-    length = 2;
-  else if (lead >= 0xE0 && lead <= 0xEF)
-    length = 3;
-  else if (lead >= 0xF0 && lead <= 0xF4)
-    length = 4;
-  else
-    return 0;
-  if (at + length > text.size()) return 0;
-  for (size_t i = 1; i < length; ++i)
-    if ((byte(at + i) & 0xC0) != 0x80) return 0;
-  // Overlong forms, surrogates and code points past U+10FFFF.
-  if (lead == 0xE0 && byte(at + 1) < 0xA0) return 0;
-  if (lead == 0xED && byte(at + 1) > 0x9F) return 0;
-  if (lead == 0xF0 && byte(at + 1) < 0x90) return 0;
-  if (lead == 0xF4 && byte(at + 1) > 0x8F) return 0;
-  return length;
-}
-
-bool IsUtf8(std::string_view text) {
-  for (size_t i = 0; i < text.size();) {
-    const size_t length = Utf8SequenceLength(text, i);
-    if (length == 0) return false;
-    i += length;
-  }
-  return true;
-}
 
 // Columns a text takes on a terminal, one per code point.
 size_t DisplayWidth(std::string_view utf8) {
@@ -54,21 +22,6 @@ std::string Quoted(const std::string& text) {
 }
 
 }  // namespace
-
-std::string ToUtf8(std::string_view bytes) {
-  if (IsUtf8(bytes)) return std::string(bytes);
-  std::string text;
-  for (char c : bytes) {
-    const auto b = static_cast<uint8_t>(c);
-    if (b < 0x80) {
-      text += c;
-    } else {
-      text += static_cast<char>(0xC0 | b >> 6);
-      text += static_cast<char>(0x80 | (b & 0x3F));
-    }
-  }
-  return text;
-}
 
 std::string Printable(std::string_view bytes) {
   std::string text = ToUtf8(bytes);
@@ -88,15 +41,24 @@ nlohmann::json DeviceJson(const ListedDevice& d) {
           {"mac", d.mac},         {"mode", d.bootloader ? "boot" : "app"}};
 }
 
-nlohmann::json DeviceResultJson(const DeviceResult& r) {
-  return {{"event", "device_result"},
-          {"command", r.command},
-          {"outcome", OutcomeName(r.outcome)},
-          {"exit", static_cast<int>(r.outcome)},
-          {"device", ToUtf8(r.device)},
-          {"serial", r.serial},
-          {"mac", r.mac},
-          {"reason", ToUtf8(r.reason)}};
+nlohmann::json ToJson(const FlatRecord& record) {
+  nlohmann::json object = nlohmann::json::object();
+  for (const JsonField& field : record) {
+    nlohmann::json& value = object[field.name];
+    if (const bool* b = std::get_if<bool>(&field.value))
+      value = *b;
+    else if (const int64_t* n = std::get_if<int64_t>(&field.value))
+      value = *n;
+    else if (const std::string* text = std::get_if<std::string>(&field.value))
+      value = ToUtf8(*text);
+  }
+  return object;
+}
+
+nlohmann::json DeviceResultJson(const CommandResult& r) {
+  nlohmann::json event = {{"event", "device_result"}, {"exit", ExitCodeOf(r.outcome)}};
+  event.update(ToJson(ResultFields(r)));
+  return event;
 }
 
 std::string DeviceTableText(const std::vector<ListedDevice>& devices) {
@@ -118,10 +80,19 @@ std::string DeviceTableText(const std::vector<ListedDevice>& devices) {
   return text;
 }
 
-std::string DeviceResultText(const DeviceResult& r) {
-  return std::string("Result: ") + OutcomeName(r.outcome) + " " + r.command +
-         " device=" + Quoted(r.device) + " serial=" + r.serial + " mac=" + r.mac +
-         " reason=" + Quoted(r.reason);
+std::string DeviceResultText(const CommandResult& r) {
+  const FlatRecord fields = ResultFields(r);
+  const auto text = [&](const char* name) {
+    const std::string value = TextOf(fields, name);
+    return value.empty() ? std::string("-") : value;
+  };
+  std::string line = std::string("Result: ") + OutcomeName(r.outcome) + " " +
+                     CommandName(r.command) + " device=" + Quoted(r.deviceName) +
+                     " serial=" + text("serial") + " mac=" + text("mac") +
+                     " reason=" + Quoted(r.reason);
+  if (const char* confirmed = ConfirmationName(r.confirmed))
+    line += std::string(" confirmed=") + confirmed;
+  return line;
 }
 
 CEventWriter::CEventWriter(OutputFormat format, std::ostream& out, std::ostream& err, bool terminal)
@@ -163,11 +134,17 @@ void CEventWriter::Error(const std::string& text) {
   m_err << "quorvik-cli: " << Printable(text) << std::endl;
 }
 
-void CEventWriter::Devices(const std::vector<ListedDevice>& devices, bool asTable) {
+void CEventWriter::Warning(const std::string& text) {
+  EraseBar();
+  m_err << "quorvik-cli: warning: " << Printable(text) << std::endl;
+  if (m_format == OutputFormat::kJson) Emit({{"event", "warning"}, {"text", ToUtf8(text)}});
+}
+
+void CEventWriter::Devices(const std::vector<ListedDevice>& devices, bool asTable, int dropped) {
   if (m_format == OutputFormat::kJson) {
     nlohmann::json rows = nlohmann::json::array();
     for (const auto& d : devices) rows.push_back(DeviceJson(d));
-    Emit({{"event", "devices"}, {"rows", rows}});
+    Emit({{"event", "devices"}, {"rows", rows}, {"dropped", dropped}});
   } else if (asTable) {
     std::string table = DeviceTableText(devices);
     table.pop_back();
@@ -180,7 +157,7 @@ void CEventWriter::Question(const std::string& text, bool answer) {
     Emit({{"event", "question"}, {"text", ToUtf8(text)}, {"answer", answer}});
 }
 
-void CEventWriter::DeviceResultLine(const DeviceResult& result) {
+void CEventWriter::DeviceResultLine(const CommandResult& result) {
   Event(DeviceResultJson(result), DeviceResultText(result));
 }
 

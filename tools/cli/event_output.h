@@ -9,7 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "tools/cli/outcome.h"
+#include "app/command_result.h"
+#include "app/flat_json.h"
 
 enum class OutputFormat { kText, kJson };
 
@@ -22,26 +23,18 @@ struct ListedDevice {
   bool bootloader = false;
 };
 
-struct DeviceResult {
-  std::string command;
-  Outcome outcome = Outcome::kSuccess;
-  std::string device;
-  std::string serial;
-  std::string mac;
-  std::string reason;
-};
-
-// Device names, log lines and paths arrive as bytes. Valid UTF-8 passes
-// unchanged; anything else is read as Latin-1, as the window shows it.
-std::string ToUtf8(std::string_view bytes);
-// As ToUtf8, with control characters shown as '?', so that a device name can
-// not move the cursor or recolour a terminal.
+// Device names, log lines and paths arrive as bytes: ToUtf8 makes valid
+// text of them (as the window reads them). Printable also shows control
+// characters as '?', so that a device name cannot move the cursor or
+// recolour a terminal.
 std::string Printable(std::string_view bytes);
 
+nlohmann::json ToJson(const FlatRecord& record);
 nlohmann::json DeviceJson(const ListedDevice& device);
-nlohmann::json DeviceResultJson(const DeviceResult& result);
+// The `device_result` event: the journal's fields of the result.
+nlohmann::json DeviceResultJson(const CommandResult& result);
 std::string DeviceTableText(const std::vector<ListedDevice>& devices);
-std::string DeviceResultText(const DeviceResult& result);
+std::string DeviceResultText(const CommandResult& result);
 
 class CEventWriter {
  public:
@@ -52,9 +45,12 @@ class CEventWriter {
   void Status(const std::string& text, bool beep);
   void Message(const std::string& text);
   void Error(const std::string& text);
-  void Devices(const std::vector<ListedDevice>& devices, bool asTable);
+  // Always a line on stderr; with --json also a `warning` event.
+  void Warning(const std::string& text);
+  // `dropped`: answers of devices the list had no room for.
+  void Devices(const std::vector<ListedDevice>& devices, bool asTable, int dropped = 0);
   void Question(const std::string& text, bool answer);
-  void DeviceResultLine(const DeviceResult& result);
+  void DeviceResultLine(const CommandResult& result);
   // Any other event: a JSON object with "event" set, or one text line.
   void Event(nlohmann::json event, const std::string& text);
 

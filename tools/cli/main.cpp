@@ -1,19 +1,36 @@
 // quorvik-cli: the window's commands for scripts and production lines, with
 // exit codes and, on request, one JSON object per event.
 
+#include <pthread.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
 #include <csignal>
+#include <cstring>
 #include <iostream>
+#include <thread>
 
 #include "net/network_session.h"
+#include "net/reply_state.h"
 #include "tools/cli/cli_commands.h"
 
 namespace {
 
-void OnInterrupt(int) {
-  g_interrupted = true;
+// SIGINT and SIGTERM are taken by a thread of their own (every other thread
+// has them blocked), so that the interrupt can do what a signal handler may
+// not: end an acknowledgement wait at once, under its lock.
+void WatchInterrupts() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  std::thread([signals] {
+    int received = 0;
+    if (sigwait(&signals, &received) != 0) return;
+    g_interrupted = true;
+    g_replyState.AbortWaits();
+  }).detach();
 }
 
 struct Parsed {
@@ -23,6 +40,7 @@ struct Parsed {
   int row = -1;
   std::string inspectPath;
   CliOptions options;
+  HistoryOptions history;
 };
 
 void AddJson(CLI::App* sub, Parsed& p) {
@@ -33,6 +51,21 @@ void AddIface(CLI::App* sub, Parsed& p) {
   sub->add_option("--iface", p.options.iface,
                   "local IPv4 address of the interface to use for this run; the settings file "
                   "keeps its SELECTED_IP");
+}
+
+void AddWaitLock(CLI::App* sub, Parsed& p) {
+  sub->add_option("--wait-lock", p.options.waitLockSeconds,
+                  "when another Quorvik program uses the devices' ports, wait up to SECONDS for "
+                  "it to end instead of refusing at once")
+      ->check(CLI::Range(0.0, 86400.0));
+}
+
+void AddJournal(CLI::App* sub, Parsed& p) {
+  sub->add_option("--journal", p.options.journal,
+                  "journal file (default $XDG_STATE_HOME/quorvik/journal.jsonl; QUORVIK_JOURNAL "
+                  "overrides both)");
+  sub->add_flag("--no-journal", p.options.noJournal,
+                "run without recording the result in the journal");
 }
 
 void AddTimeScale(CLI::App* sub, Parsed& p) {
@@ -66,6 +99,8 @@ void AddDeviceCommand(CLI::App& app, const char* name, const char* description, 
   CLI::App* sub = app.add_subcommand(name, description);
   AddSelector(sub, p);
   AddIface(sub, p);
+  AddWaitLock(sub, p);
+  AddJournal(sub, p);
   AddJson(sub, p);
   AddTimeScale(sub, p);
   if (std::string(name) == "reset")
@@ -87,13 +122,28 @@ DeviceSelector SelectorOf(const Parsed& p) {
   return selector;
 }
 
+// The subcommand a command line names, for a report of its usage error.
+std::string NamedCommand(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i)
+    for (const char* name :
+         {"interfaces", "list", "update", "reset", "run", "reboot", "inspect", "history"})
+      if (std::strcmp(argv[i], name) == 0) return name;
+  return "quorvik-cli";
+}
+
+bool WantsJson(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i)
+    if (std::strcmp(argv[i], "--json") == 0) return true;
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   CLI::App app{
       "Firmware updates and maintenance of network-attached lighting devices, as the Quorvik "
-      "window does them. Exit codes: 0 success, 1 the device failed, 2 bad usage or a refused "
-      "file, 3 no matching device."};
+      "window does them. Exit codes: 0 success, 1 the device failed, 2 bad usage, a refused "
+      "file or a busy network, 3 no matching device, 130 interrupted."};
   app.require_subcommand(1);
   Parsed p;
 
@@ -105,6 +155,7 @@ int main(int argc, char** argv) {
 
   CLI::App* list = app.add_subcommand("list", "search (2 s) and list the devices that answer");
   AddIface(list, p);
+  AddWaitLock(list, p);
   AddJson(list, p);
   AddTimeScale(list, p);
   list->callback([&] { p.command = "list"; });
@@ -115,6 +166,8 @@ int main(int argc, char** argv) {
       ->check(CLI::ExistingFile);
   AddSelector(update, p);
   AddIface(update, p);
+  AddWaitLock(update, p);
+  AddJournal(update, p);
   update->add_flag("--chain", p.options.chain,
                    "go on as \"... and make Update\" does: after each update, while the Find "
                    "lists exactly one device and it is not one updated in this run");
@@ -135,22 +188,47 @@ int main(int argc, char** argv) {
   AddJson(inspect, p);
   inspect->callback([&] { p.command = "inspect"; });
 
+  CLI::App* history = app.add_subcommand("history", "the journal of device commands, oldest first");
+  history->add_option("--journal", p.history.journal, "journal file (see update --journal)");
+  auto* which = history->add_option_group("device", "one device only");
+  which->add_option("--serial", p.history.serial, "serial number (hex, as listed)")
+      ->check(kSerialCheck);
+  which->add_option("--mac", p.history.mac, "MAC address")->check(kMacCheck);
+  which->require_option(0, 1);
+  history->add_option("--since", p.history.since,
+                      "entries from this date (2026-12-01) or time (2026-12-01T18:30:00Z), UTC");
+  auto* format = history->add_option_group("format");
+  format->add_flag("--json", p.json, "one JSON object per entry, a result object last");
+  format->add_flag("--csv", p.history.csv, "CSV with a header row (RFC 4180)");
+  format->require_option(0, 1);
+  history->callback([&] { p.command = "history"; });
+
+  const bool json = WantsJson(argc, argv);
+  CEventWriter writer(json ? OutputFormat::kJson : OutputFormat::kText, std::cout, std::cerr,
+                      ::isatty(STDERR_FILENO) == 1);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    // Help is a success; every other parse error is bad usage.
-    const int code = app.exit(e);
-    return code == 0 ? 0 : kExitUsage;
+    // Help is a success; every other parse error is bad usage, which a
+    // script reading JSON gets as events like any other refusal.
+    if (e.get_exit_code() == 0 || !json) {
+      const int code = app.exit(e);
+      return code == 0 ? 0 : kExitUsage;
+    }
+    return Refuse(writer, NamedCommand(argc, argv), e.what());
   }
-
-  CEventWriter writer(p.json ? OutputFormat::kJson : OutputFormat::kText, std::cout, std::cerr,
-                      ::isatty(STDERR_FILENO) == 1);
   p.options.selector = SelectorOf(p);
-  std::signal(SIGINT, OnInterrupt);
-  std::signal(SIGTERM, OnInterrupt);
+  WatchInterrupts();
 
   CSystemNetwork network;
   int code = 0;
+  const bool usesNetwork = p.command == "list" || p.command == "update" || p.command == "reset" ||
+                           p.command == "run" || p.command == "reboot";
+  std::unique_ptr<CInstanceLock> lock;
+  if (usesNetwork) {
+    lock = TakeNetwork(p.options, p.command, writer, code);
+    if (!lock) return code;
+  }
   try {
     if (p.command == "interfaces")
       code = RunInterfaces(writer, network);
@@ -158,6 +236,8 @@ int main(int argc, char** argv) {
       code = RunList(p.options, writer, network);
     else if (p.command == "inspect")
       code = RunInspect(p.inspectPath, writer);
+    else if (p.command == "history")
+      code = RunHistory(p.history, writer);
     else if (p.command == "update")
       code = RunDeviceCommand(CommandKind::kUpdate, p.options, writer, network, std::cin);
     else if (p.command == "reset")
@@ -167,8 +247,7 @@ int main(int argc, char** argv) {
     else if (p.command == "reboot")
       code = RunDeviceCommand(CommandKind::kReboot, p.options, writer, network, std::cin);
   } catch (const CCommandCancelled&) {
-    writer.Error("interrupted");
-    code = kExitInterrupted;
+    code = Refuse(writer, p.command, "interrupted", Outcome::kInterrupted);
   }
   writer.Close();
   // The receivers are joined before the table they fill goes away.

@@ -141,7 +141,8 @@ const std::set<std::string, std::less<>> kKnownFields = {"mode",
                                                          "failWrite",
                                                          "verifyStatus",
                                                          "corruptVerifyCrc",
-                                                         "neverReturn"};
+                                                         "neverReturn",
+                                                         "imageNeverStarts"};
 
 // A fault field may hold one object or a list of them, so that a test can
 // disturb several writes of the same device.
@@ -212,6 +213,7 @@ std::string ParseDevice(const json& object, size_t index, DeviceConfig& device) 
   reader.Number("ackDelayMs", device.ackDelayMs, 0, kMaxDelayMs);
   reader.Bool("corruptVerifyCrc", device.corruptVerifyCrc);
   reader.Bool("neverReturn", device.neverReturn);
+  reader.Bool("imageNeverStarts", device.imageNeverStarts);
 
   reader.Number("bootPort", device.bootPort);
   if (device.bootPort != kBootPortA && device.bootPort != kBootPortB)

@@ -49,6 +49,9 @@ struct DeviceConfig {
   bool corruptVerifyCrc = false;
   uint16_t verifyStatus = 0;
   bool neverReturn = false;
+  // A run request after a write is taken, but the written image does not
+  // start: the device answers from its loader again.
+  bool imageNeverStarts = false;
 
   Generation BootGeneration() const { return GenerationOf(loaderType); }
   // What identity-addressed requests carry: the serial number followed by

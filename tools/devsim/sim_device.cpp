@@ -150,6 +150,10 @@ SimHandling CSimDevice::HandleBoot(uint16_t port, std::span<const uint8_t> datag
       if (!IdentityAt(datagram, 10, kIdentityCapacity)) return {};
       SimHandling handling = Accepted();
       ++m_counters.runs;
+      if (m_config.imageNeverStarts && m_counters.blocks > 0) {
+        handling.events.push_back("what=run-failed");
+        return handling;
+      }
       m_state = SimState::kApp;
       handling.events.push_back("what=run");
       return handling;

@@ -1,0 +1,108 @@
+// `history`: the journal, oldest first, for one device or all, as text,
+// JSON lines or CSV.
+
+#include <ctime>
+#include <iostream>
+
+#include "app/journal.h"
+#include "devices/device_identity.h"
+#include "tools/cli/cli_commands.h"
+
+namespace {
+
+std::optional<std::vector<uint8_t>> HexBytes(const std::string& text) {
+  std::vector<uint8_t> bytes;
+  if (text.size() % 2 != 0) return std::nullopt;
+  for (size_t i = 0; i < text.size(); i += 2) {
+    unsigned value = 0;
+    if (std::sscanf(text.substr(i, 2).c_str(), "%2x", &value) != 1) return std::nullopt;
+    bytes.push_back(static_cast<uint8_t>(value));
+  }
+  return bytes;
+}
+
+// The canonical time text of a date ("2026-12-01", midnight UTC) or an
+// RFC 3339 time in UTC, so that it compares with the journal's times.
+std::optional<std::string> SinceTime(const std::string& text) {
+  std::tm tm{};
+  int used = 0;
+  if (std::sscanf(text.c_str(), "%4d-%2d-%2d%n", &tm.tm_year, &tm.tm_mon, &tm.tm_mday, &used) != 3)
+    return std::nullopt;
+  if (static_cast<size_t>(used) != text.size()) {
+    int more = 0;
+    if (std::sscanf(text.c_str() + used, "T%2d:%2d:%2d%n", &tm.tm_hour, &tm.tm_min, &tm.tm_sec,
+                    &more) != 3)
+      return std::nullopt;
+    const std::string rest = text.substr(static_cast<size_t>(used + more));
+    if (rest != "Z" && rest != "" && rest != "+00:00") return std::nullopt;
+  }
+  tm.tm_year -= 1900;
+  tm.tm_mon -= 1;
+  const std::time_t seconds = ::timegm(&tm);
+  if (seconds == static_cast<std::time_t>(-1)) return std::nullopt;
+  return FormatUtcTime(std::chrono::system_clock::from_time_t(seconds));
+}
+
+std::string EntryText(const FlatRecord& r) {
+  const auto cell = [&](const char* name) {
+    const std::string value = TextOf(r, name);
+    return value.empty() ? std::string("-") : Printable(value);
+  };
+  std::string line = cell("time") + "  " + cell("command") + " " + cell("outcome") + "  \"" +
+                     cell("device") + "\" serial=" + cell("serial") + " mac=" + cell("mac") +
+                     " version=" + cell("version");
+  if (const std::string confirmed = TextOf(r, "confirmed"); !confirmed.empty())
+    line += " confirmed=" + confirmed;
+  if (FieldOf(r, "file") != nullptr) line += " file=" + cell("file") + " sha256=" + cell("sha256");
+  return line + " reason=\"" + cell("reason") + "\"";
+}
+
+}  // namespace
+
+int RunHistory(const HistoryOptions& options, CEventWriter& writer) {
+  std::optional<std::vector<uint8_t>> serial;
+  if (!options.serial.empty()) serial = HexBytes(options.serial);
+  std::optional<std::string> since;
+  if (!options.since.empty()) {
+    since = SinceTime(options.since);
+    if (!since)
+      return Refuse(writer, "history",
+                    "--since takes a date (2026-12-01) or a time (2026-12-01T18:30:00Z), in UTC");
+  }
+  const std::string path = JournalPath(options.journal);
+  const JournalRead read = ReadJournal(path);
+  if (read.problem) return Refuse(writer, "history", "journal: " + read.problem->message);
+
+  std::vector<FlatRecord> entries;
+  for (const FlatRecord& r : read.records) {
+    if (serial) {
+      const auto bytes = HexBytes(TextOf(r, "serial"));
+      if (!bytes || !SameSerial(*bytes, *serial)) continue;
+    }
+    if (!options.mac.empty()) {
+      const auto wanted = ParseMac(options.mac);
+      const auto listed = ParseMac(TextOf(r, "mac"));
+      if (!wanted || !listed || *wanted != *listed) continue;
+    }
+    if (since && TextOf(r, "time") < *since) continue;
+    entries.push_back(r);
+  }
+  if (read.skipped > 0)
+    writer.Warning(std::to_string(read.skipped) + " line(s) of " + path +
+                   " are no journal entries (a torn last line, say) and were skipped");
+
+  if (options.csv) {
+    std::cout << JournalCsv(entries) << std::flush;
+    return 0;
+  }
+  for (const FlatRecord& r : entries) {
+    nlohmann::json event = ToJson(r);
+    event["event"] = "entry";
+    writer.Event(event, EntryText(r));
+  }
+  nlohmann::json result = ResultEvent("history", Outcome::kOk);
+  result["count"] = entries.size();
+  result["skipped"] = read.skipped;
+  if (writer.format() == OutputFormat::kJson) writer.Event(result, "");
+  return 0;
+}
