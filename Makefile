@@ -28,7 +28,8 @@ run: build
 
 # The window against simulated devices, both inside one private network
 # namespace that holds only lo, so nothing reaches a real network. The window
-# runs in a scratch folder, so that no settings file of yours is touched.
+# runs in a scratch folder with a settings file of its own, so that no
+# settings file of yours is touched.
 demo: build
 	scripts/netns-run bash -c '$(DEMO_SCRIPT)'
 

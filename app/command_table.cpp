@@ -18,7 +18,14 @@ void CQuorvikDlg::SaveBlackList() {
     std::lock_guard lock(g_deviceMutex);
     text = g_blackList;
   }
-  if (m_settings) m_settings->Write(kSettingsSection, kKeyHidden, text);
+  StoreSetting(kKeyHidden, text);
+}
+
+void CQuorvikDlg::StoreSetting(const char* key, const std::string& value) {
+  // Without settings (quorvik-cli) nothing is ever written.
+  if (!m_settings || m_settings->Write(kSettingsSection, key, value)) return;
+  m_view.ShowMessage("Settings not saved: " + m_settings->lastError() +
+                     ". The change holds until the program ends.");
 }
 
 void CQuorvikDlg::OnAddToBlackList() {

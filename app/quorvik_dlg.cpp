@@ -18,10 +18,6 @@ std::string CurrentWorkingDirectory() {
   return buffer.data();
 }
 
-std::string SettingsFilePath(const std::string& workDir) {
-  return workDir + "//" + kSettingsFileName;
-}
-
 std::optional<int> InterfaceIndexOf(const InterfaceList& interfaces, const std::string& dotted) {
   for (int i = 0; i < interfaces.count; ++i)
     if (FormatAddress(interfaces.addresses[i]) == dotted) return i;
@@ -127,7 +123,7 @@ void CQuorvikDlg::OnNetworkSelChange() {
   // there is nothing to store or open.
   if (index < 0 || index >= m_interfaces.count) return;
   const std::string address = FormatAddress(m_interfaces.addresses[index]);
-  m_settings->Write(kSettingsSection, kKeySelectedIp, address);
+  StoreSetting(kKeySelectedIp, address);
   if (!m_network.OpenNetwork(address)) {
     m_view.ShowMessage(kNetworkFailedMessage);
     return;

@@ -12,6 +12,7 @@
 #include "app/main_view.h"
 #include "app/network.h"
 #include "app/settings_file.h"
+#include "app/settings_location.h"
 #include "app/status_log.h"
 #include "commands/firmware_file.h"
 #include "net/interfaces.h"
@@ -19,7 +20,6 @@
 constexpr const char* kCaption = "Belmarr Quorvik V1.41";
 constexpr const char* kNoInterfaceEntry = "No Ethernet connection !";
 constexpr const char* kNetworkFailedMessage = "Connection to Network failed !";
-constexpr const char* kSettingsFileName = "Quorvik.ini";
 constexpr std::chrono::milliseconds kStartupSearchWait{5000};
 constexpr std::chrono::milliseconds kSearchStepWait{20};
 constexpr int kSearchSteps = 100;
@@ -112,6 +112,9 @@ class CQuorvikDlg {
   // The highest bootloader-mode record with this hardware address.
   std::optional<DeviceRecord> BootRecordWithMac(const std::array<uint8_t, 6>& mac) const;
   void SaveBlackList();
+  // Saves one setting; a failure is shown, and the value still holds for
+  // this run.
+  void StoreSetting(const char* key, const std::string& value);
   // The Firmware-Update command up to the Find that follows it: true when
   // an update ran (or was refused) and the Find is due.
   bool UpdateBeforeFind();
@@ -140,8 +143,6 @@ class CQuorvikDlg {
 
 // The whole current working directory, however long.
 std::string CurrentWorkingDirectory();
-// The settings file the window keeps in `workDir`.
-std::string SettingsFilePath(const std::string& workDir);
 // The entry whose address reads exactly `dotted`.
 std::optional<int> InterfaceIndexOf(const InterfaceList& interfaces, const std::string& dotted);
 // The interface opened at start-up: the stored one, else the first.

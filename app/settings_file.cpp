@@ -1,5 +1,7 @@
 #include "app/settings_file.h"
 
+#include "app/settings_location.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <optional>
 #include <sstream>
@@ -110,13 +113,15 @@ std::string OneLine(std::string value) {
   return value;
 }
 
-bool WriteAtomically(const std::string& path, const std::string& text) {
+// Empty on success, else why the file was not replaced.
+std::string WriteAtomically(const std::string& path, const std::string& text) {
   const std::string temp = path + ".tmp-XXXXXX";
   std::vector<char> name(temp.begin(), temp.end());
   name.push_back('\0');
   const int fd = ::mkstemp(name.data());
-  if (fd < 0) return false;
+  if (fd < 0) return "cannot write " + path + ": " + std::strerror(errno);
   size_t done = 0;
+  errno = 0;
   while (done < text.size()) {
     ssize_t n = ::write(fd, text.data() + done, text.size() - done);
     if (n < 0 && errno == EINTR) continue;
@@ -128,12 +133,21 @@ bool WriteAtomically(const std::string& path, const std::string& text) {
   const mode_t mask = ::umask(0);
   ::umask(mask);
   ::fchmod(fd, 0666 & ~mask);
-  const bool ok = done == text.size() && ::fsync(fd) == 0;
-  if (::close(fd) != 0 || !ok || ::rename(name.data(), path.c_str()) != 0) {
-    ::unlink(name.data());
-    return false;
+  bool ok = done == text.size() && ::fsync(fd) == 0;
+  int error = ok ? 0 : (errno != 0 ? errno : EIO);
+  if (::close(fd) != 0 && ok) {
+    ok = false;
+    error = errno;
   }
-  return true;
+  if (ok && ::rename(name.data(), path.c_str()) != 0) {
+    ok = false;
+    error = errno;
+  }
+  if (!ok) {
+    ::unlink(name.data());
+    return "cannot write " + path + ": " + std::strerror(error);
+  }
+  return {};
 }
 
 }  // namespace
@@ -161,5 +175,11 @@ bool CSettingsFile::Write(const std::string& section, const std::string& key,
   }
   std::string text;
   for (const std::string& line : c.lines) text += line + c.newline;
-  return WriteAtomically(m_path, text);
+  // The configuration folder of a new user does not exist until the first
+  // setting is saved.
+  const auto slash = m_path.find_last_of('/');
+  m_lastError = slash == std::string::npos || slash == 0 ? std::string()
+                                                         : CreateFolders(m_path.substr(0, slash));
+  if (m_lastError.empty()) m_lastError = WriteAtomically(m_path, text);
+  return m_lastError.empty();
 }

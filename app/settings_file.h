@@ -14,13 +14,18 @@ class CSettingsFile {
   std::string Read(const std::string& section, const std::string& key) const;
   // Replaces the file through a temporary file in the same folder, so that a
   // crash or power cut leaves either the old file or the new one, never a
-  // truncated one. False when the file could not be written.
+  // truncated one. A missing folder is created first. False when the file
+  // could not be written; `lastError()` then says why.
   bool Write(const std::string& section, const std::string& key, const std::string& value) const;
+  const std::string& lastError() const { return m_lastError; }
 
  private:
   std::string m_path;
+  mutable std::string m_lastError;
 };
 
 constexpr const char* kSettingsSection = "APP";
 constexpr const char* kKeySelectedIp = "SELECTED_IP";
 constexpr const char* kKeyHidden = "HIDDEN";
+// The folder of the firmware file chosen last: the file dialog opens there.
+constexpr const char* kKeyFirmwareFolder = "FIRMWARE_FOLDER";

@@ -39,7 +39,8 @@ std::optional<int> ChooseInterfaceIndex(const InterfaceList& interfaces, const s
 
 namespace {
 
-CSettingsFile WorkingDirectorySettings() {
+// The window's settings file, found by the window's rule.
+CSettingsFile UserSettings() {
   return CSettingsFile(SettingsFilePath(CurrentWorkingDirectory()));
 }
 
@@ -51,12 +52,12 @@ nlohmann::json ResultEvent(const char* command, Outcome outcome) {
 }
 
 // Start-up as the window does it, up to the open network: the black-list
-// and the interface from the working directory's settings. Only the
+// and the interface from the settings file. Only the
 // interface may differ (--iface), and nothing is written back. Returns the
 // exit code when the network cannot be used.
 std::optional<int> OpenNetworkAsTheWindow(const CliOptions& options, const char* command,
                                           CEventWriter& writer, INetwork& network) {
-  const CSettingsFile settings = WorkingDirectorySettings();
+  const CSettingsFile settings = UserSettings();
   {
     std::lock_guard lock(g_deviceMutex);
     g_blackList = settings.Read(kSettingsSection, kKeyHidden);
@@ -163,7 +164,7 @@ int RunInterfaces(CEventWriter& writer, INetwork& network) {
     writer.Event(ResultEvent("interfaces", Outcome::kDeviceFailed), "");
     return static_cast<int>(Outcome::kDeviceFailed);
   }
-  const CSettingsFile settings = WorkingDirectorySettings();
+  const CSettingsFile settings = UserSettings();
   const int selected =
       ChooseInterfaceIndex(interfaces, settings.Read(kSettingsSection, kKeySelectedIp), "")
           .value_or(0);
