@@ -95,6 +95,7 @@ int main(int argc, char** argv) {
       "window does them. Exit codes: 0 success, 1 the device failed, 2 bad usage or a refused "
       "file, 3 no matching device."};
   app.require_subcommand(1);
+  app.set_version_flag("--version", "quorvik-cli " QUORVIK_VERSION);
   Parsed p;
 
   CLI::App* interfaces = app.add_subcommand("interfaces",
