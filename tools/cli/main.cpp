@@ -9,6 +9,7 @@
 
 #include "net/network_session.h"
 #include "tools/cli/cli_commands.h"
+#include "tools/cli/doctor_command.h"
 
 namespace {
 
@@ -136,6 +137,15 @@ int main(int argc, char** argv) {
   AddJson(inspect, p);
   inspect->callback([&] { p.command = "inspect"; });
 
+  CLI::App* doctor = app.add_subcommand(
+      "doctor",
+      "check why devices might not answer: cards, ports, firewall, reverse-path filter, "
+      "kernel, and a live search; changes nothing (run with sudo to see every rule and process)");
+  AddIface(doctor, p);
+  AddJson(doctor, p);
+  AddTimeScale(doctor, p);
+  doctor->callback([&] { p.command = "doctor"; });
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -159,6 +169,8 @@ int main(int argc, char** argv) {
       code = RunList(p.options, writer, network);
     else if (p.command == "inspect")
       code = RunInspect(p.inspectPath, writer);
+    else if (p.command == "doctor")
+      code = RunDoctor(p.options, writer);
     else if (p.command == "update")
       code = RunDeviceCommand(CommandKind::kUpdate, p.options, writer, network, std::cin);
     else if (p.command == "reset")
