@@ -344,7 +344,8 @@ ProcessSockets ScanProcessSockets(const std::string& procRoot) {
 }
 
 std::vector<CheckResult> CheckPortHolders(const std::vector<UdpSocket>& sockets,
-                                          const ProcessSockets& processes, uint32_t ownUid) {
+                                          const ProcessSockets& processes, uint32_t ownUid,
+                                          int ownPid) {
   std::vector<CheckResult> results;
   for (uint16_t port : kToolPorts) {
     CheckResult result{CheckStatus::kPass, "port-" + std::to_string(port),
@@ -354,6 +355,10 @@ std::vector<CheckResult> CheckPortHolders(const std::vector<UdpSocket>& sockets,
     for (const UdpSocket& socket : sockets) {
       if (socket.port != port) continue;
       const auto found = processes.owners.find(socket.inode);
+      if (found != processes.owners.end() &&
+          std::all_of(found->second.begin(), found->second.end(),
+                      [&](const SocketOwner& owner) { return owner.pid == ownPid; }))
+        continue;
       if (found != processes.owners.end()) {
         for (const SocketOwner& owner : found->second)
           holders.push_back(owner.command + " (pid " + std::to_string(owner.pid) + ", " +
@@ -598,7 +603,9 @@ std::vector<CheckResult> RunNetworkCheck(const NetworkCheckRequest& request, ICl
   std::vector<UdpSocket> sockets = ParseProcNetUdp(ReadFile("/proc/net/udp"), false);
   const auto v6 = ParseProcNetUdp(ReadFile("/proc/net/udp6"), true);
   sockets.insert(sockets.end(), v6.begin(), v6.end());
-  for (const auto& r : CheckPortHolders(sockets, ScanProcessSockets("/proc"), ::getuid())) add(r);
+  for (const auto& r :
+       CheckPortHolders(sockets, ScanProcessSockets("/proc"), ::getuid(), ::getpid()))
+    add(r);
 
   const std::string ifName = chosen ? chosen->name : std::string();
   add(CheckFirewall(ReadRuleListings(), ifName));

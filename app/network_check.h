@@ -68,9 +68,11 @@ struct ProcessSockets {
 };
 ProcessSockets ScanProcessSockets(const std::string& procRoot);
 
-// One finding per port of the tool: free, or who holds it.
+// One finding per port of the tool: free, or who holds it. Sockets of
+// `ownPid` alone are left out: the window checks with its own ports open.
 std::vector<CheckResult> CheckPortHolders(const std::vector<UdpSocket>& sockets,
-                                          const ProcessSockets& processes, uint32_t ownUid);
+                                          const ProcessSockets& processes, uint32_t ownUid,
+                                          int ownPid);
 
 // A rule listing as read, or why it could not be.
 struct RuleListing {

@@ -86,7 +86,7 @@ TEST(NetworkCheck, PortHoldersAreNamedOrSaidToBeHidden) {
   ProcessSockets processes;
   processes.owners[48211] = {{812, "olad"}};
   processes.unreadable = 3;
-  const auto results = CheckPortHolders(sockets, processes, 4242);
+  auto results = CheckPortHolders(sockets, processes, 4242, 77);
   ASSERT_EQ(results.size(), 3u);
   EXPECT_EQ(results[0].title, "UDP 6454 is held by olad (pid 812, uid 4242, on 0.0.0.0)");
   EXPECT_EQ(results[0].advice.find("sudo"), std::string::npos);
@@ -98,7 +98,11 @@ TEST(NetworkCheck, PortHoldersAreNamedOrSaidToBeHidden) {
             "UDP 10010 is held by a program of root on [::] that /proc does not show to this user");
   for (const auto& r : results) EXPECT_EQ(r.status, CheckStatus::kWarn);
 
-  EXPECT_EQ(CheckPortHolders({}, {}, 0)[1].status, CheckStatus::kPass);
+  // The checking program's own socket is no other program's.
+  processes.owners[61001] = {{77, "quorvik"}};
+  results = CheckPortHolders(sockets, processes, 4242, 77);
+  EXPECT_EQ(results[2].status, CheckStatus::kPass);
+  EXPECT_EQ(results[2].title, "UDP 10010 is free");
 }
 
 TEST(NetworkCheck, CardsAndTheOneTheWindowWouldSearchOn) {
