@@ -6,7 +6,7 @@ FUZZ_TARGETS := reply_processing firmware_file settings_file
 FUZZ_SECONDS ?= 600
 CI_FUZZ_SECONDS ?= 60
 
-.PHONY: all deps build run demo test bench fuzz format clean
+.PHONY: all deps build run demo test bench fuzz format clean package test-package
 ONE_PRESET_TESTS := $(addprefix test-,dev release asan tsan)
 .PHONY: $(ONE_PRESET_TESTS)
 
@@ -28,7 +28,9 @@ run: build
 
 # The window against simulated devices, both inside one private network
 # namespace that holds only lo, so nothing reaches a real network. The window
-# runs in a scratch folder, so that no settings file of yours is touched.
+# runs in a scratch folder with a settings file and a journal of its own, so
+# that no settings file of yours is touched and simulated devices never end
+# up in your journal.
 demo: build
 	scripts/netns-run bash -c '$(DEMO_SCRIPT)'
 
@@ -37,16 +39,28 @@ set -eu; work=$$(mktemp -d); \
 build/dev/tools/devsim/quorvik-devsim --config tools/devsim/examples/demo.json >"$$work/sim.out" & \
 sim=$$!; trap "kill $$sim 2>/dev/null; wait $$sim 2>/dev/null; rm -rf \"$$work\"" EXIT; \
 for _ in $$(seq 100); do grep -q "^ready" "$$work/sim.out" && break; sleep 0.05; done; \
-app=$$(pwd)/build/dev/app/qt/quorvik; cd "$$work" && "$$app"
+app=$$(pwd)/build/dev/app/qt/quorvik; cd "$$work" && touch Quorvik.ini && \
+QUORVIK_JOURNAL="$$work/journal.jsonl" "$$app"
 endef
 
-test: $(addprefix test-,$(PRESETS_CI))
+test: $(addprefix test-,$(PRESETS_CI)) test-package
 	$(MAKE) fuzz FUZZ_SECONDS=$(CI_FUZZ_SECONDS)
 
 $(ONE_PRESET_TESTS): test-%: deps
 	cmake --preset $* >/dev/null
 	cmake --build --preset $* -j $(BUILD_JOBS)
 	ctest --preset $*
+
+# The Debian package, from a release build for /usr without the tests:
+# build/quorvik_VERSION_ARCH.deb.
+package: deps build/package/build.ninja
+	cmake --build --preset package -j $(BUILD_JOBS)
+	rm -rf build/package/cpack build/quorvik_*.deb
+	cd build/package && cpack -B $(CURDIR)/build/package/cpack
+	cp build/package/cpack/quorvik_*.deb build/
+
+test-package: package
+	scripts/check-package.sh build/quorvik_*.deb
 
 # Timed runs against the simulator, in a private network namespace.
 bench: deps build/release/build.ninja

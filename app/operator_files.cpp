@@ -80,7 +80,9 @@ FileRead ReadWholeFile(const std::string& path, size_t maxBytes) {
   if (fd.get() < 0) {
     const int error = errno;
     result.problem =
-        Problem(error == ENOENT ? FileProblem::Kind::kMissing : FileProblem::Kind::kUnreadable,
+        // A path through a file that is no folder names nothing either.
+        Problem(error == ENOENT || error == ENOTDIR ? FileProblem::Kind::kMissing
+                                                    : FileProblem::Kind::kUnreadable,
                 error, path, ErrorText(error));
     return result;
   }

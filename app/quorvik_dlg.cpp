@@ -18,10 +18,6 @@ std::string CurrentWorkingDirectory() {
   return buffer.data();
 }
 
-std::string SettingsFilePath(const std::string& workDir) {
-  return workDir + "//" + kSettingsFileName;
-}
-
 std::optional<int> InterfaceIndexOf(const InterfaceList& interfaces, const std::string& dotted) {
   for (int i = 0; i < interfaces.count; ++i)
     if (FormatAddress(interfaces.addresses[i]) == dotted) return i;

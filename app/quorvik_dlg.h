@@ -13,6 +13,7 @@
 #include "app/main_view.h"
 #include "app/network.h"
 #include "app/settings_file.h"
+#include "app/settings_location.h"
 #include "app/status_log.h"
 #include "commands/firmware_file.h"
 #include "net/interfaces.h"
@@ -20,7 +21,6 @@
 constexpr const char* kCaption = "Belmarr Quorvik V1.41";
 constexpr const char* kNoInterfaceEntry = "No Ethernet connection !";
 constexpr const char* kNetworkFailedMessage = "Connection to Network failed !";
-constexpr const char* kSettingsFileName = "Quorvik.ini";
 constexpr std::chrono::milliseconds kStartupSearchWait{5000};
 constexpr std::chrono::milliseconds kSearchStepWait{20};
 constexpr int kSearchSteps = 100;
@@ -203,8 +203,6 @@ void CQuorvikDlg::Guarded(Body body) {
 
 // The whole current working directory, however long.
 std::string CurrentWorkingDirectory();
-// The settings file the window keeps in `workDir`.
-std::string SettingsFilePath(const std::string& workDir);
 // The entry whose address reads exactly `dotted`.
 std::optional<int> InterfaceIndexOf(const InterfaceList& interfaces, const std::string& dotted);
 // The interface opened at start-up: the stored one, else the first.

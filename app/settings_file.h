@@ -35,3 +35,5 @@ class CSettingsFile {
 constexpr const char* kSettingsSection = "APP";
 constexpr const char* kKeySelectedIp = "SELECTED_IP";
 constexpr const char* kKeyHidden = "HIDDEN";
+// The folder of the firmware file chosen last: the file dialog opens there.
+constexpr const char* kKeyFirmwareFolder = "FIRMWARE_FOLDER";

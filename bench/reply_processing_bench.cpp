@@ -56,7 +56,7 @@ void ProcessBlackListedAnswer(benchmark::State& state) {
   FillTable(98);
   {
     std::string text;
-    char serial[24];
+    char serial[40];
     for (int64_t i = 0; i < state.range(0); ++i) {
       std::snprintf(serial, sizeof serial, "0a0b0c0d0e0f%010llx", static_cast<long long>(i));
       text += std::string(serial) + " (Node " + std::to_string(i) + ");";

@@ -2,6 +2,8 @@
 // bootloader, find it again by its hardware address, write the fitting
 // section block by block, verify where the bootloader can, and start it.
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -22,6 +24,11 @@ std::string CompletionLine(bool verified, const std::string& path, int index) {
          path + " at index " + std::to_string(index) + ")";
 }
 
+bool IsFolder(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
 }  // namespace
 
 std::optional<DeviceRecord> CQuorvikDlg::RecordAt(int index) const {
@@ -40,11 +47,19 @@ std::optional<DeviceRecord> CQuorvikDlg::BootRecordWithMac(
 }
 
 std::optional<std::string> CQuorvikDlg::SelectFirmwareFile() {
+  // Firmware files rarely sit where the program was started (the home
+  // folder, from the desktop menu): the dialog opens where the last one was.
+  std::string folder = m_settings ? m_settings->Read(kSettingsSection, kKeyFirmwareFolder) : "";
+  if (folder.empty() || !IsFolder(folder)) folder = m_workDir;
   auto path =
-      m_view.ChooseFile({m_workDir + "/firmware.bin", ".bin", "Firmware File (*.bin)", "*.bin"});
+      m_view.ChooseFile({folder + "/firmware.bin", ".bin", "Firmware File (*.bin)", "*.bin"});
   if (!path) return std::nullopt;
   m_view.SetWaitCursor(true);
   m_lastFirmwarePath = *path;
+  const auto slash = path->find_last_of('/');
+  const std::string chosenFolder = slash == 0 ? "/" : path->substr(0, slash);
+  if (slash != std::string::npos && chosenFolder != folder)
+    WriteSetting(kKeyFirmwareFolder, chosenFolder);
   return path;
 }
 

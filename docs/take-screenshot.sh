@@ -18,7 +18,7 @@ for _ in $(seq 100); do
   sleep 0.05
 done
 # A fresh working directory: no settings file of the operator's is used.
-(cd "$work" && exec "$build/app/qt/quorvik") &
+(cd "$work" && touch Quorvik.ini && exec "$build/app/qt/quorvik") &
 sleep 7  # the start-up search takes 5 s
 xwd -silent -name "Belmarr Quorvik V1.41" | xwdtopnm 2>/dev/null | pnmtopng >"$here/docs/screenshot.png"
 echo "take-screenshot: wrote docs/screenshot.png"

@@ -4,5 +4,5 @@
 set -euo pipefail
 cd "$(dirname "$0")/icons"
 for size in 16 32 48 64 128 256; do
-  rsvg-convert -w "$size" -h "$size" quorvik.svg -o "quorvik-$size.png"
+  rsvg-convert -w "$size" -h "$size" example.belmarr.Quorvik.svg -o "example.belmarr.Quorvik-$size.png"
 done

@@ -10,6 +10,7 @@ packages=(
   iproute2 util-linux
   qt6-base-dev qt6-multimedia-dev libgl-dev
   xvfb xauth
+  dpkg-dev file lintian desktop-file-utils appstream nftables
 )
 missing=()
 for p in "${packages[@]}"; do

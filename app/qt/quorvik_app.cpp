@@ -16,12 +16,14 @@
 
 CQuorvikApp::CQuorvikApp(int& argc, char** argv) : m_application(argc, argv) {
   QApplication::setApplicationName(QStringLiteral("Quorvik"));
-  QApplication::setApplicationVersion(QStringLiteral("1.41"));
-  // Lets the desktop match the window to quorvik.desktop and its icon.
-  QGuiApplication::setDesktopFileName(QStringLiteral("quorvik"));
+  QApplication::setApplicationVersion(QStringLiteral(QUORVIK_VERSION));
+  // Lets the desktop (Wayland above all) match the window to its desktop
+  // file and icon, both named by the application id.
+  QGuiApplication::setDesktopFileName(QStringLiteral("example.belmarr.Quorvik"));
   QIcon icon;
   for (int size : {16, 32, 48, 256})
-    icon.addFile(QStringLiteral(":/icons/quorvik-%1.png").arg(size), QSize(size, size));
+    icon.addFile(QStringLiteral(":/icons/example.belmarr.Quorvik-%1.png").arg(size),
+                 QSize(size, size));
   QApplication::setWindowIcon(icon);
 }
 

@@ -3,6 +3,7 @@
 // and the images the simulated devices end up holding. Waits run scaled
 // down with the tests' --time-scale.
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -12,9 +13,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <thread>
@@ -633,6 +636,72 @@ TEST_F(Cli, AnInterruptEndsTheWriteAtOnceAndSaysHowFarItGot) {
   EXPECT_EQ(run.out.find("Timeout on write data!"), std::string::npos);
   ASSERT_EQ(Journal().size(), 1u);
   EXPECT_EQ(TextOf(Journal()[0], "outcome"), "interrupted");
+}
+
+// The doctor's findings by id, from its JSON events.
+std::map<std::string, nlohmann::json> DoctorChecks(const CliRun& run) {
+  std::map<std::string, nlohmann::json> checks;
+  for (const auto& event : run.Events())
+    if (event["event"] == "check") checks[event["id"]] = event;
+  return checks;
+}
+
+TEST_F(Cli, DoctorNamesTheProgramThatHoldsAPortAndSearchesOnTheOthers) {
+  // Held without address reuse, as a program that does not share would.
+  const int holder = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_port = htons(kAppPort);
+  ASSERT_EQ(::bind(holder, reinterpret_cast<const sockaddr*>(&local), sizeof local), 0);
+
+  const CliRun run = RunCli({"doctor", "--json", kFast});
+  ::close(holder);
+  auto checks = DoctorChecks(run);
+  const std::string me = std::to_string(::getpid());
+  EXPECT_EQ(checks["port-6454"]["status"], "warn");
+  EXPECT_NE(checks["port-6454"]["title"].get<std::string>().find("(pid " + me + ", "),
+            std::string::npos)
+      << checks["port-6454"];
+  EXPECT_EQ(checks["port-10001"]["status"], "pass");
+  EXPECT_EQ(checks["search"]["status"], "warn");
+  EXPECT_NE(
+      checks["search"]["detail"].get<std::string>().find("not opened 6454: Address already in use"),
+      std::string::npos)
+      << checks["search"];
+  // Only lo: no real card, and the chosen one reaches nothing else.
+  EXPECT_EQ(checks["interfaces"]["status"], "fail");
+  EXPECT_EQ(checks["chosen"]["status"], "warn");
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.Events().back()["event"], "result");
+
+  const CliRun text = RunCli({"doctor", kFast});
+  EXPECT_TRUE(text.Has("PASS  UDP 10010 is free: answers of bootloaders")) << text.out;
+  EXPECT_EQ(text.Lines().back(), "Network check: 6 pass, 2 warn, 1 fail") << text.out;
+}
+
+TEST_F(Cli, DoctorFindsTheFirewallRuleThatDropsAnswersAndTheSearchConfirmsIt) {
+  CSimulatorProcess sim(QUORVIK_DEVSIM_PATH,
+                        Devices({AppDevice("2122232425262728292a2b", "00-0a-95-00-00-21")}));
+  ASSERT_TRUE(sim.ready());
+  auto checks = DoctorChecks(RunCli({"doctor", "--json", kFast}));
+  EXPECT_EQ(checks["search"]["status"], "pass") << checks["search"];
+  EXPECT_EQ(checks["search"]["detail"], "answers per port 10001: 0, 10010: 0, 6454: 1");
+
+  // Only ever inside this test's private namespace (the fixture skips
+  // anywhere else): its ruleset is its own.
+  if (std::system("nft add table inet quorvik_test && nft add chain inet quorvik_test input "
+                  "'{ type filter hook input priority 0; policy accept; }' && nft add rule inet "
+                  "quorvik_test input udp dport 6454 drop 2>/dev/null") != 0)
+    GTEST_SKIP() << "nft cannot add rules here (not installed, or no CAP_NET_ADMIN in the "
+                    "namespace); the firewall part is not tested";
+  const CliRun run = RunCli({"doctor", "--json", kFast});
+  std::system("nft delete table inet quorvik_test");
+  checks = DoctorChecks(run);
+  EXPECT_EQ(checks["firewall"]["status"], "fail");
+  EXPECT_EQ(checks["firewall"]["detail"],
+            "UDP 6454 (unicast) by nftables inet quorvik_test chain input: udp dport 6454 drop");
+  EXPECT_EQ(checks["search"]["status"], "warn");
+  EXPECT_EQ(checks["search"]["detail"], "answers per port 10001: 0, 10010: 0, 6454: 0");
 }
 
 }  // namespace

@@ -4,8 +4,12 @@
 // hidden count and black-list, both undone afterwards.
 
 #include <filesystem>
+#include <optional>
+#include <string>
 
-// Makes a temporary folder the working directory for its lifetime.
+// Makes a temporary folder the working directory for its lifetime, and its
+// "config" subfolder the configuration home, so that no test reads or writes
+// the settings of the user who runs it.
 class CScratchDirectory {
  public:
   CScratchDirectory();
@@ -14,10 +18,13 @@ class CScratchDirectory {
   CScratchDirectory& operator=(const CScratchDirectory&) = delete;
 
   const std::filesystem::path& path() const { return m_path; }
+  // Where the settings file goes when the working directory holds none.
+  std::filesystem::path ConfigSettingsPath() const { return m_path / "config/quorvik/Quorvik.ini"; }
 
  private:
   std::filesystem::path m_path;
   std::filesystem::path m_previous;
+  std::optional<std::string> m_previousConfigHome;
 };
 
 // Empties the device table, the hidden count and the black-list.

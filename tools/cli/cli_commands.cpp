@@ -69,18 +69,19 @@ std::unique_ptr<CInstanceLock> TakeNetwork(const CliOptions& options, const std:
 
 namespace {
 
-CSettingsFile WorkingDirectorySettings() {
+// The window's settings file, found by the window's rule.
+CSettingsFile UserSettings() {
   return CSettingsFile(SettingsFilePath(CurrentWorkingDirectory()));
 }
 
 // Start-up as the window does it, up to the open network: the black-list
-// and the interface from the working directory's settings. Only the
+// and the interface from the settings file. Only the
 // interface may differ (--iface), and nothing is written back. Returns the
 // exit code when the network cannot be used; `address` is the one opened.
 std::optional<int> OpenNetworkAsTheWindow(const CliOptions& options, const char* command,
                                           CEventWriter& writer, INetwork& network,
                                           std::string& address) {
-  const CSettingsFile settings = WorkingDirectorySettings();
+  const CSettingsFile settings = UserSettings();
   if (const auto problem = settings.ReadProblem())
     writer.Warning(*problem + "; no device is hidden and the first interface is used");
   {
@@ -211,7 +212,7 @@ int RunInterfaces(CEventWriter& writer, INetwork& network) {
     writer.Event(ResultEvent("interfaces", Outcome::kFailed), "");
     return ExitCodeOf(Outcome::kFailed);
   }
-  const CSettingsFile settings = WorkingDirectorySettings();
+  const CSettingsFile settings = UserSettings();
   const int selected =
       ChooseInterfaceIndex(interfaces, settings.Read(kSettingsSection, kKeySelectedIp), "")
           .value_or(0);

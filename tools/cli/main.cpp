@@ -13,6 +13,7 @@
 #include "net/network_session.h"
 #include "net/reply_state.h"
 #include "tools/cli/cli_commands.h"
+#include "tools/cli/doctor_command.h"
 
 namespace {
 
@@ -126,7 +127,7 @@ DeviceSelector SelectorOf(const Parsed& p) {
 std::string NamedCommand(int argc, char** argv) {
   for (int i = 1; i < argc; ++i)
     for (const char* name :
-         {"interfaces", "list", "update", "reset", "run", "reboot", "inspect", "history"})
+         {"interfaces", "list", "update", "reset", "run", "reboot", "inspect", "history", "doctor"})
       if (std::strcmp(argv[i], name) == 0) return name;
   return "quorvik-cli";
 }
@@ -145,6 +146,7 @@ int main(int argc, char** argv) {
       "window does them. Exit codes: 0 success, 1 the device failed, 2 bad usage, a refused "
       "file or a busy network, 3 no matching device, 130 interrupted."};
   app.require_subcommand(1);
+  app.set_version_flag("--version", "quorvik-cli " QUORVIK_VERSION);
   Parsed p;
 
   CLI::App* interfaces = app.add_subcommand("interfaces",
@@ -187,6 +189,15 @@ int main(int argc, char** argv) {
   inspect->add_option("file", p.inspectPath, "firmware file")->required();
   AddJson(inspect, p);
   inspect->callback([&] { p.command = "inspect"; });
+
+  CLI::App* doctor = app.add_subcommand(
+      "doctor",
+      "check why devices might not answer: cards, ports, firewall, reverse-path filter, "
+      "kernel, and a live search; changes nothing (run with sudo to see every rule and process)");
+  AddIface(doctor, p);
+  AddJson(doctor, p);
+  AddTimeScale(doctor, p);
+  doctor->callback([&] { p.command = "doctor"; });
 
   CLI::App* history = app.add_subcommand("history", "the journal of device commands, oldest first");
   history->add_option("--journal", p.history.journal, "journal file (see update --journal)");
@@ -238,6 +249,8 @@ int main(int argc, char** argv) {
       code = RunInspect(p.inspectPath, writer);
     else if (p.command == "history")
       code = RunHistory(p.history, writer);
+    else if (p.command == "doctor")
+      code = RunDoctor(p.options, writer);
     else if (p.command == "update")
       code = RunDeviceCommand(CommandKind::kUpdate, p.options, writer, network, std::cin);
     else if (p.command == "reset")

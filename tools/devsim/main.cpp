@@ -146,6 +146,7 @@ void ReceiveAll(int fd, uint16_t port, CSimulation& simulation) {
 
 int main(int argc, char** argv) {
   CLI::App app{"Simulated Quorvik devices on the local UDP bootloader protocol"};
+  app.set_version_flag("--version", "quorvik-devsim " QUORVIK_VERSION);
   std::string configPath;
   std::string iface = "lo";
   std::string dumpDir;

@@ -40,6 +40,7 @@ int main(int argc, char** argv) {
   CLI::App app{"Searches the network for devices and lists those that answer."};
   std::string iface;
   int waitMs = 2000;
+  app.set_version_flag("--version", "quorvik-scan " QUORVIK_VERSION);
   app.add_option("--iface", iface, "local IPv4 address of the interface to search on");
   app.add_option("--wait-ms", waitMs, "how long to collect answers")->check(CLI::Range(0, 60000));
   CLI11_PARSE(app, argc, argv);

@@ -70,7 +70,7 @@ TEST_F(QuorvikDlg, StartUpOpensTheStoredInterfaceSearchesWaitsAndLists) {
   EXPECT_TRUE(view.buttons[Button::kFirmwareUpdate]);
   EXPECT_FALSE(view.buttons[Button::kFactoryReset]);  // a bootloader without reset
   EXPECT_TRUE(view.EventsStartingWith("tone").empty());
-  EXPECT_EQ(dlg.iniPath(), dlg.workDir() + "//Quorvik.ini");
+  EXPECT_EQ(dlg.iniPath(), dlg.workDir() + "//Quorvik.ini");  // the file is there
 }
 
 TEST_F(QuorvikDlg, StartUpReadsNothingItShouldNotAndWritesNothing) {
@@ -219,6 +219,7 @@ TEST_F(QuorvikDlg, AWorkingDirectoryOfAnyLengthIsUsedWhole) {
   fs::path deep = dir;
   for (int i = 0; i < 6; ++i) deep /= std::string(60, static_cast<char>('a' + i));
   fs::create_directories(deep);
+  std::ofstream(deep / "Quorvik.ini");
   fs::current_path(deep);
   dlg.OnInitDialog();
   EXPECT_GT(dlg.workDir().size(), 254u);

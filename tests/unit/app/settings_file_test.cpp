@@ -95,12 +95,25 @@ TEST_F(SettingsFile, WriteReplacesTheFileWholeAndLeavesNoTemporaryBehind) {
   EXPECT_NE(before.st_ino, after.st_ino);  // renamed over, not rewritten in place
   EXPECT_EQ(FilesInDir(), 1u);
 
-  // A write that cannot complete reports it and leaves nothing behind.
-  EXPECT_FALSE(CSettingsFile((dir / "missing" / "Quorvik.ini").string()).Write("APP", "K", "v"));
+  // A write that cannot complete reports why and leaves nothing behind.
   const fs::path blocked = dir / "blocked.ini";
   fs::create_directories(blocked / "inside");
-  EXPECT_FALSE(CSettingsFile(blocked.string()).Write("APP", "K", "v"));
+  CSettingsFile onAFolder(blocked.string());
+  const FileWrite folder = onAFolder.Write("APP", "K", "v");
+  EXPECT_FALSE(folder);
+  EXPECT_EQ(folder.problem.message, blocked.string() +
+                                        ": is a directory, not a file; it is left as it is and "
+                                        "nothing is saved in it");
+  CSettingsFile underAFile((dir / "Quorvik.ini" / "x.ini").string());
+  const FileWrite underFile = underAFile.Write("APP", "K", "v");
+  EXPECT_FALSE(underFile);
+  EXPECT_EQ(underFile.problem.message,
+            "cannot create the folder " + path + ": a file of that name is in the way");
   EXPECT_EQ(FilesInDir(), 2u);
+
+  // A missing folder is made, parents and all.
+  EXPECT_TRUE(CSettingsFile((dir / "new/deeper/Quorvik.ini").string()).Write("APP", "K", "v"));
+  EXPECT_TRUE(fs::is_regular_file(dir / "new/deeper/Quorvik.ini"));
 }
 
 }  // namespace

@@ -1,0 +1,43 @@
+#include "tools/cli/doctor_command.h"
+
+#include <sstream>
+
+#include "app/network_check.h"
+#include "app/quorvik_dlg.h"
+
+int RunDoctor(const CliOptions& options, CEventWriter& writer) {
+  NetworkCheckRequest request;
+  request.requestedAddress = options.iface;
+  request.storedAddress = CSettingsFile(SettingsFilePath(CurrentWorkingDirectory()))
+                              .Read(kSettingsSection, kKeySelectedIp);
+  std::istringstream noAnswers;
+  CConsoleView view(writer, noAnswers);
+  CCliClock clock(view, options.timeScale);
+  int counts[3] = {0, 0, 0};
+  RunNetworkCheck(request, clock, [&](const CheckResult& r) {
+    ++counts[static_cast<int>(r.status)];
+    std::string status = CheckStatusName(r.status);
+    for (char& c : status) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    std::string text = status + "  " + Printable(r.title);
+    if (!r.detail.empty()) text += ": " + Printable(r.detail);
+    if (!r.advice.empty()) text += "\n      -> " + Printable(r.advice);
+    writer.Event({{"event", "check"},
+                  {"id", r.id},
+                  {"status", CheckStatusName(r.status)},
+                  {"title", ToUtf8(r.title)},
+                  {"detail", ToUtf8(r.detail)},
+                  {"advice", ToUtf8(r.advice)}},
+                 text);
+  });
+  const int code = counts[2] > 0 ? 1 : 0;
+  writer.Event({{"event", "result"},
+                {"command", "doctor"},
+                {"outcome", code == 0 ? "ok" : "failed"},
+                {"exit", code},
+                {"pass", counts[0]},
+                {"warn", counts[1]},
+                {"fail", counts[2]}},
+               "Network check: " + std::to_string(counts[0]) + " pass, " +
+                   std::to_string(counts[1]) + " warn, " + std::to_string(counts[2]) + " fail");
+  return code;
+}
