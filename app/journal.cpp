@@ -55,7 +55,10 @@ int MakeParents(const std::string& path) {
   for (size_t slash = path.find('/', 1); slash != std::string::npos;
        slash = path.find('/', slash + 1)) {
     const std::string folder = path.substr(0, slash);
-    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return errno;
+    if (::mkdir(folder.c_str(), 0700) == 0) continue;
+    if (errno != EEXIST) return errno;
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return ENOTDIR;
   }
   return 0;
 }

@@ -229,4 +229,74 @@ TEST_F(QuorvikDlg, AWorkingDirectoryOfAnyLengthIsUsedWhole) {
   EXPECT_TRUE(fs::exists(deep / "Quorvik.ini"));
 }
 
+// A port that another program holds hides every device that answers on
+// it: the window names it and why, keeps saying so beside the list, and
+// the next Find tries again.
+TEST_F(QuorvikDlg, APortThatCouldNotBeOpenedIsNamedAndTriedAgainOnFind) {
+  network.portProblems = {{kAppPort, EADDRINUSE}};
+  dlg.OnInitDialog();
+  const std::string port6454 =
+      "UDP port 6454 (devices running their application): Address already in use; another "
+      "program holds it";
+  EXPECT_EQ(view.EventsStartingWith("message"),
+            (std::vector<std::string>{"message " + std::string(kPortsIncompleteMessage) + " | " +
+                                      port6454}));
+  EXPECT_EQ(view.portProblems, (std::vector<std::string>{port6454}));
+
+  network.calls.clear();
+  dlg.FindDevices();  // still held: said beside the list, no second box
+  EXPECT_EQ(network.calls.front(), "open 10.0.0.12");
+  EXPECT_EQ(view.EventsStartingWith("message").size(), 1u);
+  network.portProblems.clear();
+  dlg.FindDevices();
+  EXPECT_TRUE(view.portProblems.empty());
+  network.calls.clear();
+  dlg.FindDevices();  // all open now: no new opening
+  EXPECT_EQ(network.calls.front(), "boot search");
+
+  // Nothing bound at all: the usual message, with the reasons below it.
+  network.openSucceeds = false;
+  network.portProblems = {{kBootPortA, ENODEV}};
+  view.selectedEntry = 1;
+  dlg.OnNetworkSelChange();
+  EXPECT_EQ(view.EventsStartingWith("message").back(),
+            "message Connection to Network failed ! | UDP port 10001 (devices in their "
+            "bootloader): no interface holds the chosen address");
+}
+
+// More devices than the list holds: the count line stays as it is, and
+// the view is told how many answers found no room.
+TEST_F(QuorvikDlg, AnswersTheListHasNoRoomForAreReportedBesideIt) {
+  network.onSearch = [](bool boot) {
+    if (!boot) return;
+    for (int i = 0; i < 103; ++i)
+      ProcessDatagram(kBootPortA, Gen1Answer(1, 0x0100, 0x0461, 512, kMac,
+                                             IdentityBytes(static_cast<uint8_t>(i), 11))
+                                      .Span());
+  };
+  dlg.OnInitDialog();
+  EXPECT_EQ(view.statusLines.back(), "99 Interfaces found");
+  EXPECT_EQ(view.droppedAnswers, 4);
+  network.onSearch = nullptr;
+  dlg.FindDevices();
+  EXPECT_EQ(view.droppedAnswers, 0);
+}
+
+// A settings file that exists but cannot be used is said once, and never
+// replaced by one holding only the new value.
+TEST_F(QuorvikDlg, ASettingsFileThatCannotBeReadIsSaidOnceAndLeftAlone) {
+  const fs::path settings = SettingsFilePath(CurrentWorkingDirectory());
+  fs::create_directories(settings);  // a folder where the file should be
+  DevicesAnswer();
+  dlg.OnInitDialog();
+  ASSERT_EQ(view.EventsStartingWith("message").size(), 1u);
+  EXPECT_NE(view.EventsStartingWith("message")[0].find("is a directory"), std::string::npos);
+  view.selectedRow = 0;
+  dlg.OnAddToBlackList();
+  view.selectedEntry = 1;
+  dlg.OnNetworkSelChange();
+  EXPECT_EQ(view.EventsStartingWith("message").size(), 1u);
+  EXPECT_TRUE(fs::is_directory(settings));
+}
+
 }  // namespace

@@ -5,8 +5,10 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "app/quorvik_dlg.h"
+#include "app/sha256.h"
 #include "net/frames.h"
 #include "net/reply_processing.h"
 #include "tests/support/datagram_builder.h"
@@ -20,12 +22,17 @@ using std::chrono::milliseconds;
 
 namespace {
 
+std::vector<uint8_t> ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
 using Lines = std::vector<std::pair<std::string, bool>>;  // text, beeped
 
 const std::vector<uint8_t> kMac = {0x00, 0x0A, 0x95, 0x00, 0x00, 0x07};
 
-class FirmwareUpdate : public ::testing::Test, protected CDlgHarness {
- protected:
+class FirmwareUpdate : public ::testing::Test, public CDlgHarness {
+ public:
   void SetUp() override {
     network.addresses = {{127, 0, 0, 1}};
     network.onSearch = [this](bool boot) { Answer(boot); };
@@ -39,6 +46,11 @@ class FirmwareUpdate : public ::testing::Test, protected CDlgHarness {
   // enter its bootloader.
   void Answer(bool boot) {
     const auto id = IdentityBytes(0x30, 11);
+    // Listed first, so that row 0 is not the device being updated.
+    if (otherDevice && !boot)
+      ProcessDatagram(kAppPort,
+                      AppAnswer(0x0100, kOtherMac, "Other", IdentityBytes(0x60, 11)).Span());
+    if (silentAfterRun) return;
     if (boot && inBootloader) {
       if (typeWord >= 0x300)
         ProcessDatagram(
@@ -62,6 +74,7 @@ class FirmwareUpdate : public ::testing::Test, protected CDlgHarness {
   }
 
   void StartAndChoose(const std::string& path) {
+    dlg.SetResultSink(&results);
     dlg.OnInitDialog();
     view.chosenFile = path;
     view.events.clear();
@@ -83,6 +96,10 @@ class FirmwareUpdate : public ::testing::Test, protected CDlgHarness {
   uint16_t blockSize = 256;
   bool inBootloader = false;
   bool returnsFromRestart = true;
+  bool otherDevice = false;
+  bool silentAfterRun = false;
+  CRecordedResults results;
+  const std::vector<uint8_t> kOtherMac = {0x00, 0x0A, 0x95, 0x00, 0x00, 0x99};
 
   const fs::path& dir = clean.scratch.path();
 };
@@ -170,13 +187,14 @@ TEST_F(FirmwareUpdate, ABootloaderIsWrittenAtOnceAndTheFileIsReusedWithoutDialog
   EXPECT_EQ(network.writes.size(), 4u);
 }
 
-TEST_F(FirmwareUpdate, ADeviceThatNeverReturnsEndsAfterTheThirdStageLine) {
+TEST_F(FirmwareUpdate, ADeviceThatNeverReturnsSaysSoAfterTheThirdStageLine) {
   returnsFromRestart = false;
   StartAndChoose(FirmwareFile(100));
   dlg.OnFirmwareUpdate();
   const Lines lines = StatusLines();
-  ASSERT_GE(lines.size(), 4u);
+  ASSERT_GE(lines.size(), 5u);
   EXPECT_EQ(lines[3], (Lines::value_type{"Start firmware update...", true}));
+  EXPECT_EQ(lines[4], (Lines::value_type{"Device not found again after restart!", true}));
   EXPECT_TRUE(network.writes.empty());
   EXPECT_EQ(std::count(network.calls.begin(), network.calls.end(), "run"), 0);
 }
@@ -292,6 +310,160 @@ TEST_F(FirmwareUpdate, TheLastBlockPastTheBufferIsPaddedNotReadBeyondIt) {
       std::all_of(last.block.begin() + 144, last.block.end(), [](uint8_t b) { return b == 0xFF; }));
   // Verification covered the padding too and passed.
   EXPECT_EQ(std::count(network.calls.begin(), network.calls.end(), "run"), 1);
+}
+
+struct OutcomeCase {
+  const char* name;
+  std::function<void(FirmwareUpdate&)> arrange;
+  Outcome outcome;
+  std::string reason;  // "" for the RUN line
+  Confirmation confirmed;
+  uint32_t blocks;
+  bool restarted, runSent;
+};
+
+// Every way an update ends is handed out as a value, beside the line the
+// window logs: what was sent, how far the write got, what the search after
+// it saw. A device this command restarted is never left in its loader
+// unless the write itself failed.
+TEST_F(FirmwareUpdate, EveryOutcomeIsHandedOutAsAValue) {
+  const OutcomeCase cases[] = {
+      {"running", [](FirmwareUpdate&) {}, Outcome::kOk, "", Confirmation::kRunning, 4, true, true},
+      {"image did not start",
+       [](FirmwareUpdate& t) { t.network.onRun = [](const DeviceRecord&) {}; }, Outcome::kFailed,
+       kStillInLoaderReason, Confirmation::kInLoader, 4, true, true},
+      {"silent",
+       [](FirmwareUpdate& t) {
+         t.network.onRun = [&t](const DeviceRecord&) { t.silentAfterRun = true; };
+       },
+       Outcome::kOk, "", Confirmation::kSilent, 4, true, true},
+      {"file for another device",
+       [](FirmwareUpdate& t) {
+         const std::string other = (t.dir / "other.bin").string();
+         WriteFile(other, FirmwareFileBytes(2, {{kMcu, 0x0001, 0, 0, PatternBytes(10)}}));
+         t.view.chosenFile = other;
+       },
+       Outcome::kRefused, "Wrong firmware file selected! (ERROR DEVICE)", Confirmation::kNone, 0,
+       true, true},
+      {"broken file",
+       [](FirmwareUpdate& t) {
+         auto bytes = FirmwareFileBytes(2, {{kMcu, kDeviceType, 0, 0, PatternBytes(100)}});
+         bytes.pop_back();
+         WriteFile(*t.view.chosenFile, bytes);
+       },
+       Outcome::kRefused, "Firmware file not readable! (ERROR FILE)", Confirmation::kNone, 0, false,
+       false},
+      {"lost", [](FirmwareUpdate& t) { t.returnsFromRestart = false; }, Outcome::kFailed,
+       "Device not found again after restart!", Confirmation::kNone, 0, true, false},
+      {"time-out",
+       [](FirmwareUpdate& t) {
+         t.network.onWrite = [](const WriteCall& w) { return w.offset < 512; };
+       },
+       Outcome::kFailed, "Timeout on write data! [0000]", Confirmation::kNone, 2, true, false},
+      {"interrupted",
+       [](FirmwareUpdate& t) {
+         t.network.onWrite = [&t](const WriteCall& w) {
+           t.clock.interrupted = w.offset >= 512;
+           return !t.clock.interrupted;
+         };
+       },
+       Outcome::kInterrupted,
+       "Interrupted after 2 block(s) written; the device may be left in its "
+       "bootloader",
+       Confirmation::kNone, 2, true, false},
+  };
+  for (const OutcomeCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    ResetSharedDeviceState();
+    inBootloader = silentAfterRun = false;
+    returnsFromRestart = true;
+    clock.interrupted = false;
+    network = CFakeNetwork{};
+    network.addresses = {{127, 0, 0, 1}};
+    network.onSearch = [this](bool boot) { Answer(boot); };
+    network.onEnterBootloader = [this](const DeviceRecord&) {
+      if (returnsFromRestart) inBootloader = true;
+    };
+    network.onRun = [this](const DeviceRecord&) { inBootloader = false; };
+    results.results.clear();
+    const std::string path = FirmwareFile(1000);
+    StartAndChoose(path);
+    c.arrange(*this);
+    try {
+      dlg.OnFirmwareUpdate();
+    } catch (const CCommandCancelled&) {
+      EXPECT_EQ(c.outcome, Outcome::kInterrupted);
+    }
+    ASSERT_EQ(results.results.size(), 1u);
+    const CommandResult& r = results.last();
+    EXPECT_EQ(r.outcome, c.outcome);
+    EXPECT_EQ(r.reason, c.reason.empty() ? "RUN application." : c.reason);
+    EXPECT_EQ(r.confirmed, c.confirmed);
+    EXPECT_EQ(r.deviceName, "Pixel Node");
+    ASSERT_TRUE(r.update);
+    EXPECT_EQ(r.update->blocks, c.blocks);
+    EXPECT_EQ(r.frameSent, c.restarted);
+    EXPECT_EQ(r.runRequestSent, c.runSent);
+    EXPECT_EQ(std::count(network.calls.begin(), network.calls.end(), "enter bootloader"),
+              c.restarted ? 1 : 0);
+    EXPECT_EQ(std::count(network.calls.begin(), network.calls.end(), "run"), c.runSent ? 1 : 0);
+    // The line that decided it is in the log, with the alert; an
+    // interruption is no device's failure and logs none.
+    const Lines lines = StatusLines();
+    const bool logged =
+        std::find(lines.begin(), lines.end(), Lines::value_type{c.reason, true}) != lines.end();
+    EXPECT_EQ(logged, (c.outcome == Outcome::kFailed || c.outcome == Outcome::kRefused) &&
+                          c.confirmed != Confirmation::kInLoader);
+    EXPECT_EQ(
+        std::find_if(lines.begin(), lines.end(),
+                     [](const auto& l) { return l.first.rfind("Timeout", 0) == 0; }) != lines.end(),
+        c.name == std::string("time-out"));
+    if (c.outcome == Outcome::kOk) {
+      EXPECT_EQ(r.update->sha256, Sha256Hex(ReadAll(path)));
+      EXPECT_EQ(r.update->section, 0);
+      EXPECT_EQ(r.update->bytes, 1000u);
+      EXPECT_TRUE(r.update->verified);
+      EXPECT_EQ(r.update->crc, ComputeImageCrc(network.WrittenImage()));
+      EXPECT_EQ(r.addressed.loaderType, 0x0300);  // the loader it wrote
+      EXPECT_EQ(r.device.loaderType, 0);          // the row it started from
+    }
+  }
+}
+
+// After each search a command makes, the device it works on is selected
+// again: the list never shows another device while one is written, and
+// "Use last file again" then means this device, not row 0.
+TEST_F(FirmwareUpdate, TheDeviceBeingWorkedOnStaysSelectedThroughItsSearches) {
+  otherDevice = true;
+  StartAndChoose(FirmwareFile(300));
+  ASSERT_EQ(view.rows.size(), 2u);
+  view.selectedRow = 1;
+  view.events.clear();
+  const auto selectedMac = [this] {
+    return view.selectedRow < 0 ? std::string() : view.rows[view.selectedRow].mac;
+  };
+  std::vector<std::string> selectedDuringWrite;
+  network.onWrite = [&](const WriteCall&) {
+    selectedDuringWrite.push_back(selectedMac());
+    return true;
+  };
+  dlg.OnFirmwareUpdate();
+  ASSERT_FALSE(selectedDuringWrite.empty());
+  // Its loader is listed first after the restart, the other device second.
+  EXPECT_EQ(selectedDuringWrite.front(), "00-0A-95-00-00-07");
+  EXPECT_NE(view.selectedRow, 0);
+  EXPECT_EQ(selectedMac(), "00-0A-95-00-00-07");
+
+  // Again with the same file, no dialog: the same device, not row 0.
+  network.writes.clear();
+  dlg.OnFirmwareUpdate();
+  ASSERT_FALSE(network.writes.empty());
+  EXPECT_EQ(std::vector<uint8_t>(network.writes[0].device.mac.begin(),
+                                 network.writes[0].device.mac.end()),
+            kMac);
+  // A plain Find selects row 0, as it always did.
+  dlg.OnFind();
+  EXPECT_EQ(view.selectedRow, 0);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "app/quorvik_dlg.h"
+#include "devices/device_types.h"
 #include "net/reply_processing.h"
 #include "tests/support/datagram_builder.h"
 #include "tests/support/fake_main_view.h"
@@ -40,6 +41,7 @@ class CWireNetwork : public CSystemNetwork {
 class Maintenance : public ::testing::Test {
  protected:
   void Start() {
+    dlg.SetResultSink(&results);
     dlg.OnInitDialog();
     transport.sent.clear();
     view.events.clear();
@@ -59,6 +61,7 @@ class Maintenance : public ::testing::Test {
   CWireNetwork network;
   CVirtualClock clock;
   CQuorvikDlg dlg{view, network, clock};
+  CRecordedResults results;
 };
 
 TEST_F(Maintenance, FactoryResetAsksFirstAndDoublesTheFrameForEqualBytes14And15) {
@@ -171,6 +174,48 @@ TEST_F(Maintenance, ActivateBootloaderFindsTheDeviceAgainAndStartsItsApplication
   dlg.OnActivateBootloader();
   EXPECT_EQ(view.statusLines.back(), "Reboot failed!");
   EXPECT_EQ(view.EventsStartingWith("tone").size(), 1u);
+
+  // Both handed out as values: the loader's record was the one started.
+  ASSERT_EQ(results.results.size(), 2u);
+  EXPECT_EQ(results.results[0].outcome, Outcome::kOk);
+  EXPECT_EQ(results.results[0].reason, "Reboot done.");
+  EXPECT_EQ(results.results[0].addressed.identity[0], 2);
+  EXPECT_TRUE(results.results[0].runRequestSent);
+  EXPECT_EQ(results.results[1].outcome, Outcome::kFailed);
+  EXPECT_EQ(results.results[1].reason, "Reboot failed!");
+  EXPECT_TRUE(results.results[1].frameSent);
+  EXPECT_FALSE(results.results[1].runRequestSent);
+}
+
+// A declined reset sends nothing and is a refusal; a confirmed one, a run
+// and a command without a device are results too.
+TEST_F(Maintenance, EveryMaintenanceCommandHandsOutItsResult) {
+  network.onSearch = [](bool boot) {
+    if (boot)
+      ProcessDatagram(kBootPortA,
+                      Gen1Answer(1, 0x0100, 0x3610, 512, kMac, IdentityBytes(1, 11)).Span());
+  };
+  Start();
+  view.yesNoAnswer = false;
+  dlg.OnFactoryReset();
+  view.yesNoAnswer = true;
+  dlg.OnFactoryReset();
+  dlg.OnRunApplication();
+  view.selectedRow = -1;
+  dlg.OnRunApplication();
+  ASSERT_EQ(results.results.size(), 4u);
+  const auto& r = results.results;
+  EXPECT_EQ(r[0].outcome, Outcome::kRefused);
+  EXPECT_EQ(r[0].reason, "Factory reset declined");
+  EXPECT_FALSE(r[0].frameSent);
+  EXPECT_EQ(r[1].outcome, Outcome::kOk);
+  EXPECT_EQ(r[1].statusLine, "Set >" + DeviceTypeName(0x3610, 0) + "< to Factory Defaults.");
+  EXPECT_TRUE(r[1].frameSent);
+  EXPECT_EQ(r[2].command, CommandKind::kRun);
+  EXPECT_EQ(r[2].outcome, Outcome::kOk);
+  EXPECT_EQ(r[2].confirmed, Confirmation::kNone);  // nothing looked after it
+  EXPECT_EQ(r[3].outcome, Outcome::kNoDevice);
+  EXPECT_EQ(ExitCodeOf(r[0].outcome), 2);
 }
 
 }  // namespace
