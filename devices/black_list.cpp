@@ -1,15 +1,20 @@
 #include "devices/black_list.h"
 
+#include <algorithm>
+
 #include "devices/device_list.h"
 #include "net/reply_processing.h"
 
 std::vector<std::string> SplitBlackList(std::string_view text) {
+  // The rule: append a ";", then take the text before each ";" for as long
+  // as more than the one appended ";" is left. Walked by position, so that a
+  // list of a hundred thousand entries splits in one pass.
   std::vector<std::string> entries;
-  std::string work = std::string(text) + ";";
-  while (work.size() > 1) {
-    const size_t end = work.find(';');
-    entries.push_back(work.substr(0, end));
-    work.erase(0, end + 1);
+  size_t at = 0;
+  while (text.size() + 1 - at > 1) {
+    const size_t end = std::min(text.find(';', at), text.size());
+    entries.emplace_back(text.substr(at, end - at));
+    at = end + 1;
   }
   return entries;
 }

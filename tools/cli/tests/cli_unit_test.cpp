@@ -207,6 +207,22 @@ TEST(ConsoleView, ALogLineCarriesTheToneThatFollowsItAndNothingIsLeftUnprinted) 
                                                        {"RUN application.", false}}));
 }
 
+TEST(ConsoleView, AnswersTheListHadNoRoomForAreAFieldAndAWarning) {
+  std::ostringstream out, err;
+  CEventWriter writer(OutputFormat::kJson, out, err, false);
+  std::istringstream noAnswers;
+  CConsoleView view(writer, noAnswers);
+  view.ShowDroppedAnswers(3);
+  view.ShowDeviceRows({});
+  const auto events = JsonLines(out.str());
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0]["event"], "devices");
+  EXPECT_EQ(events[0]["dropped"], 3);
+  EXPECT_EQ(events[1]["event"], "warning");
+  EXPECT_NE(err.str().find("3 answer(s) came from devices the list has no room for"),
+            std::string::npos);
+}
+
 TEST(ConsoleView, TheQuestionIsAnsweredFromTheCommandLineOrStdin) {
   std::ostringstream out, err;
   CEventWriter writer(OutputFormat::kJson, out, err, false);
