@@ -227,6 +227,7 @@ void CQtMainView::BuildControls() {
 void CQtMainView::BuildMenus() {
   m_applicationMenu = menuBar()->addMenu(QStringLiteral("&Application"));
   m_showBlackList = m_applicationMenu->addAction(QStringLiteral("Show Black-List"));
+  m_history = m_applicationMenu->addAction(QStringLiteral("Update &history..."));
 
   m_helpMenu = menuBar()->addMenu(QStringLiteral("&Help"));
   m_about = m_helpMenu->addAction(QString::fromUtf8(kAboutMenuItem));

@@ -99,6 +99,7 @@ class CQtMainView : public QMainWindow, public IMainView {
   QMenu* applicationMenu() const { return m_applicationMenu; }
   QMenu* helpMenu() const { return m_helpMenu; }
   QAction* showBlackListAction() const { return m_showBlackList; }
+  QAction* historyAction() const { return m_history; }
   QAction* aboutAction() const { return m_about; }
   // The items of the list's context menus.
   QAction* runApplicationAction() const { return m_runApplication; }
@@ -159,6 +160,7 @@ class CQtMainView : public QMainWindow, public IMainView {
   QMenu* m_applicationMenu = nullptr;
   QMenu* m_helpMenu = nullptr;
   QAction* m_showBlackList = nullptr;
+  QAction* m_history = nullptr;
   QAction* m_about = nullptr;
   QAction* m_runApplication = nullptr;
   QAction* m_activateBootloader = nullptr;

@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include "app/qt/history_dialog.h"
 #include "net/reply_state.h"
 
 std::unique_ptr<CInstanceLock> TakeNetworkOrSay(QWidget* parent) {
@@ -87,6 +88,12 @@ void CQuorvikWindow::WireCommands() {
   On(v->activateBootloaderAction(), &QAction::triggered, &CQuorvikDlg::OnActivateBootloader);
   On(v->addToBlackListAction(), &QAction::triggered, &CQuorvikDlg::OnAddToBlackList);
   On(v->showBlackListAction(), &QAction::triggered, &CQuorvikDlg::OnShowBlackList);
+  // Only reads the journal: it opens beside the window, not over it.
+  QObject::connect(v->historyAction(), &QAction::triggered, v, [this] {
+    auto* history = new CHistoryDialog(m_options.journalPath, m_view.get());
+    history->setAttribute(Qt::WA_DeleteOnClose);
+    history->show();
+  });
 }
 
 void CQuorvikWindow::Start() {

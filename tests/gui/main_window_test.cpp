@@ -3,6 +3,7 @@
 // command. No socket is opened; waits pass through a clock that the test can
 // hold.
 
+#include <QAbstractItemModelTester>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -10,11 +11,13 @@
 #include <QElapsedTimer>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTableView>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
@@ -25,11 +28,13 @@
 #include <mutex>
 #include <thread>
 
+#include "app/journal.h"
 #include "app/qt/about_dialog.h"
 #include "app/qt/cancellable_clock.h"
 #include "app/qt/command_runner.h"
 #include "app/qt/dialog_units.h"
 #include "app/qt/display_text.h"
+#include "app/qt/history_dialog.h"
 #include "app/qt/quorvik_window.h"
 #include "app/qt/tone_player.h"
 #include "net/reply_processing.h"
@@ -532,6 +537,61 @@ class MainWindowTest : public QObject {
     QVERIFY(unwound && finished);
     QVERIFY_THROWS_EXCEPTION(CCommandCancelled, clock.SleepFor(1ms));
     QVERIFY(!runner.Post([] {}, {}));
+  }
+
+  // The journal as a table: sortable, filtered by what the operator types,
+  // exported as the rows shown.
+  void updateHistoryFiltersSortsAndExportsTheJournal() {
+    const std::string journal = (scratch.path() / "journal.jsonl").string();
+    const CJournal writer(journal);
+    for (const char* serial : {"2122232425262728292A2B", "3132333435363738393A3B"}) {
+      CommandResult r;
+      r.outcome = serial[0] == '2' ? Outcome::kOk : Outcome::kFailed;
+      r.reason = "Line\r\nbreak";
+      r.deviceName = "Node " + std::string(serial).substr(0, 4);
+      r.device.version = 0x0102;
+      r.device.identityLength = 11;
+      for (int i = 0; i < 11; ++i)
+        r.device.identity[i] =
+            static_cast<uint8_t>(std::stoi(std::string(serial + 2 * i, 2), nullptr, 16));
+      r.update = UpdateFacts{"/fw/a.bin", "ab", 1, 1300, 6, 0x1234, true};
+      QVERIFY(!writer.Append(JournalRecord(r, {"host", "quorvik", "10.0.0.1"})));
+    }
+    std::ofstream(journal, std::ios::app) << "{\"torn";
+    QuorvikWindowOptions options;
+    options.innerClock = &gate;
+    options.journalPath = journal;
+    MakeWindow(std::move(options));
+    StartAndSettle();
+    view().historyAction()->trigger();
+    CHistoryDialog* history = view().findChild<CHistoryDialog*>();
+    QVERIFY(history != nullptr);
+    QAbstractItemModelTester checked(history->table()->model(),
+                                     QAbstractItemModelTester::FailureReportingMode::QtTest);
+    QCOMPARE(history->table()->model()->rowCount(), 2);
+    QVERIFY(history->note()->text().contains(QStringLiteral("1 line(s) could not be read")));
+    // A line break in a reason never breaks its row.
+    const int reason = 6;
+    QCOMPARE(history->table()->model()->index(0, reason).data().toString(),
+             QStringLiteral("Line\uFFFD\uFFFDbreak"));
+
+    // It opens with the keyboard in its filter field.
+    QVERIFY(QTest::qWaitForWindowExposed(history));
+    history->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(history));
+    QTRY_COMPARE(QApplication::focusWidget(), history->filter());
+    for (char c : std::string("3132")) QTest::keyClick(history->windowHandle(), c);
+    QCOMPARE(history->table()->model()->rowCount(), 1);
+    history->table()->sortByColumn(reason - 1, Qt::DescendingOrder);
+    const std::string csv = (scratch.path() / "shown.csv").string();
+    QCOMPARE(history->ExportTo(csv), std::string());
+    std::ifstream in(csv, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), {});
+    QVERIFY(text.rfind("time,host,program,", 0) == 0);
+    QCOMPARE(std::count(text.begin(), text.end(), '\n'), 3);  // header, a row, its quoted break
+    QVERIFY(text.find("3132333435363738393A3B") != std::string::npos);
+    QVERIFY(text.find("2122232425262728292A2B") == std::string::npos);
+    history->close();
   }
 
   void dialogUnitsKeepEdgesTogether() {

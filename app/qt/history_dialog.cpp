@@ -1,0 +1,163 @@
+#include "app/qt/history_dialog.h"
+
+#include <QDialogButtonBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSortFilterProxyModel>
+#include <QTableView>
+#include <QVBoxLayout>
+
+#include "app/journal.h"
+#include "app/operator_files.h"
+#include "app/qt/display_text.h"
+
+namespace {
+
+QString Cell(const JsonValue* value) {
+  if (value == nullptr || std::holds_alternative<std::nullptr_t>(*value)) return {};
+  if (const bool* b = std::get_if<bool>(value))
+    return *b ? QStringLiteral("yes") : QStringLiteral("no");
+  if (const int64_t* n = std::get_if<int64_t>(value)) return QString::number(*n);
+  // Journal text is UTF-8; control characters still never break a row.
+  QString text = QString::fromStdString(std::get<std::string>(*value));
+  for (QChar& c : text)
+    if (c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() <= 0x9F))
+      c = QChar(QChar::ReplacementCharacter);
+  return text;
+}
+
+}  // namespace
+
+const std::vector<std::string>& CJournalModel::Fields() {
+  static const std::vector<std::string> fields = [] {
+    std::vector<std::string> all = kJournalCommonFields;
+    all.insert(all.end(), kJournalUpdateFields.begin(), kJournalUpdateFields.end());
+    return all;
+  }();
+  return fields;
+}
+
+void CJournalModel::SetRecords(std::vector<FlatRecord> records) {
+  beginResetModel();
+  m_records = std::move(records);
+  endResetModel();
+}
+
+int CJournalModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(m_records.size());
+}
+
+int CJournalModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(Fields().size());
+}
+
+QVariant CJournalModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || index.row() >= rowCount() || index.column() >= columnCount()) return {};
+  const FlatRecord& r = m_records[static_cast<size_t>(index.row())];
+  const JsonValue* value = FieldOf(r, Fields()[static_cast<size_t>(index.column())]);
+  if (role == Qt::DisplayRole) return Cell(value);
+  // Numbers sort as numbers; everything else as its text.
+  if (role == Qt::UserRole) {
+    if (const int64_t* n = value ? std::get_if<int64_t>(value) : nullptr)
+      return QVariant::fromValue<qlonglong>(*n);
+    return Cell(value);
+  }
+  return {};
+}
+
+QVariant CJournalModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
+      section >= columnCount())
+    return {};
+  return QString::fromStdString(Fields()[static_cast<size_t>(section)]);
+}
+
+CHistoryDialog::CHistoryDialog(const std::string& journalPath, QWidget* parent) : QDialog(parent) {
+  setWindowTitle(QStringLiteral("Update history"));
+  m_model = new CJournalModel(this);
+  m_proxy = new QSortFilterProxyModel(this);
+  m_proxy->setSourceModel(m_model);
+  m_proxy->setSortRole(Qt::UserRole);
+  m_proxy->setFilterCaseSensitivity(Qt::CaseInsensitive);
+  m_proxy->setFilterKeyColumn(-1);  // any column
+
+  auto* filterLabel = new QLabel(QStringLiteral("&Filter:"), this);
+  m_filter = new QLineEdit(this);
+  m_filter->setPlaceholderText(QStringLiteral("serial, device, file, outcome ..."));
+  m_filter->setClearButtonEnabled(true);
+  filterLabel->setBuddy(m_filter);
+  connect(m_filter, &QLineEdit::textChanged, m_proxy, &QSortFilterProxyModel::setFilterFixedString);
+
+  m_table = new QTableView(this);
+  m_table->setModel(m_proxy);
+  m_table->setSortingEnabled(true);
+  m_table->sortByColumn(0, Qt::AscendingOrder);  // the journal's own order: oldest first
+  m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
+  m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  m_table->verticalHeader()->hide();
+  m_table->setWordWrap(false);
+  m_table->setAccessibleName(QStringLiteral("Update history"));
+
+  m_note = new QLabel(this);
+  m_note->setTextFormat(Qt::PlainText);
+  m_export = new QPushButton(QStringLiteral("&Export CSV..."), this);
+  connect(m_export, &QPushButton::clicked, this, [this] { ChooseExport(); });
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+  auto* top = new QHBoxLayout;
+  top->addWidget(filterLabel);
+  top->addWidget(m_filter, 1);
+  auto* bottom = new QHBoxLayout;
+  bottom->addWidget(m_note, 1);
+  bottom->addWidget(m_export);
+  bottom->addWidget(buttons);
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(top);
+  layout->addWidget(m_table, 1);
+  layout->addLayout(bottom);
+  resize(900, 420);
+
+  const JournalRead read = journalPath.empty() ? JournalRead{} : ReadJournal(journalPath);
+  m_model->SetRecords(read.records);
+  m_table->resizeColumnsToContents();
+  QString note = QStringLiteral("%1 entries in %2")
+                     .arg(read.records.size())
+                     .arg(QFile::decodeName(journalPath.c_str()));
+  if (read.problem) note = QString::fromStdString(read.problem->message);
+  if (read.skipped > 0)
+    note += QStringLiteral("; %1 line(s) could not be read and are left out").arg(read.skipped);
+  m_note->setText(note);
+  m_filter->setFocus();
+}
+
+std::vector<FlatRecord> CHistoryDialog::ShownRecords() const {
+  std::vector<FlatRecord> shown;
+  for (int row = 0; row < m_proxy->rowCount(); ++row)
+    shown.push_back(m_model->record(m_proxy->mapToSource(m_proxy->index(row, 0)).row()));
+  return shown;
+}
+
+std::string CHistoryDialog::ExportTo(const std::string& path) const {
+  const FileWrite written = WriteFileAtomically(path, JournalCsv(ShownRecords()));
+  return written ? std::string() : written.problem.message;
+}
+
+void CHistoryDialog::ChooseExport() {
+  const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Export CSV"),
+                                                    QStringLiteral("quorvik-history.csv"),
+                                                    QStringLiteral("CSV (*.csv)"));
+  if (path.isEmpty()) return;
+  const std::string problem = ExportTo(QFile::encodeName(path).toStdString());
+  if (problem.empty()) return;
+  QMessageBox box(QMessageBox::Warning, QStringLiteral("Quorvik"),
+                  QStringLiteral("The history was not exported."), QMessageBox::Ok, this);
+  box.setInformativeText(QString::fromStdString(problem));
+  box.exec();
+}

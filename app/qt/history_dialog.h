@@ -1,0 +1,62 @@
+#pragma once
+// "Update history": the journal as a table that sorts by any column and
+// filters on any text, with the rows shown exported as CSV.
+
+#include <QAbstractTableModel>
+#include <QDialog>
+#include <string>
+#include <vector>
+
+#include "app/flat_json.h"
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QSortFilterProxyModel;
+class QTableView;
+
+// The journal's lines, one row each, one column per field.
+class CJournalModel : public QAbstractTableModel {
+  Q_OBJECT
+ public:
+  using QAbstractTableModel::QAbstractTableModel;
+
+  void SetRecords(std::vector<FlatRecord> records);
+  const FlatRecord& record(int row) const { return m_records[static_cast<size_t>(row)]; }
+  // The field a column shows.
+  static const std::vector<std::string>& Fields();
+
+  int rowCount(const QModelIndex& parent = {}) const override;
+  int columnCount(const QModelIndex& parent = {}) const override;
+  QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+  QVariant headerData(int section, Qt::Orientation orientation,
+                      int role = Qt::DisplayRole) const override;
+
+ private:
+  std::vector<FlatRecord> m_records;
+};
+
+class CHistoryDialog : public QDialog {
+  Q_OBJECT
+ public:
+  CHistoryDialog(const std::string& journalPath, QWidget* parent = nullptr);
+
+  QTableView* table() const { return m_table; }
+  QLineEdit* filter() const { return m_filter; }
+  QPushButton* exportButton() const { return m_export; }
+  QLabel* note() const { return m_note; }
+  // The journal lines of the rows shown, in the order shown.
+  std::vector<FlatRecord> ShownRecords() const;
+  // Writes the rows shown to `path` as CSV; empty, or why it could not.
+  std::string ExportTo(const std::string& path) const;
+
+ private:
+  void ChooseExport();
+
+  CJournalModel* m_model = nullptr;
+  QSortFilterProxyModel* m_proxy = nullptr;
+  QTableView* m_table = nullptr;
+  QLineEdit* m_filter = nullptr;
+  QPushButton* m_export = nullptr;
+  QLabel* m_note = nullptr;
+};
