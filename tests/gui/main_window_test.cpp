@@ -3,6 +3,7 @@
 // command. No socket is opened; waits pass through a clock that the test can
 // hold.
 
+#include <unistd.h>
 #include <QAbstractItemModelTester>
 #include <QAction>
 #include <QApplication>
@@ -592,6 +593,22 @@ class MainWindowTest : public QObject {
     QVERIFY(text.find("3132333435363738393A3B") != std::string::npos);
     QVERIFY(text.find("2122232425262728292A2B") == std::string::npos);
     history->close();
+  }
+
+  // A second program on the ports is named in a box, and the window never
+  // opens its sockets.
+  void anotherProgramOnThePortsIsNamedAndTheWindowStaysClosed() {
+    const CInstanceLock::Attempt held = CInstanceLock::Acquire("other-tool");
+    QVERIFY(held.lock != nullptr);
+    QString shown;
+    WhenModalShows(this, [&](QWidget* modal) {
+      shown = qobject_cast<QMessageBox*>(modal)->text();
+      modal->close();
+    });
+    QVERIFY(TakeNetworkOrSay(nullptr) == nullptr);
+    QCOMPARE(shown, QStringLiteral("Another program is using the devices' ports on this network: "
+                                   "other-tool (pid %1).")
+                        .arg(::getpid()));
   }
 
   void dialogUnitsKeepEdgesTogether() {

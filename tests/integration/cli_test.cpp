@@ -478,6 +478,9 @@ TEST_F(Cli, InspectListsEverySectionOfAFile) {
   WriteFile(file, bytes);
   const CliRun truncated = RunCli({"inspect", file});
   EXPECT_EQ(truncated.exitCode, 2);
+  // Anything but a regular file is refused, never read.
+  for (const char* special : {"/", "/dev/zero"})
+    EXPECT_EQ(RunCli({"inspect", special}).exitCode, 2) << special;
   EXPECT_TRUE(truncated.Has("Refused: Firmware file not readable! (ERROR FILE)")) << truncated.out;
 }
 
@@ -622,7 +625,7 @@ TEST_F(Cli, AnInterruptEndsTheWriteAtOnceAndSaysHowFarItGot) {
         ::kill(g_running, SIGINT);
       });
   const auto took = std::chrono::steady_clock::now() - signalled;
-  EXPECT_EQ(run.exitCode, 130) << run.out;
+  EXPECT_EQ(run.exitCode, 130) << run.out << run.err;
   EXPECT_LT(took, std::chrono::seconds(3));
   const auto events = run.Events();
   const nlohmann::json* result = EventOf(events, "device_result");

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <atomic>
 #include <csignal>
 #include <cstring>
 #include <iostream>
@@ -19,20 +20,35 @@ namespace {
 
 // SIGINT and SIGTERM are taken by a thread of their own (every other thread
 // has them blocked), so that the interrupt can do what a signal handler may
-// not: end an acknowledgement wait at once, under its lock.
-void WatchInterrupts() {
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-  std::thread([signals] {
-    int received = 0;
-    if (sigwait(&signals, &received) != 0) return;
-    g_interrupted = true;
-    g_replyState.AbortWaits();
-  }).detach();
-}
+// not: end an acknowledgement wait at once, under its lock. The thread is
+// joined before the reply state it uses goes away at exit.
+class CInterruptWatcher {
+ public:
+  CInterruptWatcher() {
+    sigemptyset(&m_signals);
+    sigaddset(&m_signals, SIGINT);
+    sigaddset(&m_signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &m_signals, nullptr);
+    m_thread = std::thread([this] {
+      int received = 0;
+      if (sigwait(&m_signals, &received) != 0 || m_ending) return;
+      g_interrupted = true;
+      g_replyState.AbortWaits();
+    });
+  }
+  ~CInterruptWatcher() {
+    m_ending = true;
+    pthread_kill(m_thread.native_handle(), SIGTERM);
+    m_thread.join();
+  }
+  CInterruptWatcher(const CInterruptWatcher&) = delete;
+  CInterruptWatcher& operator=(const CInterruptWatcher&) = delete;
+
+ private:
+  sigset_t m_signals;
+  std::atomic<bool> m_ending{false};
+  std::thread m_thread;
+};
 
 struct Parsed {
   std::string command;
@@ -229,7 +245,7 @@ int main(int argc, char** argv) {
     return Refuse(writer, NamedCommand(argc, argv), e.what());
   }
   p.options.selector = SelectorOf(p);
-  WatchInterrupts();
+  const CInterruptWatcher interrupts;
 
   CSystemNetwork network;
   int code = 0;
