@@ -22,6 +22,10 @@ struct DeviceRecord {
   // Plain bytes, zero-terminated; devices may send any 8-bit text.
   std::array<char, kNameCapacity + 1> name{};
   uint8_t slaveNumber = 0;
+  // Where the device's latest search answer came from. Acknowledgements
+  // carry no reference to their request; a device that answers from an
+  // address of its own lets a wait take acknowledgements from it alone.
+  Ipv4Address address{};
   // For a unit record: 1 + index of the device record it belongs to; 0
   // otherwise. Unit records carry no identity of their own, so this is what
   // lets a repeated answer find them again.

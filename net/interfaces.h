@@ -8,8 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "net/protocol.h"
+
 constexpr int kMaxInterfaces = 10;
-using Ipv4Address = std::array<uint8_t, 4>;
 
 struct InterfaceList {
   std::array<char, 128> hostName{};

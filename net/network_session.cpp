@@ -39,9 +39,15 @@ void RunReceiver(int fd, int stopFd, uint16_t port) {
     }
     if (fds[1].revents != 0 || (fds[0].revents & POLLNVAL) != 0) break;
     for (int i = 0; i < kBurst; ++i) {
-      ssize_t got = ::recv(fd, buffer.data(), buffer.size(), MSG_DONTWAIT);
+      sockaddr_in from{};
+      socklen_t fromLength = sizeof from;
+      ssize_t got = ::recvfrom(fd, buffer.data(), buffer.size(), MSG_DONTWAIT,
+                               reinterpret_cast<sockaddr*>(&from), &fromLength);
       if (got < 0) break;  // drained, or an error report: nothing to process
-      ProcessDatagram(port, buffer.data(), static_cast<size_t>(got));
+      Ipv4Address sender{};
+      if (fromLength >= sizeof from && from.sin_family == AF_INET)
+        std::memcpy(sender.data(), &from.sin_addr.s_addr, sender.size());
+      ProcessDatagram(port, buffer.data(), static_cast<size_t>(got), sender);
     }
   }
   --g_runningReceivers;

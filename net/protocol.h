@@ -7,6 +7,9 @@
 #include <cstdint>
 #include <span>
 
+// An IPv4 address as its four octets, first octet first.
+using Ipv4Address = std::array<uint8_t, 4>;
+
 constexpr uint16_t kBootPortA = 10001;
 constexpr uint16_t kBootPortB = 10010;
 constexpr uint16_t kAppPort = 6454;

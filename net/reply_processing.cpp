@@ -72,7 +72,7 @@ void ReadMac(DeviceRecord& record, const FrameReader& reader, size_t at) {
   reader.Copy(at, record.mac);
 }
 
-void ProcessBootSearchAnswer(uint16_t port, const FrameReader& r) {
+void ProcessBootSearchAnswer(uint16_t port, const FrameReader& r, const Ipv4Address& sender) {
   const uint16_t typeWord = r.Be16(10);
   // No bootloader has type 0; storing it would list the device as running
   // its application and send it application-mode commands.
@@ -108,6 +108,7 @@ void ProcessBootSearchAnswer(uint16_t port, const FrameReader& r) {
   rec.slaveNumber = 0;
   rec.unitOf = 0;
   rec.port = port;
+  rec.address = sender;
   switch (gen) {
     case Generation::kGen1:
     case Generation::kGen2:
@@ -169,7 +170,7 @@ void ProcessBootSearchAnswer(uint16_t port, const FrameReader& r) {
   }
 }
 
-void ProcessAppSearchAnswer(const FrameReader& r) {
+void ProcessAppSearchAnswer(const FrameReader& r, const Ipv4Address& sender) {
   constexpr size_t kIdentityAt = 109;
   Lookup found = Find(g_deviceTable, [&](const DeviceRecord& rec) {
     return IdentityEquals(rec, r, kIdentityAt, kAppIdentityCompareLength);
@@ -199,6 +200,7 @@ void ProcessAppSearchAnswer(const FrameReader& r) {
   ReadMac(rec, r, 18);
   ReadIdentity(rec, r, kIdentityAt, r.U8(108));
   rec.port = kAppPort;
+  rec.address = sender;
   std::array<char, kNameCapacity> name{};
   r.Copy(44, std::span(reinterpret_cast<uint8_t*>(name.data()), name.size()));
   rec.SetName(std::string_view(name.data(), ::strnlen(name.data(), name.size())));
@@ -212,7 +214,7 @@ std::string MakeSearchKey(std::span<const uint8_t> identity) {
   return std::string(SearchKey(reader, 0, std::min<size_t>(identity.size(), 255)).View());
 }
 
-void ProcessDatagram(uint16_t port, std::span<const uint8_t> datagram) {
+void ProcessDatagram(uint16_t port, std::span<const uint8_t> datagram, const Ipv4Address& sender) {
   if (datagram.size() > kReceiveBufferSize) datagram = datagram.first(kReceiveBufferSize);
   const FrameReader r(datagram);
   const uint16_t opcode = r.Le16(8);
@@ -221,14 +223,14 @@ void ProcessDatagram(uint16_t port, std::span<const uint8_t> datagram) {
     switch (opcode) {
       case kOpSearchReply: {
         std::lock_guard lock(g_deviceMutex);
-        ProcessBootSearchAnswer(port, r);
+        ProcessBootSearchAnswer(port, r, sender);
         return;
       }
       case kOpWriteBlockReply:
-        g_replyState.PublishWriteAck();
+        g_replyState.PublishWriteAck(sender);
         return;
       case kOpVerifyReply:
-        g_replyState.PublishVerify(r.Be16(10), r.Be16(12));
+        g_replyState.PublishVerify(r.Be16(10), r.Be16(12), sender);
         return;
       default:
         return;
@@ -237,6 +239,6 @@ void ProcessDatagram(uint16_t port, std::span<const uint8_t> datagram) {
   if (port == kAppPort) {
     if (!HasMagic(datagram, kAppMagic) || opcode != kOpSearchReply) return;
     std::lock_guard lock(g_deviceMutex);
-    ProcessAppSearchAnswer(r);
+    ProcessAppSearchAnswer(r, sender);
   }
 }

@@ -26,10 +26,13 @@ extern int32_t g_hiddenCount;  // search answers dropped as black-listed since t
 extern int32_t g_droppedCount;
 extern CBlackListText g_blackList;
 
-// Handles one datagram that arrived on `port`. Called on a receiver thread.
-void ProcessDatagram(uint16_t port, std::span<const uint8_t> datagram);
-inline void ProcessDatagram(uint16_t port, const uint8_t* bytes, size_t length) {
-  ProcessDatagram(port, std::span<const uint8_t>(bytes, length));
+// Handles one datagram that arrived on `port` from `sender`. Called on a
+// receiver thread.
+void ProcessDatagram(uint16_t port, std::span<const uint8_t> datagram,
+                     const Ipv4Address& sender = {});
+inline void ProcessDatagram(uint16_t port, const uint8_t* bytes, size_t length,
+                            const Ipv4Address& sender = {}) {
+  ProcessDatagram(port, std::span<const uint8_t>(bytes, length), sender);
 }
 
 // The black-list key of identity bytes: two lower-case hex digits per byte.

@@ -1,22 +1,32 @@
 #include "net/reply_state.h"
 
-void ReplyState::Arm() {
+#include <thread>
+
+void ReplyState::Arm(std::optional<Ipv4Address> from, Awaited awaited) {
   std::lock_guard lock(m_mutex);
   m_replyPending = true;
+  m_from = from;
+  m_awaited = awaited;
 }
 
-void ReplyState::PublishWriteAck() {
+bool ReplyState::Accepts(const Ipv4Address& sender) const {
+  return !m_from || *m_from == sender;
+}
+
+void ReplyState::PublishWriteAck(const Ipv4Address& sender) {
   {
     std::lock_guard lock(m_mutex);
+    if (!Accepts(sender) || (m_replyPending && m_awaited == Awaited::kVerifyAnswer)) return;
     m_replyStatus = 0;
     m_replyPending = false;
   }
   m_cleared.notify_all();
 }
 
-void ReplyState::PublishVerify(uint16_t value, uint16_t status) {
+void ReplyState::PublishVerify(uint16_t value, uint16_t status, const Ipv4Address& sender) {
   {
     std::lock_guard lock(m_mutex);
+    if (!Accepts(sender)) return;
     m_replyValue = value;
     m_replyStatus = status;
     m_replyPending = false;
@@ -25,9 +35,24 @@ void ReplyState::PublishVerify(uint16_t value, uint16_t status) {
 }
 
 bool ReplyState::WaitForReply(std::chrono::milliseconds limit) {
+  if (m_time != nullptr) {
+    m_time->PassUntil(limit, [this] {
+      std::lock_guard lock(m_mutex);
+      return !m_replyPending || m_aborted;
+    });
+    std::lock_guard lock(m_mutex);
+    return !m_replyPending && !m_aborted;
+  }
   std::unique_lock lock(m_mutex);
   m_cleared.wait_for(lock, limit, [this] { return !m_replyPending || m_aborted; });
   return !m_replyPending && !m_aborted;
+}
+
+void ReplyState::Pause(std::chrono::milliseconds length) {
+  if (m_time != nullptr)
+    m_time->PassUntil(length, [] { return false; });
+  else
+    std::this_thread::sleep_for(length);
 }
 
 void ReplyState::AbortWaits() {
@@ -56,6 +81,14 @@ uint16_t ReplyState::replyStatus() const {
 uint16_t ReplyState::replyValue() const {
   std::lock_guard lock(m_mutex);
   return m_replyValue;
+}
+
+void ReplyState::Reset() {
+  std::lock_guard lock(m_mutex);
+  m_aborted = m_replyPending = false;
+  m_from.reset();
+  m_awaited = Awaited::kWriteAcknowledgement;
+  m_replyStatus = m_replyValue = 0;
 }
 
 void ReplyState::ResetStatus() {

@@ -4,10 +4,12 @@
 
 #include <array>
 #include <chrono>
+#include <optional>
 #include <thread>
 
 #include "net/frames.h"
 #include "net/protocol.h"
+#include "net/reply_processing.h"
 #include "net/reply_state.h"
 #include "net/transport.h"
 
@@ -23,9 +25,29 @@ bool Send(SocketSlot slot, int port, size_t length) {
                          std::span<const uint8_t>(g_txFrame.data(), length));
 }
 
+bool IsUnicast(const Ipv4Address& a) {
+  const bool any = a == Ipv4Address{}, broadcast = a == Ipv4Address{255, 255, 255, 255};
+  return !any && !broadcast && (a[0] < 224 || a[0] > 239);
+}
+
+// Where the acknowledgements of requests to `record` may come from: its
+// address, when it answered its search from one that no other listed device
+// shares. Otherwise (no address, a shared one) from anywhere, as the
+// protocol has it: its acknowledgements carry no reference to their request.
+std::optional<Ipv4Address> AcknowledgementSource(const DeviceRecord& record) {
+  if (!IsUnicast(record.address)) return std::nullopt;
+  std::lock_guard lock(g_deviceMutex);
+  int sharing = 0;
+  for (int i = 0, used = CountUsedRecords(g_deviceTable); i < used; ++i)
+    if (g_deviceTable[i].address == record.address) ++sharing;
+  if (sharing > 1) return std::nullopt;
+  return record.address;
+}
+
 // Arms the reply state, sends, and waits for the acknowledgement.
-bool SendAndAwait(SocketSlot slot, int port, size_t length, int tries) {
-  g_replyState.Arm();
+bool SendAndAwait(const DeviceRecord& record, SocketSlot slot, int port, size_t length, int tries,
+                  ReplyState::Awaited awaited) {
+  g_replyState.Arm(AcknowledgementSource(record), awaited);
   if (!Send(slot, port, length)) return false;
   return g_replyState.WaitForReply(std::chrono::milliseconds(kReplyPollMs) * tries);
 }
@@ -35,7 +57,7 @@ bool SendAndAwait(SocketSlot slot, int port, size_t length, int tries) {
 void PauseAfterAcknowledgement() {
   thread_local const bool precise = ::prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0) == 0;
   (void)precise;
-  std::this_thread::sleep_for(std::chrono::milliseconds(kReplyPollMs));
+  g_replyState.Pause(std::chrono::milliseconds(kReplyPollMs));
 }
 
 }  // namespace
@@ -58,7 +80,9 @@ bool RequestWriteBlock(const DeviceRecord* record, uint32_t blockOffset,
       EncodeWriteBlock(g_txFrame, *record, blockOffset, block, sectionLength, sectionParam);
   SocketSlot slot = GenerationOf(record->loaderType) == Generation::kGen2 ? SocketSlot::kBootB
                                                                           : SocketSlot::kBootA;
-  if (!SendAndAwait(slot, record->port, length, tries)) return false;
+  if (!SendAndAwait(*record, slot, record->port, length, tries,
+                    ReplyState::Awaited::kWriteAcknowledgement))
+    return false;
   PauseAfterAcknowledgement();
   return g_replyState.replyStatus() == 0;
 }
@@ -66,7 +90,9 @@ bool RequestWriteBlock(const DeviceRecord* record, uint32_t blockOffset,
 bool RequestVerify(const DeviceRecord* record, uint16_t& value, uint16_t& status) {
   if (record == nullptr) return false;
   size_t length = EncodeVerify(g_txFrame, *record);
-  if (!SendAndAwait(SocketSlot::kBootA, record->port, length, kVerifyTries)) return false;
+  if (!SendAndAwait(*record, SocketSlot::kBootA, record->port, length, kVerifyTries,
+                    ReplyState::Awaited::kVerifyAnswer))
+    return false;
   const ReplyState::Values last = g_replyState.LastValues();
   value = last.value;
   status = last.status;

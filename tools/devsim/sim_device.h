@@ -53,6 +53,9 @@ class CSimDevice {
   SimHandling Handle(uint16_t port, std::span<const uint8_t> datagram);
   // The restart delay is over: the loader answers from now on.
   void FinishRestart();
+  // The device restarts on its own (a brown-out, a watchdog): silent until
+  // FinishRestart, then a loader whose next write starts the image over.
+  void Restart() { m_state = SimState::kRestarting; }
 
   SimState State() const { return m_state; }
   const DeviceConfig& Config() const { return m_config; }

@@ -112,6 +112,12 @@ void CSimulation::RunDue(uint64_t nowMs) {
   }
 }
 
+void CSimulation::RestartDevice(size_t device, uint64_t nowMs, uint32_t delayMs) {
+  m_devices[device].Restart();
+  Log("event " + DeviceTag(device) + " what=restart delay=" + std::to_string(delayMs));
+  m_pending.emplace(std::make_pair(nowMs + delayMs, m_sequence++), PendingAction{device, true, {}});
+}
+
 std::optional<uint64_t> CSimulation::NextDueMs() const {
   if (m_pending.empty()) return std::nullopt;
   return m_pending.begin()->first.first;

@@ -28,6 +28,8 @@ class CSimulation {
   // Carries out everything that has fallen due by nowMs, oldest first.
   void RunDue(uint64_t nowMs);
   std::optional<uint64_t> NextDueMs() const;
+  // Restarts a device on its own, back in its loader after `delayMs`.
+  void RestartDevice(size_t device, uint64_t nowMs, uint32_t delayMs);
 
   const std::vector<CSimDevice>& Devices() const { return m_devices; }
   std::vector<std::string> SummaryLines() const;

@@ -176,6 +176,76 @@ TEST_F(Requests, VerifyReturnsTheDevicesChecksumAndStatus) {
   EXPECT_EQ(status, 3);
 }
 
+// An acknowledgement names no request. A device that answered its search
+// from an address of its own is heard from that address only; with no
+// address, or one that several listed devices share, any acknowledgement
+// answers, as the protocol has it.
+TEST_F(Requests, AStrayAcknowledgementFromAnotherAddressEndsNoWait) {
+  const Ipv4Address own = {10, 0, 0, 7}, other = {10, 0, 0, 8};
+  const auto ack = [](const Ipv4Address& from, uint16_t status = 0) {
+    if (status == 0)
+      ProcessDatagram(kBootPortA, CDatagram(kBootMagic, kOpWriteBlockReply, 10).Span(), from);
+    else
+      ProcessDatagram(kBootPortA, CDatagram(kBootMagic, kOpVerifyReply, 14).Be16(12, status).Span(),
+                      from);
+  };
+  struct Case {
+    Ipv4Address device;
+    int listedWithIt;  // other listed devices with the same address
+    Ipv4Address strayFrom;
+    bool strayEndsTheWait;
+  };
+  for (const Case& c :
+       {Case{own, 0, other, false}, Case{own, 0, own, true}, Case{{0, 0, 0, 0}, 0, other, true},
+        Case{own, 1, other, true}, Case{{255, 255, 255, 255}, 0, other, true}}) {
+    {
+      std::lock_guard lock(g_deviceMutex);
+      ClearDeviceTable(g_deviceTable);
+      for (int i = 0; i <= c.listedWithIt; ++i) {
+        g_deviceTable[i] = Device(1, kBootPortA);
+        g_deviceTable[i].address = c.device;
+      }
+    }
+    DeviceRecord device = Device(1, kBootPortA);
+    device.address = c.device;
+    // A stray failure report is taken only where strays are heard...
+    g_replyState.ResetStatus();
+    transport.onSend = [&](const Sent&) { ack(c.strayFrom, 3); };
+    EXPECT_FALSE(RequestWriteBlock(&device, 0, block, 16, 0, 5));
+    EXPECT_EQ(GetReplyStatus(), c.strayEndsTheWait ? 3 : 0);
+    // ...and a stray success passes a block the device never acknowledged.
+    transport.onSend = [&](const Sent&) { ack(c.strayFrom); };
+    EXPECT_EQ(RequestWriteBlock(&device, 0, block, 16, 0, 5), c.strayEndsTheWait);
+  }
+  std::lock_guard lock(g_deviceMutex);
+  ClearDeviceTable(g_deviceTable);
+}
+
+// A late write acknowledgement must not pass for the verify answer: its
+// checksum would be the last verify answer's, which after updating another
+// device with the same file is exactly the checksum expected.
+TEST_F(Requests, OnlyAVerifyAnswerEndsTheWaitForOne) {
+  ProcessDatagram(kBootPortA,
+                  CDatagram(kBootMagic, kOpVerifyReply, 14).Bytes(10, {0x37, 0x4B, 0, 0}).Span());
+  const DeviceRecord device = Device(0x0380, kBootPortA);
+  // The wait passes at once: nothing but what Send delivers ever arrives.
+  struct CNoMoreReplies : IReplyTime {
+    void PassUntil(milliseconds, const std::function<bool()>&) override {}
+  } instant;
+  g_replyState.SetTime(&instant);
+  transport.onSend = AckWrite;
+  uint16_t value = 0, status = 0;
+  EXPECT_FALSE(RequestVerify(&device, value, status));
+  transport.onSend = [](const Sent&) {
+    AckWrite({});
+    ProcessDatagram(kBootPortA,
+                    CDatagram(kBootMagic, kOpVerifyReply, 14).Bytes(10, {0x12, 0x34, 0, 0}).Span());
+  };
+  EXPECT_TRUE(RequestVerify(&device, value, status));
+  EXPECT_EQ(value, 0x1234);
+  g_replyState.SetTime(nullptr);
+}
+
 TEST(RequestsWithoutNetwork, FailAtSending) {
   ASSERT_EQ(CurrentTransport(), nullptr);
   EXPECT_FALSE(RequestBootSearch());

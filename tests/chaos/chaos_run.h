@@ -1,0 +1,67 @@
+#pragma once
+// Complete firmware updates under randomised fault schedules, in process and
+// in virtual time: the window's own update procedure and requests, the real
+// frame encoders and reply processing, against a simulated device whose
+// answers are dropped, delayed, doubled, cut short, padded, answered by a
+// stranger or drowned in foreign traffic. One schedule takes milliseconds,
+// however many five-second time-outs it holds.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/command_result.h"
+
+// What can go wrong in one update; drawn from a seed, so that any schedule
+// can be run again alone.
+struct ChaosSchedule {
+  uint64_t seed = 0;
+  uint16_t typeWord = 0x0381;  // generation and flags of the loader
+  bool startsInApplication = false;
+  uint16_t blockSize = 256;
+  uint32_t sectionLength = 1000;
+  // The device answers from an address that other devices share (or none):
+  // acknowledgements cannot be told apart by their sender.
+  bool sharedAddress = false;
+
+  std::vector<uint32_t> droppedAcks;    // write ordinals whose block is stored, never acknowledged
+  std::vector<uint32_t> lateAcks;       // acknowledged after the 5 s wait
+  std::vector<uint32_t> duplicateAcks;  // acknowledged twice, the second a little later
+  std::vector<uint32_t>
+      strayAcksAt;             // a stray acknowledgement from another device after this write
+  bool strayFailures = false;  // the strays report a failure instead
+  std::vector<std::pair<uint32_t, uint16_t>> failedWrites;  // not stored, answered with a status
+  bool corruptVerify = false;
+  bool dropVerify = false;
+  bool neverReturns = false;
+  uint32_t restartAtWrite = 0;  // 0: never; the device restarts just after this write
+  uint32_t restartMs = 0;
+  int truncatePercent = 0;  // of the device's answers, cut short
+  int oversizePercent = 0;  // of the device's answers, padded past 1,024 bytes
+  int floodPerSecond = 0;   // foreign datagrams
+  // Whether a damaged image still starts (an application that checks
+  // nothing); otherwise the device stays in its loader after the run request.
+  bool damagedImageStarts = false;
+  uint32_t ackDelayMs = 1;
+
+  std::string Describe() const;
+};
+
+// The schedule of one seed: clean about one time in four, otherwise one or
+// more faults.
+ChaosSchedule DrawSchedule(uint64_t seed);
+
+struct ChaosOutcome {
+  CommandResult result;
+  bool imageIntact = false;  // the device holds exactly the padded section
+  bool canVerify = false;
+  // The damage is invisible to every means the protocol offers: a loader
+  // that cannot verify, or a checksum that happens to match.
+  bool undetectable = false;
+  bool falseSuccess = false;            // ok, damaged, and it could have been seen
+  bool caughtByConfirmation = false;    // damaged, and the search after the run saw it
+  std::vector<std::string> violations;  // broken invariants, for people
+};
+
+// Runs the schedule's update from start-up to the search that closes it.
+ChaosOutcome RunSchedule(const ChaosSchedule& schedule);
