@@ -74,8 +74,9 @@ chaos: deps build/dev/build.ninja
 
 # Timed runs against the simulator, in a private network namespace.
 bench: deps build/release/build.ninja
-	cmake --build --preset release -j $(BUILD_JOBS) --target firmware_write_bench
+	cmake --build --preset release -j $(BUILD_JOBS) --target firmware_write_bench fleet_bench
 	scripts/netns-run build/release/bench/firmware_write_bench
+	scripts/netns-run build/release/bench/fleet_bench
 
 # Each fuzz target for FUZZ_SECONDS, from a copy of its seed corpus; any
 # crash, leak or sanitizer report fails the run and leaves its input in

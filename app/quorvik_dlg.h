@@ -5,6 +5,8 @@
 // system.
 
 #include <chrono>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -94,6 +96,15 @@ class CQuorvikDlg {
   // The update of the selected row with m_lastFirmwarePath; every outcome
   // goes to the status log and, as a value, to the result sink.
   void RunFirmwareUpdate();
+  // The update of the device at `row` with a file already read and checked
+  // (a fleet reads its file once, for its plan, so that every device gets
+  // the same bytes): as Firmware-Update without the dialog and without the
+  // chain, the pause and the closing search included.
+  void UpdateRowWith(int row, const std::string& path,
+                     std::shared_ptr<const std::vector<uint8_t>> file);
+  // Told of every block a device acknowledges: blocks done, of all.
+  std::function<void(uint32_t done, uint32_t total)> onBlockWritten;
+  IResultSink* resultSink() const { return m_results; }
 
   const std::string& workDir() const { return m_workDir; }
   const std::string& iniPath() const { return m_iniPath; }
@@ -186,6 +197,7 @@ class CQuorvikDlg {
   std::optional<CommandResult> m_running;
   // An update that sent its run request waits for the search after it.
   std::optional<CommandResult> m_pendingUpdate;
+  std::shared_ptr<const std::vector<uint8_t>> m_fixedFile;
   // Allocated once with the window; a run allocates nothing for the image.
   std::vector<uint8_t> m_firmwareImage = std::vector<uint8_t>(kFirmwareImageSize, 0xFF);
   int m_rowCount = 0;

@@ -125,6 +125,15 @@ std::optional<FirmwareVerdict> CheckFirmwareStructure(std::span<const uint8_t> f
   return WalkSections(file, [](const FirmwareSection&, std::span<const uint8_t>) { return false; });
 }
 
+std::vector<FirmwareSection> ListSections(std::span<const uint8_t> file) {
+  std::vector<FirmwareSection> sections;
+  WalkSections(file, [&](const FirmwareSection& s, std::span<const uint8_t>) {
+    sections.push_back(s);
+    return false;
+  });
+  return sections;
+}
+
 FirmwareLoad WalkFirmwareBytes(std::span<const uint8_t> file, const DeviceRecord& device,
                                std::span<uint8_t> image) {
   std::optional<FirmwareSection> fitting;

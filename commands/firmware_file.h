@@ -55,6 +55,8 @@ struct FirmwareFileRead {
 FirmwareFileRead ReadFirmwareFile(const std::string& path);
 // The same checks on bytes already read.
 std::optional<FirmwareVerdict> CheckFirmwareStructure(std::span<const uint8_t> file);
+// The headers of the sections that can be read whole, in file order.
+std::vector<FirmwareSection> ListSections(std::span<const uint8_t> file);
 
 // Walks the file's sections into `image` (kFirmwareImageSize bytes, filled
 // with 0xFF before each section's data) and returns the first that fits

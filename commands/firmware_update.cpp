@@ -108,7 +108,8 @@ void CQuorvikDlg::RunFirmwareUpdate() {
   // device is restarted: a refused file must not leave it in its loader.
   // The bytes read here are the ones written, whatever happens to the file
   // on disk meanwhile.
-  const FirmwareFileRead file = ReadFirmwareFile(m_lastFirmwarePath);
+  const FirmwareFileRead file = m_fixedFile ? FirmwareFileRead{*m_fixedFile, std::nullopt, {}}
+                                            : ReadFirmwareFile(m_lastFirmwarePath);
   if (file.verdict) {
     RefuseFile(*file.verdict, std::nullopt);
     return;
@@ -245,6 +246,29 @@ bool CQuorvikDlg::WriteSection(const DeviceRecord& device, const FirmwareSection
       return false;
     }
     ++m_running->update->blocks;
+    if (onBlockWritten)
+      onBlockWritten(m_running->update->blocks, BlockCount(length, device.blockSize));
   }
   return true;
+}
+
+void CQuorvikDlg::UpdateRowWith(int row, const std::string& path,
+                                std::shared_ptr<const std::vector<uint8_t>> file) {
+  m_fixedFile = std::move(file);
+  m_lastFirmwarePath = path;
+  m_view.SelectRow(row);
+  try {
+    Guarded([this] {
+      m_view.SetWaitCursor(true);
+      RunFirmwareUpdate();
+      m_clock.SleepFor(kAfterUpdateWait);
+      FindDevices();  // closes the update; a fleet goes on from its list
+    });
+  } catch (...) {
+    m_fixedFile.reset();
+    m_workedOn.reset();
+    throw;
+  }
+  m_fixedFile.reset();
+  m_workedOn.reset();
 }

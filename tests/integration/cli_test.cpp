@@ -20,6 +20,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <set>
 #include <thread>
 
 #include "app/journal.h"
@@ -705,6 +706,92 @@ TEST_F(Cli, DoctorFindsTheFirewallRuleThatDropsAnswersAndTheSearchConfirmsIt) {
             "UDP 6454 (unicast) by nftables inet quorvik_test chain input: udp dport 6454 drop");
   EXPECT_EQ(checks["search"]["status"], "warn");
   EXPECT_EQ(checks["search"]["detail"], "answers per port 10001: 0, 10010: 0, 6454: 0");
+}
+
+// A rig of mixed loaders updated in one run: planned from one search (what
+// fits, what not, two loaders told apart by serial behind the placeholder
+// address), each device found again by what tells it apart, a lost device
+// and one whose acknowledgement is lost (tried again), and a tally.
+TEST_F(Cli, UpdateAllPlansThenUpdatesEveryDeviceAndCountsThem) {
+  const auto boot = [](const std::string& identity, const std::string& more) {
+    return R"({"mode": "boot", "deviceId": 13952, "mcuId": 33, "identity": ")" + identity + "\"" +
+           more + "}";
+  };
+  CSimulatorProcess sim(
+      QUORVIK_DEVSIM_PATH,
+      Devices(
+          {AppDevice("a1a1a1a1a1a1a1a1a1a1a1", "00-0A-95-00-00-A1"),
+           AppDevice("b2b2b2b2b2b2b2b2b2b2b2", "00-0A-95-00-00-B2", R"(, "neverReturn": true)"),
+           boot("c3c3c3c3c3c3c3c3c3c3c3",
+                R"(, "loaderType": 1, "blockSize": 128, "mac": "00-60-35-00-00-00")"),
+           boot(
+               "d4d4d4d4d4d4d4d4d4d4d4d4d4d4d4d4",
+               R"(, "loaderType": 512, "blockSize": 256, "mac": "00-60-35-00-00-00", "bootPort": 10010)"),
+           AppDevice("e5e5e5e5e5e5e5e5e5e5e5", "00-0A-95-00-00-E5",
+                     R"(, "loaderType": 512, "dropAcks": [2])"),
+           boot("f6f6f6f6f6f6f6f6f6f6f6", R"(, "loaderType": 768, "blockSize": 512)"),
+           AppDevice("a7a7a7a7a7a7a7a7a7a7a7", "00-0A-95-00-00-A7",
+                     R"(, "loaderType": 1, "blockSize": 64)"),
+           R"({"mode": "boot", "deviceId": 4660, "identity": "a8a8a8a8a8a8a8a8a8a8a8"})",
+           boot("a9a9a9a9a9a9a9a9a9a9a9", R"(, "mcuId": 34)")}));
+  ASSERT_TRUE(sim.ready());
+
+  const CliRun dry = RunCli({"update", "--file", file, "--all", "--dry-run", "--json", kFast});
+  EXPECT_EQ(dry.exitCode, 0) << dry.out << dry.err;
+  const auto dryEvents = dry.Events();
+  const nlohmann::json* plan = EventOf(dryEvents, "plan");
+  ASSERT_TRUE(plan);
+  ASSERT_EQ((*plan)["devices"].size(), 7u) << *plan;
+  ASSERT_EQ((*plan)["skipped"].size(), 2u);
+  std::set<std::string> reasons;
+  for (const auto& skip : (*plan)["skipped"]) reasons.insert(skip["reason"]);
+  EXPECT_EQ(reasons, (std::set<std::string>{"Wrong firmware file selected! (ERROR DEVICE)",
+                                            "Wrong firmware file selected! (ERROR MCU)"}));
+  for (const auto& d : (*plan)["devices"]) {
+    // What a running device is made of shows only after its restart.
+    EXPECT_EQ(d["section"].is_null(), d["mode"] == "app") << d;
+    EXPECT_GT(d["estimateMs"], 0);
+  }
+  // Without a terminal to ask, and without --yes, nothing is updated.
+  EXPECT_EQ(RunCli({"update", "--file", file, "--all", kFast}).exitCode, 2);
+  EXPECT_TRUE(Journal().empty());
+
+  const CliRun run = RunCli(
+      {"update", "--file", file, "--all", "--yes", "--retries", "1", "--json", "--time-scale=0.1"});
+  EXPECT_EQ(run.exitCode, 1) << run.out << run.err;
+  const auto events = run.Events();
+  const nlohmann::json* summary = EventOf(events, "summary");
+  ASSERT_TRUE(summary) << run.out;
+  EXPECT_EQ(*summary, (nlohmann::json{{"event", "summary"},
+                                      {"planned", 7},
+                                      {"updated", 6},
+                                      {"failed", 1},
+                                      {"skipped", 2},
+                                      {"running", 6}}));
+  EXPECT_EQ(events.back()["event"], "result");
+  // Every attempt that reached a device is journalled: the lost one once,
+  // the one tried again twice.
+  const auto lines = Journal();
+  ASSERT_EQ(lines.size(), 8u);
+  std::map<std::string, std::vector<std::string>> outcomes;
+  for (const auto& line : lines)
+    outcomes[TextOf(line, "serial").substr(0, 2)].push_back(TextOf(line, "outcome"));
+  EXPECT_EQ(outcomes["B2"], std::vector<std::string>{"failed"});
+  EXPECT_EQ(outcomes["E5"], (std::vector<std::string>{"failed", "ok"}));
+  sim.Stop();
+  for (const auto& [identity, blockSize] :
+       std::vector<std::pair<std::string, size_t>>{{"a1a1a1a1a1a1a1a1a1a1a1", 512},
+                                                   {"c3c3c3c3c3c3c3c3c3c3c3", 128},
+                                                   {"d4d4d4d4d4d4d4d4d4d4d4d4d4d4d4d4", 256},
+                                                   {"e5e5e5e5e5e5e5e5e5e5e5", 512},
+                                                   {"f6f6f6f6f6f6f6f6f6f6f6", 512},
+                                                   {"a7a7a7a7a7a7a7a7a7a7a7", 64}}) {
+    std::vector<uint8_t> expected = section;
+    expected.resize((section.size() + blockSize - 1) / blockSize * blockSize, 0xFF);
+    EXPECT_EQ(ReadAll(sim.dumpDir() / (identity + ".img")), expected) << identity;
+  }
+  for (const char* untouched : {"a8a8a8a8a8a8a8a8a8a8a8", "a9a9a9a9a9a9a9a9a9a9a9"})
+    EXPECT_NE(SummaryOf(sim.output(), untouched).find(" writes=0 "), std::string::npos);
 }
 
 }  // namespace

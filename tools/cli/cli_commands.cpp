@@ -74,6 +74,8 @@ CSettingsFile UserSettings() {
   return CSettingsFile(SettingsFilePath(CurrentWorkingDirectory()));
 }
 
+}  // namespace
+
 // Start-up as the window does it, up to the open network: the black-list
 // and the interface from the settings file. Only the
 // interface may differ (--iface), and nothing is written back. Returns the
@@ -112,6 +114,8 @@ std::optional<int> OpenNetworkAsTheWindow(const CliOptions& options, const char*
   }
   return std::nullopt;
 }
+
+namespace {
 
 // Whether the window would offer this command for the selected row: a
 // button it enables, or an item of the context menu it opens.
@@ -161,38 +165,31 @@ std::string SelectorText(const DeviceSelector& selector) {
   return text;
 }
 
-// Prints each result the moment the logic hands it out: a production line
-// can swap the device while the pause and search after an update run.
-class CResultPrinter : public IResultSink {
- public:
-  explicit CResultPrinter(CEventWriter& writer) : m_writer(writer) {}
-  void OnResult(const CommandResult& result) override {
-    m_writer.DeviceResultLine(result);
-    if (result.confirmed == Confirmation::kSilent)
-      m_writer.Warning(
-          "the device did not answer the search after RUN application; whether it "
-          "runs the new firmware is not confirmed");
-    results.push_back(result);
-  }
-  std::vector<CommandResult> results;
+}  // namespace
 
- private:
-  CEventWriter& m_writer;
-};
+void CResultPrinter::OnResult(const CommandResult& result) {
+  m_writer.DeviceResultLine(result);
+  if (result.confirmed == Confirmation::kSilent)
+    m_writer.Warning(
+        "the device did not answer the search after RUN application; whether it "
+        "runs the new firmware is not confirmed");
+  results.push_back(result);
+}
+
+namespace {
 
 // Journals every result; a line that cannot be appended is an error of the
 // run, reported at once and beside the device's own result.
 class CCliJournal : public IResultSink {
  public:
-  CCliJournal(CEventWriter& writer, CJournal journal, const std::string& address)
+  CCliJournal(CEventWriter& writer, CJournal journal, const std::string& address, bool* failed)
       : m_sink(std::move(journal), {HostName(), "quorvik-cli", address}) {
-    m_sink.onProblem = [this, &writer](const FileProblem& problem) {
-      failed = true;
+    m_sink.onProblem = [&writer, failed](const FileProblem& problem) {
+      if (failed != nullptr) *failed = true;
       writer.Error("journal: " + problem.message + "; this result is not recorded");
     };
   }
   void OnResult(const CommandResult& result) override { m_sink.OnResult(result); }
-  bool failed = false;
 
  private:
   static std::string HostName() {
@@ -204,6 +201,11 @@ class CCliJournal : public IResultSink {
 };
 
 }  // namespace
+
+std::unique_ptr<IResultSink> MakeCliJournal(CEventWriter& writer, const CJournal& journal,
+                                            const std::string& address, bool* failed) {
+  return std::make_unique<CCliJournal>(writer, journal, address, failed);
+}
 
 int RunInterfaces(CEventWriter& writer, INetwork& network) {
   const InterfaceList interfaces = network.EnumerateInterfaces();
@@ -247,6 +249,7 @@ int RunList(const CliOptions& options, CEventWriter& writer, INetwork& network) 
 
 int RunDeviceCommand(CommandKind kind, const CliOptions& options, CEventWriter& writer,
                      INetwork& network, std::istream& answers) {
+  if (kind == CommandKind::kUpdate && options.all) return RunFleet(options, writer, network);
   const std::string command = CommandName(kind);
   // A command that cannot be recorded is not started: not even a search
   // leaves before the journal is known to take its line.
@@ -269,10 +272,11 @@ int RunDeviceCommand(CommandKind kind, const CliOptions& options, CEventWriter& 
   CCliClock clock(view, options.timeScale);
   CQuorvikDlg dlg(view, network, clock);
   CResultPrinter printer(writer);
-  std::optional<CCliJournal> journalSink;
+  bool journalFailed = false;
+  std::unique_ptr<IResultSink> journalSink;
   if (journal) {
-    journalSink.emplace(writer, *journal, address);
-    dlg.SetJournal(&*journalSink);
+    journalSink = MakeCliJournal(writer, *journal, address, &journalFailed);
+    dlg.SetJournal(journalSink.get());
   }
   dlg.SetResultSink(&printer);
   dlg.FindDevices();
@@ -375,7 +379,7 @@ int RunDeviceCommand(CommandKind kind, const CliOptions& options, CEventWriter& 
     text = "Chain ended after " + std::to_string(results.size()) + " device(s), " +
            std::to_string(succeeded) + " ok: " + stopReason;
   }
-  if (journalSink && journalSink->failed) event["journal"] = "incomplete";
+  if (journalFailed) event["journal"] = "incomplete";
   if (writer.format() == OutputFormat::kJson || !text.empty()) writer.Event(event, text);
   return ExitCodeOf(outcome);
 }

@@ -8,9 +8,11 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/clock.h"
 #include "app/command_result.h"
+#include "app/journal.h"
 #include "app/network.h"
 #include "net/instance_lock.h"
 #include "net/interfaces.h"
@@ -23,6 +25,10 @@ constexpr int kExitInterrupted = 130;
 
 struct CliOptions {
   std::string iface;  // overrides SELECTED_IP for this run only
+  bool all = false;   // update: every listed device (a fleet)
+  bool dryRun = false;
+  int retries = 0;
+  std::vector<uint16_t> models;
   bool yes = false;
   double timeScale = 1.0;
   DeviceSelector selector;
@@ -36,6 +42,9 @@ struct CliOptions {
 
 // Set on SIGINT or SIGTERM; the next wait of a command then unwinds it.
 extern std::atomic<bool> g_interrupted;
+// Set on the first SIGINT or SIGTERM of a fleet run: it stops after the
+// device being written (a second one interrupts that device too).
+extern std::atomic<bool> g_stopAfterDevice;
 
 // Every wait of the logic, scaled (tests run the protocol's seconds-long
 // waits shorter) and interruptible. The view's held status line is written
@@ -69,11 +78,35 @@ int Refuse(CEventWriter& writer, const std::string& command, const std::string& 
 std::unique_ptr<CInstanceLock> TakeNetwork(const CliOptions& options, const std::string& command,
                                            CEventWriter& writer, int& exitCode);
 
+// Start-up as the window does it, up to the open network. Returns the exit
+// code when the network cannot be used; `address` is the one opened.
+std::optional<int> OpenNetworkAsTheWindow(const CliOptions& options, const char* command,
+                                          CEventWriter& writer, INetwork& network,
+                                          std::string& address);
+
+// Prints each result the moment the logic hands it out, and keeps it.
+class CResultPrinter : public IResultSink {
+ public:
+  explicit CResultPrinter(CEventWriter& writer) : m_writer(writer) {}
+  void OnResult(const CommandResult& result) override;
+  std::vector<CommandResult> results;
+
+ private:
+  CEventWriter& m_writer;
+};
+
+// Journals every result; a line that cannot be appended is an error of the
+// run, reported at once beside the device's own result.
+std::unique_ptr<IResultSink> MakeCliJournal(CEventWriter& writer, const CJournal& journal,
+                                            const std::string& address, bool* failed = nullptr);
+
 int RunInterfaces(CEventWriter& writer, INetwork& network);
 int RunList(const CliOptions& options, CEventWriter& writer, INetwork& network);
 int RunDeviceCommand(CommandKind kind, const CliOptions& options, CEventWriter& writer,
                      INetwork& network, std::istream& answers);
 int RunInspect(const std::string& path, CEventWriter& writer);
+// `update --all`: plan, optionally only show it, then update each device.
+int RunFleet(const CliOptions& options, CEventWriter& writer, INetwork& network);
 
 struct HistoryOptions {
   std::string journal;

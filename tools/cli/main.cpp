@@ -24,13 +24,22 @@ namespace {
 // joined before the reply state it uses goes away at exit.
 class CInterruptWatcher {
  public:
-  CInterruptWatcher() {
+  // `graceful`: the first signal only asks a fleet run to stop after the
+  // device it is writing; the next one interrupts.
+  explicit CInterruptWatcher(bool graceful) {
     sigemptyset(&m_signals);
     sigaddset(&m_signals, SIGINT);
     sigaddset(&m_signals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &m_signals, nullptr);
-    m_thread = std::thread([this] {
+    m_thread = std::thread([this, graceful] {
       int received = 0;
+      if (graceful) {
+        if (sigwait(&m_signals, &received) != 0 || m_ending) return;
+        g_stopAfterDevice = true;
+        std::fprintf(stderr,
+                     "quorvik-cli: stopping after the device being updated; interrupt again to "
+                     "stop at once\n");
+      }
       if (sigwait(&m_signals, &received) != 0 || m_ending) return;
       g_interrupted = true;
       g_replyState.AbortWaits();
@@ -56,6 +65,7 @@ struct Parsed {
   std::string serial, mac;
   int row = -1;
   std::string inspectPath;
+  std::vector<std::string> models;
   CliOptions options;
   HistoryOptions history;
 };
@@ -102,6 +112,17 @@ const CLI::Validator kMacCheck(
     },
     "MAC", "mac");
 
+const CLI::Validator kModelCheck(
+    [](std::string& text) {
+      std::string digits =
+          text.rfind("0x", 0) == 0 || text.rfind("0X", 0) == 0 ? text.substr(2) : text;
+      const bool hex = !digits.empty() && digits.size() <= 4 &&
+                       digits.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+      if (hex) text = digits;
+      return hex ? std::string() : "a model code is up to four hex digits, like 3680";
+    },
+    "CODE", "model");
+
 void AddSelector(CLI::App* sub, Parsed& p) {
   auto* group = sub->add_option_group("device", "the device, as `quorvik-cli list` shows it");
   group->add_option("--serial", p.serial, "serial number (hex, as listed)")->check(kSerialCheck);
@@ -109,7 +130,7 @@ void AddSelector(CLI::App* sub, Parsed& p) {
       ->check(kMacCheck);
   group->add_option("--row", p.row, "row of the list (0 is the first)")
       ->check(CLI::Range(0, kDeviceTableCapacity - 1));
-  group->require_option(1);
+  group->require_option(0, 1);
 }
 
 void AddDeviceCommand(CLI::App& app, const char* name, const char* description, Parsed& p) {
@@ -183,6 +204,19 @@ int main(int argc, char** argv) {
       ->required()
       ->check(CLI::ExistingFile);
   AddSelector(update, p);
+  update->add_flag("--all", p.options.all,
+                   "every listed device, one after the other, after a plan (a fleet update)");
+  update
+      ->add_option("--model", p.models,
+                   "with --all: only devices of this model code (hex, as 3680 or 0x3680); may be "
+                   "given more than once")
+      ->check(kModelCheck);
+  update->add_flag("--dry-run", p.options.dryRun,
+                   "with --all: print the plan, send nothing but the search");
+  update
+      ->add_option("--retries", p.options.retries,
+                   "with --all: further attempts after a device fails (not after a refusal)")
+      ->check(CLI::Range(0, 10));
   AddIface(update, p);
   AddWaitLock(update, p);
   AddJournal(update, p);
@@ -191,7 +225,8 @@ int main(int argc, char** argv) {
                    "lists exactly one device and it is not one updated in this run");
   update->add_option("--max-devices", p.options.maxDevices, "end a chain after this many devices")
       ->check(CLI::PositiveNumber);
-  update->add_flag("--yes,-y", p.options.yes, "accepted for symmetry; an update asks nothing");
+  update->add_flag("--yes,-y", p.options.yes,
+                   "with --all: update without asking; otherwise accepted for symmetry");
   AddJson(update, p);
   AddTimeScale(update, p);
   update->callback([&] { p.command = "update"; });
@@ -245,7 +280,21 @@ int main(int argc, char** argv) {
     return Refuse(writer, NamedCommand(argc, argv), e.what());
   }
   p.options.selector = SelectorOf(p);
-  const CInterruptWatcher interrupts;
+  for (const std::string& model : p.models)
+    p.options.models.push_back(static_cast<uint16_t>(std::stoul(model, nullptr, 16)));
+  // A device command names one device; an update may name all instead.
+  const bool named = !p.serial.empty() || !p.mac.empty() || p.row >= 0;
+  const bool deviceCommand =
+      p.command == "update" || p.command == "reset" || p.command == "run" || p.command == "reboot";
+  if (deviceCommand && named == p.options.all)
+    return Refuse(writer, p.command,
+                  p.options.all ? "--all names every device: give no --serial, --mac or --row"
+                  : p.command == "update"
+                      ? "name the device with --serial, --mac or --row, or give --all"
+                      : "name the device with --serial, --mac or --row");
+  if (!p.options.all && (p.options.dryRun || !p.models.empty() || p.options.retries != 0))
+    return Refuse(writer, p.command, "--dry-run, --model and --retries go with --all");
+  const CInterruptWatcher interrupts(p.options.all);
 
   CSystemNetwork network;
   int code = 0;

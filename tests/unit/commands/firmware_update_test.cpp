@@ -466,4 +466,22 @@ TEST_F(FirmwareUpdate, TheDeviceBeingWorkedOnStaysSelectedThroughItsSearches) {
   EXPECT_EQ(view.selectedRow, 0);
 }
 
+// A fleet reads its file once: what is written and recorded is those bytes,
+// whatever the file on disk holds by a device's turn.
+TEST_F(FirmwareUpdate, AnUpdateWithBytesReadEarlierNeverReadsTheFileAgain) {
+  inBootloader = true;
+  const std::string path = FirmwareFile(600);
+  StartAndChoose(path);
+  const auto read = std::make_shared<const std::vector<uint8_t>>(ReadAll(path));
+  WriteFile(path, FirmwareFileBytes(2, {{kMcu, kDeviceType, 0, 0, PatternBytes(600, 99)}}));
+  dlg.UpdateRowWith(0, path, read);
+  ASSERT_EQ(results.results.size(), 1u);
+  EXPECT_EQ(results.last().outcome, Outcome::kOk);
+  EXPECT_EQ(results.last().update->sha256, Sha256Hex(*read));
+  std::vector<uint8_t> expected = PatternBytes(600);
+  expected.resize(768, 0xFF);
+  EXPECT_EQ(network.WrittenImage(), expected);
+  EXPECT_TRUE(view.EventsStartingWith("file dialog").empty());
+}
+
 }  // namespace

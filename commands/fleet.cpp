@@ -1,0 +1,140 @@
+#include "commands/fleet.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include "commands/firmware_file.h"
+#include "devices/device_identity.h"
+#include "devices/device_list.h"
+#include "net/protocol.h"
+
+namespace {
+
+constexpr int64_t kBeepMs = 100;
+constexpr int64_t kSearchMs = 2000;
+constexpr int64_t kRestartMs = 6000;
+constexpr int64_t kAfterRunMs = 100;
+constexpr int64_t kAfterUpdateMs = 3000;
+constexpr int64_t kPauseMs = 10;
+constexpr uint16_t kVerifyFlag = 0x80;
+
+bool Verifies(const DeviceRecord& r) {
+  return r.loaderType >= 0x300 && (r.loaderFlags & kVerifyFlag) != 0;
+}
+
+std::span<const uint8_t> SerialOf(const DeviceRecord& r) {
+  return std::span<const uint8_t>(r.identity)
+      .first(std::min<size_t>(r.identityLength, r.identity.size()));
+}
+
+// Why a device cannot be told apart from the others listed, or nothing.
+std::optional<std::string> Ambiguity(std::span<const DeviceRecord> listed, size_t self) {
+  const DeviceRecord& d = listed[self];
+  int sharing = 0;
+  for (const DeviceRecord& other : listed) {
+    if (other.slaveNumber != 0) continue;
+    if (HasRealMac(d)
+            ? other.mac == d.mac
+            : !HasRealMac(other) && HasIdentity(other) && SameSerial(SerialOf(other), SerialOf(d)))
+      ++sharing;
+  }
+  if (!HasRealMac(d) && !HasIdentity(d))
+    return "ambiguous: neither a hardware address nor a serial to find it again by";
+  if (sharing < 2) return std::nullopt;
+  return std::string("ambiguous: ") +
+         (HasRealMac(d) ? "hardware address " + FormatMac(d) : "serial " + FormatSerial(d)) +
+         " shared by " + std::to_string(sharing) + " listed devices";
+}
+
+}  // namespace
+
+const char* ModeName(const DeviceRecord& record) {
+  return record.loaderType == 0 ? "app" : "boot";
+}
+
+int64_t UpdateFloorMs(bool fromApplication, uint32_t blocks, bool verifies, int64_t replyMs) {
+  int64_t ms = 0;
+  // Three stage lines with their alerts, the restart and the search.
+  if (fromApplication) ms += 3 * kBeepMs + kRestartMs + kSearchMs;
+  ms += int64_t{blocks} * (replyMs + kPauseMs);
+  if (verifies) ms += replyMs;
+  return ms + kAfterRunMs + kAfterUpdateMs + kSearchMs;
+}
+
+FleetPlan PlanFleet(std::span<const DeviceRecord> listed, std::span<const uint8_t> file,
+                    const FleetFilter& filter) {
+  FleetPlan plan;
+  std::vector<uint8_t> image(kFirmwareImageSize);
+  // A running device's section is known only after its restart; its
+  // estimate takes the largest section of the file in blocks of 512.
+  uint32_t largest = 0;
+  for (const FirmwareSection& s : ListSections(file)) largest = std::max(largest, s.dataLength);
+  const auto chosen = [&](uint16_t model) {
+    return filter.models.empty() ||
+           std::find(filter.models.begin(), filter.models.end(), model) != filter.models.end();
+  };
+  for (size_t i = 0; i < listed.size(); ++i) {
+    const DeviceRecord& record = listed[i];
+    if (record.IsFree() || record.slaveNumber != 0) continue;  // units go with their device
+    FleetDevice device;
+    device.record = record;
+    device.name = ListName(record);
+    const auto skip = [&](std::string reason) {
+      device.reason = std::move(reason);
+      plan.skipped.push_back(device);
+    };
+    if (const auto ambiguous = Ambiguity(listed, i)) {
+      skip(*ambiguous);
+      continue;
+    }
+    if (record.loaderType == 0) {
+      if (!filter.models.empty()) {
+        skip("model unknown while it runs its application; it cannot be chosen by --model");
+        continue;
+      }
+      device.estimateMs = UpdateFloorMs(true, BlockCount(largest, 512), false, kAssumedReplyMs);
+      plan.planned.push_back(device);
+      continue;
+    }
+    if (!chosen(record.deviceId)) {
+      char text[64];
+      std::snprintf(text, sizeof text, "model 0x%04x not chosen", record.deviceId);
+      skip(text);
+      continue;
+    }
+    const FirmwareLoad load = WalkFirmwareBytes(file, record, image);
+    if (const auto* verdict = std::get_if<FirmwareVerdict>(&load)) {
+      skip(FirmwareVerdictLine(*verdict));
+      continue;
+    }
+    const FirmwareSection section = std::get<FirmwareSection>(load);
+    const size_t room = WriteBlockLayoutFor(record.loaderType).MaxData();
+    if (record.blockSize == 0 || record.blockSize > room) {
+      skip("Block size not supported! (ERROR BLOCK)");
+      continue;
+    }
+    device.section = section.index;
+    device.bytes = section.dataLength;
+    device.blocks = BlockCount(section.dataLength, record.blockSize);
+    device.estimateMs = UpdateFloorMs(false, *device.blocks, Verifies(record), kAssumedReplyMs);
+    plan.planned.push_back(device);
+  }
+  return plan;
+}
+
+std::vector<int> FindAgain(std::span<const DeviceRecord> listed, const DeviceRecord& planned) {
+  std::vector<int> rows;
+  for (size_t i = 0; i < listed.size(); ++i) {
+    const DeviceRecord& r = listed[i];
+    if (r.IsFree() || r.slaveNumber != 0) continue;
+    // A device whose loader reports the placeholder address is found by its
+    // serial, also when it ran its application (with its real address) at
+    // planning time.
+    const bool bySerial =
+        !HasRealMac(r) && HasIdentity(planned) && SameSerial(SerialOf(r), SerialOf(planned));
+    const bool same = HasRealMac(planned) ? r.mac == planned.mac || bySerial : bySerial;
+    if (same) rows.push_back(static_cast<int>(i));
+  }
+  return rows;
+}

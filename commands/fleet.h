@@ -1,0 +1,63 @@
+#pragma once
+// Updating every device of a rig to one file: a plan made from one search,
+// then one update after another, each device found again by what tells it
+// apart, never by its place in the list. Nothing here guesses which device
+// is which: a device that cannot be told apart from another is skipped.
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "net/device_record.h"
+
+struct FleetDevice {
+  DeviceRecord record;  // as the planning search listed it
+  std::string name;     // as the list showed it
+  // A running device reports no model code, MCU or block size until it
+  // restarts: its section, bytes and blocks are unknown in the plan.
+  std::optional<uint8_t> section;
+  std::optional<uint32_t> bytes;
+  std::optional<uint32_t> blocks;
+  int64_t estimateMs = 0;
+  std::string reason;  // why it is skipped; empty for a planned device
+};
+
+struct FleetPlan {
+  std::vector<FleetDevice> planned;
+  std::vector<FleetDevice> skipped;
+};
+
+struct FleetFilter {
+  std::vector<uint16_t> models;  // model codes to update; empty: every model
+};
+
+// The per-block cost that estimates assume besides the protocol's pause: a
+// device's typical reply time.
+constexpr int64_t kAssumedReplyMs = 5;
+
+// The plan for the records of one search (in table order; unit records are
+// no devices of their own), for the file's bytes (already checked whole).
+FleetPlan PlanFleet(std::span<const DeviceRecord> listed, std::span<const uint8_t> file,
+                    const FleetFilter& filter = {});
+
+// The rows of `listed` that are the planned device: its hardware address
+// where it has a real one, else its serial.
+std::vector<int> FindAgain(std::span<const DeviceRecord> listed, const DeviceRecord& planned);
+
+// The protocol's waits for one device's update, its search included, plus
+// blocks x (reply time + the 10 ms pause): what an update cannot take less
+// than.
+int64_t UpdateFloorMs(bool fromApplication, uint32_t blocks, bool verifies, int64_t replyMs);
+
+// "app" or "boot".
+const char* ModeName(const DeviceRecord& record);
+
+struct FleetTally {
+  int planned = 0;
+  int updated = 0;
+  int failed = 0;
+  int skipped = 0;
+  int running = 0;  // updated and confirmed running by the search after
+};

@@ -1,0 +1,236 @@
+// `update --all`: one search, a plan, then every planned device updated in
+// turn, each found again by what tells it apart, and a tally at the end.
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <sstream>
+
+#include "app/journal.h"
+#include "app/quorvik_dlg.h"
+#include "app/sha256.h"
+#include "commands/firmware_file.h"
+#include "commands/fleet.h"
+#include "devices/device_identity.h"
+#include "devices/device_list.h"
+#include "net/reply_processing.h"
+#include "tools/cli/cli_commands.h"
+
+std::atomic<bool> g_stopAfterDevice{false};
+
+namespace {
+
+nlohmann::json Nullable(const std::optional<uint32_t>& value) {
+  return value ? nlohmann::json(*value) : nlohmann::json();
+}
+
+nlohmann::json PlanEntryJson(const FleetDevice& d) {
+  const std::string mac = HasRealMac(d.record) ? FormatMac(d.record) : "";
+  const std::string serial = FormatSerial(d.record);
+  nlohmann::json entry = {
+      {"device", ToUtf8(d.name)},
+      {"serial", serial.empty() ? nlohmann::json() : nlohmann::json(serial)},
+      {"mac", mac.empty() ? nlohmann::json() : nlohmann::json(mac)},
+      {"mode", ModeName(d.record)},
+      {"version", FormatVersion(d.record.version)},
+      {"section", d.section ? nlohmann::json(*d.section) : nlohmann::json()},
+      {"bytes", Nullable(d.bytes)},
+      {"blocks", Nullable(d.blocks)},
+      {"estimateMs", d.reason.empty() ? nlohmann::json(d.estimateMs) : nlohmann::json()}};
+  if (!d.reason.empty()) entry["reason"] = d.reason;
+  return entry;
+}
+
+std::string PlanText(const FleetPlan& plan) {
+  std::string text = "Plan: " + std::to_string(plan.planned.size()) + " device(s) to update, " +
+                     std::to_string(plan.skipped.size()) + " skipped\n";
+  const auto cell = [](const std::optional<uint32_t>& v) {
+    return v ? std::to_string(*v) : std::string("?");
+  };
+  int64_t total = 0;
+  for (const FleetDevice& d : plan.planned) {
+    total += d.estimateMs;
+    char line[512];
+    std::snprintf(line, sizeof line,
+                  "  update  %-26s %-33s %-17s %-4s %-5s section %s  %s bytes  %s blocks  ~%llds\n",
+                  Printable(d.name).c_str(), FormatSerial(d.record).c_str(),
+                  FormatMac(d.record).c_str(), ModeName(d.record),
+                  FormatVersion(d.record.version).c_str(),
+                  d.section ? std::to_string(*d.section).c_str() : "?", cell(d.bytes).c_str(),
+                  cell(d.blocks).c_str(), static_cast<long long>((d.estimateMs + 999) / 1000));
+    text += line;
+  }
+  for (const FleetDevice& d : plan.skipped)
+    text += "  skip    " + Printable(d.name) + " " + FormatSerial(d.record) + " " +
+            FormatMac(d.record) + ": " + Printable(d.reason) + "\n";
+  text += "Estimated time: about " + std::to_string((total + 59999) / 60000) + " min";
+  return text;
+}
+
+// A result for a device that the run could not even reach.
+CommandResult Unreached(const FleetDevice& d, std::string reason) {
+  CommandResult r;
+  r.command = CommandKind::kUpdate;
+  r.outcome = Outcome::kFailed;
+  r.reason = std::move(reason);
+  r.deviceName = d.name;
+  r.device = r.addressed = d.record;
+  r.started = std::chrono::system_clock::now();
+  return r;
+}
+
+// Asks on the terminal; no terminal means no answer, so no consent.
+std::optional<bool> Confirm(const std::string& question) {
+  if (::isatty(STDIN_FILENO) != 1) return std::nullopt;
+  std::cerr << question << " [y/N] " << std::flush;
+  std::string reply;
+  if (!std::getline(std::cin, reply)) return false;
+  return reply == "y" || reply == "Y" || reply == "yes";
+}
+
+}  // namespace
+
+int RunFleet(const CliOptions& options, CEventWriter& writer, INetwork& network) {
+  const std::string command = "update";
+  CResultPrinter printer(writer);
+  const std::vector<CommandResult>& printed = printer.results;
+  // Read once: every device gets these bytes, and the journal their hash,
+  // whatever happens to the file on disk during the run.
+  const FirmwareFileRead file = ReadFirmwareFile(options.file);
+  if (file.verdict)
+    return Refuse(writer, command,
+                  std::string(FirmwareVerdictLine(*file.verdict)) + " (" + file.detail + ")");
+  std::optional<CJournal> journal;
+  if (!options.noJournal && !options.dryRun) {
+    journal.emplace(JournalPath(options.journal));
+    if (const auto problem = journal->CheckWritable())
+      return Refuse(writer, command,
+                    "journal: " + problem->message +
+                        "; give --journal PATH for another file, or --no-journal");
+  }
+  std::string address;
+  if (const auto failed =
+          OpenNetworkAsTheWindow(options, command.c_str(), writer, network, address))
+    return *failed;
+  std::istringstream noAnswers;
+  CConsoleView view(writer, noAnswers);
+  view.interrupted = [] { return g_interrupted.load(); };
+  CCliClock clock(view, options.timeScale);
+  CQuorvikDlg dlg(view, network, clock);
+  std::unique_ptr<IResultSink> journalSink;
+  if (journal) {
+    journalSink = MakeCliJournal(writer, *journal, address);
+    dlg.SetJournal(journalSink.get());
+  }
+  dlg.SetResultSink(&printer);
+  dlg.FindDevices();
+  view.Flush();
+
+  FleetFilter filter;
+  filter.models = options.models;
+  const FleetPlan plan = PlanFleet(view.records(), file.bytes, filter);
+  nlohmann::json planEvent = {{"event", "plan"},
+                              {"file", ToUtf8(options.file)},
+                              {"sha256", Sha256Hex(file.bytes)},
+                              {"devices", nlohmann::json::array()},
+                              {"skipped", nlohmann::json::array()}};
+  for (const FleetDevice& d : plan.planned) planEvent["devices"].push_back(PlanEntryJson(d));
+  for (const FleetDevice& d : plan.skipped) planEvent["skipped"].push_back(PlanEntryJson(d));
+  writer.Event(planEvent, PlanText(plan));
+
+  FleetTally tally;
+  tally.planned = static_cast<int>(plan.planned.size());
+  tally.skipped = static_cast<int>(plan.skipped.size());
+  const auto finish = [&](Outcome outcome) {
+    writer.Event({{"event", "summary"},
+                  {"planned", tally.planned},
+                  {"updated", tally.updated},
+                  {"failed", tally.failed},
+                  {"skipped", tally.skipped},
+                  {"running", tally.running}},
+                 "Summary: " + std::to_string(tally.planned) + " planned, " +
+                     std::to_string(tally.updated) + " updated, " + std::to_string(tally.failed) +
+                     " failed, " + std::to_string(tally.skipped) + " skipped, " +
+                     std::to_string(tally.running) + " confirmed running");
+    nlohmann::json result = ResultEvent(command, outcome);
+    if (writer.format() == OutputFormat::kJson) writer.Event(result, "");
+    return ExitCodeOf(outcome);
+  };
+  if (plan.planned.empty()) return finish(Outcome::kNoDevice);
+  if (options.dryRun) return finish(Outcome::kOk);
+  if (!options.yes) {
+    const std::optional<bool> consent = Confirm("Update " + std::to_string(plan.planned.size()) +
+                                                " device(s) with " + options.file + "?");
+    if (!consent)
+      return Refuse(writer, command,
+                    "no terminal to ask whether to update " + std::to_string(plan.planned.size()) +
+                        " device(s); give --yes");
+    if (!*consent) return Refuse(writer, command, "the update of the devices was declined");
+  }
+
+  const auto bytes = std::make_shared<const std::vector<uint8_t>>(file.bytes);
+  bool interrupted = false;
+  size_t next = 0;
+  try {
+    for (; next < plan.planned.size(); ++next) {
+      if (g_stopAfterDevice) break;
+      const FleetDevice& device = plan.planned[next];
+      bool updated = false;
+      for (int attempt = 0; attempt <= options.retries; ++attempt) {
+        // Found again in the list of the search that closed the previous
+        // update; once more with a search of its own when it is not there.
+        std::vector<int> rows = FindAgain(view.records(), device.record);
+        if (rows.empty()) {
+          dlg.FindDevices();
+          view.Flush();
+          rows = FindAgain(view.records(), device.record);
+        }
+        if (rows.size() != 1) {
+          printer.OnResult(Unreached(device, rows.empty()
+                                                 ? "not found again before its update"
+                                                 : "ambiguous: " + std::to_string(rows.size()) +
+                                                       " listed devices answer to it now"));
+          break;
+        }
+        const size_t before = printed.size();
+        dlg.UpdateRowWith(rows[0], options.file, bytes);
+        view.Flush();
+        if (printed.size() == before) break;
+        const CommandResult& result = printed.back();
+        if (result.outcome == Outcome::kOk) {
+          updated = true;
+          if (result.confirmed == Confirmation::kRunning) ++tally.running;
+          break;
+        }
+        // A refusal is the file's or the loader's answer: trying again gives
+        // the same.
+        if (result.outcome != Outcome::kFailed) break;
+      }
+      ++(updated ? tally.updated : tally.failed);
+    }
+  } catch (const CCommandCancelled&) {
+    view.Flush();
+    interrupted = true;
+    ++tally.failed;  // the device being written when the run was told to stop
+    ++next;
+  }
+  // Devices that a stop left out are counted as skipped, with their reason.
+  for (size_t i = next; i < plan.planned.size(); ++i) {
+    ++tally.skipped;
+    --tally.planned;
+    writer.Event({{"event", "skipped"},
+                  {"device", ToUtf8(plan.planned[i].name)},
+                  {"serial", FormatSerial(plan.planned[i].record)},
+                  {"reason", "stopped before its turn"}},
+                 "skipped " + Printable(plan.planned[i].name) + ": stopped before its turn");
+  }
+  if (interrupted || g_stopAfterDevice) {
+    writer.Error("interrupted: stopped after " + std::to_string(next) + " of " +
+                 std::to_string(plan.planned.size()) + " device(s)");
+    return finish(Outcome::kInterrupted);
+  }
+  return finish(tally.failed == 0 ? Outcome::kOk : Outcome::kFailed);
+}
