@@ -16,6 +16,7 @@
 #include "devices/device_types.h"
 #include "net/reply_processing.h"
 #include "tools/cli/firmware_inspect.h"
+#include "tools/cli/rig_commands.h"
 
 std::atomic<bool> g_interrupted{false};
 
@@ -74,10 +75,9 @@ CSettingsFile UserSettings() {
   return CSettingsFile(SettingsFilePath(CurrentWorkingDirectory()));
 }
 
-// Start-up as the window does it, up to the open network: the black-list
-// and the interface from the settings file. Only the
-// interface may differ (--iface), and nothing is written back. Returns the
-// exit code when the network cannot be used; `address` is the one opened.
+}  // namespace
+
+// Nothing is written back to the settings file.
 std::optional<int> OpenNetworkAsTheWindow(const CliOptions& options, const char* command,
                                           CEventWriter& writer, INetwork& network,
                                           std::string& address) {
@@ -112,6 +112,8 @@ std::optional<int> OpenNetworkAsTheWindow(const CliOptions& options, const char*
   }
   return std::nullopt;
 }
+
+namespace {
 
 // Whether the window would offer this command for the selected row: a
 // button it enables, or an item of the context menu it opens.
@@ -229,6 +231,8 @@ int RunInterfaces(CEventWriter& writer, INetwork& network) {
 }
 
 int RunList(const CliOptions& options, CEventWriter& writer, INetwork& network) {
+  if (!options.saveRig.empty())
+    if (const auto refused = RefuseUnsavableRig(options.saveRig, "list", writer)) return *refused;
   std::string address;
   if (const auto failed = OpenNetworkAsTheWindow(options, "list", writer, network, address))
     return *failed;
@@ -237,12 +241,16 @@ int RunList(const CliOptions& options, CEventWriter& writer, INetwork& network) 
   view.SetPrintTable(true);
   CCliClock clock(view, options.timeScale);
   CQuorvikDlg dlg(view, network, clock);
+  CListedCapture listed;
+  dlg.SetListObserver(&listed);
   dlg.FindDevices();
   view.Flush();
-  nlohmann::json result = ResultEvent("list", Outcome::kOk);
+  const int code =
+      options.saveRig.empty() ? 0 : SaveListedRig(options.saveRig, listed.last, writer);
+  nlohmann::json result = ResultEvent("list", code == 0 ? Outcome::kOk : Outcome::kRefused);
   result["count"] = view.devices().size();
   if (writer.format() == OutputFormat::kJson) writer.Event(result, "");
-  return 0;
+  return code;
 }
 
 int RunDeviceCommand(CommandKind kind, const CliOptions& options, CEventWriter& writer,
