@@ -322,7 +322,9 @@ RigMerge MergeRig(const Rig& old, std::span<const DeviceRecord> listed) {
     claimed[i] = true;
     ++merge.updated;
     RigEntry now = *RigEntryOf(listed[i]);
-    // A running device does not report its model code; the loader did.
+    // A running device reports 11 bytes of the serial its loader reports,
+    // and not its model code: what the rig knows of the device stays.
+    if (now.serial.size() < entry.serial.size()) now.serial = entry.serial;
     if (!now.deviceId) now.deviceId = entry.deviceId;
     now.label = std::move(entry.label);
     now.location = std::move(entry.location);
@@ -331,11 +333,18 @@ RigMerge MergeRig(const Rig& old, std::span<const DeviceRecord> listed) {
   }
   for (size_t i = 0; i < listed.size(); ++i) {
     if (claimed[i] || listed[i].slaveNumber != 0) continue;
-    if (auto entry = RigEntryOf(listed[i])) {
+    auto entry = RigEntryOf(listed[i]);
+    if (!entry) {
+      ++merge.leftOut;
+      continue;
+    }
+    // A device that answered twice (from its loader and its application)
+    // is in the rig once.
+    const auto& rigDevices = merge.rig.devices;
+    if (std::none_of(rigDevices.begin(), rigDevices.end(),
+                     [&](const RigEntry& e) { return SameEntryDevice(e, *entry); })) {
       merge.rig.devices.push_back(std::move(*entry));
       ++merge.added;
-    } else {
-      ++merge.leftOut;
     }
   }
   return merge;

@@ -148,6 +148,8 @@ TEST(RigFile, AReSaveKeepsLabelsAndTheDevicesThatDidNotAnswer) {
       Device({}, kMacB, 0x0201, 1),
       Unit(1),
       Device({}, kPlaceholderMac, 0x0100, 1),
+      // The first device again, still answering from its application.
+      Device(Serial(0x21, 11), kMacA, 0x0102),
   };
   const RigMerge merge = MergeRig(old, listed);
   EXPECT_EQ(merge.added, 1);
