@@ -2,7 +2,7 @@
 SHELL := /bin/bash
 PRESETS_CI := dev asan tsan
 BUILD_JOBS ?= 2
-FUZZ_TARGETS := reply_processing firmware_file settings_file
+FUZZ_TARGETS := reply_processing firmware_file settings_file rig_file
 FUZZ_SECONDS ?= 600
 CI_FUZZ_SECONDS ?= 60
 

@@ -1,5 +1,6 @@
 #include "app/flat_json.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -100,7 +101,87 @@ class CParser {
     }
   }
 
+  std::optional<JsonNode> Document() {
+    SkipBlanks();
+    auto root = Node(0);
+    SkipBlanks();
+    if (!root || m_at != m_text.size()) return std::nullopt;
+    return root;
+  }
+  size_t at() const { return m_at; }
+
  private:
+  std::optional<JsonNode> Node(int depth) {
+    if (depth > kJsonMaxDepth || m_at >= m_text.size()) return std::nullopt;
+    JsonNode node;
+    const char c = m_text[m_at];
+    if (c == '{' || c == '[') {
+      const bool object = c == '{';
+      node.kind = object ? JsonNode::Kind::kObject : JsonNode::Kind::kArray;
+      ++m_at;
+      SkipBlanks();
+      if (Take(object ? '}' : ']')) return node;
+      for (;;) {
+        SkipBlanks();
+        std::optional<std::string> name;
+        if (object) {
+          name = String();
+          SkipBlanks();
+          if (!name || !Take(':')) return std::nullopt;
+          SkipBlanks();
+        }
+        auto value = Node(depth + 1);
+        if (!value) return std::nullopt;
+        if (object)
+          node.members.push_back({std::move(*name), std::move(*value)});
+        else
+          node.items.push_back(std::move(*value));
+        SkipBlanks();
+        if (Take(object ? '}' : ']')) return node;
+        if (!Take(',')) return std::nullopt;
+      }
+    }
+    if (c == '"') {
+      auto text = String();
+      if (!text) return std::nullopt;
+      node.kind = JsonNode::Kind::kString;
+      node.text = std::move(*text);
+      return node;
+    }
+    if (TakeWord("null")) return node;
+    if (TakeWord("true")) {
+      node.kind = JsonNode::Kind::kBool;
+      node.boolean = true;
+      return node;
+    }
+    if (TakeWord("false")) {
+      node.kind = JsonNode::Kind::kBool;
+      return node;
+    }
+    return Number();
+  }
+  // -?(0|[1-9][0-9]*)(.[0-9]+)?([eE][+-]?[0-9]+)?, kept as written.
+  std::optional<JsonNode> Number() {
+    const size_t start = m_at;
+    const auto digits = [this] {
+      const size_t from = m_at;
+      while (m_at < m_text.size() && m_text[m_at] >= '0' && m_text[m_at] <= '9') ++m_at;
+      return m_at - from;
+    };
+    Take('-');
+    const size_t intStart = m_at;
+    const size_t whole = digits();
+    if (whole == 0 || (whole > 1 && m_text[intStart] == '0')) return std::nullopt;
+    if (Take('.') && digits() == 0) return std::nullopt;
+    if (Take('e') || Take('E')) {
+      if (!Take('+')) Take('-');
+      if (digits() == 0) return std::nullopt;
+    }
+    JsonNode node;
+    node.kind = JsonNode::Kind::kNumber;
+    node.text = std::string(m_text.substr(start, m_at - start));
+    return node;
+  }
   std::optional<FlatRecord> End(FlatRecord record) {
     SkipBlanks();
     if (m_at != m_text.size()) return std::nullopt;
@@ -117,7 +198,10 @@ class CParser {
     return true;
   }
   bool TakeWord(std::string_view word) {
-    if (m_text.substr(m_at, word.size()) != word) return false;
+    const std::string_view rest = m_text.substr(m_at, word.size());
+    // A word cut off by the end of the text fails there, not before it.
+    if (rest.size() < word.size() && word.substr(0, rest.size()) == rest) m_at = m_text.size();
+    if (rest != word) return false;
     m_at += word.size();
     return true;
   }
@@ -147,7 +231,10 @@ class CParser {
     return JsonValue(negative ? -v : v);
   }
   std::optional<uint32_t> Hex4() {
-    if (m_text.size() - m_at < 4) return std::nullopt;
+    if (m_text.size() - m_at < 4) {
+      m_at = m_text.size();
+      return std::nullopt;
+    }
     uint32_t value = 0;
     for (int i = 0; i < 4; ++i) {
       const char c = m_text[m_at++];
@@ -264,4 +351,59 @@ std::string TextOf(const FlatRecord& record, std::string_view name) {
   const JsonValue* value = FieldOf(record, name);
   const auto* text = value ? std::get_if<std::string>(value) : nullptr;
   return text ? *text : std::string();
+}
+
+const JsonNode* JsonNode::Member(std::string_view name) const {
+  for (const JsonMember& member : members)
+    if (member.name == name) return &member.value;
+  return nullptr;
+}
+
+JsonDocument DecodeJsonDocument(std::string_view text) {
+  CParser parser(text);
+  JsonDocument document;
+  document.root = parser.Document();
+  if (document.root) return document;
+  const size_t at = std::min(parser.at(), text.size());
+  document.truncated = at == text.size();
+  document.line = 1;
+  size_t lineStart = 0;
+  for (size_t i = 0; i < at; ++i)
+    if (text[i] == '\n') {
+      ++document.line;
+      lineStart = i + 1;
+    }
+  document.column = static_cast<int>(at - lineStart) + 1;
+  return document;
+}
+
+std::string EncodeJsonNode(const JsonNode& node) {
+  std::string out;
+  switch (node.kind) {
+    case JsonNode::Kind::kNull:
+      return "null";
+    case JsonNode::Kind::kBool:
+      return node.boolean ? "true" : "false";
+    case JsonNode::Kind::kNumber:
+      return node.text;
+    case JsonNode::Kind::kString:
+      EncodeString(out, node.text);
+      return out;
+    case JsonNode::Kind::kArray:
+      out = "[";
+      for (const JsonNode& item : node.items) {
+        if (out.size() > 1) out += ',';
+        out += EncodeJsonNode(item);
+      }
+      return out + "]";
+    case JsonNode::Kind::kObject:
+      out = "{";
+      for (const JsonMember& member : node.members) {
+        if (out.size() > 1) out += ',';
+        EncodeString(out, member.name);
+        out += ':' + EncodeJsonNode(member.value);
+      }
+      return out + "}";
+  }
+  return out;
 }

@@ -33,3 +33,36 @@ std::optional<FlatRecord> DecodeJsonObject(std::string_view text);
 const JsonValue* FieldOf(const FlatRecord& record, std::string_view name);
 // A string field's text; empty for null, missing or other kinds.
 std::string TextOf(const FlatRecord& record, std::string_view name);
+
+// A whole JSON document, nested, for files a person may edit (rig files).
+// Members keep their order and numbers their literal text, so that what
+// this program does not know is written back as it was.
+struct JsonMember;
+struct JsonNode {
+  enum class Kind { kNull, kBool, kNumber, kString, kArray, kObject };
+  Kind kind = Kind::kNull;
+  bool boolean = false;
+  std::string text;                 // a string's value, a number's literal
+  std::vector<JsonNode> items;      // kArray
+  std::vector<JsonMember> members;  // kObject
+  // The first member of that name, or nothing (also for a non-object).
+  const JsonNode* Member(std::string_view name) const;
+};
+struct JsonMember {
+  std::string name;
+  JsonNode value;
+};
+
+struct JsonDocument {
+  std::optional<JsonNode> root;  // set when the whole text is one JSON value
+  // Otherwise where it went wrong, 1-based, and whether the text simply
+  // ended too early (a file cut short).
+  int line = 0;
+  int column = 0;
+  bool truncated = false;
+};
+// Nesting deeper than this is refused rather than followed.
+constexpr int kJsonMaxDepth = 64;
+JsonDocument DecodeJsonDocument(std::string_view text);
+// On one line, members in their order.
+std::string EncodeJsonNode(const JsonNode& node);

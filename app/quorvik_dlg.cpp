@@ -77,12 +77,17 @@ void CQuorvikDlg::RefreshDeviceList() {
   std::vector<DeviceRow> rows;
   std::optional<DeviceRecord> first;
   int hidden = 0, dropped = 0;
+  ListedDevices listed;
   {
     std::lock_guard lock(g_deviceMutex);
     rows = BuildDeviceRows(g_deviceTable);
     if (!rows.empty()) first = g_deviceTable[0];
     hidden = g_hiddenCount;
     dropped = g_droppedCount;
+    if (m_listObserver) {
+      listed.records.assign(g_deviceTable.begin(), g_deviceTable.begin() + rows.size());
+      listed.blackList = g_blackList;
+    }
   }
   m_rowCount = static_cast<int>(rows.size());
   m_view.ShowDroppedAnswers(dropped);
@@ -106,6 +111,7 @@ void CQuorvikDlg::RefreshDeviceList() {
 
   m_view.SelectRow(first ? 0 : -1);
   SetDeviceButtons(first);
+  if (m_listObserver) m_listObserver->OnDevicesListed(listed);
 }
 
 void CQuorvikDlg::SetDeviceButtons(const std::optional<DeviceRecord>& record) {

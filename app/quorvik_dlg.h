@@ -12,6 +12,7 @@
 
 #include "app/clock.h"
 #include "app/command_result.h"
+#include "app/listed_devices.h"
 #include "app/main_view.h"
 #include "app/network.h"
 #include "app/settings_file.h"
@@ -49,6 +50,9 @@ class CQuorvikDlg {
   // result sink after it.
   void SetJournal(IResultSink* journal) { m_journal = journal; }
   void SetResultSink(IResultSink* sink) { m_results = sink; }
+  // Told what every refresh of the list showed: the user's Find, a
+  // command's, start-up's.
+  void SetListObserver(IListObserver* observer) { m_listObserver = observer; }
   // The address of the interface the commands use, or empty.
   const std::string& openAddress() const { return m_openAddress; }
 
@@ -194,6 +198,7 @@ class CQuorvikDlg {
   std::optional<DeviceRecord> m_workedOn;
   IResultSink* m_journal = nullptr;
   IResultSink* m_results = nullptr;
+  IListObserver* m_listObserver = nullptr;
   std::optional<CommandResult> m_running;
   // An update that sent its run request waits for the search after it.
   std::optional<CommandResult> m_pendingUpdate;

@@ -49,10 +49,6 @@ std::optional<std::string> Ambiguity(std::span<const DeviceRecord> listed, size_
 
 }  // namespace
 
-const char* ModeName(const DeviceRecord& record) {
-  return record.loaderType == 0 ? "app" : "boot";
-}
-
 int64_t UpdateFloorMs(bool fromApplication, uint32_t blocks, bool verifies, int64_t replyMs) {
   int64_t ms = 0;
   // Three stage lines with their alerts, the restart and the search.

@@ -51,9 +51,6 @@ std::vector<int> FindAgain(std::span<const DeviceRecord> listed, const DeviceRec
 // than.
 int64_t UpdateFloorMs(bool fromApplication, uint32_t blocks, bool verifies, int64_t replyMs);
 
-// "app" or "boot".
-const char* ModeName(const DeviceRecord& record);
-
 struct FleetTally {
   int planned = 0;
   int updated = 0;

@@ -62,6 +62,10 @@ std::vector<DeviceRow> BuildDeviceRows(DeviceTable& table) {
   return rows;
 }
 
+const char* ModeName(const DeviceRecord& record) {
+  return record.loaderType != 0 ? "boot" : "app";
+}
+
 bool CanFactoryReset(const DeviceRecord& record) {
   return record.loaderType == 0 || (record.loaderFlags & 0x01) != 0;
 }

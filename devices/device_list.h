@@ -40,6 +40,9 @@ std::string ListName(const DeviceRecord& record);
 // i. Writes the model name into each bootloader-mode record.
 std::vector<DeviceRow> BuildDeviceRows(DeviceTable& table);
 
+// "app" for a device running its application, "boot" for one in its loader.
+const char* ModeName(const DeviceRecord& record);
+
 // The factory-reset button is offered for devices in application mode and
 // for bootloaders that can reset.
 bool CanFactoryReset(const DeviceRecord& record);

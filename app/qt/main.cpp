@@ -14,11 +14,15 @@ int main(int argc, char** argv) {
       "quorvik"};
   options.allow_extras();
   options.set_version_flag("--version", "quorvik " QUORVIK_VERSION);
+  std::string rollCallRig;
+  options.add_option("--rollcall", rollCallRig,
+                     "open the roll-call beside the window with this rig file (made by "
+                     "Application > Save as rig... or quorvik-cli list --save-rig)");
   try {
     options.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     return options.exit(e);
   }
   CQuorvikApp app(argc, argv);
-  return app.Run();
+  return app.Run(rollCallRig);
 }

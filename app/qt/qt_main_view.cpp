@@ -228,6 +228,8 @@ void CQtMainView::BuildMenus() {
   m_applicationMenu = menuBar()->addMenu(QStringLiteral("&Application"));
   m_showBlackList = m_applicationMenu->addAction(QStringLiteral("Show Black-List"));
   m_history = m_applicationMenu->addAction(QStringLiteral("Update &history..."));
+  m_saveRig = m_applicationMenu->addAction(QStringLiteral("&Save as rig..."));
+  m_rollCall = m_applicationMenu->addAction(QStringLiteral("&Roll-call..."));
 
   m_helpMenu = menuBar()->addMenu(QStringLiteral("&Help"));
   m_about = m_helpMenu->addAction(QString::fromUtf8(kAboutMenuItem));

@@ -100,6 +100,8 @@ class CQtMainView : public QMainWindow, public IMainView {
   QMenu* helpMenu() const { return m_helpMenu; }
   QAction* showBlackListAction() const { return m_showBlackList; }
   QAction* historyAction() const { return m_history; }
+  QAction* saveRigAction() const { return m_saveRig; }
+  QAction* rollCallAction() const { return m_rollCall; }
   QAction* aboutAction() const { return m_about; }
   // The items of the list's context menus.
   QAction* runApplicationAction() const { return m_runApplication; }
@@ -161,6 +163,8 @@ class CQtMainView : public QMainWindow, public IMainView {
   QMenu* m_helpMenu = nullptr;
   QAction* m_showBlackList = nullptr;
   QAction* m_history = nullptr;
+  QAction* m_saveRig = nullptr;
+  QAction* m_rollCall = nullptr;
   QAction* m_about = nullptr;
   QAction* m_runApplication = nullptr;
   QAction* m_activateBootloader = nullptr;

@@ -27,7 +27,7 @@ CQuorvikApp::CQuorvikApp(int& argc, char** argv) : m_application(argc, argv) {
   QApplication::setWindowIcon(icon);
 }
 
-int CQuorvikApp::Run() {
+int CQuorvikApp::Run(const std::string& rollCallRig) {
   // Before a socket opens: a second program on the ports would mix its
   // acknowledgements with ours.
   const std::unique_ptr<CInstanceLock> lock = TakeNetworkOrSay(nullptr);
@@ -37,6 +37,7 @@ int CQuorvikApp::Run() {
   {
     QuorvikWindowOptions options;
     options.journalPath = JournalPath();
+    options.rollCallRig = rollCallRig;
     CQuorvikWindow window(network, std::move(options));
     window.Start();
     // For the start-up benchmark: the moment the event loop has shown the

@@ -3,10 +3,14 @@
 #include <unistd.h>
 #include <QAction>
 #include <QComboBox>
+#include <QFile>
+#include <QFileDialog>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
+#include <QTreeWidget>
 
 #include "app/qt/history_dialog.h"
 #include "net/reply_state.h"
@@ -39,7 +43,85 @@ CQuorvikWindow::CQuorvikWindow(INetwork& network, QuorvikWindowOptions options)
     m_journal.emplace(*this, m_options.journalPath);
     m_dlg.SetJournal(&*m_journal);
   }
+  m_dlg.SetListObserver(&m_listedForWindow);
   WireCommands();
+}
+
+void CQuorvikWindow::CListedForWindow::OnDevicesListed(const ListedDevices& listed) {
+  // Queued behind the rows of the same refresh: when the panel shows it,
+  // the list shows the rows it names.
+  CQuorvikWindow& w = m_window;
+  QMetaObject::invokeMethod(
+      w.m_view.get(),
+      [&w, listed] {
+        w.m_lastListed = listed;
+        if (w.m_rollCall) w.m_rollCall->ShowListed(listed);
+      },
+      Qt::QueuedConnection);
+}
+
+CRollCallPanel* CQuorvikWindow::OpenRollCall() {
+  if (!m_rollCall) {
+    m_rollCall = new CRollCallPanel(m_view.get());
+    m_rollCall->setAttribute(Qt::WA_DeleteOnClose);
+    if (m_lastListed) m_rollCall->ShowListed(*m_lastListed);
+    QObject::connect(m_rollCall, &CRollCallPanel::listedDeviceChosen, m_view.get(),
+                     [this](int row) { SelectListedRow(row); });
+    // Beside the window, as tall as it, where the screen has room for it.
+    const QRect main = m_view->frameGeometry();
+    m_rollCall->resize(m_rollCall->width(), m_view->height());
+    const QRect room = m_view->screen()->availableGeometry();
+    const int gap = 8;
+    int x = main.right() + 1 + gap;
+    if (x + m_rollCall->width() > room.right() &&
+        main.left() - gap - m_rollCall->width() >= room.left())
+      x = main.left() - gap - m_rollCall->width();
+    m_rollCall->move(x, main.top());
+  }
+  m_rollCall->show();
+  m_rollCall->raise();
+  m_rollCall->activateWindow();
+  return m_rollCall;
+}
+
+RigSave CQuorvikWindow::SaveRigAs(const std::string& path) {
+  const RigSave save =
+      SaveRig(path, m_lastListed ? m_lastListed->records : std::vector<DeviceRecord>{});
+  if (save.problem.empty() && m_rollCall && m_rollCall->rigPath() == path)
+    m_rollCall->LoadRig(path);
+  return save;
+}
+
+void CQuorvikWindow::ChooseRigToSave() {
+  QFileDialog dialog(m_view.get(), QStringLiteral("Save as rig"));
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  // An existing rig is merged into, never replaced: nothing to confirm.
+  dialog.setOption(QFileDialog::DontConfirmOverwrite);
+  dialog.setDefaultSuffix(QStringLiteral("json"));
+  dialog.setNameFilters({QStringLiteral("Rig files (*.json)"), QStringLiteral("All files (*)")});
+  dialog.selectFile(m_rollCall && !m_rollCall->rigPath().empty()
+                        ? QFile::decodeName(m_rollCall->rigPath().c_str())
+                        : QStringLiteral("rig.json"));
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+  const std::string path = QFile::encodeName(dialog.selectedFiles().front()).toStdString();
+  const RigSave save = SaveRigAs(path);
+  const bool saved = save.problem.empty();
+  QMessageBox box(
+      saved ? QMessageBox::Information : QMessageBox::Warning,
+      QString::fromLatin1(kMessageBoxTitle),
+      saved ? QStringLiteral("The rig is saved.") : QStringLiteral("The rig is not saved."),
+      QMessageBox::Ok, m_view.get());
+  box.setInformativeText(
+      saved ? QStringLiteral("%1: %2").arg(QFile::decodeName(path.c_str()),
+                                           QString::fromStdString(RigSaveSummary(save.merge)))
+            : QString::fromUtf8(save.problem.c_str()));
+  box.exec();
+}
+
+void CQuorvikWindow::SelectListedRow(int row) {
+  if (m_shutDown || m_view->IsBusy() || row >= m_view->deviceList()->topLevelItemCount()) return;
+  m_view->SelectRow(row);
+  Run(&CQuorvikDlg::OnDeviceListClick);
 }
 
 namespace {
@@ -88,6 +170,8 @@ void CQuorvikWindow::WireCommands() {
   On(v->activateBootloaderAction(), &QAction::triggered, &CQuorvikDlg::OnActivateBootloader);
   On(v->addToBlackListAction(), &QAction::triggered, &CQuorvikDlg::OnAddToBlackList);
   On(v->showBlackListAction(), &QAction::triggered, &CQuorvikDlg::OnShowBlackList);
+  QObject::connect(v->saveRigAction(), &QAction::triggered, v, [this] { ChooseRigToSave(); });
+  QObject::connect(v->rollCallAction(), &QAction::triggered, v, [this] { OpenRollCall(); });
   // Only reads the journal: it opens beside the window, not over it.
   QObject::connect(v->historyAction(), &QAction::triggered, v, [this] {
     auto* history = new CHistoryDialog(m_options.journalPath, m_view.get());
@@ -99,6 +183,16 @@ void CQuorvikWindow::WireCommands() {
 void CQuorvikWindow::Start() {
   m_view->show();
   Run(&CQuorvikDlg::OnInitDialog);
+  if (!m_options.rollCallRig.empty())
+    QTimer::singleShot(0, m_view.get(), [this] {
+      CRollCallPanel* panel = OpenRollCall();
+      const std::string problem = panel->LoadRig(m_options.rollCallRig);
+      if (problem.empty()) return;
+      QMessageBox box(QMessageBox::Warning, QString::fromLatin1(kMessageBoxTitle),
+                      QStringLiteral("The rig was not loaded."), QMessageBox::Ok, panel);
+      box.setInformativeText(QString::fromUtf8(problem.c_str()));
+      box.exec();
+    });
   // Said before the first command needs it, and without holding up the
   // start-up search.
   if (m_journal)

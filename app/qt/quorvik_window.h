@@ -5,6 +5,7 @@
 
 #include <QMetaObject>
 #include <QObject>
+#include <QPointer>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -16,6 +17,7 @@
 #include "app/qt/cancellable_clock.h"
 #include "app/qt/command_runner.h"
 #include "app/qt/qt_main_view.h"
+#include "app/qt/roll_call_panel.h"
 #include "app/quorvik_dlg.h"
 #include "net/instance_lock.h"
 
@@ -29,6 +31,8 @@ struct QuorvikWindowOptions {
   std::function<void()> abortReplyWaits;
   // Where the results of device commands are journalled; empty: nowhere.
   std::string journalPath;
+  // A rig file that the roll-call opens with at start; empty: none.
+  std::string rollCallRig;
 };
 
 // Takes the devices' ports for the window; while another program holds
@@ -47,6 +51,12 @@ class CQuorvikWindow {
   // Ends a running command at its next wait and waits for the command
   // thread. Called when the window closes; no command starts afterwards.
   void Shutdown();
+
+  // The roll-call beside the window, made on first use, compared with the
+  // last refresh of the list and with every one after it.
+  CRollCallPanel* OpenRollCall();
+  // Merges what the list shows into the rig file at `path`.
+  RigSave SaveRigAs(const std::string& path);
 
   CQtMainView& view() { return *m_view; }
   CQuorvikDlg& dlg() { return m_dlg; }
@@ -80,6 +90,22 @@ class CQuorvikWindow {
     CJournalSink m_sink;
   };
   std::optional<CJournalForWindow> m_journal;
+  // Hands each refresh of the list to the window thread, where the last
+  // one is kept for the rig and the roll-call.
+  class CListedForWindow : public IListObserver {
+   public:
+    explicit CListedForWindow(CQuorvikWindow& window) : m_window(window) {}
+    void OnDevicesListed(const ListedDevices& listed) override;
+
+   private:
+    CQuorvikWindow& m_window;
+  };
+  void ChooseRigToSave();
+  // A device the roll-call names is selected in the list, as a click would.
+  void SelectListedRow(int row);
+  CListedForWindow m_listedForWindow{*this};
+  std::optional<ListedDevices> m_lastListed;
+  QPointer<CRollCallPanel> m_rollCall;
   std::atomic<bool> m_journalProblemSaid{false};
   CCommandRunner m_runner;  // last: its thread ends before the rest goes
   bool m_shutDown = false;

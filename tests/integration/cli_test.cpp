@@ -795,3 +795,131 @@ TEST_F(Cli, UpdateAllPlansThenUpdatesEveryDeviceAndCountsThem) {
 }
 
 }  // namespace
+
+// The roll-call before doors open: a rig saved from the network, then the
+// network changed under it.
+TEST_F(Cli, ARollCallTellsWhatIsMissingUnexpectedOrChangedAgainstASavedRig) {
+  const auto node = [](const std::string& identity, const std::string& mac, int appVersion) {
+    return R"({"mode": "app", "deviceId": 13952, "name": "Matrix Wall", "appVersion": )" +
+           std::to_string(appVersion) + R"(, "identity": ")" + identity + R"(", "mac": ")" + mac +
+           "\"}";
+  };
+  const std::string a = "2122232425262728292a2b", b = "3132333435363738393a3b";
+  const std::string gateway = R"({"mode": "boot", "loaderType": 897, "deviceId": 37640,
+      "version": 769, "units": 3, "identity": "4142434445464748", "mac": "00-0A-95-00-00-41"})";
+  const std::string rig = (dir / "rig.json").string();
+  const auto rollCall = [&] { return RunCli({"rollcall", rig, "--json", kFast}); };
+  const auto statusOf = [](const CliRun& run) {
+    std::map<std::string, std::string> status;
+    for (const auto& e : run.Events())
+      if (e["event"] == "rollcall") status[e["serial"]] = e["status"];
+    return status;
+  };
+  {
+    CSimulatorProcess sim(
+        QUORVIK_DEVSIM_PATH,
+        Devices({node(a, "00-0A-95-00-00-21", 258), node(b, "00-0A-95-00-00-31", 258), gateway}));
+    ASSERT_TRUE(sim.ready());
+    const CliRun saved = RunCli({"list", "--save-rig", rig, kFast});
+    EXPECT_EQ(saved.exitCode, 0) << saved.out << saved.err;
+    // The gateway's two unit rows are part of it, not rig devices.
+    EXPECT_TRUE(saved.Has("Rig saved to " + rig + ": 3 device(s): 3 new, 0 found again"))
+        << saved.out;
+    // The technician labels a node in any editor.
+    std::ifstream in(rig);
+    std::string text((std::istreambuf_iterator<char>(in)), {});
+    text.replace(text.find(R"("label":"")", text.find("2122232425262728292A2B")), 10,
+                 R"("label":"Truss 3 SR")");
+    WriteFile(rig, std::vector<uint8_t>(text.begin(), text.end()));
+    const CliRun same = RunCli({"rollcall", rig, kFast});
+    EXPECT_EQ(same.exitCode, 0) << same.out << same.err;
+    EXPECT_EQ(same.Lines().back(),
+              "Roll-call: 3 present, 0 changed, 0 missing, 0 unexpected, 0 hidden");
+  }
+  // b is gone, a new node is on the cable, a runs other firmware.
+  const std::string c = "5152535455565758595a5b";
+  CSimulatorProcess sim(QUORVIK_DEVSIM_PATH, Devices({node(a, "00-0A-95-00-00-21", 515), gateway,
+                                                      node(c, "00-0A-95-00-00-51", 258)}));
+  ASSERT_TRUE(sim.ready());
+  const CliRun changed = rollCall();
+  EXPECT_EQ(changed.exitCode, 4) << changed.out << changed.err;
+  const auto events = changed.Events();
+  EXPECT_EQ(statusOf(changed),
+            (std::map<std::string, std::string>{{"2122232425262728292A2B", "changed"},
+                                                {"3132333435363738393A3B", "missing"},
+                                                {"4142434445464748", "present"},
+                                                {"5152535455565758595A5B", "unexpected"}}));
+  for (const auto& e : events)
+    if (e["event"] == "rollcall" && e["status"] == "changed") {
+      EXPECT_EQ(e["label"], "Truss 3 SR");
+      EXPECT_EQ(e["old"], (nlohmann::json{{"version", "1.02"}, {"mode", "app"}}));
+      EXPECT_EQ(e["new"], (nlohmann::json{{"version", "2.03"}, {"mode", "app"}}));
+    }
+  const nlohmann::json* summary = EventOf(events, "summary");
+  ASSERT_NE(summary, nullptr);
+  EXPECT_EQ(*summary, (nlohmann::json{{"event", "summary"},
+                                      {"present", 1},
+                                      {"changed", 1},
+                                      {"missing", 1},
+                                      {"unexpected", 1},
+                                      {"hidden", 0}}));
+  EXPECT_EQ(
+      events.back(),
+      (nlohmann::json{
+          {"event", "result"}, {"command", "rollcall"}, {"outcome", "differs"}, {"exit", 4}}));
+
+  // Black-listed devices are hidden, not missing, and change no exit code;
+  // re-saving takes what answered and keeps the label and the hidden device.
+  std::ofstream(dir / "Quorvik.ini")
+      << "[APP]\nHIDDEN=" << b << " (Matrix Wall);" << c << " (Matrix Wall)\n";
+  EXPECT_EQ(RunCli({"list", "--save-rig", rig, kFast}).exitCode, 0);
+  const CliRun hidden = rollCall();
+  EXPECT_EQ(hidden.exitCode, 0) << hidden.out << hidden.err;
+  EXPECT_EQ(statusOf(hidden),
+            (std::map<std::string, std::string>{{"2122232425262728292A2B", "present"},
+                                                {"3132333435363738393A3B", "hidden"},
+                                                {"4142434445464748", "present"}}));
+  EXPECT_NE(hidden.out.find(R"("label":"Truss 3 SR")"), std::string::npos);
+}
+
+TEST_F(Cli, ARigFileThatCannotBeReadIsRefusedBeforeAnySearch) {
+  CSimulatorProcess sim(QUORVIK_DEVSIM_PATH,
+                        Devices({AppDevice("2122232425262728292a2b", "00-0A-95-00-00-21")}));
+  ASSERT_TRUE(sim.ready());
+  const std::string rig = (dir / "rig.json").string();
+  ASSERT_EQ(RunCli({"list", "--save-rig", rig, kFast}).exitCode, 0);
+  std::ifstream in(rig);
+  const std::string saved((std::istreambuf_iterator<char>(in)), {});
+  const struct {
+    std::string name, text, says;
+  } files[] = {
+      {"cut.json", saved.substr(0, saved.size() / 2), "ends in the middle"},
+      {"broken.json", "{\"format\": 1, \"type\": \"quorvik-rig\", devices: []}", "is not JSON"},
+      {"foreign.json", R"({"devices": [{"serial": "2122232425262728292A2B"}]})", "no Quorvik rig"},
+      {"binary.json",
+       std::string("\x7F"
+                   "ELF\0\x01\xFF",
+                   7),
+       "is not JSON"},
+  };
+  for (const auto& f : files) {
+    const std::string path = (dir / f.name).string();
+    WriteFile(path, std::vector<uint8_t>(f.text.begin(), f.text.end()));
+    for (const auto& args :
+         {std::vector<std::string>{"rollcall", path, "--json", kFast},
+          std::vector<std::string>{"list", "--save-rig", path, "--json", kFast}}) {
+      const CliRun run = RunCli(args);
+      EXPECT_EQ(run.exitCode, 2) << f.name << " " << args[0] << "\n" << run.out << run.err;
+      const auto events = run.Events();
+      ASSERT_EQ(events.size(), 2u) << run.out;  // no search: an error, then the result
+      EXPECT_EQ(events[0]["event"], "error");
+      EXPECT_NE(events[0]["text"].get<std::string>().find(f.says), std::string::npos)
+          << events[0]["text"];
+      EXPECT_EQ(events[1]["exit"], 2);
+    }
+    std::ifstream left(path, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(left), {}), f.text) << f.name;
+  }
+  EXPECT_EQ(RunCli({"rollcall", (dir / "none.json").string(), kFast}).exitCode, 2);
+  EXPECT_EQ(RunCli({"rollcall", dir.string(), kFast}).exitCode, 2);
+}

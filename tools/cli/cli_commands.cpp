@@ -16,6 +16,7 @@
 #include "devices/device_types.h"
 #include "net/reply_processing.h"
 #include "tools/cli/firmware_inspect.h"
+#include "tools/cli/rig_commands.h"
 
 std::atomic<bool> g_interrupted{false};
 
@@ -231,6 +232,8 @@ int RunInterfaces(CEventWriter& writer, INetwork& network) {
 }
 
 int RunList(const CliOptions& options, CEventWriter& writer, INetwork& network) {
+  if (!options.saveRig.empty())
+    if (const auto refused = RefuseUnsavableRig(options.saveRig, "list", writer)) return *refused;
   std::string address;
   if (const auto failed = OpenNetworkAsTheWindow(options, "list", writer, network, address))
     return *failed;
@@ -239,12 +242,16 @@ int RunList(const CliOptions& options, CEventWriter& writer, INetwork& network) 
   view.SetPrintTable(true);
   CCliClock clock(view, options.timeScale);
   CQuorvikDlg dlg(view, network, clock);
+  CListedCapture listed;
+  dlg.SetListObserver(&listed);
   dlg.FindDevices();
   view.Flush();
-  nlohmann::json result = ResultEvent("list", Outcome::kOk);
+  const int code =
+      options.saveRig.empty() ? 0 : SaveListedRig(options.saveRig, listed.last, writer);
+  nlohmann::json result = ResultEvent("list", code == 0 ? Outcome::kOk : Outcome::kRefused);
   result["count"] = view.devices().size();
   if (writer.format() == OutputFormat::kJson) writer.Event(result, "");
-  return 0;
+  return code;
 }
 
 int RunDeviceCommand(CommandKind kind, const CliOptions& options, CEventWriter& writer,

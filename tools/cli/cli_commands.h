@@ -38,6 +38,7 @@ struct CliOptions {
   double waitLockSeconds = 0;  // how long to wait for another program's ports
   std::string journal;         // --journal
   bool noJournal = false;
+  std::string saveRig;  // list: merge what it listed into this rig file
 };
 
 // Set on SIGINT or SIGTERM; the next wait of a command then unwinds it.
@@ -78,8 +79,10 @@ int Refuse(CEventWriter& writer, const std::string& command, const std::string& 
 std::unique_ptr<CInstanceLock> TakeNetwork(const CliOptions& options, const std::string& command,
                                            CEventWriter& writer, int& exitCode);
 
-// Start-up as the window does it, up to the open network. Returns the exit
-// code when the network cannot be used; `address` is the one opened.
+// Start-up as the window does it, up to the open network: the black-list
+// and the interface from the settings file, --iface for this run only.
+// Returns the exit code when the network cannot be used; `address` is the
+// one opened.
 std::optional<int> OpenNetworkAsTheWindow(const CliOptions& options, const char* command,
                                           CEventWriter& writer, INetwork& network,
                                           std::string& address);

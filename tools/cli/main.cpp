@@ -15,6 +15,7 @@
 #include "net/reply_state.h"
 #include "tools/cli/cli_commands.h"
 #include "tools/cli/doctor_command.h"
+#include "tools/cli/rig_commands.h"
 
 namespace {
 
@@ -66,6 +67,7 @@ struct Parsed {
   int row = -1;
   std::string inspectPath;
   std::vector<std::string> models;
+  std::string rigPath;
   CliOptions options;
   HistoryOptions history;
 };
@@ -163,8 +165,8 @@ DeviceSelector SelectorOf(const Parsed& p) {
 // The subcommand a command line names, for a report of its usage error.
 std::string NamedCommand(int argc, char** argv) {
   for (int i = 1; i < argc; ++i)
-    for (const char* name :
-         {"interfaces", "list", "update", "reset", "run", "reboot", "inspect", "history", "doctor"})
+    for (const char* name : {"interfaces", "list", "rollcall", "update", "reset", "run", "reboot",
+                             "inspect", "history", "doctor"})
       if (std::strcmp(argv[i], name) == 0) return name;
   return "quorvik-cli";
 }
@@ -181,7 +183,8 @@ int main(int argc, char** argv) {
   CLI::App app{
       "Firmware updates and maintenance of network-attached lighting devices, as the Quorvik "
       "window does them. Exit codes: 0 success, 1 the device failed, 2 bad usage, a refused "
-      "file or a busy network, 3 no matching device, 130 interrupted."};
+      "file or a busy network, 3 no matching device, 4 the roll-call found a difference, 130 "
+      "interrupted."};
   app.require_subcommand(1);
   app.set_version_flag("--version", "quorvik-cli " QUORVIK_VERSION);
   Parsed p;
@@ -197,7 +200,23 @@ int main(int argc, char** argv) {
   AddWaitLock(list, p);
   AddJson(list, p);
   AddTimeScale(list, p);
+  list->add_option("--save-rig", p.options.saveRig,
+                   "save the listed devices as a rig FILE; a rig already there keeps its "
+                   "labels and locations, and its devices that did not answer");
   list->callback([&] { p.command = "list"; });
+
+  CLI::App* rollcall = app.add_subcommand(
+      "rollcall",
+      "search once and compare with a rig file: every rig device present, changed or missing "
+      "(hidden when black-listed), every other listed device unexpected; exit 4 on any "
+      "difference");
+  rollcall->add_option("file", p.rigPath, "rig file (quorvik-cli list --save-rig FILE)")
+      ->required();
+  AddIface(rollcall, p);
+  AddWaitLock(rollcall, p);
+  AddJson(rollcall, p);
+  AddTimeScale(rollcall, p);
+  rollcall->callback([&] { p.command = "rollcall"; });
 
   CLI::App* update = app.add_subcommand("update", "Firmware-Update of one device");
   update->add_option("--file,-f", p.options.file, "firmware file")
@@ -298,8 +317,9 @@ int main(int argc, char** argv) {
 
   CSystemNetwork network;
   int code = 0;
-  const bool usesNetwork = p.command == "list" || p.command == "update" || p.command == "reset" ||
-                           p.command == "run" || p.command == "reboot";
+  const bool usesNetwork = p.command == "list" || p.command == "rollcall" ||
+                           p.command == "update" || p.command == "reset" || p.command == "run" ||
+                           p.command == "reboot";
   std::unique_ptr<CInstanceLock> lock;
   if (usesNetwork) {
     lock = TakeNetwork(p.options, p.command, writer, code);
@@ -310,6 +330,8 @@ int main(int argc, char** argv) {
       code = RunInterfaces(writer, network);
     else if (p.command == "list")
       code = RunList(p.options, writer, network);
+    else if (p.command == "rollcall")
+      code = RunRollCall(p.options, p.rigPath, writer, network);
     else if (p.command == "inspect")
       code = RunInspect(p.inspectPath, writer);
     else if (p.command == "history")

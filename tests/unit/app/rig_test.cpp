@@ -1,0 +1,297 @@
+// Rig files and the roll-call: what a person's file may hold and what it
+// may not, re-saves that keep the person's work, and the matching rules
+// that decide present, changed, missing, hidden and unexpected.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "app/rig.h"
+#include "app/roll_call.h"
+#include "devices/device_identity.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+DeviceRecord Device(std::vector<uint8_t> serial, std::array<uint8_t, 6> mac, uint16_t version,
+                    uint16_t loaderType = 0) {
+  DeviceRecord r;
+  r.loaderType = loaderType;
+  r.version = version;
+  r.mac = mac;
+  r.identityLength = static_cast<uint8_t>(serial.size());
+  std::copy(serial.begin(), serial.end(), r.identity.begin());
+  r.SetName("Node");
+  return r;
+}
+
+DeviceRecord Unit(uint8_t number) {
+  DeviceRecord r = Device({}, {}, 0x0301, 0x0381);
+  r.slaveNumber = number;
+  r.unitOf = 1;
+  return r;
+}
+
+std::vector<uint8_t> Serial(uint8_t first, size_t length, size_t padding = 0) {
+  std::vector<uint8_t> bytes;
+  for (size_t i = 0; i < length; ++i) bytes.push_back(static_cast<uint8_t>(first + i));
+  bytes.resize(length + padding, 0);
+  return bytes;
+}
+
+constexpr std::array<uint8_t, 6> kMacA = {0x00, 0x0A, 0x95, 0, 0, 0x21};
+constexpr std::array<uint8_t, 6> kMacB = {0x00, 0x0A, 0x95, 0, 0, 0x31};
+constexpr std::array<uint8_t, 6> kMacC = {0x00, 0x0A, 0x95, 0, 0, 0x41};
+
+std::string RigText(const std::string& devices) {
+  return R"({"format": 1, "type": "quorvik-rig", "devices": [)" + devices + "]}";
+}
+
+RigEntry Entry(std::vector<uint8_t> serial, std::optional<std::array<uint8_t, 6>> mac,
+               std::string version, std::string mode, std::string label = {}) {
+  RigEntry e;
+  e.serial = std::move(serial);
+  e.mac = mac;
+  e.version = std::move(version);
+  e.mode = std::move(mode);
+  e.label = std::move(label);
+  return e;
+}
+
+}  // namespace
+
+TEST(RigFile, WhatIsNoRigIsSaidPlainly) {
+  const std::string valid =
+      RigText(R"({"serial": "2122232425262728292A2B", "mac": "00-0A-95-00-00-21"})");
+  const std::string deep(100000, '[');
+  const struct {
+    std::string text;
+    std::string problem;
+  } cases[] = {
+      {"", "ends in the middle (line 1, column 1)"},
+      {"{\"format\": 1,\n \"type\": quorvik}", "is not JSON (at line 2, column 10)"},
+      {deep, "is not JSON"},
+      {R"([{"serial": "21"}])", "no Quorvik rig"},
+      {R"({"devices": []})", "no Quorvik rig"},
+      {R"({"type": "quorvik-rig", "devices": []})", "no \"format\" number"},
+      {R"({"format": 2, "type": "quorvik-rig", "devices": []})",
+       "rig format 2; this program reads format 1"},
+      {R"({"format": 1, "type": "quorvik-rig", "devices": {}})", "no \"devices\" list"},
+      {RigText("[]"), "device 1: it is not an object"},
+      {RigText(R"({"serial": "21G3"})"), "device 1: the serial \"21G3\" is not"},
+      {RigText(R"({"serial": 2122})"), "device 1: \"serial\" is not text"},
+      {RigText(R"({"serial": "21", "mac": "00-0A-95:00-00-21"})"), "the MAC \"00-0A-95:00-00-21\""},
+      {RigText(R"({"serial": "21", "mode": "running"})"), "the mode \"running\""},
+      {RigText(R"({"serial": "21", "deviceId": "3680"})"), "the deviceId \"3680\""},
+      {RigText(R"({"mac": "00-60-35-00-00-00", "label": "Truss 1"})"),
+       "device 1: it names no device"},
+      {RigText(R"({"serial": "0000", "mac": "00-00-00-00-00-00"})"), "it names no device"},
+      // A running device's 11 bytes and its loader's padded 16 are one device.
+      {RigText(R"({"serial": "2122232425262728292A2B"}, {"serial": "21"},
+                  {"serial": "2122232425262728292a2b0000000000"})"),
+       "devices 1 and 3 name the same device"},
+  };
+  for (const auto& c : cases) {
+    const RigDecode decoded = DecodeRig(c.text);
+    EXPECT_FALSE(decoded.rig) << c.text.substr(0, 80);
+    EXPECT_NE(decoded.problem.find(c.problem), std::string::npos)
+        << c.text.substr(0, 80) << "\n  said: " << decoded.problem;
+  }
+  EXPECT_TRUE(DecodeRig(valid).rig) << DecodeRig(valid).problem;
+  // Cut anywhere, a saved rig says so, with where it ends.
+  const std::string saved = EncodeRig(*DecodeRig(valid).rig, "2026-12-08T09:00:00.000Z");
+  for (size_t length = 0; length + 1 < saved.size(); ++length) {
+    const RigDecode cut = DecodeRig(saved.substr(0, length));
+    ASSERT_FALSE(cut.rig) << length;
+    EXPECT_NE(cut.problem.find("ends in the middle"), std::string::npos) << cut.problem;
+  }
+}
+
+TEST(RigFile, WhatThisProgramDoesNotKnowIsWrittenBackAsItWas) {
+  const std::string text = RigText(
+      R"({"serial": "2122232425262728292a2b", "mac": "00:0a:95:00:00:21", "deviceId": "0x3680",
+          "model": "Matrix", "version": "1.02", "mode": "app", "label": "Truss 3 \"SR\"\u00e9",
+          "location": null, "dmx": {"universe": 3, "patch": [1, 2.5e3, true]}},
+         {"mac": "00-0A-95-00-00-31"})");
+  const RigDecode first = DecodeRig(text.substr(0, text.size() - 1) + R"(, "show": "Tour"})");
+  ASSERT_TRUE(first.rig) << first.problem;
+  const std::string saved = EncodeRig(*first.rig, "2026-12-08T09:00:00.000Z");
+  const RigDecode again = DecodeRig(saved);
+  ASSERT_TRUE(again.rig) << again.problem << "\n" << saved;
+  ASSERT_EQ(again.rig->devices.size(), 2u);
+  const RigEntry& e = again.rig->devices[0];
+  EXPECT_EQ(SerialText(e.serial), "2122232425262728292A2B");
+  EXPECT_EQ(e.mac, kMacA);
+  EXPECT_EQ(e.deviceId, 0x3680);
+  EXPECT_EQ(e.label, "Truss 3 \"SR\"\xC3\xA9");
+  ASSERT_EQ(e.extra.size(), 1u);
+  EXPECT_EQ(EncodeJsonNode(e.extra[0].value), R"({"universe":3,"patch":[1,2.5e3,true]})");
+  ASSERT_EQ(again.rig->extra.size(), 1u);
+  EXPECT_EQ(again.rig->extra[0].name, "show");
+  EXPECT_EQ(saved, EncodeRig(*again.rig, "2026-12-08T09:00:00.000Z"));
+}
+
+TEST(RigFile, AReSaveKeepsLabelsAndTheDevicesThatDidNotAnswer) {
+  Rig old;
+  old.devices = {Entry(Serial(0x21, 11), kMacA, "1.02", "app", "Truss 3 SR"),
+                 Entry({}, kMacB, "2.00", "boot", "FOH rack"),
+                 Entry(Serial(0x51, 11), kMacC, "1.00", "app", "Truss 5")};
+  old.devices[0].deviceId = 0x3680;
+  old.devices[0].location = "Stage right";
+  const std::vector<DeviceRecord> listed = {
+      Device(Serial(0x61, 11), {2, 0, 0, 0, 0, 6}, 0x0100),
+      // The first device, now in its loader, which pads its serial.
+      Device(Serial(0x21, 11, 5), kMacA, 0x0105, 0x0381),
+      Device({}, kMacB, 0x0201, 1),
+      Unit(1),
+      Device({}, kPlaceholderMac, 0x0100, 1),
+      // The first device again, still answering from its application.
+      Device(Serial(0x21, 11), kMacA, 0x0102),
+  };
+  const RigMerge merge = MergeRig(old, listed);
+  EXPECT_EQ(merge.added, 1);
+  EXPECT_EQ(merge.updated, 2);
+  EXPECT_EQ(merge.kept, 1);
+  EXPECT_EQ(merge.leftOut, 1);
+  const auto& d = merge.rig.devices;
+  ASSERT_EQ(d.size(), 4u);
+  EXPECT_EQ(d[0].label, "Truss 3 SR");
+  EXPECT_EQ(d[0].location, "Stage right");
+  EXPECT_EQ(d[0].version, "1.05");
+  EXPECT_EQ(d[0].mode, "boot");
+  EXPECT_EQ(d[0].serial.size(), 16u);
+  EXPECT_EQ(d[1].label, "FOH rack");
+  EXPECT_EQ(d[1].version, "2.01");
+  EXPECT_EQ(d[2].label, "Truss 5");
+  EXPECT_EQ(d[2].version, "1.00");
+  EXPECT_EQ(SerialText(d[3].serial), "6162636465666768696A6B");
+  EXPECT_EQ(d[3].label, "");
+
+  // A running device does not report its model code; the loader's stays.
+  const std::vector<DeviceRecord> running = {Device(Serial(0x21, 11), kMacA, 0x0102)};
+  const RigMerge back = MergeRig(merge.rig, running);
+  EXPECT_EQ(back.rig.devices[0].deviceId, 0x3680);
+}
+
+TEST(RigFile, AFileThatIsNoRigIsNeverReplaced) {
+  char pattern[] = "/tmp/quorvik-rig-XXXXXX";
+  const fs::path dir = ::mkdtemp(pattern);
+  const std::vector<DeviceRecord> listed = {Device(Serial(0x21, 11), kMacA, 0x0102)};
+  const std::string foreign = (dir / "notes.json").string();
+  std::ofstream(foreign) << R"({"shopping": ["gaffer tape"]})";
+  const RigSave refused = SaveRig(foreign, listed);
+  EXPECT_NE(refused.problem.find("no Quorvik rig"), std::string::npos) << refused.problem;
+  EXPECT_NE(refused.problem.find("left as it is"), std::string::npos);
+  std::ifstream in(foreign);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}),
+            R"({"shopping": ["gaffer tape"]})");
+
+  const std::string rig = (dir / "rig.json").string();
+  EXPECT_EQ(SaveRig(rig, listed).problem, "");
+  ::chmod(rig.c_str(), 0444);
+  EXPECT_NE(SaveRig(rig, listed).problem, "");
+  const RigRead read = ReadRigFile(rig);
+  ASSERT_TRUE(read.rig) << read.problem;
+  EXPECT_EQ(read.rig->devices.size(), 1u);
+  EXPECT_TRUE(ReadRigFile((dir / "none.json").string()).missing);
+  EXPECT_FALSE(ReadRigFile(dir.string()).rig);
+  fs::remove_all(dir);
+}
+
+TEST(RollCall, EachRigDeviceAndEachListedDeviceGetsOneStatus) {
+  const auto P = RollCallStatus::kPresent, C = RollCallStatus::kChanged,
+             M = RollCallStatus::kMissing, U = RollCallStatus::kUnexpected,
+             H = RollCallStatus::kHidden;
+  const struct {
+    const char* what;
+    std::vector<RigEntry> rig;
+    std::vector<DeviceRecord> listed;
+    std::string blackList;
+    std::vector<RollCallStatus> expected;
+  } cases[] = {
+      {"the loader's padded serial is the running device's",
+       {Entry(Serial(0x21, 11), kMacA, "1.05", "boot")},
+       {Device(Serial(0x21, 11, 5), kMacB, 0x0105, 0x0381)},
+       "",
+       {P}},
+      {"another version",
+       {Entry(Serial(0x21, 11), kMacA, "1.02", "app")},
+       {Device(Serial(0x21, 11), kMacA, 0x0103)},
+       "",
+       {C}},
+      {"in its loader instead of running",
+       {Entry(Serial(0x21, 11), kMacA, "1.02", "app")},
+       {Device(Serial(0x21, 11), kMacA, 0x0102, 0x0381)},
+       "",
+       {C}},
+      {"what the entry leaves out is not compared",
+       {Entry(Serial(0x21, 11), {}, "", "")},
+       {Device(Serial(0x21, 11), kMacA, 0x0102, 0x0381)},
+       "",
+       {P}},
+      {"a serial is not matched by its MAC alone",
+       {Entry(Serial(0x21, 11), kMacA, "1.02", "app")},
+       {Device(Serial(0x31, 11), kMacA, 0x0102)},
+       "",
+       {M, U}},
+      {"an entry without serial matches by its MAC",
+       {Entry({}, kMacB, "2.00", "boot")},
+       {Device({}, kMacB, 0x0200, 1)},
+       "",
+       {P}},
+      {"unit rows are part of their device",
+       {Entry(Serial(0x21, 8), kMacA, "3.01", "boot")},
+       {Device(Serial(0x21, 8), kMacA, 0x0301, 0x0381), Unit(1), Unit(2)},
+       "",
+       {P}},
+      {"black-listed in its loader, saved running",
+       {Entry(Serial(0x21, 11), kMacA, "1.02", "app"), Entry(Serial(0x41, 11), kMacC, "", "")},
+       {},
+       "2122232425262728292a2b1112131415 (Matrix)",
+       {H, M}},
+      {"black-listed running, saved in its loader",
+       {Entry(Serial(0x21, 16), kMacA, "1.05", "boot")},
+       {},
+       "2122232425262728292a2b (Matrix)",
+       {H}},
+  };
+  for (const auto& c : cases) {
+    Rig rig;
+    rig.devices = c.rig;
+    const RollCall call = CallRoll(rig, c.listed, CBlackListText(c.blackList));
+    std::vector<RollCallStatus> got;
+    for (const auto& line : call.lines) got.push_back(line.status);
+    EXPECT_EQ(got, c.expected) << c.what;
+    const bool clean = std::all_of(c.expected.begin(), c.expected.end(),
+                                   [&](RollCallStatus s) { return s == P || s == H; });
+    EXPECT_EQ(call.Passed(), clean) << c.what;
+  }
+}
+
+TEST(RollCall, ALineSaysWhatWasExpectedAndWhatAnswered) {
+  Rig rig;
+  rig.devices = {Entry(Serial(0x21, 11), kMacA, "1.02", "app", "Truss 3 SR"),
+                 Entry(Serial(0x31, 11), kMacB, "1.00", "app", "Truss 4")};
+  rig.devices[1].model = "Dimmer";
+  const std::vector<DeviceRecord> listed = {Device(Serial(0x61, 11), kMacC, 0x0100),
+                                            Device(Serial(0x21, 11), kMacA, 0x0203)};
+  const RollCall call = CallRoll(rig, listed, {});
+  ASSERT_EQ(call.lines.size(), 3u);
+  const RollCallLine& changed = call.lines[0];
+  EXPECT_EQ(changed.row, 1);
+  EXPECT_EQ(changed.label, "Truss 3 SR");
+  EXPECT_EQ(changed.old, (RollCallState{"1.02", "app"}));
+  EXPECT_EQ(changed.now, (RollCallState{"2.03", "app"}));
+  const RollCallLine& missing = call.lines[1];
+  EXPECT_EQ(missing.row, -1);
+  EXPECT_EQ(missing.device, "Dimmer");
+  EXPECT_EQ(missing.serial, "3132333435363738393A3B");
+  EXPECT_EQ(missing.mac, "00-0A-95-00-00-31");
+  EXPECT_FALSE(missing.now);
+  EXPECT_EQ(call.lines[2].row, 0);
+  EXPECT_FALSE(call.lines[2].old);
+  EXPECT_EQ(RollCallSummary(call), "0 present, 1 changed, 1 missing, 1 unexpected, 0 hidden");
+}

@@ -1,0 +1,109 @@
+#include "tools/cli/rig_commands.h"
+
+#include <sstream>
+
+#include "app/quorvik_dlg.h"
+#include "app/rig.h"
+#include "app/roll_call.h"
+
+namespace {
+
+nlohmann::json StateJson(const std::optional<RollCallState>& state) {
+  if (!state) return nullptr;
+  return {{"version", state->version}, {"mode", state->mode}};
+}
+
+nlohmann::json TextOrNull(const std::string& text) {
+  return text.empty() ? nlohmann::json() : nlohmann::json(ToUtf8(text));
+}
+
+std::string StateText(const std::optional<RollCallState>& state) {
+  return state ? "version=" + state->version + " mode=" + state->mode : std::string();
+}
+
+std::string LineText(const RollCallLine& line) {
+  std::string status = RollCallStatusName(line.status);
+  status.resize(std::max<size_t>(status.size(), 10), ' ');
+  std::string text = status + " label=\"" + Printable(line.label) + "\" device=\"" +
+                     Printable(line.device) + "\" serial=" + line.serial + " mac=" + line.mac + " ";
+  if (line.status == RollCallStatus::kChanged)
+    return text + StateText(line.old) + " -> " + StateText(line.now);
+  return text + StateText(line.now ? line.now : line.old);
+}
+
+nlohmann::json LineJson(const RollCallLine& line) {
+  return {{"event", "rollcall"},
+          {"status", RollCallStatusName(line.status)},
+          {"device", ToUtf8(line.device)},
+          {"serial", line.serial},
+          {"mac", line.mac},
+          {"label", line.entry ? nlohmann::json(ToUtf8(line.label)) : nlohmann::json()},
+          {"location", TextOrNull(line.location)},
+          {"row", line.row >= 0 ? nlohmann::json(line.row) : nlohmann::json()},
+          {"old", StateJson(line.old)},
+          {"new", StateJson(line.now)}};
+}
+
+}  // namespace
+
+std::optional<int> RefuseUnsavableRig(const std::string& path, const std::string& command,
+                                      CEventWriter& writer) {
+  const RigRead read = ReadRigFile(path);
+  if (read.rig || read.missing) return std::nullopt;
+  return Refuse(writer, command, read.problem + "; it is left as it is");
+}
+
+int SaveListedRig(const std::string& path, const ListedDevices& listed, CEventWriter& writer) {
+  const RigSave save = SaveRig(path, listed.records);
+  if (!save.problem.empty()) {
+    writer.Error("the rig is not saved: " + save.problem);
+    return kExitUsage;
+  }
+  const RigMerge& m = save.merge;
+  writer.Event({{"event", "rig"},
+                {"path", ToUtf8(path)},
+                {"devices", m.rig.devices.size()},
+                {"new", m.added},
+                {"updated", m.updated},
+                {"kept", m.kept},
+                {"leftOut", m.leftOut}},
+               "Rig saved to " + Printable(path) + ": " + RigSaveSummary(m));
+  return 0;
+}
+
+int RunRollCall(const CliOptions& options, const std::string& rigPath, CEventWriter& writer,
+                INetwork& network) {
+  // Read before the network opens: a file that is no rig costs no search.
+  const RigRead read = ReadRigFile(rigPath);
+  if (read.missing)
+    return Refuse(
+        writer, "rollcall",
+        "no rig file at " + rigPath + " (save one with quorvik-cli list --save-rig FILE)");
+  if (!read.rig) return Refuse(writer, "rollcall", read.problem);
+  std::string address;
+  if (const auto failed = OpenNetworkAsTheWindow(options, "rollcall", writer, network, address))
+    return *failed;
+  std::istringstream noAnswers;
+  CConsoleView view(writer, noAnswers);
+  CCliClock clock(view, options.timeScale);
+  CQuorvikDlg dlg(view, network, clock);
+  CListedCapture listed;
+  dlg.SetListObserver(&listed);
+  dlg.FindDevices();
+  view.Flush();
+
+  const RollCall call = CallRoll(*read.rig, listed.last.records, listed.last.blackList);
+  for (const RollCallLine& line : call.lines) writer.Event(LineJson(line), LineText(line));
+  nlohmann::json summary = {{"event", "summary"}};
+  for (const RollCallStatus status : kRollCallStatuses)
+    summary[RollCallStatusName(status)] = call.Count(status);
+  writer.Event(summary, "Roll-call: " + RollCallSummary(call));
+  const int code = call.Passed() ? 0 : kExitRollCallDiffers;
+  if (writer.format() == OutputFormat::kJson)
+    writer.Event({{"event", "result"},
+                  {"command", "rollcall"},
+                  {"outcome", call.Passed() ? "ok" : "differs"},
+                  {"exit", code}},
+                 "");
+  return code;
+}
