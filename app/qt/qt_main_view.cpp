@@ -222,6 +222,14 @@ void CQtMainView::BuildControls() {
   m_notice->setTextFormat(Qt::PlainText);
   statusBar()->addWidget(m_notice, 1);
   statusBar()->setSizeGripEnabled(false);
+  m_checkOffer = new QPushButton(QStringLiteral("Network &check..."), this);
+  m_checkOffer->setAutoDefault(false);
+  m_checkOffer->setToolTip(
+      QStringLiteral("No device answered: look for the reason (cards, ports, firewall, a search)"));
+  m_checkOffer->setAccessibleDescription(m_checkOffer->toolTip());
+  m_checkOffer->hide();  // until a search lists no device
+  connect(m_checkOffer, &QPushButton::clicked, this, &CQtMainView::networkCheckRequested);
+  statusBar()->addPermanentWidget(m_checkOffer);
 }
 
 void CQtMainView::BuildMenus() {
@@ -230,6 +238,8 @@ void CQtMainView::BuildMenus() {
   m_history = m_applicationMenu->addAction(QStringLiteral("Update &history..."));
 
   m_helpMenu = menuBar()->addMenu(QStringLiteral("&Help"));
+  m_networkCheck = m_helpMenu->addAction(QStringLiteral("&Network check..."));
+  connect(m_networkCheck, &QAction::triggered, this, &CQtMainView::networkCheckRequested);
   m_about = m_helpMenu->addAction(QString::fromUtf8(kAboutMenuItem));
   m_about->setMenuRole(QAction::AboutRole);
   connect(m_about, &QAction::triggered, this, &CQtMainView::ShowAboutBox);
@@ -330,6 +340,9 @@ void CQtMainView::ShowDeviceRows(const std::vector<DeviceRow>& rows) {
                                                DisplayText(row.serial), DisplayText(row.mac)});
     }
     m_deviceList->addTopLevelItems(items);
+    // A search that lists nothing leaves the operator asking why: the
+    // network check is one click away until devices are listed again.
+    m_checkOffer->setVisible(rows.empty());
   });
 }
 
@@ -596,8 +609,9 @@ void CQtMainView::NoteModifiers(Qt::KeyboardModifiers modifiers) {
   m_mirror.ctrlHeld = modifiers.testFlag(Qt::ControlModifier);
 }
 
-void CQtMainView::SetBusy(bool busy) {
+void CQtMainView::SetBusy(bool busy, bool askBeforeClosing) {
   if (busy == m_busy) return;
+  m_askBeforeClosing = askBeforeClosing;
   if (busy) {
     // Disabling the focused control would hand the keyboard to the next
     // one that stays enabled, a check box: Space would toggle it and Enter
@@ -613,6 +627,7 @@ void CQtMainView::SetBusy(bool busy) {
     m_focusToReturn = m_focusBeforeCommand ? m_focusBeforeCommand.data() : m_deviceList;
     ReturnFocus();
   }
+  emit busyChanged(busy);
 }
 
 void CQtMainView::ReturnFocus() {
@@ -642,6 +657,7 @@ void CQtMainView::ApplyInputState() {
   m_networkCombo->setEnabled(!m_busy);
   m_applicationMenu->menuAction()->setEnabled(!m_busy);
   m_helpMenu->menuAction()->setEnabled(!m_busy);
+  m_checkOffer->setEnabled(!m_busy);
   if (m_busy || m_logicWaitCursor)
     centralWidget()->setCursor(Qt::WaitCursor);
   else
@@ -651,7 +667,7 @@ void CQtMainView::ApplyInputState() {
 void CQtMainView::closeEvent(QCloseEvent* event) {
   // Ending a firmware write half-way leaves the device in its loader; the
   // operator decides, and the cautious answer is the default.
-  if (m_busy && !m_closeConfirmed) {
+  if (m_busy && m_askBeforeClosing && !m_closeConfirmed) {
     QMessageBox box(QMessageBox::Warning, QString::fromLatin1(kMessageBoxTitle),
                     QString::fromLatin1(kCloseQuestion), QMessageBox::Yes | QMessageBox::No, this);
     box.setDefaultButton(QMessageBox::No);
