@@ -183,6 +183,9 @@ class CQtMainView : public QMainWindow, public IMainView {
   QPointer<QWidget> m_focusToReturn;
   bool m_closeConfirmed = false;
   bool m_askBeforeClosing = true;
+  // The next context menu opens at the selected row (keyboard), not at
+  // the pointer.
+  bool m_menuAtSelection = false;
   int m_droppedAnswers = 0;
   std::vector<std::string> m_portProblems;
   bool m_logicWaitCursor = false;
