@@ -700,7 +700,12 @@ void CQtMainView::SetBusy(bool busy, bool askBeforeClosing) {
     // close the program. The keyboard waits on the window itself instead,
     // where the keys of a running command do nothing.
     QWidget* focused = QApplication::focusWidget();
-    m_focusBeforeCommand = focused != nullptr && focused->window() == this ? focused : nullptr;
+    // Started from a window beside this one (the network check's "Run
+    // again"): the control this window still owes the keyboard, or the one
+    // it last had, gets it back.
+    if (focused == nullptr || focused->window() != this)
+      focused = m_focusToReturn ? m_focusToReturn.data() : focusWidget();
+    m_focusBeforeCommand = focused;
     if (m_focusBeforeCommand) m_focusBeforeCommand->clearFocus();
   }
   m_busy = busy;

@@ -5,6 +5,7 @@
 
 #include <QAbstractItemModelTester>
 #include <QAction>
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QListView>
@@ -116,6 +117,13 @@ class NetworkCheckWindowTest : public QObject {
     };
     check->hold = true;
     StartAndSettle();
+    QVERIFY(QTest::qWaitForWindowExposed(&view()));
+    view().activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&view()));
+    QTRY_COMPARE(QApplication::focusWidget(), view().deviceList());
+    QCoreApplication::processEvents();
+    QTest::keyClick(view().windowHandle(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), view().button(Button::kFind));
     view().networkCheckAction()->trigger();
     CNetworkCheckDialog* dialog = window->networkCheckDialog();
     QVERIFY(dialog != nullptr && dialog->isVisible());
@@ -150,11 +158,18 @@ class NetworkCheckWindowTest : public QObject {
     QVERIFY(view().button(Button::kFind)->isEnabled());
     QVERIFY(dialog->runAgainButton()->isEnabled());
 
-    // Again, from a fresh list.
-    dialog->runAgainButton()->click();
+    // Again from its keyboard, into a fresh list; the window's keyboard is
+    // back on Find once it is active again, never on a check box.
+    QVERIFY(QTest::qWaitForWindowExposed(dialog));
+    dialog->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(dialog));
+    QTest::keyClick(dialog->windowHandle(), Qt::Key_A, Qt::AltModifier);
+    QTRY_COMPARE(check->runs.load(), 2);
     QTRY_VERIFY(!window->IsRunningCommand());
-    QCOMPARE(check->runs.load(), 2);
     QCOMPARE(model->rowCount(), 3);
+    view().activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&view()));
+    QTRY_COMPARE(QApplication::focusWidget(), view().button(Button::kFind));
   }
 
   // Nothing is half-done when a check ends: closing its dialog, or the
