@@ -213,7 +213,8 @@ std::vector<NetworkCard> QueryNetworkCards() {
 
 std::vector<CheckResult> CheckInterfaces(const std::vector<NetworkCard>& cards,
                                          const std::string& requested, const std::string& stored,
-                                         std::optional<NetworkCard>& chosen) {
+                                         std::optional<NetworkCard>& chosen, CheckCaller caller) {
+  const bool window = caller == CheckCaller::kWindow;
   std::vector<CheckResult> results;
   std::vector<std::string> upCards;
   std::vector<InterfaceAddress> addresses;
@@ -240,10 +241,12 @@ std::vector<CheckResult> CheckInterfaces(const std::vector<NetworkCard>& cards,
   std::string how;
   if (!requested.empty()) {
     index = InterfaceIndexOf(list, requested);
-    how = "given with --iface";
+    how = window ? "the window's Network choice" : "given with --iface";
     if (!index) {
       results.push_back({CheckStatus::kFail, "chosen", "No card holds " + requested, "",
-                         "Use one of the addresses of quorvik-cli interfaces"});
+                         window ? "The card has gone since the window listed it: start Quorvik "
+                                  "again to list the cards as they are now"
+                                : "Use one of the addresses of quorvik-cli interfaces"});
       return results;
     }
   } else if (list.count > 0) {
@@ -594,7 +597,7 @@ std::vector<CheckResult> RunNetworkCheck(const NetworkCheckRequest& request, ICl
   };
   std::optional<NetworkCard> chosen;
   for (const auto& r : CheckInterfaces(QueryNetworkCards(), request.requestedAddress,
-                                       request.storedAddress, chosen))
+                                       request.storedAddress, chosen, request.caller))
     add(r);
   utsname system{};
   ::uname(&system);

@@ -40,12 +40,17 @@ struct NetworkCard {
 };
 std::vector<NetworkCard> QueryNetworkCards();
 
+// Who asks for the check: the findings say where a requested address came
+// from and what to do when no card holds it in that program's own terms.
+enum class CheckCaller { kCommandLine, kWindow };
+
 // The cards that are up with IPv4, and the one the window would use:
 // `requested` (an address) when given, else `stored` (SELECTED_IP), else
 // the first. `chosen` is set when there is one.
 std::vector<CheckResult> CheckInterfaces(const std::vector<NetworkCard>& cards,
                                          const std::string& requested, const std::string& stored,
-                                         std::optional<NetworkCard>& chosen);
+                                         std::optional<NetworkCard>& chosen,
+                                         CheckCaller caller = CheckCaller::kCommandLine);
 
 // A UDP socket from /proc/net/udp or udp6.
 struct UdpSocket {
@@ -106,8 +111,9 @@ std::vector<PortAnswers> SearchOnce(const std::string& ifName, std::chrono::mill
                                     IClock& clock);
 
 struct NetworkCheckRequest {
-  std::string requestedAddress;  // --iface; empty: as the window picks
-  std::string storedAddress;     // SELECTED_IP of the settings
+  std::string requestedAddress;  // --iface, or the window's network; empty: as the window picks
+  CheckCaller caller = CheckCaller::kCommandLine;
+  std::string storedAddress;  // SELECTED_IP of the settings
   std::chrono::milliseconds searchWait{2000};
 };
 

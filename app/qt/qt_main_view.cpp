@@ -6,6 +6,7 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QCursor>
 #include <QDesktopServices>
 #include <QDialogButtonBox>
@@ -21,9 +22,11 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QStyleOptionFocusRect>
 #include <QThread>
 #include <QTimer>
 #include <QTreeView>
@@ -33,6 +36,7 @@
 #include <algorithm>
 
 #include "app/qt/about_dialog.h"
+#include "app/qt/anchored_area.h"
 #include "app/qt/black_list_model.h"
 #include "app/qt/display_text.h"
 #include "app/qt/tone_player.h"
@@ -64,7 +68,9 @@ int CheckIndex(CheckBox box) {
   return static_cast<int>(box);
 }
 
-// The web address: a label that reports clicks and looks like a link.
+// The web address: a label that reports clicks and looks like a link. The
+// keyboard reaches it by Tab and follows it with Space or Enter, as it
+// would press a button.
 class CLinkLabel : public QLabel {
  public:
   using QLabel::QLabel;
@@ -76,7 +82,35 @@ class CLinkLabel : public QLabel {
         onClick)
       onClick();
   }
+  void keyPressEvent(QKeyEvent* event) override {
+    const int key = event->key();
+    if ((key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter) &&
+        event->modifiers() == Qt::NoModifier && onClick) {
+      onClick();
+      return;
+    }
+    QLabel::keyPressEvent(event);
+  }
+  void paintEvent(QPaintEvent* event) override {
+    QLabel::paintEvent(event);
+    if (!hasFocus()) return;
+    // A label draws no focus of its own; without this the keyboard would
+    // be on it unseen.
+    QPainter painter(this);
+    QStyleOptionFocusRect option;
+    option.initFrom(this);
+    option.rect = contentsRect().intersected(
+        QStyle::alignedRect(layoutDirection(), alignment(),
+                            fontMetrics().size(0, text()) + QSize(4, 2), contentsRect()));
+    style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
+  }
 };
+
+// The keys that open a context menu where the keyboard is.
+bool IsContextMenuKey(const QKeyEvent* key) {
+  return key->key() == Qt::Key_Menu ||
+         (key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier);
+}
 
 }  // namespace
 
@@ -98,7 +132,7 @@ CQtMainView::~CQtMainView() {
 }
 
 void CQtMainView::BuildControls() {
-  auto* client = new QWidget(this);
+  auto* client = new CAnchoredArea(this);
   setCentralWidget(client);
   const CDialogUnits& du = m_units;
 
@@ -117,21 +151,31 @@ void CQtMainView::BuildControls() {
   m_deviceList->header()->setStretchLastSection(false);
   m_deviceList->header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   m_deviceList->setHeaderHidden(true);  // no columns until start-up gives them
+  m_deviceList->setAccessibleName(QStringLiteral("Devices"));
+  m_deviceList->setAccessibleDescription(
+      QStringLiteral("The devices that answered the last search; the menu key opens the "
+                     "selected device's commands"));
   // The selected device stays marked while the operator works elsewhere.
   QPalette palette = m_deviceList->palette();
   for (auto role : {QPalette::Highlight, QPalette::HighlightedText})
     palette.setColor(QPalette::Inactive, role, palette.color(QPalette::Active, role));
   m_deviceList->setPalette(palette);
 
-  m_find = new QPushButton(QStringLiteral("Find"), client);
+  // Each caption keeps its letters; the marked one is its Alt key, one per
+  // control across the window and its menu bar (Application, Help).
+  m_find = new QPushButton(QStringLiteral("&Find"), client);
   m_find->setGeometry(du.Rect(7, 117, 48, 14));
-  m_firmwareUpdate = new QPushButton(QStringLiteral("Firmware-Update"), client);
+  m_firmwareUpdate = new QPushButton(QStringLiteral("Firmware-&Update"), client);
   m_firmwareUpdate->setGeometry(du.Rect(303, 117, 82, 14));
 
   m_statusLog = new QListWidget(client);
   m_statusLog->setGeometry(du.Rect(7, 149, 378, 31));
   m_statusLog->setSelectionMode(QAbstractItemView::NoSelection);
-  m_statusLog->setFocusPolicy(Qt::NoFocus);
+  // Reached by Tab, so that a screen reader can read the lines, but not by
+  // a click: the mouse leaves the keyboard where it was.
+  m_statusLog->setFocusPolicy(Qt::TabFocus);
+  m_statusLog->setAccessibleName(QStringLiteral("Status log"));
+  m_statusLog->setAccessibleDescription(QStringLiteral("The three newest status lines"));
   m_statusLog->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   m_statusLog->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   m_statusLog->setUniformItemSizes(true);
@@ -149,6 +193,9 @@ void CQtMainView::BuildControls() {
   linkPalette.setColor(QPalette::WindowText, linkPalette.color(QPalette::Link));
   link->setPalette(linkPalette);
   link->onClick = [this] { emit webLinkClicked(); };
+  link->setFocusPolicy(Qt::TabFocus);
+  link->setAccessibleName(QStringLiteral("Belmarr web site"));
+  link->setAccessibleDescription(QString::fromLatin1(kWebAddress));
   m_webLink = link;
 
   m_progress = new QProgressBar(client);
@@ -156,20 +203,21 @@ void CQtMainView::BuildControls() {
   m_progress->setRange(0, 100);
   m_progress->setValue(0);
   m_progress->setTextVisible(false);
+  m_progress->setAccessibleName(QStringLiteral("Progress"));
 
-  m_useLastFile = new QCheckBox(QStringLiteral("Use last file again"), client);
+  m_useLastFile = new QCheckBox(QStringLiteral("Use &last file again"), client);
   m_useLastFile->setGeometry(du.Rect(306, 134, 71, 10));
-  m_andMakeUpdate = new QCheckBox(QStringLiteral("... and make Update"), client);
+  m_andMakeUpdate = new QCheckBox(QStringLiteral("... and &make Update"), client);
   m_andMakeUpdate->setGeometry(du.Rect(9, 134, 81, 10));
 
-  m_factoryReset = new QPushButton(QStringLiteral("Factory reset"), client);
+  m_factoryReset = new QPushButton(QStringLiteral("Factory &reset"), client);
   m_factoryReset->setGeometry(du.Rect(213, 117, 82, 14));
 
-  m_test = new QPushButton(QStringLiteral("Test"), client);
+  m_test = new QPushButton(QStringLiteral("&Test"), client);
   m_test->setGeometry(du.Rect(119, 130, 50, 14));
   m_test->hide();
 
-  auto* networkLabel = new QLabel(QStringLiteral("Network:"), client);
+  auto* networkLabel = new QLabel(QStringLiteral("&Network:"), client);
   networkLabel->setGeometry(du.Rect(7, 9, 30, 8));
   m_networkCombo = new QComboBox(client);
   // The drop-down's 144 units are the open list; the closed box is one line.
@@ -184,11 +232,23 @@ void CQtMainView::BuildControls() {
     b->setAutoDefault(false);
     b->setDefault(false);
   }
-  // A wider font than the original's may need more room for a caption;
-  // the box then grows towards the list's left edge, never past its right.
+  // A larger or wider font than the original's may need more room for a
+  // caption: the control grows about its middle line to its size hint; the
+  // label up to the combo, the boxes towards the list's left edge, never
+  // past its right.
+  const auto fitted = [](QWidget* control) {
+    QRect r = control->geometry();
+    const QSize need = control->sizeHint();
+    const int taller = need.height() - r.height();
+    if (taller > 0) r.adjust(0, -taller / 2, 0, taller - taller / 2);
+    r.setWidth(std::max(r.width(), need.width()));
+    return r;
+  };
+  QRect labelRect = fitted(networkLabel);
+  labelRect.setRight(std::min(labelRect.right(), comboRect.x() - 1));
+  networkLabel->setGeometry(labelRect);
   for (QCheckBox* box : {m_useLastFile, m_andMakeUpdate}) {
-    QRect r = box->geometry();
-    r.setWidth(std::max(r.width(), box->sizeHint().width()));
+    QRect r = fitted(box);
     const int overflow = r.right() - (du.X(7 + 378) - 1);
     if (overflow > 0) r.translate(-overflow, 0);
     box->setGeometry(r);
@@ -216,12 +276,35 @@ void CQtMainView::BuildControls() {
     });
   }
 
-  client->setFixedSize(du.X(392), du.Y(200));
+  // The drawn size is the smallest; room beyond it goes to the list (three
+  // quarters of the height) and the log, and the controls around them move.
+  client->SetStartSize(QSize(du.X(392), du.Y(200)));
+  constexpr double kListShare = 0.75;
+  client->Anchor(networkLabel, {});
+  client->Anchor(m_networkCombo, {});
+  client->Anchor(m_deviceList, {0, 0, 1, kListShare});
+  for (QWidget* w : {static_cast<QWidget*>(m_find), static_cast<QWidget*>(m_andMakeUpdate),
+                     static_cast<QWidget*>(m_test)})
+    client->Anchor(w, {0, kListShare, 0, kListShare});
+  client->Anchor(m_webLink, {0.5, kListShare, 0.5, kListShare});
+  for (QWidget* w : {static_cast<QWidget*>(m_firmwareUpdate), static_cast<QWidget*>(m_factoryReset),
+                     static_cast<QWidget*>(m_useLastFile)})
+    client->Anchor(w, {1, kListShare, 1, kListShare});
+  client->Anchor(m_statusLog, {0, kListShare, 1, 1});
+  client->Anchor(m_progress, {1, 1, 1, 1});
 
   m_notice = new QLabel(this);
   m_notice->setTextFormat(Qt::PlainText);
+  m_notice->hide();  // until there is something to say
   statusBar()->addWidget(m_notice, 1);
-  statusBar()->setSizeGripEnabled(false);
+  m_checkOffer = new QPushButton(QStringLiteral("Network &check..."), this);
+  m_checkOffer->setAutoDefault(false);
+  m_checkOffer->setToolTip(
+      QStringLiteral("No device answered: look for the reason (cards, ports, firewall, a search)"));
+  m_checkOffer->setAccessibleDescription(m_checkOffer->toolTip());
+  m_checkOffer->hide();  // until a search lists no device
+  connect(m_checkOffer, &QPushButton::clicked, this, &CQtMainView::networkCheckRequested);
+  statusBar()->addPermanentWidget(m_checkOffer);
 }
 
 void CQtMainView::BuildMenus() {
@@ -232,6 +315,8 @@ void CQtMainView::BuildMenus() {
   m_rollCall = m_applicationMenu->addAction(QStringLiteral("&Roll-call..."));
 
   m_helpMenu = menuBar()->addMenu(QStringLiteral("&Help"));
+  m_networkCheck = m_helpMenu->addAction(QStringLiteral("&Network check..."));
+  connect(m_networkCheck, &QAction::triggered, this, &CQtMainView::networkCheckRequested);
   m_about = m_helpMenu->addAction(QString::fromUtf8(kAboutMenuItem));
   m_about->setMenuRole(QAction::AboutRole);
   connect(m_about, &QAction::triggered, this, &CQtMainView::ShowAboutBox);
@@ -239,8 +324,6 @@ void CQtMainView::BuildMenus() {
   m_runApplication = new QAction(QStringLiteral("Run application"), this);
   m_activateBootloader = new QAction(QStringLiteral("Activate bootloader"), this);
   m_addToBlackList = new QAction(QStringLiteral("Add to Black-List"), this);
-
-  layout()->setSizeConstraint(QLayout::SetFixedSize);
 }
 
 void CQtMainView::ShowAboutBox() {
@@ -332,6 +415,9 @@ void CQtMainView::ShowDeviceRows(const std::vector<DeviceRow>& rows) {
                                                DisplayText(row.serial), DisplayText(row.mac)});
     }
     m_deviceList->addTopLevelItems(items);
+    // A search that lists nothing leaves the operator asking why: the
+    // network check is one click away until devices are listed again.
+    m_checkOffer->setVisible(rows.empty());
   });
 }
 
@@ -480,6 +566,7 @@ void CQtMainView::ShowNotice() {
                  .arg(kDeviceTableCapacity);
   m_notice->setText(parts.join(QStringLiteral("  ")));
   m_notice->setToolTip(parts.join(QLatin1Char('\n')));
+  m_notice->setVisible(!parts.isEmpty());
 }
 
 bool CQtMainView::AskYesNo(const std::string& text) {
@@ -545,7 +632,15 @@ void CQtMainView::ShowContextMenu(ContextMenu menu) {
     popup->addAction(menu == ContextMenu::kDevice ? m_runApplication : m_activateBootloader);
     popup->addSeparator();
     popup->addAction(m_addToBlackList);
-    popup->popup(QCursor::pos());
+    QPoint at = QCursor::pos();
+    if (m_menuAtSelection) {
+      // Opened from the keyboard: at the row it acts on, not at the pointer.
+      const QList<QTreeWidgetItem*> selected = m_deviceList->selectedItems();
+      const QRect row = selected.isEmpty() ? QRect() : m_deviceList->visualItemRect(selected[0]);
+      at = m_deviceList->viewport()->mapToGlobal(row.isValid() ? row.bottomLeft() : QPoint(0, 0));
+    }
+    m_menuAtSelection = false;
+    popup->popup(at);
   });
 }
 
@@ -598,15 +693,21 @@ void CQtMainView::NoteModifiers(Qt::KeyboardModifiers modifiers) {
   m_mirror.ctrlHeld = modifiers.testFlag(Qt::ControlModifier);
 }
 
-void CQtMainView::SetBusy(bool busy) {
+void CQtMainView::SetBusy(bool busy, bool askBeforeClosing) {
   if (busy == m_busy) return;
+  m_askBeforeClosing = askBeforeClosing;
   if (busy) {
     // Disabling the focused control would hand the keyboard to the next
     // one that stays enabled, a check box: Space would toggle it and Enter
     // close the program. The keyboard waits on the window itself instead,
     // where the keys of a running command do nothing.
     QWidget* focused = QApplication::focusWidget();
-    m_focusBeforeCommand = focused != nullptr && focused->window() == this ? focused : nullptr;
+    // Started from a window beside this one (the network check's "Run
+    // again"): the control this window still owes the keyboard, or the one
+    // it last had, gets it back.
+    if (focused == nullptr || focused->window() != this)
+      focused = m_focusToReturn ? m_focusToReturn.data() : focusWidget();
+    m_focusBeforeCommand = focused;
     if (m_focusBeforeCommand) m_focusBeforeCommand->clearFocus();
   }
   m_busy = busy;
@@ -615,6 +716,7 @@ void CQtMainView::SetBusy(bool busy) {
     m_focusToReturn = m_focusBeforeCommand ? m_focusBeforeCommand.data() : m_deviceList;
     ReturnFocus();
   }
+  emit busyChanged(busy);
 }
 
 void CQtMainView::ReturnFocus() {
@@ -644,6 +746,7 @@ void CQtMainView::ApplyInputState() {
   m_networkCombo->setEnabled(!m_busy);
   m_applicationMenu->menuAction()->setEnabled(!m_busy);
   m_helpMenu->menuAction()->setEnabled(!m_busy);
+  m_checkOffer->setEnabled(!m_busy);
   if (m_busy || m_logicWaitCursor)
     centralWidget()->setCursor(Qt::WaitCursor);
   else
@@ -653,7 +756,7 @@ void CQtMainView::ApplyInputState() {
 void CQtMainView::closeEvent(QCloseEvent* event) {
   // Ending a firmware write half-way leaves the device in its loader; the
   // operator decides, and the cautious answer is the default.
-  if (m_busy && !m_closeConfirmed) {
+  if (m_busy && m_askBeforeClosing && !m_closeConfirmed) {
     QMessageBox box(QMessageBox::Warning, QString::fromLatin1(kMessageBoxTitle),
                     QString::fromLatin1(kCloseQuestion), QMessageBox::Yes | QMessageBox::No, this);
     box.setDefaultButton(QMessageBox::No);
@@ -710,6 +813,7 @@ bool CQtMainView::eventFilter(QObject* watched, QEvent* event) {
           m_deviceList->setCurrentItem(
               item, 0, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
         m_deviceList->setFocus(Qt::MouseFocusReason);
+        m_menuAtSelection = false;
         later(&CQtMainView::deviceListRightClicked);
         NoteModifiers(mouse->modifiers());
         return true;
@@ -720,6 +824,22 @@ bool CQtMainView::eventFilter(QObject* watched, QEvent* event) {
     } else if (event->type() == QEvent::MouseButtonDblClick &&
                static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
       later(&CQtMainView::deviceListDoubleClicked);
+    }
+  }
+  if (watched == m_deviceList) {
+    // The menu key and Shift+F10 open the selected device's menu, as the
+    // right button does. Some platforms also turn the menu key into a
+    // context-menu event: that one is dropped, so the menu opens once.
+    if (event->type() == QEvent::ContextMenu &&
+        static_cast<QContextMenuEvent*>(event)->reason() == QContextMenuEvent::Keyboard)
+      return true;
+    if (event->type() == QEvent::KeyPress && IsContextMenuKey(static_cast<QKeyEvent*>(event))) {
+      if (m_deviceList->isEnabled() && !m_busy) {
+        m_menuAtSelection = true;
+        QMetaObject::invokeMethod(
+            this, [this] { emit deviceListRightClicked(); }, Qt::QueuedConnection);
+      }
+      return true;
     }
   }
   switch (event->type()) {

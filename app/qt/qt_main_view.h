@@ -76,8 +76,9 @@ class CQtMainView : public QMainWindow, public IMainView {
 
   // Window thread. While a command runs, buttons, list, combo and menus take
   // no input and the wait cursor shows; the check boxes stay live so that an
-  // operator can stop an update chain.
-  void SetBusy(bool busy);
+  // operator can stop an update chain. Closing the window asks first unless
+  // the command leaves nothing half-done when it is ended.
+  void SetBusy(bool busy, bool askBeforeClosing = true);
   bool IsBusy() const { return m_busy; }
   // Ctrl as it was at the input that starts a command.
   void NoteModifiers(Qt::KeyboardModifiers modifiers);
@@ -96,12 +97,15 @@ class CQtMainView : public QMainWindow, public IMainView {
   QLabel* webLink() const { return m_webLink; }
   // The line under the window that says what the count line cannot.
   QLabel* notice() const { return m_notice; }
+  // Beside the notice while the list is empty after a search.
+  QPushButton* networkCheckOffer() const { return m_checkOffer; }
   QMenu* applicationMenu() const { return m_applicationMenu; }
   QMenu* helpMenu() const { return m_helpMenu; }
   QAction* showBlackListAction() const { return m_showBlackList; }
   QAction* historyAction() const { return m_history; }
   QAction* saveRigAction() const { return m_saveRig; }
   QAction* rollCallAction() const { return m_rollCall; }
+  QAction* networkCheckAction() const { return m_networkCheck; }
   QAction* aboutAction() const { return m_about; }
   // The items of the list's context menus.
   QAction* runApplicationAction() const { return m_runApplication; }
@@ -119,6 +123,9 @@ class CQtMainView : public QMainWindow, public IMainView {
   void deviceListClicked();
   void deviceListDoubleClicked();
   void deviceListRightClicked();
+  // Help > Network check..., or the offer beside the notice.
+  void networkCheckRequested();
+  void busyChanged(bool busy);
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -159,12 +166,14 @@ class CQtMainView : public QMainWindow, public IMainView {
   QCheckBox* m_andMakeUpdate = nullptr;
   QComboBox* m_networkCombo = nullptr;
   QLabel* m_notice = nullptr;
+  QPushButton* m_checkOffer = nullptr;
   QMenu* m_applicationMenu = nullptr;
   QMenu* m_helpMenu = nullptr;
   QAction* m_showBlackList = nullptr;
   QAction* m_history = nullptr;
   QAction* m_saveRig = nullptr;
   QAction* m_rollCall = nullptr;
+  QAction* m_networkCheck = nullptr;
   QAction* m_about = nullptr;
   QAction* m_runApplication = nullptr;
   QAction* m_activateBootloader = nullptr;
@@ -177,6 +186,10 @@ class CQtMainView : public QMainWindow, public IMainView {
   QPointer<QWidget> m_focusBeforeCommand;
   QPointer<QWidget> m_focusToReturn;
   bool m_closeConfirmed = false;
+  bool m_askBeforeClosing = true;
+  // The next context menu opens at the selected row (keyboard), not at
+  // the pointer.
+  bool m_menuAtSelection = false;
   int m_droppedAnswers = 0;
   std::vector<std::string> m_portProblems;
   bool m_logicWaitCursor = false;

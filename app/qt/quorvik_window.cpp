@@ -13,6 +13,7 @@
 #include <QTreeWidget>
 
 #include "app/qt/history_dialog.h"
+#include "app/qt/network_check_dialog.h"
 #include "net/reply_state.h"
 
 std::unique_ptr<CInstanceLock> TakeNetworkOrSay(QWidget* parent) {
@@ -178,6 +179,81 @@ void CQuorvikWindow::WireCommands() {
     history->setAttribute(Qt::WA_DeleteOnClose);
     history->show();
   });
+  QObject::connect(v, &CQtMainView::networkCheckRequested, v, [this] { OpenNetworkCheck(); });
+}
+
+void CQuorvikWindow::OpenNetworkCheck() {
+  if (m_shutDown) return;
+  if (!m_checkDialog) {
+    // Beside the window, not over it: its advice stays in view while the
+    // operator acts on it and searches again.
+    m_checkDialog = new CNetworkCheckDialog(m_view.get());
+    m_checkDialog->setAttribute(Qt::WA_DeleteOnClose);
+    m_checkDialog->SetWindowBusy(m_view->IsBusy());
+    QObject::connect(m_checkDialog, &CNetworkCheckDialog::runRequested, m_view.get(),
+                     [this] { StartNetworkCheck(); });
+    QObject::connect(m_checkDialog, &QDialog::finished, m_view.get(),
+                     [this] { StopNetworkCheck(); });
+    QObject::connect(m_view.get(), &CQtMainView::busyChanged, m_checkDialog,
+                     &CNetworkCheckDialog::SetWindowBusy);
+  }
+  m_checkDialog->show();
+  m_checkDialog->raise();
+  m_checkDialog->activateWindow();
+  if (!m_checkDialog->IsRunning()) StartNetworkCheck();
+}
+
+void CQuorvikWindow::StartNetworkCheck() {
+  // The check searches on the devices' ports: during a command it would
+  // take acknowledgements meant for that command. So it is a command of its
+  // own, and it waits for none.
+  if (m_shutDown || m_view->IsBusy() || !m_checkDialog) return;
+  auto clock = std::make_shared<CCancellableClock>(m_options.timeScale, m_options.innerClock);
+  m_checkClock = clock;
+  QPointer<CNetworkCheckDialog> dialog = m_checkDialog;
+  CQtMainView* view = m_view.get();
+  const auto toDialog = [view, dialog](std::function<void(CNetworkCheckDialog&)> show) {
+    QMetaObject::invokeMethod(
+        view,
+        [dialog, show = std::move(show)] {
+          if (dialog) show(*dialog);
+        },
+        Qt::QueuedConnection);
+  };
+  auto complete = std::make_shared<std::atomic<bool>>(false);
+  auto check = [this, clock, toDialog, complete] {
+    // On the command thread, where the address and the settings path
+    // belong.
+    NetworkCheckRequest request;
+    request.caller = CheckCaller::kWindow;
+    request.requestedAddress = m_dlg.openAddress();
+    if (!m_dlg.iniPath().empty())
+      request.storedAddress = CSettingsFile(m_dlg.iniPath()).Read(kSettingsSection, kKeySelectedIp);
+    m_options.networkCheck(request, *clock, [&](const CheckResult& result) {
+      toDialog([result](CNetworkCheckDialog& d) { d.Add(result); });
+      // Steps without a wait (the process scan, the rule listings) end
+      // here once the dialog is closed.
+      if (clock->IsCancelled()) throw CCommandCancelled{};
+    });
+    *complete = true;
+  };
+  auto release = [view, toDialog, complete] {
+    toDialog([complete](CNetworkCheckDialog& d) { d.Finish(*complete); });
+    QMetaObject::invokeMethod(
+        view, [view] { view->SetBusy(false); }, Qt::QueuedConnection);
+  };
+  dialog->Begin();
+  // Ending a check leaves nothing half-done: the window closes without
+  // asking.
+  m_view->SetBusy(true, false);
+  if (!m_runner.Post(check, release)) {
+    m_view->SetBusy(false);
+    dialog->Finish(false);
+  }
+}
+
+void CQuorvikWindow::StopNetworkCheck() {
+  if (m_checkClock) m_checkClock->Cancel();
 }
 
 void CQuorvikWindow::Start() {
@@ -222,6 +298,8 @@ void CQuorvikWindow::Shutdown() {
   // Asked before the clock lets the command unwind, which frees the runner.
   const bool interrupting = m_runner.IsBusy();
   m_clock.Cancel();
+  StopNetworkCheck();
+  if (m_checkDialog) m_checkDialog->close();
   if (interrupting) m_options.abortReplyWaits();
   m_view->CancelModalRequests();
   m_runner.Stop();

@@ -14,8 +14,10 @@
 
 #include "app/journal.h"
 #include "app/network.h"
+#include "app/network_check.h"
 #include "app/qt/cancellable_clock.h"
 #include "app/qt/command_runner.h"
+#include "app/qt/network_check_dialog.h"
 #include "app/qt/qt_main_view.h"
 #include "app/qt/roll_call_panel.h"
 #include "app/quorvik_dlg.h"
@@ -33,6 +35,10 @@ struct QuorvikWindowOptions {
   std::string journalPath;
   // A rig file that the roll-call opens with at start; empty: none.
   std::string rollCallRig;
+  // Runs the network check (tests play one).
+  std::function<std::vector<CheckResult>(const NetworkCheckRequest&, IClock&,
+                                         const std::function<void(const CheckResult&)>&)>
+      networkCheck = RunNetworkCheck;
 };
 
 // Takes the devices' ports for the window; while another program holds
@@ -61,9 +67,16 @@ class CQuorvikWindow {
   CQtMainView& view() { return *m_view; }
   CQuorvikDlg& dlg() { return m_dlg; }
   bool IsRunningCommand() const { return m_view->IsBusy(); }
+  // The network check's dialog while it is open.
+  CNetworkCheckDialog* networkCheckDialog() const { return m_checkDialog; }
 
  private:
   void WireCommands();
+  // Opens the network check's dialog, or brings it forward, and runs the
+  // check unless a command is running.
+  void OpenNetworkCheck();
+  void StartNetworkCheck();
+  void StopNetworkCheck();
   // Says once per run that the journal cannot take the results.
   void SayJournalProblem(const FileProblem& problem);
   // Hands `handler` to the command thread, unless a command is running.
@@ -107,6 +120,10 @@ class CQuorvikWindow {
   std::optional<ListedDevices> m_lastListed;
   QPointer<CRollCallPanel> m_rollCall;
   std::atomic<bool> m_journalProblemSaid{false};
+  QPointer<CNetworkCheckDialog> m_checkDialog;
+  // The running check's own clock: closing its dialog ends that check, and
+  // the window's clock stays usable for the commands after it.
+  std::shared_ptr<CCancellableClock> m_checkClock;
   CCommandRunner m_runner;  // last: its thread ends before the rest goes
   bool m_shutDown = false;
 };

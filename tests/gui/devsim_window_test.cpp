@@ -10,6 +10,7 @@
 #include <QTest>
 #include <QTreeWidget>
 
+#include "app/qt/network_check_dialog.h"
 #include "app/qt/quorvik_window.h"
 #include "net/network_session.h"
 #include "tests/support/netns_guard.h"
@@ -57,6 +58,25 @@ class DevsimWindowTest : public QObject {
       QTRY_VERIFY_WITH_TIMEOUT(!window.IsRunningCommand(), 10000);
       QCOMPARE(list->topLevelItemCount(), 6);
       QCOMPARE(view.statusLog()->count(), 2);
+
+      // The real network check, beside the window's own open ports: it
+      // searches on the window's network and counts the simulator's answers.
+      view.networkCheckAction()->trigger();
+      CNetworkCheckDialog* dialog = window.networkCheckDialog();
+      QVERIFY(dialog != nullptr);
+      QTRY_VERIFY_WITH_TIMEOUT(!window.IsRunningCommand(), 20000);
+      QMap<QString, QString> findings;
+      for (int row = 0; row < dialog->model()->rowCount(); ++row) {
+        const QModelIndex index = dialog->model()->index(row, 0);
+        findings[index.data(CNetworkCheckModel::kIdRole).toString()] = index.data().toString();
+      }
+      QVERIFY2(findings.value(QStringLiteral("chosen")).contains(QStringLiteral("lo 127.0.0.1/8")),
+               qPrintable(findings.value(QStringLiteral("chosen"))));
+      QVERIFY(findings.value(QStringLiteral("chosen")).contains(QStringLiteral("Network choice")));
+      const QString search = findings.value(QStringLiteral("search"));
+      QVERIFY2(!search.isEmpty() && !search.contains(QStringLiteral(" 0 answer(s)")),
+               qPrintable(search));
+      dialog->close();
     }
     CloseNetwork();
     simulator.terminate();

@@ -134,6 +134,12 @@ TEST(NetworkCheck, CardsAndTheOneTheWindowWouldSearchOn) {
     EXPECT_EQ(findings, c.findings) << c.requested << "/" << c.stored;
     EXPECT_EQ(chosen ? chosen->name : "", c.chosen) << c.requested << "/" << c.stored;
   }
+  // The window's own network, gone from the cards: its user is not sent
+  // to a command-line tool.
+  std::optional<NetworkCard> chosen;
+  const auto window = CheckInterfaces({lo, eth0}, "10.9.9.9", "", chosen, CheckCaller::kWindow);
+  EXPECT_EQ(window.back().status, CheckStatus::kFail);
+  EXPECT_EQ(window.back().advice.find("quorvik-cli"), std::string::npos);
 }
 
 TEST(NetworkCheck, ReversePathKernelAndSearchFindings) {

@@ -1,0 +1,66 @@
+#pragma once
+// "Help > Network check...": why devices might not answer, one line per
+// finding with what to do, as quorvik-cli doctor prints them. The dialog
+// only shows findings; the window runs the check on its command thread and
+// hands them in as they are made.
+
+#include <QAbstractListModel>
+#include <QDialog>
+#include <vector>
+
+#include "app/network_check.h"
+
+class QLabel;
+class QListView;
+class QPushButton;
+
+class CNetworkCheckModel : public QAbstractListModel {
+  Q_OBJECT
+ public:
+  enum Role { kStatusRole = Qt::UserRole, kIdRole, kAdviceRole };
+
+  using QAbstractListModel::QAbstractListModel;
+
+  void Clear();
+  void Add(const CheckResult& result);
+  int Count(CheckStatus status) const;
+
+  int rowCount(const QModelIndex& parent = {}) const override;
+  QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+
+ private:
+  std::vector<CheckResult> m_results;
+};
+
+class CNetworkCheckDialog : public QDialog {
+  Q_OBJECT
+ public:
+  explicit CNetworkCheckDialog(QWidget* parent = nullptr);
+
+  CNetworkCheckModel* model() const { return m_model; }
+  QListView* list() const { return m_list; }
+  QLabel* summary() const { return m_summary; }
+  QPushButton* runAgainButton() const { return m_runAgain; }
+  bool IsRunning() const { return m_running; }
+
+  // A run starts, makes findings, and ends; `complete` is false when it
+  // was stopped before its last finding.
+  void Begin();
+  void Add(const CheckResult& result);
+  void Finish(bool complete);
+  // No new run while the window runs a command of its own.
+  void SetWindowBusy(bool busy);
+
+ signals:
+  void runRequested();
+
+ private:
+  void ApplyRunButton();
+
+  CNetworkCheckModel* m_model = nullptr;
+  QListView* m_list = nullptr;
+  QLabel* m_summary = nullptr;
+  QPushButton* m_runAgain = nullptr;
+  bool m_running = false;
+  bool m_windowBusy = false;
+};
