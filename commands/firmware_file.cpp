@@ -117,7 +117,7 @@ FirmwareFileRead ReadFirmwareFile(const std::string& path) {
   }
   result.bytes.assign(read.bytes->begin(), read.bytes->end());
   result.verdict = CheckFirmwareStructure(result.bytes);
-  if (result.verdict) result.detail = path + ": " + FirmwareVerdictLine(*result.verdict);
+  if (result.verdict) result.detail = path;
   return result;
 }
 

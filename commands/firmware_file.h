@@ -46,7 +46,8 @@ using FirmwareLoad = std::variant<FirmwareSection, FirmwareVerdict>;
 struct FirmwareFileRead {
   std::vector<uint8_t> bytes;
   std::optional<FirmwareVerdict> verdict;  // set when the file is refused
-  std::string detail;                      // why, for people; empty when accepted
+  // Which file, and why where the system said why; empty when accepted.
+  std::string detail;
 };
 
 // Reads the file whole and checks what can be checked without a device:

@@ -2,25 +2,20 @@
 
 #include <span>
 
-#include "app/operator_files.h"
 #include "net/frames.h"
 
 FirmwareReport InspectFirmwareFile(const std::string& path) {
   FirmwareReport report;
-  const FileRead read = ReadWholeFile(path, kMaxFirmwareFileBytes);
-  if (!read.bytes) {
-    report.defect = read.problem.kind == FileProblem::Kind::kTooLarge
-                        ? FirmwareVerdict::kFileTooLarge
-                        : FirmwareVerdict::kUnreadable;
-    report.detail = read.problem.message;
+  // The update's own reading and check decide about defects, so that
+  // inspect never passes a file the update would refuse; the sections that
+  // can be read are listed all the same.
+  const FirmwareFileRead read = ReadFirmwareFile(path);
+  report.defect = read.verdict;
+  if (read.bytes.empty()) {
+    report.detail = read.detail;
     return report;
   }
-  const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(read.bytes->data()),
-                                       read.bytes->size());
-  // The update's own check decides about defects, so that inspect never
-  // passes a file the update would refuse.
-  report.defect = CheckFirmwareStructure(bytes);
-  if (bytes.empty()) return report;
+  const std::span<const uint8_t> bytes(read.bytes);
   report.formatVersion = bytes[0];
   const bool withMcu = bytes[0] >= 2;
   size_t at = withMcu ? 2 : 1;
