@@ -310,6 +310,8 @@ void CQtMainView::BuildControls() {
 void CQtMainView::BuildMenus() {
   m_applicationMenu = menuBar()->addMenu(QStringLiteral("&Application"));
   m_showBlackList = m_applicationMenu->addAction(QStringLiteral("Show Black-List"));
+  m_updateAll = m_applicationMenu->addAction(QStringLiteral("Update &all..."));
+  m_updateAll->setEnabled(false);  // until a search lists devices
   m_history = m_applicationMenu->addAction(QStringLiteral("Update &history..."));
   m_saveRig = m_applicationMenu->addAction(QStringLiteral("&Save as rig..."));
   m_rollCall = m_applicationMenu->addAction(QStringLiteral("&Roll-call..."));
@@ -418,6 +420,7 @@ void CQtMainView::ShowDeviceRows(const std::vector<DeviceRow>& rows) {
     // A search that lists nothing leaves the operator asking why: the
     // network check is one click away until devices are listed again.
     m_checkOffer->setVisible(rows.empty());
+    m_updateAll->setEnabled(!rows.empty());
   });
 }
 

@@ -102,6 +102,8 @@ class CQtMainView : public QMainWindow, public IMainView {
   QMenu* applicationMenu() const { return m_applicationMenu; }
   QMenu* helpMenu() const { return m_helpMenu; }
   QAction* showBlackListAction() const { return m_showBlackList; }
+  // Enabled while the list shows devices.
+  QAction* updateAllAction() const { return m_updateAll; }
   QAction* historyAction() const { return m_history; }
   QAction* saveRigAction() const { return m_saveRig; }
   QAction* rollCallAction() const { return m_rollCall; }
@@ -170,6 +172,7 @@ class CQtMainView : public QMainWindow, public IMainView {
   QMenu* m_applicationMenu = nullptr;
   QMenu* m_helpMenu = nullptr;
   QAction* m_showBlackList = nullptr;
+  QAction* m_updateAll = nullptr;
   QAction* m_history = nullptr;
   QAction* m_saveRig = nullptr;
   QAction* m_rollCall = nullptr;

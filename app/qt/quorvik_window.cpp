@@ -173,6 +173,7 @@ void CQuorvikWindow::WireCommands() {
   On(v->showBlackListAction(), &QAction::triggered, &CQuorvikDlg::OnShowBlackList);
   QObject::connect(v->saveRigAction(), &QAction::triggered, v, [this] { ChooseRigToSave(); });
   QObject::connect(v->rollCallAction(), &QAction::triggered, v, [this] { OpenRollCall(); });
+  QObject::connect(v->updateAllAction(), &QAction::triggered, v, [this] { PlanFleet(); });
   // Only reads the journal: it opens beside the window, not over it.
   QObject::connect(v->historyAction(), &QAction::triggered, v, [this] {
     auto* history = new CHistoryDialog(m_options.journalPath, m_view.get());
@@ -279,8 +280,12 @@ void CQuorvikWindow::Start() {
 
 template <typename Result>
 void CQuorvikWindow::Run(Result (CQuorvikDlg::*handler)()) {
-  if (m_shutDown || m_view->IsBusy()) return;
-  m_view->NoteModifiers(QGuiApplication::keyboardModifiers());
+  RunCommand([this, handler] { (m_dlg.*handler)(); }, QGuiApplication::keyboardModifiers());
+}
+
+bool CQuorvikWindow::RunCommand(std::function<void()> command, Qt::KeyboardModifiers modifiers) {
+  if (m_shutDown || m_view->IsBusy()) return false;
+  m_view->NoteModifiers(modifiers);
   m_view->SetBusy(true);
   CQtMainView* view = m_view.get();
   // Queued behind every view change of the command, so it lands last.
@@ -288,8 +293,108 @@ void CQuorvikWindow::Run(Result (CQuorvikDlg::*handler)()) {
     QMetaObject::invokeMethod(
         view, [view] { view->SetBusy(false); }, Qt::QueuedConnection);
   };
-  const bool posted = m_runner.Post([this, handler] { (m_dlg.*handler)(); }, release);
+  const bool posted = m_runner.Post(std::move(command), release);
   if (!posted) m_view->SetBusy(false);
+  return posted;
+}
+
+namespace {
+
+// Hands each step of a run, made on the command thread, to the dialog on
+// the window thread, in the order the steps were made.
+class CFleetForDialog : public IFleetObserver {
+ public:
+  CFleetForDialog(QObject* context, QPointer<CFleetDialog> dialog)
+      : m_context(context), m_dialog(std::move(dialog)) {}
+  void Post(std::function<void(CFleetDialog&)> show) const {
+    QMetaObject::invokeMethod(
+        m_context,
+        [dialog = m_dialog, show = std::move(show)] {
+          if (dialog) show(*dialog);
+        },
+        Qt::QueuedConnection);
+  }
+  void OnDeviceStarted(size_t device, int attempt) override {
+    Post([=](CFleetDialog& d) { d.DeviceStarted(device, attempt); });
+  }
+  void OnBlocksWritten(size_t device, uint32_t done, uint32_t total) override {
+    Post([=](CFleetDialog& d) { d.BlocksWritten(device, done, total); });
+  }
+  void OnDeviceFinished(size_t device, const CommandResult& result, bool updated) override {
+    Post([=](CFleetDialog& d) { d.DeviceFinished(device, result, updated); });
+  }
+  void OnDeviceNotReached(size_t device, const CommandResult& result) override {
+    OnDeviceFinished(device, result, false);
+  }
+  void OnStoppedBeforeTurn(size_t device) override {
+    Post([=](CFleetDialog& d) { d.StoppedBeforeTurn(device); });
+  }
+
+ private:
+  QObject* m_context;
+  QPointer<CFleetDialog> m_dialog;
+};
+
+}  // namespace
+
+void CQuorvikWindow::PlanFleet() {
+  CQtMainView* view = m_view.get();
+  RunCommand(
+      [this, view] {
+        std::optional<FleetPreparation> prepared = PrepareFleet(m_dlg, *view);
+        if (!prepared) return;
+        auto shared = std::make_shared<const FleetPreparation>(std::move(*prepared));
+        QMetaObject::invokeMethod(
+            view, [this, shared] { ShowFleetPlan(*shared); }, Qt::QueuedConnection);
+      },
+      QGuiApplication::keyboardModifiers());
+}
+
+void CQuorvikWindow::ShowFleetPlan(const FleetPreparation& prepared) {
+  if (m_shutDown) return;
+  if (!m_fleetDialog) {
+    // Beside the window: the list and the log show what each update does.
+    m_fleetDialog = new CFleetDialog(m_view.get());
+    m_fleetDialog->setAttribute(Qt::WA_DeleteOnClose);
+    QObject::connect(m_fleetDialog, &CFleetDialog::startRequested, m_view.get(),
+                     [this] { StartFleet(); });
+    QObject::connect(m_fleetDialog, &CFleetDialog::stopRequested, m_view.get(), [this] {
+      if (m_fleetStop) *m_fleetStop = true;
+    });
+    QObject::connect(m_view.get(), &CQtMainView::busyChanged, m_fleetDialog,
+                     &CFleetDialog::SetWindowBusy);
+  }
+  m_fleetDialog->SetWindowBusy(m_view->IsBusy());
+  m_fleetPlan = prepared;
+  m_fleetDialog->SetPlan(prepared);
+  m_fleetDialog->show();
+  m_fleetDialog->raise();
+  m_fleetDialog->activateWindow();
+}
+
+void CQuorvikWindow::StartFleet() {
+  if (!m_fleetDialog || !m_fleetPlan) return;
+  FleetRunOptions options;
+  options.chosen = m_fleetDialog->model()->Chosen();
+  if (options.chosen.empty()) return;
+  options.path = m_fleetPlan->path;
+  options.bytes = m_fleetPlan->bytes;
+  options.retries = m_fleetDialog->Retries();
+  auto stop = std::make_shared<std::atomic<bool>>(false);
+  options.stopAfterDevice = [stop] { return stop->load(); };
+  auto plan = std::make_shared<const FleetPlan>(m_fleetPlan->plan);
+  CFleetForDialog observer(m_view.get(), m_fleetDialog);
+  // An unattended run: Ctrl held at Start must not stop each update with
+  // its message boxes.
+  const bool posted = RunCommand(
+      [this, plan, options = std::move(options), observer]() mutable {
+        const FleetRunEnd end = RunFleetUpdate(m_dlg, *plan, options, observer);
+        observer.Post([end](CFleetDialog& d) { d.Finish(end); });
+      },
+      Qt::NoModifier);
+  if (!posted) return;
+  m_fleetStop = stop;
+  m_fleetDialog->Begin(m_fleetDialog->model()->Chosen());
 }
 
 void CQuorvikWindow::Shutdown() {

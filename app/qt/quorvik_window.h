@@ -17,6 +17,7 @@
 #include "app/network_check.h"
 #include "app/qt/cancellable_clock.h"
 #include "app/qt/command_runner.h"
+#include "app/qt/fleet_dialog.h"
 #include "app/qt/network_check_dialog.h"
 #include "app/qt/qt_main_view.h"
 #include "app/qt/roll_call_panel.h"
@@ -69,6 +70,10 @@ class CQuorvikWindow {
   bool IsRunningCommand() const { return m_view->IsBusy(); }
   // The network check's dialog while it is open.
   CNetworkCheckDialog* networkCheckDialog() const { return m_checkDialog; }
+  // "Update all...": the file, a search and the plan, as a command; then
+  // the dialog that shows the plan and runs it.
+  void PlanFleet();
+  CFleetDialog* fleetDialog() const { return m_fleetDialog; }
 
  private:
   void WireCommands();
@@ -77,11 +82,17 @@ class CQuorvikWindow {
   void OpenNetworkCheck();
   void StartNetworkCheck();
   void StopNetworkCheck();
+  void ShowFleetPlan(const FleetPreparation& prepared);
+  // The chosen devices of the plan shown, as one command.
+  void StartFleet();
   // Says once per run that the journal cannot take the results.
   void SayJournalProblem(const FileProblem& problem);
   // Hands `handler` to the command thread, unless a command is running.
   template <typename Result>
   void Run(Result (CQuorvikDlg::*handler)());
+  // Hands `command` to the command thread as Run does, with the keys held
+  // at its start; false when a command is running.
+  bool RunCommand(std::function<void()> command, Qt::KeyboardModifiers modifiers);
   template <typename Sender, typename Signal, typename Result>
   void On(Sender* sender, Signal signal, Result (CQuorvikDlg::*handler)()) {
     QObject::connect(sender, signal, m_view.get(), [this, handler] { Run(handler); });
@@ -121,6 +132,11 @@ class CQuorvikWindow {
   QPointer<CRollCallPanel> m_rollCall;
   std::atomic<bool> m_journalProblemSaid{false};
   QPointer<CNetworkCheckDialog> m_checkDialog;
+  QPointer<CFleetDialog> m_fleetDialog;
+  // The plan the fleet dialog shows, with the bytes its run writes.
+  std::optional<FleetPreparation> m_fleetPlan;
+  // Set by "Stop after this device", read by the run between devices.
+  std::shared_ptr<std::atomic<bool>> m_fleetStop;
   // The running check's own clock: closing its dialog ends that check, and
   // the window's clock stays usable for the commands after it.
   std::shared_ptr<CCancellableClock> m_checkClock;

@@ -14,6 +14,7 @@
 #include "app/sha256.h"
 #include "commands/firmware_file.h"
 #include "commands/fleet.h"
+#include "commands/fleet_run.h"
 #include "devices/device_identity.h"
 #include "devices/device_list.h"
 #include "net/reply_processing.h"
@@ -70,17 +71,34 @@ std::string PlanText(const FleetPlan& plan) {
   return text;
 }
 
-// A result for a device that the run could not even reach.
-CommandResult Unreached(const FleetDevice& d, std::string reason) {
-  CommandResult r;
-  r.command = CommandKind::kUpdate;
-  r.outcome = Outcome::kFailed;
-  r.reason = std::move(reason);
-  r.deviceName = d.name;
-  r.device = r.addressed = d.record;
-  r.started = std::chrono::system_clock::now();
-  return r;
-}
+// The console holds a status line back until it knows whether a tone
+// follows; whatever the run prints itself comes after the lines before it.
+class CConsoleFleet : public IFleetObserver {
+ public:
+  CConsoleFleet(CConsoleView& view, CEventWriter& writer, CResultPrinter& printer,
+                const FleetPlan& plan)
+      : m_view(view), m_writer(writer), m_printer(printer), m_plan(plan) {}
+  void OnDeviceStarted(size_t, int) override { m_view.Flush(); }
+  void OnDeviceFinished(size_t, const CommandResult&, bool) override { m_view.Flush(); }
+  void OnDeviceNotReached(size_t, const CommandResult& result) override {
+    m_view.Flush();
+    m_printer.OnResult(result);
+  }
+  void OnStoppedBeforeTurn(size_t device) override {
+    const FleetDevice& d = m_plan.planned[device];
+    m_writer.Event({{"event", "skipped"},
+                    {"device", ToUtf8(d.name)},
+                    {"serial", FormatSerial(d.record)},
+                    {"reason", "stopped before its turn"}},
+                   "skipped " + Printable(d.name) + ": stopped before its turn");
+  }
+
+ private:
+  CConsoleView& m_view;
+  CEventWriter& m_writer;
+  CResultPrinter& m_printer;
+  const FleetPlan& m_plan;
+};
 
 // Asks on the terminal; no terminal means no answer, so no consent.
 std::optional<bool> Confirm(const std::string& question) {
@@ -96,7 +114,6 @@ std::optional<bool> Confirm(const std::string& question) {
 int RunFleet(const CliOptions& options, CEventWriter& writer, INetwork& network) {
   const std::string command = "update";
   CResultPrinter printer(writer);
-  const std::vector<CommandResult>& printed = printer.results;
   // Read once: every device gets these bytes, and the journal their hash,
   // whatever happens to the file on disk during the run.
   const FirmwareFileRead file = ReadFirmwareFile(options.file);
@@ -151,10 +168,7 @@ int RunFleet(const CliOptions& options, CEventWriter& writer, INetwork& network)
                   {"failed", tally.failed},
                   {"skipped", tally.skipped},
                   {"running", tally.running}},
-                 "Summary: " + std::to_string(tally.planned) + " planned, " +
-                     std::to_string(tally.updated) + " updated, " + std::to_string(tally.failed) +
-                     " failed, " + std::to_string(tally.skipped) + " skipped, " +
-                     std::to_string(tally.running) + " confirmed running");
+                 FleetTallyText(tally));
     nlohmann::json result = ResultEvent(command, outcome);
     if (writer.format() == OutputFormat::kJson) writer.Event(result, "");
     return ExitCodeOf(outcome);
@@ -171,64 +185,19 @@ int RunFleet(const CliOptions& options, CEventWriter& writer, INetwork& network)
     if (!*consent) return Refuse(writer, command, "the update of the devices was declined");
   }
 
-  const auto bytes = std::make_shared<const std::vector<uint8_t>>(file.bytes);
-  bool interrupted = false;
-  size_t next = 0;
-  try {
-    for (; next < plan.planned.size(); ++next) {
-      if (g_stopAfterDevice) break;
-      const FleetDevice& device = plan.planned[next];
-      bool updated = false;
-      for (int attempt = 0; attempt <= options.retries; ++attempt) {
-        // Found again in the list of the search that closed the previous
-        // update; once more with a search of its own when it is not there.
-        std::vector<int> rows = FindAgain(view.records(), device.record);
-        if (rows.empty()) {
-          dlg.FindDevices();
-          view.Flush();
-          rows = FindAgain(view.records(), device.record);
-        }
-        if (rows.size() != 1) {
-          printer.OnResult(Unreached(device, rows.empty()
-                                                 ? "not found again before its update"
-                                                 : "ambiguous: " + std::to_string(rows.size()) +
-                                                       " listed devices answer to it now"));
-          break;
-        }
-        const size_t before = printed.size();
-        dlg.UpdateRowWith(rows[0], options.file, bytes);
-        view.Flush();
-        if (printed.size() == before) break;
-        const CommandResult& result = printed.back();
-        if (result.outcome == Outcome::kOk) {
-          updated = true;
-          if (result.confirmed == Confirmation::kRunning) ++tally.running;
-          break;
-        }
-        // A refusal is the file's or the loader's answer: trying again gives
-        // the same.
-        if (result.outcome != Outcome::kFailed) break;
-      }
-      ++(updated ? tally.updated : tally.failed);
-    }
-  } catch (const CCommandCancelled&) {
-    view.Flush();
-    interrupted = true;
-    ++tally.failed;  // the device being written when the run was told to stop
-    ++next;
-  }
-  // Devices that a stop left out are counted as skipped, with their reason.
-  for (size_t i = next; i < plan.planned.size(); ++i) {
-    ++tally.skipped;
-    --tally.planned;
-    writer.Event({{"event", "skipped"},
-                  {"device", ToUtf8(plan.planned[i].name)},
-                  {"serial", FormatSerial(plan.planned[i].record)},
-                  {"reason", "stopped before its turn"}},
-                 "skipped " + Printable(plan.planned[i].name) + ": stopped before its turn");
-  }
-  if (interrupted || g_stopAfterDevice) {
-    writer.Error("interrupted: stopped after " + std::to_string(next) + " of " +
+  CConsoleFleet console(view, writer, printer, plan);
+
+  FleetRunOptions run;
+  for (size_t i = 0; i < plan.planned.size(); ++i) run.chosen.push_back(i);
+  run.path = options.file;
+  run.bytes = std::make_shared<const std::vector<uint8_t>>(file.bytes);
+  run.retries = options.retries;
+  run.stopAfterDevice = [] { return g_stopAfterDevice.load(); };
+  const FleetRunEnd end = RunFleetUpdate(dlg, plan, run, console);
+  tally = end.tally;
+  if (end.interrupted || g_stopAfterDevice) {
+    // Every device whose turn came counts as planned; the rest as skipped.
+    writer.Error("interrupted: stopped after " + std::to_string(tally.planned) + " of " +
                  std::to_string(plan.planned.size()) + " device(s)");
     return finish(Outcome::kInterrupted);
   }
