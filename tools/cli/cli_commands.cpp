@@ -1,13 +1,9 @@
 #include "tools/cli/cli_commands.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
-#include <mutex>
 #include <set>
 #include <sstream>
-#include <thread>
 
 #include "app/journal.h"
 #include "app/quorvik_dlg.h"
@@ -16,105 +12,8 @@
 #include "devices/device_types.h"
 #include "net/reply_processing.h"
 #include "tools/cli/firmware_inspect.h"
+#include "tools/cli/fleet_command.h"
 #include "tools/cli/rig_commands.h"
-
-std::atomic<bool> g_interrupted{false};
-
-void CCliClock::SleepFor(std::chrono::milliseconds duration) {
-  m_view.Flush();
-  const auto end =
-      std::chrono::steady_clock::now() +
-      std::chrono::duration_cast<std::chrono::steady_clock::duration>(duration * m_scale);
-  // In slices, so that Ctrl-C ends a six-second wait at once.
-  constexpr auto kSlice = std::chrono::milliseconds(20);
-  for (;;) {
-    if (g_interrupted) throw CCommandCancelled{};
-    const auto now = std::chrono::steady_clock::now();
-    if (now >= end) return;
-    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(end - now, kSlice));
-  }
-}
-
-std::optional<int> ChooseInterfaceIndex(const InterfaceList& interfaces, const std::string& stored,
-                                        const std::string& requested) {
-  if (!requested.empty()) return InterfaceIndexOf(interfaces, requested);
-  if (interfaces.count == 0) return std::nullopt;
-  return StoredInterfaceIndex(interfaces, stored);
-}
-
-nlohmann::json ResultEvent(const std::string& command, Outcome outcome) {
-  return {{"event", "result"},
-          {"command", command},
-          {"outcome", OutcomeName(outcome)},
-          {"exit", ExitCodeOf(outcome)}};
-}
-
-int Refuse(CEventWriter& writer, const std::string& command, const std::string& why,
-           Outcome outcome) {
-  writer.Error(why);
-  writer.Event(ResultEvent(command, outcome), "");
-  return ExitCodeOf(outcome);
-}
-
-std::unique_ptr<CInstanceLock> TakeNetwork(const CliOptions& options, const std::string& command,
-                                           CEventWriter& writer, int& exitCode) {
-  const auto wait = std::chrono::milliseconds(static_cast<long>(options.waitLockSeconds * 1000));
-  CInstanceLock::Attempt attempt = CInstanceLock::Acquire("quorvik-cli", wait);
-  if (!attempt.lock)
-    exitCode = Refuse(writer, command,
-                      attempt.holder.Describe() +
-                          " is using the devices' ports on this network; close it, or give "
-                          "--wait-lock SECONDS to wait for it");
-  return std::move(attempt.lock);
-}
-
-namespace {
-
-// The window's settings file, found by the window's rule.
-CSettingsFile UserSettings() {
-  return CSettingsFile(SettingsFilePath(CurrentWorkingDirectory()));
-}
-
-}  // namespace
-
-// Start-up as the window does it, up to the open network: the black-list
-// and the interface from the settings file. Only the
-// interface may differ (--iface), and nothing is written back. Returns the
-// exit code when the network cannot be used; `address` is the one opened.
-std::optional<int> OpenNetworkAsTheWindow(const CliOptions& options, const char* command,
-                                          CEventWriter& writer, INetwork& network,
-                                          std::string& address) {
-  const CSettingsFile settings = UserSettings();
-  if (const auto problem = settings.ReadProblem())
-    writer.Warning(*problem + "; no device is hidden and the first interface is used");
-  {
-    std::lock_guard lock(g_deviceMutex);
-    g_blackList = settings.Read(kSettingsSection, kKeyHidden);
-  }
-  const InterfaceList interfaces = network.EnumerateInterfaces();
-  const std::optional<int> index = ChooseInterfaceIndex(
-      interfaces, settings.Read(kSettingsSection, kKeySelectedIp), options.iface);
-  if (!index) {
-    if (!options.iface.empty())
-      return Refuse(
-          writer, command,
-          "no interface holds the address " + options.iface + " (see quorvik-cli interfaces)");
-    writer.Message(kNoInterfaceEntry);
-    return Refuse(writer, command, kNoInterfaceEntry, Outcome::kFailed);
-  }
-  address = FormatAddress(interfaces.addresses[*index]);
-  const bool opened = network.OpenNetwork(address);
-  const std::vector<PortProblem> problems = network.PortProblems();
-  if (!opened) writer.Message(kNetworkFailedMessage);
-  if (!opened || !problems.empty()) {
-    // A port held by another program hides every device that answers on
-    // it; a partial list must not pass for the whole network.
-    std::string why = opened ? "not every port could be opened" : kNetworkFailedMessage;
-    for (const PortProblem& p : problems) why += "\n" + PortProblemText(p);
-    return Refuse(writer, command, why, Outcome::kFailed);
-  }
-  return std::nullopt;
-}
 
 namespace {
 
@@ -167,46 +66,6 @@ std::string SelectorText(const DeviceSelector& selector) {
 }
 
 }  // namespace
-
-void CResultPrinter::OnResult(const CommandResult& result) {
-  m_writer.DeviceResultLine(result);
-  if (result.confirmed == Confirmation::kSilent)
-    m_writer.Warning(
-        "the device did not answer the search after RUN application; whether it "
-        "runs the new firmware is not confirmed");
-  results.push_back(result);
-}
-
-namespace {
-
-// Journals every result; a line that cannot be appended is an error of the
-// run, reported at once and beside the device's own result.
-class CCliJournal : public IResultSink {
- public:
-  CCliJournal(CEventWriter& writer, CJournal journal, const std::string& address, bool* failed)
-      : m_sink(std::move(journal), {HostName(), "quorvik-cli", address}) {
-    m_sink.onProblem = [&writer, failed](const FileProblem& problem) {
-      if (failed != nullptr) *failed = true;
-      writer.Error("journal: " + problem.message + "; this result is not recorded");
-    };
-  }
-  void OnResult(const CommandResult& result) override { m_sink.OnResult(result); }
-
- private:
-  static std::string HostName() {
-    char name[256] = {};
-    if (::gethostname(name, sizeof name - 1) != 0) return {};
-    return name;
-  }
-  CJournalSink m_sink;
-};
-
-}  // namespace
-
-std::unique_ptr<IResultSink> MakeCliJournal(CEventWriter& writer, const CJournal& journal,
-                                            const std::string& address, bool* failed) {
-  return std::make_unique<CCliJournal>(writer, journal, address, failed);
-}
 
 int RunInterfaces(CEventWriter& writer, INetwork& network) {
   const InterfaceList interfaces = network.EnumerateInterfaces();

@@ -1,7 +1,7 @@
 #pragma once
 // quorvik-cli doctor: the network check, one line per finding.
 
-#include "tools/cli/cli_commands.h"
+#include "tools/cli/cli_common.h"
 
 // 0 when no check failed, 1 otherwise.
 int RunDoctor(const CliOptions& options, CEventWriter& writer);

@@ -1,6 +1,8 @@
 // `update --all`: one search, a plan, then every planned device updated in
 // turn, each found again by what tells it apart, and a tally at the end.
 
+#include "tools/cli/fleet_command.h"
+
 #include <unistd.h>
 
 #include <cstdio>
@@ -18,9 +20,7 @@
 #include "devices/device_identity.h"
 #include "devices/device_list.h"
 #include "net/reply_processing.h"
-#include "tools/cli/cli_commands.h"
-
-std::atomic<bool> g_stopAfterDevice{false};
+#include "tools/cli/cli_common.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "app/listed_devices.h"
-#include "tools/cli/cli_commands.h"
+#include "tools/cli/cli_common.h"
 
 // Some rig device is changed or missing, or a listed device is not in the
 // rig: a script checking a rig before a show stops on it.

@@ -1,0 +1,109 @@
+#pragma once
+// What every command of quorvik-cli shares: its options, its clock, how a
+// run is refused or ends, the network taken and opened as the window does,
+// and where its results go.
+
+#include <atomic>
+#include <chrono>
+#include <istream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/clock.h"
+#include "app/command_result.h"
+#include "app/journal.h"
+#include "app/network.h"
+#include "app/settings_file.h"
+#include "net/instance_lock.h"
+#include "net/interfaces.h"
+#include "tools/cli/console_view.h"
+#include "tools/cli/device_selection.h"
+#include "tools/cli/event_output.h"
+
+constexpr int kExitUsage = 2;
+constexpr int kExitInterrupted = 130;
+
+struct CliOptions {
+  std::string iface;  // overrides SELECTED_IP for this run only
+  bool all = false;   // update: every listed device (a fleet)
+  bool dryRun = false;
+  int retries = 0;
+  std::vector<uint16_t> models;
+  bool yes = false;
+  double timeScale = 1.0;
+  DeviceSelector selector;
+  std::string file;
+  bool chain = false;
+  int maxDevices = 0;          // 0: no limit
+  double waitLockSeconds = 0;  // how long to wait for another program's ports
+  std::string journal;         // --journal
+  bool noJournal = false;
+  std::string saveRig;  // list: merge what it listed into this rig file
+};
+
+// Set on SIGINT or SIGTERM; the next wait of a command then unwinds it.
+extern std::atomic<bool> g_interrupted;
+// Set on the first SIGINT or SIGTERM of a fleet run: it stops after the
+// device being written (a second one interrupts that device too).
+extern std::atomic<bool> g_stopAfterDevice;
+
+// Every wait of the logic, scaled (tests run the protocol's seconds-long
+// waits shorter) and interruptible. The view's held status line is written
+// before the wait, so that nothing sits unprinted for seconds.
+class CCliClock : public IClock {
+ public:
+  CCliClock(CConsoleView& view, double scale) : m_view(view), m_scale(scale) {}
+  void SleepFor(std::chrono::milliseconds duration) override;
+  bool Interrupted() const override { return g_interrupted; }
+
+ private:
+  CConsoleView& m_view;
+  double m_scale;
+};
+
+// The window's settings file, found by the window's rule.
+CSettingsFile UserSettings();
+
+// The entry of the window's combo that start-up selects: the requested
+// address when given (nothing when no interface holds it), else the stored
+// one, else the first.
+std::optional<int> ChooseInterfaceIndex(const InterfaceList& interfaces, const std::string& stored,
+                                        const std::string& requested);
+
+// The `result` event every run ends with.
+nlohmann::json ResultEvent(const std::string& command, Outcome outcome);
+// Reports a run that cannot start (bad usage, a busy network): an `error`
+// event, then the `result` event. Returns the exit code.
+int Refuse(CEventWriter& writer, const std::string& command, const std::string& why,
+           Outcome outcome = Outcome::kRefused);
+
+// Takes the devices' ports for this program, waiting as the options allow.
+// Nothing, and the run refused, while another program holds them.
+std::unique_ptr<CInstanceLock> TakeNetwork(const CliOptions& options, const std::string& command,
+                                           CEventWriter& writer, int& exitCode);
+
+// Start-up as the window does it, up to the open network: the black-list
+// and the interface from the settings file, --iface for this run only.
+// Returns the exit code when the network cannot be used; `address` is the
+// one opened.
+std::optional<int> OpenNetworkAsTheWindow(const CliOptions& options, const char* command,
+                                          CEventWriter& writer, INetwork& network,
+                                          std::string& address);
+
+// Prints each result the moment the logic hands it out, and keeps it.
+class CResultPrinter : public IResultSink {
+ public:
+  explicit CResultPrinter(CEventWriter& writer) : m_writer(writer) {}
+  void OnResult(const CommandResult& result) override;
+  std::vector<CommandResult> results;
+
+ private:
+  CEventWriter& m_writer;
+};
+
+// Journals every result; a line that cannot be appended is an error of the
+// run, reported at once beside the device's own result.
+std::unique_ptr<IResultSink> MakeCliJournal(CEventWriter& writer, const CJournal& journal,
+                                            const std::string& address, bool* failed = nullptr);

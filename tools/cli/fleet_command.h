@@ -1,0 +1,8 @@
+#pragma once
+// `update --all` of quorvik-cli.
+
+#include "tools/cli/cli_common.h"
+
+// Plans from one search, optionally only shows the plan, then updates each
+// device. Returns the exit code.
+int RunFleet(const CliOptions& options, CEventWriter& writer, INetwork& network);
