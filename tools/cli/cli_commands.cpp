@@ -120,13 +120,7 @@ int RunDeviceCommand(CommandKind kind, const CliOptions& options, CEventWriter& 
   // A command that cannot be recorded is not started: not even a search
   // leaves before the journal is known to take its line.
   std::optional<CJournal> journal;
-  if (!options.noJournal) {
-    journal.emplace(JournalPath(options.journal));
-    if (const auto problem = journal->CheckWritable())
-      return Refuse(writer, command,
-                    "journal: " + problem->message +
-                        "; give --journal PATH for another file, or --no-journal");
-  }
+  if (const auto refused = OpenJournal(options, command, writer, journal)) return *refused;
   std::string address;
   if (const auto failed =
           OpenNetworkAsTheWindow(options, command.c_str(), writer, network, address))

@@ -105,6 +105,17 @@ std::optional<int> OpenNetworkAsTheWindow(const CliOptions& options, const char*
   return std::nullopt;
 }
 
+std::optional<int> OpenJournal(const CliOptions& options, const std::string& command,
+                               CEventWriter& writer, std::optional<CJournal>& journal) {
+  if (options.noJournal) return std::nullopt;
+  journal.emplace(JournalPath(options.journal));
+  if (const auto problem = journal->CheckWritable())
+    return Refuse(
+        writer, command,
+        "journal: " + problem->message + "; give --journal PATH for another file, or --no-journal");
+  return std::nullopt;
+}
+
 void CResultPrinter::OnResult(const CommandResult& result) {
   m_writer.DeviceResultLine(result);
   if (result.confirmed == Confirmation::kSilent)

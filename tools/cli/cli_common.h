@@ -92,6 +92,12 @@ std::optional<int> OpenNetworkAsTheWindow(const CliOptions& options, const char*
                                           CEventWriter& writer, INetwork& network,
                                           std::string& address);
 
+// Opens the journal the options name, unless --no-journal. A command that
+// cannot be recorded is not started: the exit code of the refusal, or
+// nothing when the run may go on.
+std::optional<int> OpenJournal(const CliOptions& options, const std::string& command,
+                               CEventWriter& writer, std::optional<CJournal>& journal);
+
 // Prints each result the moment the logic hands it out, and keeps it.
 class CResultPrinter : public IResultSink {
  public:

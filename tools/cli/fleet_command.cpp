@@ -120,14 +120,10 @@ int RunFleet(const CliOptions& options, CEventWriter& writer, INetwork& network)
   if (file.verdict)
     return Refuse(writer, command,
                   std::string(FirmwareVerdictLine(*file.verdict)) + " (" + file.detail + ")");
+  // A dry run sends nothing but a search, which no journal records.
   std::optional<CJournal> journal;
-  if (!options.noJournal && !options.dryRun) {
-    journal.emplace(JournalPath(options.journal));
-    if (const auto problem = journal->CheckWritable())
-      return Refuse(writer, command,
-                    "journal: " + problem->message +
-                        "; give --journal PATH for another file, or --no-journal");
-  }
+  if (!options.dryRun)
+    if (const auto refused = OpenJournal(options, command, writer, journal)) return *refused;
   std::string address;
   if (const auto failed =
           OpenNetworkAsTheWindow(options, command.c_str(), writer, network, address))
