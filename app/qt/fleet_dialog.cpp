@@ -229,6 +229,8 @@ CFleetDialog::CFleetDialog(QWidget* parent) : QDialog(parent) {
   m_stop->setToolTip(
       QStringLiteral("The device being written is finished; the rest are left as they are"));
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
+  // Not every platform theme gives the standard button an Alt key.
+  buttons->button(QDialogButtonBox::Close)->setText(QStringLiteral("&Close"));
   m_close = buttons->button(QDialogButtonBox::Close);
   for (QPushButton* b : {m_start, m_stop, m_close}) {
     b->setAutoDefault(false);

@@ -109,6 +109,8 @@ CHistoryDialog::CHistoryDialog(const std::string& journalPath, QWidget* parent) 
   m_export = new QPushButton(QStringLiteral("&Export CSV..."), this);
   connect(m_export, &QPushButton::clicked, this, [this] { ChooseExport(); });
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
+  // Not every platform theme gives the standard button an Alt key.
+  buttons->button(QDialogButtonBox::Close)->setText(QStringLiteral("&Close"));
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
   auto* top = new QHBoxLayout;

@@ -118,6 +118,8 @@ CNetworkCheckDialog::CNetworkCheckDialog(QWidget* parent) : QDialog(parent) {
   m_summary->setWordWrap(true);
 
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
+  // Not every platform theme gives the standard button an Alt key.
+  buttons->button(QDialogButtonBox::Close)->setText(QStringLiteral("&Close"));
   m_runAgain = buttons->addButton(QStringLiteral("Run &again"), QDialogButtonBox::ActionRole);
   connect(m_runAgain, &QPushButton::clicked, this, &CNetworkCheckDialog::runRequested);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);

@@ -249,7 +249,7 @@ CRollCallPanel::CRollCallPanel(QWidget* parent) : QWidget(parent, Qt::Window) {
   m_summary = new QLabel(this);
   m_summary->setTextFormat(Qt::PlainText);
   m_summary->setWordWrap(true);
-  auto* close = new QPushButton(QStringLiteral("Close"), this);
+  auto* close = new QPushButton(QStringLiteral("&Close"), this);
   connect(close, &QPushButton::clicked, this, &QWidget::close);
   auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
   connect(escape, &QShortcut::activated, this, &QWidget::close);

@@ -163,6 +163,7 @@ class FleetDialogTest : public QObject {
     CFleetDialog* dialog = ActiveFleetDialog();
     QVERIFY(dialog);
     QVERIFY(!dialog->isModal());
+    QUORVIK_VERIFY_ACCESSIBLE(dialog);
     QAbstractItemModelTester checked(dialog->model(),
                                      QAbstractItemModelTester::FailureReportingMode::QtTest);
     CFleetModel* m = dialog->model();

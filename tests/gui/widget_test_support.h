@@ -1,9 +1,21 @@
 #pragma once
-// What the widget tests share: the played devices most of them list, and
-// acting on a modal window from inside its loop.
+// What the widget tests share: the played devices most of them list,
+// acting on a modal window from inside its loop, and what a keyboard and a
+// screen reader need of every window.
 
+#include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QAbstractSpinBox>
+#include <QAccessible>
 #include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QMap>
 #include <QObject>
+#include <QProgressBar>
+#include <QStatusBar>
 #include <QTimer>
 #include <QWidget>
 #include <cstdint>
@@ -47,3 +59,73 @@ inline void WhenModalShows(QObject* owner, std::function<void(QWidget*)> act) {
   });
   poll->start(10);
 }
+
+// What a user meets: the controls a window shows, not the parts a control
+// is built of (viewports, scroll bars, headers, a spin box's editor). The
+// main window's are its central area's and status bar's own; a dialog's lie
+// at any depth of its layout.
+inline QList<QWidget*> Controls(QWidget* window) {
+  const auto isControl = [](QWidget* w) {
+    return qobject_cast<QAbstractButton*>(w) || qobject_cast<QAbstractItemView*>(w) ||
+           qobject_cast<QComboBox*>(w) || qobject_cast<QLabel*>(w) ||
+           qobject_cast<QProgressBar*>(w) || qobject_cast<QAbstractSpinBox*>(w) ||
+           qobject_cast<QLineEdit*>(w);
+  };
+  QList<QWidget*> candidates;
+  if (auto* main = qobject_cast<QMainWindow*>(window)) {
+    for (QWidget* parent : {main->centralWidget(), static_cast<QWidget*>(main->statusBar())})
+      candidates << parent->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+  } else {
+    for (QWidget* w : window->findChildren<QWidget*>()) {
+      bool part = false;
+      for (QWidget* up = w->parentWidget(); up != window && !part; up = up->parentWidget())
+        part = isControl(up);
+      if (!part) candidates << w;
+    }
+  }
+  QList<QWidget*> controls;
+  for (QWidget* w : candidates)
+    if (w->isVisibleTo(window) && isControl(w)) controls << w;
+  return controls;
+}
+
+inline QString Describe(QWidget* w) {
+  return QString::fromLatin1(w->metaObject()->className()) + QLatin1Char(' ') +
+         QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name);
+}
+
+inline QChar Mnemonic(const QString& caption) {
+  const qsizetype at = caption.indexOf(QLatin1Char('&'));
+  return at >= 0 && at + 1 < caption.size() ? caption[at + 1].toLower() : QChar();
+}
+
+// Every control of `top` has a name a screen reader says, and every caption
+// (a button's, a label's that leads to a control) an Alt key no other one
+// in `keys` has. Returns what falls short, one line each.
+inline QStringList AccessProblems(QWidget* top, QMap<QChar, QString> keys = {}) {
+  QStringList problems;
+  for (QWidget* w : Controls(top)) {
+    if (QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name).isEmpty())
+      problems << QStringLiteral("no name: ") + Describe(w);
+    const auto* label = qobject_cast<QLabel*>(w);
+    const QString caption = qobject_cast<QAbstractButton*>(w)
+                                ? qobject_cast<QAbstractButton*>(w)->text()
+                                : (label && label->buddy() ? label->text() : QString());
+    if (caption.isEmpty()) continue;
+    const QChar key = Mnemonic(caption);
+    if (key.isNull())
+      problems << QStringLiteral("no Alt key: ") + caption;
+    else if (keys.contains(key))
+      problems << QStringLiteral("Alt key taken twice: ") + caption + QStringLiteral(" / ") +
+                      keys[key];
+    keys[key] = caption;
+  }
+  return problems;
+}
+
+// Fails the test with AccessProblems' lines.
+#define QUORVIK_VERIFY_ACCESSIBLE(...)                               \
+  do {                                                               \
+    const QStringList problems_ = AccessProblems(__VA_ARGS__);       \
+    QVERIFY2(problems_.isEmpty(), qPrintable(problems_.join("; "))); \
+  } while (false)

@@ -25,8 +25,10 @@
 #include <fstream>
 #include <thread>
 
+#include "app/qt/history_dialog.h"
 #include "app/qt/network_check_dialog.h"
 #include "app/qt/quorvik_window.h"
+#include "app/qt/roll_call_panel.h"
 #include "tests/gui/widget_test_support.h"
 #include "tests/support/scratch_directory.h"
 
@@ -59,33 +61,6 @@ struct CPlayedCheck {
     return findings;
   }
 };
-
-// What a user meets: the controls a window places itself, not the parts a
-// widget is built of (viewports, scroll bars, headers).
-QList<QWidget*> Controls(QWidget* window) {
-  QList<QWidget*> controls;
-  QList<QWidget*> parents{window};
-  if (auto* main = qobject_cast<QMainWindow*>(window))
-    parents = {main->centralWidget(), main->statusBar()};
-  for (QWidget* parent : parents)
-    for (QWidget* w : parent->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
-      if (w->isVisibleTo(window) &&
-          (qobject_cast<QAbstractButton*>(w) || qobject_cast<QAbstractItemView*>(w) ||
-           qobject_cast<QComboBox*>(w) || qobject_cast<QLabel*>(w) ||
-           qobject_cast<QProgressBar*>(w)))
-        controls << w;
-  return controls;
-}
-
-QString Describe(QWidget* w) {
-  return QString::fromLatin1(w->metaObject()->className()) + QLatin1Char(' ') +
-         QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name);
-}
-
-QChar Mnemonic(const QString& caption) {
-  const qsizetype at = caption.indexOf(QLatin1Char('&'));
-  return at >= 0 && at + 1 < caption.size() ? caption[at + 1].toLower() : QChar();
-}
 
 }  // namespace
 
@@ -267,25 +242,16 @@ class WindowAccessTest : public QObject {
     view().ShowPortProblems({"UDP 6454 is held by olad (pid 812)"});
     view().networkCheckAction()->trigger();
     QTRY_VERIFY(!window->IsRunningCommand());
-    for (QWidget* top :
-         {static_cast<QWidget*>(&view()), static_cast<QWidget*>(window->networkCheckDialog())}) {
-      QMap<QChar, QString> keys;
-      if (top == &view())
-        for (QAction* menu : view().menuBar()->actions())
-          keys[Mnemonic(menu->text())] = menu->text();
-      for (QWidget* w : Controls(top)) {
-        QAccessibleInterface* access = QAccessible::queryAccessibleInterface(w);
-        QVERIFY2(!access->text(QAccessible::Name).isEmpty(), qPrintable(Describe(w)));
-        const auto* label = qobject_cast<QLabel*>(w);
-        const QString caption = qobject_cast<QAbstractButton*>(w)
-                                    ? qobject_cast<QAbstractButton*>(w)->text()
-                                    : (label && label->buddy() ? label->text() : QString());
-        if (caption.isEmpty()) continue;
-        const QChar key = Mnemonic(caption);
-        QVERIFY2(!key.isNull() && !keys.contains(key), qPrintable(caption + " / " + keys[key]));
-        keys[key] = caption;
-      }
-    }
+    QMap<QChar, QString> menus;
+    for (QAction* menu : view().menuBar()->actions()) menus[Mnemonic(menu->text())] = menu->text();
+    QUORVIK_VERIFY_ACCESSIBLE(&view(), menus);
+    QUORVIK_VERIFY_ACCESSIBLE(window->networkCheckDialog());
+
+    TwoDevicesAnswer(network);
+    Find();
+    view().historyAction()->trigger();
+    QUORVIK_VERIFY_ACCESSIBLE(view().findChild<CHistoryDialog*>());
+    QUORVIK_VERIFY_ACCESSIBLE(window->OpenRollCall());
   }
 
   void listAndLogGrowWithTheWindowNeverBelowItsStart() {
