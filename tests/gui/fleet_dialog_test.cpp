@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTableView>
@@ -233,6 +234,18 @@ class FleetDialogTest : public QObject {
     // Esc does not close the dialog the run is watched and stopped in.
     QTest::keyClick(dialog->windowHandle(), Qt::Key_Escape);
     QVERIFY(dialog->isVisible());
+    QVERIFY(!dialog->close());
+    // Closing the main window asks first, as during any command.
+    QString question;
+    WhenModalShows(this, [&question](QWidget* modal) {
+      auto* box = qobject_cast<QMessageBox*>(modal);
+      question = box->text();
+      box->button(QMessageBox::No)->click();
+    });
+    QVERIFY(!view().close());
+    QVERIFY(question.startsWith(QStringLiteral("A command is still running.")));
+    QVERIFY(window->IsRunningCommand());
+    QVERIFY(ActiveFleetDialog());
 
     QCOMPARE(QApplication::focusWidget(), dialog->stopButton());
     QTest::keyClick(dialog->windowHandle(), Qt::Key_Space);
