@@ -7,6 +7,8 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -18,6 +20,10 @@
 namespace {
 
 constexpr int kStepsPerDevice = 100;
+// A device's blocks fill this much of its share of the bar; the rest waits
+// for its end, since the run request and the search that confirms it take
+// seconds of their own.
+constexpr int kWritingSteps = 90;
 
 QString Unknown(const std::optional<uint32_t>& value) {
   // A running device tells its model, MCU and block size only after its
@@ -210,7 +216,6 @@ CFleetDialog::CFleetDialog(QWidget* parent) : QDialog(parent) {
   m_table->setSelectionMode(QAbstractItemView::SingleSelection);
   m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
   m_table->verticalHeader()->hide();
-  m_table->horizontalHeader()->setStretchLastSection(true);
   m_table->setWordWrap(false);
   m_table->setAccessibleName(QStringLiteral("Devices to update"));
   tableLabel->setBuddy(m_table);
@@ -291,6 +296,22 @@ void CFleetDialog::SetPlan(const FleetPreparation& prepared) {
   m_progress->setRange(0, 1);
   m_progress->setValue(0);
   m_table->resizeColumnsToContents();
+  // The state column, last, is what a run is watched by: widen the dialog
+  // until every column shows, as far as the screen allows.
+  // The state column is what a run is watched by: wide enough for a
+  // device being written, and the dialog wide enough for every column, as
+  // far as the screen allows.
+  const int state = CFleetModel::kState;
+  m_table->setColumnWidth(state, std::max(m_table->columnWidth(state),
+                                          m_table->fontMetrics().horizontalAdvance(QStringLiteral(
+                                              "writing (attempt 10): 1000 of 1000 blocks")) +
+                                              2 * m_table->fontMetrics().averageCharWidth()));
+  const QMargins margins = layout()->contentsMargins();
+  const int wanted = m_table->horizontalHeader()->length() + 2 * m_table->frameWidth() +
+                     m_table->verticalScrollBar()->sizeHint().width() + margins.left() +
+                     margins.right();
+  if (wanted > width())
+    resize(screen() ? std::min(wanted, screen()->availableGeometry().width()) : wanted, height());
   if (m_model->rowCount() > 0) m_table->setCurrentIndex(m_model->index(0, CFleetModel::kDevice));
   m_table->setFocus();
   ApplyButtons();
@@ -346,6 +367,11 @@ void CFleetDialog::Finish(const FleetRunEnd& end) {
   else if (end.stopped)
     text = QStringLiteral("Stopped after the device being written. ") + text;
   m_summary->setText(text);
+  // A failure's status line may be longer than the room kept for it.
+  const int kept = m_table->columnWidth(CFleetModel::kState);
+  m_table->resizeColumnToContents(CFleetModel::kState);
+  if (m_table->columnWidth(CFleetModel::kState) < kept)
+    m_table->setColumnWidth(CFleetModel::kState, kept);
   ApplyButtons();
   m_close->setFocus();
 }
@@ -374,6 +400,6 @@ int CFleetDialog::Retries() const {
 }
 
 void CFleetDialog::ShowProgress(uint32_t done, uint32_t total) {
-  const int within = total > 0 ? static_cast<int>(uint64_t{done} * kStepsPerDevice / total) : 0;
+  const int within = total > 0 ? static_cast<int>(uint64_t{done} * kWritingSteps / total) : 0;
   m_progress->setValue(std::min(m_progress->maximum(), m_finished * kStepsPerDevice + within));
 }
