@@ -41,7 +41,10 @@ void CQuorvikDlg::OnInitDialog() {
   m_serialText.clear();
 
   const std::string hidden = m_settings->Read(kSettingsSection, kKeyHidden);
-  if (const auto problem = m_settings->ReadProblem()) SayOnceAboutSettings(*problem);
+  // A file that could not be read reads as empty; a long black-list is
+  // not loaded a second time just to learn that it could be.
+  if (hidden.empty())
+    if (const auto problem = m_settings->ReadProblem()) SayOnceAboutSettings(*problem);
   {
     std::lock_guard lock(g_deviceMutex);
     g_blackList = hidden;

@@ -74,11 +74,15 @@ std::optional<int> OpenNetworkAsTheWindow(const CliOptions& options, const char*
                                           CEventWriter& writer, INetwork& network,
                                           std::string& address) {
   const CSettingsFile settings = UserSettings();
-  if (const auto problem = settings.ReadProblem())
-    writer.Warning(*problem + "; no device is hidden and the first interface is used");
+  const std::string hidden = settings.Read(kSettingsSection, kKeyHidden);
+  // A file that could not be read reads as empty; a long black-list is
+  // not loaded a second time just to learn that it could be.
+  if (hidden.empty())
+    if (const auto problem = settings.ReadProblem())
+      writer.Warning(*problem + "; no device is hidden and the first interface is used");
   {
     std::lock_guard lock(g_deviceMutex);
-    g_blackList = settings.Read(kSettingsSection, kKeyHidden);
+    g_blackList = hidden;
   }
   const InterfaceList interfaces = network.EnumerateInterfaces();
   const std::optional<int> index = ChooseInterfaceIndex(
