@@ -54,15 +54,6 @@ std::optional<std::array<uint8_t, 6>> ParseMacText(std::string_view text) {
   return mac;
 }
 
-bool IsRealMac(const std::array<uint8_t, 6>& mac) {
-  return mac != kPlaceholderMac && std::any_of(mac.begin(), mac.end(), [](uint8_t b) { return b; });
-}
-
-std::span<const uint8_t> IdentityOf(const DeviceRecord& record) {
-  return std::span<const uint8_t>(record.identity)
-      .first(std::min<size_t>(record.identityLength, record.identity.size()));
-}
-
 JsonNode Text(std::string text) {
   JsonNode node;
   node.kind = JsonNode::Kind::kString;
@@ -130,7 +121,7 @@ std::optional<RigEntry> DecodeEntry(const JsonNode& node, std::string& problem) 
     problem = "the mode \"" + entry.mode + "\" is neither \"app\" nor \"boot\"";
     return std::nullopt;
   }
-  if (!HasSerial(entry) && !(entry.mac && IsRealMac(*entry.mac))) {
+  if (!HasSerial(entry) && !(entry.mac && HasRealMac(*entry.mac))) {
     problem = "it names no device: it needs a serial, or a MAC other than 00-60-35-00-00-00";
     return std::nullopt;
   }
@@ -177,8 +168,8 @@ bool HasSerial(const RigEntry& entry) {
 
 bool EntryMatches(const RigEntry& entry, const DeviceRecord& record) {
   if (record.slaveNumber != 0 || record.IsFree()) return false;
-  if (HasSerial(entry)) return SameSerial(entry.serial, IdentityOf(record));
-  return entry.mac && IsRealMac(*entry.mac) && record.mac == *entry.mac;
+  if (HasSerial(entry)) return SameSerial(entry.serial, SerialBytes(record));
+  return entry.mac && HasRealMac(*entry.mac) && record.mac == *entry.mac;
 }
 
 std::optional<RigEntry> RigEntryOf(const DeviceRecord& record) {
@@ -186,7 +177,7 @@ std::optional<RigEntry> RigEntryOf(const DeviceRecord& record) {
   if (!HasIdentity(record) && !HasRealMac(record)) return std::nullopt;
   RigEntry entry;
   if (HasIdentity(record)) {
-    const auto identity = IdentityOf(record);
+    const auto identity = SerialBytes(record);
     entry.serial.assign(identity.begin(), identity.end());
   }
   entry.mac = record.mac;

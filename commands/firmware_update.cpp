@@ -10,13 +10,12 @@
 
 #include "app/quorvik_dlg.h"
 #include "app/sha256.h"
+#include "devices/device_identity.h"
 #include "net/frames.h"
 #include "net/protocol.h"
 #include "net/reply_processing.h"
 
 namespace {
-
-constexpr uint8_t kCanVerifyFlag = 0x80;
 
 std::string CompletionLine(bool verified, const std::string& path, int index) {
   // The path is the operator's text: it is appended, never used as a format.
@@ -167,7 +166,7 @@ void CQuorvikDlg::RunFirmwareUpdate() {
   }
 
   const uint32_t blockSize = target->blockSize;
-  const bool canVerify = target->loaderType >= 0x300 && (target->loaderFlags & kCanVerifyFlag);
+  const bool canVerify = LoaderVerifies(*target);
   if (canVerify) {
     const uint16_t crc =
         ComputeImageCrcPadded(m_firmwareImage, size_t{m_running->update->blocks} * blockSize);

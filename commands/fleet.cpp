@@ -4,29 +4,23 @@
 #include <cstdio>
 #include <vector>
 
+#include "app/quorvik_dlg.h"
 #include "commands/firmware_file.h"
 #include "devices/device_identity.h"
 #include "devices/device_list.h"
 #include "net/protocol.h"
+#include "net/requests.h"
 
 namespace {
 
-constexpr int64_t kBeepMs = 100;
-constexpr int64_t kSearchMs = 2000;
-constexpr int64_t kRestartMs = 6000;
-constexpr int64_t kAfterRunMs = 100;
-constexpr int64_t kAfterUpdateMs = 3000;
-constexpr int64_t kPauseMs = 10;
-constexpr uint16_t kVerifyFlag = 0x80;
-
-bool Verifies(const DeviceRecord& r) {
-  return r.loaderType >= 0x300 && (r.loaderFlags & kVerifyFlag) != 0;
-}
-
-std::span<const uint8_t> SerialOf(const DeviceRecord& r) {
-  return std::span<const uint8_t>(r.identity)
-      .first(std::min<size_t>(r.identityLength, r.identity.size()));
-}
+// The update's own waits, so that an estimate follows them if they change.
+constexpr int64_t kBeepMs = kBeepLength.count();
+constexpr int64_t kSearchMs = kSearchSteps * kSearchStepWait.count();
+constexpr int64_t kRestartMs = kEnterBootloaderWait.count();
+constexpr int64_t kAfterRunMs = kAfterRunWait.count();
+constexpr int64_t kAfterUpdateMs = kAfterUpdateWait.count();
+// The pause after each acknowledgement.
+constexpr int64_t kPauseMs = kReplyPollMs;
 
 // Why a device cannot be told apart from the others listed, or nothing.
 std::optional<std::string> Ambiguity(std::span<const DeviceRecord> listed, size_t self) {
@@ -34,9 +28,9 @@ std::optional<std::string> Ambiguity(std::span<const DeviceRecord> listed, size_
   int sharing = 0;
   for (const DeviceRecord& other : listed) {
     if (other.slaveNumber != 0) continue;
-    if (HasRealMac(d)
-            ? other.mac == d.mac
-            : !HasRealMac(other) && HasIdentity(other) && SameSerial(SerialOf(other), SerialOf(d)))
+    if (HasRealMac(d) ? other.mac == d.mac
+                      : !HasRealMac(other) && HasIdentity(other) &&
+                            SameSerial(SerialBytes(other), SerialBytes(d)))
       ++sharing;
   }
   if (!HasRealMac(d) && !HasIdentity(d))
@@ -113,7 +107,8 @@ FleetPlan PlanFleet(std::span<const DeviceRecord> listed, std::span<const uint8_
     device.section = section.index;
     device.bytes = section.dataLength;
     device.blocks = BlockCount(section.dataLength, record.blockSize);
-    device.estimateMs = UpdateFloorMs(false, *device.blocks, Verifies(record), kAssumedReplyMs);
+    device.estimateMs =
+        UpdateFloorMs(false, *device.blocks, LoaderVerifies(record), kAssumedReplyMs);
     plan.planned.push_back(device);
   }
   return plan;
@@ -128,7 +123,7 @@ std::vector<int> FindAgain(std::span<const DeviceRecord> listed, const DeviceRec
     // serial, also when it ran its application (with its real address) at
     // planning time.
     const bool bySerial =
-        !HasRealMac(r) && HasIdentity(planned) && SameSerial(SerialOf(r), SerialOf(planned));
+        !HasRealMac(r) && HasIdentity(planned) && SameSerial(SerialBytes(r), SerialBytes(planned));
     const bool same = HasRealMac(planned) ? r.mac == planned.mac || bySerial : bySerial;
     if (same) rows.push_back(static_cast<int>(i));
   }

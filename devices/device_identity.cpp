@@ -4,9 +4,28 @@
 
 #include "net/reply_processing.h"
 
+namespace {
+
+constexpr uint8_t kVerifiesFlag = 0x80;
+
+}  // namespace
+
+bool HasRealMac(const std::array<uint8_t, 6>& mac) {
+  return mac != kPlaceholderMac &&
+         std::any_of(mac.begin(), mac.end(), [](uint8_t b) { return b != 0; });
+}
+
 bool HasRealMac(const DeviceRecord& record) {
-  const auto& m = record.mac;
-  return m != kPlaceholderMac && std::any_of(m.begin(), m.end(), [](uint8_t b) { return b != 0; });
+  return HasRealMac(record.mac);
+}
+
+std::span<const uint8_t> SerialBytes(const DeviceRecord& record) {
+  return std::span<const uint8_t>(record.identity)
+      .first(std::min<size_t>(record.identityLength, record.identity.size()));
+}
+
+bool LoaderVerifies(const DeviceRecord& record) {
+  return record.loaderType >= 0x300 && (record.loaderFlags & kVerifiesFlag) != 0;
 }
 
 std::array<uint8_t, 16> PaddedIdentity(const DeviceRecord& record) {
@@ -36,11 +55,7 @@ bool SameDevice(const DeviceRecord& a, const DeviceRecord& b) {
   if (a.slaveNumber != 0 || b.slaveNumber != 0 || a.IsFree() || b.IsFree()) return false;
   if (HasRealMac(a) && HasRealMac(b)) return a.mac == b.mac;
   if (!HasIdentity(a)) return false;
-  const auto bytes = [](const DeviceRecord& r) {
-    return std::span<const uint8_t>(r.identity)
-        .first(std::min<size_t>(r.identityLength, r.identity.size()));
-  };
-  return SameSerial(bytes(a), bytes(b));
+  return SameSerial(SerialBytes(a), SerialBytes(b));
 }
 
 std::string PhysicalDeviceKey(const DeviceRecord& record) {

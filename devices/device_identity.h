@@ -17,7 +17,12 @@ constexpr std::array<uint8_t, 6> kPlaceholderMac = {0x00, 0x60, 0x35, 0x00, 0x00
 
 // A hardware address that names one device: neither the placeholder nor
 // all zeros.
+bool HasRealMac(const std::array<uint8_t, 6>& mac);
 bool HasRealMac(const DeviceRecord& record);
+// The serial bytes the record holds, unpadded.
+std::span<const uint8_t> SerialBytes(const DeviceRecord& record);
+// Whether the device's loader checks a written image when asked to.
+bool LoaderVerifies(const DeviceRecord& record);
 // The identity padded with zeros to 16 bytes.
 std::array<uint8_t, 16> PaddedIdentity(const DeviceRecord& record);
 bool HasIdentity(const DeviceRecord& record);

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <string>
 
+#include "devices/device_identity.h"
 #include "net/reply_processing.h"
 
 namespace {
@@ -31,11 +32,6 @@ std::array<uint8_t, 16> Padded(std::span<const uint8_t> bytes) {
   std::array<uint8_t, 16> padded{};
   std::copy_n(bytes.begin(), std::min(bytes.size(), padded.size()), padded.begin());
   return padded;
-}
-
-std::span<const uint8_t> IdentityOf(const DeviceRecord& record) {
-  return std::span<const uint8_t>(record.identity)
-      .first(std::min<size_t>(record.identityLength, record.identity.size()));
 }
 
 }  // namespace
@@ -84,7 +80,7 @@ std::vector<int> MatchingRows(std::span<const DeviceRecord> records,
         selector.kind == DeviceSelector::Kind::kMac
             ? record.mac == selector.mac
             // Unit records carry no identity: a serial never names them.
-            : record.identityLength > 0 && Padded(IdentityOf(record)) == Padded(selector.serial);
+            : record.identityLength > 0 && PaddedIdentity(record) == Padded(selector.serial);
     if (match) rows.push_back(static_cast<int>(i));
   }
   return rows;
