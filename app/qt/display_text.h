@@ -9,3 +9,6 @@
 #include <string>
 
 QString DisplayText(const std::string& bytes);
+// The same for text that is UTF-8 (the journal, rig files, what the system
+// reports): decoded as such, its control characters shown as U+FFFD.
+QString DisplayUtf8(const std::string& text);

@@ -24,12 +24,7 @@ QString Cell(const JsonValue* value) {
   if (const bool* b = std::get_if<bool>(value))
     return *b ? QStringLiteral("yes") : QStringLiteral("no");
   if (const int64_t* n = std::get_if<int64_t>(value)) return QString::number(*n);
-  // Journal text is UTF-8; control characters still never break a row.
-  QString text = QString::fromStdString(std::get<std::string>(*value));
-  for (QChar& c : text)
-    if (c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() <= 0x9F))
-      c = QChar(QChar::ReplacementCharacter);
-  return text;
+  return DisplayUtf8(std::get<std::string>(*value));
 }
 
 }  // namespace

@@ -9,30 +9,14 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-namespace {
+#include "app/qt/display_text.h"
 
-// Findings quote the system: process and card names, rule listings. They
-// are UTF-8, and a control character in them must not break the line.
-QString Text(const std::string& text) {
-  QString shown = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-  for (QChar& c : shown)
-    if (c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() <= 0x9F))
-      c = QChar(QChar::ReplacementCharacter);
-  return shown;
-}
+namespace {
 
 // The word comes first, so that the status never rests on the icon's
 // colour alone and a screen reader says it.
 QString StatusWord(CheckStatus status) {
-  switch (status) {
-    case CheckStatus::kPass:
-      return QStringLiteral("PASS");
-    case CheckStatus::kWarn:
-      return QStringLiteral("WARN");
-    case CheckStatus::kFail:
-      return QStringLiteral("FAIL");
-  }
-  return {};
+  return QString::fromLatin1(CheckStatusName(status)).toUpper();
 }
 
 QStyle::StandardPixmap StatusIcon(CheckStatus status) {
@@ -79,9 +63,9 @@ QVariant CNetworkCheckModel::data(const QModelIndex& index, int role) const {
     case Qt::DisplayRole:
     case Qt::ToolTipRole:
     case Qt::AccessibleTextRole: {
-      QString line = StatusWord(r.status) + QStringLiteral("  ") + Text(r.title);
-      if (!r.detail.empty()) line += QStringLiteral(": ") + Text(r.detail);
-      if (!r.advice.empty()) line += QStringLiteral("\nWhat to do: ") + Text(r.advice);
+      QString line = StatusWord(r.status) + QStringLiteral("  ") + DisplayUtf8(r.title);
+      if (!r.detail.empty()) line += QStringLiteral(": ") + DisplayUtf8(r.detail);
+      if (!r.advice.empty()) line += QStringLiteral("\nWhat to do: ") + DisplayUtf8(r.advice);
       return line;
     }
     case Qt::DecorationRole:
@@ -90,8 +74,6 @@ QVariant CNetworkCheckModel::data(const QModelIndex& index, int role) const {
       return static_cast<int>(r.status);
     case kIdRole:
       return QString::fromStdString(r.id);
-    case kAdviceRole:
-      return Text(r.advice);
     default:
       return {};
   }
