@@ -13,7 +13,6 @@ class CBlackListModel : public QAbstractTableModel {
   using QAbstractTableModel::QAbstractTableModel;
 
   void SetEntries(std::vector<std::string> entries);
-  const std::vector<std::string>& entries() const { return m_entries; }
 
   int rowCount(const QModelIndex& parent = {}) const override;
   int columnCount(const QModelIndex& parent = {}) const override;

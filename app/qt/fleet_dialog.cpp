@@ -281,7 +281,7 @@ CFleetDialog::CFleetDialog(QWidget* parent) : QDialog(parent) {
 void CFleetDialog::SetPlan(const FleetPreparation& prepared) {
   m_model->SetPlan(prepared.plan);
   m_running = m_ran = m_stopAsked = false;
-  m_finished = m_runSize = 0;
+  m_finished = 0;
   m_heading->setText(QStringLiteral("File: %1\nSHA-256: %2")
                          .arg(QFile::decodeName(prepared.path.c_str()),
                               QString::fromStdString(Sha256Hex(*prepared.bytes))));
@@ -321,14 +321,14 @@ void CFleetDialog::Begin(const std::vector<size_t>& chosen) {
   m_running = m_ran = true;
   m_stopAsked = false;
   m_finished = 0;
-  m_runSize = static_cast<int>(chosen.size());
+  const int runSize = static_cast<int>(chosen.size());
   m_model->Lock(true);
   for (int i = 0; i < m_model->PlannedCount(); ++i)
     m_model->SetState(static_cast<size_t>(i), FleetRowState::kSkipped, "left out");
   for (size_t device : chosen) m_model->SetState(device, FleetRowState::kWaiting);
-  m_progress->setRange(0, std::max(1, m_runSize * kStepsPerDevice));
+  m_progress->setRange(0, std::max(1, runSize * kStepsPerDevice));
   m_progress->setValue(0);
-  m_summary->setText(QStringLiteral("Updating %1 device(s)...").arg(m_runSize));
+  m_summary->setText(QStringLiteral("Updating %1 device(s)...").arg(runSize));
   ApplyButtons();
   m_stop->setFocus();
 }

@@ -53,7 +53,6 @@ class CFleetModel : public QAbstractTableModel {
   void SetWriting(size_t device, int attempt);
   void SetBlocks(size_t device, uint32_t done, uint32_t total);
   void SetOk(size_t device, Confirmation confirmed);
-  FleetRowState StateOf(size_t device) const { return m_rows[device].state; }
 
   int rowCount(const QModelIndex& parent = {}) const override;
   int columnCount(const QModelIndex& parent = {}) const override;
@@ -92,7 +91,6 @@ class CFleetDialog : public QDialog {
   QProgressBar* progress() const { return m_progress; }
   QPushButton* startButton() const { return m_start; }
   QPushButton* stopButton() const { return m_stop; }
-  QSpinBox* retriesBox() const { return m_retries; }
   // Further attempts after a device failed (not after a refusal).
   int Retries() const;
   bool IsRunning() const { return m_running; }
@@ -133,5 +131,4 @@ class CFleetDialog : public QDialog {
   bool m_stopAsked = false;
   bool m_windowBusy = false;
   int m_finished = 0;  // devices of the run whose turn has ended
-  int m_runSize = 0;
 };

@@ -43,7 +43,6 @@ class CHistoryDialog : public QDialog {
 
   QTableView* table() const { return m_table; }
   QLineEdit* filter() const { return m_filter; }
-  QPushButton* exportButton() const { return m_export; }
   QLabel* note() const { return m_note; }
   // The journal lines of the rows shown, in the order shown.
   std::vector<FlatRecord> ShownRecords() const;

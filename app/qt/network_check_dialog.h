@@ -17,7 +17,7 @@ class QPushButton;
 class CNetworkCheckModel : public QAbstractListModel {
   Q_OBJECT
  public:
-  enum Role { kStatusRole = Qt::UserRole, kIdRole, kAdviceRole };
+  enum Role { kStatusRole = Qt::UserRole, kIdRole };
 
   using QAbstractListModel::QAbstractListModel;
 

@@ -96,7 +96,6 @@ class CQtMainView : public QMainWindow, public IMainView {
   QComboBox* networkCombo() const { return m_networkCombo; }
   QLabel* webLink() const { return m_webLink; }
   // The line under the window that says what the count line cannot.
-  QLabel* notice() const { return m_notice; }
   // Beside the notice while the list is empty after a search.
   QPushButton* networkCheckOffer() const { return m_checkOffer; }
   QMenu* applicationMenu() const { return m_applicationMenu; }

@@ -135,7 +135,7 @@ std::string HostName() {
 
 CQuorvikWindow::CJournalForWindow::CJournalForWindow(CQuorvikWindow& window,
                                                      const std::string& path)
-    : journal(path), m_window(window), m_sink(CJournal(path), {HostName(), "quorvik", ""}) {
+    : m_window(window), m_sink(CJournal(path), {HostName(), "quorvik", ""}) {
   m_sink.onProblem = [this](const FileProblem& problem) { m_window.SayJournalProblem(problem); };
 }
 
@@ -273,7 +273,7 @@ void CQuorvikWindow::Start() {
   // Said before the first command needs it, and without holding up the
   // start-up search.
   if (m_journal)
-    if (const auto problem = m_journal->journal.CheckWritable())
+    if (const auto problem = CJournal(m_options.journalPath).CheckWritable())
       QTimer::singleShot(0, m_view.get(),
                          [this, problem = *problem] { SayJournalProblem(problem); });
 }

@@ -107,7 +107,6 @@ class CQuorvikWindow {
    public:
     CJournalForWindow(CQuorvikWindow& window, const std::string& path);
     void OnResult(const CommandResult& result) override;
-    CJournal journal;
 
    private:
     CQuorvikWindow& m_window;

@@ -47,17 +47,9 @@ GroupLook LookOf(RollCallStatus status) {
   return {};
 }
 
-QString Utf8(const std::string& text) {
-  QString shown = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-  for (QChar& c : shown)
-    if (c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() <= 0x9F))
-      c = QChar(QChar::ReplacementCharacter);
-  return shown;
-}
-
 QString StateCell(const RollCallLine& line, std::string RollCallState::*field) {
-  const QString old = line.old ? Utf8((*line.old).*field) : QString();
-  const QString now = line.now ? Utf8((*line.now).*field) : QString();
+  const QString old = line.old ? DisplayUtf8((*line.old).*field) : QString();
+  const QString now = line.now ? DisplayUtf8((*line.now).*field) : QString();
   if (!line.old) return now;
   if (!line.now) return old;
   return old == now || old.isEmpty() ? now : old + QStringLiteral(" \u2192 ") + now;
@@ -123,6 +115,11 @@ QIcon RollCallIcon(RollCallStatus status) {
   return icon;
 }
 
+CRollCallModel::CRollCallModel(QObject* parent) : QAbstractItemModel(parent) {
+  for (size_t g = 0; g < kRollCallStatuses.size(); ++g)
+    m_icons[g] = RollCallIcon(kRollCallStatuses[g]);
+}
+
 void CRollCallModel::SetRollCall(RollCall call) {
   beginResetModel();
   for (auto& group : m_groups) group.clear();
@@ -176,7 +173,7 @@ QVariant CRollCallModel::data(const QModelIndex& index, int role) const {
     if (index.column() != kLabel) return {};
     if (role == Qt::DisplayRole)
       return QStringLiteral("%1 (%2)").arg(QLatin1String(look.title)).arg(m_groups[g].size());
-    if (role == Qt::DecorationRole) return RollCallIcon(status);
+    if (role == Qt::DecorationRole) return m_icons[g];
     if (role == Qt::FontRole) {
       QFont bold;
       bold.setBold(true);
@@ -186,7 +183,7 @@ QVariant CRollCallModel::data(const QModelIndex& index, int role) const {
   }
   const RollCallLine& line = m_groups[g][static_cast<size_t>(index.row())];
   if (role == kRowRole) return line.row;
-  if (role == Qt::DecorationRole && index.column() == kLabel) return RollCallIcon(status);
+  if (role == Qt::DecorationRole && index.column() == kLabel) return m_icons[g];
   if (role == Qt::FontRole && status == RollCallStatus::kChanged &&
       (index.column() == kVersion || index.column() == kMode)) {
     QFont bold;
@@ -198,11 +195,11 @@ QVariant CRollCallModel::data(const QModelIndex& index, int role) const {
   if (role != Qt::DisplayRole) return {};
   switch (index.column()) {
     case kLabel:
-      return line.entry ? Utf8(line.label) : QStringLiteral("(not in the rig)");
+      return line.entry ? DisplayUtf8(line.label) : QStringLiteral("(not in the rig)");
     case kDevice:
       // A listed device's name is its bytes, shown as the main list shows
       // them; the rig's text is UTF-8.
-      return line.row >= 0 ? DisplayText(line.device) : Utf8(line.device);
+      return line.row >= 0 ? DisplayText(line.device) : DisplayUtf8(line.device);
     case kVersion:
       return StateCell(line, &RollCallState::version);
     case kMode:
@@ -212,7 +209,7 @@ QVariant CRollCallModel::data(const QModelIndex& index, int role) const {
     case kMac:
       return QString::fromLatin1(line.mac.c_str());
     case kLocation:
-      return Utf8(line.location);
+      return DisplayUtf8(line.location);
   }
   return {};
 }
@@ -293,7 +290,7 @@ void CRollCallPanel::ChooseRig() {
   if (problem.empty()) return;
   QMessageBox box(QMessageBox::Warning, QStringLiteral("Quorvik"),
                   QStringLiteral("The rig was not loaded."), QMessageBox::Ok, this);
-  box.setInformativeText(Utf8(problem));
+  box.setInformativeText(DisplayUtf8(problem));
   box.exec();
 }
 

@@ -32,7 +32,7 @@ class CRollCallModel : public QAbstractItemModel {
   // The main list's row of a device line; -1 when it is not listed.
   static constexpr int kRowRole = Qt::UserRole;
 
-  using QAbstractItemModel::QAbstractItemModel;
+  explicit CRollCallModel(QObject* parent = nullptr);
   void SetRollCall(RollCall call);
   QModelIndex GroupIndex(RollCallStatus status) const;
 
@@ -46,6 +46,8 @@ class CRollCallModel : public QAbstractItemModel {
 
  private:
   std::array<std::vector<RollCallLine>, kRollCallStatuses.size()> m_groups;
+  // Drawn once: a view asks for them on every paint.
+  std::array<QIcon, kRollCallStatuses.size()> m_icons;
 };
 
 class CRollCallPanel : public QWidget {
@@ -63,7 +65,6 @@ class CRollCallPanel : public QWidget {
   QTreeView* tree() const { return m_tree; }
   CRollCallModel* model() const { return m_model; }
   QLabel* summary() const { return m_summary; }
-  QPushButton* loadButton() const { return m_load; }
 
  signals:
   // The operator chose a device that the main list shows, at this row.

@@ -23,7 +23,6 @@
 #include "tools/cli/event_output.h"
 
 constexpr int kExitUsage = 2;
-constexpr int kExitInterrupted = 130;
 
 struct CliOptions {
   std::string iface;  // overrides SELECTED_IP for this run only
