@@ -100,15 +100,6 @@ class CConsoleFleet : public IFleetObserver {
   const FleetPlan& m_plan;
 };
 
-// Asks on the terminal; no terminal means no answer, so no consent.
-std::optional<bool> Confirm(const std::string& question) {
-  if (::isatty(STDIN_FILENO) != 1) return std::nullopt;
-  std::cerr << question << " [y/N] " << std::flush;
-  std::string reply;
-  if (!std::getline(std::cin, reply)) return false;
-  return reply == "y" || reply == "Y" || reply == "yes";
-}
-
 }  // namespace
 
 int RunFleet(const CliOptions& options, CEventWriter& writer, INetwork& network) {
@@ -172,13 +163,26 @@ int RunFleet(const CliOptions& options, CEventWriter& writer, INetwork& network)
   if (plan.planned.empty()) return finish(Outcome::kNoDevice);
   if (options.dryRun) return finish(Outcome::kOk);
   if (!options.yes) {
-    const std::optional<bool> consent = Confirm("Update " + std::to_string(plan.planned.size()) +
-                                                " device(s) with " + options.file + "?");
-    if (!consent)
+    // No terminal means no answer, so no consent.
+    if (::isatty(STDIN_FILENO) != 1)
       return Refuse(writer, command,
                     "no terminal to ask whether to update " + std::to_string(plan.planned.size()) +
                         " device(s); give --yes");
-    if (!*consent) return Refuse(writer, command, "the update of the devices was declined");
+    // Asked as every question of quorvik-cli is; a Ctrl-C ends it, the
+    // first one too, since no device is being written.
+    CConsoleView terminal(writer, std::cin);
+    terminal.interrupted = [] { return g_interrupted || g_stopAfterDevice; };
+    bool consent = false;
+    try {
+      consent = terminal.AskYesNo("Update " + std::to_string(plan.planned.size()) +
+                                  " device(s) with " + options.file + "?");
+    } catch (const CCommandCancelled&) {
+      writer.Error("interrupted: no device was updated");
+      tally.skipped += tally.planned;
+      tally.planned = 0;
+      return finish(Outcome::kInterrupted);
+    }
+    if (!consent) return Refuse(writer, command, "the update of the devices was declined");
   }
 
   CConsoleFleet console(view, writer, printer, plan);
@@ -191,7 +195,7 @@ int RunFleet(const CliOptions& options, CEventWriter& writer, INetwork& network)
   run.stopAfterDevice = [] { return g_stopAfterDevice.load(); };
   const FleetRunEnd end = RunFleetUpdate(dlg, plan, run, console);
   tally = end.tally;
-  if (end.interrupted || g_stopAfterDevice) {
+  if (end.interrupted || end.stopped) {
     // Every device whose turn came counts as planned; the rest as skipped.
     writer.Error("interrupted: stopped after " + std::to_string(tally.planned) + " of " +
                  std::to_string(plan.planned.size()) + " device(s)");
