@@ -297,3 +297,9 @@ std::string JournalCsv(const std::vector<FlatRecord>& records) {
   }
   return csv;
 }
+
+std::string HostName() {
+  char name[256] = {};
+  if (::gethostname(name, sizeof name - 1) != 0) return {};
+  return name;
+}

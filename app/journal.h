@@ -16,6 +16,10 @@
 #include "app/flat_json.h"
 #include "app/operator_files.h"
 
+// This machine's name, for the host of the lines it writes; empty when
+// the system gives none.
+std::string HostName();
+
 // Who wrote a line, besides what the result says.
 struct JournalContext {
   std::string host;

@@ -125,14 +125,6 @@ void CQuorvikWindow::SelectListedRow(int row) {
   Run(&CQuorvikDlg::OnDeviceListClick);
 }
 
-namespace {
-std::string HostName() {
-  char name[256] = {};
-  if (::gethostname(name, sizeof name - 1) != 0) return {};
-  return name;
-}
-}  // namespace
-
 CQuorvikWindow::CJournalForWindow::CJournalForWindow(CQuorvikWindow& window,
                                                      const std::string& path)
     : m_window(window), m_sink(CJournal(path), {HostName(), "quorvik", ""}) {

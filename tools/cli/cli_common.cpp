@@ -129,33 +129,15 @@ void CResultPrinter::OnResult(const CommandResult& result) {
   results.push_back(result);
 }
 
-namespace {
-
-// Journals every result; a line that cannot be appended is an error of the
-// run, reported at once and beside the device's own result.
-class CCliJournal : public IResultSink {
- public:
-  CCliJournal(CEventWriter& writer, CJournal journal, const std::string& address, bool* failed)
-      : m_sink(std::move(journal), {HostName(), "quorvik-cli", address}) {
-    m_sink.onProblem = [&writer, failed](const FileProblem& problem) {
-      if (failed != nullptr) *failed = true;
-      writer.Error("journal: " + problem.message + "; this result is not recorded");
-    };
-  }
-  void OnResult(const CommandResult& result) override { m_sink.OnResult(result); }
-
- private:
-  static std::string HostName() {
-    char name[256] = {};
-    if (::gethostname(name, sizeof name - 1) != 0) return {};
-    return name;
-  }
-  CJournalSink m_sink;
-};
-
-}  // namespace
-
 std::unique_ptr<IResultSink> MakeCliJournal(CEventWriter& writer, const CJournal& journal,
                                             const std::string& address, bool* failed) {
-  return std::make_unique<CCliJournal>(writer, journal, address, failed);
+  auto sink =
+      std::make_unique<CJournalSink>(journal, JournalContext{HostName(), "quorvik-cli", address});
+  // A line that cannot be appended is an error of the run, reported at
+  // once and beside the device's own result.
+  sink->onProblem = [&writer, failed](const FileProblem& problem) {
+    if (failed != nullptr) *failed = true;
+    writer.Error("journal: " + problem.message + "; this result is not recorded");
+  };
+  return sink;
 }

@@ -8,8 +8,7 @@
 int RunDoctor(const CliOptions& options, CEventWriter& writer) {
   NetworkCheckRequest request;
   request.requestedAddress = options.iface;
-  request.storedAddress = CSettingsFile(SettingsFilePath(CurrentWorkingDirectory()))
-                              .Read(kSettingsSection, kKeySelectedIp);
+  request.storedAddress = UserSettings().Read(kSettingsSection, kKeySelectedIp);
   std::istringstream noAnswers;
   CConsoleView view(writer, noAnswers);
   CCliClock clock(view, options.timeScale);
@@ -29,15 +28,13 @@ int RunDoctor(const CliOptions& options, CEventWriter& writer) {
                   {"advice", ToUtf8(r.advice)}},
                  text);
   });
-  const int code = counts[2] > 0 ? 1 : 0;
-  writer.Event({{"event", "result"},
-                {"command", "doctor"},
-                {"outcome", code == 0 ? "ok" : "failed"},
-                {"exit", code},
-                {"pass", counts[0]},
-                {"warn", counts[1]},
-                {"fail", counts[2]}},
-               "Network check: " + std::to_string(counts[0]) + " pass, " +
-                   std::to_string(counts[1]) + " warn, " + std::to_string(counts[2]) + " fail");
-  return code;
+  const Outcome outcome = counts[2] > 0 ? Outcome::kFailed : Outcome::kOk;
+  nlohmann::json result = ResultEvent("doctor", outcome);
+  result["pass"] = counts[0];
+  result["warn"] = counts[1];
+  result["fail"] = counts[2];
+  writer.Event(result, "Network check: " + std::to_string(counts[0]) + " pass, " +
+                           std::to_string(counts[1]) + " warn, " + std::to_string(counts[2]) +
+                           " fail");
+  return ExitCodeOf(outcome);
 }

@@ -10,17 +10,6 @@
 
 namespace {
 
-std::optional<std::vector<uint8_t>> HexBytes(const std::string& text) {
-  std::vector<uint8_t> bytes;
-  if (text.size() % 2 != 0) return std::nullopt;
-  for (size_t i = 0; i < text.size(); i += 2) {
-    unsigned value = 0;
-    if (std::sscanf(text.substr(i, 2).c_str(), "%2x", &value) != 1) return std::nullopt;
-    bytes.push_back(static_cast<uint8_t>(value));
-  }
-  return bytes;
-}
-
 // The canonical time text of a date ("2026-12-01", midnight UTC) or an
 // RFC 3339 time in UTC, so that it compares with the journal's times.
 std::optional<std::string> SinceTime(const std::string& text) {
@@ -61,7 +50,9 @@ std::string EntryText(const FlatRecord& r) {
 
 int RunHistory(const HistoryOptions& options, CEventWriter& writer) {
   std::optional<std::vector<uint8_t>> serial;
-  if (!options.serial.empty()) serial = HexBytes(options.serial);
+  if (!options.serial.empty()) serial = ParseSerial(options.serial);
+  std::optional<std::array<uint8_t, 6>> mac;
+  if (!options.mac.empty()) mac = ParseMac(options.mac);
   std::optional<std::string> since;
   if (!options.since.empty()) {
     since = SinceTime(options.since);
@@ -76,13 +67,12 @@ int RunHistory(const HistoryOptions& options, CEventWriter& writer) {
   std::vector<FlatRecord> entries;
   for (const FlatRecord& r : read.records) {
     if (serial) {
-      const auto bytes = HexBytes(TextOf(r, "serial"));
+      const auto bytes = ParseSerial(TextOf(r, "serial"));
       if (!bytes || !SameSerial(*bytes, *serial)) continue;
     }
     if (!options.mac.empty()) {
-      const auto wanted = ParseMac(options.mac);
       const auto listed = ParseMac(TextOf(r, "mac"));
-      if (!wanted || !listed || *wanted != *listed) continue;
+      if (!mac || !listed || *mac != *listed) continue;
     }
     if (since && TextOf(r, "time") < *since) continue;
     entries.push_back(r);
