@@ -36,14 +36,6 @@ JsonValue NumberOrNull(const std::optional<T>& value) {
   return value ? JsonValue(static_cast<int64_t>(*value)) : JsonValue(nullptr);
 }
 
-std::string MacText(const DeviceRecord& record) {
-  const auto& m = record.mac;
-  char text[18];
-  std::snprintf(text, sizeof text, "%.2X-%.2X-%.2X-%.2X-%.2X-%.2X", m[0], m[1], m[2], m[3], m[4],
-                m[5]);
-  return text;
-}
-
 std::optional<FileProblem> Failure(const std::string& path, int error, const std::string& what) {
   return FileProblem{FileProblem::Kind::kNotWritten, error,
                      path + ": " + what + std::strerror(error)};
@@ -107,9 +99,9 @@ FlatRecord ResultFields(const CommandResult& r) {
   const DeviceRecord& loader = r.addressed;
   std::string mac;
   if (HasRealMac(device))
-    mac = MacText(device);
+    mac = MacText(device.mac);
   else if (HasRealMac(loader))
-    mac = MacText(loader);
+    mac = MacText(loader.mac);
   char version[16];
   std::snprintf(version, sizeof version, "%d.%02d", device.version >> 8, device.version & 0xFF);
   const char* confirmed = ConfirmationName(r.confirmed);

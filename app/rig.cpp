@@ -145,23 +145,6 @@ std::string Fixed(const std::string& name, const JsonNode& value) {
 
 }  // namespace
 
-std::string SerialText(std::span<const uint8_t> serial) {
-  std::string text;
-  char digits[3];
-  for (const uint8_t b : serial) {
-    std::snprintf(digits, sizeof digits, "%.2X", b);
-    text += digits;
-  }
-  return text;
-}
-
-std::string MacText(const std::array<uint8_t, 6>& m) {
-  char text[18];
-  std::snprintf(text, sizeof text, "%.2X-%.2X-%.2X-%.2X-%.2X-%.2X", m[0], m[1], m[2], m[3], m[4],
-                m[5]);
-  return text;
-}
-
 bool HasSerial(const RigEntry& entry) {
   return std::any_of(entry.serial.begin(), entry.serial.end(), [](uint8_t b) { return b; });
 }

@@ -16,6 +16,7 @@
 
 #include "app/flat_json.h"
 #include "app/operator_files.h"
+#include "devices/device_list.h"
 #include "net/device_record.h"
 
 constexpr int kRigFormat = 1;
@@ -87,6 +88,3 @@ struct RigSave {
 RigSave SaveRig(const std::string& path, std::span<const DeviceRecord> listed);
 // "4 device(s): 1 new, 3 found again, 1 kept that did not answer".
 std::string RigSaveSummary(const RigMerge& merge);
-
-std::string SerialText(std::span<const uint8_t> serial);
-std::string MacText(const std::array<uint8_t, 6>& mac);

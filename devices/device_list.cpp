@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "devices/device_identity.h"
 #include "devices/device_types.h"
 
 std::string FormatVersion(uint16_t version) {
@@ -13,28 +14,34 @@ std::string FormatVersion(uint16_t version) {
   return text;
 }
 
-std::string FormatSerial(const DeviceRecord& record) {
+std::string SerialText(std::span<const uint8_t> serial) {
   std::string text;
-  const size_t length = std::min<size_t>(record.identityLength, record.identity.size());
   char digits[3];
-  for (size_t i = 0; i < length; ++i) {
-    std::snprintf(digits, sizeof digits, "%.2X", record.identity[i]);
+  for (const uint8_t b : serial) {
+    std::snprintf(digits, sizeof digits, "%.2X", b);
     text += digits;
   }
   return text;
 }
 
-std::string FormatMac(const DeviceRecord& record) {
-  const auto& m = record.mac;
-  if (record.loaderType != 0) {
-    constexpr std::array<uint8_t, 6> kUnassigned = {0x00, 0x60, 0x35, 0x00, 0x00, 0x00};
-    if (m == kUnassigned) return "Not assigned";
-    if (std::all_of(m.begin(), m.end(), [](uint8_t b) { return b == 0; })) return {};
-  }
+std::string MacText(const std::array<uint8_t, 6>& m) {
   char text[18];
   std::snprintf(text, sizeof text, "%.2X-%.2X-%.2X-%.2X-%.2X-%.2X", m[0], m[1], m[2], m[3], m[4],
                 m[5]);
   return text;
+}
+
+std::string FormatSerial(const DeviceRecord& record) {
+  return SerialText(SerialBytes(record));
+}
+
+std::string FormatMac(const DeviceRecord& record) {
+  const auto& m = record.mac;
+  if (record.loaderType != 0) {
+    if (m == kPlaceholderMac) return "Not assigned";
+    if (std::all_of(m.begin(), m.end(), [](uint8_t b) { return b == 0; })) return {};
+  }
+  return MacText(m);
 }
 
 std::string ListName(const DeviceRecord& record) {

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,9 @@ constexpr std::array<ListColumn, 4> kDeviceListColumns = {
 std::string FormatVersion(uint16_t version);
 // Identity bytes as upper-case hex without separators.
 std::string FormatSerial(const DeviceRecord& record);
+std::string SerialText(std::span<const uint8_t> serial);
+// "00-0A-95-9D-68-16", whatever the address.
+std::string MacText(const std::array<uint8_t, 6>& mac);
 // "00-0A-95-9D-68-16"; bootloaders report "Not assigned" for the factory
 // placeholder address, and an all-zero address shows nothing.
 std::string FormatMac(const DeviceRecord& record);
