@@ -127,11 +127,18 @@ std::optional<FirmwareVerdict> CheckFirmwareStructure(std::span<const uint8_t> f
 
 std::vector<FirmwareSection> ListSections(std::span<const uint8_t> file) {
   std::vector<FirmwareSection> sections;
-  WalkSections(file, [&](const FirmwareSection& s, std::span<const uint8_t>) {
-    sections.push_back(s);
+  ForEachSection(
+      file, [&](const FirmwareSection& s, std::span<const uint8_t>) { sections.push_back(s); });
+  return sections;
+}
+
+void ForEachSection(
+    std::span<const uint8_t> file,
+    const std::function<void(const FirmwareSection&, std::span<const uint8_t>)>& visit) {
+  WalkSections(file, [&](const FirmwareSection& s, std::span<const uint8_t> data) {
+    visit(s, data);
     return false;
   });
-  return sections;
 }
 
 FirmwareLoad WalkFirmwareBytes(std::span<const uint8_t> file, const DeviceRecord& device,

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -58,6 +59,10 @@ FirmwareFileRead ReadFirmwareFile(const std::string& path);
 std::optional<FirmwareVerdict> CheckFirmwareStructure(std::span<const uint8_t> file);
 // The headers of the sections that can be read whole, in file order.
 std::vector<FirmwareSection> ListSections(std::span<const uint8_t> file);
+// The same sections, each with its data.
+void ForEachSection(
+    std::span<const uint8_t> file,
+    const std::function<void(const FirmwareSection&, std::span<const uint8_t>)>& visit);
 
 // Walks the file's sections into `image` (kFirmwareImageSize bytes, filled
 // with 0xFF before each section's data) and returns the first that fits
