@@ -107,13 +107,17 @@ void CQuorvikDlg::RunFirmwareUpdate() {
   // device is restarted: a refused file must not leave it in its loader.
   // The bytes read here are the ones written, whatever happens to the file
   // on disk meanwhile.
-  const FirmwareFileRead file = m_fixedFile ? FirmwareFileRead{*m_fixedFile, std::nullopt, {}}
-                                            : ReadFirmwareFile(m_lastFirmwarePath);
-  if (file.verdict) {
-    RefuseFile(*file.verdict, std::nullopt);
-    return;
+  std::optional<FirmwareFileRead> read;
+  if (!m_fixedFile) {
+    read = ReadFirmwareFile(m_lastFirmwarePath);
+    if (read->verdict) {
+      RefuseFile(*read->verdict, std::nullopt);
+      return;
+    }
   }
-  result.update->sha256 = Sha256Hex(file.bytes);
+  // A fleet's bytes were read and checked once, for the plan.
+  const std::vector<uint8_t>& file = m_fixedFile ? *m_fixedFile : read->bytes;
+  result.update->sha256 = Sha256Hex(file);
 
   const bool restarted = target->loaderType == 0;
   if (restarted) {
@@ -138,7 +142,7 @@ void CQuorvikDlg::RunFirmwareUpdate() {
     m_workedOn = *target;
   }
 
-  const FirmwareLoad load = WalkFirmwareBytes(file.bytes, *target, m_firmwareImage);
+  const FirmwareLoad load = WalkFirmwareBytes(file, *target, m_firmwareImage);
   if (const auto* verdict = std::get_if<FirmwareVerdict>(&load)) {
     RefuseFile(*verdict, restarted ? target : std::nullopt);
     return;

@@ -107,7 +107,7 @@ int RunFleet(const CliOptions& options, CEventWriter& writer, INetwork& network)
   CResultPrinter printer(writer);
   // Read once: every device gets these bytes, and the journal their hash,
   // whatever happens to the file on disk during the run.
-  const FirmwareFileRead file = ReadFirmwareFile(options.file);
+  FirmwareFileRead file = ReadFirmwareFile(options.file);
   if (file.verdict)
     return Refuse(writer, command,
                   std::string(FirmwareVerdictLine(*file.verdict)) + " (" + file.detail + ")");
@@ -190,7 +190,7 @@ int RunFleet(const CliOptions& options, CEventWriter& writer, INetwork& network)
   FleetRunOptions run;
   for (size_t i = 0; i < plan.planned.size(); ++i) run.chosen.push_back(i);
   run.path = options.file;
-  run.bytes = std::make_shared<const std::vector<uint8_t>>(file.bytes);
+  run.bytes = std::make_shared<const std::vector<uint8_t>>(std::move(file.bytes));
   run.retries = options.retries;
   run.stopAfterDevice = [] { return g_stopAfterDevice.load(); };
   const FleetRunEnd end = RunFleetUpdate(dlg, plan, run, console);
