@@ -19,37 +19,33 @@ std::optional<std::string_view> EntrySerial(std::string_view entry) {
   return serial;
 }
 
-void CBlackListText::Index(std::string_view entry) {
-  // ";;" leaves an empty entry behind; it stands for no device at all.
-  if (entry.empty()) return;
-  const std::optional<std::string_view> serial = EntrySerial(entry);
-  if (!serial) return;
-  if (serial->empty()) {
-    m_emptySerial = true;
-    return;
+namespace {
+
+// Calls `found` with the serial of each ";"-separated entry that has one;
+// the empty entry ";;" leaves behind has none.
+template <typename Found>
+void ForEachSerial(std::string_view text, Found found) {
+  while (!text.empty()) {
+    const size_t end = text.find(';');
+    const std::string_view entry = text.substr(0, end);
+    if (const auto serial = EntrySerial(entry)) found(*serial);
+    if (end == std::string_view::npos) break;
+    text.remove_prefix(end + 1);
   }
-  const std::string key(*serial);
-  m_serials.insert(std::upper_bound(m_serials.begin(), m_serials.end(), key), key);
 }
+
+}  // namespace
 
 void CBlackListText::assign(std::string text) {
   m_text = std::move(text);
-  m_serials.clear();
   m_emptySerial = false;
   std::vector<std::string> serials;
-  std::string_view rest = m_text;
-  while (!rest.empty()) {
-    const size_t end = rest.find(';');
-    const std::string_view entry = rest.substr(0, end);
-    if (const auto serial = entry.empty() ? std::nullopt : EntrySerial(entry)) {
-      if (serial->empty())
-        m_emptySerial = true;
-      else
-        serials.emplace_back(*serial);
-    }
-    if (end == std::string_view::npos) break;
-    rest.remove_prefix(end + 1);
-  }
+  ForEachSerial(m_text, [&](std::string_view serial) {
+    if (serial.empty())
+      m_emptySerial = true;
+    else
+      serials.emplace_back(serial);
+  });
   std::sort(serials.begin(), serials.end());
   m_serials = std::move(serials);
 }
@@ -58,12 +54,14 @@ void CBlackListText::Append(std::string_view entry) {
   if (!m_text.empty()) m_text += ';';
   m_text += entry;
   // An entry holding ";" (a device name may) is several entries.
-  while (!entry.empty()) {
-    const size_t end = entry.find(';');
-    Index(entry.substr(0, end));
-    if (end == std::string_view::npos) break;
-    entry.remove_prefix(end + 1);
-  }
+  ForEachSerial(entry, [&](std::string_view serial) {
+    if (serial.empty()) {
+      m_emptySerial = true;
+      return;
+    }
+    const std::string key(serial);
+    m_serials.insert(std::upper_bound(m_serials.begin(), m_serials.end(), key), key);
+  });
 }
 
 bool CBlackListText::Hides(std::string_view key) const {

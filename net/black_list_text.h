@@ -36,8 +36,6 @@ class CBlackListText {
   bool Hides(std::string_view key) const;
 
  private:
-  void Index(std::string_view entry);
-
   std::string m_text;
   std::vector<std::string> m_serials;  // sorted, without empty ones
   bool m_emptySerial = false;
