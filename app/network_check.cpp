@@ -27,6 +27,7 @@
 
 #include "app/quorvik_dlg.h"
 #include "net/frames.h"
+#include "net/network_session.h"
 #include "net/protocol.h"
 
 extern char** environ;
@@ -163,7 +164,7 @@ bool Privileged() {
 
 class CSocket {
  public:
-  CSocket() : m_fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {}
+  explicit CSocket(int fd) : m_fd(fd) {}
   ~CSocket() {
     if (m_fd >= 0) ::close(m_fd);
   }
@@ -493,24 +494,12 @@ std::vector<PortAnswers> SearchOnce(const std::string& ifName, std::chrono::mill
   for (uint16_t port : {kBootPortA, kBootPortB, kAppPort}) {
     PortAnswers answers;
     answers.port = port;
-    auto socket = std::make_unique<CSocket>();
-    const int fd = socket->fd();
-    int on = 1;
-    if (fd < 0) {
-      answers.bindError = std::strerror(errno);
-    } else if (::setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, ifName.c_str(),
-                            static_cast<socklen_t>(ifName.size())) != 0) {
-      answers.bindError = std::string("binding to ") + ifName + ": " + std::strerror(errno);
-    } else {
-      ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-      ::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
-      sockaddr_in local{};
-      local.sin_family = AF_INET;
-      local.sin_addr.s_addr = htonl(INADDR_ANY);
-      local.sin_port = htons(port);
-      answers.bound = ::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0;
-      if (!answers.bound) answers.bindError = std::strerror(errno);
-    }
+    int error = 0;
+    auto socket = std::make_unique<CSocket>(OpenPortSocket(ifName, port, answers.bound, error));
+    if (socket->fd() < 0)
+      answers.bindError = std::string("binding to ") + ifName + ": " + std::strerror(error);
+    else if (!answers.bound)
+      answers.bindError = std::strerror(error);
     ports.push_back(answers);
     sockets.push_back(std::move(socket));
   }

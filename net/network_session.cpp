@@ -53,7 +53,13 @@ void RunReceiver(int fd, int stopFd, uint16_t port) {
   --g_runningReceivers;
 }
 
-int OpenSocket(const std::string& ifName, uint16_t port, bool& bound, int& error) {
+const char* PortRole(uint16_t port) {
+  return port == kAppPort ? "devices running their application" : "devices in their bootloader";
+}
+
+}  // namespace
+
+int OpenPortSocket(const std::string& ifName, uint16_t port, bool& bound, int& error) {
   bound = false;
   int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd < 0) {
@@ -84,12 +90,6 @@ int OpenSocket(const std::string& ifName, uint16_t port, bool& bound, int& error
   return fd;
 }
 
-const char* PortRole(uint16_t port) {
-  return port == kAppPort ? "devices running their application" : "devices in their bootloader";
-}
-
-}  // namespace
-
 CNetworkSession::CNetworkSession(const std::string& dotted) {
   m_endpoints[0].port = kBootPortA;
   m_endpoints[1].port = kBootPortB;
@@ -103,7 +103,7 @@ CNetworkSession::CNetworkSession(const std::string& dotted) {
     return;
   }
   for (Endpoint& e : m_endpoints) {
-    e.fd = OpenSocket(*ifName, e.port, e.bound, e.error);
+    e.fd = OpenPortSocket(*ifName, e.port, e.bound, e.error);
     if (!e.bound) continue;
     ++g_runningReceivers;
     e.receiver = std::thread(RunReceiver, e.fd, m_stopFd, e.port);

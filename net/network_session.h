@@ -65,3 +65,8 @@ std::vector<PortProblem> NetworkPortProblems();
 void CloseNetwork();
 // Receiver threads alive in this process, across all sessions.
 int RunningReceiverCount();
+// A socket as the receivers use it: tied to the card `ifName` and bound to
+// `port` on any address. -1, with `error`, when there is no socket or it
+// cannot be tied to the card; otherwise the socket, with `bound` false and
+// `error` set when the port could not be bound.
+int OpenPortSocket(const std::string& ifName, uint16_t port, bool& bound, int& error);
