@@ -262,8 +262,7 @@ std::string CsvCell(std::string text) {
 }
 
 std::string JournalCsv(const std::vector<FlatRecord>& records) {
-  std::vector<std::string> names = kJournalCommonFields;
-  names.insert(names.end(), kJournalUpdateFields.begin(), kJournalUpdateFields.end());
+  const std::vector<std::string>& names = JournalFields();
   std::string csv;
   const auto row = [&csv](const std::vector<std::string>& cells) {
     for (size_t i = 0; i < cells.size(); ++i) csv += (i ? "," : "") + CsvCell(cells[i]);
@@ -294,4 +293,13 @@ std::string HostName() {
   char name[256] = {};
   if (::gethostname(name, sizeof name - 1) != 0) return {};
   return name;
+}
+
+const std::vector<std::string>& JournalFields() {
+  static const std::vector<std::string> fields = [] {
+    std::vector<std::string> all = kJournalCommonFields;
+    all.insert(all.end(), kJournalUpdateFields.begin(), kJournalUpdateFields.end());
+    return all;
+  }();
+  return fields;
 }

@@ -31,6 +31,9 @@ struct JournalContext {
 // adds kJournalUpdateFields.
 extern const std::vector<std::string> kJournalCommonFields;
 extern const std::vector<std::string> kJournalUpdateFields;
+// Every field a line may carry, in that order: the common ones, then an
+// update's.
+const std::vector<std::string>& JournalFields();
 
 // 2026-12-08T04:27:26.123Z
 std::string FormatUtcTime(std::chrono::system_clock::time_point time);

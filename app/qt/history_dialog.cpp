@@ -29,15 +29,6 @@ QString Cell(const JsonValue* value) {
 
 }  // namespace
 
-const std::vector<std::string>& CJournalModel::Fields() {
-  static const std::vector<std::string> fields = [] {
-    std::vector<std::string> all = kJournalCommonFields;
-    all.insert(all.end(), kJournalUpdateFields.begin(), kJournalUpdateFields.end());
-    return all;
-  }();
-  return fields;
-}
-
 void CJournalModel::SetRecords(std::vector<FlatRecord> records) {
   beginResetModel();
   m_records = std::move(records);
@@ -49,13 +40,13 @@ int CJournalModel::rowCount(const QModelIndex& parent) const {
 }
 
 int CJournalModel::columnCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : static_cast<int>(Fields().size());
+  return parent.isValid() ? 0 : static_cast<int>(JournalFields().size());
 }
 
 QVariant CJournalModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= rowCount() || index.column() >= columnCount()) return {};
   const FlatRecord& r = m_records[static_cast<size_t>(index.row())];
-  const JsonValue* value = FieldOf(r, Fields()[static_cast<size_t>(index.column())]);
+  const JsonValue* value = FieldOf(r, JournalFields()[static_cast<size_t>(index.column())]);
   if (role == Qt::DisplayRole) return Cell(value);
   // Numbers sort as numbers; everything else as its text.
   if (role == Qt::UserRole) {
@@ -70,7 +61,7 @@ QVariant CJournalModel::headerData(int section, Qt::Orientation orientation, int
   if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
       section >= columnCount())
     return {};
-  return QString::fromStdString(Fields()[static_cast<size_t>(section)]);
+  return QString::fromStdString(JournalFields()[static_cast<size_t>(section)]);
 }
 
 CHistoryDialog::CHistoryDialog(const std::string& journalPath, QWidget* parent) : QDialog(parent) {
@@ -121,12 +112,12 @@ CHistoryDialog::CHistoryDialog(const std::string& journalPath, QWidget* parent) 
   layout->addLayout(bottom);
   resize(900, 420);
 
-  const JournalRead read = journalPath.empty() ? JournalRead{} : ReadJournal(journalPath);
-  m_model->SetRecords(read.records);
-  m_table->resizeColumnsToContents();
+  JournalRead read = journalPath.empty() ? JournalRead{} : ReadJournal(journalPath);
   QString note = QStringLiteral("%1 entries in %2")
                      .arg(read.records.size())
                      .arg(QFile::decodeName(journalPath.c_str()));
+  m_model->SetRecords(std::move(read.records));
+  m_table->resizeColumnsToContents();
   if (read.problem) note = QString::fromStdString(read.problem->message);
   if (read.skipped > 0)
     note += QStringLiteral("; %1 line(s) could not be read and are left out").arg(read.skipped);

@@ -24,7 +24,6 @@ class CJournalModel : public QAbstractTableModel {
   void SetRecords(std::vector<FlatRecord> records);
   const FlatRecord& record(int row) const { return m_records[static_cast<size_t>(row)]; }
   // The field a column shows.
-  static const std::vector<std::string>& Fields();
 
   int rowCount(const QModelIndex& parent = {}) const override;
   int columnCount(const QModelIndex& parent = {}) const override;
