@@ -253,15 +253,8 @@ void CQuorvikWindow::Start() {
   m_view->show();
   Run(&CQuorvikDlg::OnInitDialog);
   if (!m_options.rollCallRig.empty())
-    QTimer::singleShot(0, m_view.get(), [this] {
-      CRollCallPanel* panel = OpenRollCall();
-      const std::string problem = panel->LoadRig(m_options.rollCallRig);
-      if (problem.empty()) return;
-      QMessageBox box(QMessageBox::Warning, QString::fromLatin1(kMessageBoxTitle),
-                      QStringLiteral("The rig was not loaded."), QMessageBox::Ok, panel);
-      box.setInformativeText(QString::fromUtf8(problem.c_str()));
-      box.exec();
-    });
+    QTimer::singleShot(0, m_view.get(),
+                       [this] { OpenRollCall()->LoadRigOrSay(m_options.rollCallRig); });
   // Said before the first command needs it, and without holding up the
   // start-up search.
   if (m_journal)

@@ -285,8 +285,11 @@ void CRollCallPanel::ChooseRig() {
   dialog.setFileMode(QFileDialog::ExistingFile);
   dialog.setNameFilters({QStringLiteral("Rig files (*.json)"), QStringLiteral("All files (*)")});
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
-  const std::string problem =
-      LoadRig(QFile::encodeName(dialog.selectedFiles().front()).toStdString());
+  LoadRigOrSay(QFile::encodeName(dialog.selectedFiles().front()).toStdString());
+}
+
+void CRollCallPanel::LoadRigOrSay(const std::string& path) {
+  const std::string problem = LoadRig(path);
   if (problem.empty()) return;
   QMessageBox box(QMessageBox::Warning, QStringLiteral("Quorvik"),
                   QStringLiteral("The rig was not loaded."), QMessageBox::Ok, this);

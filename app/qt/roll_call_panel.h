@@ -58,6 +58,8 @@ class CRollCallPanel : public QWidget {
   // Empty when the rig at `path` is loaded; else why not (the rig shown
   // stays).
   std::string LoadRig(const std::string& path);
+  // Loads it, or says in a message box why not.
+  void LoadRigOrSay(const std::string& path);
   const std::string& rigPath() const { return m_rigPath; }
   // What the last refresh of the main list showed.
   void ShowListed(const ListedDevices& listed);
