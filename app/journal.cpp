@@ -10,6 +10,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "app/settings_location.h"
 #include "devices/device_identity.h"
 #include "devices/device_list.h"
 
@@ -41,25 +42,13 @@ std::optional<FileProblem> Failure(const std::string& path, int error, const std
                      path + ": " + what + std::strerror(error)};
 }
 
-// Makes the folders of `path` that are missing, private to the user as the
-// state folder of a desktop is.
-int MakeParents(const std::string& path) {
-  for (size_t slash = path.find('/', 1); slash != std::string::npos;
-       slash = path.find('/', slash + 1)) {
-    const std::string folder = path.substr(0, slash);
-    if (::mkdir(folder.c_str(), 0700) == 0) continue;
-    if (errno != EEXIST) return errno;
-    struct stat st {};
-    if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return ENOTDIR;
-  }
-  return 0;
-}
-
 // Opens for appending; never blocks on a FIFO and never appends to
 // anything but a regular file.
 int OpenForAppend(const std::string& path, std::optional<FileProblem>& problem) {
-  if (const int error = MakeParents(path)) {
-    problem = Failure(path, error, "its folder cannot be made: ");
+  // Missing folders are made private to the user, as a desktop's state
+  // folder is.
+  if (const std::string why = CreateFolders(FolderOf(path)); !why.empty()) {
+    problem = FileProblem{FileProblem::Kind::kNotWritten, 0, path + ": " + why};
     return -1;
   }
   const int fd =

@@ -58,13 +58,6 @@ bool WriteAll(int fd, std::string_view bytes) {
   return true;
 }
 
-std::string FolderOf(const std::string& path) {
-  const size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
 mode_t NewFileMode() {
   const mode_t mask = ::umask(0);
   ::umask(mask);
@@ -72,6 +65,13 @@ mode_t NewFileMode() {
 }
 
 }  // namespace
+
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
 
 FileRead ReadWholeFile(const std::string& path, size_t maxBytes) {
   FileRead result;

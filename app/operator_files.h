@@ -51,6 +51,9 @@ struct FileWrite {
 // mode a newly created file of the user's gets.
 FileWrite WriteFileAtomically(const std::string& path, std::string_view bytes);
 
+// The folder a path names a file in: "." for a bare name, "/" at the root.
+std::string FolderOf(const std::string& path);
+
 // Where a path's symbolic links lead, however many; the path itself when it
 // is no link. A link to a file that does not exist yet leads to that name.
 std::string FinalLinkTarget(const std::string& path);

@@ -152,13 +152,10 @@ FileWrite CSettingsFile::Write(const std::string& section, const std::string& ke
   for (const std::string& line : c.lines) text += line + c.newline;
   // The configuration folder of a new user does not exist until the first
   // setting is saved.
-  const auto slash = m_path.find_last_of('/');
-  if (slash != std::string::npos && slash != 0) {
-    if (const std::string problem = CreateFolders(m_path.substr(0, slash)); !problem.empty()) {
-      FileWrite failed;
-      failed.problem = {FileProblem::Kind::kNotWritten, 0, problem};
-      return failed;
-    }
+  if (const std::string problem = CreateFolders(FolderOf(m_path)); !problem.empty()) {
+    FileWrite failed;
+    failed.problem = {FileProblem::Kind::kNotWritten, 0, problem};
+    return failed;
   }
   return WriteFileAtomically(m_path, text);
 }

@@ -55,10 +55,8 @@ std::optional<std::string> CQuorvikDlg::SelectFirmwareFile() {
   if (!path) return std::nullopt;
   m_view.SetWaitCursor(true);
   m_lastFirmwarePath = *path;
-  const auto slash = path->find_last_of('/');
-  const std::string chosenFolder = slash == 0 ? "/" : path->substr(0, slash);
-  if (slash != std::string::npos && chosenFolder != folder)
-    WriteSetting(kKeyFirmwareFolder, chosenFolder);
+  if (path->find('/') != std::string::npos && FolderOf(*path) != folder)
+    WriteSetting(kKeyFirmwareFolder, FolderOf(*path));
   return path;
 }
 
