@@ -40,6 +40,8 @@ struct UpdateFacts {
   uint32_t blocks = 0;            // blocks the device acknowledged
   std::optional<uint16_t> crc;    // the checksum compared with the device's
   bool verified = false;
+  // A block went out and no answer came: the device may have stored it.
+  bool blockUnanswered = false;
 };
 
 struct CommandResult {
@@ -62,6 +64,9 @@ struct CommandResult {
   bool runRequestSent = false;
   Confirmation confirmed = Confirmation::kNone;
   std::optional<UpdateFacts> update;
+  // What the outcome alone does not tell, for people and scripts; empty
+  // when there is nothing to add.
+  std::string warning;
   std::chrono::system_clock::time_point started{};
   std::chrono::milliseconds duration{0};
 };

@@ -219,6 +219,18 @@ void CQuorvikDlg::NoDeviceResult(CommandKind kind, const std::string& line) {
   HandOut(std::move(result));
 }
 
+bool CQuorvikDlg::RefusedAsTwin(CommandKind kind, const DeviceRecord& device, bool restarted) {
+  if (device.twins < 2) return false;
+  if (!m_running) BeginResult(kind, device);
+  m_running->addressed = device;
+  Decide(Outcome::kRefused,
+         TwinRefusalLine(device) + (restarted ? " Nothing was written; the device is left in its "
+                                                "bootloader."
+                                              : " Nothing was sent."),
+         1);
+  return true;
+}
+
 void CQuorvikDlg::ConfirmPendingUpdate() {
   CommandResult result = std::move(*m_pendingUpdate);
   m_pendingUpdate.reset();
@@ -255,8 +267,13 @@ void CQuorvikDlg::ReportInterruption() {
   m_running.reset();
   result.outcome = Outcome::kInterrupted;
   result.reason = "Interrupted";
+  // What the device holds: the blocks it acknowledged, and perhaps the one
+  // it was sent and never answered.
   if (result.update && result.update->blocks > 0)
-    result.reason += " after " + std::to_string(result.update->blocks) + " block(s) written";
+    result.reason += " after " + std::to_string(result.update->blocks) + " block(s) acknowledged";
+  if (result.update && result.update->blockUnanswered)
+    result.reason += std::string(result.update->blocks > 0 ? " and" : " after") +
+                     " 1 block sent without an answer";
   if (result.frameSent && result.command != CommandKind::kReset)
     result.reason += "; the device may be left in its bootloader";
   HandOut(std::move(result));

@@ -39,6 +39,8 @@ constexpr const char* kWebAddress = "https://www.belmarr.example/";
 constexpr const char* kLostAfterRestartLine = "Device not found again after restart!";
 constexpr const char* kPortsIncompleteMessage =
     "Not every port could be opened: some devices will not be listed.";
+constexpr const char* kEmptySectionWarning =
+    "The file holds no data for this device: nothing was written.";
 constexpr const char* kStillInLoaderReason = "Device still in its bootloader after RUN application";
 
 class CQuorvikDlg {
@@ -175,6 +177,10 @@ class CQuorvikDlg {
   void Guarded(Body body);
   // A result for a command that found no device to act on.
   void NoDeviceResult(CommandKind kind, const std::string& line);
+  // Refuses a command on a record that several devices answer as, before
+  // anything is sent to it (or, after a restart, before its loader is
+  // written); whether it did.
+  bool RefusedAsTwin(CommandKind kind, const DeviceRecord& device, bool restarted = false);
 
   IMainView& m_view;
   INetwork& m_network;

@@ -34,6 +34,7 @@ void FillListed(RollCallLine& line, const DeviceRecord& record, int row) {
   line.serial = FormatSerial(record);
   line.mac = FormatMac(record);
   line.now = StateOf(record);
+  line.twins = record.twins;
 }
 
 }  // namespace
@@ -61,7 +62,8 @@ int RollCall::Count(RollCallStatus status) const {
 
 bool RollCall::Passed() const {
   return Count(RollCallStatus::kChanged) == 0 && Count(RollCallStatus::kMissing) == 0 &&
-         Count(RollCallStatus::kUnexpected) == 0;
+         Count(RollCallStatus::kUnexpected) == 0 &&
+         std::none_of(lines.begin(), lines.end(), [](const auto& l) { return l.twins >= 2; });
 }
 
 RollCall CallRoll(const Rig& rig, std::span<const DeviceRecord> listed,

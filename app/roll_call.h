@@ -39,13 +39,15 @@ struct RollCallLine {
   std::string label, location;       // the rig's
   std::optional<RollCallState> old;  // what the rig expects
   std::optional<RollCallState> now;  // what the Find listed
+  int twins = 0;                     // devices answering as the listed serial, when more than one
 };
 
 struct RollCall {
   // The rig's devices in its order, then the unexpected in list order.
   std::vector<RollCallLine> lines;
   int Count(RollCallStatus status) const;
-  // Every rig device present and unchanged (or hidden), nothing unexpected.
+  // Every rig device present and unchanged (or hidden), nothing unexpected,
+  // and no serial that several devices answer as.
   bool Passed() const;
 };
 

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdio>
 
+#include "app/operator_files.h"
 #include "app/quorvik_dlg.h"
 #include "app/sha256.h"
 #include "devices/device_identity.h"
@@ -74,6 +75,7 @@ bool CQuorvikDlg::UpdateBeforeFind() {
     NoDeviceResult(CommandKind::kUpdate, "Wrong interface selection !");
     return false;
   }
+  if (RefusedAsTwin(CommandKind::kUpdate, *RecordAt(m_view.SelectedRow()))) return false;
   if (m_useLastFile != 0 && !m_lastFirmwarePath.empty()) {
     m_view.SetWaitCursor(true);
   } else if (!SelectFirmwareFile()) {
@@ -88,9 +90,11 @@ bool CQuorvikDlg::UpdateBeforeFind() {
 
 void CQuorvikDlg::RunFirmwareUpdate() {
   const bool ctrlHeld = m_view.IsCtrlHeld();
+  std::optional<DeviceRecord> target = RecordAt(m_view.SelectedRow());
+  if (target && RefusedAsTwin(CommandKind::kUpdate, *target)) return;
   m_network.RequestBootSearch();
   ReadCheckBoxes();
-  std::optional<DeviceRecord> target = RecordAt(m_view.SelectedRow());
+  target = RecordAt(m_view.SelectedRow());
   if (!target) {
     AddStatusLine("Wrong interface selection !", 1);
     NoDeviceResult(CommandKind::kUpdate, "Wrong interface selection !");
@@ -98,7 +102,8 @@ void CQuorvikDlg::RunFirmwareUpdate() {
   }
   CommandResult& result = BeginResult(CommandKind::kUpdate, *target);
   result.update.emplace();
-  result.update->path = m_lastFirmwarePath;
+  // A month later, "fleet.bin" says nothing of which file it was.
+  result.update->path = AbsolutePath(m_lastFirmwarePath);
   m_workedOn = *target;
 
   // Everything that can be checked of the file is checked before a running
@@ -136,6 +141,13 @@ void CQuorvikDlg::RunFirmwareUpdate() {
       Decide(Outcome::kFailed, kLostAfterRestartLine, 1);
       return;
     }
+    // Its loader may share its serial with another: a block sent now
+    // would be written into both.
+    if (target->twins >= 2) {
+      m_view.SetWaitCursor(false);
+      RefusedAsTwin(CommandKind::kUpdate, *target, true);
+      return;
+    }
     m_running->addressed = *target;
     m_workedOn = *target;
   }
@@ -148,6 +160,7 @@ void CQuorvikDlg::RunFirmwareUpdate() {
   const FirmwareSection section = std::get<FirmwareSection>(load);
   m_running->update->section = section.index;
   m_running->update->bytes = section.dataLength;
+  if (section.dataLength == 0) m_running->warning = kEmptySectionWarning;
 
   // A block size of 0 cannot cut the data, and one larger than the frame
   // holds would skip the bytes between blocks: either would brick the
@@ -189,7 +202,8 @@ void CQuorvikDlg::RunFirmwareUpdate() {
   AddStatusLine(CompletionLine(canVerify, m_lastFirmwarePath, section.index), 0);
 
   m_network.RequestRunApplication(*target);
-  m_running->runRequestSent = true;
+  // Also after an empty section, where it is the only frame the device got.
+  m_running->frameSent = m_running->runRequestSent = true;
   // Decided, but handed out only with what the next search tells of the
   // device (see ConfirmPendingUpdate).
   m_running->outcome = Outcome::kOk;
@@ -240,12 +254,14 @@ bool CQuorvikDlg::WriteSection(const DeviceRecord& device, const FirmwareSection
       block = std::span<const uint8_t>(tail).first(blockSize);
     }
     m_running->frameSent = true;
+    m_running->update->blockUnanswered = true;
     if (!m_network.RequestWriteBlock(device, offset, block, length, section.sectionParam,
                                      kWriteTries)) {
       // A wait cut short by the program's end is no time-out of the device.
       if (m_clock.Interrupted()) throw CCommandCancelled{};
       return false;
     }
+    m_running->update->blockUnanswered = false;
     ++m_running->update->blocks;
     if (onBlockWritten)
       onBlockWritten(m_running->update->blocks, BlockCount(length, device.blockSize));

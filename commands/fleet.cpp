@@ -25,6 +25,7 @@ constexpr int64_t kPauseMs = kReplyPollMs;
 // Why a device cannot be told apart from the others listed, or nothing.
 std::optional<std::string> Ambiguity(std::span<const DeviceRecord> listed, size_t self) {
   const DeviceRecord& d = listed[self];
+  if (d.twins >= 2) return "ambiguous: " + TwinRefusalLine(d);
   int sharing = 0;
   for (const DeviceRecord& other : listed) {
     if (other.slaveNumber != 0) continue;
@@ -99,6 +100,12 @@ FleetPlan PlanFleet(std::span<const DeviceRecord> listed, std::span<const uint8_
       continue;
     }
     const FirmwareSection section = std::get<FirmwareSection>(load);
+    // Writing nothing and calling it an update would count a device as
+    // updated that still runs what it ran.
+    if (section.dataLength == 0) {
+      skip("empty section");
+      continue;
+    }
     const size_t room = WriteBlockLayoutFor(record.loaderType).MaxData();
     if (record.blockSize == 0 || record.blockSize > room) {
       skip("Block size not supported! (ERROR BLOCK)");

@@ -10,6 +10,7 @@ void CQuorvikDlg::OnFactoryReset() {
     NoDeviceResult(CommandKind::kReset, "");
     return;
   }
+  if (RefusedAsTwin(CommandKind::kReset, *device)) return;
   BeginResult(CommandKind::kReset, *device);
   const std::string name(device->Name());
   if (!m_view.AskYesNo("Do you want to set >" + name + "< to Factory Defaults ?")) {
@@ -34,6 +35,7 @@ void CQuorvikDlg::OnRunApplication() {
     NoDeviceResult(CommandKind::kRun, "");
     return;
   }
+  if (RefusedAsTwin(CommandKind::kRun, *device)) return;
   BeginResult(CommandKind::kRun, *device);
   m_network.RequestRunApplication(*device);
   m_running->frameSent = m_running->runRequestSent = true;
@@ -49,6 +51,7 @@ void CQuorvikDlg::OnActivateBootloader() {
     NoDeviceResult(CommandKind::kReboot, "");
     return;
   }
+  if (RefusedAsTwin(CommandKind::kReboot, *device)) return;
   Guarded([&] {
     BeginResult(CommandKind::kReboot, *device);
     AddStatusLine("Start reboot ...", 0);

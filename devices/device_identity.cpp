@@ -10,11 +10,6 @@ constexpr uint8_t kVerifiesFlag = 0x80;
 
 }  // namespace
 
-bool HasRealMac(const std::array<uint8_t, 6>& mac) {
-  return mac != kPlaceholderMac &&
-         std::any_of(mac.begin(), mac.end(), [](uint8_t b) { return b != 0; });
-}
-
 bool HasRealMac(const DeviceRecord& record) {
   return HasRealMac(record.mac);
 }

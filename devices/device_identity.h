@@ -11,13 +11,6 @@
 
 #include "net/device_record.h"
 
-// 00-60-35-00-00-00: loaders that were never given an address report it,
-// so it names no device.
-constexpr std::array<uint8_t, 6> kPlaceholderMac = {0x00, 0x60, 0x35, 0x00, 0x00, 0x00};
-
-// A hardware address that names one device: neither the placeholder nor
-// all zeros.
-bool HasRealMac(const std::array<uint8_t, 6>& mac);
 bool HasRealMac(const DeviceRecord& record);
 // The serial bytes the record holds, unpadded.
 std::span<const uint8_t> SerialBytes(const DeviceRecord& record);

@@ -50,6 +50,29 @@ std::string ListName(const DeviceRecord& record) {
   return name.empty() ? UnknownTypeName(record.deviceId) : std::string(name);
 }
 
+std::string TwinNote(int twins) {
+  if (twins < 2) return {};
+  return "(" + std::to_string(twins) + " devices answer as this serial)";
+}
+
+std::string TwinRefusalLine(const DeviceRecord& record) {
+  std::string addresses;
+  for (size_t i = 0; i < record.twins; ++i) {
+    const AnswerSignature& answer = record.twinAnswers[i];
+    if (i > 0) addresses += i + 1 == record.twins ? " and " : ", ";
+    addresses += MacText(answer.mac);
+    // Loaders that were never given an address are told apart by model.
+    if (!HasRealMac(answer.mac) && answer.loaderType != 0) {
+      char model[48];
+      std::snprintf(model, sizeof model, " (model 0x%.4X, loader 0x%.4X)", answer.deviceId,
+                    answer.loaderType);
+      addresses += model;
+    }
+  }
+  return std::to_string(record.twins) + " devices answer as serial " + FormatSerial(record) + ": " +
+         addresses + "; a command would reach them all.";
+}
+
 std::vector<DeviceRow> BuildDeviceRows(DeviceTable& table) {
   std::vector<DeviceRow> rows;
   const int used = CountUsedRecords(table);
@@ -64,6 +87,7 @@ std::vector<DeviceRow> BuildDeviceRows(DeviceTable& table) {
     row.version = FormatVersion(record.version);
     row.serial = FormatSerial(record);
     row.mac = FormatMac(record);
+    row.twins = record.twins;
     rows.push_back(std::move(row));
   }
   return rows;

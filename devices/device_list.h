@@ -15,6 +15,8 @@ struct DeviceRow {
   std::string version;
   std::string serial;
   std::string mac;
+  // More than one device answers as this row's serial (see DeviceRecord).
+  int twins = 0;
   bool operator==(const DeviceRow&) const = default;
 };
 
@@ -39,6 +41,13 @@ std::string FormatMac(const DeviceRecord& record);
 // The "Device" cell of a record: the model name of a loader, the name a
 // running device reports, else the generic text for its code.
 std::string ListName(const DeviceRecord& record);
+
+// "(2 devices answer as this serial)"; empty for a record only one device
+// answers as.
+std::string TwinNote(int twins);
+// Why no command goes to a record that several devices answer as, naming
+// them by their hardware addresses.
+std::string TwinRefusalLine(const DeviceRecord& record);
 
 // One row per record of the unbroken run from index 0, so row i is record
 // i. Writes the model name into each bootloader-mode record.

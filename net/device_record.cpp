@@ -3,6 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
+bool HasRealMac(const std::array<uint8_t, 6>& mac) {
+  return mac != kPlaceholderMac &&
+         std::any_of(mac.begin(), mac.end(), [](uint8_t b) { return b != 0; });
+}
+
 std::string_view DeviceRecord::Name() const {
   return std::string_view(name.data(), ::strnlen(name.data(), kNameCapacity));
 }

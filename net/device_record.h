@@ -8,6 +8,24 @@
 
 #include "net/protocol.h"
 
+// What tells apart devices that answer with one serial: a cloned or
+// factory-default serial is common enough on a rig.
+struct AnswerSignature {
+  std::array<uint8_t, 6> mac{};
+  uint16_t deviceId = 0;
+  uint16_t mcuId = 0;
+  uint16_t loaderType = 0;  // 0 for a running device
+  bool operator==(const AnswerSignature&) const = default;
+};
+constexpr size_t kTwinCapacity = 8;
+
+// 00-60-35-00-00-00: loaders that were never given an address report it,
+// so it names no device.
+constexpr std::array<uint8_t, 6> kPlaceholderMac = {0x00, 0x60, 0x35, 0x00, 0x00, 0x00};
+// A hardware address that names one device: neither the placeholder nor
+// all zeros.
+bool HasRealMac(const std::array<uint8_t, 6>& mac);
+
 struct DeviceRecord {
   uint16_t loaderType = 0;  // 0: application mode; else bootloader type (gen 3 high byte only)
   uint8_t loaderFlags = 0;  // bit 0: factory reset in bootloader; bit 7: can verify
@@ -30,6 +48,11 @@ struct DeviceRecord {
   // otherwise. Unit records carry no identity of their own, so this is what
   // lets a repeated answer find them again.
   uint8_t unitOf = 0;
+  // Devices that answered as this record's serial since the table was last
+  // emptied, when there was more than one (else 0): requests pick a device
+  // by its serial, so anything sent to this record would reach them all.
+  uint8_t twins = 0;
+  std::array<AnswerSignature, kTwinCapacity> twinAnswers{};
 
   bool IsFree() const { return loaderType == 0 && version == 0; }
   std::string_view Name() const;

@@ -72,6 +72,58 @@ void ReadMac(DeviceRecord& record, const FrameReader& reader, size_t at) {
   reader.Copy(at, record.mac);
 }
 
+AnswerSignature SignatureOf(const DeviceRecord& record) {
+  return {record.mac, record.deviceId, record.mcuId, record.loaderType};
+}
+
+// One device answers from its loader and from its application with the
+// same hardware address (or its loader with the placeholder), and with one
+// model code and MCU from its loader.
+bool SameAnswerer(const AnswerSignature& a, bool aLoader, const AnswerSignature& b, bool bLoader) {
+  if (HasRealMac(a.mac) && HasRealMac(b.mac) && a.mac != b.mac) return false;
+  return !(aLoader && bLoader) || (a.deviceId == b.deviceId && a.mcuId == b.mcuId);
+}
+
+void AddTwinAnswer(DeviceRecord& record, const AnswerSignature& answer) {
+  for (size_t i = 0; i < record.twins; ++i) {
+    const AnswerSignature& known = record.twinAnswers[i];
+    // A running device reports no model; its address says who it is.
+    const bool running = known.loaderType == 0 || answer.loaderType == 0;
+    if (known == answer || (running && HasRealMac(known.mac) && known.mac == answer.mac)) return;
+  }
+  if (record.twins < kTwinCapacity) record.twinAnswers[record.twins++] = answer;
+}
+
+// The table keeps one record per serial; what it must not do is let two
+// devices pass for one. `before` is the record as it was before this answer
+// was written into it.
+void NoteAnswerer(DeviceRecord& record, const DeviceRecord& before) {
+  const bool loader = record.loaderType != 0, wasLoader = before.loaderType != 0;
+  if (record.twins == 0 &&
+      SameAnswerer(SignatureOf(before), wasLoader, SignatureOf(record), loader))
+    return;
+  if (record.twins == 0) AddTwinAnswer(record, SignatureOf(before));
+  AddTwinAnswer(record, SignatureOf(record));
+}
+
+// Loaders of different generations keep records of their own even with
+// one serial; a request that names the serial reaches both.
+void NoteLoaderTwins(DeviceTable& table, int index) {
+  DeviceRecord& added = table[index];
+  if (std::all_of(added.identity.begin(), added.identity.end(), [](uint8_t b) { return b == 0; }))
+    return;
+  for (int i = 0; i < kDeviceTableCapacity && !table[i].IsFree(); ++i) {
+    DeviceRecord& other = table[i];
+    if (i == index || other.loaderType == 0 || other.slaveNumber != 0 ||
+        other.identity != added.identity)
+      continue;
+    if (other.twins == 0) AddTwinAnswer(other, SignatureOf(other));
+    AddTwinAnswer(other, SignatureOf(added));
+    if (added.twins == 0) AddTwinAnswer(added, SignatureOf(added));
+    AddTwinAnswer(added, SignatureOf(other));
+  }
+}
+
 void ProcessBootSearchAnswer(uint16_t port, const FrameReader& r, const Ipv4Address& sender) {
   const uint16_t typeWord = r.Be16(10);
   // No bootloader has type 0; storing it would list the device as running
@@ -105,6 +157,7 @@ void ProcessBootSearchAnswer(uint16_t port, const FrameReader& r, const Ipv4Addr
 
   const int index = found.match >= 0 ? found.match : found.firstFree;
   DeviceRecord& rec = g_deviceTable[index];
+  const DeviceRecord before = rec;
   rec.slaveNumber = 0;
   rec.unitOf = 0;
   rec.port = port;
@@ -137,6 +190,10 @@ void ProcessBootSearchAnswer(uint16_t port, const FrameReader& r, const Ipv4Addr
       ReadIdentity(rec, r, 28, gen3IdentityLength);
       break;
   }
+  if (found.match >= 0)
+    NoteAnswerer(rec, before);
+  else
+    NoteLoaderTwins(g_deviceTable, index);
   if (gen != Generation::kGen3) return;
 
   // Units of a device found again are updated where they stand; only units
@@ -193,6 +250,7 @@ void ProcessAppSearchAnswer(const FrameReader& r, const Ipv4Address& sender) {
   if (version == 0 && found.match >= 0) return;
 
   DeviceRecord& rec = g_deviceTable[found.match >= 0 ? found.match : found.firstFree];
+  const DeviceRecord before = rec;
   rec.loaderType = 0;
   rec.version = version;
   rec.deviceId = 0;
@@ -205,6 +263,7 @@ void ProcessAppSearchAnswer(const FrameReader& r, const Ipv4Address& sender) {
   r.Copy(44, std::span(reinterpret_cast<uint8_t*>(name.data()), name.size()));
   rec.SetName(std::string_view(name.data(), ::strnlen(name.data(), name.size())));
   rec.unitOf = 0;
+  if (found.match >= 0) NoteAnswerer(rec, before);
 }
 
 }  // namespace

@@ -413,8 +413,19 @@ void CQtMainView::ShowDeviceRows(const std::vector<DeviceRow>& rows) {
     m_deviceList->clear();
     QList<QTreeWidgetItem*> items;
     for (const DeviceRow& row : rows) {
-      items << new QTreeWidgetItem(QStringList{DisplayText(row.device), DisplayText(row.version),
-                                               DisplayText(row.serial), DisplayText(row.mac)});
+      const std::string note = TwinNote(row.twins);
+      auto* item = new QTreeWidgetItem(
+          QStringList{DisplayText(note.empty() ? row.device : row.device + " " + note),
+                      DisplayText(row.version), DisplayText(row.serial), DisplayText(row.mac)});
+      if (!note.empty()) {
+        // Said in words, not by a colour alone: no command goes to this row.
+        const QString why =
+            DisplayText(note) + QStringLiteral(
+                                    ": no command is sent to it until each device has a "
+                                    "serial of its own.");
+        for (int c = 0; c < item->columnCount(); ++c) item->setToolTip(c, why);
+      }
+      items << item;
     }
     m_deviceList->addTopLevelItems(items);
     // A search that lists nothing leaves the operator asking why: the

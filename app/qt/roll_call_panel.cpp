@@ -16,6 +16,7 @@
 #include <QVBoxLayout>
 
 #include "app/qt/display_text.h"
+#include "devices/device_list.h"
 
 namespace {
 
@@ -199,7 +200,8 @@ QVariant CRollCallModel::data(const QModelIndex& index, int role) const {
     case kDevice:
       // A listed device's name is its bytes, shown as the main list shows
       // them; the rig's text is UTF-8.
-      return line.row >= 0 ? DisplayText(line.device) : DisplayUtf8(line.device);
+      if (line.row < 0) return DisplayUtf8(line.device);
+      return DisplayText(line.twins >= 2 ? line.device + " " + TwinNote(line.twins) : line.device);
     case kVersion:
       return StateCell(line, &RollCallState::version);
     case kMode:

@@ -149,6 +149,13 @@ const nlohmann::json* EventOf(const std::vector<nlohmann::json>& events, const c
   return nullptr;
 }
 
+// A copy of the first event of a kind; null when there is none.
+nlohmann::json FirstEvent(const CliRun& run, const char* kind) {
+  const auto events = run.Events();
+  const nlohmann::json* event = EventOf(events, kind);
+  return event ? *event : nlohmann::json();
+}
+
 std::vector<uint8_t> ReadAll(const fs::path& path) {
   std::ifstream file(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(file), {}};
@@ -792,6 +799,130 @@ TEST_F(Cli, UpdateAllPlansThenUpdatesEveryDeviceAndCountsThem) {
   }
   for (const char* untouched : {"a8a8a8a8a8a8a8a8a8a8a8", "a9a9a9a9a9a9a9a9a9a9a9"})
     EXPECT_NE(SummaryOf(sim.output(), untouched).find(" writes=0 "), std::string::npos);
+}
+
+// Two devices that answer with one serial (cloned, or a factory default):
+// every request names the serial, so anything sent would reach both. They
+// are one row, marked, and nothing goes to them.
+TEST_F(Cli, DevicesAnsweringWithOneSerialAreMarkedAndNoCommandReachesThem) {
+  const std::string id = "c3c3c3c3c3c3c3c3c3c3c3";
+  const auto boot = [&](const std::string& more) {
+    return Devices({R"({"mode": "boot", "mcuId": 33, "identity": ")" + id + "\"" + more + "}"});
+  };
+  struct Case {
+    const char* name;
+    std::string first, second;
+    size_t rows;
+    std::vector<std::string> named;  // in the refusal
+  };
+  const std::vector<Case> cases = {
+      {"two addresses, one model",
+       boot(R"(, "deviceId": 13952, "mac": "02-00-00-00-00-0A")"),
+       boot(R"(, "deviceId": 13952, "mac": "02-00-00-00-00-0B")"),
+       1,
+       {"02-00-00-00-00-0A", "02-00-00-00-00-0B"}},
+      {"two models behind the placeholder address",
+       boot(R"(, "deviceId": 13952, "loaderType": 512, "mac": "00-60-35-00-00-00")"),
+       boot(R"(, "deviceId": 4660, "loaderType": 512, "mac": "00-60-35-00-00-00")"),
+       1,
+       {"model 0x3680", "model 0x1234"}},
+      {"two loader generations behind the placeholder address",
+       boot(R"(, "deviceId": 13952, "loaderType": 1, "mac": "00-60-35-00-00-00")"),
+       boot(R"(, "deviceId": 13952, "loaderType": 512, "mac": "00-60-35-00-00-00")"),
+       2,
+       {"loader 0x0001", "loader 0x0200"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CSimulatorProcess one(QUORVIK_DEVSIM_PATH, c.first);
+    CSimulatorProcess two(QUORVIK_DEVSIM_PATH, c.second);
+    ASSERT_TRUE(one.ready() && two.ready());
+
+    const CliRun list = RunCli({"list", "--json", kFast});
+    const nlohmann::json devices = FirstEvent(list, "devices");
+    ASSERT_FALSE(devices.is_null()) << list.out;
+    ASSERT_EQ(devices["rows"].size(), c.rows) << devices;
+    for (const auto& row : devices["rows"]) EXPECT_EQ(row["twins"], 2) << row;
+    EXPECT_NE(list.err.find("2 devices answer as serial C3C3"), std::string::npos) << list.err;
+
+    const CliRun plan = RunCli({"update", "--file", file, "--all", "--dry-run", "--json", kFast});
+    const nlohmann::json planned = FirstEvent(plan, "plan");
+    ASSERT_FALSE(planned.is_null()) << plan.out;
+    EXPECT_TRUE(planned["devices"].empty()) << planned;
+    for (const auto& skip : planned["skipped"])
+      EXPECT_EQ(skip["reason"].get<std::string>().rfind("ambiguous: 2 devices answer", 0), 0u);
+
+    const CliRun update = RunCli({"update", "--file", file, "--row", "0", "--json", kFast});
+    EXPECT_EQ(update.exitCode, 2) << update.out;
+    const nlohmann::json result = FirstEvent(update, "device_result");
+    ASSERT_FALSE(result.is_null()) << update.out;
+    EXPECT_EQ(result["outcome"], "refused");
+    for (const std::string& named : c.named)
+      EXPECT_NE(result["reason"].get<std::string>().find(named), std::string::npos)
+          << result["reason"];
+
+    const std::string rig = (dir / "rig.json").string();
+    fs::remove(rig);
+    EXPECT_EQ(RunCli({"list", "--save-rig", rig, kFast}).exitCode, 0);
+    const CliRun roll = RunCli({"rollcall", rig, "--json", kFast});
+    EXPECT_NE(roll.exitCode, 0);
+    EXPECT_EQ(FirstEvent(roll, "rollcall")["twins"], 2) << roll.out;
+
+    one.Stop();
+    two.Stop();
+    for (const CSimulatorProcess* sim : {&one, &two})
+      EXPECT_NE(SummaryOf(sim->output(), id).find(" writes=0 "), std::string::npos)
+          << sim->output();
+  }
+  EXPECT_TRUE(Journal().empty());
+}
+
+// What an update result says is what happened: a section of no bytes is
+// no update, a journal that stops taking lines makes the run incomplete,
+// and the file is recorded by a path that still means something later.
+TEST_F(Cli, ResultsSayWhatReachedTheDeviceAndTheJournal) {
+  const std::string boot = R"({"mode": "boot", "loaderType": 897, "deviceId": 13952,
+      "mcuId": 33, "bootDelayMs": 100, "identity": "2122232425262728292a2b",
+      "mac": "00-0A-95-00-00-21"})";
+  CSimulatorProcess sim(QUORVIK_DEVSIM_PATH, Devices({boot}));
+  ASSERT_TRUE(sim.ready());
+
+  WriteFile(dir / "empty.bin", FirmwareFileBytes(2, {{33, 0x3680, 0x01, 0x05, {}}}));
+  const CliRun inspect = RunCli({"inspect", "empty.bin", "--json"});
+  EXPECT_EQ(FirstEvent(inspect, "section")["empty"], true) << inspect.out;
+  const CliRun plan =
+      RunCli({"update", "--file", "empty.bin", "--all", "--dry-run", "--json", kFast});
+  EXPECT_EQ(FirstEvent(plan, "plan")["skipped"][0]["reason"], "empty section");
+  const CliRun empty = RunCli({"update", "--file", "empty.bin", "--row", "0", "--json", kFast});
+  EXPECT_EQ(empty.exitCode, 0) << empty.out << empty.err;
+  const nlohmann::json result = FirstEvent(empty, "device_result");
+  ASSERT_FALSE(result.is_null()) << empty.out;
+  EXPECT_EQ(result["bytes"], 0);
+  EXPECT_EQ(result["warning"], "The file holds no data for this device: nothing was written.");
+  ASSERT_EQ(Journal().size(), 1u);
+  EXPECT_EQ(TextOf(Journal()[0], "file"), (dir / "empty.bin").string());
+
+  // The journal's folder turns into a file once the run has begun, as a
+  // disk that fills up would refuse the line.
+  const fs::path folder = dir / "state";
+  ::setenv("QUORVIK_JOURNAL", (folder / "journal.jsonl").c_str(), 1);
+  for (const bool fleet : {false, true}) {
+    SCOPED_TRACE(fleet ? "update --all" : "update --row");
+    fs::remove_all(folder);
+    std::vector<std::string> args = {"update", "--file", file, "--json", kFast};
+    for (const char* more : fleet ? std::vector<const char*>{"--all", "--yes"}
+                                  : std::vector<const char*>{"--row", "0"})
+      args.push_back(more);
+    const CliRun run = RunCli(args, "", [&](const std::string& line) {
+      if (line.find("\"event\":\"progress\"") == std::string::npos || fs::is_regular_file(folder))
+        return;
+      fs::remove_all(folder);
+      std::ofstream(folder) << "not a folder";
+    });
+    EXPECT_EQ(run.exitCode, 2) << run.out << run.err;
+    EXPECT_EQ(FirstEvent(run, "device_result")["outcome"], "ok");
+    EXPECT_EQ(run.Events().back()["journal"], "incomplete") << run.out;
+  }
 }
 
 }  // namespace

@@ -241,7 +241,7 @@ int RunDeviceCommand(CommandKind kind, const CliOptions& options, CEventWriter& 
   }
   if (journalFailed) event["journal"] = "incomplete";
   if (writer.format() == OutputFormat::kJson || !text.empty()) writer.Event(event, text);
-  return ExitCodeOf(outcome);
+  return JournalAwareExitCode(outcome, journalFailed);
 }
 
 int RunInspect(const std::string& path, CEventWriter& writer) {
@@ -257,16 +257,19 @@ int RunInspect(const std::string& path, CEventWriter& writer) {
                   f.index, report.formatVersion, mcu, f.deviceType, f.sectionParam, f.dataLength,
                   s.crc);
     const std::string type = DeviceTypeName(f.deviceType, 0);
-    writer.Event({{"event", "section"},
-                  {"index", f.index},
-                  {"format", report.formatVersion},
-                  {"mcu", report.formatVersion >= 2 ? nlohmann::json(f.mcuCode) : nlohmann::json()},
-                  {"device", f.deviceType},
-                  {"deviceName", ToUtf8(type)},
-                  {"param", f.sectionParam},
-                  {"length", f.dataLength},
-                  {"crc", s.crc}},
-                 text + Printable(type));
+    nlohmann::json event = {
+        {"event", "section"},
+        {"index", f.index},
+        {"format", report.formatVersion},
+        {"mcu", report.formatVersion >= 2 ? nlohmann::json(f.mcuCode) : nlohmann::json()},
+        {"device", f.deviceType},
+        {"deviceName", ToUtf8(type)},
+        {"param", f.sectionParam},
+        {"length", f.dataLength},
+        {"crc", s.crc}};
+    // Nothing to write: an update would report success and change nothing.
+    if (f.dataLength == 0) event["empty"] = true;
+    writer.Event(event, text + Printable(type) + (f.dataLength == 0 ? "  (empty)" : ""));
   }
   Outcome outcome = Outcome::kOk;
   std::string summary = std::to_string(report.sections.size()) + " section(s)";

@@ -109,6 +109,11 @@ std::optional<int> OpenNetworkAsTheWindow(const CliOptions& options, const char*
   return std::nullopt;
 }
 
+int JournalAwareExitCode(Outcome outcome, bool journalIncomplete) {
+  const int code = ExitCodeOf(outcome);
+  return journalIncomplete && code == 0 ? kExitUsage : code;
+}
+
 std::optional<int> OpenJournal(const CliOptions& options, const std::string& command,
                                CEventWriter& writer, std::optional<CJournal>& journal) {
   if (options.noJournal) return std::nullopt;
@@ -122,6 +127,7 @@ std::optional<int> OpenJournal(const CliOptions& options, const std::string& com
 
 void CResultPrinter::OnResult(const CommandResult& result) {
   m_writer.DeviceResultLine(result);
+  if (!result.warning.empty()) m_writer.Warning(result.warning);
   if (result.confirmed == Confirmation::kSilent)
     m_writer.Warning(
         "the device did not answer the search after RUN application; whether it "

@@ -73,6 +73,11 @@ std::optional<int> ChooseInterfaceIndex(const InterfaceList& interfaces, const s
 
 // The `result` event every run ends with.
 nlohmann::json ResultEvent(const std::string& command, Outcome outcome);
+// A run whose results did not all reach the journal exits 2 even where the
+// devices did what was asked: its record is incomplete. A device's own
+// failure or an interruption keeps its code.
+int JournalAwareExitCode(Outcome outcome, bool journalIncomplete);
+
 // Reports a run that cannot start (bad usage, a busy network): an `error`
 // event, then the `result` event. Returns the exit code.
 int Refuse(CEventWriter& writer, const std::string& command, const std::string& why,

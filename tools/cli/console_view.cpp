@@ -48,8 +48,12 @@ void CConsoleView::ShowDeviceRows(const std::vector<DeviceRow>& rows) {
   }
   for (size_t i = 0; i < rows.size() && i < m_records.size(); ++i)
     m_devices.push_back({static_cast<int>(i), rows[i].device, rows[i].version, rows[i].serial,
-                         rows[i].mac, m_records[i].loaderType != 0});
+                         rows[i].mac, m_records[i].loaderType != 0, m_records[i].twins});
   m_writer.Devices(m_devices, m_printTable, m_dropped);
+  for (const ListedDevice& d : m_devices)
+    if (d.twins >= 2)
+      m_writer.Warning("row " + std::to_string(d.row) + ": " +
+                       TwinRefusalLine(m_records[static_cast<size_t>(d.row)]));
   if (m_dropped > 0)
     m_writer.Warning(std::to_string(m_dropped) +
                      " answer(s) came from devices the list has no room for (it holds " +

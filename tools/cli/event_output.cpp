@@ -36,9 +36,11 @@ std::string Printable(std::string_view bytes) {
 }
 
 nlohmann::json DeviceJson(const ListedDevice& d) {
-  return {{"row", d.row},         {"device", ToUtf8(d.device)},
-          {"version", d.version}, {"serial", d.serial},
-          {"mac", d.mac},         {"mode", d.bootloader ? "boot" : "app"}};
+  nlohmann::json row = {{"row", d.row},         {"device", ToUtf8(d.device)},
+                        {"version", d.version}, {"serial", d.serial},
+                        {"mac", d.mac},         {"mode", d.bootloader ? "boot" : "app"}};
+  if (d.twins >= 2) row["twins"] = d.twins;
+  return row;
 }
 
 nlohmann::json ToJson(const FlatRecord& record) {
@@ -58,6 +60,7 @@ nlohmann::json ToJson(const FlatRecord& record) {
 nlohmann::json DeviceResultJson(const CommandResult& r) {
   nlohmann::json event = {{"event", "device_result"}, {"exit", ExitCodeOf(r.outcome)}};
   event.update(ToJson(ResultFields(r)));
+  if (!r.warning.empty()) event["warning"] = ToUtf8(r.warning);
   return event;
 }
 

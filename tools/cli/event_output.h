@@ -21,6 +21,7 @@ struct ListedDevice {
   std::string serial;
   std::string mac;
   bool bootloader = false;
+  int twins = 0;  // devices answering as this serial, when more than one
 };
 
 // Device names, log lines and paths arrive as bytes: ToUtf8 makes valid

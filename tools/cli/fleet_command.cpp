@@ -125,8 +125,9 @@ int RunFleet(const CliOptions& options, CEventWriter& writer, INetwork& network)
   CCliClock clock(view, options.timeScale);
   CQuorvikDlg dlg(view, network, clock);
   std::unique_ptr<IResultSink> journalSink;
+  bool journalFailed = false;
   if (journal) {
-    journalSink = MakeCliJournal(writer, *journal, address);
+    journalSink = MakeCliJournal(writer, *journal, address, &journalFailed);
     dlg.SetJournal(journalSink.get());
   }
   dlg.SetResultSink(&printer);
@@ -157,8 +158,9 @@ int RunFleet(const CliOptions& options, CEventWriter& writer, INetwork& network)
                   {"running", tally.running}},
                  FleetTallyText(tally));
     nlohmann::json result = ResultEvent(command, outcome);
+    if (journalFailed) result["journal"] = "incomplete";
     if (writer.format() == OutputFormat::kJson) writer.Event(result, "");
-    return ExitCodeOf(outcome);
+    return JournalAwareExitCode(outcome, journalFailed);
   };
   if (plan.planned.empty()) return finish(Outcome::kNoDevice);
   if (options.dryRun) return finish(Outcome::kOk);

@@ -26,22 +26,27 @@ std::string LineText(const RollCallLine& line) {
   status.resize(std::max<size_t>(status.size(), 10), ' ');
   std::string text = status + " label=\"" + Printable(line.label) + "\" device=\"" +
                      Printable(line.device) + "\" serial=" + line.serial + " mac=" + line.mac + " ";
-  if (line.status == RollCallStatus::kChanged)
-    return text + StateText(line.old) + " -> " + StateText(line.now);
-  return text + StateText(line.now ? line.now : line.old);
+  text += line.status == RollCallStatus::kChanged
+              ? StateText(line.old) + " -> " + StateText(line.now)
+              : StateText(line.now ? line.now : line.old);
+  if (line.twins >= 2) text += " twins=" + std::to_string(line.twins);
+  return text;
 }
 
 nlohmann::json LineJson(const RollCallLine& line) {
-  return {{"event", "rollcall"},
-          {"status", RollCallStatusName(line.status)},
-          {"device", ToUtf8(line.device)},
-          {"serial", line.serial},
-          {"mac", line.mac},
-          {"label", line.entry ? nlohmann::json(ToUtf8(line.label)) : nlohmann::json()},
-          {"location", TextOrNull(line.location)},
-          {"row", line.row >= 0 ? nlohmann::json(line.row) : nlohmann::json()},
-          {"old", StateJson(line.old)},
-          {"new", StateJson(line.now)}};
+  nlohmann::json event = {
+      {"event", "rollcall"},
+      {"status", RollCallStatusName(line.status)},
+      {"device", ToUtf8(line.device)},
+      {"serial", line.serial},
+      {"mac", line.mac},
+      {"label", line.entry ? nlohmann::json(ToUtf8(line.label)) : nlohmann::json()},
+      {"location", TextOrNull(line.location)},
+      {"row", line.row >= 0 ? nlohmann::json(line.row) : nlohmann::json()},
+      {"old", StateJson(line.old)},
+      {"new", StateJson(line.now)}};
+  if (line.twins >= 2) event["twins"] = line.twins;
+  return event;
 }
 
 }  // namespace

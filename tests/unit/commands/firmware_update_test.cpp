@@ -368,7 +368,8 @@ TEST_F(FirmwareUpdate, EveryOutcomeIsHandedOutAsAValue) {
          };
        },
        Outcome::kInterrupted,
-       "Interrupted after 2 block(s) written; the device may be left in its "
+       "Interrupted after 2 block(s) acknowledged and 1 block sent without an answer; the device "
+       "may be left in its "
        "bootloader",
        Confirmation::kNone, 2, true, false},
   };

@@ -320,4 +320,71 @@ TEST_F(ReplyProcessing, VerifyAnswerPublishesValueAndStatusBeforeClearingTheWait
   EXPECT_EQ(g_replyState.replyValue(), 0x374B);  // only a verify answer changes it
 }
 
+// One serial, answered by two devices (a cloned or factory-default serial):
+// the table keeps one record per serial but must not let them pass for one.
+TEST_F(ReplyProcessing, DevicesAnsweringWithOneSerialAreMarkedAsTwinsUntilTheTableEmpties) {
+  const std::vector<uint8_t> placeholder = {0x00, 0x60, 0x35, 0x00, 0x00, 0x00};
+  const auto id11 = IdentityBytes(0x11, 11), id16 = IdentityBytes(0x11, 16);
+  std::vector<uint8_t> id11Padded = id11;
+  id11Padded.resize(16, 0);
+  struct Case {
+    const char* name;
+    std::vector<CDatagram> answers;
+    int records;
+    int twins;  // of every record
+  };
+  const std::vector<Case> cases = {
+      {"one device answering twice, on both ports",
+       {Gen2Answer(512, 0x0100, 0x3680, 256, kMac, id16),
+        Gen2Answer(512, 0x0101, 0x3680, 256, kMac, id16)},
+       1,
+       0},
+      {"a running device and its loader (placeholder address)",
+       {AppAnswer(0x0105, kMac, "Node", id11),
+        Gen1Answer(1, 0x0100, 0x3680, 256, placeholder, id11)},
+       2,
+       0},
+      {"two hardware addresses",
+       {Gen2Answer(512, 0x0100, 0x3680, 256, kMac, id16),
+        Gen2Answer(512, 0x0100, 0x3680, 256, kMac2, id16)},
+       1,
+       2},
+      {"two models behind the placeholder address",
+       {Gen2Answer(512, 0x0100, 0x3680, 256, placeholder, id16),
+        Gen2Answer(512, 0x0100, 0x1234, 256, placeholder, id16)},
+       1,
+       2},
+      {"two MCUs",
+       {Gen3Answer(0x0381, 0x0100, 0x3680, 0x21, 512, kMac, 1, id16),
+        Gen3Answer(0x0381, 0x0100, 0x3680, 0x22, 512, kMac, 1, id16)},
+       1,
+       2},
+      {"two running devices",
+       {AppAnswer(0x0105, kMac, "A", id11), AppAnswer(0x0105, kMac2, "B", id11)},
+       1,
+       2},
+      {"three devices, answering in turn",
+       {AppAnswer(0x0105, kMac, "A", id11), AppAnswer(0x0105, kMac2, "B", id11),
+        AppAnswer(0x0105, kMac, "A", id11),
+        AppAnswer(0x0105, std::vector<uint8_t>{2, 0, 0, 0, 0, 3}, "C", id11)},
+       1,
+       3},
+      {"loaders of two generations (one record each)",
+       {Gen1Answer(1, 0x0100, 0x3680, 128, placeholder, id11),
+        Gen2Answer(512, 0x0100, 0x3680, 256, placeholder, id11Padded)},
+       2,
+       2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ResetSharedDeviceState();
+    for (const CDatagram& answer : c.answers)
+      Receive(answer.Vector()[0] == 'B' ? kAppPort : kBootPortA, answer);
+    ASSERT_EQ(Used(), c.records);
+    for (int i = 0; i < Used(); ++i) EXPECT_EQ(At(i).twins, c.twins) << i;
+  }
+  ClearDeviceTable(g_deviceTable);
+  EXPECT_EQ(At(0).twins, 0);
+}
+
 }  // namespace
