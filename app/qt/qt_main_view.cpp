@@ -61,6 +61,14 @@ std::string ToPath(const QString& path) {
   return QFile::encodeName(path).toStdString();
 }
 
+// The file dialog's type: its name, then its pattern in brackets once; the
+// logic's name may already end with them.
+QString NameFilter(const FileDialogRequest& request) {
+  const QString pattern = QStringLiteral("(%1)").arg(FromBytes(request.filterPattern));
+  const QString name = FromBytes(request.filterName);
+  return name.endsWith(pattern) ? name : name + QLatin1Char(' ') + pattern;
+}
+
 int ButtonIndex(Button button) {
   return static_cast<int>(button);
 }
@@ -654,8 +662,7 @@ std::optional<std::string> CQtMainView::ChooseFile(const FileDialogRequest& requ
         dialog.setAcceptMode(QFileDialog::AcceptOpen);
         dialog.setFileMode(QFileDialog::ExistingFile);
         dialog.setDefaultSuffix(FromBytes(request.defaultExtension));
-        dialog.setNameFilter(FromBytes(request.filterName) + QStringLiteral(" (") +
-                             FromBytes(request.filterPattern) + QStringLiteral(")"));
+        dialog.setNameFilter(NameFilter(request));
         if (!request.proposedPath.empty()) dialog.selectFile(FromPath(request.proposedPath));
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
           return std::nullopt;

@@ -10,6 +10,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -468,6 +469,23 @@ class MainWindowTest : public QObject {
     QVERIFY(!file.get().has_value());
     // Later questions get the cautious answer without a box.
     QVERIFY(!std::async(std::launch::async, [this] { return view().AskYesNo("again?"); }).get());
+  }
+
+  // Alt+U asks for the firmware file; its type shows its pattern once.
+  void firmwareFileDialogNamesItsTypeOnce() {
+    TwoDevicesAnswer(network);
+    MakeGatedWindow();
+    StartAndSettle();
+    ActivateWindow();
+    QStringList types;
+    WhenModalShows(this, [&](QWidget* modal) {
+      if (auto* dialog = qobject_cast<QFileDialog*>(modal)) types = dialog->nameFilters();
+      QTest::keyClick(modal->windowHandle(), Qt::Key_Escape);
+    });
+    QTest::keyClick(view().windowHandle(), Qt::Key_U, Qt::AltModifier);
+    QTRY_VERIFY(!types.isEmpty());
+    QTRY_VERIFY(!window->IsRunningCommand());
+    QCOMPARE(types, QStringList{"Firmware File (*.bin)"});
   }
 
   void viewChangesFromTheCommandThreadReadBackAtOnce() {
