@@ -722,6 +722,12 @@ void CQtMainView::SetBusy(bool busy, bool askBeforeClosing) {
   }
   m_busy = busy;
   ApplyInputState();
+  if (!busy && m_closeQuestion) {
+    // The command the question warned of has ended and left nothing
+    // half-done: the operator's close goes on without the warning.
+    m_closeQuestionWithdrawn = true;
+    m_closeQuestion->reject();
+  }
   if (!busy) {
     m_focusToReturn = m_focusBeforeCommand ? m_focusBeforeCommand.data() : m_deviceList;
     ReturnFocus();
@@ -770,11 +776,15 @@ void CQtMainView::closeEvent(QCloseEvent* event) {
     QMessageBox box(QMessageBox::Warning, QString::fromLatin1(kMessageBoxTitle),
                     QString::fromLatin1(kCloseQuestion), QMessageBox::Yes | QMessageBox::No, this);
     box.setDefaultButton(QMessageBox::No);
-    if (box.exec() != QMessageBox::Yes) {
+    m_closeQuestion = &box;
+    m_closeQuestionWithdrawn = false;
+    const bool yes = box.exec() == QMessageBox::Yes;
+    m_closeQuestion = nullptr;
+    if (!yes && !m_closeQuestionWithdrawn) {
       event->ignore();
       return;
     }
-    m_closeConfirmed = true;
+    m_closeConfirmed = yes;
   }
   if (m_closeHandler) m_closeHandler();
   event->accept();

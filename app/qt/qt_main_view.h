@@ -32,6 +32,7 @@ class QComboBox;
 class QLabel;
 class QListWidget;
 class QMenu;
+class QMessageBox;
 class QProgressBar;
 class QPushButton;
 class QTreeWidget;
@@ -188,6 +189,9 @@ class CQtMainView : public QMainWindow, public IMainView {
   QPointer<QWidget> m_focusBeforeCommand;
   QPointer<QWidget> m_focusToReturn;
   bool m_closeConfirmed = false;
+  // The close box's question while it is up; withdrawn when the command ends.
+  QPointer<QMessageBox> m_closeQuestion;
+  bool m_closeQuestionWithdrawn = false;
   bool m_askBeforeClosing = true;
   // The next context menu opens at the selected row (keyboard), not at
   // the pointer.

@@ -368,6 +368,32 @@ class MainWindowTest : public QObject {
     QCOMPARE(view().deviceList()->columnCount(), 0);
   }
 
+  // A command that ends while the close box's question is up leaves
+  // nothing to warn of: the question goes and the window closes.
+  void closeQuestionGoesWhenTheCommandEnds() {
+    TwoDevicesAnswer(network);
+    MakeGatedWindow();
+    StartAndSettle();
+    gate.HoldAtSleep(10);
+    QTest::mouseClick(view().button(Button::kFind), Qt::LeftButton);
+    QTRY_VERIFY(gate.IsHeld());
+    bool answeredByTest = false;
+    WhenModalShows(this, [&](QWidget* modal) {
+      gate.Release();
+      // Only if the question stays: otherwise the test would hang here.
+      QTimer::singleShot(3000, modal, [&answeredByTest, modal] {
+        answeredByTest = true;
+        QTest::keyClick(modal->windowHandle(), Qt::Key_Escape);
+      });
+    });
+    QVERIFY(view().close());
+    QVERIFY(!answeredByTest);
+    QVERIFY(!view().isVisible());
+    QVERIFY(!window->IsRunningCommand());
+    QCOMPARE(replyWaitAborts.load(), 0);
+    QCOMPARE(view().deviceList()->topLevelItemCount(), 2);  // the Find ran to its end
+  }
+
   void escapeEndsTheProgramButNotARunningCommand() {
     MakeGatedWindow();
     StartAndSettle();
