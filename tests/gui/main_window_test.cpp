@@ -239,6 +239,38 @@ class MainWindowTest : public QObject {
     QVERIFY(!view().button(Button::kFactoryReset)->isEnabled());
   }
 
+  // A name that is valid UTF-8 reads as such, any other byte by byte; what
+  // could break its row or reorder the text beside it shows as a replacement.
+  void deviceNamesShowAsTheirTextAndNeverReorderTheirNeighbours_data() {
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("Latin-1") << QByteArray("B\xFChne 50%") << QStringLiteral(u"B\u00FChne 50%");
+    QTest::newRow("UTF-8") << QByteArray("B\xC3\xBChne") << QStringLiteral(u"B\u00FChne");
+    QTest::newRow("Arabic") << QByteArray("\xD9\x85\xD8\xB3\xD8\xB1\xD8\xAD 2")
+                            << QStringLiteral(u"\u0645\u0633\u0631\u062D 2");
+    QTest::newRow("emoji") << QByteArray("Spot \xF0\x9F\x92\xA1")
+                           << QStringLiteral(u"Spot \U0001F4A1");
+    QTest::newRow("override") << QByteArray("\xE2\x80\xAEssurT 1")
+                              << QStringLiteral(u"\uFFFDssurT 1");
+    QTest::newRow("embedding") << QByteArray("A\xE2\x80\xAAz") << QStringLiteral(u"A\uFFFDz");
+    QTest::newRow("isolates") << QByteArray("\xE2\x81\xA6x\xE2\x81\xA9")
+                              << QStringLiteral(u"\uFFFDx\uFFFD");
+    QTest::newRow("line separator") << QByteArray("a\xE2\x80\xA8z") << QStringLiteral(u"a\uFFFDz");
+    QTest::newRow("C1 as UTF-8") << QByteArray("a\xC2\x85z") << QStringLiteral(u"a\uFFFDz");
+  }
+  void deviceNamesShowAsTheirTextAndNeverReorderTheirNeighbours() {
+    QFETCH(QByteArray, name);
+    QFETCH(QString, shown);
+    network.onSearch = [name](bool boot) {
+      if (!boot)
+        ProcessDatagram(
+            kAppPort, AppAnswer(0x0100, kMacB, name.toStdString(), IdentityBytes(0xA0, 11)).Span());
+    };
+    MakeGatedWindow();
+    StartAndSettle();
+    QCOMPARE(view().deviceList()->topLevelItem(0)->text(0), shown);
+  }
+
   void statusLogShowsExactlyTheThreeNewestLines() {
     MakeGatedWindow();
     StartAndSettle();
