@@ -35,6 +35,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "app/column_widths.h"
 #include "app/qt/about_dialog.h"
 #include "app/qt/anchored_area.h"
 #include "app/qt/black_list_model.h"
@@ -68,6 +69,9 @@ QString NameFilter(const FileDialogRequest& request) {
   const QString name = FromBytes(request.filterName);
   return name.endsWith(pattern) ? name : name + QLatin1Char(' ') + pattern;
 }
+
+// The rows' cells: device, version, serial, MAC.
+constexpr int kSerialColumn = 2;
 
 int ButtonIndex(Button button) {
   return static_cast<int>(button);
@@ -147,6 +151,7 @@ void CQtMainView::BuildControls() {
   // In template order, which is also the tab order.
   m_deviceList = new QTreeWidget(client);
   m_deviceList->setGeometry(du.Rect(7, 29, 378, 82));
+  m_listDrawnWidth = m_deviceList->width();
   m_deviceList->setRootIsDecorated(false);
   m_deviceList->setItemsExpandable(false);
   m_deviceList->setUniformRowHeights(true);
@@ -405,10 +410,22 @@ void CQtMainView::SetColumns(const std::vector<ListColumn>& columns) {
     for (const ListColumn& c : columns) headers << QString::fromLatin1(c.header);
     m_deviceList->setColumnCount(static_cast<int>(columns.size()));
     m_deviceList->setHeaderLabels(headers);
-    for (size_t i = 0; i < columns.size(); ++i)
-      m_deviceList->setColumnWidth(static_cast<int>(i), m_units.ScalePixels(columns[i].width));
+    m_drawnColumnWidths.clear();
+    for (const ListColumn& c : columns) m_drawnColumnWidths.push_back(m_units.ScalePixels(c.width));
+    FitColumns();
     m_deviceList->setHeaderHidden(columns.empty());
   });
+}
+
+void CQtMainView::FitColumns() {
+  // QTreeView hides the width of a column's text that QAbstractItemView
+  // makes public.
+  const QAbstractItemView* view = m_deviceList;
+  const std::vector<int> widths =
+      GrownColumnWidths(m_drawnColumnWidths, m_deviceList->width() - m_listDrawnWidth,
+                        kSerialColumn, view->sizeHintForColumn(kSerialColumn));
+  for (size_t i = 0; i < widths.size(); ++i)
+    m_deviceList->setColumnWidth(static_cast<int>(i), widths[i]);
 }
 
 void CQtMainView::ShowDeviceRows(const std::vector<DeviceRow>& rows) {
@@ -423,8 +440,11 @@ void CQtMainView::ShowDeviceRows(const std::vector<DeviceRow>& rows) {
     for (const DeviceRow& row : rows) {
       items << new QTreeWidgetItem(QStringList{DisplayText(row.device), DisplayText(row.version),
                                                DisplayText(row.serial), DisplayText(row.mac)});
+      // The whole serial, also where its column is too narrow for it.
+      items.back()->setToolTip(kSerialColumn, items.back()->text(kSerialColumn));
     }
     m_deviceList->addTopLevelItems(items);
+    FitColumns();
     // A search that lists nothing leaves the operator asking why: the
     // network check is one click away until devices are listed again.
     m_checkOffer->setVisible(rows.empty());
@@ -847,6 +867,7 @@ bool CQtMainView::eventFilter(QObject* watched, QEvent* event) {
     }
   }
   if (watched == m_deviceList) {
+    if (event->type() == QEvent::Resize) FitColumns();
     // The menu key and Shift+F10 open the selected device's menu, as the
     // right button does. Some platforms also turn the menu key into a
     // context-menu event: that one is dropped, so the menu opens once.

@@ -146,6 +146,8 @@ class CQtMainView : public QMainWindow, public IMainView {
   void BuildControls();
   void BuildMenus();
   void ApplyInputState();
+  // The columns at the list's present width: as drawn at the drawn size.
+  void FitColumns();
   void ShowNotice();
   // Puts the keyboard back where a command found it, once the window has it.
   void ReturnFocus();
@@ -156,6 +158,8 @@ class CQtMainView : public QMainWindow, public IMainView {
   T AskOnGuiThread(std::function<T()> ask, T cautious);
 
   CDialogUnits m_units;
+  int m_listDrawnWidth = 0;
+  std::vector<int> m_drawnColumnWidths;
   QTreeWidget* m_deviceList = nullptr;
   QPushButton* m_find = nullptr;
   QPushButton* m_firmwareUpdate = nullptr;

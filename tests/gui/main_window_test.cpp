@@ -20,6 +20,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QStyle>
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
@@ -29,6 +30,7 @@
 #include <fstream>
 #include <future>
 #include <mutex>
+#include <numeric>
 #include <thread>
 
 #include "app/journal.h"
@@ -269,6 +271,46 @@ class MainWindowTest : public QObject {
     MakeGatedWindow();
     StartAndSettle();
     QCOMPARE(view().deviceList()->topLevelItem(0)->text(0), shown);
+  }
+
+  // A long serial shows whole in its tooltip, and in its cell once the
+  // window grows: the columns take the room, the serial's first, and give it
+  // back when the window is as drawn again.
+  void columnsTakeTheRoomOfALargerWindowTheSerialFirst() {
+    const QString serial = QStringLiteral("1112131415161718191A1B1C1D1E1F20");
+    network.onSearch = [](bool boot) {
+      if (!boot)
+        ProcessDatagram(kAppPort, AppAnswer(0x0100, kMacB, "Node", IdentityBytes(0x11, 16)).Span());
+    };
+    MakeGatedWindow();
+    StartAndSettle();
+    QVERIFY(QTest::qWaitForWindowExposed(&view()));
+    QTreeWidget* list = view().deviceList();
+    QCOMPARE(list->topLevelItem(0)->text(2), serial);
+    QCOMPARE(list->topLevelItem(0)->toolTip(2), serial);
+    const auto widths = [list] {
+      QList<int> w;
+      for (int c = 0; c < list->columnCount(); ++c) w << list->columnWidth(c);
+      return w;
+    };
+    const int margins =
+        2 * (list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list) + 1);
+    const auto serialWhole = [&] {
+      return list->fontMetrics().horizontalAdvance(serial) + margins <= list->columnWidth(2);
+    };
+    const QList<int> drawn = widths();
+    QVERIFY(!serialWhole());
+
+    const QSize start = view().size();
+    view().resize(start + QSize(300, 0));
+    QTRY_VERIFY(serialWhole());
+    const QList<int> grown = widths();
+    QCOMPARE(std::accumulate(grown.begin(), grown.end(), 0),
+             std::accumulate(drawn.begin(), drawn.end(), 300));
+    QVERIFY(grown[0] > drawn[0] && grown[1] >= drawn[1] && grown[3] > drawn[3]);
+
+    view().resize(start);
+    QTRY_COMPARE(widths(), drawn);
   }
 
   void statusLogShowsExactlyTheThreeNewestLines() {
