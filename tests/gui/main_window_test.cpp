@@ -35,6 +35,7 @@
 
 #include "app/journal.h"
 #include "app/qt/about_dialog.h"
+#include "app/qt/beside_window.h"
 #include "app/qt/cancellable_clock.h"
 #include "app/qt/command_runner.h"
 #include "app/qt/dialog_units.h"
@@ -734,6 +735,37 @@ class MainWindowTest : public QObject {
     QCOMPARE(shown, QStringLiteral("Another program is using the devices' ports on this network: "
                                    "other-tool (pid %1).")
                         .arg(::getpid()));
+  }
+
+  // A 1280 x 800 screen, and one right of it: the panel beside the window
+  // where there is room, and on the window's screen always.
+  void panelsGoBesideTheWindowAndStayOnItsScreen_data() {
+    QTest::addColumn<QRect>("window");
+    QTest::addColumn<QSize>("panel");
+    QTest::addColumn<QRect>("room");
+    QTest::addColumn<QRect>("placed");
+    const QRect screen(0, 0, 1280, 800), second(1280, 0, 1920, 1080);
+    QTest::newRow("right") << QRect(0, 0, 604, 400) << QSize(400, 300) << screen
+                           << QRect(612, 0, 400, 300);
+    QTest::newRow("left") << QRect(700, 100, 500, 400) << QSize(600, 400) << screen
+                          << QRect(92, 100, 600, 400);
+    QTest::newRow("below") << QRect(386, 0, 604, 384) << QSize(940, 384) << screen
+                           << QRect(340, 392, 940, 384);
+    QTest::newRow("over, from the roomier side")
+        << QRect(300, 200, 604, 500) << QSize(940, 500) << screen << QRect(340, 200, 940, 500);
+    QTest::newRow("larger than the screen")
+        << QRect(100, 100, 604, 400) << QSize(2000, 1000) << screen << screen;
+    QTest::newRow("window partly above the screen")
+        << QRect(100, -50, 604, 400) << QSize(300, 200) << screen << QRect(712, 0, 300, 200);
+    QTest::newRow("second screen")
+        << QRect(2306, 0, 604, 384) << QSize(940, 384) << second << QRect(1358, 0, 940, 384);
+  }
+  void panelsGoBesideTheWindowAndStayOnItsScreen() {
+    QFETCH(QRect, window);
+    QFETCH(QSize, panel);
+    QFETCH(QRect, room);
+    QFETCH(QRect, placed);
+    QCOMPARE(BesideWindow(window, panel, room), placed);
   }
 
   void dialogUnitsKeepEdgesTogether() {
