@@ -35,6 +35,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "app/column_widths.h"
 #include "app/qt/about_dialog.h"
 #include "app/qt/anchored_area.h"
 #include "app/qt/black_list_model.h"
@@ -60,6 +61,17 @@ QString FromPath(const std::string& path) {
 std::string ToPath(const QString& path) {
   return QFile::encodeName(path).toStdString();
 }
+
+// The file dialog's type: its name, then its pattern in brackets once; the
+// logic's name may already end with them.
+QString NameFilter(const FileDialogRequest& request) {
+  const QString pattern = QStringLiteral("(%1)").arg(FromBytes(request.filterPattern));
+  const QString name = FromBytes(request.filterName);
+  return name.endsWith(pattern) ? name : name + QLatin1Char(' ') + pattern;
+}
+
+// The rows' cells: device, version, serial, MAC.
+constexpr int kSerialColumn = 2;
 
 int ButtonIndex(Button button) {
   return static_cast<int>(button);
@@ -139,6 +151,7 @@ void CQtMainView::BuildControls() {
   // In template order, which is also the tab order.
   m_deviceList = new QTreeWidget(client);
   m_deviceList->setGeometry(du.Rect(7, 29, 378, 82));
+  m_listDrawnWidth = m_deviceList->width();
   m_deviceList->setRootIsDecorated(false);
   m_deviceList->setItemsExpandable(false);
   m_deviceList->setUniformRowHeights(true);
@@ -397,10 +410,22 @@ void CQtMainView::SetColumns(const std::vector<ListColumn>& columns) {
     for (const ListColumn& c : columns) headers << QString::fromLatin1(c.header);
     m_deviceList->setColumnCount(static_cast<int>(columns.size()));
     m_deviceList->setHeaderLabels(headers);
-    for (size_t i = 0; i < columns.size(); ++i)
-      m_deviceList->setColumnWidth(static_cast<int>(i), m_units.ScalePixels(columns[i].width));
+    m_drawnColumnWidths.clear();
+    for (const ListColumn& c : columns) m_drawnColumnWidths.push_back(m_units.ScalePixels(c.width));
+    FitColumns();
     m_deviceList->setHeaderHidden(columns.empty());
   });
+}
+
+void CQtMainView::FitColumns() {
+  // QTreeView hides the width of a column's text that QAbstractItemView
+  // makes public.
+  const QAbstractItemView* view = m_deviceList;
+  const std::vector<int> widths =
+      GrownColumnWidths(m_drawnColumnWidths, m_deviceList->width() - m_listDrawnWidth,
+                        kSerialColumn, view->sizeHintForColumn(kSerialColumn));
+  for (size_t i = 0; i < widths.size(); ++i)
+    m_deviceList->setColumnWidth(static_cast<int>(i), widths[i]);
 }
 
 void CQtMainView::ShowDeviceRows(const std::vector<DeviceRow>& rows) {
@@ -417,17 +442,21 @@ void CQtMainView::ShowDeviceRows(const std::vector<DeviceRow>& rows) {
       auto* item = new QTreeWidgetItem(
           QStringList{DisplayText(note.empty() ? row.device : row.device + " " + note),
                       DisplayText(row.version), DisplayText(row.serial), DisplayText(row.mac)});
+      // The whole serial, also where its column is too narrow for it.
+      item->setToolTip(kSerialColumn, item->text(kSerialColumn));
       if (!note.empty()) {
         // Said in words, not by a colour alone: no command goes to this row.
         const QString why =
             DisplayText(note) + QStringLiteral(
                                     ": no command is sent to it until each device has a "
                                     "serial of its own.");
-        for (int c = 0; c < item->columnCount(); ++c) item->setToolTip(c, why);
+        for (int c = 0; c < item->columnCount(); ++c)
+          item->setToolTip(c, c == kSerialColumn ? item->text(c) + "\n" + why : why);
       }
       items << item;
     }
     m_deviceList->addTopLevelItems(items);
+    FitColumns();
     // A search that lists nothing leaves the operator asking why: the
     // network check is one click away until devices are listed again.
     m_checkOffer->setVisible(rows.empty());
@@ -665,8 +694,7 @@ std::optional<std::string> CQtMainView::ChooseFile(const FileDialogRequest& requ
         dialog.setAcceptMode(QFileDialog::AcceptOpen);
         dialog.setFileMode(QFileDialog::ExistingFile);
         dialog.setDefaultSuffix(FromBytes(request.defaultExtension));
-        dialog.setNameFilter(FromBytes(request.filterName) + QStringLiteral(" (") +
-                             FromBytes(request.filterPattern) + QStringLiteral(")"));
+        dialog.setNameFilter(NameFilter(request));
         if (!request.proposedPath.empty()) dialog.selectFile(FromPath(request.proposedPath));
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
           return std::nullopt;
@@ -726,6 +754,12 @@ void CQtMainView::SetBusy(bool busy, bool askBeforeClosing) {
   }
   m_busy = busy;
   ApplyInputState();
+  if (!busy && m_closeQuestion) {
+    // The command the question warned of has ended and left nothing
+    // half-done: the operator's close goes on without the warning.
+    m_closeQuestionWithdrawn = true;
+    m_closeQuestion->reject();
+  }
   if (!busy) {
     m_focusToReturn = m_focusBeforeCommand ? m_focusBeforeCommand.data() : m_deviceList;
     ReturnFocus();
@@ -774,11 +808,15 @@ void CQtMainView::closeEvent(QCloseEvent* event) {
     QMessageBox box(QMessageBox::Warning, QString::fromLatin1(kMessageBoxTitle),
                     QString::fromLatin1(kCloseQuestion), QMessageBox::Yes | QMessageBox::No, this);
     box.setDefaultButton(QMessageBox::No);
-    if (box.exec() != QMessageBox::Yes) {
+    m_closeQuestion = &box;
+    m_closeQuestionWithdrawn = false;
+    const bool yes = box.exec() == QMessageBox::Yes;
+    m_closeQuestion = nullptr;
+    if (!yes && !m_closeQuestionWithdrawn) {
       event->ignore();
       return;
     }
-    m_closeConfirmed = true;
+    m_closeConfirmed = yes;
   }
   if (m_closeHandler) m_closeHandler();
   event->accept();
@@ -841,6 +879,7 @@ bool CQtMainView::eventFilter(QObject* watched, QEvent* event) {
     }
   }
   if (watched == m_deviceList) {
+    if (event->type() == QEvent::Resize) FitColumns();
     // The menu key and Shift+F10 open the selected device's menu, as the
     // right button does. Some platforms also turn the menu key into a
     // context-menu event: that one is dropped, so the menu opens once.

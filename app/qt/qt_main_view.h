@@ -32,6 +32,7 @@ class QComboBox;
 class QLabel;
 class QListWidget;
 class QMenu;
+class QMessageBox;
 class QProgressBar;
 class QPushButton;
 class QTreeWidget;
@@ -145,6 +146,8 @@ class CQtMainView : public QMainWindow, public IMainView {
   void BuildControls();
   void BuildMenus();
   void ApplyInputState();
+  // The columns at the list's present width: as drawn at the drawn size.
+  void FitColumns();
   void ShowNotice();
   // Puts the keyboard back where a command found it, once the window has it.
   void ReturnFocus();
@@ -155,6 +158,8 @@ class CQtMainView : public QMainWindow, public IMainView {
   T AskOnGuiThread(std::function<T()> ask, T cautious);
 
   CDialogUnits m_units;
+  int m_listDrawnWidth = 0;
+  std::vector<int> m_drawnColumnWidths;
   QTreeWidget* m_deviceList = nullptr;
   QPushButton* m_find = nullptr;
   QPushButton* m_firmwareUpdate = nullptr;
@@ -188,6 +193,9 @@ class CQtMainView : public QMainWindow, public IMainView {
   QPointer<QWidget> m_focusBeforeCommand;
   QPointer<QWidget> m_focusToReturn;
   bool m_closeConfirmed = false;
+  // The close box's question while it is up; withdrawn when the command ends.
+  QPointer<QMessageBox> m_closeQuestion;
+  bool m_closeQuestionWithdrawn = false;
   bool m_askBeforeClosing = true;
   // The next context menu opens at the selected row (keyboard), not at
   // the pointer.

@@ -8,10 +8,10 @@
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QScreen>
 #include <QTimer>
 #include <QTreeWidget>
 
+#include "app/qt/beside_window.h"
 #include "app/qt/history_dialog.h"
 #include "app/qt/network_check_dialog.h"
 #include "net/reply_state.h"
@@ -68,16 +68,9 @@ CRollCallPanel* CQuorvikWindow::OpenRollCall() {
     if (m_lastListed) m_rollCall->ShowListed(*m_lastListed);
     QObject::connect(m_rollCall, &CRollCallPanel::listedDeviceChosen, m_view.get(),
                      [this](int row) { SelectListedRow(row); });
-    // Beside the window, as tall as it, where the screen has room for it.
-    const QRect main = m_view->frameGeometry();
+    // As tall as the window, its groups beside the list they compare.
     m_rollCall->resize(m_rollCall->width(), m_view->height());
-    const QRect room = m_view->screen()->availableGeometry();
-    const int gap = 8;
-    int x = main.right() + 1 + gap;
-    if (x + m_rollCall->width() > room.right() &&
-        main.left() - gap - m_rollCall->width() >= room.left())
-      x = main.left() - gap - m_rollCall->width();
-    m_rollCall->move(x, main.top());
+    PlaceBesideWindow(m_rollCall, m_view.get());
   }
   m_rollCall->show();
   m_rollCall->raise();
@@ -170,6 +163,7 @@ void CQuorvikWindow::WireCommands() {
   QObject::connect(v->historyAction(), &QAction::triggered, v, [this] {
     auto* history = new CHistoryDialog(m_options.journalPath, m_view.get());
     history->setAttribute(Qt::WA_DeleteOnClose);
+    PlaceBesideWindow(history, m_view.get());
     history->show();
   });
   QObject::connect(v, &CQtMainView::networkCheckRequested, v, [this] { OpenNetworkCheck(); });
@@ -189,6 +183,7 @@ void CQuorvikWindow::OpenNetworkCheck() {
                      [this] { StopNetworkCheck(); });
     QObject::connect(m_view.get(), &CQtMainView::busyChanged, m_checkDialog,
                      &CNetworkCheckDialog::SetWindowBusy);
+    PlaceBesideWindow(m_checkDialog, m_view.get());
   }
   m_checkDialog->show();
   m_checkDialog->raise();
@@ -337,7 +332,8 @@ void CQuorvikWindow::PlanFleet() {
 
 void CQuorvikWindow::ShowFleetPlan(const FleetPreparation& prepared) {
   if (m_shutDown) return;
-  if (!m_fleetDialog) {
+  const bool opening = !m_fleetDialog;
+  if (opening) {
     // Beside the window: the list and the log show what each update does.
     m_fleetDialog = new CFleetDialog(m_view.get());
     m_fleetDialog->setAttribute(Qt::WA_DeleteOnClose);
@@ -352,6 +348,9 @@ void CQuorvikWindow::ShowFleetPlan(const FleetPreparation& prepared) {
   m_fleetDialog->SetWindowBusy(m_view->IsBusy());
   m_fleetPlan = prepared;
   m_fleetDialog->SetPlan(prepared);
+  // Once the plan has given it its width; a dialog already open stays
+  // where the operator has it.
+  if (opening) PlaceBesideWindow(m_fleetDialog, m_view.get());
   m_fleetDialog->show();
   m_fleetDialog->raise();
   m_fleetDialog->activateWindow();

@@ -10,6 +10,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -19,6 +20,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QStyle>
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
@@ -28,10 +30,12 @@
 #include <fstream>
 #include <future>
 #include <mutex>
+#include <numeric>
 #include <thread>
 
 #include "app/journal.h"
 #include "app/qt/about_dialog.h"
+#include "app/qt/beside_window.h"
 #include "app/qt/cancellable_clock.h"
 #include "app/qt/command_runner.h"
 #include "app/qt/dialog_units.h"
@@ -238,6 +242,78 @@ class MainWindowTest : public QObject {
     QVERIFY(!view().button(Button::kFactoryReset)->isEnabled());
   }
 
+  // A name that is valid UTF-8 reads as such, any other byte by byte; what
+  // could break its row or reorder the text beside it shows as a replacement.
+  void deviceNamesShowAsTheirTextAndNeverReorderTheirNeighbours_data() {
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("Latin-1") << QByteArray("B\xFChne 50%") << QStringLiteral(u"B\u00FChne 50%");
+    QTest::newRow("UTF-8") << QByteArray("B\xC3\xBChne") << QStringLiteral(u"B\u00FChne");
+    QTest::newRow("Arabic") << QByteArray("\xD9\x85\xD8\xB3\xD8\xB1\xD8\xAD 2")
+                            << QStringLiteral(u"\u0645\u0633\u0631\u062D 2");
+    QTest::newRow("emoji") << QByteArray("Spot \xF0\x9F\x92\xA1")
+                           << QStringLiteral(u"Spot \U0001F4A1");
+    QTest::newRow("override") << QByteArray("\xE2\x80\xAEssurT 1")
+                              << QStringLiteral(u"\uFFFDssurT 1");
+    QTest::newRow("embedding") << QByteArray("A\xE2\x80\xAAz") << QStringLiteral(u"A\uFFFDz");
+    QTest::newRow("isolates") << QByteArray("\xE2\x81\xA6x\xE2\x81\xA9")
+                              << QStringLiteral(u"\uFFFDx\uFFFD");
+    QTest::newRow("line separator") << QByteArray("a\xE2\x80\xA8z") << QStringLiteral(u"a\uFFFDz");
+    QTest::newRow("C1 as UTF-8") << QByteArray("a\xC2\x85z") << QStringLiteral(u"a\uFFFDz");
+  }
+  void deviceNamesShowAsTheirTextAndNeverReorderTheirNeighbours() {
+    QFETCH(QByteArray, name);
+    QFETCH(QString, shown);
+    network.onSearch = [name](bool boot) {
+      if (!boot)
+        ProcessDatagram(
+            kAppPort, AppAnswer(0x0100, kMacB, name.toStdString(), IdentityBytes(0xA0, 11)).Span());
+    };
+    MakeGatedWindow();
+    StartAndSettle();
+    QCOMPARE(view().deviceList()->topLevelItem(0)->text(0), shown);
+  }
+
+  // A long serial shows whole in its tooltip, and in its cell once the
+  // window grows: the columns take the room, the serial's first, and give it
+  // back when the window is as drawn again.
+  void columnsTakeTheRoomOfALargerWindowTheSerialFirst() {
+    const QString serial = QStringLiteral("1112131415161718191A1B1C1D1E1F20");
+    network.onSearch = [](bool boot) {
+      if (!boot)
+        ProcessDatagram(kAppPort, AppAnswer(0x0100, kMacB, "Node", IdentityBytes(0x11, 16)).Span());
+    };
+    MakeGatedWindow();
+    StartAndSettle();
+    QVERIFY(QTest::qWaitForWindowExposed(&view()));
+    QTreeWidget* list = view().deviceList();
+    QCOMPARE(list->topLevelItem(0)->text(2), serial);
+    QCOMPARE(list->topLevelItem(0)->toolTip(2), serial);
+    const auto widths = [list] {
+      QList<int> w;
+      for (int c = 0; c < list->columnCount(); ++c) w << list->columnWidth(c);
+      return w;
+    };
+    const int margins =
+        2 * (list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list) + 1);
+    const auto serialWhole = [&] {
+      return list->fontMetrics().horizontalAdvance(serial) + margins <= list->columnWidth(2);
+    };
+    const QList<int> drawn = widths();
+    QVERIFY(!serialWhole());
+
+    const QSize start = view().size();
+    view().resize(start + QSize(300, 0));
+    QTRY_VERIFY(serialWhole());
+    const QList<int> grown = widths();
+    QCOMPARE(std::accumulate(grown.begin(), grown.end(), 0),
+             std::accumulate(drawn.begin(), drawn.end(), 300));
+    QVERIFY(grown[0] > drawn[0] && grown[1] >= drawn[1] && grown[3] > drawn[3]);
+
+    view().resize(start);
+    QTRY_COMPARE(widths(), drawn);
+  }
+
   void statusLogShowsExactlyTheThreeNewestLines() {
     MakeGatedWindow();
     StartAndSettle();
@@ -367,6 +443,32 @@ class MainWindowTest : public QObject {
     QCOMPARE(view().deviceList()->columnCount(), 0);
   }
 
+  // A command that ends while the close box's question is up leaves
+  // nothing to warn of: the question goes and the window closes.
+  void closeQuestionGoesWhenTheCommandEnds() {
+    TwoDevicesAnswer(network);
+    MakeGatedWindow();
+    StartAndSettle();
+    gate.HoldAtSleep(10);
+    QTest::mouseClick(view().button(Button::kFind), Qt::LeftButton);
+    QTRY_VERIFY(gate.IsHeld());
+    bool answeredByTest = false;
+    WhenModalShows(this, [&](QWidget* modal) {
+      gate.Release();
+      // Only if the question stays: otherwise the test would hang here.
+      QTimer::singleShot(3000, modal, [&answeredByTest, modal] {
+        answeredByTest = true;
+        QTest::keyClick(modal->windowHandle(), Qt::Key_Escape);
+      });
+    });
+    QVERIFY(view().close());
+    QVERIFY(!answeredByTest);
+    QVERIFY(!view().isVisible());
+    QVERIFY(!window->IsRunningCommand());
+    QCOMPARE(replyWaitAborts.load(), 0);
+    QCOMPARE(view().deviceList()->topLevelItemCount(), 2);  // the Find ran to its end
+  }
+
   void escapeEndsTheProgramButNotARunningCommand() {
     MakeGatedWindow();
     StartAndSettle();
@@ -468,6 +570,23 @@ class MainWindowTest : public QObject {
     QVERIFY(!file.get().has_value());
     // Later questions get the cautious answer without a box.
     QVERIFY(!std::async(std::launch::async, [this] { return view().AskYesNo("again?"); }).get());
+  }
+
+  // Alt+U asks for the firmware file; its type shows its pattern once.
+  void firmwareFileDialogNamesItsTypeOnce() {
+    TwoDevicesAnswer(network);
+    MakeGatedWindow();
+    StartAndSettle();
+    ActivateWindow();
+    QStringList types;
+    WhenModalShows(this, [&](QWidget* modal) {
+      if (auto* dialog = qobject_cast<QFileDialog*>(modal)) types = dialog->nameFilters();
+      QTest::keyClick(modal->windowHandle(), Qt::Key_Escape);
+    });
+    QTest::keyClick(view().windowHandle(), Qt::Key_U, Qt::AltModifier);
+    QTRY_VERIFY(!types.isEmpty());
+    QTRY_VERIFY(!window->IsRunningCommand());
+    QCOMPARE(types, QStringList{"Firmware File (*.bin)"});
   }
 
   void viewChangesFromTheCommandThreadReadBackAtOnce() {
@@ -616,6 +735,37 @@ class MainWindowTest : public QObject {
     QCOMPARE(shown, QStringLiteral("Another program is using the devices' ports on this network: "
                                    "other-tool (pid %1).")
                         .arg(::getpid()));
+  }
+
+  // A 1280 x 800 screen, and one right of it: the panel beside the window
+  // where there is room, and on the window's screen always.
+  void panelsGoBesideTheWindowAndStayOnItsScreen_data() {
+    QTest::addColumn<QRect>("window");
+    QTest::addColumn<QSize>("panel");
+    QTest::addColumn<QRect>("room");
+    QTest::addColumn<QRect>("placed");
+    const QRect screen(0, 0, 1280, 800), second(1280, 0, 1920, 1080);
+    QTest::newRow("right") << QRect(0, 0, 604, 400) << QSize(400, 300) << screen
+                           << QRect(612, 0, 400, 300);
+    QTest::newRow("left") << QRect(700, 100, 500, 400) << QSize(600, 400) << screen
+                          << QRect(92, 100, 600, 400);
+    QTest::newRow("below") << QRect(386, 0, 604, 384) << QSize(940, 384) << screen
+                           << QRect(340, 392, 940, 384);
+    QTest::newRow("over, from the roomier side")
+        << QRect(300, 200, 604, 500) << QSize(940, 500) << screen << QRect(340, 200, 940, 500);
+    QTest::newRow("larger than the screen")
+        << QRect(100, 100, 604, 400) << QSize(2000, 1000) << screen << screen;
+    QTest::newRow("window partly above the screen")
+        << QRect(100, -50, 604, 400) << QSize(300, 200) << screen << QRect(712, 0, 300, 200);
+    QTest::newRow("second screen")
+        << QRect(2306, 0, 604, 384) << QSize(940, 384) << second << QRect(1358, 0, 940, 384);
+  }
+  void panelsGoBesideTheWindowAndStayOnItsScreen() {
+    QFETCH(QRect, window);
+    QFETCH(QSize, panel);
+    QFETCH(QRect, room);
+    QFETCH(QRect, placed);
+    QCOMPARE(BesideWindow(window, panel, room), placed);
   }
 
   void dialogUnitsKeepEdgesTogether() {
