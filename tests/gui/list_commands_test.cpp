@@ -271,6 +271,34 @@ class ListCommandsTest : public QObject {
     QVERIFY(!FactoryResetEnabled());
   }
 
+  // Two running devices that answer with one serial: one row that says so,
+  // and no command reaches either, whichever the operator tries.
+  void aSerialTwoDevicesAnswerAsIsMarkedAndRefusedWithoutSending() {
+    network.onSearch = [](bool boot) {
+      if (boot) return;
+      for (const auto& mac : {kMacA, kMacB})
+        ProcessDatagram(kAppPort, AppAnswer(0x0203, mac, "Node", IdentityBytes(0xA0, 11)).Span());
+    };
+    StartAndSettle();
+    QCOMPARE(list()->topLevelItemCount(), 1);
+    QTreeWidgetItem* row = list()->topLevelItem(0);
+    QCOMPARE(row->text(0), QStringLiteral("Node (2 devices answer as this serial)"));
+    QVERIFY(row->toolTip(1).contains(QStringLiteral("no command is sent to it")));
+
+    QVERIFY(ClickRow(0));
+    network.calls.clear();
+    QPushButton* update = view().button(Button::kFirmwareUpdate);
+    update->setFocus();
+    QTest::keyClick(update, Qt::Key_Space);
+    QVERIFY(Settled());
+    // Refused before the file dialog, naming both devices.
+    QVERIFY(QApplication::activeModalWidget() == nullptr);
+    QVERIFY(LastStatusLine().startsWith(QStringLiteral("2 devices answer as serial A0A1")));
+    QVERIFY(LastStatusLine().contains(QStringLiteral("00-0A-95-9D-68-16")));
+    QVERIFY(LastStatusLine().contains(QStringLiteral("02-10-20-30-40-AB")));
+    QVERIFY(network.calls.empty());
+  }
+
   void blackListDialogShowsDeletesAndSavesOnlyOnOk() {
     TwoDevicesAnswer(network);
     StartAndSettle();
