@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/command_result.h"
+#include "commands/command_result.h"
 #include "app/flat_json.h"
 #include "app/operator_files.h"
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "app/clock.h"
+#include "commands/clock.h"
 #include "app/firewall_rules.h"
 #include "net/interfaces.h"
 

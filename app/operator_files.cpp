@@ -4,7 +4,6 @@
 #include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <filesystem>
 
 #include <cerrno>
 #include <cstring>
@@ -72,13 +71,6 @@ std::string FolderOf(const std::string& path) {
   if (slash == std::string::npos) return ".";
   if (slash == 0) return "/";
   return path.substr(0, slash);
-}
-
-std::string AbsolutePath(const std::string& path) {
-  if (path.empty() || path.front() == '/') return path;
-  std::error_code error;
-  const std::filesystem::path absolute = std::filesystem::absolute(path, error);
-  return error ? path : absolute.lexically_normal().string();
 }
 
 FileRead ReadWholeFile(const std::string& path, size_t maxBytes) {

@@ -54,10 +54,6 @@ FileWrite WriteFileAtomically(const std::string& path, std::string_view bytes);
 // The folder a path names a file in: "." for a bare name, "/" at the root.
 std::string FolderOf(const std::string& path);
 
-// The path from the root, as the working folder makes it now; the path as
-// given when it is empty or the working folder cannot be known.
-std::string AbsolutePath(const std::string& path);
-
 // Where a path's symbolic links lead, however many; the path itself when it
 // is no link. A link to a file that does not exist yet leads to that name.
 std::string FinalLinkTarget(const std::string& path);

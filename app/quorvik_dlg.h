@@ -10,37 +10,29 @@
 #include <optional>
 #include <string>
 
-#include "app/clock.h"
-#include "app/command_result.h"
 #include "app/listed_devices.h"
 #include "app/main_view.h"
-#include "app/network.h"
 #include "app/settings_file.h"
 #include "app/settings_location.h"
 #include "app/status_log.h"
+#include "commands/clock.h"
+#include "commands/command_result.h"
+#include "commands/device_commands.h"
 #include "commands/firmware_file.h"
+#include "commands/network.h"
 #include "net/interfaces.h"
 
 constexpr const char* kCaption = "Belmarr Quorvik V1.41";
 constexpr const char* kNoInterfaceEntry = "No Ethernet connection !";
 constexpr const char* kNetworkFailedMessage = "Connection to Network failed !";
 constexpr std::chrono::milliseconds kStartupSearchWait{5000};
-constexpr std::chrono::milliseconds kSearchStepWait{20};
-constexpr int kSearchSteps = 100;
 constexpr int kBeepFrequencyHz = 100;
 constexpr std::chrono::milliseconds kBeepLength{100};
-constexpr std::chrono::milliseconds kEnterBootloaderWait{6000};
 constexpr std::chrono::milliseconds kAfterUpdateWait{3000};
-constexpr std::chrono::milliseconds kAfterRunWait{100};
-constexpr int kWriteTries = 500;
-constexpr std::chrono::milliseconds kRebootStepWait{60};
 constexpr int kSerialToneHz = 1000;
 constexpr const char* kWebAddress = "https://www.belmarr.example/";
-constexpr const char* kLostAfterRestartLine = "Device not found again after restart!";
 constexpr const char* kPortsIncompleteMessage =
     "Not every port could be opened: some devices will not be listed.";
-constexpr const char* kEmptySectionWarning =
-    "The file holds no data for this device: nothing was written.";
 constexpr const char* kStillInLoaderReason = "Device still in its bootloader after RUN application";
 
 class CQuorvikDlg {
@@ -125,18 +117,18 @@ class CQuorvikDlg {
   const std::string& serialText() const { return m_serialText; }
 
  private:
+  // How the commands' runs show in the window.
+  class CDlgObserver;
+  friend class CDlgObserver;
+
   // The check boxes into their members.
   void ReadCheckBoxes();
-  // 100 steps of `step` on the progress bar while the receivers collect.
-  void RunProgress(std::chrono::milliseconds step);
   void SetDeviceButtons(const std::optional<DeviceRecord>& firstRecord);
   // Beeps at `frequencyHz` for the alert length and waits for it.
   void Beep(int frequencyHz);
   // The device's serial line, collected unless already present; shared by
   // the double click and the refresh. True when the line was added.
   bool CollectSerialLine(const DeviceRecord& device);
-  // The highest bootloader-mode record with this hardware address.
-  std::optional<DeviceRecord> BootRecordWithMac(const std::array<uint8_t, 6>& mac) const;
   void SaveBlackList();
   // Writes a setting; a file that cannot be read or written is reported
   // once per run, and left as it is.
@@ -146,13 +138,6 @@ class CQuorvikDlg {
   // an update ran (or was refused) and the Find is due.
   bool UpdateBeforeFind();
   std::optional<DeviceRecord> RecordAt(int index) const;
-  // Logs why the file is refused and hands out the refusal; a device this
-  // command restarted (given) is sent back to its application.
-  void RefuseFile(FirmwareVerdict verdict, const std::optional<DeviceRecord>& restarted);
-  void Refuse(const std::string& line, const std::optional<DeviceRecord>& restarted);
-  // Writes the section block by block; false when a block was not
-  // acknowledged. Counts the acknowledged blocks in the running result.
-  bool WriteSection(const DeviceRecord& device, const FirmwareSection& section);
   // Opens the network on `address` and shows which ports could not be
   // bound; `tell` also shows a message box about them.
   bool OpenNetworkOn(const std::string& address, bool tell);
@@ -160,27 +145,25 @@ class CQuorvikDlg {
   // is selected again (row 0 when it is not listed).
   void SelectWorkedOnRow();
 
-  // Results. A command begins one for the selected device; the code that
-  // decides the outcome hands it out, beside the status line it logs.
-  CommandResult& BeginResult(CommandKind kind, const DeviceRecord& device);
-  // Finishes the running result with `outcome`, logs `line` (when not empty)
-  // as the line that decided it, and hands the result out.
-  void Decide(Outcome outcome, const std::string& line, int beep, std::string reason = {});
-  void HandOut(CommandResult result, const std::string& line = {}, int beep = 0);
+  // Results. The command functions decide them and record them in the
+  // journal (through the observer) before their deciding line shows; the
+  // window then hands them to the result sink.
+  void HandOut(const CommandResult& result);
+  // Journal and sink at once, for results the window itself completes.
+  void RecordAndHandOut(CommandResult result);
+  // The result of a command that the window ran: handed out, and an
+  // interruption passed on to whatever the window was doing.
+  void Finish(const CommandResult& result);
   // The search after an update tells whether the device came back running.
   void ConfirmPendingUpdate();
-  // A command was told to stop: what it did so far is handed out as
-  // interrupted.
+  // A command was told to stop: an update that only awaited its closing
+  // search is handed out as it stands.
   void ReportInterruption();
   // Runs a command's body; an interruption is reported, then passed on.
   template <typename Body>
   void Guarded(Body body);
   // A result for a command that found no device to act on.
   void NoDeviceResult(CommandKind kind, const std::string& line);
-  // Refuses a command on a record that several devices answer as, before
-  // anything is sent to it (or, after a restart, before its loader is
-  // written); whether it did.
-  bool RefusedAsTwin(CommandKind kind, const DeviceRecord& device, bool restarted = false);
 
   IMainView& m_view;
   INetwork& m_network;
@@ -205,7 +188,6 @@ class CQuorvikDlg {
   IResultSink* m_journal = nullptr;
   IResultSink* m_results = nullptr;
   IListObserver* m_listObserver = nullptr;
-  std::optional<CommandResult> m_running;
   // An update that sent its run request waits for the search after it.
   std::optional<CommandResult> m_pendingUpdate;
   std::shared_ptr<const std::vector<uint8_t>> m_fixedFile;

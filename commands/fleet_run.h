@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "app/command_result.h"
+#include "commands/command_result.h"
 #include "commands/fleet.h"
 
 class CQuorvikDlg;

@@ -7,7 +7,7 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "app/clock.h"
+#include "commands/clock.h"
 
 class CCancellableClock : public IClock {
  public:

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <exception>
 
-#include "app/clock.h"
+#include "commands/clock.h"
 
 CCommandRunner::CCommandRunner() : m_thread([this] { Loop(); }) {}
 

@@ -14,7 +14,7 @@
 #include <QVBoxLayout>
 
 #include "app/qt/display_text.h"
-#include "app/sha256.h"
+#include "commands/sha256.h"
 #include "devices/device_list.h"
 
 namespace {

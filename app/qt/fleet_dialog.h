@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/command_result.h"
+#include "commands/command_result.h"
 #include "commands/fleet_run.h"
 
 class QLabel;

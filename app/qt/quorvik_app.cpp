@@ -10,7 +10,7 @@
 #include <ctime>
 #include <memory>
 
-#include "app/network.h"
+#include "commands/network.h"
 #include "app/qt/quorvik_window.h"
 #include "net/network_session.h"
 

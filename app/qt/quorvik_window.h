@@ -13,7 +13,7 @@
 #include <string>
 
 #include "app/journal.h"
-#include "app/network.h"
+#include "commands/network.h"
 #include "app/network_check.h"
 #include "app/qt/cancellable_clock.h"
 #include "app/qt/command_runner.h"

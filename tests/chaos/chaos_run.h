@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/command_result.h"
+#include "commands/command_result.h"
 
 // What can go wrong in one update; drawn from a seed, so that any schedule
 // can be run again alone.

@@ -24,7 +24,7 @@
 #include <thread>
 
 #include "app/journal.h"
-#include "app/sha256.h"
+#include "commands/sha256.h"
 #include "net/frames.h"
 #include "net/instance_lock.h"
 #include "tests/support/firmware_file_builder.h"

@@ -9,10 +9,10 @@
 #include <thread>
 #include <vector>
 
-#include "app/clock.h"
-#include "app/command_result.h"
+#include "commands/clock.h"
+#include "commands/command_result.h"
 #include "app/main_view.h"
-#include "app/network.h"
+#include "commands/network.h"
 
 class CFakeMainView : public IMainView {
  public:

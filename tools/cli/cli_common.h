@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "app/clock.h"
-#include "app/command_result.h"
+#include "commands/clock.h"
+#include "commands/command_result.h"
 #include "app/journal.h"
-#include "app/network.h"
+#include "commands/network.h"
 #include "app/settings_file.h"
 #include "net/instance_lock.h"
 #include "net/interfaces.h"

@@ -8,7 +8,7 @@
 #include <iostream>
 #include <mutex>
 
-#include "app/clock.h"
+#include "commands/clock.h"
 #include "net/reply_processing.h"
 
 void CConsoleView::Emit(const std::string& line, bool beep) {

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/command_result.h"
+#include "commands/command_result.h"
 #include "app/flat_json.h"
 
 enum class OutputFormat { kText, kJson };

@@ -13,7 +13,7 @@
 
 #include "app/journal.h"
 #include "app/quorvik_dlg.h"
-#include "app/sha256.h"
+#include "commands/sha256.h"
 #include "commands/firmware_file.h"
 #include "commands/fleet.h"
 #include "commands/fleet_run.h"

@@ -11,7 +11,7 @@
 #include <fstream>
 
 #include "app/journal.h"
-#include "app/sha256.h"
+#include "commands/sha256.h"
 
 namespace fs = std::filesystem;
 

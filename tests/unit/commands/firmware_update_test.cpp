@@ -8,7 +8,7 @@
 #include <fstream>
 
 #include "app/quorvik_dlg.h"
-#include "app/sha256.h"
+#include "commands/sha256.h"
 #include "net/frames.h"
 #include "net/reply_processing.h"
 #include "tests/support/datagram_builder.h"

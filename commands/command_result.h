@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "commands/firmware_file.h"
 #include "net/device_record.h"
 
 enum class CommandKind { kUpdate, kReset, kRun, kReboot };
@@ -42,6 +43,8 @@ struct UpdateFacts {
   bool verified = false;
   // A block went out and no answer came: the device may have stored it.
   bool blockUnanswered = false;
+  // Why the file was refused, where it was.
+  std::optional<FirmwareVerdict> refusedFile;
 };
 
 struct CommandResult {

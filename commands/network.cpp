@@ -1,4 +1,4 @@
-#include "app/network.h"
+#include "commands/network.h"
 
 #include "net/network_session.h"
 #include "net/reply_state.h"

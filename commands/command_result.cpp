@@ -1,4 +1,4 @@
-#include "app/command_result.h"
+#include "commands/command_result.h"
 
 const char* CommandName(CommandKind kind) {
   switch (kind) {

@@ -1,4 +1,4 @@
-#include "app/sha256.h"
+#include "commands/sha256.h"
 
 #include <array>
 #include <cstdio>

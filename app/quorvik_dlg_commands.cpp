@@ -1,0 +1,325 @@
+// The window's device commands: the selected row, the check boxes and the
+// file dialog turned into the inputs of the command functions, and their
+// runs shown in the status log, tones and progress bar.
+
+#include <sys/stat.h>
+
+#include <mutex>
+
+#include "app/quorvik_dlg.h"
+#include "devices/device_identity.h"
+#include "net/reply_processing.h"
+
+class CQuorvikDlg::CDlgObserver : public ICommandObserver {
+ public:
+  explicit CDlgObserver(CQuorvikDlg& dlg) : m_dlg(dlg) {}
+  void Status(const std::string& line, bool beep) override { m_dlg.AddStatusLine(line, beep); }
+  void Decided(const CommandResult& result) override {
+    // On disk before the operator reads the line that ends the command.
+    if (m_dlg.m_journal != nullptr) m_dlg.m_journal->OnResult(result);
+  }
+  void Busy(bool busy) override { m_dlg.m_view.SetWaitCursor(busy); }
+  void ProgressStart(int steps) override {
+    m_dlg.m_view.SetProgressRange(0, steps);
+    m_dlg.m_view.SetProgressStep(1);
+    m_dlg.m_view.SetProgressPos(0);
+  }
+  void ProgressStep() override { m_dlg.m_view.StepProgress(); }
+  void BlockWritten(uint32_t done, uint32_t total) override {
+    if (m_dlg.onBlockWritten) m_dlg.onBlockWritten(done, total);
+  }
+  void ShowMessage(const std::string& text) override { m_dlg.m_view.ShowMessage(text); }
+  bool AskYesNo(const std::string& text) override { return m_dlg.m_view.AskYesNo(text); }
+  void SearchAgain() override { m_dlg.FindDevices(); }
+  void Addressed(const DeviceRecord& record) override { m_dlg.m_workedOn = record; }
+
+ private:
+  CQuorvikDlg& m_dlg;
+};
+
+namespace {
+
+bool IsFolder(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+}  // namespace
+
+void CQuorvikDlg::HandOut(const CommandResult& result) {
+  if (m_results != nullptr) m_results->OnResult(result);
+}
+
+void CQuorvikDlg::RecordAndHandOut(CommandResult result) {
+  result.duration = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::system_clock::now() - result.started);
+  if (m_journal != nullptr) m_journal->OnResult(result);
+  HandOut(result);
+}
+
+void CQuorvikDlg::Finish(const CommandResult& result) {
+  HandOut(result);
+  if (result.outcome == Outcome::kInterrupted) throw CCommandCancelled{};
+}
+
+void CQuorvikDlg::NoDeviceResult(CommandKind kind, const std::string& line) {
+  CommandResult result;
+  result.command = kind;
+  result.outcome = Outcome::kNoDevice;
+  result.statusLine = line;
+  result.reason = line.empty() ? "No device selected" : line;
+  result.started = std::chrono::system_clock::now();
+  RecordAndHandOut(std::move(result));
+}
+
+void CQuorvikDlg::ConfirmPendingUpdate() {
+  CommandResult result = std::move(*m_pendingUpdate);
+  m_pendingUpdate.reset();
+  // The device's fate, from this search's answers: running its application,
+  // back in its loader (the new image did not start), or not heard at all.
+  result.confirmed = Confirmation::kSilent;
+  {
+    std::lock_guard lock(g_deviceMutex);
+    for (int i = 0, used = CountUsedRecords(g_deviceTable); i < used; ++i) {
+      if (!SameDevice(g_deviceTable[i], result.addressed)) continue;
+      const bool running = g_deviceTable[i].loaderType == 0;
+      result.confirmed = running ? Confirmation::kRunning : Confirmation::kInLoader;
+      if (running) break;
+    }
+  }
+  if (result.confirmed == Confirmation::kInLoader) {
+    result.outcome = Outcome::kFailed;
+    result.reason = kStillInLoaderReason;
+  }
+  RecordAndHandOut(std::move(result));
+}
+
+void CQuorvikDlg::ReportInterruption() {
+  m_workedOn.reset();
+  // An update that had started the device is complete; only the search
+  // that would have confirmed it is missing.
+  if (!m_pendingUpdate) return;
+  CommandResult done = std::move(*m_pendingUpdate);
+  m_pendingUpdate.reset();
+  RecordAndHandOut(std::move(done));
+}
+
+std::optional<DeviceRecord> CQuorvikDlg::RecordAt(int index) const {
+  if (index < 0 || index >= kDeviceTableCapacity) return std::nullopt;
+  std::lock_guard lock(g_deviceMutex);
+  if (g_deviceTable[index].IsFree()) return std::nullopt;
+  return g_deviceTable[index];
+}
+
+void CQuorvikDlg::OnNetworkSelChange() {
+  const int index = m_view.SelectedNetworkEntry();
+  // The only entry without an interface is "No Ethernet connection !":
+  // there is nothing to store or open.
+  if (index < 0 || index >= m_interfaces.count) return;
+  const std::string address = FormatAddress(m_interfaces.addresses[index]);
+  WriteSetting(kKeySelectedIp, address);
+  if (!OpenNetworkOn(address, true)) return;
+  m_network.RequestBootSearch();
+  m_network.RequestAppSearch();
+  CDlgObserver observer(*this);
+  RunProgress(m_clock, observer, kSearchStepWait);
+  RefreshDeviceList();
+  m_view.SetProgressPos(0);
+}
+
+// The Find command: empty the table, search, wait while the receivers
+// collect, and show what answered.
+bool CQuorvikDlg::FindDevices() {
+  ReadCheckBoxes();
+  m_view.SetWaitCursor(true);
+  // A port that another program held may be free by now.
+  if (m_networkIncomplete && !m_openAddress.empty()) OpenNetworkOn(m_openAddress, false);
+  CDlgObserver observer(*this);
+  // While serial numbers are collected only bootloaders are searched.
+  SearchDevices(m_network, m_clock, observer, m_serialMode);
+  if (m_pendingUpdate) ConfirmPendingUpdate();
+  RefreshDeviceList();
+  if (m_workedOn) SelectWorkedOnRow();
+  m_view.SetProgressPos(0);
+  m_view.SetWaitCursor(false);
+  return m_andMakeUpdate != 0 && m_rowCount == 1;
+}
+
+void CQuorvikDlg::SelectWorkedOnRow() {
+  std::optional<DeviceRecord> record;
+  int row = 0;
+  {
+    std::lock_guard lock(g_deviceMutex);
+    for (const int used = CountUsedRecords(g_deviceTable); row < used; ++row)
+      if (SameDevice(g_deviceTable[row], *m_workedOn)) {
+        record = g_deviceTable[row];
+        break;
+      }
+  }
+  // Row 0 is already selected by the refresh.
+  if (!record || row == 0) return;
+  m_view.SelectRow(row);
+  SetDeviceButtons(record);
+}
+
+void CQuorvikDlg::OnFind() {
+  // Find and the update call each other for as long as one device answers
+  // with "... and make Update" set; a loop keeps the stack flat however long
+  // the chain runs.
+  Guarded([this] {
+    while (FindDevices() && UpdateBeforeFind()) {
+    }
+  });
+  m_workedOn.reset();
+}
+
+std::optional<std::string> CQuorvikDlg::SelectFirmwareFile() {
+  // Firmware files rarely sit where the program was started (the home
+  // folder, from the desktop menu): the dialog opens where the last one was.
+  std::string folder = m_settings ? m_settings->Read(kSettingsSection, kKeyFirmwareFolder) : "";
+  if (folder.empty() || !IsFolder(folder)) folder = m_workDir;
+  auto path =
+      m_view.ChooseFile({folder + "/firmware.bin", ".bin", "Firmware File (*.bin)", "*.bin"});
+  if (!path) return std::nullopt;
+  m_view.SetWaitCursor(true);
+  m_lastFirmwarePath = *path;
+  if (path->find('/') != std::string::npos && FolderOf(*path) != folder)
+    WriteSetting(kKeyFirmwareFolder, FolderOf(*path));
+  return path;
+}
+
+void CQuorvikDlg::OnFirmwareUpdate() {
+  Guarded([this] {
+    if (UpdateBeforeFind()) OnFind();
+  });
+  m_workedOn.reset();
+}
+
+bool CQuorvikDlg::UpdateBeforeFind() {
+  ReadCheckBoxes();
+  const std::optional<DeviceRecord> selected = RecordAt(m_view.SelectedRow());
+  if (!selected) {
+    AddStatusLine("Wrong interface selection !", 1);
+    NoDeviceResult(CommandKind::kUpdate, "Wrong interface selection !");
+    return false;
+  }
+  CDlgObserver observer(*this);
+  if (const auto refused = RefuseTwin(CommandKind::kUpdate, *selected, observer)) {
+    HandOut(*refused);
+    return false;
+  }
+  if (m_useLastFile != 0 && !m_lastFirmwarePath.empty()) {
+    m_view.SetWaitCursor(true);
+  } else if (!SelectFirmwareFile()) {
+    HandOut(Decide(BeginResult(CommandKind::kUpdate, *selected), Outcome::kRefused, "", false,
+                   observer, "No firmware file chosen"));
+    return false;
+  }
+  RunFirmwareUpdate();
+  m_clock.SleepFor(kAfterUpdateWait);
+  return true;
+}
+
+void CQuorvikDlg::RunFirmwareUpdate() {
+  UpdateInput input;
+  input.ctrlHeld = m_view.IsCtrlHeld();
+  ReadCheckBoxes();
+  const std::optional<DeviceRecord> target = RecordAt(m_view.SelectedRow());
+  if (!target) {
+    AddStatusLine("Wrong interface selection !", 1);
+    NoDeviceResult(CommandKind::kUpdate, "Wrong interface selection !");
+    return;
+  }
+  m_workedOn = *target;
+  // The file is read whole and checked before anything reaches a running
+  // device; a fleet's bytes were read and checked once, for its plan.
+  std::optional<FirmwareFileRead> read;
+  if (!m_fixedFile) read = ReadFirmwareFile(m_lastFirmwarePath);
+  input.path = m_lastFirmwarePath;
+  if (read && read->verdict)
+    input.unreadable = read->verdict;
+  else
+    input.file = m_fixedFile ? *m_fixedFile : read->bytes;
+  input.image = m_firmwareImage;
+
+  CDlgObserver observer(*this);
+  const CommandResult result = UpdateDevice(*target, input, m_network, m_clock, observer);
+  // A file that is wrong for this device is forgotten so that "Use last
+  // file again" asks anew; an unserved bootloader says nothing of the file.
+  if (result.update && result.update->refusedFile &&
+      *result.update->refusedFile != FirmwareVerdict::kWrongBootloader)
+    m_lastFirmwarePath.clear();
+  if (result.outcome != Outcome::kOk || !result.runRequestSent) {
+    Finish(result);
+    return;
+  }
+  // Handed out with what the next search tells of the device.
+  m_pendingUpdate = result;
+  m_clock.SleepFor(kAfterRunWait);
+  m_useLastFile = 1;
+  m_view.SetChecked(CheckBox::kUseLastFile, true);
+  m_view.SetWaitCursor(false);
+}
+
+void CQuorvikDlg::UpdateRowWith(int row, const std::string& path,
+                                std::shared_ptr<const std::vector<uint8_t>> file) {
+  m_fixedFile = std::move(file);
+  m_lastFirmwarePath = path;
+  m_view.SelectRow(row);
+  try {
+    Guarded([this] {
+      m_view.SetWaitCursor(true);
+      RunFirmwareUpdate();
+      m_clock.SleepFor(kAfterUpdateWait);
+      FindDevices();  // closes the update; a fleet goes on from its list
+    });
+  } catch (...) {
+    m_fixedFile.reset();
+    m_workedOn.reset();
+    throw;
+  }
+  m_fixedFile.reset();
+  m_workedOn.reset();
+}
+
+// Single-shot commands on the selected device: factory reset, run
+// application, and the restart through the bootloader.
+
+void CQuorvikDlg::OnFactoryReset() {
+  const std::optional<DeviceRecord> device = RecordAt(m_view.SelectedRow());
+  if (!device) {
+    NoDeviceResult(CommandKind::kReset, "");
+    return;
+  }
+  CDlgObserver observer(*this);
+  HandOut(FactoryResetDevice(*device, m_network, observer));
+}
+
+void CQuorvikDlg::OnRunApplication() {
+  const std::optional<DeviceRecord> device = RecordAt(m_view.SelectedRow());
+  if (!device) {
+    NoDeviceResult(CommandKind::kRun, "");
+    return;
+  }
+  CDlgObserver observer(*this);
+  const CommandResult result = RunApplication(*device, m_network, observer);
+  HandOut(result);
+  if (result.outcome != Outcome::kOk) return;
+  m_clock.SleepFor(kAfterRunWait);
+  m_useLastFile = 1;
+  m_view.SetChecked(CheckBox::kUseLastFile, true);
+}
+
+void CQuorvikDlg::OnActivateBootloader() {
+  const std::optional<DeviceRecord> device = RecordAt(m_view.SelectedRow());
+  if (!device) {
+    NoDeviceResult(CommandKind::kReboot, "");
+    return;
+  }
+  Guarded([&] {
+    m_workedOn = *device;
+    CDlgObserver observer(*this);
+    Finish(RebootDevice(*device, m_network, m_clock, observer));
+  });
+  m_workedOn.reset();
+}

@@ -1,0 +1,39 @@
+#pragma once
+// How a front end follows a device command while it runs: the window shows
+// it in its log, tones and progress bar, quorvik-cli prints it, a fleet
+// counts it. The command decides; the observer only shows and answers.
+
+#include <cstdint>
+#include <string>
+
+#include "commands/command_result.h"
+#include "net/device_record.h"
+
+class ICommandObserver {
+ public:
+  virtual ~ICommandObserver() = default;
+  // A status line; with `beep`, the alert tone too, which the front end
+  // waits for (it is part of the command's timing).
+  virtual void Status(const std::string& line, bool beep) = 0;
+  // The outcome is decided; called before the line that ends the command
+  // is shown, so that a record of it is on disk before the operator reads
+  // that line.
+  virtual void Decided(const CommandResult& result) = 0;
+  // The wait cursor (true) or the arrow (false), where the command's own
+  // steps change it.
+  virtual void Busy(bool busy) = 0;
+  // A progress bar of `steps` steps, at its start; then one step each.
+  virtual void ProgressStart(int steps) = 0;
+  virtual void ProgressStep() = 0;
+  // A block the device acknowledged: blocks done, of all.
+  virtual void BlockWritten(uint32_t done, uint32_t total) = 0;
+  // A message with one OK button, waited for.
+  virtual void ShowMessage(const std::string& text) = 0;
+  // A Yes/No question; Yes is true.
+  virtual bool AskYesNo(const std::string& text) = 0;
+  // The network is searched again, as the front end searches it (the
+  // device table then holds what answered); the command reads the table.
+  virtual void SearchAgain() = 0;
+  // The command now addresses this record (after a restart, the loader's).
+  virtual void Addressed(const DeviceRecord& record) = 0;
+};

@@ -1,0 +1,141 @@
+// The commands other than the update, and what every command shares: how a
+// result is begun, decided and interrupted.
+
+#include "commands/device_commands.h"
+
+#include <mutex>
+
+#include "devices/device_list.h"
+#include "net/reply_processing.h"
+
+CommandResult BeginResult(CommandKind kind, const DeviceRecord& device) {
+  CommandResult result;
+  result.command = kind;
+  result.device = result.addressed = device;
+  result.deviceName = ListName(device);
+  result.started = std::chrono::system_clock::now();
+  return result;
+}
+
+CommandResult Decide(CommandResult result, Outcome outcome, const std::string& line, bool beep,
+                     ICommandObserver& observer, std::string reason) {
+  result.outcome = outcome;
+  result.statusLine = line;
+  result.reason = reason.empty() ? line : std::move(reason);
+  result.duration = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::system_clock::now() - result.started);
+  observer.Decided(result);
+  if (!line.empty()) observer.Status(line, beep);
+  return result;
+}
+
+CommandResult InterruptedResult(CommandResult running) {
+  running.outcome = Outcome::kInterrupted;
+  running.reason = "Interrupted";
+  // What the device holds: the blocks it acknowledged, and perhaps the one
+  // it was sent and never answered.
+  if (running.update && running.update->blocks > 0)
+    running.reason += " after " + std::to_string(running.update->blocks) + " block(s) acknowledged";
+  if (running.update && running.update->blockUnanswered)
+    running.reason += std::string(running.update->blocks > 0 ? " and" : " after") +
+                      " 1 block sent without an answer";
+  if (running.frameSent && running.command != CommandKind::kReset)
+    running.reason += "; the device may be left in its bootloader";
+  running.duration = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::system_clock::now() - running.started);
+  return running;
+}
+
+std::optional<CommandResult> RefuseTwin(CommandKind kind, const DeviceRecord& device,
+                                        ICommandObserver& observer) {
+  if (device.twins < 2) return std::nullopt;
+  return Decide(BeginResult(kind, device), Outcome::kRefused,
+                TwinRefusalLine(device) + " Nothing was sent.", true, observer);
+}
+
+void RunProgress(IClock& clock, ICommandObserver& observer, std::chrono::milliseconds step) {
+  observer.ProgressStart(kSearchSteps);
+  for (int i = 0; i < kSearchSteps; ++i) {
+    observer.ProgressStep();
+    clock.SleepFor(step);
+  }
+}
+
+void SearchDevices(INetwork& network, IClock& clock, ICommandObserver& observer, bool bootOnly) {
+  {
+    std::lock_guard lock(g_deviceMutex);
+    ClearDeviceTable(g_deviceTable);
+    g_hiddenCount = 0;
+    g_droppedCount = 0;
+  }
+  network.RequestBootSearch();
+  if (!bootOnly) network.RequestAppSearch();
+  RunProgress(clock, observer, kSearchStepWait);
+}
+
+CommandResult FactoryResetDevice(const DeviceRecord& device, INetwork& network,
+                                 ICommandObserver& observer) {
+  if (auto refused = RefuseTwin(CommandKind::kReset, device, observer)) return *refused;
+  CommandResult result = BeginResult(CommandKind::kReset, device);
+  const std::string name(device.Name());
+  if (!observer.AskYesNo("Do you want to set >" + name + "< to Factory Defaults ?"))
+    return Decide(std::move(result), Outcome::kRefused, "", false, observer,
+                  "Factory reset declined");
+  network.RequestFactoryReset(device);
+  // Devices whose serial ends in two equal bytes take the reset only with
+  // a second frame in which byte 14 is one greater.
+  if (device.identity[14] == device.identity[15]) {
+    DeviceRecord second = device;
+    ++second.identity[14];
+    network.RequestFactoryReset(second);
+  }
+  result.frameSent = true;
+  return Decide(std::move(result), Outcome::kOk, "Set >" + name + "< to Factory Defaults.", false,
+                observer);
+}
+
+CommandResult RunApplication(const DeviceRecord& device, INetwork& network,
+                             ICommandObserver& observer) {
+  if (auto refused = RefuseTwin(CommandKind::kRun, device, observer)) return *refused;
+  CommandResult result = BeginResult(CommandKind::kRun, device);
+  network.RequestRunApplication(device);
+  result.frameSent = result.runRequestSent = true;
+  return Decide(std::move(result), Outcome::kOk, "RUN application.", false, observer);
+}
+
+std::optional<DeviceRecord> BootRecordWithMac(const std::array<uint8_t, 6>& mac) {
+  std::lock_guard lock(g_deviceMutex);
+  for (int i = CountUsedRecords(g_deviceTable) - 1; i >= 0; --i)
+    if (g_deviceTable[i].loaderType != 0 && g_deviceTable[i].mac == mac) return g_deviceTable[i];
+  return std::nullopt;
+}
+
+CommandResult RebootDevice(const DeviceRecord& device, INetwork& network, IClock& clock,
+                           ICommandObserver& observer) {
+  if (auto refused = RefuseTwin(CommandKind::kReboot, device, observer)) return *refused;
+  CommandResult result = BeginResult(CommandKind::kReboot, device);
+  try {
+    observer.Status("Start reboot ...", false);
+    observer.Busy(true);
+    network.RequestEnterBootloader(device);
+    result.frameSent = true;
+    RunProgress(clock, observer, kRebootStepWait);
+    // The search runs without its chain step: a restart never starts an
+    // update, and the "... and make Update" box stays as the operator has it.
+    observer.SearchAgain();
+    if (const std::optional<DeviceRecord> boot = BootRecordWithMac(device.mac)) {
+      network.RequestRunApplication(*boot);
+      result.addressed = *boot;
+      result.runRequestSent = true;
+      result = Decide(std::move(result), Outcome::kOk, "Reboot done.", false, observer);
+    } else {
+      result = Decide(std::move(result), Outcome::kFailed, "Reboot failed!", true, observer);
+    }
+    observer.Busy(false);
+    return result;
+  } catch (const CCommandCancelled&) {
+    CommandResult interrupted = InterruptedResult(std::move(result));
+    observer.Decided(interrupted);
+    return interrupted;
+  }
+}

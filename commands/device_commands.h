@@ -1,0 +1,90 @@
+#pragma once
+// One function per device command: it takes what it acts on (the record as
+// listed) and what it acts with (the network, the clock, an observer), and
+// returns its result on every path. The window, quorvik-cli and the fleet
+// call these alike.
+//
+// A result whose outcome is kInterrupted means the clock was told to stop in
+// the middle; the caller ends what it was doing.
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "commands/clock.h"
+#include "commands/command_observer.h"
+#include "commands/command_result.h"
+#include "commands/firmware_file.h"
+#include "commands/network.h"
+#include "net/device_record.h"
+
+constexpr std::chrono::milliseconds kSearchStepWait{20};
+constexpr int kSearchSteps = 100;
+constexpr std::chrono::milliseconds kEnterBootloaderWait{6000};
+constexpr std::chrono::milliseconds kAfterRunWait{100};
+constexpr std::chrono::milliseconds kRebootStepWait{60};
+constexpr int kWriteTries = 500;
+constexpr const char* kLostAfterRestartLine = "Device not found again after restart!";
+constexpr const char* kEmptySectionWarning =
+    "The file holds no data for this device: nothing was written.";
+
+// The search: both boot searches and, unless `bootOnly`, the application
+// search, then 100 steps of 20 ms on the observer's progress while the
+// receivers fill the table. The table is emptied first.
+void SearchDevices(INetwork& network, IClock& clock, ICommandObserver& observer, bool bootOnly);
+
+// A progress run of 100 steps of `step`, as the searches and the restart
+// through the bootloader show it.
+void RunProgress(IClock& clock, ICommandObserver& observer, std::chrono::milliseconds step);
+
+struct UpdateInput {
+  std::string path;  // as the operator chose it; the result records it absolute
+  // The whole file, read and checked by the caller; none when it could not
+  // be read, with the verdict that says why.
+  std::span<const uint8_t> file;
+  std::optional<FirmwareVerdict> unreadable;
+  bool ctrlHeld = false;  // sampled when the command began
+  // Where the image is laid out (kFirmwareImageSize bytes), owned by the
+  // caller so that a run allocates nothing for it.
+  std::span<uint8_t> image;
+};
+
+// The firmware update of `device`: a running device is restarted into its
+// loader and found again by its hardware address (the restart stage), then
+// the fitting section is written block by block, verified where the loader
+// can, and the application started. An ok result has sent the run request
+// and awaits the search that tells whether the device runs
+// (result.runRequestSent); the caller pauses kAfterRunWait, then searches.
+// Every other outcome is final.
+CommandResult UpdateDevice(const DeviceRecord& device, const UpdateInput& input, INetwork& network,
+                           IClock& clock, ICommandObserver& observer);
+
+// The factory reset, after the observer's Yes.
+CommandResult FactoryResetDevice(const DeviceRecord& device, INetwork& network,
+                                 ICommandObserver& observer);
+// The loader starts the application. The caller pauses kAfterRunWait
+// after it, as after an update's run request.
+CommandResult RunApplication(const DeviceRecord& device, INetwork& network,
+                             ICommandObserver& observer);
+// The restart through the bootloader, and the application started again.
+CommandResult RebootDevice(const DeviceRecord& device, INetwork& network, IClock& clock,
+                           ICommandObserver& observer);
+
+// Why no command goes to a record that several devices answer as: the
+// refusal, or nothing when one device answers as it.
+std::optional<CommandResult> RefuseTwin(CommandKind kind, const DeviceRecord& device,
+                                        ICommandObserver& observer);
+
+// The highest bootloader-mode record with this hardware address: a device
+// found again after its restart.
+std::optional<DeviceRecord> BootRecordWithMac(const std::array<uint8_t, 6>& mac);
+
+// A result begun for `device`, as the list showed it.
+CommandResult BeginResult(CommandKind kind, const DeviceRecord& device);
+// What a command did before it was told to stop, as its result.
+CommandResult InterruptedResult(CommandResult running);
+// Hands the outcome to the observer, then shows the line that decided it.
+CommandResult Decide(CommandResult result, Outcome outcome, const std::string& line, bool beep,
+                     ICommandObserver& observer, std::string reason = {});
