@@ -25,8 +25,8 @@ struct ListedDevice {
 
 // Device names, log lines and paths arrive as bytes: ToUtf8 makes valid
 // text of them (as the window reads them). Printable also shows control
-// characters as '?', so that a device name cannot move the cursor or
-// recolour a terminal.
+// characters and bidirectional overrides as '?', so that a device name can
+// neither move the cursor, recolour a terminal nor reorder its line.
 std::string Printable(std::string_view bytes);
 
 nlohmann::json ToJson(const FlatRecord& record);
