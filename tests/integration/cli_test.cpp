@@ -570,6 +570,26 @@ TEST_F(Cli, TheJournalRecordsWhatReachedEachDeviceAndHistoryGivesItBack) {
   EXPECT_EQ(events[1]["count"], 1);
 }
 
+// Whatever a device calls itself, its history line keeps its fields apart
+// and its order.
+TEST_F(Cli, AHistoryLineParsesWhateverTheDeviceIsCalled) {
+  std::ofstream(journal) << nlohmann::json{{"time", "2026-12-01T18:30:00Z"},
+                                           {"command", "reset"},
+                                           {"outcome", "ok"},
+                                           {"reason", "Set >x< to Factory Defaults."},
+                                           {"device", "He said \"hi\", ok\\ \u202E"},
+                                           {"serial", "2122"},
+                                           {"mac", "00-0A-95-00-00-21"},
+                                           {"version", "1.02"}}
+                                .dump()
+                         << "\n";
+  const CliRun run = RunCli({"history"});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.out, R"(2026-12-01T18:30:00Z  reset ok  "He said \"hi\", ok\\ ?" serial=2122 )"
+                     R"(mac=00-0A-95-00-00-21 version=1.02 reason="Set >x< to Factory Defaults.")"
+                     "\n");
+}
+
 // A run that cannot use the network says why and sends nothing: another
 // program holds the ports, a port is taken, or the command line is wrong.
 TEST_F(Cli, ARunThatCannotUseTheNetworkSaysWhyAndEndsWithAResult) {
@@ -596,8 +616,9 @@ TEST_F(Cli, ARunThatCannotUseTheNetworkSaysWhyAndEndsWithAResult) {
   const CliRun held = RunCli({"list", kFast});
   ::close(holder);
   EXPECT_EQ(held.exitCode, 1);
-  EXPECT_NE(held.err.find("UDP port 6454 (devices running their application): Address already in "
-                          "use; another program holds it"),
+  EXPECT_NE(held.err.find("quorvik-cli: not every port could be opened\nquorvik-cli: UDP port 6454 "
+                          "(devices running their application): Address already in use; another "
+                          "program holds it\n"),
             std::string::npos)
       << held.err;
 

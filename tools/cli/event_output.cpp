@@ -17,11 +17,16 @@ std::string Padded(const std::string& text, size_t width) {
   return text + std::string(width - std::min(width, DisplayWidth(text)), ' ');
 }
 
-std::string Quoted(const std::string& text) {
-  return "\"" + Printable(text) + "\"";
-}
-
 }  // namespace
+
+std::string Quoted(std::string_view bytes) {
+  std::string quoted = "\"";
+  for (const char c : Printable(bytes)) {
+    if (c == '"' || c == '\\') quoted += '\\';
+    quoted += c;
+  }
+  return quoted + "\"";
+}
 
 std::string Printable(std::string_view bytes) {
   std::string text = ToUtf8(bytes);
@@ -135,13 +140,17 @@ void CEventWriter::Message(const std::string& text) {
   Event({{"event", "message"}, {"text", ToUtf8(text)}}, Printable(text));
 }
 
-void CEventWriter::Error(const std::string& text) {
+void CEventWriter::Error(const std::string& text, const std::vector<std::string>& details) {
   if (m_format == OutputFormat::kJson) {
-    Emit({{"event", "error"}, {"text", ToUtf8(text)}});
+    std::string all = text;
+    for (const std::string& detail : details) all += "\n" + detail;
+    Emit({{"event", "error"}, {"text", ToUtf8(all)}});
     return;
   }
   EraseBar();
   m_err << "quorvik-cli: " << Printable(text) << std::endl;
+  for (const std::string& detail : details)
+    m_err << "quorvik-cli: " << Printable(detail) << std::endl;
 }
 
 void CEventWriter::Warning(const std::string& text) {

@@ -37,13 +37,17 @@ std::string EntryText(const FlatRecord& r) {
     const std::string value = TextOf(r, name);
     return value.empty() ? std::string("-") : Printable(value);
   };
-  std::string line = cell("time") + "  " + cell("command") + " " + cell("outcome") + "  \"" +
-                     cell("device") + "\" serial=" + cell("serial") + " mac=" + cell("mac") +
+  const auto quoted = [&](const char* name) {
+    const std::string value = TextOf(r, name);
+    return Quoted(value.empty() ? std::string("-") : value);
+  };
+  std::string line = cell("time") + "  " + cell("command") + " " + cell("outcome") + "  " +
+                     quoted("device") + " serial=" + cell("serial") + " mac=" + cell("mac") +
                      " version=" + cell("version");
   if (const std::string confirmed = TextOf(r, "confirmed"); !confirmed.empty())
     line += " confirmed=" + confirmed;
   if (FieldOf(r, "file") != nullptr) line += " file=" + cell("file") + " sha256=" + cell("sha256");
-  return line + " reason=\"" + cell("reason") + "\"";
+  return line + " reason=" + quoted("reason");
 }
 
 }  // namespace

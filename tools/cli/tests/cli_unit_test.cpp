@@ -141,6 +141,18 @@ TEST(EventOutput, DeviceBytesBecomeValidTextInJsonAndHarmlessTextOnATerminal) {
   EXPECT_TRUE(err.str().empty());
 }
 
+TEST(EventOutput, QuotesInsideAQuotedValueAreEscapedSoThatTheResultLineParses) {
+  CommandResult r;
+  r.command = CommandKind::kReset;
+  r.outcome = Outcome::kRefused;
+  r.deviceName = "He said \"hi\", ok";
+  r.reason = "C:\\fw\\";
+  const std::string line = DeviceResultText(r);
+  EXPECT_EQ(line.substr(0, line.find(" serial=")),
+            R"(Result: refused reset device="He said \"hi\", ok")");
+  EXPECT_EQ(line.substr(line.find(" reason=")), R"( reason="C:\\fw\\")");
+}
+
 TEST(EventOutput, ProgressWithoutATerminalIsOneEventPerTenth) {
   std::ostringstream out, err;
   CEventWriter writer(OutputFormat::kJson, out, err, false);
