@@ -590,6 +590,33 @@ TEST_F(Cli, AHistoryLineParsesWhateverTheDeviceIsCalled) {
                      "\n");
 }
 
+// A value that names nothing is bad usage, said in a line or two, before
+// anything else happens.
+TEST_F(Cli, AValueThatNamesNothingIsAUsageError) {
+  const struct {
+    std::vector<std::string> args;
+    std::string says;
+  } cases[] = {
+      {{"history", "--since", "2026-13-45"}, "--since takes a date"},
+      {{"history", "--since", "2026-02-30"}, "--since takes a date"},
+      {{"history", "--since", "2026-12-01T25:99:00Z"}, "--since takes a date"},
+      {{"history", "--journal", (dir / "none.jsonl").string()}, "journal: no file at"},
+      {{"list", "--wait-lock", "nan"}, "--wait-lock: a number is needed"},
+      {{"update", "-f", file, "--row", "0", "--chain", "--max-devices", "0"},
+       "--max-devices: a number of devices is needed, 1 or more"},
+      {{"list", "--iface", ""}, "--iface: an IPv4 address is needed"},
+      {{"reset", "--row", "0", "--journal", journal, "--no-journal"}, "excludes"},
+  };
+  // Else it would stand for the journal named.
+  ::unsetenv("QUORVIK_JOURNAL");
+  for (const auto& c : cases) {
+    const CliRun run = RunCli(c.args);
+    EXPECT_EQ(run.exitCode, 2) << c.args[2] << "\n" << run.out << run.err;
+    EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+    EXPECT_LE(std::count(run.err.begin(), run.err.end(), '\n'), 2) << run.err;
+  }
+}
+
 // A run that cannot use the network says why and sends nothing: another
 // program holds the ports, a port is taken, or the command line is wrong.
 TEST_F(Cli, ARunThatCannotUseTheNetworkSaysWhyAndEndsWithAResult) {

@@ -1,9 +1,38 @@
 #include "tools/cli/command_line.h"
 
+#include <cmath>
+
 #include "net/device_record.h"
 #include "tools/cli/device_selection.h"
 
 namespace {
+
+// CLI11's Range lets "nan" through: no comparison with it is true.
+const CLI::Validator kFiniteCheck(
+    [](std::string& text) {
+      double value = 0;
+      return CLI::detail::lexical_cast(text, value) && std::isfinite(value)
+                 ? std::string()
+                 : "a number is needed, not " + text;
+    },
+    "", "finite");
+
+// An empty --iface would silently mean the stored interface.
+const CLI::Validator kIfaceCheck(
+    [](std::string& text) {
+      return text.empty() ? "an IPv4 address is needed, as quorvik-cli interfaces lists it"
+                          : std::string();
+    },
+    "", "iface");
+
+const CLI::Validator kCountCheck(
+    [](std::string& text) {
+      int count = 0;
+      return CLI::detail::lexical_cast(text, count) && count >= 1
+                 ? std::string()
+                 : "a number of devices is needed, 1 or more";
+    },
+    "POSITIVE", "count");
 
 void AddJson(CLI::App* sub, Parsed& p) {
   sub->add_flag("--json", p.json, "one JSON object per line and event, a result object last");
@@ -12,27 +41,34 @@ void AddJson(CLI::App* sub, Parsed& p) {
 void AddIface(CLI::App* sub, Parsed& p) {
   sub->add_option("--iface", p.options.iface,
                   "local IPv4 address of the interface to use for this run; the settings file "
-                  "keeps its SELECTED_IP");
+                  "keeps its SELECTED_IP")
+      ->check(kIfaceCheck);
 }
 
 void AddWaitLock(CLI::App* sub, Parsed& p) {
   sub->add_option("--wait-lock", p.options.waitLockSeconds,
                   "when another Quorvik program uses the devices' ports, wait up to SECONDS for "
                   "it to end instead of refusing at once")
+      ->check(kFiniteCheck)
       ->check(CLI::Range(0.0, 86400.0));
 }
 
 void AddJournal(CLI::App* sub, Parsed& p) {
-  sub->add_option("--journal", p.options.journal,
-                  "journal file (default $XDG_STATE_HOME/quorvik/journal.jsonl; QUORVIK_JOURNAL "
-                  "overrides both)");
+  CLI::Option* path = sub->add_option(
+      "--journal", p.options.journal,
+      "journal file (default $XDG_STATE_HOME/quorvik/journal.jsonl; QUORVIK_JOURNAL "
+      "overrides both)");
   sub->add_flag("--no-journal", p.options.noJournal,
-                "run without recording the result in the journal");
+                "run without recording the result in the journal")
+      ->excludes(path);
 }
 
 void AddTimeScale(CLI::App* sub, Parsed& p) {
   // For the tests: all waits of the logic run at this fraction of their length.
-  sub->add_option("--time-scale", p.options.timeScale)->check(CLI::Range(0.01, 1.0))->group("");
+  sub->add_option("--time-scale", p.options.timeScale)
+      ->check(kFiniteCheck)
+      ->check(CLI::Range(0.01, 1.0))
+      ->group("");
 }
 
 const CLI::Validator kSerialCheck(
@@ -146,7 +182,7 @@ void DefineCommandLine(CLI::App& app, Parsed& p) {
                    "go on as \"... and make Update\" does: after each update, while the Find "
                    "lists exactly one device and it is not one updated in this run");
   update->add_option("--max-devices", p.options.maxDevices, "end a chain after this many devices")
-      ->check(CLI::PositiveNumber);
+      ->check(kCountCheck);
   update->add_flag("--yes,-y", p.options.yes,
                    "with --all: update without asking; otherwise accepted for symmetry");
   AddJson(update, p);
