@@ -191,6 +191,7 @@ JournalRead ReadJournal(const std::string& path) {
     if (errno != ENOENT)
       result.problem =
           FileProblem{FileProblem::Kind::kUnreadable, errno, path + ": " + std::strerror(errno)};
+    result.missing = errno == ENOENT;
     return result;
   }
   struct stat st {};

@@ -67,6 +67,9 @@ struct JournalRead {
   // writer, skipped so that every other line still reads.
   int skipped = 0;
   std::optional<FileProblem> problem;  // the file could not be read at all
+  // No file at the path: nothing was journalled there yet, or the path is
+  // mistyped, which only the one who named it can tell.
+  bool missing = false;
 };
 
 // Reads the journal; a missing journal reads as empty.

@@ -577,6 +577,53 @@ TEST_F(Cli, TheJournalRecordsWhatReachedEachDeviceAndHistoryGivesItBack) {
   EXPECT_EQ(events[1]["count"], 1);
 }
 
+// Whatever a device calls itself, its history line keeps its fields apart
+// and its order.
+TEST_F(Cli, AHistoryLineParsesWhateverTheDeviceIsCalled) {
+  std::ofstream(journal) << nlohmann::json{{"time", "2026-12-01T18:30:00Z"},
+                                           {"command", "reset"},
+                                           {"outcome", "ok"},
+                                           {"reason", "Set >x< to Factory Defaults."},
+                                           {"device", "He said \"hi\", ok\\ \u202E"},
+                                           {"serial", "2122"},
+                                           {"mac", "00-0A-95-00-00-21"},
+                                           {"version", "1.02"}}
+                                .dump()
+                         << "\n";
+  const CliRun run = RunCli({"history"});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.out, R"(2026-12-01T18:30:00Z  reset ok  "He said \"hi\", ok\\ ?" serial=2122 )"
+                     R"(mac=00-0A-95-00-00-21 version=1.02 reason="Set >x< to Factory Defaults.")"
+                     "\n");
+}
+
+// A value that names nothing is bad usage, said in a line or two, before
+// anything else happens.
+TEST_F(Cli, AValueThatNamesNothingIsAUsageError) {
+  const struct {
+    std::vector<std::string> args;
+    std::string says;
+  } cases[] = {
+      {{"history", "--since", "2026-13-45"}, "--since takes a date"},
+      {{"history", "--since", "2026-02-30"}, "--since takes a date"},
+      {{"history", "--since", "2026-12-01T25:99:00Z"}, "--since takes a date"},
+      {{"history", "--journal", (dir / "none.jsonl").string()}, "journal: no file at"},
+      {{"list", "--wait-lock", "nan"}, "--wait-lock: a number is needed"},
+      {{"update", "-f", file, "--row", "0", "--chain", "--max-devices", "0"},
+       "--max-devices: a number of devices is needed, 1 or more"},
+      {{"list", "--iface", ""}, "--iface: an IPv4 address is needed"},
+      {{"reset", "--row", "0", "--journal", journal, "--no-journal"}, "excludes"},
+  };
+  // Else it would stand for the journal named.
+  ::unsetenv("QUORVIK_JOURNAL");
+  for (const auto& c : cases) {
+    const CliRun run = RunCli(c.args);
+    EXPECT_EQ(run.exitCode, 2) << c.args[2] << "\n" << run.out << run.err;
+    EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+    EXPECT_LE(std::count(run.err.begin(), run.err.end(), '\n'), 2) << run.err;
+  }
+}
+
 // A run that cannot use the network says why and sends nothing: another
 // program holds the ports, a port is taken, or the command line is wrong.
 TEST_F(Cli, ARunThatCannotUseTheNetworkSaysWhyAndEndsWithAResult) {
@@ -603,8 +650,9 @@ TEST_F(Cli, ARunThatCannotUseTheNetworkSaysWhyAndEndsWithAResult) {
   const CliRun held = RunCli({"list", kFast});
   ::close(holder);
   EXPECT_EQ(held.exitCode, 1);
-  EXPECT_NE(held.err.find("UDP port 6454 (devices running their application): Address already in "
-                          "use; another program holds it"),
+  EXPECT_NE(held.err.find("quorvik-cli: not every port could be opened\nquorvik-cli: UDP port 6454 "
+                          "(devices running their application): Address already in use; another "
+                          "program holds it\n"),
             std::string::npos)
       << held.err;
 

@@ -44,8 +44,8 @@ nlohmann::json ResultEvent(const std::string& command, Outcome outcome) {
 }
 
 int Refuse(CEventWriter& writer, const std::string& command, const std::string& why,
-           Outcome outcome) {
-  writer.Error(why);
+           Outcome outcome, const std::vector<std::string>& details) {
+  writer.Error(why, details);
   writer.Event(ResultEvent(command, outcome), "");
   return ExitCodeOf(outcome);
 }
@@ -102,9 +102,11 @@ std::optional<int> OpenNetworkAsTheWindow(const CliOptions& options, const char*
   if (!opened || !problems.empty()) {
     // A port held by another program hides every device that answers on
     // it; a partial list must not pass for the whole network.
-    std::string why = opened ? "not every port could be opened" : kNetworkFailedMessage;
-    for (const PortProblem& p : problems) why += "\n" + PortProblemText(p);
-    return Refuse(writer, command, why, Outcome::kFailed);
+    std::vector<std::string> ports;
+    for (const PortProblem& p : problems) ports.push_back(PortProblemText(p));
+    return Refuse(writer, command,
+                  opened ? "not every port could be opened" : kNetworkFailedMessage,
+                  Outcome::kFailed, ports);
   }
   return std::nullopt;
 }

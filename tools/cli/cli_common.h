@@ -81,7 +81,7 @@ int JournalAwareExitCode(Outcome outcome, bool journalIncomplete);
 // Reports a run that cannot start (bad usage, a busy network): an `error`
 // event, then the `result` event. Returns the exit code.
 int Refuse(CEventWriter& writer, const std::string& command, const std::string& why,
-           Outcome outcome = Outcome::kRefused);
+           Outcome outcome = Outcome::kRefused, const std::vector<std::string>& details = {});
 
 // Takes the devices' ports for this program, waiting as the options allow.
 // Nothing, and the run refused, while another program holds them.

@@ -17,11 +17,16 @@ std::string Padded(const std::string& text, size_t width) {
   return text + std::string(width - std::min(width, DisplayWidth(text)), ' ');
 }
 
-std::string Quoted(const std::string& text) {
-  return "\"" + Printable(text) + "\"";
-}
-
 }  // namespace
+
+std::string Quoted(std::string_view bytes) {
+  std::string quoted = "\"";
+  for (const char c : Printable(bytes)) {
+    if (c == '"' || c == '\\') quoted += '\\';
+    quoted += c;
+  }
+  return quoted + "\"";
+}
 
 std::string Printable(std::string_view bytes) {
   std::string text = ToUtf8(bytes);
@@ -31,6 +36,16 @@ std::string Printable(std::string_view bytes) {
     // C1 controls, U+0080 to U+009F, are as able to steer a terminal.
     if (b == 0xC2 && i + 1 < text.size() && static_cast<uint8_t>(text[i + 1]) <= 0x9F)
       text.replace(i, 2, "?");
+    // Bidirectional embeddings, overrides and isolates (U+202A to U+202E,
+    // U+2066 to U+2069) reorder what stands beside them: a name could make
+    // a serial or an outcome read backwards.
+    if (b == 0xE2 && i + 2 < text.size()) {
+      const auto second = static_cast<uint8_t>(text[i + 1]);
+      const auto third = static_cast<uint8_t>(text[i + 2]);
+      if ((second == 0x80 && third >= 0xAA && third <= 0xAE) ||
+          (second == 0x81 && third >= 0xA6 && third <= 0xA9))
+        text.replace(i, 3, "?");
+    }
   }
   return text;
 }
@@ -128,13 +143,17 @@ void CEventWriter::Message(const std::string& text) {
   Event({{"event", "message"}, {"text", ToUtf8(text)}}, Printable(text));
 }
 
-void CEventWriter::Error(const std::string& text) {
+void CEventWriter::Error(const std::string& text, const std::vector<std::string>& details) {
   if (m_format == OutputFormat::kJson) {
-    Emit({{"event", "error"}, {"text", ToUtf8(text)}});
+    std::string all = text;
+    for (const std::string& detail : details) all += "\n" + detail;
+    Emit({{"event", "error"}, {"text", ToUtf8(all)}});
     return;
   }
   EraseBar();
   m_err << "quorvik-cli: " << Printable(text) << std::endl;
+  for (const std::string& detail : details)
+    m_err << "quorvik-cli: " << Printable(detail) << std::endl;
 }
 
 void CEventWriter::Warning(const std::string& text) {

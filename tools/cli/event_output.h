@@ -26,9 +26,13 @@ struct ListedDevice {
 
 // Device names, log lines and paths arrive as bytes: ToUtf8 makes valid
 // text of them (as the window reads them). Printable also shows control
-// characters as '?', so that a device name cannot move the cursor or
-// recolour a terminal.
+// characters and bidirectional overrides as '?', so that a device name can
+// neither move the cursor, recolour a terminal nor reorder its line.
 std::string Printable(std::string_view bytes);
+// A value of a text line between double quotes, Printable, with the quotes
+// and backslashes inside it escaped, so that the line still parses into
+// its fields whatever a device calls itself.
+std::string Quoted(std::string_view bytes);
 
 nlohmann::json ToJson(const FlatRecord& record);
 nlohmann::json DeviceJson(const ListedDevice& device);
@@ -45,7 +49,8 @@ class CEventWriter {
   OutputFormat format() const { return m_format; }
   void Status(const std::string& text, bool beep);
   void Message(const std::string& text);
-  void Error(const std::string& text);
+  // `details`, each on a line of its own on a terminal; one event with JSON.
+  void Error(const std::string& text, const std::vector<std::string>& details = {});
   // Always a line on stderr; with --json also a `warning` event.
   void Warning(const std::string& text);
   // `dropped`: answers of devices the list had no room for.

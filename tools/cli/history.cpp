@@ -27,8 +27,14 @@ std::optional<std::string> SinceTime(const std::string& text) {
   }
   tm.tm_year -= 1900;
   tm.tm_mon -= 1;
-  const std::time_t seconds = ::timegm(&tm);
-  if (seconds == static_cast<std::time_t>(-1)) return std::nullopt;
+  std::tm normal = tm;
+  const std::time_t seconds = ::timegm(&normal);
+  // timegm moves a 2026-02-30 or a 25:99 on to a time that exists: a text
+  // that does not come back as it was names no time.
+  if (seconds == static_cast<std::time_t>(-1) || normal.tm_year != tm.tm_year ||
+      normal.tm_mon != tm.tm_mon || normal.tm_mday != tm.tm_mday || normal.tm_hour != tm.tm_hour ||
+      normal.tm_min != tm.tm_min || normal.tm_sec != tm.tm_sec)
+    return std::nullopt;
   return FormatUtcTime(std::chrono::system_clock::from_time_t(seconds));
 }
 
@@ -37,13 +43,17 @@ std::string EntryText(const FlatRecord& r) {
     const std::string value = TextOf(r, name);
     return value.empty() ? std::string("-") : Printable(value);
   };
-  std::string line = cell("time") + "  " + cell("command") + " " + cell("outcome") + "  \"" +
-                     cell("device") + "\" serial=" + cell("serial") + " mac=" + cell("mac") +
+  const auto quoted = [&](const char* name) {
+    const std::string value = TextOf(r, name);
+    return Quoted(value.empty() ? std::string("-") : value);
+  };
+  std::string line = cell("time") + "  " + cell("command") + " " + cell("outcome") + "  " +
+                     quoted("device") + " serial=" + cell("serial") + " mac=" + cell("mac") +
                      " version=" + cell("version");
   if (const std::string confirmed = TextOf(r, "confirmed"); !confirmed.empty())
     line += " confirmed=" + confirmed;
   if (FieldOf(r, "file") != nullptr) line += " file=" + cell("file") + " sha256=" + cell("sha256");
-  return line + " reason=\"" + cell("reason") + "\"";
+  return line + " reason=" + quoted("reason");
 }
 
 }  // namespace
@@ -63,6 +73,8 @@ int RunHistory(const HistoryOptions& options, CEventWriter& writer) {
   const std::string path = JournalPath(options.journal);
   const JournalRead read = ReadJournal(path);
   if (read.problem) return Refuse(writer, "history", "journal: " + read.problem->message);
+  if (read.missing && !options.journal.empty())
+    return Refuse(writer, "history", "journal: no file at " + path);
 
   std::vector<FlatRecord> entries;
   for (const FlatRecord& r : read.records) {

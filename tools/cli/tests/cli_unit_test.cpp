@@ -115,10 +115,20 @@ TEST(EventOutput, DeviceBytesBecomeValidTextInJsonAndHarmlessTextOnATerminal) {
   EXPECT_EQ(ToUtf8("Caf\xE9"), "Caf\xC3\xA9");                    // Latin-1, as the window shows it
   EXPECT_EQ(ToUtf8("Caf\xC3\xA9"), "Caf\xC3\xA9");                // already UTF-8
   EXPECT_EQ(ToUtf8("\xED\xA0\x80"), "\xC3\xAD\xC2\xA0\xC2\x80");  // a surrogate is no UTF-8
-  EXPECT_EQ(Printable("Node\x1B[31m\r\n"), "Node?[31m??");
-  EXPECT_EQ(Printable("a\xC2\x9B"
-                      "b"),
-            "a?b");  // C1 CSI
+  const std::pair<std::string, std::string> shown[] = {
+      {"Node\x1B[31m\r\n", "Node?[31m??"},
+      {"a\xC2\x9B"
+       "b",
+       "a?b"},  // C1 CSI
+      // Right-to-left override, and the first and last of both ranges.
+      {"Matrix\xE2\x80\xAEok", "Matrix?ok"},
+      {"\xE2\x80\xAA\xE2\x81\xA6x\xE2\x81\xA9", "??x?"},
+      // Their neighbours are ordinary text: U+2029, U+202F, U+2065, U+206A.
+      {"\xE2\x80\xA9\xE2\x80\xAF\xE2\x81\xA5\xE2\x81\xAA",
+       "\xE2\x80\xA9\xE2\x80\xAF\xE2\x81\xA5\xE2\x81\xAA"},
+      {"Caf\xC3\xA9 \xE2\x80\x94 B\xC3\xBChne", "Caf\xC3\xA9 \xE2\x80\x94 B\xC3\xBChne"},
+  };
+  for (const auto& [bytes, text] : shown) EXPECT_EQ(Printable(bytes), text) << bytes;
 
   std::ostringstream out, err;
   CEventWriter writer(OutputFormat::kJson, out, err, false);
@@ -129,6 +139,18 @@ TEST(EventOutput, DeviceBytesBecomeValidTextInJsonAndHarmlessTextOnATerminal) {
   EXPECT_EQ(events[0]["text"], "Set >Caf\xC3\xA9\x07< to Factory Defaults.");
   EXPECT_EQ(events[0]["beep"], true);
   EXPECT_TRUE(err.str().empty());
+}
+
+TEST(EventOutput, QuotesInsideAQuotedValueAreEscapedSoThatTheResultLineParses) {
+  CommandResult r;
+  r.command = CommandKind::kReset;
+  r.outcome = Outcome::kRefused;
+  r.deviceName = "He said \"hi\", ok";
+  r.reason = "C:\\fw\\";
+  const std::string line = DeviceResultText(r);
+  EXPECT_EQ(line.substr(0, line.find(" serial=")),
+            R"(Result: refused reset device="He said \"hi\", ok")");
+  EXPECT_EQ(line.substr(line.find(" reason=")), R"( reason="C:\\fw\\")");
 }
 
 TEST(EventOutput, ProgressWithoutATerminalIsOneEventPerTenth) {

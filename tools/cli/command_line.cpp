@@ -1,0 +1,225 @@
+#include "tools/cli/command_line.h"
+
+#include <cmath>
+
+#include "net/device_record.h"
+#include "tools/cli/device_selection.h"
+
+namespace {
+
+// CLI11's Range lets "nan" through: no comparison with it is true.
+const CLI::Validator kFiniteCheck(
+    [](std::string& text) {
+      double value = 0;
+      return CLI::detail::lexical_cast(text, value) && std::isfinite(value)
+                 ? std::string()
+                 : "a number is needed, not " + text;
+    },
+    "", "finite");
+
+// An empty --iface would silently mean the stored interface.
+const CLI::Validator kIfaceCheck(
+    [](std::string& text) {
+      return text.empty() ? "an IPv4 address is needed, as quorvik-cli interfaces lists it"
+                          : std::string();
+    },
+    "", "iface");
+
+const CLI::Validator kCountCheck(
+    [](std::string& text) {
+      int count = 0;
+      return CLI::detail::lexical_cast(text, count) && count >= 1
+                 ? std::string()
+                 : "a number of devices is needed, 1 or more";
+    },
+    "POSITIVE", "count");
+
+void AddJson(CLI::App* sub, Parsed& p) {
+  sub->add_flag("--json", p.json, "one JSON object per line and event, a result object last");
+}
+
+void AddIface(CLI::App* sub, Parsed& p) {
+  sub->add_option("--iface", p.options.iface,
+                  "local IPv4 address of the interface to use for this run; the settings file "
+                  "keeps its SELECTED_IP")
+      ->check(kIfaceCheck);
+}
+
+void AddWaitLock(CLI::App* sub, Parsed& p) {
+  sub->add_option("--wait-lock", p.options.waitLockSeconds,
+                  "when another Quorvik program uses the devices' ports, wait up to SECONDS for "
+                  "it to end instead of refusing at once")
+      ->check(kFiniteCheck)
+      ->check(CLI::Range(0.0, 86400.0));
+}
+
+void AddJournal(CLI::App* sub, Parsed& p) {
+  CLI::Option* path = sub->add_option(
+      "--journal", p.options.journal,
+      "journal file (default $XDG_STATE_HOME/quorvik/journal.jsonl; QUORVIK_JOURNAL "
+      "overrides both)");
+  sub->add_flag("--no-journal", p.options.noJournal,
+                "run without recording the result in the journal")
+      ->excludes(path);
+}
+
+void AddTimeScale(CLI::App* sub, Parsed& p) {
+  // For the tests: all waits of the logic run at this fraction of their length.
+  sub->add_option("--time-scale", p.options.timeScale)
+      ->check(kFiniteCheck)
+      ->check(CLI::Range(0.01, 1.0))
+      ->group("");
+}
+
+const CLI::Validator kSerialCheck(
+    [](std::string& text) {
+      return ParseSerial(text) ? std::string() : "a serial number is 1 to 16 bytes as hex digits";
+    },
+    "HEX", "serial");
+const CLI::Validator kMacCheck(
+    [](std::string& text) {
+      return ParseMac(text) ? std::string()
+                            : "a MAC address is six hex pairs, like 00-0A-95-9D-68-16";
+    },
+    "MAC", "mac");
+
+const CLI::Validator kModelCheck(
+    [](std::string& text) {
+      std::string digits =
+          text.rfind("0x", 0) == 0 || text.rfind("0X", 0) == 0 ? text.substr(2) : text;
+      const bool hex = !digits.empty() && digits.size() <= 4 &&
+                       digits.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+      if (hex) text = digits;
+      return hex ? std::string() : "a model code is up to four hex digits, like 3680";
+    },
+    "CODE", "model");
+
+void AddSelector(CLI::App* sub, Parsed& p) {
+  auto* group = sub->add_option_group("device", "the device, as `quorvik-cli list` shows it");
+  group->add_option("--serial", p.serial, "serial number (hex, as listed)")->check(kSerialCheck);
+  group->add_option("--mac", p.mac, "MAC address (as listed, '-' or ':' separated)")
+      ->check(kMacCheck);
+  group->add_option("--row", p.row, "row of the list (0 is the first)")
+      ->check(CLI::Range(0, kDeviceTableCapacity - 1));
+  group->require_option(0, 1);
+}
+
+void AddDeviceCommand(CLI::App& app, const char* name, const char* description, Parsed& p) {
+  CLI::App* sub = app.add_subcommand(name, description);
+  AddSelector(sub, p);
+  AddIface(sub, p);
+  AddWaitLock(sub, p);
+  AddJournal(sub, p);
+  AddJson(sub, p);
+  AddTimeScale(sub, p);
+  if (std::string(name) == "reset")
+    sub->add_flag("--yes,-y", p.options.yes, "answer the factory-reset question with Yes");
+  sub->callback([&p, sub] { p.command = sub->get_name(); });
+}
+
+}  // namespace
+
+void DefineCommandLine(CLI::App& app, Parsed& p) {
+  app.description(
+      "Firmware updates and maintenance of network-attached lighting devices, as the Quorvik "
+      "window does them. Exit codes: 0 success, 1 the device failed, 2 bad usage, a refused "
+      "file or a busy network, 3 no matching device, 4 the roll-call found a difference, 130 "
+      "interrupted.");
+  app.require_subcommand(1);
+  app.set_version_flag("--version", "quorvik-cli " QUORVIK_VERSION);
+
+  CLI::App* interfaces = app.add_subcommand("interfaces",
+                                            "list the interfaces as the window's "
+                                            "combo shows them (* marks the one used)");
+  AddJson(interfaces, p);
+  interfaces->callback([&] { p.command = "interfaces"; });
+
+  CLI::App* list = app.add_subcommand("list", "search (2 s) and list the devices that answer");
+  AddIface(list, p);
+  AddWaitLock(list, p);
+  AddJson(list, p);
+  AddTimeScale(list, p);
+  list->add_option("--save-rig", p.options.saveRig,
+                   "save the listed devices as a rig FILE; a rig already there keeps its "
+                   "labels and locations, and its devices that did not answer");
+  list->callback([&] { p.command = "list"; });
+
+  CLI::App* rollcall = app.add_subcommand(
+      "rollcall",
+      "search once and compare with a rig file: every rig device present, changed or missing "
+      "(hidden when black-listed), every other listed device unexpected; exit 4 on any "
+      "difference");
+  rollcall->add_option("file", p.rigPath, "rig file (quorvik-cli list --save-rig FILE)")
+      ->required();
+  AddIface(rollcall, p);
+  AddWaitLock(rollcall, p);
+  AddJson(rollcall, p);
+  AddTimeScale(rollcall, p);
+  rollcall->callback([&] { p.command = "rollcall"; });
+
+  CLI::App* update = app.add_subcommand("update", "Firmware-Update of one device");
+  update->add_option("--file,-f", p.options.file, "firmware file")
+      ->required()
+      ->check(CLI::ExistingFile);
+  AddSelector(update, p);
+  update->add_flag("--all", p.options.all,
+                   "every listed device, one after the other, after a plan (a fleet update)");
+  update
+      ->add_option("--model", p.models,
+                   "with --all: only devices of this model code (hex, as 3680 or 0x3680); may be "
+                   "given more than once")
+      ->check(kModelCheck);
+  update->add_flag("--dry-run", p.options.dryRun,
+                   "with --all: print the plan, send nothing but the search");
+  update
+      ->add_option("--retries", p.options.retries,
+                   "with --all: further attempts after a device fails (not after a refusal)")
+      ->check(CLI::Range(0, 10));
+  AddIface(update, p);
+  AddWaitLock(update, p);
+  AddJournal(update, p);
+  update->add_flag("--chain", p.options.chain,
+                   "go on as \"... and make Update\" does: after each update, while the Find "
+                   "lists exactly one device and it is not one updated in this run");
+  update->add_option("--max-devices", p.options.maxDevices, "end a chain after this many devices")
+      ->check(kCountCheck);
+  update->add_flag("--yes,-y", p.options.yes,
+                   "with --all: update without asking; otherwise accepted for symmetry");
+  AddJson(update, p);
+  AddTimeScale(update, p);
+  update->callback([&] { p.command = "update"; });
+
+  AddDeviceCommand(app, "reset", "factory reset, after the window's question (or --yes)", p);
+  AddDeviceCommand(app, "run", "a device in its bootloader starts its application", p);
+  AddDeviceCommand(app, "reboot", "a running device restarts through its bootloader", p);
+
+  CLI::App* inspect =
+      app.add_subcommand("inspect", "the sections of a firmware file and any defect");
+  inspect->add_option("file", p.inspectPath, "firmware file")->required();
+  AddJson(inspect, p);
+  inspect->callback([&] { p.command = "inspect"; });
+
+  CLI::App* doctor = app.add_subcommand(
+      "doctor",
+      "check why devices might not answer: cards, ports, firewall, reverse-path filter, "
+      "kernel, and a live search; changes nothing (run with sudo to see every rule and process)");
+  AddIface(doctor, p);
+  AddJson(doctor, p);
+  AddTimeScale(doctor, p);
+  doctor->callback([&] { p.command = "doctor"; });
+
+  CLI::App* history = app.add_subcommand("history", "the journal of device commands, oldest first");
+  history->add_option("--journal", p.history.journal, "journal file (see update --journal)");
+  auto* which = history->add_option_group("device", "one device only");
+  which->add_option("--serial", p.history.serial, "serial number (hex, as listed)")
+      ->check(kSerialCheck);
+  which->add_option("--mac", p.history.mac, "MAC address")->check(kMacCheck);
+  which->require_option(0, 1);
+  history->add_option("--since", p.history.since,
+                      "entries from this date (2026-12-01) or time (2026-12-01T18:30:00Z), UTC");
+  auto* format = history->add_option_group("format");
+  format->add_flag("--json", p.json, "one JSON object per entry, a result object last");
+  format->add_flag("--csv", p.history.csv, "CSV with a header row (RFC 4180)");
+  format->require_option(0, 1);
+  history->callback([&] { p.command = "history"; });
+}
