@@ -24,8 +24,8 @@ std::string StateText(const std::optional<RollCallState>& state) {
 std::string LineText(const RollCallLine& line) {
   std::string status = RollCallStatusName(line.status);
   status.resize(std::max<size_t>(status.size(), 10), ' ');
-  std::string text = status + " label=\"" + Printable(line.label) + "\" device=\"" +
-                     Printable(line.device) + "\" serial=" + line.serial + " mac=" + line.mac + " ";
+  std::string text = status + " label=" + Quoted(line.label) + " device=" + Quoted(line.device) +
+                     " serial=" + line.serial + " mac=" + line.mac + " ";
   text += line.status == RollCallStatus::kChanged
               ? StateText(line.old) + " -> " + StateText(line.now)
               : StateText(line.now ? line.now : line.old);
