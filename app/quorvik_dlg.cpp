@@ -107,10 +107,9 @@ void CQuorvikDlg::RefreshDeviceList() {
     else
       std::snprintf(line, sizeof line, "%d Interfaces found (Serial present in Clipboard)",
                     m_rowCount);
-  } else if (hidden != 0)
-    std::snprintf(line, sizeof line, "%d Interfaces found (%d hidden)", m_rowCount, hidden);
-  else
-    std::snprintf(line, sizeof line, "%d Interfaces found", m_rowCount);
+  } else {
+    std::snprintf(line, sizeof line, "%s", FoundLine(m_rowCount, hidden).c_str());
+  }
   AddStatusLine(line, 0);
 
   m_view.SelectRow(first ? 0 : -1);

@@ -33,7 +33,6 @@ constexpr int kSerialToneHz = 1000;
 constexpr const char* kWebAddress = "https://www.belmarr.example/";
 constexpr const char* kPortsIncompleteMessage =
     "Not every port could be opened: some devices will not be listed.";
-constexpr const char* kStillInLoaderReason = "Device still in its bootloader after RUN application";
 
 class CQuorvikDlg {
  public:

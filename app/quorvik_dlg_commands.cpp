@@ -75,22 +75,7 @@ void CQuorvikDlg::NoDeviceResult(CommandKind kind, const std::string& line) {
 void CQuorvikDlg::ConfirmPendingUpdate() {
   CommandResult result = std::move(*m_pendingUpdate);
   m_pendingUpdate.reset();
-  // The device's fate, from this search's answers: running its application,
-  // back in its loader (the new image did not start), or not heard at all.
-  result.confirmed = Confirmation::kSilent;
-  {
-    std::lock_guard lock(g_deviceMutex);
-    for (int i = 0, used = CountUsedRecords(g_deviceTable); i < used; ++i) {
-      if (!SameDevice(g_deviceTable[i], result.addressed)) continue;
-      const bool running = g_deviceTable[i].loaderType == 0;
-      result.confirmed = running ? Confirmation::kRunning : Confirmation::kInLoader;
-      if (running) break;
-    }
-  }
-  if (result.confirmed == Confirmation::kInLoader) {
-    result.outcome = Outcome::kFailed;
-    result.reason = kStillInLoaderReason;
-  }
+  ConfirmUpdate(result);
   RecordAndHandOut(std::move(result));
 }
 

@@ -5,6 +5,7 @@
 
 #include <mutex>
 
+#include "devices/device_identity.h"
 #include "devices/device_list.h"
 #include "net/reply_processing.h"
 
@@ -101,6 +102,23 @@ CommandResult RunApplication(const DeviceRecord& device, INetwork& network,
   network.RequestRunApplication(device);
   result.frameSent = result.runRequestSent = true;
   return Decide(std::move(result), Outcome::kOk, "RUN application.", false, observer);
+}
+
+void ConfirmUpdate(CommandResult& result) {
+  result.confirmed = Confirmation::kSilent;
+  {
+    std::lock_guard lock(g_deviceMutex);
+    for (int i = 0, used = CountUsedRecords(g_deviceTable); i < used; ++i) {
+      if (!SameDevice(g_deviceTable[i], result.addressed)) continue;
+      const bool running = g_deviceTable[i].loaderType == 0;
+      result.confirmed = running ? Confirmation::kRunning : Confirmation::kInLoader;
+      if (running) break;
+    }
+  }
+  if (result.confirmed == Confirmation::kInLoader) {
+    result.outcome = Outcome::kFailed;
+    result.reason = kStillInLoaderReason;
+  }
 }
 
 std::optional<DeviceRecord> BootRecordWithMac(const std::array<uint8_t, 6>& mac) {

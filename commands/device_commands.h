@@ -27,6 +27,7 @@ constexpr std::chrono::milliseconds kAfterRunWait{100};
 constexpr std::chrono::milliseconds kRebootStepWait{60};
 constexpr int kWriteTries = 500;
 constexpr const char* kLostAfterRestartLine = "Device not found again after restart!";
+constexpr const char* kStillInLoaderReason = "Device still in its bootloader after RUN application";
 constexpr const char* kEmptySectionWarning =
     "The file holds no data for this device: nothing was written.";
 
@@ -76,6 +77,11 @@ CommandResult RebootDevice(const DeviceRecord& device, INetwork& network, IClock
 // refusal, or nothing when one device answers as it.
 std::optional<CommandResult> RefuseTwin(CommandKind kind, const DeviceRecord& device,
                                         ICommandObserver& observer);
+
+// Completes an update that sent its run request with what the search that
+// followed it found in the table: the device running its application, back
+// in its loader (the new image did not start: a failure), or not heard.
+void ConfirmUpdate(CommandResult& result);
 
 // The highest bootloader-mode record with this hardware address: a device
 // found again after its restart.

@@ -50,6 +50,15 @@ std::string ListName(const DeviceRecord& record) {
   return name.empty() ? UnknownTypeName(record.deviceId) : std::string(name);
 }
 
+std::string FoundLine(int rows, int hidden) {
+  char line[64];
+  if (hidden != 0)
+    std::snprintf(line, sizeof line, "%d Interfaces found (%d hidden)", rows, hidden);
+  else
+    std::snprintf(line, sizeof line, "%d Interfaces found", rows);
+  return line;
+}
+
 std::string TwinNote(int twins) {
   if (twins < 2) return {};
   return "(" + std::to_string(twins) + " devices answer as this serial)";

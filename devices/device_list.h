@@ -42,6 +42,10 @@ std::string FormatMac(const DeviceRecord& record);
 // running device reports, else the generic text for its code.
 std::string ListName(const DeviceRecord& record);
 
+// The line a search ends with: "3 Interfaces found", or with "(2 hidden)"
+// when the black-list hid some.
+std::string FoundLine(int rows, int hidden);
+
 // "(2 devices answer as this serial)"; empty for a record only one device
 // answers as.
 std::string TwinNote(int twins);
