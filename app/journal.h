@@ -14,7 +14,7 @@
 
 #include "commands/command_result.h"
 #include "app/flat_json.h"
-#include "app/operator_files.h"
+#include "files/operator_files.h"
 
 // This machine's name, for the host of the lines it writes; empty when
 // the system gives none.

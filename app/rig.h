@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "app/flat_json.h"
-#include "app/operator_files.h"
+#include "files/operator_files.h"
 #include "devices/device_list.h"
 #include "net/device_record.h"
 

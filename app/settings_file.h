@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "app/operator_files.h"
+#include "files/operator_files.h"
 
 // A settings file is a few lines; a black-list of a few hundred thousand
 // hidden devices still fits. Anything larger is not a settings file.

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <array>
 
-#include "app/operator_files.h"
+#include "files/operator_files.h"
 #include "net/bytes.h"
 
 namespace {

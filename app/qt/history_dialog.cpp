@@ -14,7 +14,7 @@
 #include <QVBoxLayout>
 
 #include "app/journal.h"
-#include "app/operator_files.h"
+#include "files/operator_files.h"
 #include "app/qt/display_text.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <fstream>
 #include <functional>
 
-#include "app/operator_files.h"
+#include "files/operator_files.h"
 #include "app/settings_file.h"
 #include "commands/firmware_file.h"
 

@@ -1,4 +1,4 @@
-#include "app/operator_files.h"
+#include "files/operator_files.h"
 
 #include <fcntl.h>
 #include <limits.h>
