@@ -10,10 +10,7 @@
 #include <optional>
 #include <string>
 
-#include "app/listed_devices.h"
 #include "app/main_view.h"
-#include "app/settings_file.h"
-#include "app/settings_location.h"
 #include "app/status_log.h"
 #include "commands/clock.h"
 #include "commands/command_result.h"
@@ -21,6 +18,9 @@
 #include "commands/firmware_file.h"
 #include "commands/network.h"
 #include "net/interfaces.h"
+#include "records/listed_devices.h"
+#include "records/settings_file.h"
+#include "records/settings_location.h"
 
 constexpr const char* kCaption = "Belmarr Quorvik V1.41";
 constexpr const char* kNoInterfaceEntry = "No Ethernet connection !";

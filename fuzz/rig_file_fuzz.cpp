@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/rig.h"
-#include "app/roll_call.h"
+#include "records/rig.h"
+#include "records/roll_call.h"
 
 namespace {
 

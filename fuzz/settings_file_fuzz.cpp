@@ -13,7 +13,7 @@
 #include <fstream>
 #include <string>
 
-#include "app/settings_file.h"
+#include "records/settings_file.h"
 #include "scratch_path.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include "app/qt/display_text.h"
 
-#include "app/flat_json.h"
+#include "records/flat_json.h"
 
 namespace {
 

@@ -13,9 +13,9 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
-#include "app/journal.h"
-#include "files/operator_files.h"
 #include "app/qt/display_text.h"
+#include "files/operator_files.h"
+#include "records/journal.h"
 
 namespace {
 

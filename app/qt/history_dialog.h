@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/flat_json.h"
+#include "records/flat_json.h"
 
 class QLabel;
 class QLineEdit;

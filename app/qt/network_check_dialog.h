@@ -8,7 +8,7 @@
 #include <QDialog>
 #include <vector>
 
-#include "app/network_check.h"
+#include "diagnostics/network_check.h"
 
 class QLabel;
 class QListView;

@@ -12,9 +12,6 @@
 #include <optional>
 #include <string>
 
-#include "app/journal.h"
-#include "commands/network.h"
-#include "app/network_check.h"
 #include "app/qt/cancellable_clock.h"
 #include "app/qt/command_runner.h"
 #include "app/qt/fleet_dialog.h"
@@ -22,7 +19,10 @@
 #include "app/qt/qt_main_view.h"
 #include "app/qt/roll_call_panel.h"
 #include "app/quorvik_dlg.h"
+#include "commands/network.h"
+#include "diagnostics/network_check.h"
 #include "net/instance_lock.h"
+#include "records/journal.h"
 
 struct QuorvikWindowOptions {
   // Below 1, the protocol's waits run faster (tests).

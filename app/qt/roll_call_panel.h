@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "app/listed_devices.h"
-#include "app/rig.h"
-#include "app/roll_call.h"
+#include "records/listed_devices.h"
+#include "records/rig.h"
+#include "records/roll_call.h"
 
 class QLabel;
 class QPushButton;

@@ -10,7 +10,6 @@
 
 #include <unistd.h>
 
-#include "app/journal.h"
 #include "app/quorvik_dlg.h"
 #include "commands/firmware_file.h"
 #include "devices/device_list.h"
@@ -19,6 +18,7 @@
 #include "net/reply_processing.h"
 #include "net/reply_state.h"
 #include "net/transport.h"
+#include "records/journal.h"
 #include "tests/support/datagram_builder.h"
 #include "tests/support/fake_main_view.h"
 #include "tests/support/firmware_file_builder.h"

@@ -18,8 +18,8 @@
 #include <atomic>
 #include <thread>
 
-#include "app/journal.h"
 #include "app/qt/quorvik_window.h"
+#include "records/journal.h"
 #include "tests/gui/widget_test_support.h"
 #include "tests/support/firmware_file_builder.h"
 #include "tests/support/scratch_directory.h"

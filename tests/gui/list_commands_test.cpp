@@ -22,8 +22,8 @@
 
 #include "app/qt/display_text.h"
 #include "app/qt/quorvik_window.h"
-#include "app/settings_file.h"
 #include "net/reply_processing.h"
+#include "records/settings_file.h"
 #include "tests/gui/widget_test_support.h"
 #include "tests/support/datagram_builder.h"
 #include "tests/support/fake_main_view.h"

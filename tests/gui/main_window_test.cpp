@@ -33,7 +33,6 @@
 #include <numeric>
 #include <thread>
 
-#include "app/journal.h"
 #include "app/qt/about_dialog.h"
 #include "app/qt/beside_window.h"
 #include "app/qt/cancellable_clock.h"
@@ -44,6 +43,7 @@
 #include "app/qt/quorvik_window.h"
 #include "app/qt/tone_player.h"
 #include "net/reply_processing.h"
+#include "records/journal.h"
 #include "tests/gui/widget_test_support.h"
 #include "tests/support/datagram_builder.h"
 #include "tests/support/fake_main_view.h"

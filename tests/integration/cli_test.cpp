@@ -23,10 +23,10 @@
 #include <set>
 #include <thread>
 
-#include "app/journal.h"
 #include "commands/sha256.h"
 #include "net/frames.h"
 #include "net/instance_lock.h"
+#include "records/journal.h"
 #include "tests/support/firmware_file_builder.h"
 #include "tests/support/netns_guard.h"
 #include "tests/support/simulator_process.h"

@@ -5,12 +5,12 @@
 #include <set>
 #include <sstream>
 
-#include "app/journal.h"
 #include "app/quorvik_dlg.h"
-#include "app/settings_file.h"
 #include "devices/device_identity.h"
 #include "devices/device_types.h"
 #include "net/reply_processing.h"
+#include "records/journal.h"
+#include "records/settings_file.h"
 #include "tools/cli/firmware_inspect.h"
 #include "tools/cli/fleet_command.h"
 #include "tools/cli/rig_commands.h"

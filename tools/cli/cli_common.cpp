@@ -6,10 +6,10 @@
 #include <mutex>
 #include <thread>
 
-#include "app/journal.h"
 #include "app/quorvik_dlg.h"
-#include "app/settings_file.h"
 #include "net/reply_processing.h"
+#include "records/journal.h"
+#include "records/settings_file.h"
 
 std::atomic<bool> g_interrupted{false};
 std::atomic<bool> g_stopAfterDevice{false};

@@ -13,11 +13,11 @@
 
 #include "commands/clock.h"
 #include "commands/command_result.h"
-#include "app/journal.h"
 #include "commands/network.h"
-#include "app/settings_file.h"
 #include "net/instance_lock.h"
 #include "net/interfaces.h"
+#include "records/journal.h"
+#include "records/settings_file.h"
 #include "tools/cli/console_view.h"
 #include "tools/cli/device_selection.h"
 #include "tools/cli/event_output.h"

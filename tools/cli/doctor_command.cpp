@@ -2,8 +2,8 @@
 
 #include <sstream>
 
-#include "app/network_check.h"
 #include "app/quorvik_dlg.h"
+#include "diagnostics/network_check.h"
 
 int RunDoctor(const CliOptions& options, CEventWriter& writer) {
   NetworkCheckRequest request;

@@ -1,6 +1,6 @@
 #include "tools/cli/event_output.h"
 
-#include "app/journal.h"
+#include "records/journal.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "commands/command_result.h"
-#include "app/flat_json.h"
+#include "records/flat_json.h"
 
 enum class OutputFormat { kText, kJson };
 

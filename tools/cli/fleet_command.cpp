@@ -11,15 +11,15 @@
 #include <optional>
 #include <sstream>
 
-#include "app/journal.h"
 #include "app/quorvik_dlg.h"
-#include "commands/sha256.h"
 #include "commands/firmware_file.h"
 #include "commands/fleet.h"
 #include "commands/fleet_run.h"
+#include "commands/sha256.h"
 #include "devices/device_identity.h"
 #include "devices/device_list.h"
 #include "net/reply_processing.h"
+#include "records/journal.h"
 #include "tools/cli/cli_common.h"
 
 namespace {

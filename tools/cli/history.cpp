@@ -4,8 +4,8 @@
 #include <ctime>
 #include <iostream>
 
-#include "app/journal.h"
 #include "devices/device_identity.h"
+#include "records/journal.h"
 #include "tools/cli/cli_commands.h"
 
 namespace {

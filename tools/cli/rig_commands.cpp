@@ -3,8 +3,8 @@
 #include <sstream>
 
 #include "app/quorvik_dlg.h"
-#include "app/rig.h"
-#include "app/roll_call.h"
+#include "records/rig.h"
+#include "records/roll_call.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "app/listed_devices.h"
+#include "records/listed_devices.h"
 #include "tools/cli/cli_common.h"
 
 // Some rig device is changed or missing, or a listed device is not in the

@@ -10,9 +10,9 @@
 #include <fstream>
 #include <functional>
 
-#include "files/operator_files.h"
-#include "app/settings_file.h"
 #include "commands/firmware_file.h"
+#include "files/operator_files.h"
+#include "records/settings_file.h"
 
 namespace fs = std::filesystem;
 

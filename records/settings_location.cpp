@@ -1,4 +1,4 @@
-#include "app/settings_location.h"
+#include "records/settings_location.h"
 
 #include <pwd.h>
 #include <sys/stat.h>

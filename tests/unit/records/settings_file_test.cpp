@@ -7,7 +7,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/settings_file.h"
+#include "records/settings_file.h"
 
 namespace fs = std::filesystem;
 

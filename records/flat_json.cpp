@@ -1,4 +1,4 @@
-#include "app/flat_json.h"
+#include "records/flat_json.h"
 
 #include <algorithm>
 #include <cstdio>

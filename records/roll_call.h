@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "app/rig.h"
 #include "net/black_list_text.h"
 #include "net/device_record.h"
+#include "records/rig.h"
 
 enum class RollCallStatus { kPresent, kChanged, kMissing, kUnexpected, kHidden };
 constexpr std::array<RollCallStatus, 5> kRollCallStatuses = {

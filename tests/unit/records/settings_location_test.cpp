@@ -1,7 +1,7 @@
 // Where the settings live, and what the window does when they cannot be
 // saved there, against real folders.
 
-#include "app/settings_location.h"
+#include "records/settings_location.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "commands/clock.h"
-#include "app/firewall_rules.h"
+#include "diagnostics/firewall_rules.h"
 #include "net/interfaces.h"
 
 enum class CheckStatus { kPass, kWarn, kFail };

@@ -1,4 +1,4 @@
-#include "app/journal.h"
+#include "records/journal.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,9 +10,9 @@
 #include <cstring>
 #include <ctime>
 
-#include "app/settings_location.h"
 #include "devices/device_identity.h"
 #include "devices/device_list.h"
+#include "records/settings_location.h"
 
 const std::vector<std::string> kJournalCommonFields = {
     "time",   "host",     "program", "interface", "command",    "outcome", "reason",

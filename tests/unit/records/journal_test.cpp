@@ -10,8 +10,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/journal.h"
 #include "commands/sha256.h"
+#include "records/journal.h"
 
 namespace fs = std::filesystem;
 

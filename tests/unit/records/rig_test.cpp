@@ -8,9 +8,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/rig.h"
-#include "app/roll_call.h"
 #include "devices/device_identity.h"
+#include "records/rig.h"
+#include "records/roll_call.h"
 
 namespace fs = std::filesystem;
 

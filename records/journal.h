@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "commands/command_result.h"
-#include "app/flat_json.h"
 #include "files/operator_files.h"
+#include "records/flat_json.h"
 
 // This machine's name, for the host of the lines it writes; empty when
 // the system gives none.

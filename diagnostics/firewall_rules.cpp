@@ -1,4 +1,4 @@
-#include "app/firewall_rules.h"
+#include "diagnostics/firewall_rules.h"
 
 #include <fnmatch.h>
 

@@ -14,10 +14,10 @@
 #include <string_view>
 #include <vector>
 
-#include "app/flat_json.h"
-#include "files/operator_files.h"
 #include "devices/device_list.h"
+#include "files/operator_files.h"
 #include "net/device_record.h"
+#include "records/flat_json.h"
 
 constexpr int kRigFormat = 1;
 constexpr const char* kRigType = "quorvik-rig";

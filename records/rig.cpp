@@ -1,12 +1,12 @@
-#include "app/rig.h"
+#include "records/rig.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 
-#include "app/journal.h"
 #include "devices/device_identity.h"
 #include "devices/device_list.h"
+#include "records/journal.h"
 
 namespace {
 

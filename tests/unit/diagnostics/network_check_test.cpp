@@ -1,7 +1,7 @@
 // The network check's findings from recorded listings: /proc/net/udp,
 // nftables and iptables rule sets, sysctls, kernel versions and cards.
 
-#include "app/network_check.h"
+#include "diagnostics/network_check.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "app/network_check.h"
+#include "diagnostics/network_check.h"
 
 #include <arpa/inet.h>
 #include <dirent.h>

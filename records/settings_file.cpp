@@ -1,6 +1,6 @@
-#include "app/settings_file.h"
+#include "records/settings_file.h"
 
-#include "app/settings_location.h"
+#include "records/settings_location.h"
 
 #include <strings.h>
 

@@ -1,4 +1,4 @@
-#include "app/roll_call.h"
+#include "records/roll_call.h"
 
 #include <algorithm>
 
