@@ -15,14 +15,15 @@
 
 namespace {
 
-// The one transmit buffer: only the window thread sends.
-std::array<uint8_t, kMaxRequestLength> g_txFrame;
+// Each request encodes into a frame of its own on the caller's stack, so
+// that threads writing different devices never share a buffer.
+using Frame = std::array<uint8_t, kMaxRequestLength>;
 
-bool Send(SocketSlot slot, int port, size_t length) {
+bool Send(SocketSlot slot, int port, const Frame& frame, size_t length) {
   ITransport* transport = CurrentTransport();
   if (transport == nullptr || port < 0 || port > 0xFFFF) return false;
   return transport->Send(slot, static_cast<uint16_t>(port),
-                         std::span<const uint8_t>(g_txFrame.data(), length));
+                         std::span<const uint8_t>(frame.data(), length));
 }
 
 bool IsUnicast(const Ipv4Address& a) {
@@ -45,10 +46,10 @@ std::optional<Ipv4Address> AcknowledgementSource(const DeviceRecord& record) {
 }
 
 // Arms the reply state, sends, and waits for the acknowledgement.
-bool SendAndAwait(const DeviceRecord& record, SocketSlot slot, int port, size_t length, int tries,
-                  ReplyState::Awaited awaited) {
+bool SendAndAwait(const DeviceRecord& record, SocketSlot slot, int port, const Frame& frame,
+                  size_t length, int tries, ReplyState::Awaited awaited) {
   g_replyState.Arm(AcknowledgementSource(record), awaited);
-  if (!Send(slot, port, length)) return false;
+  if (!Send(slot, port, frame, length)) return false;
   return g_replyState.WaitForReply(std::chrono::milliseconds(kReplyPollMs) * tries);
 }
 
@@ -63,24 +64,26 @@ void PauseAfterAcknowledgement() {
 }  // namespace
 
 bool RequestBootSearch() {
-  size_t length = EncodeBootSearch(g_txFrame);
-  return Send(SocketSlot::kBootA, kBootPortA, length) &&
-         Send(SocketSlot::kBootB, kBootPortB, length);
+  Frame frame;
+  size_t length = EncodeBootSearch(frame);
+  return Send(SocketSlot::kBootA, kBootPortA, frame, length) &&
+         Send(SocketSlot::kBootB, kBootPortB, frame, length);
 }
 
 bool RequestAppSearch() {
-  return Send(SocketSlot::kApp, kAppPort, EncodeAppSearch(g_txFrame));
+  Frame frame;
+  return Send(SocketSlot::kApp, kAppPort, frame, EncodeAppSearch(frame));
 }
 
 bool RequestWriteBlock(const DeviceRecord* record, uint32_t blockOffset,
                        std::span<const uint8_t> block, uint32_t sectionLength,
                        uint16_t sectionParam, int tries) {
   if (record == nullptr) return false;
-  size_t length =
-      EncodeWriteBlock(g_txFrame, *record, blockOffset, block, sectionLength, sectionParam);
+  Frame frame;
+  size_t length = EncodeWriteBlock(frame, *record, blockOffset, block, sectionLength, sectionParam);
   SocketSlot slot = GenerationOf(record->loaderType) == Generation::kGen2 ? SocketSlot::kBootB
                                                                           : SocketSlot::kBootA;
-  if (!SendAndAwait(*record, slot, record->port, length, tries,
+  if (!SendAndAwait(*record, slot, record->port, frame, length, tries,
                     ReplyState::Awaited::kWriteAcknowledgement))
     return false;
   PauseAfterAcknowledgement();
@@ -89,8 +92,9 @@ bool RequestWriteBlock(const DeviceRecord* record, uint32_t blockOffset,
 
 bool RequestVerify(const DeviceRecord* record, uint16_t& value, uint16_t& status) {
   if (record == nullptr) return false;
-  size_t length = EncodeVerify(g_txFrame, *record);
-  if (!SendAndAwait(*record, SocketSlot::kBootA, record->port, length, kVerifyTries,
+  Frame frame;
+  size_t length = EncodeVerify(frame, *record);
+  if (!SendAndAwait(*record, SocketSlot::kBootA, record->port, frame, length, kVerifyTries,
                     ReplyState::Awaited::kVerifyAnswer))
     return false;
   const ReplyState::Values last = g_replyState.LastValues();
@@ -100,13 +104,16 @@ bool RequestVerify(const DeviceRecord* record, uint16_t& value, uint16_t& status
 }
 
 bool RequestRunApplication(const DeviceRecord& record) {
-  return Send(SocketSlot::kBootA, record.port, EncodeRunApplication(g_txFrame, record));
+  Frame frame;
+  return Send(SocketSlot::kBootA, record.port, frame, EncodeRunApplication(frame, record));
 }
 
 bool RequestEnterBootloader(const DeviceRecord& record) {
-  return Send(SocketSlot::kApp, record.port, EncodeEnterBootloader(g_txFrame, record));
+  Frame frame;
+  return Send(SocketSlot::kApp, record.port, frame, EncodeEnterBootloader(frame, record));
 }
 
 bool RequestFactoryReset(const DeviceRecord& record) {
-  return Send(SocketSlot::kApp, record.port, EncodeFactoryReset(g_txFrame, record));
+  Frame frame;
+  return Send(SocketSlot::kApp, record.port, frame, EncodeFactoryReset(frame, record));
 }
