@@ -45,20 +45,35 @@ std::optional<Ipv4Address> AcknowledgementSource(const DeviceRecord& record) {
   return record.address;
 }
 
-// Arms the reply state, sends, and waits for the acknowledgement.
-bool SendAndAwait(const DeviceRecord& record, SocketSlot slot, int port, const Frame& frame,
-                  size_t length, int tries, ReplyState::Awaited awaited) {
-  g_replyState.Arm(AcknowledgementSource(record), awaited);
-  if (!Send(slot, port, frame, length)) return false;
-  return g_replyState.WaitForReply(std::chrono::milliseconds(kReplyPollMs) * tries);
-}
+// The channel that hears `record`'s acknowledgements, held by one request
+// from before it sends until after its pause.
+class CAwaitedReply {
+ public:
+  explicit CAwaitedReply(const DeviceRecord& record)
+      : m_source(AcknowledgementSource(record)), m_channel(g_replyChannels.Claim(m_source)) {}
+  // False when another request waits on the same channel: sending now would
+  // let the two take each other's acknowledgements.
+  bool Held() const { return static_cast<bool>(m_channel); }
+  // Arms the channel, sends, and waits for the acknowledgement.
+  bool SendAndAwait(SocketSlot slot, int port, const Frame& frame, size_t length, int tries,
+                    CReplyChannel::Awaited awaited) {
+    m_channel->Arm(m_source, awaited);
+    if (!Send(slot, port, frame, length)) return false;
+    return m_channel->WaitForReply(std::chrono::milliseconds(kReplyPollMs) * tries);
+  }
+  CReplyChannel* operator->() const { return m_channel.operator->(); }
+
+ private:
+  std::optional<Ipv4Address> m_source;
+  CReplyChannels::CClaim m_channel;
+};
 
 // The pause after each acknowledgement is paid once per block: the default
 // timer slack of the thread (50 us) would add a few percent to every update.
-void PauseAfterAcknowledgement() {
+void PauseAfterAcknowledgement(CAwaitedReply& reply) {
   thread_local const bool precise = ::prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0) == 0;
   (void)precise;
-  g_replyState.Pause(std::chrono::milliseconds(kReplyPollMs));
+  reply->Pause(std::chrono::milliseconds(kReplyPollMs));
 }
 
 }  // namespace
@@ -79,25 +94,29 @@ bool RequestWriteBlock(const DeviceRecord* record, uint32_t blockOffset,
                        std::span<const uint8_t> block, uint32_t sectionLength,
                        uint16_t sectionParam, int tries) {
   if (record == nullptr) return false;
+  CAwaitedReply reply(*record);
+  if (!reply.Held()) return false;
   Frame frame;
   size_t length = EncodeWriteBlock(frame, *record, blockOffset, block, sectionLength, sectionParam);
   SocketSlot slot = GenerationOf(record->loaderType) == Generation::kGen2 ? SocketSlot::kBootB
                                                                           : SocketSlot::kBootA;
-  if (!SendAndAwait(*record, slot, record->port, frame, length, tries,
-                    ReplyState::Awaited::kWriteAcknowledgement))
+  if (!reply.SendAndAwait(slot, record->port, frame, length, tries,
+                          CReplyChannel::Awaited::kWriteAcknowledgement))
     return false;
-  PauseAfterAcknowledgement();
-  return g_replyState.replyStatus() == 0;
+  PauseAfterAcknowledgement(reply);
+  return reply->replyStatus() == 0;
 }
 
 bool RequestVerify(const DeviceRecord* record, uint16_t& value, uint16_t& status) {
   if (record == nullptr) return false;
+  CAwaitedReply reply(*record);
+  if (!reply.Held()) return false;
   Frame frame;
   size_t length = EncodeVerify(frame, *record);
-  if (!SendAndAwait(*record, SocketSlot::kBootA, record->port, frame, length, kVerifyTries,
-                    ReplyState::Awaited::kVerifyAnswer))
+  if (!reply.SendAndAwait(SocketSlot::kBootA, record->port, frame, length, kVerifyTries,
+                          CReplyChannel::Awaited::kVerifyAnswer))
     return false;
-  const ReplyState::Values last = g_replyState.LastValues();
+  const CReplyChannel::Values last = reply->LastValues();
   value = last.value;
   status = last.status;
   return true;
