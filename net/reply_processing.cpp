@@ -286,10 +286,10 @@ void ProcessDatagram(uint16_t port, std::span<const uint8_t> datagram, const Ipv
         return;
       }
       case kOpWriteBlockReply:
-        g_replyState.PublishWriteAck(sender);
+        g_replyChannels.PublishWriteAck(sender);
         return;
       case kOpVerifyReply:
-        g_replyState.PublishVerify(r.Be16(10), r.Be16(12), sender);
+        g_replyChannels.PublishVerify(r.Be16(10), r.Be16(12), sender);
         return;
       default:
         return;

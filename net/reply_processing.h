@@ -1,6 +1,6 @@
 #pragma once
 // What a received datagram means: search answers fill the device table,
-// acknowledgements feed the reply state.
+// acknowledgements go to the reply channel of their sender.
 
 #include <cstddef>
 #include <cstdint>

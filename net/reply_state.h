@@ -1,8 +1,14 @@
 #pragma once
-// The acknowledgement that a waiting request expects. Receivers publish the
-// reply's values before they clear the pending flag, all under one lock, and
-// wake the waiter at once instead of letting it poll.
+// The acknowledgements that waiting requests expect, on reply channels keyed
+// by the sender's address. Acknowledgements carry no reference to their
+// request, so the sender's address is all that can tell two devices' apart:
+// a device heard from an address of its own gets a channel of its own while
+// a request waits on it; every other wait shares one channel that takes any
+// sender. A channel publishes a reply's values before it clears the pending
+// flag, under its lock, and wakes the waiter at once instead of letting it
+// poll.
 
+#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -10,6 +16,7 @@
 #include <mutex>
 #include <optional>
 
+#include "net/device_record.h"
 #include "net/protocol.h"
 
 // Lets a test run the waits for acknowledgements, and the pause after each,
@@ -23,7 +30,8 @@ class IReplyTime {
   virtual void PassUntil(std::chrono::milliseconds limit, const std::function<bool()>& done) = 0;
 };
 
-class ReplyState {
+// One wait at a time and the values of the last reply it took.
+class CReplyChannel {
  public:
   // Marks a reply as awaited; called just before the request is sent. With
   // `from`, only acknowledgements from that address answer it: any other
@@ -61,6 +69,10 @@ class ReplyState {
   void ResetStatus();
   // Everything back to how a program starts: no wait armed, no values.
   void Reset();
+  // No wait armed and no values, but an abort stays in force: a channel
+  // taken over for another device must not show that device the last one's
+  // replies.
+  void Clear();
 
  private:
   // Under m_mutex: whether an acknowledgement from `sender` is the awaited.
@@ -77,7 +89,74 @@ class ReplyState {
   IReplyTime* m_time = nullptr;
 };
 
-extern ReplyState g_replyState;
+// The shared channel and one channel per address waited on. A request holds
+// its channel (a CClaim) from before it sends until after its pause, so that
+// two waits never share a channel: a second claim of a held channel fails
+// instead of racing the first.
+class CReplyChannels {
+ public:
+  class CClaim {
+   public:
+    CClaim() = default;
+    CClaim(CClaim&& other) noexcept;
+    CClaim& operator=(CClaim&&) = delete;
+    CClaim(const CClaim&) = delete;
+    ~CClaim();
+    explicit operator bool() const { return m_channel != nullptr; }
+    CReplyChannel* operator->() const { return m_channel; }
+
+   private:
+    friend class CReplyChannels;
+    CClaim(CReplyChannels* owner, CReplyChannel* channel, int slot)
+        : m_owner(owner), m_channel(channel), m_slot(slot) {}
+    CReplyChannels* m_owner = nullptr;
+    CReplyChannel* m_channel = nullptr;
+    int m_slot = -1;  // -1: the shared channel
+  };
+
+  // The channel for a wait on `source` (a device heard from an address no
+  // other listed device shares), else the shared channel. Empty when that
+  // channel is held already, or every own channel is.
+  CClaim Claim(const std::optional<Ipv4Address>& source);
+
+  // Receivers: to the channel held for `sender`, else to the shared one.
+  void PublishWriteAck(const Ipv4Address& sender = {});
+  void PublishVerify(uint16_t value, uint16_t status, const Ipv4Address& sender = {});
+
+  CReplyChannel& Shared() { return m_shared; }
+  // The status a caller reports when its request failed: that of the
+  // channel its thread's last request used.
+  uint16_t LastStatus() const;
+
+  // These act on every channel.
+  void AbortWaits();
+  void SetTime(IReplyTime* time);
+  void ResetStatus();
+  void Reset();
+
+ private:
+  struct Own {
+    Ipv4Address address{};
+    bool held = false;
+    CReplyChannel channel;
+  };
+  void Release(int slot);
+  // Under m_mutex.
+  CReplyChannel& Route(const Ipv4Address& sender);
+
+  // Guards which channel is held for which address; taken before a
+  // channel's own lock, never while waiting.
+  std::mutex m_mutex;
+  int m_ownHeld = 0;
+  bool m_sharedHeld = false;
+  CReplyChannel m_shared;
+  // As many as the table has devices, each waited on from its own address.
+  std::array<Own, kDeviceTableCapacity> m_own;
+};
+
+// Until the device table is an object of its own, the receivers and the
+// requests reach the channels here.
+extern CReplyChannels g_replyChannels;
 
 // Status of the last acknowledgement, shown when a write times out.
 uint16_t GetReplyStatus();

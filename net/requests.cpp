@@ -15,14 +15,15 @@
 
 namespace {
 
-// The one transmit buffer: only the window thread sends.
-std::array<uint8_t, kMaxRequestLength> g_txFrame;
+// Each request encodes into a frame of its own on the caller's stack, so
+// that threads writing different devices never share a buffer.
+using Frame = std::array<uint8_t, kMaxRequestLength>;
 
-bool Send(SocketSlot slot, int port, size_t length) {
+bool Send(SocketSlot slot, int port, const Frame& frame, size_t length) {
   ITransport* transport = CurrentTransport();
   if (transport == nullptr || port < 0 || port > 0xFFFF) return false;
   return transport->Send(slot, static_cast<uint16_t>(port),
-                         std::span<const uint8_t>(g_txFrame.data(), length));
+                         std::span<const uint8_t>(frame.data(), length));
 }
 
 bool IsUnicast(const Ipv4Address& a) {
@@ -44,69 +45,94 @@ std::optional<Ipv4Address> AcknowledgementSource(const DeviceRecord& record) {
   return record.address;
 }
 
-// Arms the reply state, sends, and waits for the acknowledgement.
-bool SendAndAwait(const DeviceRecord& record, SocketSlot slot, int port, size_t length, int tries,
-                  ReplyState::Awaited awaited) {
-  g_replyState.Arm(AcknowledgementSource(record), awaited);
-  if (!Send(slot, port, length)) return false;
-  return g_replyState.WaitForReply(std::chrono::milliseconds(kReplyPollMs) * tries);
-}
+// The channel that hears `record`'s acknowledgements, held by one request
+// from before it sends until after its pause.
+class CAwaitedReply {
+ public:
+  explicit CAwaitedReply(const DeviceRecord& record)
+      : m_source(AcknowledgementSource(record)), m_channel(g_replyChannels.Claim(m_source)) {}
+  // False when another request waits on the same channel: sending now would
+  // let the two take each other's acknowledgements.
+  bool Held() const { return static_cast<bool>(m_channel); }
+  // Arms the channel, sends, and waits for the acknowledgement.
+  bool SendAndAwait(SocketSlot slot, int port, const Frame& frame, size_t length, int tries,
+                    CReplyChannel::Awaited awaited) {
+    m_channel->Arm(m_source, awaited);
+    if (!Send(slot, port, frame, length)) return false;
+    return m_channel->WaitForReply(std::chrono::milliseconds(kReplyPollMs) * tries);
+  }
+  CReplyChannel* operator->() const { return m_channel.operator->(); }
+
+ private:
+  std::optional<Ipv4Address> m_source;
+  CReplyChannels::CClaim m_channel;
+};
 
 // The pause after each acknowledgement is paid once per block: the default
 // timer slack of the thread (50 us) would add a few percent to every update.
-void PauseAfterAcknowledgement() {
+void PauseAfterAcknowledgement(CAwaitedReply& reply) {
   thread_local const bool precise = ::prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0) == 0;
   (void)precise;
-  g_replyState.Pause(std::chrono::milliseconds(kReplyPollMs));
+  reply->Pause(std::chrono::milliseconds(kReplyPollMs));
 }
 
 }  // namespace
 
 bool RequestBootSearch() {
-  size_t length = EncodeBootSearch(g_txFrame);
-  return Send(SocketSlot::kBootA, kBootPortA, length) &&
-         Send(SocketSlot::kBootB, kBootPortB, length);
+  Frame frame;
+  size_t length = EncodeBootSearch(frame);
+  return Send(SocketSlot::kBootA, kBootPortA, frame, length) &&
+         Send(SocketSlot::kBootB, kBootPortB, frame, length);
 }
 
 bool RequestAppSearch() {
-  return Send(SocketSlot::kApp, kAppPort, EncodeAppSearch(g_txFrame));
+  Frame frame;
+  return Send(SocketSlot::kApp, kAppPort, frame, EncodeAppSearch(frame));
 }
 
 bool RequestWriteBlock(const DeviceRecord* record, uint32_t blockOffset,
                        std::span<const uint8_t> block, uint32_t sectionLength,
                        uint16_t sectionParam, int tries) {
   if (record == nullptr) return false;
-  size_t length =
-      EncodeWriteBlock(g_txFrame, *record, blockOffset, block, sectionLength, sectionParam);
+  CAwaitedReply reply(*record);
+  if (!reply.Held()) return false;
+  Frame frame;
+  size_t length = EncodeWriteBlock(frame, *record, blockOffset, block, sectionLength, sectionParam);
   SocketSlot slot = GenerationOf(record->loaderType) == Generation::kGen2 ? SocketSlot::kBootB
                                                                           : SocketSlot::kBootA;
-  if (!SendAndAwait(*record, slot, record->port, length, tries,
-                    ReplyState::Awaited::kWriteAcknowledgement))
+  if (!reply.SendAndAwait(slot, record->port, frame, length, tries,
+                          CReplyChannel::Awaited::kWriteAcknowledgement))
     return false;
-  PauseAfterAcknowledgement();
-  return g_replyState.replyStatus() == 0;
+  PauseAfterAcknowledgement(reply);
+  return reply->replyStatus() == 0;
 }
 
 bool RequestVerify(const DeviceRecord* record, uint16_t& value, uint16_t& status) {
   if (record == nullptr) return false;
-  size_t length = EncodeVerify(g_txFrame, *record);
-  if (!SendAndAwait(*record, SocketSlot::kBootA, record->port, length, kVerifyTries,
-                    ReplyState::Awaited::kVerifyAnswer))
+  CAwaitedReply reply(*record);
+  if (!reply.Held()) return false;
+  Frame frame;
+  size_t length = EncodeVerify(frame, *record);
+  if (!reply.SendAndAwait(SocketSlot::kBootA, record->port, frame, length, kVerifyTries,
+                          CReplyChannel::Awaited::kVerifyAnswer))
     return false;
-  const ReplyState::Values last = g_replyState.LastValues();
+  const CReplyChannel::Values last = reply->LastValues();
   value = last.value;
   status = last.status;
   return true;
 }
 
 bool RequestRunApplication(const DeviceRecord& record) {
-  return Send(SocketSlot::kBootA, record.port, EncodeRunApplication(g_txFrame, record));
+  Frame frame;
+  return Send(SocketSlot::kBootA, record.port, frame, EncodeRunApplication(frame, record));
 }
 
 bool RequestEnterBootloader(const DeviceRecord& record) {
-  return Send(SocketSlot::kApp, record.port, EncodeEnterBootloader(g_txFrame, record));
+  Frame frame;
+  return Send(SocketSlot::kApp, record.port, frame, EncodeEnterBootloader(frame, record));
 }
 
 bool RequestFactoryReset(const DeviceRecord& record) {
-  return Send(SocketSlot::kApp, record.port, EncodeFactoryReset(g_txFrame, record));
+  Frame frame;
+  return Send(SocketSlot::kApp, record.port, frame, EncodeFactoryReset(frame, record));
 }

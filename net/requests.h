@@ -1,7 +1,9 @@
 #pragma once
 // The requests a command sends to devices. Each goes out as one broadcast
 // datagram; a device recognises itself by the identity or hardware address
-// inside. All run on the window thread, one at a time.
+// inside. Threads may write devices side by side as long as each waits on
+// a reply channel of its own (see net/reply_state.h): a write or verify
+// whose channel another request holds fails at once, without sending.
 
 #include <cstdint>
 #include <span>

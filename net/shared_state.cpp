@@ -1,6 +1,6 @@
 // The process-wide state that receivers and the window thread share, in one
 // translation unit so that its order of destruction is known: the receivers
-// are stopped before the table, black-list and reply state they use go away.
+// are stopped before the table, black-list and reply channels they use go away.
 
 #include "net/network_session.h"
 #include "net/reply_processing.h"
@@ -11,7 +11,7 @@ DeviceTable g_deviceTable;
 int32_t g_hiddenCount = 0;
 int32_t g_droppedCount = 0;
 CBlackListText g_blackList;
-ReplyState g_replyState;
+CReplyChannels g_replyChannels;
 
 namespace {
 struct CReceiverReaper {

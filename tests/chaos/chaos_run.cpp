@@ -385,10 +385,10 @@ ChaosSchedule DrawSchedule(uint64_t seed) {
 ChaosOutcome RunSchedule(const ChaosSchedule& schedule) {
   ChaosOutcome out;
   ResetSharedDeviceState();
-  g_replyState.Reset();
+  g_replyChannels.Reset();
   CWorld world(schedule);
   CScopedTransport transport(world);
-  g_replyState.SetTime(&world);
+  g_replyChannels.SetTime(&world);
 
   // One section for the device (and another before it, so that the walk
   // goes past a section that does not fit).
@@ -420,7 +420,7 @@ ChaosOutcome RunSchedule(const ChaosSchedule& schedule) {
   }
   if (view.selectedRow < 0) {
     out.violations.push_back("the device was not listed at start-up");
-    g_replyState.SetTime(nullptr);
+    g_replyChannels.SetTime(nullptr);
     return out;
   }
   view.chosenFile = file;
@@ -432,7 +432,7 @@ ChaosOutcome RunSchedule(const ChaosSchedule& schedule) {
   const uint64_t start = world.now();
   dlg.OnFirmwareUpdate();
   const uint64_t took = world.now() - start;
-  g_replyState.SetTime(nullptr);
+  g_replyChannels.SetTime(nullptr);
 
   const auto violation = [&](const std::string& what) { out.violations.push_back(what); };
   if (results.results.size() != 1) {

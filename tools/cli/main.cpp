@@ -44,7 +44,7 @@ class CInterruptWatcher {
       }
       if (sigwait(&m_signals, &received) != 0 || m_ending) return;
       g_interrupted = true;
-      g_replyState.AbortWaits();
+      g_replyChannels.AbortWaits();
     });
   }
   ~CInterruptWatcher() {

@@ -18,6 +18,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -110,19 +111,67 @@ CFd OpenPort(uint16_t port, const std::string& iface) {
   return fd;
 }
 
-bool Broadcast(int fd, uint16_t port, std::span<const uint8_t> bytes) {
+// The tool tells devices apart by the address they answer from; on lo every
+// answer would come from 127.0.0.1. With a source, the answer carries that
+// address instead (IP_PKTINFO picks the source of one datagram), so several
+// simulators on one lo play devices on addresses of their own.
+ssize_t SendFrom(int fd, const sockaddr_in& target, std::span<const uint8_t> bytes,
+                 const in_addr& source) {
+  iovec data{const_cast<uint8_t*>(bytes.data()), bytes.size()};
+  alignas(cmsghdr) std::array<char, CMSG_SPACE(sizeof(in_pktinfo))> control{};
+  msghdr message{};
+  message.msg_name = const_cast<sockaddr_in*>(&target);
+  message.msg_namelen = sizeof target;
+  message.msg_iov = &data;
+  message.msg_iovlen = 1;
+  message.msg_control = control.data();
+  message.msg_controllen = control.size();
+  cmsghdr* header = CMSG_FIRSTHDR(&message);
+  header->cmsg_level = IPPROTO_IP;
+  header->cmsg_type = IP_PKTINFO;
+  header->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+  in_pktinfo info{};
+  info.ipi_spec_dst = source;
+  std::memcpy(CMSG_DATA(header), &info, sizeof info);
+  return ::sendmsg(fd, &message, 0);
+}
+
+bool Broadcast(int fd, uint16_t port, std::span<const uint8_t> bytes,
+               const std::optional<in_addr>& source) {
   sockaddr_in target{};
   target.sin_family = AF_INET;
   target.sin_addr.s_addr = htonl(INADDR_BROADCAST);
   target.sin_port = htons(port);
-  const ssize_t sent = ::sendto(fd, bytes.data(), bytes.size(), 0,
-                                reinterpret_cast<const sockaddr*>(&target), sizeof target);
+  const ssize_t sent = source ? SendFrom(fd, target, bytes, *source)
+                              : ::sendto(fd, bytes.data(), bytes.size(), 0,
+                                         reinterpret_cast<const sockaddr*>(&target), sizeof target);
   if (sent != static_cast<ssize_t>(bytes.size())) {
     std::fprintf(stderr, "quorvik-devsim: sending to port %u failed: %s\n", port,
                  std::strerror(errno));
     return false;
   }
   return true;
+}
+
+// An answer from an address that no interface holds would be refused at
+// the first send; better to say so before printing "ready".
+std::optional<in_addr> LocalSource(const std::string& dotted) {
+  in_addr address{};
+  if (::inet_pton(AF_INET, dotted.c_str(), &address) != 1) {
+    std::fprintf(stderr, "quorvik-devsim: '%s' is no IPv4 address\n", dotted.c_str());
+    return std::nullopt;
+  }
+  CFd probe(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_addr = address;
+  if (probe.Get() < 0 ||
+      ::bind(probe.Get(), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+    std::fprintf(stderr, "quorvik-devsim: cannot answer from %s: %s\n", dotted.c_str(),
+                 std::strerror(errno));
+    return std::nullopt;
+  }
+  return address;
 }
 
 // Drains one socket; it is non-blocking, so a burst of requests is taken in
@@ -150,6 +199,7 @@ int main(int argc, char** argv) {
   std::string configPath;
   std::string iface = "lo";
   std::string dumpDir;
+  std::string source;
   bool log = false;
   bool allowRealNetwork = false;
   uint32_t floodRate = 0;
@@ -159,6 +209,8 @@ int main(int argc, char** argv) {
   app.add_option("--iface", iface, "network interface to serve (default lo)");
   app.add_flag("--log", log, "print one line per received request, sent answer and event");
   app.add_option("--dump-dir", dumpDir, "write each device's received image here at exit");
+  app.add_option("--source", source,
+                 "answer from this address of the interface (default: the system's choice)");
   app.add_flag("--allow-real-network", allowRealNetwork,
                "allow a non-loopback interface (answers are broadcast onto it)");
   auto* flood = app.add_option("--flood", floodRate,
@@ -185,6 +237,8 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
   if (!CheckInterface(iface, allowRealNetwork)) return kExitUsage;
+  std::optional<in_addr> sourceAddress;
+  if (!source.empty() && !(sourceAddress = LocalSource(source))) return kExitUsage;
 
   // Blocked before any socket exists, so a signal that arrives early still
   // ends up in the signal descriptor and the summary is printed.
@@ -217,7 +271,7 @@ int main(int argc, char** argv) {
   CSimulation simulation(
       std::move(loaded.config->devices),
       [&](uint16_t port, std::span<const uint8_t> bytes) {
-        return Broadcast(socketFor(port), port, bytes);
+        return Broadcast(socketFor(port), port, bytes, sourceAddress);
       },
       log ? CSimulation::LogSink(PrintLine) : CSimulation::LogSink());
 

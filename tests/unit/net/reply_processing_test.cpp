@@ -147,9 +147,9 @@ TEST_F(ReplyProcessing, FullTableIgnoresSearchAnswersButNotAcknowledgements) {
   Receive(kAppPort, AppAnswer(0x0100, kMac, "Hidden", IdentityBytes(0xC0, 11)));
   EXPECT_EQ(g_droppedCount, 2);
 
-  g_replyState.Arm();
+  g_replyChannels.Shared().Arm();
   Receive(kBootPortA, CDatagram(kBootMagic, kOpWriteBlockReply, 10));
-  EXPECT_FALSE(g_replyState.replyPending());
+  EXPECT_FALSE(g_replyChannels.Shared().replyPending());
 }
 
 TEST_F(ReplyProcessing, BlackListedDevicesAreCountedNotListed) {
@@ -280,12 +280,12 @@ TEST_F(ReplyProcessing, FramesOnTheWrongPortOrWithABadMagicAreIgnored) {
   Receive(kBootPortA, CDatagram(kBootMagic, kOpSearch, 10));          // our own broadcast
   EXPECT_EQ(Used(), 0);
 
-  g_replyState.Arm();
+  g_replyChannels.Shared().Arm();
   Receive(kAppPort, CDatagram(kAppMagic, kOpWriteBlockReply, 10));
   Receive(kAppPort, CDatagram(kBootMagic, kOpWriteBlockReply, 10));
-  EXPECT_TRUE(g_replyState.replyPending());
+  EXPECT_TRUE(g_replyChannels.Shared().replyPending());
   Receive(kBootPortB, CDatagram(kBootMagic, kOpWriteBlockReply, 10));
-  EXPECT_FALSE(g_replyState.replyPending());
+  EXPECT_FALSE(g_replyChannels.Shared().replyPending());
 }
 
 TEST_F(ReplyProcessing, FieldsBeyondTheReceivedLengthReadAsZero) {
@@ -307,17 +307,17 @@ TEST_F(ReplyProcessing, FieldsBeyondTheReceivedLengthReadAsZero) {
 }
 
 TEST_F(ReplyProcessing, VerifyAnswerPublishesValueAndStatusBeforeClearingTheWait) {
-  g_replyState.Arm();
+  g_replyChannels.Shared().Arm();
   Receive(kBootPortA,
           CDatagram(kBootMagic, kOpVerifyReply, 14).Bytes(10, {0x37, 0x4B, 0x00, 0x02}));
-  EXPECT_FALSE(g_replyState.replyPending());
-  EXPECT_EQ(g_replyState.replyValue(), 0x374B);
-  EXPECT_EQ(g_replyState.replyStatus(), 0x0002);
+  EXPECT_FALSE(g_replyChannels.Shared().replyPending());
+  EXPECT_EQ(g_replyChannels.Shared().replyValue(), 0x374B);
+  EXPECT_EQ(g_replyChannels.Shared().replyStatus(), 0x0002);
   EXPECT_EQ(GetReplyStatus(), 0x0002);
 
   Receive(kBootPortA, CDatagram(kBootMagic, kOpWriteBlockReply, 10));
   EXPECT_EQ(GetReplyStatus(), 0);
-  EXPECT_EQ(g_replyState.replyValue(), 0x374B);  // only a verify answer changes it
+  EXPECT_EQ(g_replyChannels.Shared().replyValue(), 0x374B);  // only a verify answer changes it
 }
 
 // One serial, answered by two devices (a cloned or factory-default serial):

@@ -209,7 +209,7 @@ TEST_F(Requests, AStrayAcknowledgementFromAnotherAddressEndsNoWait) {
     DeviceRecord device = Device(1, kBootPortA);
     device.address = c.device;
     // A stray failure report is taken only where strays are heard...
-    g_replyState.ResetStatus();
+    g_replyChannels.ResetStatus();
     transport.onSend = [&](const Sent&) { ack(c.strayFrom, 3); };
     EXPECT_FALSE(RequestWriteBlock(&device, 0, block, 16, 0, 5));
     EXPECT_EQ(GetReplyStatus(), c.strayEndsTheWait ? 3 : 0);
@@ -217,6 +217,36 @@ TEST_F(Requests, AStrayAcknowledgementFromAnotherAddressEndsNoWait) {
     transport.onSend = [&](const Sent&) { ack(c.strayFrom); };
     EXPECT_EQ(RequestWriteBlock(&device, 0, block, 16, 0, 5), c.strayEndsTheWait);
   }
+  std::lock_guard lock(g_deviceMutex);
+  ClearDeviceTable(g_deviceTable);
+}
+
+// Two waits on one channel would take each other's acknowledgements; the
+// second request is refused before it sends anything.
+TEST_F(Requests, AWriteOrVerifyWhoseChannelIsHeldFailsWithoutSending) {
+  const Ipv4Address own = {10, 0, 0, 7};
+  DeviceRecord alone = Device(0x0380, kBootPortA), anywhere = Device(0x0380, kBootPortA);
+  alone.address = own;
+  {
+    std::lock_guard lock(g_deviceMutex);
+    ClearDeviceTable(g_deviceTable);
+    g_deviceTable[0] = alone;
+  }
+  transport.onSend = [&](const Sent&) {
+    ProcessDatagram(kBootPortA, CDatagram(kBootMagic, kOpWriteBlockReply, 10).Span(), own);
+  };
+  uint16_t value = 0, status = 0;
+  for (const DeviceRecord* device : {&alone, &anywhere}) {
+    const CReplyChannels::CClaim held =
+        g_replyChannels.Claim(device == &alone ? std::optional(own) : std::nullopt);
+    ASSERT_TRUE(held);
+    EXPECT_FALSE(RequestWriteBlock(device, 0, block, 16, 0, 500));
+    EXPECT_FALSE(RequestVerify(device, value, status));
+    EXPECT_TRUE(transport.sent.empty());
+  }
+  // Each channel is free again once its holder is done.
+  EXPECT_TRUE(RequestWriteBlock(&alone, 0, block, 16, 0, 500));
+  EXPECT_TRUE(RequestWriteBlock(&anywhere, 0, block, 16, 0, 500));
   std::lock_guard lock(g_deviceMutex);
   ClearDeviceTable(g_deviceTable);
 }
@@ -232,7 +262,7 @@ TEST_F(Requests, OnlyAVerifyAnswerEndsTheWaitForOne) {
   struct CNoMoreReplies : IReplyTime {
     void PassUntil(milliseconds, const std::function<bool()>&) override {}
   } instant;
-  g_replyState.SetTime(&instant);
+  g_replyChannels.SetTime(&instant);
   transport.onSend = AckWrite;
   uint16_t value = 0, status = 0;
   EXPECT_FALSE(RequestVerify(&device, value, status));
@@ -243,7 +273,7 @@ TEST_F(Requests, OnlyAVerifyAnswerEndsTheWaitForOne) {
   };
   EXPECT_TRUE(RequestVerify(&device, value, status));
   EXPECT_EQ(value, 0x1234);
-  g_replyState.SetTime(nullptr);
+  g_replyChannels.SetTime(nullptr);
 }
 
 TEST(RequestsWithoutNetwork, FailAtSending) {

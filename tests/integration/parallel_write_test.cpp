@@ -1,0 +1,113 @@
+// Two devices on addresses of their own, written at once from two threads
+// over real UDP on lo: each thread's waits end on its own device's
+// acknowledgements only, however late the other's come.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "net/frames.h"
+#include "net/network_session.h"
+#include "net/reply_processing.h"
+#include "net/requests.h"
+#include "tests/support/firmware_file_builder.h"
+#include "tests/support/loopback.h"
+#include "tests/support/netns_guard.h"
+#include "tests/support/simulator_process.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+constexpr uint32_t kBlock = 512;
+constexpr uint32_t kBlocks = 30;
+
+std::optional<DeviceRecord> Listed(uint8_t firstIdentityByte) {
+  std::lock_guard lock(g_deviceMutex);
+  for (int i = 0; i < CountUsedRecords(g_deviceTable); ++i)
+    if (g_deviceTable[i].identity[0] == firstIdentityByte) return g_deviceTable[i];
+  return std::nullopt;
+}
+
+std::string Config(const char* identity, uint32_t delayedWrite, uint32_t delayMs) {
+  return std::string(R"({"devices": [{"mode": "boot", "blockSize": 512, "identity": ")") +
+         identity + R"(", "delayAck": {"index": )" + std::to_string(delayedWrite) + R"(, "ms": )" +
+         std::to_string(delayMs) + "}}]}";
+}
+
+std::vector<uint8_t> Dump(const CSimulatorProcess& sim, const char* identity) {
+  std::ifstream in(sim.dumpDir() / (std::string(identity) + ".img"), std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// What one thread saw of its device's update.
+struct UpdateRun {
+  std::vector<Clock::time_point> acknowledged;  // per block
+  std::vector<Clock::duration> waited;          // per block, pause included
+  bool written = true;
+  bool verified = false;
+  uint16_t checksum = 0;
+};
+
+UpdateRun Update(const DeviceRecord& device, const std::vector<uint8_t>& image) {
+  UpdateRun run;
+  for (uint32_t offset = 0; offset < image.size() && run.written; offset += kBlock) {
+    const auto start = Clock::now();
+    run.written = RequestWriteBlock(&device, offset, std::span(image).subspan(offset, kBlock),
+                                    static_cast<uint32_t>(image.size()), 0x0105, 500);
+    run.acknowledged.push_back(Clock::now());
+    run.waited.push_back(run.acknowledged.back() - start);
+  }
+  uint16_t status = 1;
+  run.verified = run.written && RequestVerify(&device, run.checksum, status) && status == 0;
+  return run;
+}
+
+TEST(ParallelWrite, TwoDevicesOnTheirOwnAddressesNeverEndEachOthersWaits) {
+  QUORVIK_REQUIRE_PRIVATE_NETNS();
+  // A's third block is acknowledged 2 s late; B's tenth 3 s late, so that
+  // B is still waiting for it when A's late acknowledgement arrives.
+  CSimulatorProcess simA(QUORVIK_DEVSIM_PATH, Config("a1a2a3a4", 3, 2000), "--source 127.0.0.2");
+  CSimulatorProcess simB(QUORVIK_DEVSIM_PATH, Config("b1b2b3b4", 10, 3000), "--source 127.0.0.3");
+  ASSERT_TRUE(simA.ready() && simB.ready());
+  ASSERT_TRUE(OpenNetwork("127.0.0.1"));
+  ASSERT_TRUE(RequestBootSearch());
+  ASSERT_TRUE(WaitUntil([] { return Listed(0xA1) && Listed(0xB1); }));
+  const DeviceRecord a = *Listed(0xA1), b = *Listed(0xB1);
+  ASSERT_EQ(a.address, (Ipv4Address{127, 0, 0, 2}));
+  ASSERT_EQ(b.address, (Ipv4Address{127, 0, 0, 3}));
+
+  const std::vector<uint8_t> imageA = PatternBytes(kBlocks * kBlock, 0x11),
+                             imageB = PatternBytes(kBlocks * kBlock, 0x77);
+  UpdateRun runA, runB;
+  std::thread threadA([&] { runA = Update(a, imageA); });
+  std::thread threadB([&] { runB = Update(b, imageB); });
+  threadA.join();
+  threadB.join();
+  CloseNetwork();
+
+  ASSERT_TRUE(runA.verified && runB.verified);
+  EXPECT_EQ(runA.checksum, ComputeImageCrc(imageA));
+  EXPECT_EQ(runB.checksum, ComputeImageCrc(imageB));
+  // Neither wait was ended by the other device's acknowledgements.
+  EXPECT_GE(runA.waited[2], milliseconds(2000));
+  EXPECT_GE(runB.waited[9], milliseconds(3000));
+  // B's first nine blocks went through while A waited for its third, and B
+  // still waited for its tenth when A's late acknowledgement came.
+  EXPECT_LT(runB.acknowledged[8], runA.acknowledged[2]);
+  EXPECT_GT(runB.acknowledged[9], runA.acknowledged[2]);
+
+  simA.Stop();
+  simB.Stop();
+  EXPECT_EQ(Dump(simA, "a1a2a3a4"), imageA);
+  EXPECT_EQ(Dump(simB, "b1b2b3b4"), imageB);
+}
+
+}  // namespace
