@@ -74,22 +74,37 @@ size_t OffsetBeforeLenientUtf8(std::string_view bytes, size_t offset) {
   return i;
 }
 
-void EncodeString(std::string& out, std::string_view bytes) {
-  out += '"';
-  for (const char c : ToUtf8(bytes)) {
-    const auto b = static_cast<uint8_t>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (b < 0x20 || b == 0x7F) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", b);
-      out += escaped;
-    } else {
-      out += c;
+// The library writes \b \t \n \f \r in their short forms and DEL as it is;
+// journals on disk spell each of them \u00xx, and a line written today
+// must be byte for byte what an earlier version wrote. The short forms
+// stand for 0x08 to 0x0D, of which 0x0B has none.
+std::string Dump(const Json& value) {
+  // Every string has passed ToUtf8; should one have slipped by, the line is
+  // still written rather than the program stopped.
+  const std::string text = value.dump(-1, ' ', false, Json::error_handler_t::replace);
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    char escaped[8] = "\\u007f";
+    if (text[i] == '\\') {
+      const size_t control = std::string_view("btn-fr").find(text[++i]);
+      if (control == std::string_view::npos) {
+        out += '\\';
+        out += text[i];
+        continue;
+      }
+      std::snprintf(escaped, sizeof escaped, "\\u%04zx", 8 + control);
+    } else if (text[i] != '\x7f') {
+      out += text[i];
+      continue;
     }
+    out += escaped;
   }
-  out += '"';
+  return out;
+}
+
+std::string DumpText(std::string_view bytes) {
+  return Dump(Json(ToUtf8(bytes)));
 }
 
 // Builds the tree from the library's parse events: members keep their
@@ -169,21 +184,18 @@ std::string ToUtf8(std::string_view bytes) {
 }
 
 std::string EncodeJsonObject(const FlatRecord& record) {
-  std::string out = "{";
-  for (const JsonField& field : record) {
-    if (out.size() > 1) out += ',';
-    EncodeString(out, field.name);
-    out += ':';
-    if (std::holds_alternative<std::nullptr_t>(field.value))
-      out += "null";
-    else if (const bool* b = std::get_if<bool>(&field.value))
-      out += *b ? "true" : "false";
-    else if (const int64_t* n = std::get_if<int64_t>(&field.value))
-      out += std::to_string(*n);
-    else
-      EncodeString(out, std::get<std::string>(field.value));
-  }
-  return out + "}";
+  Json object = Json::object();
+  for (const JsonField& field : record)
+    std::visit(
+        [&](const auto& value) {
+          using T = std::decay_t<decltype(value)>;
+          if constexpr (std::is_same_v<T, std::string>)
+            object[ToUtf8(field.name)] = ToUtf8(value);
+          else
+            object[ToUtf8(field.name)] = value;
+        },
+        field.value);
+  return Dump(object);
 }
 
 std::optional<FlatRecord> DecodeJsonObject(std::string_view text) {
@@ -257,32 +269,27 @@ JsonDocument DecodeJsonDocument(std::string_view text) {
 }
 
 std::string EncodeJsonNode(const JsonNode& node) {
+  // The library writes every name, string and word; numbers are written as
+  // they were read, which the library cannot do.
   std::string out;
   switch (node.kind) {
     case JsonNode::Kind::kNull:
-      return "null";
+      return Dump(nullptr);
     case JsonNode::Kind::kBool:
-      return node.boolean ? "true" : "false";
+      return Dump(node.boolean);
     case JsonNode::Kind::kNumber:
       return node.text;
     case JsonNode::Kind::kString:
-      EncodeString(out, node.text);
-      return out;
+      return DumpText(node.text);
     case JsonNode::Kind::kArray:
-      out = "[";
-      for (const JsonNode& item : node.items) {
-        if (out.size() > 1) out += ',';
-        out += EncodeJsonNode(item);
-      }
-      return out + "]";
+      for (const JsonNode& item : node.items)
+        out += (out.empty() ? "" : ",") + EncodeJsonNode(item);
+      return "[" + out + "]";
     case JsonNode::Kind::kObject:
-      out = "{";
-      for (const JsonMember& member : node.members) {
-        if (out.size() > 1) out += ',';
-        EncodeString(out, member.name);
-        out += ':' + EncodeJsonNode(member.value);
-      }
-      return out + "}";
+      for (const JsonMember& member : node.members)
+        out +=
+            (out.empty() ? "" : ",") + DumpText(member.name) + ":" + EncodeJsonNode(member.value);
+      return "{" + out + "}";
   }
   return out;
 }
