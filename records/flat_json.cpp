@@ -1,9 +1,13 @@
 #include "records/flat_json.h"
 
-#include <algorithm>
+#include <charconv>
 #include <cstdio>
+#include <nlohmann/json.hpp>
+#include <sstream>
 
 namespace {
+
+using Json = nlohmann::ordered_json;
 
 // Length of the UTF-8 sequence starting at `at`, or 0 when it is not one.
 size_t Utf8SequenceLength(std::string_view text, size_t at) {
@@ -39,275 +43,135 @@ bool IsUtf8(std::string_view text) {
   return true;
 }
 
-void AppendUtf8(std::string& out, uint32_t codePoint) {
-  if (codePoint < 0x80) {
-    out += static_cast<char>(codePoint);
-  } else if (codePoint < 0x800) {
-    out += static_cast<char>(0xC0 | codePoint >> 6);
-    out += static_cast<char>(0x80 | (codePoint & 0x3F));
-  } else if (codePoint < 0x10000) {
-    out += static_cast<char>(0xE0 | codePoint >> 12);
-    out += static_cast<char>(0x80 | (codePoint >> 6 & 0x3F));
-    out += static_cast<char>(0x80 | (codePoint & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | codePoint >> 18);
-    out += static_cast<char>(0x80 | (codePoint >> 12 & 0x3F));
-    out += static_cast<char>(0x80 | (codePoint >> 6 & 0x3F));
-    out += static_cast<char>(0x80 | (codePoint & 0x3F));
-  }
+void AppendLatin1(std::string& out, uint8_t byte) {
+  if (byte >= 0x80) out += static_cast<char>(0xC0 | byte >> 6);
+  out += static_cast<char>(byte >= 0x80 ? 0x80 | (byte & 0x3F) : byte);
 }
 
-void EncodeString(std::string& out, std::string_view bytes) {
-  out += '"';
-  for (const char c : ToUtf8(bytes)) {
-    const auto b = static_cast<uint8_t>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (b < 0x20 || b == 0x7F) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", b);
-      out += escaped;
-    } else {
-      out += c;
-    }
+// A person's editor may have saved a label in Latin-1, which the library
+// refuses: each byte that is no part of a UTF-8 sequence is read as
+// Latin-1, and the text around it stays as it is.
+std::string LenientUtf8(std::string_view bytes) {
+  std::string text;
+  for (size_t i = 0; i < bytes.size();) {
+    const size_t length = Utf8SequenceLength(bytes, i);
+    if (length == 0)
+      AppendLatin1(text, static_cast<uint8_t>(bytes[i++]));
+    else
+      for (const size_t end = i + length; i < end;) text += bytes[i++];
   }
-  out += '"';
+  return text;
 }
 
-class CParser {
- public:
-  explicit CParser(std::string_view text) : m_text(text) {}
+// Where in `bytes` the byte at `offset` of LenientUtf8(bytes) came from.
+size_t OffsetBeforeLenientUtf8(std::string_view bytes, size_t offset) {
+  size_t i = 0;
+  for (size_t read = 0; i < bytes.size() && read < offset;) {
+    const size_t length = Utf8SequenceLength(bytes, i);
+    read += length == 0 ? 2 : length;
+    i += length == 0 ? 1 : length;
+  }
+  return i;
+}
 
-  std::optional<FlatRecord> Object() {
-    FlatRecord record;
-    SkipBlanks();
-    if (!Take('{')) return std::nullopt;
-    SkipBlanks();
-    if (Take('}')) return End(std::move(record));
-    for (;;) {
-      SkipBlanks();
-      auto name = String();
-      if (!name) return std::nullopt;
-      SkipBlanks();
-      if (!Take(':')) return std::nullopt;
-      SkipBlanks();
-      auto value = Value();
-      if (!value) return std::nullopt;
-      record.push_back({std::move(*name), std::move(*value)});
-      SkipBlanks();
-      if (Take('}')) return End(std::move(record));
-      if (!Take(',')) return std::nullopt;
-    }
-  }
-
-  std::optional<JsonNode> Document() {
-    SkipBlanks();
-    auto root = Node(0);
-    SkipBlanks();
-    if (!root || m_at != m_text.size()) return std::nullopt;
-    return root;
-  }
-  size_t at() const { return m_at; }
-
- private:
-  std::optional<JsonNode> Node(int depth) {
-    if (depth > kJsonMaxDepth || m_at >= m_text.size()) return std::nullopt;
-    JsonNode node;
-    const char c = m_text[m_at];
-    if (c == '{' || c == '[') {
-      const bool object = c == '{';
-      node.kind = object ? JsonNode::Kind::kObject : JsonNode::Kind::kArray;
-      ++m_at;
-      SkipBlanks();
-      if (Take(object ? '}' : ']')) return node;
-      for (;;) {
-        SkipBlanks();
-        std::optional<std::string> name;
-        if (object) {
-          name = String();
-          SkipBlanks();
-          if (!name || !Take(':')) return std::nullopt;
-          SkipBlanks();
-        }
-        auto value = Node(depth + 1);
-        if (!value) return std::nullopt;
-        if (object)
-          node.members.push_back({std::move(*name), std::move(*value)});
-        else
-          node.items.push_back(std::move(*value));
-        SkipBlanks();
-        if (Take(object ? '}' : ']')) return node;
-        if (!Take(',')) return std::nullopt;
-      }
-    }
-    if (c == '"') {
-      auto text = String();
-      if (!text) return std::nullopt;
-      node.kind = JsonNode::Kind::kString;
-      node.text = std::move(*text);
-      return node;
-    }
-    if (TakeWord("null")) return node;
-    if (TakeWord("true")) {
-      node.kind = JsonNode::Kind::kBool;
-      node.boolean = true;
-      return node;
-    }
-    if (TakeWord("false")) {
-      node.kind = JsonNode::Kind::kBool;
-      return node;
-    }
-    return Number();
-  }
-  // -?(0|[1-9][0-9]*)(.[0-9]+)?([eE][+-]?[0-9]+)?, kept as written.
-  std::optional<JsonNode> Number() {
-    const size_t start = m_at;
-    const auto digits = [this] {
-      const size_t from = m_at;
-      while (m_at < m_text.size() && m_text[m_at] >= '0' && m_text[m_at] <= '9') ++m_at;
-      return m_at - from;
-    };
-    Take('-');
-    const size_t intStart = m_at;
-    const size_t whole = digits();
-    if (whole == 0 || (whole > 1 && m_text[intStart] == '0')) return std::nullopt;
-    if (Take('.') && digits() == 0) return std::nullopt;
-    if (Take('e') || Take('E')) {
-      if (!Take('+')) Take('-');
-      if (digits() == 0) return std::nullopt;
-    }
-    JsonNode node;
-    node.kind = JsonNode::Kind::kNumber;
-    node.text = std::string(m_text.substr(start, m_at - start));
-    return node;
-  }
-  std::optional<FlatRecord> End(FlatRecord record) {
-    SkipBlanks();
-    if (m_at != m_text.size()) return std::nullopt;
-    return record;
-  }
-  void SkipBlanks() {
-    while (m_at < m_text.size() && (m_text[m_at] == ' ' || m_text[m_at] == '\t' ||
-                                    m_text[m_at] == '\r' || m_text[m_at] == '\n'))
-      ++m_at;
-  }
-  bool Take(char c) {
-    if (m_at >= m_text.size() || m_text[m_at] != c) return false;
-    ++m_at;
-    return true;
-  }
-  bool TakeWord(std::string_view word) {
-    const std::string_view rest = m_text.substr(m_at, word.size());
-    // A word cut off by the end of the text fails there, not before it.
-    if (rest.size() < word.size() && word.substr(0, rest.size()) == rest) m_at = m_text.size();
-    if (rest != word) return false;
-    m_at += word.size();
-    return true;
-  }
-  std::optional<JsonValue> Value() {
-    if (m_at >= m_text.size()) return std::nullopt;
-    const char c = m_text[m_at];
-    if (c == '"') {
-      auto text = String();
-      if (!text) return std::nullopt;
-      return JsonValue(std::move(*text));
-    }
-    if (TakeWord("null")) return JsonValue(nullptr);
-    if (TakeWord("true")) return JsonValue(true);
-    if (TakeWord("false")) return JsonValue(false);
-    return Integer();
-  }
-  std::optional<JsonValue> Integer() {
-    const bool negative = Take('-');
-    const size_t start = m_at;
-    uint64_t value = 0;
-    while (m_at < m_text.size() && m_text[m_at] >= '0' && m_text[m_at] <= '9') {
-      if (value > (UINT64_MAX - 9) / 10) return std::nullopt;
-      value = value * 10 + static_cast<uint64_t>(m_text[m_at++] - '0');
-    }
-    if (m_at == start || value > static_cast<uint64_t>(INT64_MAX)) return std::nullopt;
-    const auto v = static_cast<int64_t>(value);
-    return JsonValue(negative ? -v : v);
-  }
-  std::optional<uint32_t> Hex4() {
-    if (m_text.size() - m_at < 4) {
-      m_at = m_text.size();
-      return std::nullopt;
-    }
-    uint32_t value = 0;
-    for (int i = 0; i < 4; ++i) {
-      const char c = m_text[m_at++];
-      value <<= 4;
-      if (c >= '0' && c <= '9')
-        value |= static_cast<uint32_t>(c - '0');
-      else if (c >= 'a' && c <= 'f')
-        value |= static_cast<uint32_t>(c - 'a' + 10);
-      else if (c >= 'A' && c <= 'F')
-        value |= static_cast<uint32_t>(c - 'A' + 10);
-      else
-        return std::nullopt;
-    }
-    return value;
-  }
-  std::optional<std::string> String() {
-    if (!Take('"')) return std::nullopt;
-    std::string out;
-    while (m_at < m_text.size()) {
-      const char c = m_text[m_at++];
-      if (c == '"') return out;
-      if (static_cast<uint8_t>(c) < 0x20) return std::nullopt;
-      if (c != '\\') {
-        out += c;
+// The library writes \b \t \n \f \r in their short forms and DEL as it is;
+// journals on disk spell each of them \u00xx, and a line written today
+// must be byte for byte what an earlier version wrote. The short forms
+// stand for 0x08 to 0x0D, of which 0x0B has none.
+std::string Dump(const Json& value) {
+  // Every string has passed ToUtf8; should one have slipped by, the line is
+  // still written rather than the program stopped.
+  const std::string text = value.dump(-1, ' ', false, Json::error_handler_t::replace);
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    char escaped[8] = "\\u007f";
+    if (text[i] == '\\') {
+      const size_t control = std::string_view("btn-fr").find(text[++i]);
+      if (control == std::string_view::npos) {
+        out += '\\';
+        out += text[i];
         continue;
       }
-      if (m_at >= m_text.size()) return std::nullopt;
-      const char e = m_text[m_at++];
-      switch (e) {
-        case '"':
-        case '\\':
-        case '/':
-          out += e;
-          break;
-        case 'b':
-          out += '\b';
-          break;
-        case 'f':
-          out += '\f';
-          break;
-        case 'n':
-          out += '\n';
-          break;
-        case 'r':
-          out += '\r';
-          break;
-        case 't':
-          out += '\t';
-          break;
-        case 'u': {
-          auto unit = Hex4();
-          if (!unit) return std::nullopt;
-          uint32_t codePoint = *unit;
-          if (codePoint >= 0xD800 && codePoint <= 0xDBFF) {
-            if (!TakeWord("\\u")) return std::nullopt;
-            auto low = Hex4();
-            if (!low || *low < 0xDC00 || *low > 0xDFFF) return std::nullopt;
-            codePoint = 0x10000 + ((codePoint - 0xD800) << 10) + (*low - 0xDC00);
-          } else if (codePoint >= 0xDC00 && codePoint <= 0xDFFF) {
-            return std::nullopt;
-          }
-          AppendUtf8(out, codePoint);
-          break;
-        }
-        default:
-          return std::nullopt;
-      }
+      std::snprintf(escaped, sizeof escaped, "\\u%04zx", 8 + control);
+    } else if (text[i] != '\x7f') {
+      out += text[i];
+      continue;
     }
-    return std::nullopt;
+    out += escaped;
+  }
+  return out;
+}
+
+std::string DumpText(std::string_view bytes) {
+  return Dump(Json(ToUtf8(bytes)));
+}
+
+// Builds the tree from the library's parse events: members keep their
+// order and repeats, numbers the text they were written with (the
+// library's own numbers would write 2.5e3 back as 2500.0), and nesting
+// stops at kJsonMaxDepth before the tree could outgrow the stack.
+class CTreeBuilder final : public nlohmann::json_sax<Json> {
+ public:
+  JsonNode root;
+  // Characters read up to the failure, as the library counts them: one
+  // more than the text holds when it ended too early.
+  std::optional<size_t> failedAt;
+  bool tooDeep = false;
+
+  bool null() override { return Add(JsonNode::Kind::kNull); }
+  bool boolean(bool value) override { return Add(JsonNode::Kind::kBool, {}, value); }
+  bool number_integer(number_integer_t value) override {
+    return Add(JsonNode::Kind::kNumber, std::to_string(value));
+  }
+  bool number_unsigned(number_unsigned_t value) override {
+    return Add(JsonNode::Kind::kNumber, std::to_string(value));
+  }
+  bool number_float(number_float_t, const string_t& literal) override {
+    return Add(JsonNode::Kind::kNumber, literal);
+  }
+  bool string(string_t& value) override { return Add(JsonNode::Kind::kString, std::move(value)); }
+  bool binary(binary_t&) override { return false; }  // JSON text has none
+  bool start_object(size_t) override { return Add(JsonNode::Kind::kObject); }
+  bool key(string_t& name) override {
+    m_open.back()->members.push_back({std::move(name), {}});
+    return true;
+  }
+  bool end_object() override { return Close(); }
+  bool start_array(size_t) override { return Add(JsonNode::Kind::kArray); }
+  bool end_array() override { return Close(); }
+  bool parse_error(size_t position, const std::string&,
+                   const nlohmann::detail::exception&) override {
+    failedAt = position;
+    return false;
   }
 
-  std::string_view m_text;
-  size_t m_at = 0;
+ private:
+  bool Add(JsonNode::Kind kind, std::string text = {}, bool boolean = false) {
+    if (m_open.size() > static_cast<size_t>(kJsonMaxDepth)) {
+      tooDeep = true;
+      return false;
+    }
+    JsonNode* node = &root;
+    if (!m_open.empty()) {
+      JsonNode& parent = *m_open.back();
+      node = parent.kind == JsonNode::Kind::kArray ? &parent.items.emplace_back()
+                                                   : &parent.members.back().value;
+    }
+    node->kind = kind;
+    node->text = std::move(text);
+    node->boolean = boolean;
+    if (kind == JsonNode::Kind::kArray || kind == JsonNode::Kind::kObject) m_open.push_back(node);
+    return true;
+  }
+  bool Close() {
+    m_open.pop_back();
+    return true;
+  }
+
+  // The arrays and objects not yet closed, outermost first. Only the
+  // innermost grows, so the pointers to the others stay valid.
+  std::vector<JsonNode*> m_open;
 };
 
 }  // namespace
@@ -315,30 +179,48 @@ class CParser {
 std::string ToUtf8(std::string_view bytes) {
   if (IsUtf8(bytes)) return std::string(bytes);
   std::string text;
-  for (const char c : bytes) AppendUtf8(text, static_cast<uint8_t>(c));
+  for (const char c : bytes) AppendLatin1(text, static_cast<uint8_t>(c));
   return text;
 }
 
 std::string EncodeJsonObject(const FlatRecord& record) {
-  std::string out = "{";
-  for (const JsonField& field : record) {
-    if (out.size() > 1) out += ',';
-    EncodeString(out, field.name);
-    out += ':';
-    if (std::holds_alternative<std::nullptr_t>(field.value))
-      out += "null";
-    else if (const bool* b = std::get_if<bool>(&field.value))
-      out += *b ? "true" : "false";
-    else if (const int64_t* n = std::get_if<int64_t>(&field.value))
-      out += std::to_string(*n);
-    else
-      EncodeString(out, std::get<std::string>(field.value));
-  }
-  return out + "}";
+  Json object = Json::object();
+  for (const JsonField& field : record)
+    std::visit(
+        [&](const auto& value) {
+          using T = std::decay_t<decltype(value)>;
+          if constexpr (std::is_same_v<T, std::string>)
+            object[ToUtf8(field.name)] = ToUtf8(value);
+          else
+            object[ToUtf8(field.name)] = value;
+        },
+        field.value);
+  return Dump(object);
 }
 
 std::optional<FlatRecord> DecodeJsonObject(std::string_view text) {
-  return CParser(text).Object();
+  std::optional<JsonNode> root = DecodeJsonDocument(text).root;
+  if (!root || root->kind != JsonNode::Kind::kObject) return std::nullopt;
+  FlatRecord record;
+  for (JsonMember& member : root->members) {
+    JsonNode& node = member.value;
+    JsonValue value;
+    if (node.kind == JsonNode::Kind::kBool) {
+      value = node.boolean;
+    } else if (node.kind == JsonNode::Kind::kString) {
+      value = std::move(node.text);
+    } else if (node.kind == JsonNode::Kind::kNumber) {
+      int64_t number = 0;
+      const char* end = node.text.data() + node.text.size();
+      const auto [stop, error] = std::from_chars(node.text.data(), end, number);
+      if (error != std::errc() || stop != end) return std::nullopt;
+      value = number;
+    } else if (node.kind != JsonNode::Kind::kNull) {
+      return std::nullopt;
+    }
+    record.push_back({std::move(member.name), std::move(value)});
+  }
+  return record;
 }
 
 const JsonValue* FieldOf(const FlatRecord& record, std::string_view name) {
@@ -360,12 +242,21 @@ const JsonNode* JsonNode::Member(std::string_view name) const {
 }
 
 JsonDocument DecodeJsonDocument(std::string_view text) {
-  CParser parser(text);
+  const std::string utf8 = LenientUtf8(text);
+  // A stream, not the text itself: after nesting too deep stops the
+  // library, the stream says how far it read.
+  std::istringstream stream(utf8);
+  CTreeBuilder builder;
   JsonDocument document;
-  document.root = parser.Document();
-  if (document.root) return document;
-  const size_t at = std::min(parser.at(), text.size());
-  document.truncated = at == text.size();
+  if (Json::sax_parse(stream, &builder)) {
+    document.root = std::move(builder.root);
+    return document;
+  }
+  size_t read = builder.failedAt.value_or(0);
+  if (builder.tooDeep)
+    read = static_cast<size_t>(stream.rdbuf()->pubseekoff(0, std::ios::cur, std::ios::in));
+  document.truncated = read > utf8.size();
+  const size_t at = OffsetBeforeLenientUtf8(text, std::min(read == 0 ? 0 : read - 1, utf8.size()));
   document.line = 1;
   size_t lineStart = 0;
   for (size_t i = 0; i < at; ++i)
@@ -378,32 +269,27 @@ JsonDocument DecodeJsonDocument(std::string_view text) {
 }
 
 std::string EncodeJsonNode(const JsonNode& node) {
+  // The library writes every name, string and word; numbers are written as
+  // they were read, which the library cannot do.
   std::string out;
   switch (node.kind) {
     case JsonNode::Kind::kNull:
-      return "null";
+      return Dump(nullptr);
     case JsonNode::Kind::kBool:
-      return node.boolean ? "true" : "false";
+      return Dump(node.boolean);
     case JsonNode::Kind::kNumber:
       return node.text;
     case JsonNode::Kind::kString:
-      EncodeString(out, node.text);
-      return out;
+      return DumpText(node.text);
     case JsonNode::Kind::kArray:
-      out = "[";
-      for (const JsonNode& item : node.items) {
-        if (out.size() > 1) out += ',';
-        out += EncodeJsonNode(item);
-      }
-      return out + "]";
+      for (const JsonNode& item : node.items)
+        out += (out.empty() ? "" : ",") + EncodeJsonNode(item);
+      return "[" + out + "]";
     case JsonNode::Kind::kObject:
-      out = "{";
-      for (const JsonMember& member : node.members) {
-        if (out.size() > 1) out += ',';
-        EncodeString(out, member.name);
-        out += ':' + EncodeJsonNode(member.value);
-      }
-      return out + "}";
+      for (const JsonMember& member : node.members)
+        out +=
+            (out.empty() ? "" : ",") + DumpText(member.name) + ":" + EncodeJsonNode(member.value);
+      return "{" + out + "}";
   }
   return out;
 }

@@ -36,7 +36,8 @@ std::string TextOf(const FlatRecord& record, std::string_view name);
 
 // A whole JSON document, nested, for files a person may edit (rig files).
 // Members keep their order and numbers their literal text, so that what
-// this program does not know is written back as it was.
+// this program does not know is written back as it was. A byte that is no
+// part of a UTF-8 sequence is read as Latin-1.
 struct JsonMember;
 struct JsonNode {
   enum class Kind { kNull, kBool, kNumber, kString, kArray, kObject };

@@ -175,6 +175,27 @@ TEST_F(Journal, AJournalThatCannotBeWrittenIsSaidNotCrashedOn) {
   ::unsetenv("XDG_STATE_HOME");
 }
 
+// Journals on disk spell control characters \u00xx, DEL included, and keep
+// text UTF-8: a line written now is what earlier versions wrote. A line
+// that is no flat object of integers and text is skipped, not guessed at.
+TEST(JournalLine, IsWrittenAsBeforeAndReadOnlyWhenFlat) {
+  const FlatRecord record = {{"device", std::string("\b\t\n\v\f\r\x7F\"\\/\xC3\xA9")},
+                             {"bytes", int64_t{-7}},
+                             {"verified", true},
+                             {"crc", nullptr}};
+  EXPECT_EQ(EncodeJsonObject(record),
+            std::string(R"({"device":"\u0008\u0009\u000a\u000b\u000c\u000d\u007f\"\\/)") +
+                "\xC3\xA9" + R"(","bytes":-7,"verified":true,"crc":null})");
+  EXPECT_EQ(DecodeJsonObject(EncodeJsonObject(record)), record);
+  // Another writer's Latin-1 still reads.
+  const auto latin1 = DecodeJsonObject("{\"device\":\"Caf\xE9\"}");
+  ASSERT_TRUE(latin1);
+  EXPECT_EQ(TextOf(*latin1, "device"), "Caf\xC3\xA9");
+  for (const char* none : {R"({"a":1.5})", R"({"a":[1]})", R"({"a":{}})", R"([{"a":1}])",
+                           R"({"a":1)", R"({"a":9223372036854775808})", R"({"a":1} x)"})
+    EXPECT_FALSE(DecodeJsonObject(none)) << none;
+}
+
 TEST(Sha256, KnownDigests) {
   const auto digest = [](const std::string& text) {
     return Sha256Hex(std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()));

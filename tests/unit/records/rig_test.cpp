@@ -134,6 +134,19 @@ TEST(RigFile, WhatThisProgramDoesNotKnowIsWrittenBackAsItWas) {
   EXPECT_EQ(saved, EncodeRig(*again.rig, "2026-12-08T09:00:00.000Z"));
 }
 
+// An editor may save some text in Latin-1: that text reads as such, the
+// UTF-8 beside it stays, and a mistake after it is shown where the person
+// sees it in the file.
+TEST(RigFile, TextSavedInLatin1ReadsAndMistakesAfterItArePlacedRight) {
+  const RigDecode mixed = DecodeRig(
+      RigText("{\"serial\": \"21\", \"label\": \"B\xC3\xBChne\", \"location\": \"Z\xFCrich\"}"));
+  ASSERT_TRUE(mixed.rig) << mixed.problem;
+  EXPECT_EQ(mixed.rig->devices[0].label, "B\xC3\xBChne");
+  EXPECT_EQ(mixed.rig->devices[0].location, "Z\xC3\xBCrich");
+  const std::string problem = DecodeRig("{\"type\": \"Z\xFCrich\", x}").problem;
+  EXPECT_NE(problem.find("line 1, column 20"), std::string::npos) << problem;
+}
+
 TEST(RigFile, AReSaveKeepsLabelsAndTheDevicesThatDidNotAnswer) {
   Rig old;
   old.devices = {Entry(Serial(0x21, 11), kMacA, "1.02", "app", "Truss 3 SR"),
