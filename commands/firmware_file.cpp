@@ -5,6 +5,7 @@
 
 #include "files/operator_files.h"
 #include "net/bytes.h"
+#include "net/protocol.h"
 
 namespace {
 
@@ -168,4 +169,10 @@ FirmwareLoad WalkFirmwareFile(const std::string& path, const DeviceRecord& devic
   const FirmwareFileRead read = ReadFirmwareFile(path);
   if (read.verdict) return *read.verdict;
   return WalkFirmwareBytes(read.bytes, device, image);
+}
+
+std::optional<std::string> BlockSizeRefusal(const DeviceRecord& device) {
+  const size_t room = WriteBlockLayoutFor(device.loaderType).MaxData();
+  if (device.blockSize != 0 && device.blockSize <= room) return std::nullopt;
+  return "Block size not supported! (ERROR BLOCK)";
 }

@@ -86,3 +86,8 @@ uint16_t DecodeSectionParam(uint8_t high, uint8_t low);
 
 // Blocks of `blockSize` bytes that carry `dataLength` bytes.
 uint32_t BlockCount(uint32_t dataLength, uint16_t blockSize);
+
+// Why the device's blocks cannot be written: a block size of 0 cannot cut
+// the data, and one larger than the frame holds would skip the bytes
+// between blocks; either would brick the device. Nothing when they can.
+std::optional<std::string> BlockSizeRefusal(const DeviceRecord& device);

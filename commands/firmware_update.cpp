@@ -121,14 +121,9 @@ CommandResult CUpdate::Run() {
   m_result.update->bytes = section.dataLength;
   if (section.dataLength == 0) m_result.warning = kEmptySectionWarning;
 
-  // A block size of 0 cannot cut the data, and one larger than the frame
-  // holds would skip the bytes between blocks: either would brick the
-  // device, so nothing is sent.
-  const size_t room = WriteBlockLayoutFor(target.loaderType).MaxData();
-  if (target.blockSize == 0 || target.blockSize > room) {
+  if (const auto refusal = BlockSizeRefusal(target)) {
     m_observer.Busy(false);
-    return Refuse("Block size not supported! (ERROR BLOCK)",
-                  restarted ? std::optional<DeviceRecord>(target) : std::nullopt);
+    return Refuse(*refusal, restarted ? std::optional<DeviceRecord>(target) : std::nullopt);
   }
 
   if (!WriteSection(target, section)) {

@@ -106,9 +106,8 @@ FleetPlan PlanFleet(std::span<const DeviceRecord> listed, std::span<const uint8_
       skip("empty section");
       continue;
     }
-    const size_t room = WriteBlockLayoutFor(record.loaderType).MaxData();
-    if (record.blockSize == 0 || record.blockSize > room) {
-      skip("Block size not supported! (ERROR BLOCK)");
+    if (const auto refusal = BlockSizeRefusal(record)) {
+      skip(*refusal);
       continue;
     }
     device.section = section.index;

@@ -19,19 +19,26 @@ std::optional<std::string_view> EntrySerial(std::string_view entry) {
   return serial;
 }
 
+std::vector<std::string> SplitBlackList(std::string_view text) {
+  std::vector<std::string> entries;
+  ForEachBlackListEntry(text, [&](std::string_view entry) { entries.emplace_back(entry); });
+  return entries;
+}
+
+void AppendBlackListEntry(std::string& text, std::string_view entry) {
+  if (!text.empty()) text += ';';
+  text += entry;
+}
+
 namespace {
 
-// Calls `found` with the serial of each ";"-separated entry that has one;
-// the empty entry ";;" leaves behind has none.
+// Calls `found` with the serial of each entry that has one; the empty entry
+// ";;" leaves behind has none.
 template <typename Found>
 void ForEachSerial(std::string_view text, Found found) {
-  while (!text.empty()) {
-    const size_t end = text.find(';');
-    const std::string_view entry = text.substr(0, end);
+  ForEachBlackListEntry(text, [&](std::string_view entry) {
     if (const auto serial = EntrySerial(entry)) found(*serial);
-    if (end == std::string_view::npos) break;
-    text.remove_prefix(end + 1);
-  }
+  });
 }
 
 }  // namespace
@@ -51,8 +58,7 @@ void CBlackListText::assign(std::string text) {
 }
 
 void CBlackListText::Append(std::string_view entry) {
-  if (!m_text.empty()) m_text += ';';
-  m_text += entry;
+  AppendBlackListEntry(m_text, entry);
   // An entry holding ";" (a device name may) is several entries.
   ForEachSerial(entry, [&](std::string_view serial) {
     if (serial.empty()) {
