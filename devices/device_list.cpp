@@ -5,6 +5,7 @@
 
 #include "devices/device_identity.h"
 #include "devices/device_types.h"
+#include "net/hex_text.h"
 
 std::string FormatVersion(uint16_t version) {
   const int major = version >> 8, minor = version & 0xFF;
@@ -15,20 +16,11 @@ std::string FormatVersion(uint16_t version) {
 }
 
 std::string SerialText(std::span<const uint8_t> serial) {
-  std::string text;
-  char digits[3];
-  for (const uint8_t b : serial) {
-    std::snprintf(digits, sizeof digits, "%.2X", b);
-    text += digits;
-  }
-  return text;
+  return HexText(serial, true);
 }
 
-std::string MacText(const std::array<uint8_t, 6>& m) {
-  char text[18];
-  std::snprintf(text, sizeof text, "%.2X-%.2X-%.2X-%.2X-%.2X-%.2X", m[0], m[1], m[2], m[3], m[4],
-                m[5]);
-  return text;
+std::string MacText(const std::array<uint8_t, 6>& mac) {
+  return HexText(mac, true, "-");
 }
 
 std::string FormatSerial(const DeviceRecord& record) {

@@ -5,23 +5,18 @@
 #include <cstring>
 
 #include "net/bytes.h"
+#include "net/hex_text.h"
 #include "net/protocol.h"
 #include "net/reply_state.h"
 
 namespace {
-
-constexpr char kHexDigits[] = "0123456789abcdef";
 
 // A generation-3 answer may announce up to 255 identity bytes; its key
 // covers them all, so the key buffer is sized for that.
 class SearchKey {
  public:
   SearchKey(const FrameReader& reader, size_t at, size_t count) : m_length(count * 2) {
-    for (size_t i = 0; i < count; ++i) {
-      uint8_t b = reader.U8(at + i);
-      m_text[2 * i] = kHexDigits[b >> 4];
-      m_text[2 * i + 1] = kHexDigits[b & 0x0F];
-    }
+    for (size_t i = 0; i < count; ++i) WriteHexByte(reader.U8(at + i), &m_text[2 * i]);
   }
   std::string_view View() const { return std::string_view(m_text.data(), m_length); }
 

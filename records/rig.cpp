@@ -6,6 +6,7 @@
 
 #include "devices/device_identity.h"
 #include "devices/device_list.h"
+#include "net/hex_text.h"
 #include "records/journal.h"
 
 namespace {
@@ -15,44 +16,6 @@ namespace {
 constexpr std::array<std::string_view, 8> kEntryFields = {
     "serial", "mac", "deviceId", "model", "version", "mode", "label", "location"};
 constexpr std::array<std::string_view, 4> kRigFields = {"format", "type", "saved", "devices"};
-
-std::optional<std::vector<uint8_t>> HexBytes(std::string_view text) {
-  if (text.size() % 2 != 0) return std::nullopt;
-  std::vector<uint8_t> bytes;
-  for (size_t i = 0; i < text.size(); i += 2) {
-    unsigned value = 0;
-    for (const char c : text.substr(i, 2)) {
-      value <<= 4;
-      if (c >= '0' && c <= '9')
-        value |= static_cast<unsigned>(c - '0');
-      else if (c >= 'a' && c <= 'f')
-        value |= static_cast<unsigned>(c - 'a' + 10);
-      else if (c >= 'A' && c <= 'F')
-        value |= static_cast<unsigned>(c - 'A' + 10);
-      else
-        return std::nullopt;
-    }
-    bytes.push_back(static_cast<uint8_t>(value));
-  }
-  return bytes;
-}
-
-// "00-0A-95-9D-68-16", with ':' too, as people copy it from anywhere.
-std::optional<std::array<uint8_t, 6>> ParseMacText(std::string_view text) {
-  if (text.size() != 17) return std::nullopt;
-  std::string digits;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (i % 3 != 2)
-      digits += text[i];
-    else if (text[i] != text[2] || (text[i] != '-' && text[i] != ':'))
-      return std::nullopt;
-  }
-  const auto bytes = HexBytes(digits);
-  if (!bytes) return std::nullopt;
-  std::array<uint8_t, 6> mac{};
-  std::copy(bytes->begin(), bytes->end(), mac.begin());
-  return mac;
-}
 
 JsonNode Text(std::string text) {
   JsonNode node;
@@ -94,7 +57,7 @@ std::optional<RigEntry> DecodeEntry(const JsonNode& node, std::string& problem) 
       !ReadText(node, "location", entry.location, problem) ||
       !ReadText(node, "deviceId", deviceId, problem))
     return std::nullopt;
-  if (const auto bytes = HexBytes(serial); bytes && bytes->size() <= 16) {
+  if (const auto bytes = ParseHexBytes(serial); bytes && bytes->size() <= 16) {
     entry.serial = *bytes;
   } else {
     problem = "the serial \"" + serial + "\" is not 1 to 16 bytes of hex digits";
@@ -109,7 +72,7 @@ std::optional<RigEntry> DecodeEntry(const JsonNode& node, std::string& problem) 
   }
   if (!deviceId.empty()) {
     const auto bytes = deviceId.size() == 6 && deviceId.rfind("0x", 0) == 0
-                           ? HexBytes(deviceId.substr(2))
+                           ? ParseHexBytes(deviceId.substr(2))
                            : std::nullopt;
     if (!bytes) {
       problem = "the deviceId \"" + deviceId + "\" is not four hex digits like 0x3680";

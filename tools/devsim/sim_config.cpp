@@ -1,5 +1,7 @@
 #include "tools/devsim/sim_config.h"
 
+#include "net/hex_text.h"
+
 #include <algorithm>
 #include <fstream>
 #include <limits>
@@ -17,24 +19,10 @@ std::array<uint8_t, kIdentityCapacity> DeviceConfig::PaddedIdentity() const {
 }
 
 std::string HexText(const uint8_t* bytes, size_t count) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string text;
-  text.reserve(count * 2);
-  for (size_t i = 0; i < count; ++i) {
-    text += kDigits[bytes[i] >> 4];
-    text += kDigits[bytes[i] & 0x0F];
-  }
-  return text;
+  return HexText(std::span<const uint8_t>(bytes, count), false);
 }
 
 namespace {
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 // Collects the first problem and stops every later check from overwriting
 // it, so the message always points at the earliest fault in the file.
@@ -97,27 +85,15 @@ class CFieldReader {
 };
 
 bool ParseMac(const std::string& text, std::array<uint8_t, 6>& mac) {
-  if (text.size() != 17) return false;
-  for (size_t i = 0; i < 6; ++i) {
-    int high = HexDigit(text[i * 3]);
-    int low = HexDigit(text[i * 3 + 1]);
-    if (high < 0 || low < 0) return false;
-    if (i < 5 && text[i * 3 + 2] != '-' && text[i * 3 + 2] != ':') return false;
-    mac[i] = static_cast<uint8_t>(high << 4 | low);
-  }
-  return true;
+  const auto parsed = ParseMacText(text);
+  if (parsed) mac = *parsed;
+  return parsed.has_value();
 }
 
 bool ParseHex(const std::string& text, std::vector<uint8_t>& bytes) {
-  if (text.size() % 2 != 0) return false;
-  bytes.clear();
-  for (size_t i = 0; i < text.size(); i += 2) {
-    int high = HexDigit(text[i]);
-    int low = HexDigit(text[i + 1]);
-    if (high < 0 || low < 0) return false;
-    bytes.push_back(static_cast<uint8_t>(high << 4 | low));
-  }
-  return true;
+  auto parsed = ParseHexBytes(text);
+  if (parsed) bytes = std::move(*parsed);
+  return parsed.has_value();
 }
 
 constexpr uint32_t kMaxDelayMs = 3'600'000;

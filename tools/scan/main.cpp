@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "net/device_record.h"
+#include "net/hex_text.h"
 #include "net/instance_lock.h"
 #include "net/interfaces.h"
 #include "net/network_session.h"
@@ -18,14 +19,7 @@
 namespace {
 
 std::string Hex(const uint8_t* bytes, size_t n, const char* separator) {
-  std::string text;
-  char digits[3];
-  for (size_t i = 0; i < n; ++i) {
-    if (i > 0) text += separator;
-    std::snprintf(digits, sizeof digits, "%.2X", bytes[i]);
-    text += digits;
-  }
-  return text;
+  return HexText(std::span<const uint8_t>(bytes, n), true, separator);
 }
 
 std::string Printable(std::string_view raw) {

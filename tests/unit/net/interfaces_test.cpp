@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "net/hex_text.h"
 #include "net/interfaces.h"
 
 namespace {
@@ -40,3 +41,22 @@ TEST(Addresses, DottedTextRoundTripsAndRejectsGarbage) {
 }
 
 }  // namespace
+
+// Serials and hardware addresses are typed by people and read from files:
+// anything that is not exactly hex digits (a sign, "0x", a blank) is no
+// value, whatever a number parser would make of it.
+TEST(HexText, ReadsOnlyDigitsAndWritesEitherCase) {
+  using Bytes = std::vector<uint8_t>;
+  EXPECT_EQ(ParseHexBytes("0aFF10"), (Bytes{0x0A, 0xFF, 0x10}));
+  EXPECT_EQ(ParseHexBytes(""), Bytes{});
+  for (const char* bad : {"0", "+f", "-1", "0x", "0X", " f", "f ", "g0", "0a1"})
+    EXPECT_FALSE(ParseHexBytes(bad)) << bad;
+  const std::array<uint8_t, 6> mac = {0x00, 0x0A, 0x95, 0x9D, 0x68, 0x16};
+  for (const char* good : {"00-0A-95-9D-68-16", "00:0a:95:9d:68:16", "000a959d6816"})
+    EXPECT_EQ(ParseMacText(good), mac) << good;
+  for (const char* bad :
+       {"00-0A:95-9D-68-16", "00.0A.95.9D.68.16", "00-0A-95-9D-68", "0x0a959d6816"})
+    EXPECT_FALSE(ParseMacText(bad)) << bad;
+  EXPECT_EQ(HexText(mac, true, "-"), "00-0A-95-9D-68-16");
+  EXPECT_EQ(HexText(mac, false), "000a959d6816");
+}
