@@ -122,16 +122,7 @@ FleetPlan PlanFleet(std::span<const DeviceRecord> listed, std::span<const uint8_
 
 std::vector<int> FindAgain(std::span<const DeviceRecord> listed, const DeviceRecord& planned) {
   std::vector<int> rows;
-  for (size_t i = 0; i < listed.size(); ++i) {
-    const DeviceRecord& r = listed[i];
-    if (r.IsFree() || r.slaveNumber != 0) continue;
-    // A device whose loader reports the placeholder address is found by its
-    // serial, also when it ran its application (with its real address) at
-    // planning time.
-    const bool bySerial =
-        !HasRealMac(r) && HasIdentity(planned) && SameSerial(SerialBytes(r), SerialBytes(planned));
-    const bool same = HasRealMac(planned) ? r.mac == planned.mac || bySerial : bySerial;
-    if (same) rows.push_back(static_cast<int>(i));
-  }
+  for (size_t i = 0; i < listed.size(); ++i)
+    if (FoundAgain(listed[i], planned)) rows.push_back(static_cast<int>(i));
   return rows;
 }

@@ -53,6 +53,30 @@ bool SameDevice(const DeviceRecord& a, const DeviceRecord& b) {
   return SameSerial(SerialBytes(a), SerialBytes(b));
 }
 
+bool FoundAgain(const DeviceRecord& listed, const DeviceRecord& planned) {
+  if (listed.IsFree() || listed.slaveNumber != 0) return false;
+  const bool bySerial = !HasRealMac(listed) && HasIdentity(planned) &&
+                        SameSerial(SerialBytes(listed), SerialBytes(planned));
+  return HasRealMac(planned) ? listed.mac == planned.mac || bySerial : bySerial;
+}
+
+bool MatchesRigDevice(std::span<const uint8_t> serial,
+                      const std::optional<std::array<uint8_t, 6>>& mac,
+                      const DeviceRecord& record) {
+  if (record.slaveNumber != 0 || record.IsFree()) return false;
+  if (std::any_of(serial.begin(), serial.end(), [](uint8_t b) { return b != 0; }))
+    return SameSerial(serial, SerialBytes(record));
+  return mac && HasRealMac(*mac) && record.mac == *mac;
+}
+
+bool NamedBySerial(const DeviceRecord& record, std::span<const uint8_t> serial) {
+  // Unit records carry no identity: a serial never names them.
+  if (record.identityLength == 0) return false;
+  std::array<uint8_t, 16> typed{};
+  std::copy_n(serial.begin(), std::min(serial.size(), typed.size()), typed.begin());
+  return PaddedIdentity(record) == typed;
+}
+
 std::string PhysicalDeviceKey(const DeviceRecord& record) {
   return HasIdentity(record) ? "id:" + MakeSearchKey(PaddedIdentity(record))
                              : "mac:" + MakeSearchKey(record.mac);

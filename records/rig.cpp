@@ -113,9 +113,7 @@ bool HasSerial(const RigEntry& entry) {
 }
 
 bool EntryMatches(const RigEntry& entry, const DeviceRecord& record) {
-  if (record.slaveNumber != 0 || record.IsFree()) return false;
-  if (HasSerial(entry)) return SameSerial(entry.serial, SerialBytes(record));
-  return entry.mac && HasRealMac(*entry.mac) && record.mac == *entry.mac;
+  return MatchesRigDevice(entry.serial, entry.mac, record);
 }
 
 std::optional<RigEntry> RigEntryOf(const DeviceRecord& record) {

@@ -8,17 +8,6 @@
 #include "net/hex_text.h"
 #include "net/reply_processing.h"
 
-namespace {
-
-// Identities compare as the devices compare them: padded with zeros to 16.
-std::array<uint8_t, 16> Padded(std::span<const uint8_t> bytes) {
-  std::array<uint8_t, 16> padded{};
-  std::copy_n(bytes.begin(), std::min(bytes.size(), padded.size()), padded.begin());
-  return padded;
-}
-
-}  // namespace
-
 std::optional<std::vector<uint8_t>> ParseSerial(std::string_view text) {
   auto bytes = ParseHexBytes(text);
   if (!bytes || bytes->empty() || bytes->size() > 16) return std::nullopt;
@@ -39,11 +28,9 @@ std::vector<int> MatchingRows(std::span<const DeviceRecord> records,
   }
   for (size_t i = 0; i < records.size(); ++i) {
     const DeviceRecord& record = records[i];
-    const bool match =
-        selector.kind == DeviceSelector::Kind::kMac
-            ? record.mac == selector.mac
-            // Unit records carry no identity: a serial never names them.
-            : record.identityLength > 0 && PaddedIdentity(record) == Padded(selector.serial);
+    const bool match = selector.kind == DeviceSelector::Kind::kMac
+                           ? record.mac == selector.mac
+                           : NamedBySerial(record, selector.serial);
     if (match) rows.push_back(static_cast<int>(i));
   }
   return rows;
