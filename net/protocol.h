@@ -36,6 +36,37 @@ constexpr size_t kGen1IdentityLength = 11;
 constexpr size_t kAppIdentityCompareLength = 11;
 constexpr size_t kNameCapacity = 64;
 
+// Where the answers carry their fields (byte offsets from the magic).
+namespace reply_at {
+constexpr size_t kOpcode = 8;
+// ReplyBootSearch, every generation.
+constexpr size_t kTypeWord = 10;
+// Generations 1 and 2.
+constexpr size_t kVersion = 12;
+constexpr size_t kDeviceId = 14;
+constexpr size_t kBlockSize = 16;
+constexpr size_t kMac = 18;
+constexpr size_t kIdentity = 24;
+// Generation 3.
+constexpr size_t kGen3Mac = 12;
+constexpr size_t kGen3Units = 18;
+constexpr size_t kGen3DeviceId = 19;
+constexpr size_t kGen3McuId = 21;
+constexpr size_t kGen3Version = 23;
+constexpr size_t kGen3BlockSize = 25;
+constexpr size_t kGen3IdentityLength = 27;
+constexpr size_t kGen3Identity = 28;
+// ReplyAppSearch.
+constexpr size_t kAppMac = 18;
+constexpr size_t kAppVersion = 24;
+constexpr size_t kAppName = 44;
+constexpr size_t kAppIdentityLength = 108;
+constexpr size_t kAppIdentity = 109;
+// ReplyVerify.
+constexpr size_t kVerifyValue = 10;
+constexpr size_t kVerifyStatus = 12;
+}  // namespace reply_at
+
 constexpr uint32_t kFactoryResetPattern = 0x5E2B71C4;
 constexpr size_t kSearchLength = 10;
 constexpr size_t kVerifyLength = 548;

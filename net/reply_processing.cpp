@@ -120,27 +120,31 @@ void NoteLoaderTwins(DeviceTable& table, int index) {
 }
 
 void ProcessBootSearchAnswer(uint16_t port, const FrameReader& r, const Ipv4Address& sender) {
-  const uint16_t typeWord = r.Be16(10);
+  const uint16_t typeWord = r.Be16(reply_at::kTypeWord);
   // No bootloader has type 0; storing it would list the device as running
   // its application and send it application-mode commands.
   if (typeWord == 0) return;
   const Generation gen = GenerationOf(typeWord);
-  const size_t gen3IdentityLength = r.U8(27);
+  const size_t gen3IdentityLength = r.U8(reply_at::kGen3IdentityLength);
   const size_t gen3StoredLength = std::min(gen3IdentityLength, kIdentityCapacity);
 
   Lookup found = Find(g_deviceTable, [&](const DeviceRecord& rec) {
     if (rec.loaderType >= 1 && rec.loaderType <= 511)
-      return gen == Generation::kGen1 && IdentityEquals(rec, r, 24, kGen1IdentityLength);
+      return gen == Generation::kGen1 &&
+             IdentityEquals(rec, r, reply_at::kIdentity, kGen1IdentityLength);
     if (rec.loaderType >= 512 && rec.loaderType <= 767)
-      return gen == Generation::kGen2 && IdentityEquals(rec, r, 24, kIdentityCapacity);
+      return gen == Generation::kGen2 &&
+             IdentityEquals(rec, r, reply_at::kIdentity, kIdentityCapacity);
     if (rec.loaderType >= 768)
       return gen == Generation::kGen3 && rec.slaveNumber == 0 &&
-             rec.identityLength == gen3StoredLength && IdentityEquals(rec, r, 28, gen3StoredLength);
+             rec.identityLength == gen3StoredLength &&
+             IdentityEquals(rec, r, reply_at::kGen3Identity, gen3StoredLength);
     return false;
   });
-  const SearchKey key = gen == Generation::kGen1   ? SearchKey(r, 24, kGen1IdentityLength)
-                        : gen == Generation::kGen2 ? SearchKey(r, 24, kIdentityCapacity)
-                                                   : SearchKey(r, 28, gen3IdentityLength);
+  const SearchKey key =
+      gen == Generation::kGen1   ? SearchKey(r, reply_at::kIdentity, kGen1IdentityLength)
+      : gen == Generation::kGen2 ? SearchKey(r, reply_at::kIdentity, kIdentityCapacity)
+                                 : SearchKey(r, reply_at::kGen3Identity, gen3IdentityLength);
   if (found.firstFree >= kDeviceTableCapacity) {
     CountIfDropped(found, key);
     return;
@@ -161,15 +165,15 @@ void ProcessBootSearchAnswer(uint16_t port, const FrameReader& r, const Ipv4Addr
     case Generation::kGen1:
     case Generation::kGen2:
       rec.loaderType = typeWord;
-      rec.version = r.Be16(12);
-      rec.deviceId = r.Be16(14);
-      rec.blockSize = r.Be16(16);
-      ReadMac(rec, r, 18);
+      rec.version = r.Be16(reply_at::kVersion);
+      rec.deviceId = r.Be16(reply_at::kDeviceId);
+      rec.blockSize = r.Be16(reply_at::kBlockSize);
+      ReadMac(rec, r, reply_at::kMac);
       if (gen == Generation::kGen1) {
-        ReadIdentity(rec, r, 24, kGen1IdentityLength);
+        ReadIdentity(rec, r, reply_at::kIdentity, kGen1IdentityLength);
         rec.loaderFlags = rec.deviceId == 0x3610 ? 1 : 0;
       } else {
-        ReadIdentity(rec, r, 24, kIdentityCapacity);
+        ReadIdentity(rec, r, reply_at::kIdentity, kIdentityCapacity);
         rec.loaderFlags = 0;
       }
       break;
@@ -177,12 +181,12 @@ void ProcessBootSearchAnswer(uint16_t port, const FrameReader& r, const Ipv4Addr
     case Generation::kApplication:  // excluded above
       rec.loaderType = typeWord & 0xFF00;
       rec.loaderFlags = static_cast<uint8_t>(typeWord & 0xFF);
-      ReadMac(rec, r, 12);
-      rec.deviceId = r.Be16(19);
-      rec.mcuId = r.Be16(21);
-      rec.version = r.Be16(23);
-      rec.blockSize = r.Be16(25);
-      ReadIdentity(rec, r, 28, gen3IdentityLength);
+      ReadMac(rec, r, reply_at::kGen3Mac);
+      rec.deviceId = r.Be16(reply_at::kGen3DeviceId);
+      rec.mcuId = r.Be16(reply_at::kGen3McuId);
+      rec.version = r.Be16(reply_at::kGen3Version);
+      rec.blockSize = r.Be16(reply_at::kGen3BlockSize);
+      ReadIdentity(rec, r, reply_at::kGen3Identity, gen3IdentityLength);
       break;
   }
   if (found.match >= 0)
@@ -193,7 +197,7 @@ void ProcessBootSearchAnswer(uint16_t port, const FrameReader& r, const Ipv4Addr
 
   // Units of a device found again are updated where they stand; only units
   // not yet in the table are added, so repeated answers never duplicate rows.
-  const unsigned units = r.U8(18);
+  const unsigned units = r.U8(reply_at::kGen3Units);
   if (units < 2) return;
   std::array<bool, 256> present{};
   const uint8_t owner = static_cast<uint8_t>(index + 1);
@@ -223,11 +227,10 @@ void ProcessBootSearchAnswer(uint16_t port, const FrameReader& r, const Ipv4Addr
 }
 
 void ProcessAppSearchAnswer(const FrameReader& r, const Ipv4Address& sender) {
-  constexpr size_t kIdentityAt = 109;
   Lookup found = Find(g_deviceTable, [&](const DeviceRecord& rec) {
-    return IdentityEquals(rec, r, kIdentityAt, kAppIdentityCompareLength);
+    return IdentityEquals(rec, r, reply_at::kAppIdentity, kAppIdentityCompareLength);
   });
-  const SearchKey key(r, kIdentityAt, kAppIdentityCompareLength);
+  const SearchKey key(r, reply_at::kAppIdentity, kAppIdentityCompareLength);
   if (found.firstFree >= kDeviceTableCapacity) {
     CountIfDropped(found, key);
     return;
@@ -237,7 +240,7 @@ void ProcessAppSearchAnswer(const FrameReader& r, const Ipv4Address& sender) {
     return;
   }
 
-  const uint16_t version = r.Be16(24);
+  const uint16_t version = r.Be16(reply_at::kAppVersion);
   // A device that reports version 0 in application mode leaves a free
   // record. Freeing a record in the middle of the run would split the table
   // and let the next new device overwrite a listed one, so such an answer
@@ -250,12 +253,12 @@ void ProcessAppSearchAnswer(const FrameReader& r, const Ipv4Address& sender) {
   rec.version = version;
   rec.deviceId = 0;
   rec.blockSize = 0;
-  ReadMac(rec, r, 18);
-  ReadIdentity(rec, r, kIdentityAt, r.U8(108));
+  ReadMac(rec, r, reply_at::kAppMac);
+  ReadIdentity(rec, r, reply_at::kAppIdentity, r.U8(reply_at::kAppIdentityLength));
   rec.port = kAppPort;
   rec.address = sender;
   std::array<char, kNameCapacity> name{};
-  r.Copy(44, std::span(reinterpret_cast<uint8_t*>(name.data()), name.size()));
+  r.Copy(reply_at::kAppName, std::span(reinterpret_cast<uint8_t*>(name.data()), name.size()));
   rec.SetName(std::string_view(name.data(), ::strnlen(name.data(), name.size())));
   rec.unitOf = 0;
   if (found.match >= 0) NoteAnswerer(rec, before);
@@ -271,7 +274,7 @@ std::string MakeSearchKey(std::span<const uint8_t> identity) {
 void ProcessDatagram(uint16_t port, std::span<const uint8_t> datagram, const Ipv4Address& sender) {
   if (datagram.size() > kReceiveBufferSize) datagram = datagram.first(kReceiveBufferSize);
   const FrameReader r(datagram);
-  const uint16_t opcode = r.Le16(8);
+  const uint16_t opcode = r.Le16(reply_at::kOpcode);
   if (port == kBootPortA || port == kBootPortB) {
     if (!HasMagic(datagram, kBootMagic)) return;
     switch (opcode) {
@@ -284,7 +287,8 @@ void ProcessDatagram(uint16_t port, std::span<const uint8_t> datagram, const Ipv
         g_replyChannels.PublishWriteAck(sender);
         return;
       case kOpVerifyReply:
-        g_replyChannels.PublishVerify(r.Be16(10), r.Be16(12), sender);
+        g_replyChannels.PublishVerify(r.Be16(reply_at::kVerifyValue),
+                                      r.Be16(reply_at::kVerifyStatus), sender);
         return;
       default:
         return;
