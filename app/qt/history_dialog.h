@@ -2,38 +2,18 @@
 // "Update history": the journal as a table that sorts by any column and
 // filters on any text, with the rows shown exported as CSV.
 
-#include <QAbstractTableModel>
 #include <QDialog>
 #include <string>
 #include <vector>
 
 #include "records/flat_json.h"
 
+class CJournalModel;
 class QLabel;
 class QLineEdit;
 class QPushButton;
 class QSortFilterProxyModel;
 class QTableView;
-
-// The journal's lines, one row each, one column per field.
-class CJournalModel : public QAbstractTableModel {
-  Q_OBJECT
- public:
-  using QAbstractTableModel::QAbstractTableModel;
-
-  void SetRecords(std::vector<FlatRecord> records);
-  const FlatRecord& record(int row) const { return m_records[static_cast<size_t>(row)]; }
-  // The field a column shows.
-
-  int rowCount(const QModelIndex& parent = {}) const override;
-  int columnCount(const QModelIndex& parent = {}) const override;
-  QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
-  QVariant headerData(int section, Qt::Orientation orientation,
-                      int role = Qt::DisplayRole) const override;
-
- private:
-  std::vector<FlatRecord> m_records;
-};
 
 class CHistoryDialog : public QDialog {
   Q_OBJECT
