@@ -4,33 +4,14 @@
 // only shows findings; the window runs the check on its command thread and
 // hands them in as they are made.
 
-#include <QAbstractListModel>
 #include <QDialog>
-#include <vector>
 
+#include "app/qt/models/network_check_model.h"
 #include "diagnostics/network_check.h"
 
 class QLabel;
 class QListView;
 class QPushButton;
-
-class CNetworkCheckModel : public QAbstractListModel {
-  Q_OBJECT
- public:
-  enum Role { kStatusRole = Qt::UserRole, kIdRole };
-
-  using QAbstractListModel::QAbstractListModel;
-
-  void Clear();
-  void Add(const CheckResult& result);
-  int Count(CheckStatus status) const;
-
-  int rowCount(const QModelIndex& parent = {}) const override;
-  QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
-
- private:
-  std::vector<CheckResult> m_results;
-};
 
 class CNetworkCheckDialog : public QDialog {
   Q_OBJECT
