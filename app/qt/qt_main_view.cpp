@@ -38,8 +38,8 @@
 #include "app/column_widths.h"
 #include "app/qt/about_dialog.h"
 #include "app/qt/anchored_area.h"
-#include "app/qt/black_list_model.h"
 #include "app/qt/display_text.h"
+#include "app/qt/models/black_list_model.h"
 #include "app/qt/tone_player.h"
 #include "app/quorvik_dlg.h"
 

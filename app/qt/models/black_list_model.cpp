@@ -1,4 +1,4 @@
-#include "app/qt/black_list_model.h"
+#include "app/qt/models/black_list_model.h"
 
 #include "app/qt/display_text.h"
 #include "devices/black_list.h"
