@@ -27,8 +27,6 @@ constexpr const char* kNoInterfaceEntry = "No Ethernet connection !";
 constexpr const char* kNetworkFailedMessage = "Connection to Network failed !";
 constexpr std::chrono::milliseconds kStartupSearchWait{5000};
 constexpr int kBeepFrequencyHz = 100;
-constexpr std::chrono::milliseconds kBeepLength{100};
-constexpr std::chrono::milliseconds kAfterUpdateWait{3000};
 constexpr int kSerialToneHz = 1000;
 constexpr const char* kWebAddress = "https://www.belmarr.example/";
 constexpr const char* kPortsIncompleteMessage =

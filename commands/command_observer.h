@@ -3,11 +3,17 @@
 // it in its log, tones and progress bar, quorvik-cli prints it, a fleet
 // counts it. The command decides; the observer only shows and answers.
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
 #include "commands/command_result.h"
 #include "net/device_record.h"
+
+// How long a status line's alert tone sounds. The front end waits it out on
+// the command's clock, so that the command's timing is the same whoever
+// shows it.
+constexpr std::chrono::milliseconds kBeepLength{100};
 
 class ICommandObserver {
  public:

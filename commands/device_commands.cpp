@@ -47,6 +47,20 @@ CommandResult InterruptedResult(CommandResult running) {
   return running;
 }
 
+bool CommandOffered(CommandKind kind, const DeviceRecord& record) {
+  switch (kind) {
+    case CommandKind::kUpdate:
+      return true;
+    case CommandKind::kReset:
+      return CanFactoryReset(record);
+    case CommandKind::kRun:
+      return record.loaderType != 0;
+    case CommandKind::kReboot:
+      return record.loaderType == 0;
+  }
+  return false;
+}
+
 std::optional<CommandResult> RefuseTwin(CommandKind kind, const DeviceRecord& device,
                                         ICommandObserver& observer) {
   if (device.twins < 2) return std::nullopt;

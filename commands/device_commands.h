@@ -24,6 +24,9 @@ constexpr std::chrono::milliseconds kSearchStepWait{20};
 constexpr int kSearchSteps = 100;
 constexpr std::chrono::milliseconds kEnterBootloaderWait{6000};
 constexpr std::chrono::milliseconds kAfterRunWait{100};
+// After an update, before the search that tells whether the device runs:
+// the time its new image takes to start and answer.
+constexpr std::chrono::milliseconds kAfterUpdateWait{3000};
 constexpr std::chrono::milliseconds kRebootStepWait{60};
 constexpr int kWriteTries = 500;
 constexpr const char* kLostAfterRestartLine = "Device not found again after restart!";
@@ -72,6 +75,12 @@ CommandResult RunApplication(const DeviceRecord& device, INetwork& network,
 // The restart through the bootloader, and the application started again.
 CommandResult RebootDevice(const DeviceRecord& device, INetwork& network, IClock& clock,
                            ICommandObserver& observer);
+
+// Whether the command is offered for a listed record, as the window offers
+// it: Firmware-Update for every device, Factory reset where CanFactoryReset
+// says, Run application for a device in its loader, and the restart through
+// the bootloader for one running its application.
+bool CommandOffered(CommandKind kind, const DeviceRecord& record);
 
 // Why no command goes to a record that several devices answer as: the
 // refusal, or nothing when one device answers as it.

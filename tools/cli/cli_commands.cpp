@@ -17,28 +17,19 @@
 
 namespace {
 
-// Whether the window would offer this command for the selected row: a
-// button it enables, or an item of the context menu it opens.
-std::optional<std::string> NotOffered(CommandKind kind, CQuorvikDlg& dlg, CConsoleView& view) {
-  dlg.OnDeviceListClick();
+// Why the window would not offer this command for the device, or nothing
+// when it would.
+std::optional<std::string> NotOffered(CommandKind kind, const DeviceRecord& device) {
+  if (CommandOffered(kind, device)) return std::nullopt;
   switch (kind) {
     case CommandKind::kUpdate:
-      if (!view.ButtonEnabled(Button::kFirmwareUpdate)) return "Firmware-Update is not offered";
-      break;
+      return "Firmware-Update is not offered";
     case CommandKind::kReset:
-      if (!view.ButtonEnabled(Button::kFactoryReset))
-        return "Factory reset is not offered for this device: its bootloader cannot reset";
-      break;
+      return "Factory reset is not offered for this device: its bootloader cannot reset";
     case CommandKind::kRun:
-      dlg.OnDeviceListRightClick();
-      if (view.lastContextMenu() != ContextMenu::kDevice)
-        return "Run application is offered only for a device in its bootloader";
-      break;
+      return "Run application is offered only for a device in its bootloader";
     case CommandKind::kReboot:
-      dlg.OnDeviceListRightClick();
-      if (view.lastContextMenu() != ContextMenu::kHide)
-        return "Activate bootloader is offered only for a device running its application";
-      break;
+      return "Activate bootloader is offered only for a device running its application";
   }
   return std::nullopt;
 }
@@ -150,7 +141,8 @@ int RunDeviceCommand(CommandKind kind, const CliOptions& options, CEventWriter& 
                                      SelectorText(options.selector) + "; name one with --row",
                   Outcome::kNoDevice);
   view.SelectRow(rows[0]);
-  if (const auto why = NotOffered(kind, dlg, view)) return Refuse(writer, command, *why);
+  if (const auto why = NotOffered(kind, view.records()[static_cast<size_t>(rows[0])]))
+    return Refuse(writer, command, *why);
 
   std::set<std::string> done;
   std::string stopReason;
