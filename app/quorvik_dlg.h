@@ -118,6 +118,13 @@ class CQuorvikDlg {
   class CDlgObserver;
   friend class CDlgObserver;
 
+  // A search's two halves around SearchDevices, as Find makes them and as
+  // a command's search shows: the check boxes read, the wait cursor, ports
+  // that were busy tried again, and whether only bootloaders are searched;
+  // then the list refreshed, the worked-on row selected again, the progress
+  // bar emptied.
+  bool BeginSearch();
+  void EndSearch();
   // The check boxes into their members.
   void ReadCheckBoxes();
   void SetDeviceButtons(const std::optional<DeviceRecord>& firstRecord);

@@ -30,7 +30,8 @@ class CQuorvikDlg::CDlgObserver : public ICommandObserver {
   }
   void ShowMessage(const std::string& text) override { m_dlg.m_view.ShowMessage(text); }
   bool AskYesNo(const std::string& text) override { return m_dlg.m_view.AskYesNo(text); }
-  void SearchAgain() override { m_dlg.FindDevices(); }
+  bool SearchStarting() override { return m_dlg.BeginSearch(); }
+  void SearchEnded() override { m_dlg.EndSearch(); }
   void Addressed(const DeviceRecord& record) override { m_dlg.m_workedOn = record; }
 
  private:
@@ -51,9 +52,8 @@ void CQuorvikDlg::HandOut(const CommandResult& result) {
 }
 
 void CQuorvikDlg::RecordAndHandOut(CommandResult result) {
-  result.duration = std::chrono::duration_cast<std::chrono::milliseconds>(
-      std::chrono::system_clock::now() - result.started);
-  if (m_journal != nullptr) m_journal->OnResult(result);
+  CDlgObserver observer(*this);
+  RecordResult(result, observer);
   HandOut(result);
 }
 
@@ -115,19 +115,28 @@ void CQuorvikDlg::OnNetworkSelChange() {
 // The Find command: empty the table, search, wait while the receivers
 // collect, and show what answered.
 bool CQuorvikDlg::FindDevices() {
+  const bool bootOnly = BeginSearch();
+  CDlgObserver observer(*this);
+  SearchDevices(m_network, m_clock, observer, bootOnly);
+  if (m_pendingUpdate) ConfirmPendingUpdate();
+  EndSearch();
+  return m_andMakeUpdate != 0 && m_rowCount == 1;
+}
+
+bool CQuorvikDlg::BeginSearch() {
   ReadCheckBoxes();
   m_view.SetWaitCursor(true);
   // A port that another program held may be free by now.
   if (m_networkIncomplete && !m_openAddress.empty()) OpenNetworkOn(m_openAddress, false);
-  CDlgObserver observer(*this);
   // While serial numbers are collected only bootloaders are searched.
-  SearchDevices(m_network, m_clock, observer, m_serialMode);
-  if (m_pendingUpdate) ConfirmPendingUpdate();
+  return m_serialMode;
+}
+
+void CQuorvikDlg::EndSearch() {
   RefreshDeviceList();
   if (m_workedOn) SelectWorkedOnRow();
   m_view.SetProgressPos(0);
   m_view.SetWaitCursor(false);
-  return m_andMakeUpdate != 0 && m_rowCount == 1;
 }
 
 void CQuorvikDlg::SelectWorkedOnRow() {

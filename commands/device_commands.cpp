@@ -88,6 +88,12 @@ void SearchDevices(INetwork& network, IClock& clock, ICommandObserver& observer,
   RunProgress(clock, observer, kSearchStepWait);
 }
 
+void SearchAgain(INetwork& network, IClock& clock, ICommandObserver& observer) {
+  const bool bootOnly = observer.SearchStarting();
+  SearchDevices(network, clock, observer, bootOnly);
+  observer.SearchEnded();
+}
+
 CommandResult FactoryResetDevice(const DeviceRecord& device, INetwork& network,
                                  ICommandObserver& observer) {
   if (auto refused = RefuseTwin(CommandKind::kReset, device, observer)) return *refused;
@@ -135,6 +141,12 @@ void ConfirmUpdate(CommandResult& result) {
   }
 }
 
+void RecordResult(CommandResult& result, ICommandObserver& observer) {
+  result.duration = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::system_clock::now() - result.started);
+  observer.Decided(result);
+}
+
 std::optional<DeviceRecord> BootRecordWithMac(const std::array<uint8_t, 6>& mac) {
   std::lock_guard lock(g_deviceMutex);
   for (int i = CountUsedRecords(g_deviceTable) - 1; i >= 0; --i)
@@ -154,7 +166,7 @@ CommandResult RebootDevice(const DeviceRecord& device, INetwork& network, IClock
     RunProgress(clock, observer, kRebootStepWait);
     // The search runs without its chain step: a restart never starts an
     // update, and the "... and make Update" box stays as the operator has it.
-    observer.SearchAgain();
+    SearchAgain(network, clock, observer);
     if (const std::optional<DeviceRecord> boot = BootRecordWithMac(device.mac)) {
       network.RequestRunApplication(*boot);
       result.addressed = *boot;

@@ -39,6 +39,11 @@ constexpr const char* kEmptySectionWarning =
 // receivers fill the table. The table is emptied first.
 void SearchDevices(INetwork& network, IClock& clock, ICommandObserver& observer, bool bootOnly);
 
+// The network searched again as the front end searches it: SearchDevices
+// between the observer's SearchStarting and SearchEnded. The commands read
+// the table after it.
+void SearchAgain(INetwork& network, IClock& clock, ICommandObserver& observer);
+
 // A progress run of 100 steps of `step`, as the searches and the restart
 // through the bootloader show it.
 void RunProgress(IClock& clock, ICommandObserver& observer, std::chrono::milliseconds step);
@@ -91,6 +96,11 @@ std::optional<CommandResult> RefuseTwin(CommandKind kind, const DeviceRecord& de
 // followed it found in the table: the device running its application, back
 // in its loader (the new image did not start: a failure), or not heard.
 void ConfirmUpdate(CommandResult& result);
+
+// A result completed after its command returned: an update confirmed by
+// the search after it, or one whose search was interrupted. Its duration
+// runs to now, and the observer records it.
+void RecordResult(CommandResult& result, ICommandObserver& observer);
 
 // The highest bootloader-mode record with this hardware address: a device
 // found again after its restart.

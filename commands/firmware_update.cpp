@@ -88,7 +88,7 @@ CommandResult CUpdate::Run() {
     const auto savedMac = target.mac;
     m_clock.SleepFor(kEnterBootloaderWait);
     m_observer.Status("Get firmware update parameter...", true);
-    m_observer.SearchAgain();
+    SearchAgain(m_network, m_clock, m_observer);
     const std::optional<DeviceRecord> found = BootRecordWithMac(savedMac);
     m_observer.Status("Start firmware update...", true);
     if (!found) {
