@@ -94,6 +94,11 @@ void SearchAgain(INetwork& network, IClock& clock, ICommandObserver& observer) {
   observer.SearchEnded();
 }
 
+std::vector<DeviceRecord> ListedRecords() {
+  std::lock_guard lock(g_deviceMutex);
+  return {g_deviceTable.begin(), g_deviceTable.begin() + CountUsedRecords(g_deviceTable)};
+}
+
 CommandResult FactoryResetDevice(const DeviceRecord& device, INetwork& network,
                                  ICommandObserver& observer) {
   if (auto refused = RefuseTwin(CommandKind::kReset, device, observer)) return *refused;

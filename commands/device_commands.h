@@ -44,6 +44,9 @@ void SearchDevices(INetwork& network, IClock& clock, ICommandObserver& observer,
 // the table after it.
 void SearchAgain(INetwork& network, IClock& clock, ICommandObserver& observer);
 
+// The records behind the rows of the last search, row i being record i.
+std::vector<DeviceRecord> ListedRecords();
+
 // A progress run of 100 steps of `step`, as the searches and the restart
 // through the bootloader show it.
 void RunProgress(IClock& clock, ICommandObserver& observer, std::chrono::milliseconds step);

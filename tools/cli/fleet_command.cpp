@@ -13,14 +13,15 @@
 
 #include "app/journal.h"
 #include "app/quorvik_dlg.h"
-#include "commands/sha256.h"
 #include "commands/firmware_file.h"
 #include "commands/fleet.h"
 #include "commands/fleet_run.h"
+#include "commands/sha256.h"
 #include "devices/device_identity.h"
 #include "devices/device_list.h"
 #include "net/reply_processing.h"
 #include "tools/cli/cli_common.h"
+#include "tools/cli/console_view.h"
 
 namespace {
 
@@ -122,7 +123,7 @@ int RunFleet(const CliOptions& options, CEventWriter& writer, INetwork& network)
   std::istringstream noAnswers;
   CConsoleView view(writer, noAnswers);
   view.interrupted = [] { return g_interrupted.load(); };
-  CCliClock clock(view, options.timeScale);
+  CCliClock clock(options.timeScale, [&view] { view.Flush(); });
   CQuorvikDlg dlg(view, network, clock);
   std::unique_ptr<IResultSink> journalSink;
   bool journalFailed = false;
