@@ -8,6 +8,7 @@
 // the middle; the caller ends what it was doing.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -72,6 +73,20 @@ struct UpdateInput {
 // Every other outcome is final.
 CommandResult UpdateDevice(const DeviceRecord& device, const UpdateInput& input, INetwork& network,
                            IClock& clock, ICommandObserver& observer);
+
+// Firmware-Update to its end, as the window's button runs it without its
+// chain: UpdateDevice, then the pause after the run request, the pause for
+// the device to start and a search as the front end searches, also after
+// a failure, so that the list shows what the device does now. `handOut`
+// gets the result once final: at once for one that UpdateDevice decided;
+// for one that started its device, confirmed by that search and recorded,
+// before the front end lists the search. `started` is told when the pause
+// after the run request is over. An interruption hands out what the
+// update reached and passes on.
+void UpdateAndConfirm(const DeviceRecord& device, const UpdateInput& input, INetwork& network,
+                      IClock& clock, ICommandObserver& observer,
+                      const std::function<void(const CommandResult&)>& handOut,
+                      const std::function<void()>& started = {});
 
 // The factory reset, after the observer's Yes.
 CommandResult FactoryResetDevice(const DeviceRecord& device, INetwork& network,

@@ -59,17 +59,14 @@ std::string SelectorText(const DeviceSelector& selector) {
 }
 
 // One turn of Firmware-Update as the window's button runs it, without its
-// chain: the update, then the pauses and a search. An update that started
-// its device is confirmed by that search, and its result comes out before
-// the list of what answered. A refused twin gets no search, as in the
-// window, where the refusal comes before the file is chosen.
+// chain. A refused twin gets no search, as in the window, where the
+// refusal comes before the file is chosen.
 void UpdateTurn(const DeviceRecord& device, const std::string& path, INetwork& network,
                 CCliObserver& observer, CResultPrinter& printer, std::span<uint8_t> image) {
   if (const auto refused = RefuseTwin(CommandKind::kUpdate, device, observer)) {
     printer.OnResult(*refused);
     return;
   }
-  IClock& clock = observer.clock();
   // Read whole and checked before anything reaches a running device.
   const FirmwareFileRead read = ReadFirmwareFile(path);
   UpdateInput input;
@@ -79,30 +76,8 @@ void UpdateTurn(const DeviceRecord& device, const std::string& path, INetwork& n
   else
     input.file = read.bytes;
   input.image = image;
-  CommandResult result = UpdateDevice(device, input, network, clock, observer);
-  if (result.outcome != Outcome::kOk || !result.runRequestSent) {
-    printer.OnResult(result);
-    if (result.outcome == Outcome::kInterrupted) throw CCommandCancelled{};
-    clock.SleepFor(kAfterUpdateWait);
-    SearchAgain(network, clock, observer);
-    return;
-  }
-  try {
-    clock.SleepFor(kAfterRunWait);
-    clock.SleepFor(kAfterUpdateWait);
-    const bool bootOnly = observer.SearchStarting();
-    SearchDevices(network, clock, observer, bootOnly);
-  } catch (const CCommandCancelled&) {
-    // The device was started; only the search that would confirm it is
-    // missing.
-    RecordResult(result, observer);
-    printer.OnResult(result);
-    throw;
-  }
-  ConfirmUpdate(result);
-  RecordResult(result, observer);
-  printer.OnResult(result);
-  observer.SearchEnded();
+  UpdateAndConfirm(device, input, network, observer.clock(), observer,
+                   [&printer](const CommandResult& result) { printer.OnResult(result); });
 }
 
 }  // namespace
