@@ -68,7 +68,9 @@ void CQuorvikDlg::OnDeviceListClick() {
 void CQuorvikDlg::OnDeviceListRightClick() {
   const std::optional<DeviceRecord> device = RecordAt(m_view.SelectedRow());
   if (!device) return;
-  m_view.ShowContextMenu(device->loaderType == 0 ? ContextMenu::kHide : ContextMenu::kDevice);
+  // Each menu holds the one command of the pair that is offered.
+  m_view.ShowContextMenu(CommandOffered(CommandKind::kRun, *device) ? ContextMenu::kDevice
+                                                                    : ContextMenu::kHide);
 }
 
 void CQuorvikDlg::OnWebLink() {

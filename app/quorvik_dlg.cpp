@@ -118,8 +118,10 @@ void CQuorvikDlg::RefreshDeviceList() {
 }
 
 void CQuorvikDlg::SetDeviceButtons(const std::optional<DeviceRecord>& record) {
-  m_view.EnableButton(Button::kFirmwareUpdate, record.has_value());
-  m_view.EnableButton(Button::kFactoryReset, record && CanFactoryReset(*record));
+  m_view.EnableButton(Button::kFirmwareUpdate,
+                      record && CommandOffered(CommandKind::kUpdate, *record));
+  m_view.EnableButton(Button::kFactoryReset,
+                      record && CommandOffered(CommandKind::kReset, *record));
 }
 
 void CQuorvikDlg::ReadCheckBoxes() {

@@ -5,8 +5,6 @@
 // system.
 
 #include <chrono>
-#include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 
@@ -16,6 +14,7 @@
 #include "commands/command_result.h"
 #include "commands/device_commands.h"
 #include "commands/firmware_file.h"
+#include "commands/fleet_run.h"
 #include "commands/network.h"
 #include "net/interfaces.h"
 #include "records/listed_devices.h"
@@ -27,8 +26,6 @@ constexpr const char* kNoInterfaceEntry = "No Ethernet connection !";
 constexpr const char* kNetworkFailedMessage = "Connection to Network failed !";
 constexpr std::chrono::milliseconds kStartupSearchWait{5000};
 constexpr int kBeepFrequencyHz = 100;
-constexpr std::chrono::milliseconds kBeepLength{100};
-constexpr std::chrono::milliseconds kAfterUpdateWait{3000};
 constexpr int kSerialToneHz = 1000;
 constexpr const char* kWebAddress = "https://www.belmarr.example/";
 constexpr const char* kPortsIncompleteMessage =
@@ -93,15 +90,17 @@ class CQuorvikDlg {
   // The update of the selected row with m_lastFirmwarePath; every outcome
   // goes to the status log and, as a value, to the result sink.
   void RunFirmwareUpdate();
-  // The update of the device at `row` with a file already read and checked
-  // (a fleet reads its file once, for its plan, so that every device gets
-  // the same bytes): as Firmware-Update without the dialog and without the
-  // chain, the pause and the closing search included.
-  void UpdateRowWith(int row, const std::string& path,
-                     std::shared_ptr<const std::vector<uint8_t>> file);
-  // Told of every block a device acknowledges: blocks done, of all.
-  std::function<void(uint32_t done, uint32_t total)> onBlockWritten;
-  IResultSink* resultSink() const { return m_results; }
+  // "Update all...": the firmware file dialog (where the Firmware-Update
+  // dialog opens), the file read whole, a search, and the plan. Nothing
+  // when the operator chose no file; a file that cannot be used is said in
+  // the status log, as Firmware-Update says it, and gives nothing.
+  std::optional<FleetPreparation> PrepareFleet();
+  // The fleet run in this window: each update shows as Firmware-Update
+  // shows it, its device's row selected, and its results reach the journal
+  // and the result sink as Firmware-Update's do; `fleet` (the fleet
+  // dialog) gets the run's events.
+  FleetRunEnd RunFleet(const FleetPlan& plan, const FleetRunOptions& options,
+                       IFleetObserver& fleet);
 
   const std::string& workDir() const { return m_workDir; }
   const std::string& iniPath() const { return m_iniPath; }
@@ -116,10 +115,17 @@ class CQuorvikDlg {
   const std::string& serialText() const { return m_serialText; }
 
  private:
-  // How the commands' runs show in the window.
+  // How the commands' runs show in the window, and a fleet's.
   class CDlgObserver;
-  friend class CDlgObserver;
+  class CFleetObserver;
 
+  // A search's two halves around SearchDevices, as Find makes them and as
+  // a command's search shows: the check boxes read, the wait cursor, ports
+  // that were busy tried again, and whether only bootloaders are searched;
+  // then the list refreshed, the worked-on row selected again, the progress
+  // bar emptied.
+  bool BeginSearch();
+  void EndSearch();
   // The check boxes into their members.
   void ReadCheckBoxes();
   void SetDeviceButtons(const std::optional<DeviceRecord>& firstRecord);
@@ -153,6 +159,12 @@ class CQuorvikDlg {
   // The result of a command that the window ran: handed out, and an
   // interruption passed on to whatever the window was doing.
   void Finish(const CommandResult& result);
+  // An update started its device: "Use last file again" is ticked, and the
+  // arrow is back while the device starts.
+  void MarkStarted();
+  // A file that is wrong for the device is forgotten so that "Use last file
+  // again" asks anew; an unserved bootloader says nothing of the file.
+  void ForgetRefusedFile(const CommandResult& result);
   // The search after an update tells whether the device came back running.
   void ConfirmPendingUpdate();
   // A command was told to stop: an update that only awaited its closing
@@ -189,7 +201,6 @@ class CQuorvikDlg {
   IListObserver* m_listObserver = nullptr;
   // An update that sent its run request waits for the search after it.
   std::optional<CommandResult> m_pendingUpdate;
-  std::shared_ptr<const std::vector<uint8_t>> m_fixedFile;
   // Allocated once with the window; a run allocates nothing for the image.
   std::vector<uint8_t> m_firmwareImage = std::vector<uint8_t>(kFirmwareImageSize, 0xFF);
   int m_rowCount = 0;

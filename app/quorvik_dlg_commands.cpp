@@ -25,16 +25,60 @@ class CQuorvikDlg::CDlgObserver : public ICommandObserver {
     m_dlg.m_view.SetProgressPos(0);
   }
   void ProgressStep() override { m_dlg.m_view.StepProgress(); }
-  void BlockWritten(uint32_t done, uint32_t total) override {
-    if (m_dlg.onBlockWritten) m_dlg.onBlockWritten(done, total);
-  }
+  void BlockWritten(uint32_t, uint32_t) override {}
   void ShowMessage(const std::string& text) override { m_dlg.m_view.ShowMessage(text); }
   bool AskYesNo(const std::string& text) override { return m_dlg.m_view.AskYesNo(text); }
-  void SearchAgain() override { m_dlg.FindDevices(); }
+  bool SearchStarting() override { return m_dlg.BeginSearch(); }
+  void SearchEnded() override { m_dlg.EndSearch(); }
   void Addressed(const DeviceRecord& record) override { m_dlg.m_workedOn = record; }
 
  private:
   CQuorvikDlg& m_dlg;
+};
+
+// A fleet's run in the window: its updates show as Firmware-Update's do,
+// with the device's row selected, and its events go on to the dialog.
+class CQuorvikDlg::CFleetObserver : public CDlgObserver, public IFleetObserver {
+ public:
+  CFleetObserver(CQuorvikDlg& dlg, IFleetObserver& dialog, const std::string& path)
+      : CDlgObserver(dlg), m_dlg(dlg), m_dialog(dialog), m_path(path) {}
+
+  void OnDeviceStarted(size_t device, int attempt) override {
+    // The search that may find it again selects no row of the device before.
+    m_dlg.m_workedOn.reset();
+    m_dialog.OnDeviceStarted(device, attempt);
+  }
+  void OnDeviceFound(size_t device, int row) override {
+    m_dlg.m_lastFirmwarePath = m_path;
+    m_dlg.m_view.SelectRow(row);
+    m_dlg.m_view.SetWaitCursor(true);
+    m_dlg.m_workedOn = m_dlg.RecordAt(row);
+    m_dialog.OnDeviceFound(device, row);
+  }
+  void OnBlocksWritten(size_t device, uint32_t done, uint32_t total) override {
+    m_dialog.OnBlocksWritten(device, done, total);
+  }
+  void OnRunRequested(size_t device) override {
+    m_dlg.MarkStarted();
+    m_dialog.OnRunRequested(device);
+  }
+  void OnAttemptResult(size_t device, const CommandResult& result) override {
+    m_dlg.ForgetRefusedFile(result);
+    m_dlg.HandOut(result);
+    m_dialog.OnAttemptResult(device, result);
+  }
+  void OnDeviceFinished(size_t device, const CommandResult& result, bool updated) override {
+    m_dialog.OnDeviceFinished(device, result, updated);
+  }
+  void OnDeviceNotReached(size_t device, const CommandResult& result) override {
+    m_dialog.OnDeviceNotReached(device, result);
+  }
+  void OnStoppedBeforeTurn(size_t device) override { m_dialog.OnStoppedBeforeTurn(device); }
+
+ private:
+  CQuorvikDlg& m_dlg;
+  IFleetObserver& m_dialog;
+  const std::string& m_path;
 };
 
 namespace {
@@ -51,9 +95,8 @@ void CQuorvikDlg::HandOut(const CommandResult& result) {
 }
 
 void CQuorvikDlg::RecordAndHandOut(CommandResult result) {
-  result.duration = std::chrono::duration_cast<std::chrono::milliseconds>(
-      std::chrono::system_clock::now() - result.started);
-  if (m_journal != nullptr) m_journal->OnResult(result);
+  CDlgObserver observer(*this);
+  RecordResult(result, observer);
   HandOut(result);
 }
 
@@ -115,19 +158,28 @@ void CQuorvikDlg::OnNetworkSelChange() {
 // The Find command: empty the table, search, wait while the receivers
 // collect, and show what answered.
 bool CQuorvikDlg::FindDevices() {
+  const bool bootOnly = BeginSearch();
+  CDlgObserver observer(*this);
+  SearchDevices(m_network, m_clock, observer, bootOnly);
+  if (m_pendingUpdate) ConfirmPendingUpdate();
+  EndSearch();
+  return m_andMakeUpdate != 0 && m_rowCount == 1;
+}
+
+bool CQuorvikDlg::BeginSearch() {
   ReadCheckBoxes();
   m_view.SetWaitCursor(true);
   // A port that another program held may be free by now.
   if (m_networkIncomplete && !m_openAddress.empty()) OpenNetworkOn(m_openAddress, false);
-  CDlgObserver observer(*this);
   // While serial numbers are collected only bootloaders are searched.
-  SearchDevices(m_network, m_clock, observer, m_serialMode);
-  if (m_pendingUpdate) ConfirmPendingUpdate();
+  return m_serialMode;
+}
+
+void CQuorvikDlg::EndSearch() {
   RefreshDeviceList();
   if (m_workedOn) SelectWorkedOnRow();
   m_view.SetProgressPos(0);
   m_view.SetWaitCursor(false);
-  return m_andMakeUpdate != 0 && m_rowCount == 1;
 }
 
 void CQuorvikDlg::SelectWorkedOnRow() {
@@ -217,23 +269,18 @@ void CQuorvikDlg::RunFirmwareUpdate() {
   }
   m_workedOn = *target;
   // The file is read whole and checked before anything reaches a running
-  // device; a fleet's bytes were read and checked once, for its plan.
-  std::optional<FirmwareFileRead> read;
-  if (!m_fixedFile) read = ReadFirmwareFile(m_lastFirmwarePath);
+  // device.
+  const FirmwareFileRead read = ReadFirmwareFile(m_lastFirmwarePath);
   input.path = m_lastFirmwarePath;
-  if (read && read->verdict)
-    input.unreadable = read->verdict;
+  if (read.verdict)
+    input.unreadable = read.verdict;
   else
-    input.file = m_fixedFile ? *m_fixedFile : read->bytes;
+    input.file = read.bytes;
   input.image = m_firmwareImage;
 
   CDlgObserver observer(*this);
   const CommandResult result = UpdateDevice(*target, input, m_network, m_clock, observer);
-  // A file that is wrong for this device is forgotten so that "Use last
-  // file again" asks anew; an unserved bootloader says nothing of the file.
-  if (result.update && result.update->refusedFile &&
-      *result.update->refusedFile != FirmwareVerdict::kWrongBootloader)
-    m_lastFirmwarePath.clear();
+  ForgetRefusedFile(result);
   if (result.outcome != Outcome::kOk || !result.runRequestSent) {
     Finish(result);
     return;
@@ -241,30 +288,46 @@ void CQuorvikDlg::RunFirmwareUpdate() {
   // Handed out with what the next search tells of the device.
   m_pendingUpdate = result;
   m_clock.SleepFor(kAfterRunWait);
+  MarkStarted();
+}
+
+void CQuorvikDlg::MarkStarted() {
   m_useLastFile = 1;
   m_view.SetChecked(CheckBox::kUseLastFile, true);
   m_view.SetWaitCursor(false);
 }
 
-void CQuorvikDlg::UpdateRowWith(int row, const std::string& path,
-                                std::shared_ptr<const std::vector<uint8_t>> file) {
-  m_fixedFile = std::move(file);
-  m_lastFirmwarePath = path;
-  m_view.SelectRow(row);
-  try {
-    Guarded([this] {
-      m_view.SetWaitCursor(true);
-      RunFirmwareUpdate();
-      m_clock.SleepFor(kAfterUpdateWait);
-      FindDevices();  // closes the update; a fleet goes on from its list
-    });
-  } catch (...) {
-    m_fixedFile.reset();
-    m_workedOn.reset();
-    throw;
+void CQuorvikDlg::ForgetRefusedFile(const CommandResult& result) {
+  if (result.update && result.update->refusedFile &&
+      *result.update->refusedFile != FirmwareVerdict::kWrongBootloader)
+    m_lastFirmwarePath.clear();
+}
+
+std::optional<FleetPreparation> CQuorvikDlg::PrepareFleet() {
+  const std::optional<std::string> path = SelectFirmwareFile();
+  if (!path) return std::nullopt;
+  // Read once: the plan and every device's update see the same bytes,
+  // whatever happens to the file on disk meanwhile.
+  FirmwareFileRead file = ReadFirmwareFile(*path);
+  if (file.verdict) {
+    m_view.SetWaitCursor(false);
+    AddStatusLine(FirmwareVerdictLine(*file.verdict), 1);
+    return std::nullopt;
   }
-  m_fixedFile.reset();
+  FindDevices();
+  FleetPreparation prepared;
+  prepared.path = *path;
+  prepared.plan = PlanFleet(ListedRecords(), file.bytes);
+  prepared.bytes = std::make_shared<const std::vector<uint8_t>>(std::move(file.bytes));
+  return prepared;
+}
+
+FleetRunEnd CQuorvikDlg::RunFleet(const FleetPlan& plan, const FleetRunOptions& options,
+                                  IFleetObserver& fleet) {
+  CFleetObserver observer(*this, fleet, options.path);
+  const FleetRunEnd end = RunFleetUpdate(plan, options, m_network, m_clock, observer, observer);
   m_workedOn.reset();
+  return end;
 }
 
 // Single-shot commands on the selected device: factory reset, run

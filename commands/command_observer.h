@@ -3,11 +3,17 @@
 // it in its log, tones and progress bar, quorvik-cli prints it, a fleet
 // counts it. The command decides; the observer only shows and answers.
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
 #include "commands/command_result.h"
 #include "net/device_record.h"
+
+// How long a status line's alert tone sounds. The front end waits it out on
+// the command's clock, so that the command's timing is the same whoever
+// shows it.
+constexpr std::chrono::milliseconds kBeepLength{100};
 
 class ICommandObserver {
  public:
@@ -31,9 +37,14 @@ class ICommandObserver {
   virtual void ShowMessage(const std::string& text) = 0;
   // A Yes/No question; Yes is true.
   virtual bool AskYesNo(const std::string& text) = 0;
-  // The network is searched again, as the front end searches it (the
-  // device table then holds what answered); the command reads the table.
-  virtual void SearchAgain() = 0;
+  // A search of the network begins: it empties the device table and fills
+  // it anew. The front end readies itself and says whether only bootloaders
+  // are searched (the window does so while it collects serial numbers).
+  virtual bool SearchStarting() = 0;
+  // The search has ended and its caller has taken from the table what had
+  // to come first (an update's confirmation, whose result then precedes
+  // the list): the front end lists what answered.
+  virtual void SearchEnded() = 0;
   // The command now addresses this record (after a restart, the loader's).
   virtual void Addressed(const DeviceRecord& record) = 0;
 };

@@ -47,6 +47,20 @@ CommandResult InterruptedResult(CommandResult running) {
   return running;
 }
 
+bool CommandOffered(CommandKind kind, const DeviceRecord& record) {
+  switch (kind) {
+    case CommandKind::kUpdate:
+      return true;
+    case CommandKind::kReset:
+      return CanFactoryReset(record);
+    case CommandKind::kRun:
+      return record.loaderType != 0;
+    case CommandKind::kReboot:
+      return record.loaderType == 0;
+  }
+  return false;
+}
+
 std::optional<CommandResult> RefuseTwin(CommandKind kind, const DeviceRecord& device,
                                         ICommandObserver& observer) {
   if (device.twins < 2) return std::nullopt;
@@ -72,6 +86,17 @@ void SearchDevices(INetwork& network, IClock& clock, ICommandObserver& observer,
   network.RequestBootSearch();
   if (!bootOnly) network.RequestAppSearch();
   RunProgress(clock, observer, kSearchStepWait);
+}
+
+void SearchAgain(INetwork& network, IClock& clock, ICommandObserver& observer) {
+  const bool bootOnly = observer.SearchStarting();
+  SearchDevices(network, clock, observer, bootOnly);
+  observer.SearchEnded();
+}
+
+std::vector<DeviceRecord> ListedRecords() {
+  std::lock_guard lock(g_deviceMutex);
+  return {g_deviceTable.begin(), g_deviceTable.begin() + CountUsedRecords(g_deviceTable)};
 }
 
 CommandResult FactoryResetDevice(const DeviceRecord& device, INetwork& network,
@@ -121,6 +146,12 @@ void ConfirmUpdate(CommandResult& result) {
   }
 }
 
+void RecordResult(CommandResult& result, ICommandObserver& observer) {
+  result.duration = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::system_clock::now() - result.started);
+  observer.Decided(result);
+}
+
 std::optional<DeviceRecord> BootRecordWithMac(const std::array<uint8_t, 6>& mac) {
   std::lock_guard lock(g_deviceMutex);
   for (int i = CountUsedRecords(g_deviceTable) - 1; i >= 0; --i)
@@ -140,7 +171,7 @@ CommandResult RebootDevice(const DeviceRecord& device, INetwork& network, IClock
     RunProgress(clock, observer, kRebootStepWait);
     // The search runs without its chain step: a restart never starts an
     // update, and the "... and make Update" box stays as the operator has it.
-    observer.SearchAgain();
+    SearchAgain(network, clock, observer);
     if (const std::optional<DeviceRecord> boot = BootRecordWithMac(device.mac)) {
       network.RequestRunApplication(*boot);
       result.addressed = *boot;

@@ -8,6 +8,7 @@
 // the middle; the caller ends what it was doing.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -24,6 +25,9 @@ constexpr std::chrono::milliseconds kSearchStepWait{20};
 constexpr int kSearchSteps = 100;
 constexpr std::chrono::milliseconds kEnterBootloaderWait{6000};
 constexpr std::chrono::milliseconds kAfterRunWait{100};
+// After an update, before the search that tells whether the device runs:
+// the time its new image takes to start and answer.
+constexpr std::chrono::milliseconds kAfterUpdateWait{3000};
 constexpr std::chrono::milliseconds kRebootStepWait{60};
 constexpr int kWriteTries = 500;
 constexpr const char* kLostAfterRestartLine = "Device not found again after restart!";
@@ -35,6 +39,14 @@ constexpr const char* kEmptySectionWarning =
 // search, then 100 steps of 20 ms on the observer's progress while the
 // receivers fill the table. The table is emptied first.
 void SearchDevices(INetwork& network, IClock& clock, ICommandObserver& observer, bool bootOnly);
+
+// The network searched again as the front end searches it: SearchDevices
+// between the observer's SearchStarting and SearchEnded. The commands read
+// the table after it.
+void SearchAgain(INetwork& network, IClock& clock, ICommandObserver& observer);
+
+// The records behind the rows of the last search, row i being record i.
+std::vector<DeviceRecord> ListedRecords();
 
 // A progress run of 100 steps of `step`, as the searches and the restart
 // through the bootloader show it.
@@ -62,6 +74,20 @@ struct UpdateInput {
 CommandResult UpdateDevice(const DeviceRecord& device, const UpdateInput& input, INetwork& network,
                            IClock& clock, ICommandObserver& observer);
 
+// Firmware-Update to its end, as the window's button runs it without its
+// chain: UpdateDevice, then the pause after the run request, the pause for
+// the device to start and a search as the front end searches, also after
+// a failure, so that the list shows what the device does now. `handOut`
+// gets the result once final: at once for one that UpdateDevice decided;
+// for one that started its device, confirmed by that search and recorded,
+// before the front end lists the search. `started` is told when the pause
+// after the run request is over. An interruption hands out what the
+// update reached and passes on.
+void UpdateAndConfirm(const DeviceRecord& device, const UpdateInput& input, INetwork& network,
+                      IClock& clock, ICommandObserver& observer,
+                      const std::function<void(const CommandResult&)>& handOut,
+                      const std::function<void()>& started = {});
+
 // The factory reset, after the observer's Yes.
 CommandResult FactoryResetDevice(const DeviceRecord& device, INetwork& network,
                                  ICommandObserver& observer);
@@ -73,6 +99,12 @@ CommandResult RunApplication(const DeviceRecord& device, INetwork& network,
 CommandResult RebootDevice(const DeviceRecord& device, INetwork& network, IClock& clock,
                            ICommandObserver& observer);
 
+// Whether the command is offered for a listed record, as the window offers
+// it: Firmware-Update for every device, Factory reset where CanFactoryReset
+// says, Run application for a device in its loader, and the restart through
+// the bootloader for one running its application.
+bool CommandOffered(CommandKind kind, const DeviceRecord& record);
+
 // Why no command goes to a record that several devices answer as: the
 // refusal, or nothing when one device answers as it.
 std::optional<CommandResult> RefuseTwin(CommandKind kind, const DeviceRecord& device,
@@ -82,6 +114,11 @@ std::optional<CommandResult> RefuseTwin(CommandKind kind, const DeviceRecord& de
 // followed it found in the table: the device running its application, back
 // in its loader (the new image did not start: a failure), or not heard.
 void ConfirmUpdate(CommandResult& result);
+
+// A result completed after its command returned: an update confirmed by
+// the search after it, or one whose search was interrupted. Its duration
+// runs to now, and the observer records it.
+void RecordResult(CommandResult& result, ICommandObserver& observer);
 
 // The highest bootloader-mode record with this hardware address: a device
 // found again after its restart.

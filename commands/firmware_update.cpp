@@ -88,7 +88,7 @@ CommandResult CUpdate::Run() {
     const auto savedMac = target.mac;
     m_clock.SleepFor(kEnterBootloaderWait);
     m_observer.Status("Get firmware update parameter...", true);
-    m_observer.SearchAgain();
+    SearchAgain(m_network, m_clock, m_observer);
     const std::optional<DeviceRecord> found = BootRecordWithMac(savedMac);
     m_observer.Status("Start firmware update...", true);
     if (!found) {
@@ -218,4 +218,35 @@ CommandResult UpdateDevice(const DeviceRecord& device, const UpdateInput& input,
     observer.Decided(result);
     return result;
   }
+}
+
+void UpdateAndConfirm(const DeviceRecord& device, const UpdateInput& input, INetwork& network,
+                      IClock& clock, ICommandObserver& observer,
+                      const std::function<void(const CommandResult&)>& handOut,
+                      const std::function<void()>& started) {
+  CommandResult result = UpdateDevice(device, input, network, clock, observer);
+  if (result.outcome != Outcome::kOk || !result.runRequestSent) {
+    handOut(result);
+    if (result.outcome == Outcome::kInterrupted) throw CCommandCancelled{};
+    clock.SleepFor(kAfterUpdateWait);
+    SearchAgain(network, clock, observer);
+    return;
+  }
+  try {
+    clock.SleepFor(kAfterRunWait);
+    if (started) started();
+    clock.SleepFor(kAfterUpdateWait);
+    const bool bootOnly = observer.SearchStarting();
+    SearchDevices(network, clock, observer, bootOnly);
+  } catch (const CCommandCancelled&) {
+    // The device was started; only the search that would confirm it is
+    // missing.
+    RecordResult(result, observer);
+    handOut(result);
+    throw;
+  }
+  ConfirmUpdate(result);
+  RecordResult(result, observer);
+  handOut(result);
+  observer.SearchEnded();
 }

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/quorvik_dlg.h"
+#include "commands/device_commands.h"
 #include "commands/firmware_file.h"
 #include "devices/device_identity.h"
 #include "devices/device_list.h"

@@ -2,22 +2,22 @@
 // The run of a fleet update, as quorvik-cli and the window both do it: the
 // chosen devices of a plan one after the other, each found again in the
 // latest list before it is written, each written exactly as Firmware-Update
-// writes one device. What happens is told to an observer as it happens;
-// nothing of it is read back out of the status log.
+// writes one device, the pauses and the search that confirms it included.
+// What happens is told to observers as it happens; nothing of it is read
+// back out of a status log.
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
+#include "commands/clock.h"
+#include "commands/command_observer.h"
 #include "commands/command_result.h"
 #include "commands/fleet.h"
-
-class CQuorvikDlg;
-class IMainView;
+#include "commands/network.h"
 
 // Told on the thread that runs the fleet. `device` is an index into the
 // plan's planned devices.
@@ -26,13 +26,23 @@ class IFleetObserver {
   virtual ~IFleetObserver() = default;
   // Its turn begins, or it is tried again (attempt 2 and on) after a failure.
   virtual void OnDeviceStarted(size_t device, int attempt);
+  // It was found again, alone, at this row of the latest list: its update
+  // begins.
+  virtual void OnDeviceFound(size_t device, int row);
   virtual void OnBlocksWritten(size_t device, uint32_t done, uint32_t total);
+  // Its update sent the run request and the pause after it is over; the
+  // pause for it to start and the search that confirms it follow.
+  virtual void OnRunRequested(size_t device);
+  // An attempt's result once final, as Firmware-Update hands its results
+  // out: the journal has it already, and one that the search after the run
+  // request confirmed comes before that search is listed.
+  virtual void OnAttemptResult(size_t device, const CommandResult& result);
   // Its last attempt ended: the result that decided it, and whether it
   // counts as updated.
   virtual void OnDeviceFinished(size_t device, const CommandResult& result, bool updated);
   // It could not be found again, or not alone, so nothing was sent to it in
-  // this attempt: a failed result that no journal or result sink has seen.
-  // It counts as failed.
+  // this attempt: a failed result that no journal has seen. It counts as
+  // failed.
   virtual void OnDeviceNotReached(size_t device, const CommandResult& result);
   // The run was told to stop before this device's turn; it counts as skipped.
   virtual void OnStoppedBeforeTurn(size_t device);
@@ -65,13 +75,11 @@ struct FleetRunEnd {
 // "Summary: 7 planned, 6 updated, 1 failed, 2 skipped, 6 confirmed running"
 std::string FleetTallyText(const FleetTally& tally);
 
-// Runs the fleet on `dlg`, whose journal and result sink see every result
-// of an update as they do for Firmware-Update.
-FleetRunEnd RunFleetUpdate(CQuorvikDlg& dlg, const FleetPlan& plan, const FleetRunOptions& options,
-                           IFleetObserver& observer);
-
-// The records behind the rows the list shows now, row i being record i.
-std::vector<DeviceRecord> ListedRecords(const CQuorvikDlg& dlg);
+// Runs the fleet. Each update and search shows through `observer` as
+// Firmware-Update's do there (its Decided journals every result), and the
+// run's own events go to `fleet`.
+FleetRunEnd RunFleetUpdate(const FleetPlan& plan, const FleetRunOptions& options, INetwork& network,
+                           IClock& clock, ICommandObserver& observer, IFleetObserver& fleet);
 
 // A file chosen, read once and checked, and the plan from one search.
 struct FleetPreparation {
@@ -79,9 +87,3 @@ struct FleetPreparation {
   std::shared_ptr<const std::vector<uint8_t>> bytes;
   FleetPlan plan;
 };
-
-// The window's "Update all...": the firmware file dialog (where the
-// Firmware-Update dialog opens), the file read whole, a search, and the
-// plan. Nothing when the operator chose no file; a file that cannot be used
-// is said in the status log, as Firmware-Update says it, and gives nothing.
-std::optional<FleetPreparation> PrepareFleet(CQuorvikDlg& dlg, IMainView& view);

@@ -321,7 +321,7 @@ void CQuorvikWindow::PlanFleet() {
   CQtMainView* view = m_view.get();
   RunCommand(
       [this, view] {
-        std::optional<FleetPreparation> prepared = PrepareFleet(m_dlg, *view);
+        std::optional<FleetPreparation> prepared = m_dlg.PrepareFleet();
         if (!prepared) return;
         auto shared = std::make_shared<const FleetPreparation>(std::move(*prepared));
         QMetaObject::invokeMethod(
@@ -372,7 +372,7 @@ void CQuorvikWindow::StartFleet() {
   // its message boxes.
   const bool posted = RunCommand(
       [this, plan, options = std::move(options), observer]() mutable {
-        const FleetRunEnd end = RunFleetUpdate(m_dlg, *plan, options, observer);
+        const FleetRunEnd end = m_dlg.RunFleet(*plan, options, observer);
         observer.Post([end](CFleetDialog& d) { d.Finish(end); });
       },
       Qt::NoModifier);

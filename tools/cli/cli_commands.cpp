@@ -6,39 +6,31 @@
 #include <sstream>
 
 #include "app/quorvik_dlg.h"
+#include "commands/device_commands.h"
 #include "devices/device_identity.h"
 #include "devices/device_types.h"
 #include "net/reply_processing.h"
-#include "records/journal.h"
 #include "records/settings_file.h"
+#include "tools/cli/cli_observer.h"
 #include "tools/cli/firmware_inspect.h"
 #include "tools/cli/fleet_command.h"
 #include "tools/cli/rig_commands.h"
 
 namespace {
 
-// Whether the window would offer this command for the selected row: a
-// button it enables, or an item of the context menu it opens.
-std::optional<std::string> NotOffered(CommandKind kind, CQuorvikDlg& dlg, CConsoleView& view) {
-  dlg.OnDeviceListClick();
+// Why the window would not offer this command for the device, or nothing
+// when it would.
+std::optional<std::string> NotOffered(CommandKind kind, const DeviceRecord& device) {
+  if (CommandOffered(kind, device)) return std::nullopt;
   switch (kind) {
     case CommandKind::kUpdate:
-      if (!view.ButtonEnabled(Button::kFirmwareUpdate)) return "Firmware-Update is not offered";
-      break;
+      return "Firmware-Update is not offered";
     case CommandKind::kReset:
-      if (!view.ButtonEnabled(Button::kFactoryReset))
-        return "Factory reset is not offered for this device: its bootloader cannot reset";
-      break;
+      return "Factory reset is not offered for this device: its bootloader cannot reset";
     case CommandKind::kRun:
-      dlg.OnDeviceListRightClick();
-      if (view.lastContextMenu() != ContextMenu::kDevice)
-        return "Run application is offered only for a device in its bootloader";
-      break;
+      return "Run application is offered only for a device in its bootloader";
     case CommandKind::kReboot:
-      dlg.OnDeviceListRightClick();
-      if (view.lastContextMenu() != ContextMenu::kHide)
-        return "Activate bootloader is offered only for a device running its application";
-      break;
+      return "Activate bootloader is offered only for a device running its application";
   }
   return std::nullopt;
 }
@@ -63,6 +55,28 @@ std::string SelectorText(const DeviceSelector& selector) {
       return "--row " + std::to_string(selector.row);
   }
   return text;
+}
+
+// One turn of Firmware-Update as the window's button runs it, without its
+// chain. A refused twin gets no search, as in the window, where the
+// refusal comes before the file is chosen.
+void UpdateTurn(const DeviceRecord& device, const std::string& path, INetwork& network,
+                CCliObserver& observer, CResultPrinter& printer, std::span<uint8_t> image) {
+  if (const auto refused = RefuseTwin(CommandKind::kUpdate, device, observer)) {
+    printer.OnResult(*refused);
+    return;
+  }
+  // Read whole and checked before anything reaches a running device.
+  const FirmwareFileRead read = ReadFirmwareFile(path);
+  UpdateInput input;
+  input.path = path;
+  if (read.verdict)
+    input.unreadable = read.verdict;
+  else
+    input.file = read.bytes;
+  input.image = image;
+  UpdateAndConfirm(device, input, network, observer.clock(), observer,
+                   [&printer](const CommandResult& result) { printer.OnResult(result); });
 }
 
 }  // namespace
@@ -97,18 +111,14 @@ int RunList(const CliOptions& options, CEventWriter& writer, INetwork& network) 
   if (const auto failed = OpenNetworkAsTheWindow(options, "list", writer, network, address))
     return *failed;
   std::istringstream noAnswers;
-  CConsoleView view(writer, noAnswers);
-  view.SetPrintTable(true);
-  CCliClock clock(view, options.timeScale);
-  CQuorvikDlg dlg(view, network, clock);
-  CListedCapture listed;
-  dlg.SetListObserver(&listed);
-  dlg.FindDevices();
-  view.Flush();
+  CCliObserver observer(writer, noAnswers, options.timeScale);
+  observer.SetPrintTable(true);
+  SearchAgain(network, observer.clock(), observer);
+  observer.Flush();
   const int code =
-      options.saveRig.empty() ? 0 : SaveListedRig(options.saveRig, listed.last, writer);
+      options.saveRig.empty() ? 0 : SaveListedRig(options.saveRig, observer.listed(), writer);
   nlohmann::json result = ResultEvent("list", code == 0 ? Outcome::kOk : Outcome::kRefused);
-  result["count"] = view.devices().size();
+  result["count"] = observer.listed().records.size();
   if (writer.format() == OutputFormat::kJson) writer.Event(result, "");
   return code;
 }
@@ -125,81 +135,82 @@ int RunDeviceCommand(CommandKind kind, const CliOptions& options, CEventWriter& 
   if (const auto failed =
           OpenNetworkAsTheWindow(options, command.c_str(), writer, network, address))
     return *failed;
-  CConsoleView view(writer, answers);
-  view.interrupted = [] { return g_interrupted.load(); };
-  view.SetChosenFile(options.file);
-  view.SetAssumeYes(options.yes);
-  CCliClock clock(view, options.timeScale);
-  CQuorvikDlg dlg(view, network, clock);
+  CCliObserver observer(writer, answers, options.timeScale);
+  observer.interrupted = [] { return g_interrupted.load(); };
+  observer.SetAssumeYes(options.yes);
+  IClock& clock = observer.clock();
   CResultPrinter printer(writer);
   bool journalFailed = false;
   std::unique_ptr<IResultSink> journalSink;
   if (journal) {
     journalSink = MakeCliJournal(writer, *journal, address, &journalFailed);
-    dlg.SetJournal(journalSink.get());
+    observer.SetJournal(journalSink.get());
   }
-  dlg.SetResultSink(&printer);
-  dlg.FindDevices();
-  view.Flush();
+  SearchAgain(network, clock, observer);
+  observer.Flush();
 
-  const std::vector<int> rows = MatchingRows(view.records(), options.selector);
+  const std::vector<int> rows = MatchingRows(observer.listed().records, options.selector);
   if (rows.size() != 1)
     return Refuse(writer, command,
                   rows.empty() ? "no device answered to " + SelectorText(options.selector)
                                : std::to_string(rows.size()) + " devices answer to " +
                                      SelectorText(options.selector) + "; name one with --row",
                   Outcome::kNoDevice);
-  view.SelectRow(rows[0]);
-  if (const auto why = NotOffered(kind, dlg, view)) return Refuse(writer, command, *why);
+  // As the window acts on the selected row: its record as the table holds
+  // it now, answers that came after the list included.
+  const auto recordAt = [](int row) { return ListedRecords().at(static_cast<size_t>(row)); };
+  if (const auto why = NotOffered(kind, recordAt(rows[0]))) return Refuse(writer, command, *why);
 
+  // Allocated once; an update allocates nothing for its image.
+  std::vector<uint8_t> image(kFirmwareImageSize, 0xFF);
   std::set<std::string> done;
   std::string stopReason;
   try {
     for (int row = rows[0];;) {
-      done.insert(PhysicalDeviceKey(view.records()[static_cast<size_t>(row)]));
-      const size_t before = printer.results.size();
+      done.insert(PhysicalDeviceKey(observer.listed().records[static_cast<size_t>(row)]));
+      const DeviceRecord device = recordAt(row);
       switch (kind) {
         case CommandKind::kUpdate:
-          // The chain is run here, not by the "... and make Update" box: the
-          // box is read before the Find that would show whom it continues
-          // with. Each turn is the box's turn: the update, then the Find.
-          dlg.OnFirmwareUpdate();
+          // The chain is run here, not by the window's "... and make Update"
+          // box: the box is read before the Find that would show whom it
+          // continues with. Each turn is the box's turn: the update, then
+          // the Find.
+          UpdateTurn(device, options.file, network, observer, printer, image);
           break;
         case CommandKind::kReset:
-          dlg.OnFactoryReset();
+          printer.OnResult(FactoryResetDevice(device, network, observer));
           break;
-        case CommandKind::kRun:
-          dlg.OnRunApplication();
+        case CommandKind::kRun: {
+          const CommandResult result = RunApplication(device, network, observer);
+          printer.OnResult(result);
+          if (result.outcome == Outcome::kOk) clock.SleepFor(kAfterRunWait);
           break;
-        case CommandKind::kReboot:
-          dlg.OnActivateBootloader();
+        }
+        case CommandKind::kReboot: {
+          const CommandResult result = RebootDevice(device, network, clock, observer);
+          printer.OnResult(result);
+          if (result.outcome == Outcome::kInterrupted) throw CCommandCancelled{};
           break;
+        }
       }
-      view.Flush();
-      if (printer.results.size() == before) {
-        // Every path of a command hands out a result; this one did not.
-        CommandResult lost;
-        lost.command = kind;
-        lost.outcome = Outcome::kFailed;
-        lost.reason = "Command ended without a result";
-        printer.OnResult(lost);
-      }
+      observer.Flush();
 
       if (kind != CommandKind::kUpdate || !options.chain) break;
       // The result of an update comes with the search after it, which shows
       // whether the device runs; only then may the technician swap it. A
       // device just updated that answers that search alone gets the pause
       // once more, and a new search, before the chain decides.
-      if (view.records().size() == 1 && done.count(PhysicalDeviceKey(view.records()[0])) != 0) {
+      const auto& listed = observer.listed().records;
+      if (listed.size() == 1 && done.count(PhysicalDeviceKey(listed[0])) != 0) {
         clock.SleepFor(kAfterUpdateWait);
-        dlg.FindDevices();
-        view.Flush();
+        SearchAgain(network, clock, observer);
+        observer.Flush();
       }
       // The window's rule first: the chain goes on only when the Find lists
       // exactly one device. A device updated in this run that answers again
       // was not swapped, and updating it again is what the window would do
       // until the operator unticks the box: here the chain ends instead.
-      const auto& records = view.records();
+      const auto& records = observer.listed().records;
       if (records.size() != 1) {
         stopReason = std::to_string(records.size()) + " devices answered the Find";
         break;
@@ -215,11 +226,10 @@ int RunDeviceCommand(CommandKind kind, const CliOptions& options, CEventWriter& 
       row = 0;
     }
   } catch (const CCommandCancelled&) {
-    view.Flush();
+    observer.Flush();
     stopReason = "interrupted";
     writer.Error("interrupted");
   }
-
   const auto& results = printer.results;
   const bool interrupted = stopReason == "interrupted";
   const auto failed = std::find_if(results.begin(), results.end(), [](const CommandResult& r) {

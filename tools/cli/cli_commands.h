@@ -1,6 +1,7 @@
 #pragma once
-// The commands of quorvik-cli on top of the window's logic. Each returns
-// the process exit code and ends its output with a `result` event.
+// The commands of quorvik-cli, on the command functions the window calls.
+// Each returns the process exit code and ends its output with a `result`
+// event.
 
 #include <istream>
 #include <string>

@@ -15,7 +15,7 @@ std::atomic<bool> g_interrupted{false};
 std::atomic<bool> g_stopAfterDevice{false};
 
 void CCliClock::SleepFor(std::chrono::milliseconds duration) {
-  m_view.Flush();
+  if (m_beforeWait) m_beforeWait();
   const auto end =
       std::chrono::steady_clock::now() +
       std::chrono::duration_cast<std::chrono::steady_clock::duration>(duration * m_scale);

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <istream>
 #include <memory>
 #include <optional>
@@ -18,7 +19,6 @@
 #include "net/interfaces.h"
 #include "records/journal.h"
 #include "records/settings_file.h"
-#include "tools/cli/console_view.h"
 #include "tools/cli/device_selection.h"
 #include "tools/cli/event_output.h"
 
@@ -48,18 +48,19 @@ extern std::atomic<bool> g_interrupted;
 // device being written (a second one interrupts that device too).
 extern std::atomic<bool> g_stopAfterDevice;
 
-// Every wait of the logic, scaled (tests run the protocol's seconds-long
-// waits shorter) and interruptible. The view's held status line is written
-// before the wait, so that nothing sits unprinted for seconds.
+// Every wait of a command, scaled (tests run the protocol's seconds-long
+// waits shorter) and interruptible. `beforeWait` writes a held status line
+// first, so that nothing sits unprinted for seconds.
 class CCliClock : public IClock {
  public:
-  CCliClock(CConsoleView& view, double scale) : m_view(view), m_scale(scale) {}
+  explicit CCliClock(double scale, std::function<void()> beforeWait = {})
+      : m_scale(scale), m_beforeWait(std::move(beforeWait)) {}
   void SleepFor(std::chrono::milliseconds duration) override;
   bool Interrupted() const override { return g_interrupted; }
 
  private:
-  CConsoleView& m_view;
   double m_scale;
+  std::function<void()> m_beforeWait;
 };
 
 // The window's settings file, found by the window's rule.

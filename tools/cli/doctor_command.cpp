@@ -1,6 +1,7 @@
 #include "tools/cli/doctor_command.h"
 
 #include <sstream>
+#include "diagnostics/network_check.h"
 
 #include "app/quorvik_dlg.h"
 #include "diagnostics/network_check.h"
@@ -9,9 +10,7 @@ int RunDoctor(const CliOptions& options, CEventWriter& writer) {
   NetworkCheckRequest request;
   request.requestedAddress = options.iface;
   request.storedAddress = UserSettings().Read(kSettingsSection, kKeySelectedIp);
-  std::istringstream noAnswers;
-  CConsoleView view(writer, noAnswers);
-  CCliClock clock(view, options.timeScale);
+  CCliClock clock(options.timeScale);
   int counts[3] = {0, 0, 0};
   RunNetworkCheck(request, clock, [&](const CheckResult& r) {
     ++counts[static_cast<int>(r.status)];

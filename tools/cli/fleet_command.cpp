@@ -11,7 +11,7 @@
 #include <optional>
 #include <sstream>
 
-#include "app/quorvik_dlg.h"
+#include "commands/device_commands.h"
 #include "commands/firmware_file.h"
 #include "commands/fleet.h"
 #include "commands/fleet_run.h"
@@ -21,6 +21,7 @@
 #include "net/reply_processing.h"
 #include "records/journal.h"
 #include "tools/cli/cli_common.h"
+#include "tools/cli/cli_observer.h"
 
 namespace {
 
@@ -71,17 +72,19 @@ std::string PlanText(const FleetPlan& plan) {
   return text;
 }
 
-// The console holds a status line back until it knows whether a tone
-// follows; whatever the run prints itself comes after the lines before it.
+// A status line without a tone is held until the next thing shown; the
+// run's own lines come after the lines before them, and a result printed
+// as the update hands it out comes before a held line, as it always has.
 class CConsoleFleet : public IFleetObserver {
  public:
-  CConsoleFleet(CConsoleView& view, CEventWriter& writer, CResultPrinter& printer,
+  CConsoleFleet(CCliObserver& observer, CEventWriter& writer, CResultPrinter& printer,
                 const FleetPlan& plan)
-      : m_view(view), m_writer(writer), m_printer(printer), m_plan(plan) {}
-  void OnDeviceStarted(size_t, int) override { m_view.Flush(); }
-  void OnDeviceFinished(size_t, const CommandResult&, bool) override { m_view.Flush(); }
+      : m_observer(observer), m_writer(writer), m_printer(printer), m_plan(plan) {}
+  void OnDeviceStarted(size_t, int) override { m_observer.Flush(); }
+  void OnAttemptResult(size_t, const CommandResult& result) override { m_printer.OnResult(result); }
+  void OnDeviceFinished(size_t, const CommandResult&, bool) override { m_observer.Flush(); }
   void OnDeviceNotReached(size_t, const CommandResult& result) override {
-    m_view.Flush();
+    m_observer.Flush();
     m_printer.OnResult(result);
   }
   void OnStoppedBeforeTurn(size_t device) override {
@@ -94,7 +97,7 @@ class CConsoleFleet : public IFleetObserver {
   }
 
  private:
-  CConsoleView& m_view;
+  CCliObserver& m_observer;
   CEventWriter& m_writer;
   CResultPrinter& m_printer;
   const FleetPlan& m_plan;
@@ -120,23 +123,20 @@ int RunFleet(const CliOptions& options, CEventWriter& writer, INetwork& network)
           OpenNetworkAsTheWindow(options, command.c_str(), writer, network, address))
     return *failed;
   std::istringstream noAnswers;
-  CConsoleView view(writer, noAnswers);
-  view.interrupted = [] { return g_interrupted.load(); };
-  CCliClock clock(view, options.timeScale);
-  CQuorvikDlg dlg(view, network, clock);
+  CCliObserver observer(writer, noAnswers, options.timeScale);
+  observer.interrupted = [] { return g_interrupted.load(); };
   std::unique_ptr<IResultSink> journalSink;
   bool journalFailed = false;
   if (journal) {
     journalSink = MakeCliJournal(writer, *journal, address, &journalFailed);
-    dlg.SetJournal(journalSink.get());
+    observer.SetJournal(journalSink.get());
   }
-  dlg.SetResultSink(&printer);
-  dlg.FindDevices();
-  view.Flush();
+  SearchAgain(network, observer.clock(), observer);
+  observer.Flush();
 
   FleetFilter filter;
   filter.models = options.models;
-  const FleetPlan plan = PlanFleet(view.records(), file.bytes, filter);
+  const FleetPlan plan = PlanFleet(observer.listed().records, file.bytes, filter);
   nlohmann::json planEvent = {{"event", "plan"},
                               {"file", ToUtf8(options.file)},
                               {"sha256", Sha256Hex(file.bytes)},
@@ -172,12 +172,12 @@ int RunFleet(const CliOptions& options, CEventWriter& writer, INetwork& network)
                         " device(s); give --yes");
     // Asked as every question of quorvik-cli is; a Ctrl-C ends it, the
     // first one too, since no device is being written.
-    CConsoleView terminal(writer, std::cin);
-    terminal.interrupted = [] { return g_interrupted || g_stopAfterDevice; };
     bool consent = false;
     try {
-      consent = terminal.AskYesNo("Update " + std::to_string(plan.planned.size()) +
-                                  " device(s) with " + options.file + "?");
+      consent = AskOnConsole(
+          writer, std::cin,
+          "Update " + std::to_string(plan.planned.size()) + " device(s) with " + options.file + "?",
+          false, [] { return g_interrupted || g_stopAfterDevice; });
     } catch (const CCommandCancelled&) {
       writer.Error("interrupted: no device was updated");
       tally.skipped += tally.planned;
@@ -187,7 +187,7 @@ int RunFleet(const CliOptions& options, CEventWriter& writer, INetwork& network)
     if (!consent) return Refuse(writer, command, "the update of the devices was declined");
   }
 
-  CConsoleFleet console(view, writer, printer, plan);
+  CConsoleFleet console(observer, writer, printer, plan);
 
   FleetRunOptions run;
   for (size_t i = 0; i < plan.planned.size(); ++i) run.chosen.push_back(i);
@@ -195,7 +195,7 @@ int RunFleet(const CliOptions& options, CEventWriter& writer, INetwork& network)
   run.bytes = std::make_shared<const std::vector<uint8_t>>(std::move(file.bytes));
   run.retries = options.retries;
   run.stopAfterDevice = [] { return g_stopAfterDevice.load(); };
-  const FleetRunEnd end = RunFleetUpdate(dlg, plan, run, console);
+  const FleetRunEnd end = RunFleetUpdate(plan, run, network, observer.clock(), observer, console);
   tally = end.tally;
   if (end.interrupted || end.stopped) {
     // Every device whose turn came counts as planned; the rest as skipped.

@@ -2,9 +2,10 @@
 
 #include <sstream>
 
-#include "app/quorvik_dlg.h"
+#include "commands/device_commands.h"
 #include "records/rig.h"
 #include "records/roll_call.h"
+#include "tools/cli/cli_observer.h"
 
 namespace {
 
@@ -89,15 +90,12 @@ int RunRollCall(const CliOptions& options, const std::string& rigPath, CEventWri
   if (const auto failed = OpenNetworkAsTheWindow(options, "rollcall", writer, network, address))
     return *failed;
   std::istringstream noAnswers;
-  CConsoleView view(writer, noAnswers);
-  CCliClock clock(view, options.timeScale);
-  CQuorvikDlg dlg(view, network, clock);
-  CListedCapture listed;
-  dlg.SetListObserver(&listed);
-  dlg.FindDevices();
-  view.Flush();
+  CCliObserver observer(writer, noAnswers, options.timeScale);
+  SearchAgain(network, observer.clock(), observer);
+  observer.Flush();
 
-  const RollCall call = CallRoll(*read.rig, listed.last.records, listed.last.blackList);
+  const ListedDevices& listed = observer.listed();
+  const RollCall call = CallRoll(*read.rig, listed.records, listed.blackList);
   for (const RollCallLine& line : call.lines) writer.Event(LineJson(line), LineText(line));
   nlohmann::json summary = {{"event", "summary"}};
   for (const RollCallStatus status : kRollCallStatuses)

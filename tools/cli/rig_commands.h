@@ -12,13 +12,6 @@
 // rig: a script checking a rig before a show stops on it.
 constexpr int kExitRollCallDiffers = 4;
 
-// Keeps what the last refresh of the list showed.
-class CListedCapture : public IListObserver {
- public:
-  void OnDevicesListed(const ListedDevices& listed) override { last = listed; }
-  ListedDevices last;
-};
-
 // Before a search: a file at `path` that is no rig would be refused after
 // it, so it is refused now. The exit code, or nothing when it may be saved.
 std::optional<int> RefuseUnsavableRig(const std::string& path, const std::string& command,

@@ -475,7 +475,12 @@ TEST_F(FirmwareUpdate, AnUpdateWithBytesReadEarlierNeverReadsTheFileAgain) {
   StartAndChoose(path);
   const auto read = std::make_shared<const std::vector<uint8_t>>(ReadAll(path));
   WriteFile(path, FirmwareFileBytes(2, {{kMcu, kDeviceType, 0, 0, PatternBytes(600, 99)}}));
-  dlg.UpdateRowWith(0, path, read);
+  FleetRunOptions options;
+  options.chosen = {0};
+  options.path = path;
+  options.bytes = read;
+  IFleetObserver dialog;
+  dlg.RunFleet(PlanFleet(ListedRecords(), *read), options, dialog);
   ASSERT_EQ(results.results.size(), 1u);
   EXPECT_EQ(results.last().outcome, Outcome::kOk);
   EXPECT_EQ(results.last().update->sha256, Sha256Hex(*read));

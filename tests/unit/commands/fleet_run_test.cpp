@@ -1,6 +1,6 @@
-// The fleet's run on a recording window, a played network and virtual time:
-// who is written, tried again, left alone or left out, what the observer
-// and the journal are told, and the tally.
+// The fleet's run on a played network and virtual time: who is written,
+// tried again, left alone or left out, what the observers and the journal
+// are told, and the tally.
 
 #include "commands/fleet_run.h"
 
@@ -8,6 +8,7 @@
 
 #include <map>
 
+#include "commands/device_commands.h"
 #include "commands/firmware_file.h"
 #include "net/reply_processing.h"
 #include "tests/support/datagram_builder.h"
@@ -61,13 +62,35 @@ class CRecordingObserver : public IFleetObserver {
     told.push_back(Name(d) + " not reached: " + r.reason);
   }
   void OnStoppedBeforeTurn(size_t d) override { told.push_back(Name(d) + " left out"); }
+  void OnAttemptResult(size_t, const CommandResult& r) override { handedOut.OnResult(r); }
   std::vector<std::string> told;
+  CRecordedResults handedOut;
 
  private:
   std::string Name(size_t d) const {
     return std::string(1, static_cast<char>(m_plan.planned[d].record.identity[0]));
   }
   const FleetPlan& m_plan;
+};
+
+// A front end that journals what it is told is decided, and shows nothing.
+class CJournalOnly : public ICommandObserver {
+ public:
+  explicit CJournalOnly(IResultSink& journal) : m_journal(journal) {}
+  void Status(const std::string&, bool) override {}
+  void Decided(const CommandResult& result) override { m_journal.OnResult(result); }
+  void Busy(bool) override {}
+  void ProgressStart(int) override {}
+  void ProgressStep() override {}
+  void BlockWritten(uint32_t, uint32_t) override {}
+  void ShowMessage(const std::string&) override {}
+  bool AskYesNo(const std::string&) override { return false; }
+  bool SearchStarting() override { return false; }
+  void SearchEnded() override {}
+  void Addressed(const DeviceRecord&) override {}
+
+ private:
+  IResultSink& m_journal;
 };
 
 class CFleetRig : public CDlgHarness {
@@ -97,9 +120,8 @@ class CFleetRig : public CDlgHarness {
       ++written[d.name];
       return true;
     };
-    dlg.SetJournal(&journal);
     dlg.OnInitDialog();
-    plan = PlanFleet(ListedRecords(dlg), file);
+    plan = PlanFleet(ListedRecords(), file);
     m_planned = true;
   }
 
@@ -186,18 +208,20 @@ TEST(FleetRun, EachDeviceIsUpdatedTriedAgainLeftAloneOrLeftOutAsItsCaseAsks) {
     options.retries = c.retries;
     options.stopAfterDevice = [&] { return stop; };
     CRecordingObserver observer(rig.plan);
+    CJournalOnly frontEnd(rig.journal);
 
-    const FleetRunEnd end = RunFleetUpdate(rig.dlg, rig.plan, options, observer);
+    const FleetRunEnd end =
+        RunFleetUpdate(rig.plan, options, rig.network, rig.clock, frontEnd, observer);
 
     EXPECT_EQ(observer.told, c.told);
     EXPECT_EQ(Outcomes(rig.journal), c.journalled);
+    // Every attempt's result is handed out, as the command line prints it.
+    EXPECT_EQ(Outcomes(observer.handedOut), c.journalled);
     EXPECT_EQ(rig.written, c.blocksWritten);
     const FleetTally& t = end.tally;
     EXPECT_EQ(FleetTallyText(t), FleetTallyText(c.tally));
     EXPECT_EQ(end.stopped, c.stopWhileWriting.has_value());
     EXPECT_FALSE(end.interrupted);
-    EXPECT_FALSE(rig.dlg.onBlockWritten) << "the run leaves the dialog's hooks as it found them";
-    EXPECT_EQ(rig.dlg.resultSink(), nullptr);
   }
 }
 
@@ -209,7 +233,7 @@ TEST(FleetRun, PreparingReadsTheChosenFileOnceAndPlansFromOneSearch) {
   WriteFile(bad, std::vector<uint8_t>(rig.file.begin(), rig.file.begin() + 40));
   rig.view.chosenFile = bad;
   rig.network.calls.clear();
-  EXPECT_FALSE(PrepareFleet(rig.dlg, rig.view));
+  EXPECT_FALSE(rig.dlg.PrepareFleet());
   EXPECT_TRUE(rig.network.calls.empty());
   EXPECT_FALSE(rig.view.waitCursor);
   ASSERT_FALSE(rig.dlg.statusLines().empty());
@@ -218,14 +242,14 @@ TEST(FleetRun, PreparingReadsTheChosenFileOnceAndPlansFromOneSearch) {
   const std::string good = (rig.clean.scratch.path() / "rig.bin").string();
   WriteFile(good, rig.file);
   rig.view.chosenFile = good;
-  const auto prepared = PrepareFleet(rig.dlg, rig.view);
+  const auto prepared = rig.dlg.PrepareFleet();
   ASSERT_TRUE(prepared);
   EXPECT_EQ(prepared->path, good);
   EXPECT_EQ(*prepared->bytes, rig.file);
   ASSERT_EQ(prepared->plan.planned.size(), 1u);
   EXPECT_EQ(prepared->plan.planned[0].blocks, 3u);
   rig.view.chosenFile.reset();
-  EXPECT_FALSE(PrepareFleet(rig.dlg, rig.view));
+  EXPECT_FALSE(rig.dlg.PrepareFleet());
 }
 
 }  // namespace

@@ -8,9 +8,11 @@
 #include <sstream>
 
 #include "net/frames.h"
+#include "net/reply_processing.h"
 #include "tests/support/firmware_file_builder.h"
+#include "tests/support/scratch_directory.h"
 #include "tools/cli/cli_commands.h"
-#include "tools/cli/console_view.h"
+#include "tools/cli/cli_observer.h"
 #include "tools/cli/device_selection.h"
 #include "tools/cli/event_output.h"
 #include "tools/cli/firmware_inspect.h"
@@ -206,55 +208,58 @@ TEST(EventOutput, TheTableLinesUpUnderItsHeadings) {
   EXPECT_EQ(lines[2].substr(lines[2].size() - 4), "boot");
 }
 
-TEST(ConsoleView, ALogLineCarriesTheToneThatFollowsItAndNothingIsLeftUnprinted) {
+TEST(CliObserver, ALogLineCarriesItsToneAndNothingIsLeftUnprinted) {
   std::ostringstream out, err;
   CEventWriter writer(OutputFormat::kJson, out, err, false);
   std::istringstream noAnswers;
-  CConsoleView view(writer, noAnswers);
+  CCliObserver observer(writer, noAnswers, 0);
   const auto seen = [&] {
     std::vector<std::pair<std::string, bool>> lines;
     for (const auto& e : JsonLines(out.str())) lines.emplace_back(e["text"], e["beep"]);
     return lines;
   };
-  view.ShowStatusLines({"Set device to firmware update ..."});
-  view.PlayTone(100, 100);
-  view.ShowStatusLines({"Set device to firmware update ...", "1 Interfaces found"});
-  view.SelectRow(0);
-  view.ShowStatusLines({"a", "b", "RUN application."});
-  EXPECT_EQ(seen().size(), 2u);  // the newest waits for a possible tone
-  view.Flush();
+  observer.Status("Set device to firmware update ...", true);
+  observer.Status("1 Interfaces found", false);
+  observer.Status("RUN application.", false);
+  EXPECT_EQ(seen().size(), 2u);  // the newest waits for the next step
+  observer.Flush();
   EXPECT_EQ(seen(),
             (std::vector<std::pair<std::string, bool>>{{"Set device to firmware update ...", true},
                                                        {"1 Interfaces found", false},
                                                        {"RUN application.", false}}));
 }
 
-TEST(ConsoleView, AnswersTheListHadNoRoomForAreAFieldAndAWarning) {
+TEST(CliObserver, AnswersTheListHadNoRoomForAreAFieldAndAWarning) {
+  const CCleanState clean;
+  {
+    std::lock_guard lock(g_deviceMutex);
+    g_droppedCount = 3;
+  }
   std::ostringstream out, err;
   CEventWriter writer(OutputFormat::kJson, out, err, false);
   std::istringstream noAnswers;
-  CConsoleView view(writer, noAnswers);
-  view.ShowDroppedAnswers(3);
-  view.ShowDeviceRows({});
+  CCliObserver observer(writer, noAnswers, 0);
+  observer.SearchEnded();
   const auto events = JsonLines(out.str());
-  ASSERT_EQ(events.size(), 2u);
+  ASSERT_EQ(events.size(), 3u);
   EXPECT_EQ(events[0]["event"], "devices");
   EXPECT_EQ(events[0]["dropped"], 3);
   EXPECT_EQ(events[1]["event"], "warning");
   EXPECT_NE(err.str().find("3 answer(s) came from devices the list has no room for"),
             std::string::npos);
+  EXPECT_EQ(events[2]["text"], "0 Interfaces found");  // the count line after the list
 }
 
-TEST(ConsoleView, TheQuestionIsAnsweredFromTheCommandLineOrStdin) {
+TEST(CliObserver, TheQuestionIsAnsweredFromTheCommandLineOrStdin) {
   std::ostringstream out, err;
   CEventWriter writer(OutputFormat::kJson, out, err, false);
   std::istringstream answers("yes\nn\n");
-  CConsoleView view(writer, answers);
-  EXPECT_TRUE(view.AskYesNo("Reset?"));
-  EXPECT_FALSE(view.AskYesNo("Reset?"));
-  EXPECT_FALSE(view.AskYesNo("Reset?"));  // end of input
-  view.SetAssumeYes(true);
-  EXPECT_TRUE(view.AskYesNo("Reset?"));
+  CCliObserver observer(writer, answers, 0);
+  EXPECT_TRUE(observer.AskYesNo("Reset?"));
+  EXPECT_FALSE(observer.AskYesNo("Reset?"));
+  EXPECT_FALSE(observer.AskYesNo("Reset?"));  // end of input
+  observer.SetAssumeYes(true);
+  EXPECT_TRUE(observer.AskYesNo("Reset?"));
   const auto events = JsonLines(out.str());
   ASSERT_EQ(events.size(), 4u);
   EXPECT_EQ(events[1]["answer"], false);

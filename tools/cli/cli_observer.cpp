@@ -1,0 +1,116 @@
+#include "tools/cli/cli_observer.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <iostream>
+#include <mutex>
+
+#include "devices/device_list.h"
+#include "net/reply_processing.h"
+
+bool AskOnConsole(CEventWriter& writer, std::istream& answers, const std::string& text,
+                  bool assumeYes, const std::function<bool()>& interrupted) {
+  bool answer = assumeYes;
+  if (!answer) {
+    std::cerr << Printable(text) << " [y/N] " << std::flush;
+    // A terminal's line can take for ever; Ctrl-C must not.
+    if (&answers == &std::cin && interrupted) {
+      pollfd in = {STDIN_FILENO, POLLIN, 0};
+      while (::poll(&in, 1, 50) == 0 || (in.revents == 0)) {
+        if (interrupted()) throw CCommandCancelled{};
+      }
+      if (interrupted()) throw CCommandCancelled{};
+    }
+    std::string reply;
+    if (std::getline(answers, reply)) {
+      std::transform(reply.begin(), reply.end(), reply.begin(),
+                     [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+      answer = reply == "y" || reply == "yes";
+    } else {
+      std::cerr << std::endl;
+    }
+  }
+  writer.Question(text, answer);
+  return answer;
+}
+
+CCliObserver::CCliObserver(CEventWriter& writer, std::istream& answers, double timeScale)
+    : m_writer(writer), m_answers(answers), m_clock(timeScale, [this] { Flush(); }) {}
+
+void CCliObserver::Flush() {
+  if (!m_held) return;
+  const std::string line = std::move(*m_held);
+  m_held.reset();
+  m_writer.Status(line, false);
+}
+
+void CCliObserver::Status(const std::string& line, bool beep) {
+  Flush();
+  if (!beep) {
+    m_held = line;
+    return;
+  }
+  // Printed before the tone's wait, which is part of the command's timing.
+  m_writer.Status(line, true);
+  m_clock.SleepFor(kBeepLength);
+}
+
+void CCliObserver::Decided(const CommandResult& result) {
+  if (m_journal != nullptr) m_journal->OnResult(result);
+}
+
+void CCliObserver::ProgressStart(int steps) {
+  Flush();
+  m_writer.ProgressRange(0, steps);
+  m_writer.ProgressStep(1);
+  m_writer.ProgressPos(0);
+}
+
+void CCliObserver::ProgressStep() {
+  Flush();
+  m_writer.ProgressAdvance();
+}
+
+void CCliObserver::ShowMessage(const std::string& text) {
+  Flush();
+  m_writer.Message(text);
+}
+
+bool CCliObserver::AskYesNo(const std::string& text) {
+  Flush();
+  return AskOnConsole(m_writer, m_answers, text, m_assumeYes, interrupted);
+}
+
+void CCliObserver::SearchEnded() {
+  std::vector<DeviceRow> rows;
+  int hidden = 0, dropped = 0;
+  {
+    std::lock_guard lock(g_deviceMutex);
+    rows = BuildDeviceRows(g_deviceTable);
+    hidden = g_hiddenCount;
+    dropped = g_droppedCount;
+    m_listed.records.assign(g_deviceTable.begin(), g_deviceTable.begin() + rows.size());
+    m_listed.blackList = g_blackList;
+  }
+  Flush();
+  std::vector<ListedDevice> devices;
+  const std::vector<DeviceRecord>& records = m_listed.records;
+  for (size_t i = 0; i < rows.size(); ++i)
+    devices.push_back({static_cast<int>(i), rows[i].device, rows[i].version, rows[i].serial,
+                       rows[i].mac, records[i].loaderType != 0, records[i].twins});
+  m_writer.Devices(devices, m_printTable, dropped);
+  for (const ListedDevice& d : devices)
+    if (d.twins >= 2)
+      m_writer.Warning("row " + std::to_string(d.row) + ": " +
+                       TwinRefusalLine(records[static_cast<size_t>(d.row)]));
+  if (dropped > 0)
+    m_writer.Warning(std::to_string(dropped) +
+                     " answer(s) came from devices the list has no room for (it holds " +
+                     std::to_string(kDeviceTableCapacity) + "); they are not listed");
+  Status(FoundLine(static_cast<int>(rows.size()), hidden), false);
+  Flush();
+  m_writer.ProgressPos(0);
+}
