@@ -7,11 +7,6 @@
 #include "devices/serial_export.h"
 #include "net/reply_processing.h"
 
-void CQuorvikDlg::Beep(int frequencyHz) {
-  m_view.PlayTone(frequencyHz, static_cast<int>(kBeepLength.count()));
-  m_clock.SleepFor(kBeepLength);
-}
-
 void CQuorvikDlg::SaveBlackList() {
   std::string text;
   {
@@ -34,16 +29,6 @@ void CQuorvikDlg::OnAddToBlackList() {
 void CQuorvikDlg::OnShowBlackList() {
   CDlgBlacklist dialog;
   if (m_view.RunBlackListDialog(dialog)) SaveBlackList();
-}
-
-bool CQuorvikDlg::CollectSerialLine(const DeviceRecord& device) {
-  // A device without an 11- or 16-byte serial has no line: the empty text
-  // counts as present, so nothing else of its row ends up collected.
-  const std::string line = BuildSerialLine(device);
-  if (m_serialText.find(line) != std::string::npos) return false;
-  m_serialText += line;
-  m_view.SetClipboardText(m_serialText);
-  return true;
 }
 
 void CQuorvikDlg::OnDeviceListDblClick() {

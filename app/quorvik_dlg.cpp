@@ -19,16 +19,6 @@ std::string CurrentWorkingDirectory() {
   return buffer.data();
 }
 
-std::optional<int> InterfaceIndexOf(const InterfaceList& interfaces, const std::string& dotted) {
-  for (int i = 0; i < interfaces.count; ++i)
-    if (FormatAddress(interfaces.addresses[i]) == dotted) return i;
-  return std::nullopt;
-}
-
-int StoredInterfaceIndex(const InterfaceList& interfaces, const std::string& stored) {
-  return stored.empty() ? 0 : InterfaceIndexOf(interfaces, stored).value_or(0);
-}
-
 CQuorvikDlg::CQuorvikDlg(IMainView& view, INetwork& network, IClock& clock)
     : m_view(view), m_network(network), m_clock(clock) {}
 
@@ -162,4 +152,26 @@ void CQuorvikDlg::WriteSetting(const char* key, const std::string& value) {
   if (!m_settings) return;
   const FileWrite written = m_settings->Write(kSettingsSection, key, value);
   if (!written) SayOnceAboutSettings(written.problem.message);
+}
+
+std::optional<DeviceRecord> CQuorvikDlg::RecordAt(int index) const {
+  if (index < 0 || index >= kDeviceTableCapacity) return std::nullopt;
+  std::lock_guard lock(g_deviceMutex);
+  if (g_deviceTable[index].IsFree()) return std::nullopt;
+  return g_deviceTable[index];
+}
+
+void CQuorvikDlg::Beep(int frequencyHz) {
+  m_view.PlayTone(frequencyHz, static_cast<int>(kBeepLength.count()));
+  m_clock.SleepFor(kBeepLength);
+}
+
+bool CQuorvikDlg::CollectSerialLine(const DeviceRecord& device) {
+  // A device without an 11- or 16-byte serial has no line: the empty text
+  // counts as present, so nothing else of its row ends up collected.
+  const std::string line = BuildSerialLine(device);
+  if (m_serialText.find(line) != std::string::npos) return false;
+  m_serialText += line;
+  m_view.SetClipboardText(m_serialText);
+  return true;
 }

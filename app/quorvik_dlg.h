@@ -206,19 +206,5 @@ class CQuorvikDlg {
   int m_rowCount = 0;
 };
 
-template <typename Body>
-void CQuorvikDlg::Guarded(Body body) {
-  try {
-    body();
-  } catch (const CCommandCancelled&) {
-    ReportInterruption();
-    throw;
-  }
-}
-
 // The whole current working directory, however long.
 std::string CurrentWorkingDirectory();
-// The entry whose address reads exactly `dotted`.
-std::optional<int> InterfaceIndexOf(const InterfaceList& interfaces, const std::string& dotted);
-// The interface opened at start-up: the stored one, else the first.
-int StoredInterfaceIndex(const InterfaceList& interfaces, const std::string& stored);

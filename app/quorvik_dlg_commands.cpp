@@ -26,7 +26,7 @@ class CQuorvikDlg::CDlgObserver : public ICommandObserver {
   }
   void ProgressStep() override { m_dlg.m_view.StepProgress(); }
   void BlockWritten(uint32_t, uint32_t) override {}
-  void ShowMessage(const std::string& text) override { m_dlg.m_view.ShowMessage(text); }
+  void Inform(const std::string& text) override { m_dlg.m_view.ShowMessage(text); }
   bool AskYesNo(const std::string& text) override { return m_dlg.m_view.AskYesNo(text); }
   bool SearchStarting() override { return m_dlg.BeginSearch(); }
   void SearchEnded() override { m_dlg.EndSearch(); }
@@ -90,6 +90,16 @@ bool IsFolder(const std::string& path) {
 
 }  // namespace
 
+template <typename Body>
+void CQuorvikDlg::Guarded(Body body) {
+  try {
+    body();
+  } catch (const CCommandCancelled&) {
+    ReportInterruption();
+    throw;
+  }
+}
+
 void CQuorvikDlg::HandOut(const CommandResult& result) {
   if (m_results != nullptr) m_results->OnResult(result);
 }
@@ -130,13 +140,6 @@ void CQuorvikDlg::ReportInterruption() {
   CommandResult done = std::move(*m_pendingUpdate);
   m_pendingUpdate.reset();
   RecordAndHandOut(std::move(done));
-}
-
-std::optional<DeviceRecord> CQuorvikDlg::RecordAt(int index) const {
-  if (index < 0 || index >= kDeviceTableCapacity) return std::nullopt;
-  std::lock_guard lock(g_deviceMutex);
-  if (g_deviceTable[index].IsFree()) return std::nullopt;
-  return g_deviceTable[index];
 }
 
 void CQuorvikDlg::OnNetworkSelChange() {

@@ -34,7 +34,7 @@ class ICommandObserver {
   // A block the device acknowledged: blocks done, of all.
   virtual void BlockWritten(uint32_t done, uint32_t total) = 0;
   // A message with one OK button, waited for.
-  virtual void ShowMessage(const std::string& text) = 0;
+  virtual void Inform(const std::string& text) = 0;
   // A Yes/No question; Yes is true.
   virtual bool AskYesNo(const std::string& text) = 0;
   // A search of the network begins: it empties the device table and fills

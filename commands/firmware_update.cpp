@@ -147,9 +147,9 @@ CommandResult CUpdate::Run() {
       return Finish(Outcome::kFailed, "Firmware verification failed!", true);
     }
     m_result.update->verified = true;
-    if (m_input.ctrlHeld) m_observer.ShowMessage("Firmware verification OK");
+    if (m_input.ctrlHeld) m_observer.Inform("Firmware verification OK");
   } else if (m_input.ctrlHeld) {
-    m_observer.ShowMessage("NO firmware verification available!");
+    m_observer.Inform("NO firmware verification available!");
   }
   m_observer.Status(CompletionLine(canVerify, m_input.path, section.index), false);
 

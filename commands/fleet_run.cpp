@@ -34,7 +34,7 @@ class CBlocksToFleet : public ICommandObserver {
     m_observer.BlockWritten(done, total);
     m_fleet.OnBlocksWritten(device, done, total);
   }
-  void ShowMessage(const std::string& text) override { m_observer.ShowMessage(text); }
+  void Inform(const std::string& text) override { m_observer.Inform(text); }
   bool AskYesNo(const std::string& text) override { return m_observer.AskYesNo(text); }
   bool SearchStarting() override { return m_observer.SearchStarting(); }
   void SearchEnded() override { m_observer.SearchEnded(); }

@@ -25,8 +25,9 @@
 #include <memory>
 #include <sstream>
 
-#include "app/quorvik_dlg.h"
+#include "commands/clock.h"
 #include "net/frames.h"
+#include "net/interfaces.h"
 #include "net/network_session.h"
 #include "net/protocol.h"
 

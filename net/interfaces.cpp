@@ -74,3 +74,13 @@ std::optional<std::string> InterfaceNameFor(const Ipv4Address& address) {
     if (entry.up && entry.address == address) return entry.name;
   return std::nullopt;
 }
+
+std::optional<int> InterfaceIndexOf(const InterfaceList& interfaces, const std::string& dotted) {
+  for (int i = 0; i < interfaces.count; ++i)
+    if (FormatAddress(interfaces.addresses[i]) == dotted) return i;
+  return std::nullopt;
+}
+
+int StoredInterfaceIndex(const InterfaceList& interfaces, const std::string& stored) {
+  return stored.empty() ? 0 : InterfaceIndexOf(interfaces, stored).value_or(0);
+}

@@ -38,3 +38,8 @@ std::string FormatAddress(const Ipv4Address& address);
 std::optional<Ipv4Address> ParseAddress(const std::string& dotted);
 // Name of the interface that is up and holds `address`.
 std::optional<std::string> InterfaceNameFor(const Ipv4Address& address);
+
+// The entry whose address reads exactly `dotted`.
+std::optional<int> InterfaceIndexOf(const InterfaceList& interfaces, const std::string& dotted);
+// The interface opened at start-up: the stored one, else the first.
+int StoredInterfaceIndex(const InterfaceList& interfaces, const std::string& stored);

@@ -48,19 +48,6 @@ CQuorvikWindow::CQuorvikWindow(INetwork& network, QuorvikWindowOptions options)
   WireCommands();
 }
 
-void CQuorvikWindow::CListedForWindow::OnDevicesListed(const ListedDevices& listed) {
-  // Queued behind the rows of the same refresh: when the panel shows it,
-  // the list shows the rows it names.
-  CQuorvikWindow& w = m_window;
-  QMetaObject::invokeMethod(
-      w.m_view.get(),
-      [&w, listed] {
-        w.m_lastListed = listed;
-        if (w.m_rollCall) w.m_rollCall->ShowListed(listed);
-      },
-      Qt::QueuedConnection);
-}
-
 CRollCallPanel* CQuorvikWindow::OpenRollCall() {
   if (!m_rollCall) {
     m_rollCall = new CRollCallPanel(m_view.get());
@@ -158,7 +145,7 @@ void CQuorvikWindow::WireCommands() {
   On(v->showBlackListAction(), &QAction::triggered, &CQuorvikDlg::OnShowBlackList);
   QObject::connect(v->saveRigAction(), &QAction::triggered, v, [this] { ChooseRigToSave(); });
   QObject::connect(v->rollCallAction(), &QAction::triggered, v, [this] { OpenRollCall(); });
-  QObject::connect(v->updateAllAction(), &QAction::triggered, v, [this] { PlanFleet(); });
+  QObject::connect(v->updateAllAction(), &QAction::triggered, v, [this] { OpenFleetPlan(); });
   // Only reads the journal: it opens beside the window, not over it.
   QObject::connect(v->historyAction(), &QAction::triggered, v, [this] {
     auto* history = new CHistoryDialog(m_options.journalPath, m_view.get());
@@ -317,7 +304,7 @@ class CFleetForDialog : public IFleetObserver {
 
 }  // namespace
 
-void CQuorvikWindow::PlanFleet() {
+void CQuorvikWindow::OpenFleetPlan() {
   CQtMainView* view = m_view.get();
   RunCommand(
       [this, view] {

@@ -72,7 +72,7 @@ class CQuorvikWindow {
   CNetworkCheckDialog* networkCheckDialog() const { return m_checkDialog; }
   // "Update all...": the file, a search and the plan, as a command; then
   // the dialog that shows the plan and runs it.
-  void PlanFleet();
+  void OpenFleetPlan();
   CFleetDialog* fleetDialog() const { return m_fleetDialog; }
 
  private:

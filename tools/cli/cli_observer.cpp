@@ -74,7 +74,7 @@ void CCliObserver::ProgressStep() {
   m_writer.ProgressAdvance();
 }
 
-void CCliObserver::ShowMessage(const std::string& text) {
+void CCliObserver::Inform(const std::string& text) {
   Flush();
   m_writer.Message(text);
 }

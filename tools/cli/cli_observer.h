@@ -51,7 +51,7 @@ class CCliObserver : public ICommandObserver {
   void ProgressStart(int steps) override;
   void ProgressStep() override;
   void BlockWritten(uint32_t, uint32_t) override {}
-  void ShowMessage(const std::string& text) override;
+  void Inform(const std::string& text) override;
   bool AskYesNo(const std::string& text) override;
   // No serial numbers are collected here: every search asks both modes.
   bool SearchStarting() override { return false; }

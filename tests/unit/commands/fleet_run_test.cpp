@@ -83,7 +83,7 @@ class CJournalOnly : public ICommandObserver {
   void ProgressStart(int) override {}
   void ProgressStep() override {}
   void BlockWritten(uint32_t, uint32_t) override {}
-  void ShowMessage(const std::string&) override {}
+  void Inform(const std::string&) override {}
   bool AskYesNo(const std::string&) override { return false; }
   bool SearchStarting() override { return false; }
   void SearchEnded() override {}

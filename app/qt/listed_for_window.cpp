@@ -1,0 +1,22 @@
+// What each refresh of the list listed, handed to the roll-call panel. Kept
+// apart from the window's own code: the logic calls it, and it calls
+// nothing of the logic back.
+
+#include <QMetaObject>
+
+#include "app/qt/qt_main_view.h"
+#include "app/qt/quorvik_window.h"
+#include "app/qt/roll_call_panel.h"
+
+void CQuorvikWindow::CListedForWindow::OnDevicesListed(const ListedDevices& listed) {
+  // Queued behind the rows of the same refresh: when the panel shows it,
+  // the list shows the rows it names.
+  CQuorvikWindow& w = m_window;
+  QMetaObject::invokeMethod(
+      w.m_view.get(),
+      [&w, listed] {
+        w.m_lastListed = listed;
+        if (w.m_rollCall) w.m_rollCall->ShowListed(listed);
+      },
+      Qt::QueuedConnection);
+}
