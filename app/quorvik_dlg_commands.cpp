@@ -261,8 +261,7 @@ bool CQuorvikDlg::UpdateBeforeFind() {
 }
 
 void CQuorvikDlg::RunFirmwareUpdate() {
-  UpdateInput input;
-  input.ctrlHeld = m_view.IsCtrlHeld();
+  const bool ctrlHeld = m_view.IsCtrlHeld();
   ReadCheckBoxes();
   const std::optional<DeviceRecord> target = RecordAt(m_view.SelectedRow());
   if (!target) {
@@ -274,12 +273,8 @@ void CQuorvikDlg::RunFirmwareUpdate() {
   // The file is read whole and checked before anything reaches a running
   // device.
   const FirmwareFileRead read = ReadFirmwareFile(m_lastFirmwarePath);
-  input.path = m_lastFirmwarePath;
-  if (read.verdict)
-    input.unreadable = read.verdict;
-  else
-    input.file = read.bytes;
-  input.image = m_firmwareImage;
+  UpdateInput input = InputFromFile(m_lastFirmwarePath, read, m_firmwareImage);
+  input.ctrlHeld = ctrlHeld;
 
   CDlgObserver observer(*this);
   const CommandResult result = UpdateDevice(*target, input, m_network, m_clock, observer);

@@ -188,3 +188,15 @@ CommandResult RebootDevice(const DeviceRecord& device, INetwork& network, IClock
     return interrupted;
   }
 }
+
+UpdateInput InputFromFile(const std::string& path, const FirmwareFileRead& read,
+                          std::span<uint8_t> image) {
+  UpdateInput input;
+  input.path = path;
+  if (read.verdict)
+    input.unreadable = read.verdict;
+  else
+    input.file = read.bytes;
+  input.image = image;
+  return input;
+}

@@ -64,6 +64,11 @@ struct UpdateInput {
   std::span<uint8_t> image;
 };
 
+// The input of an update from a file read whole (`read` must outlive it):
+// its bytes, or the verdict that refuses it.
+UpdateInput InputFromFile(const std::string& path, const FirmwareFileRead& read,
+                          std::span<uint8_t> image);
+
 // The firmware update of `device`: a running device is restarted into its
 // loader and found again by its hardware address (the restart stage), then
 // the fitting section is written block by block, verified where the loader

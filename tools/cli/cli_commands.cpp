@@ -68,13 +68,7 @@ void UpdateTurn(const DeviceRecord& device, const std::string& path, INetwork& n
   }
   // Read whole and checked before anything reaches a running device.
   const FirmwareFileRead read = ReadFirmwareFile(path);
-  UpdateInput input;
-  input.path = path;
-  if (read.verdict)
-    input.unreadable = read.verdict;
-  else
-    input.file = read.bytes;
-  input.image = image;
+  const UpdateInput input = InputFromFile(path, read, image);
   UpdateAndConfirm(device, input, network, observer.clock(), observer,
                    [&printer](const CommandResult& result) { printer.OnResult(result); });
 }
