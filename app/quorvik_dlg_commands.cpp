@@ -166,7 +166,7 @@ bool CQuorvikDlg::FindDevices() {
   SearchDevices(m_network, m_clock, observer, bootOnly);
   if (m_pendingUpdate) ConfirmPendingUpdate();
   EndSearch();
-  return m_andMakeUpdate != 0 && m_rowCount == 1;
+  return ChainGoesOn(m_andMakeUpdate != 0, static_cast<size_t>(m_rowCount));
 }
 
 bool CQuorvikDlg::BeginSearch() {

@@ -64,6 +64,12 @@ struct UpdateInput {
   std::span<uint8_t> image;
 };
 
+// The chain of updates ("... and make Update"): after each search, the next
+// update starts only while exactly one device answers.
+inline bool ChainGoesOn(bool andMakeUpdate, size_t listedDevices) {
+  return andMakeUpdate && listedDevices == 1;
+}
+
 // The input of an update from a file read whole (`read` must outlive it):
 // its bytes, or the verdict that refuses it.
 UpdateInput InputFromFile(const std::string& path, const FirmwareFileRead& read,

@@ -205,7 +205,7 @@ int RunDeviceCommand(CommandKind kind, const CliOptions& options, CEventWriter& 
       // was not swapped, and updating it again is what the window would do
       // until the operator unticks the box: here the chain ends instead.
       const auto& records = observer.listed().records;
-      if (records.size() != 1) {
+      if (!ChainGoesOn(true, records.size())) {
         stopReason = std::to_string(records.size()) + " devices answered the Find";
         break;
       }
