@@ -23,9 +23,7 @@ CommandResult Decide(CommandResult result, Outcome outcome, const std::string& l
   result.outcome = outcome;
   result.statusLine = line;
   result.reason = reason.empty() ? line : std::move(reason);
-  result.duration = std::chrono::duration_cast<std::chrono::milliseconds>(
-      std::chrono::system_clock::now() - result.started);
-  observer.Decided(result);
+  RecordResult(result, observer);
   if (!line.empty()) observer.Status(line, beep);
   return result;
 }
@@ -42,8 +40,6 @@ CommandResult InterruptedResult(CommandResult running) {
                       " 1 block sent without an answer";
   if (running.frameSent && running.command != CommandKind::kReset)
     running.reason += "; the device may be left in its bootloader";
-  running.duration = std::chrono::duration_cast<std::chrono::milliseconds>(
-      std::chrono::system_clock::now() - running.started);
   return running;
 }
 
@@ -184,7 +180,7 @@ CommandResult RebootDevice(const DeviceRecord& device, INetwork& network, IClock
     return result;
   } catch (const CCommandCancelled&) {
     CommandResult interrupted = InterruptedResult(std::move(result));
-    observer.Decided(interrupted);
+    RecordResult(interrupted, observer);
     return interrupted;
   }
 }

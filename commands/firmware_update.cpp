@@ -215,7 +215,7 @@ CommandResult UpdateDevice(const DeviceRecord& device, const UpdateInput& input,
     return update.Run();
   } catch (const CCommandCancelled&) {
     CommandResult result = InterruptedResult(std::move(update.result()));
-    observer.Decided(result);
+    RecordResult(result, observer);
     return result;
   }
 }
