@@ -10,8 +10,9 @@
 void CQuorvikDlg::SaveBlackList() {
   std::string text;
   {
-    std::lock_guard lock(g_deviceMutex);
-    text = g_blackList.text();
+    const DeviceSession& devices = m_network.Devices();
+    std::lock_guard lock(devices.deviceMutex);
+    text = devices.blackList.text();
   }
   WriteSetting(kKeyHidden, text);
 }
@@ -20,14 +21,15 @@ void CQuorvikDlg::OnAddToBlackList() {
   const std::optional<DeviceRecord> device = RecordAt(m_view.SelectedRow());
   if (!device) return;
   {
-    std::lock_guard lock(g_deviceMutex);
-    g_blackList.Append(MakeBlackListEntry(*device));
+    DeviceSession& devices = m_network.Devices();
+    std::lock_guard lock(devices.deviceMutex);
+    devices.blackList.Append(MakeBlackListEntry(*device));
   }
   SaveBlackList();
 }
 
 void CQuorvikDlg::OnShowBlackList() {
-  CDlgBlacklist dialog;
+  CDlgBlacklist dialog(m_network.Devices());
   if (m_view.RunBlackListDialog(dialog)) SaveBlackList();
 }
 

@@ -36,8 +36,9 @@ void CQuorvikDlg::OnInitDialog() {
   if (hidden.empty())
     if (const auto problem = m_settings->ReadProblem()) SayOnceAboutSettings(*problem);
   {
-    std::lock_guard lock(g_deviceMutex);
-    g_blackList = hidden;
+    DeviceSession& devices = m_network.Devices();
+    std::lock_guard lock(devices.deviceMutex);
+    devices.blackList = hidden;
   }
 
   m_interfaces = m_network.EnumerateInterfaces();
@@ -73,14 +74,15 @@ void CQuorvikDlg::RefreshDeviceList() {
   int hidden = 0, dropped = 0;
   ListedDevices listed;
   {
-    std::lock_guard lock(g_deviceMutex);
-    rows = BuildDeviceRows(g_deviceTable);
-    if (!rows.empty()) first = g_deviceTable[0];
-    hidden = g_hiddenCount;
-    dropped = g_droppedCount;
+    DeviceSession& devices = m_network.Devices();
+    std::lock_guard lock(devices.deviceMutex);
+    rows = BuildDeviceRows(devices.deviceTable);
+    if (!rows.empty()) first = devices.deviceTable[0];
+    hidden = devices.hiddenCount;
+    dropped = devices.droppedCount;
     if (m_listObserver) {
-      listed.records.assign(g_deviceTable.begin(), g_deviceTable.begin() + rows.size());
-      listed.blackList = g_blackList;
+      listed.records.assign(devices.deviceTable.begin(), devices.deviceTable.begin() + rows.size());
+      listed.blackList = devices.blackList;
     }
   }
   m_rowCount = static_cast<int>(rows.size());
@@ -156,9 +158,10 @@ void CQuorvikDlg::WriteSetting(const char* key, const std::string& value) {
 
 std::optional<DeviceRecord> CQuorvikDlg::RecordAt(int index) const {
   if (index < 0 || index >= kDeviceTableCapacity) return std::nullopt;
-  std::lock_guard lock(g_deviceMutex);
-  if (g_deviceTable[index].IsFree()) return std::nullopt;
-  return g_deviceTable[index];
+  const DeviceSession& devices = m_network.Devices();
+  std::lock_guard lock(devices.deviceMutex);
+  if (devices.deviceTable[index].IsFree()) return std::nullopt;
+  return devices.deviceTable[index];
 }
 
 void CQuorvikDlg::Beep(int frequencyHz) {

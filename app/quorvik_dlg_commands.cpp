@@ -128,7 +128,7 @@ void CQuorvikDlg::NoDeviceResult(CommandKind kind, const std::string& line) {
 void CQuorvikDlg::ConfirmPendingUpdate() {
   CommandResult result = std::move(*m_pendingUpdate);
   m_pendingUpdate.reset();
-  ConfirmUpdate(result);
+  ConfirmUpdate(m_network.Devices(), result);
   RecordAndHandOut(std::move(result));
 }
 
@@ -189,10 +189,11 @@ void CQuorvikDlg::SelectWorkedOnRow() {
   std::optional<DeviceRecord> record;
   int row = 0;
   {
-    std::lock_guard lock(g_deviceMutex);
-    for (const int used = CountUsedRecords(g_deviceTable); row < used; ++row)
-      if (SameDevice(g_deviceTable[row], *m_workedOn)) {
-        record = g_deviceTable[row];
+    const DeviceSession& devices = m_network.Devices();
+    std::lock_guard lock(devices.deviceMutex);
+    for (const int used = CountUsedRecords(devices.deviceTable); row < used; ++row)
+      if (SameDevice(devices.deviceTable[row], *m_workedOn)) {
+        record = devices.deviceTable[row];
         break;
       }
   }
@@ -315,7 +316,7 @@ std::optional<FleetPreparation> CQuorvikDlg::PrepareFleet() {
   FindDevices();
   FleetPreparation prepared;
   prepared.path = *path;
-  prepared.plan = PlanFleet(ListedRecords(), file.bytes);
+  prepared.plan = PlanFleet(m_network.Devices().Listed(), file.bytes);
   prepared.bytes = std::make_shared<const std::vector<uint8_t>>(std::move(file.bytes));
   return prepared;
 }

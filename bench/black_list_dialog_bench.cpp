@@ -29,17 +29,18 @@ int main(int argc, char** argv) {
     std::snprintf(serial, sizeof serial, "0a0b0c0d0e0f%010x", i);
     text += std::string(i == 0 ? "" : ";") + serial + " (Truss node " + std::to_string(i) + ")";
   }
+  DeviceSession devices;
   QElapsedTimer indexing;
   indexing.start();
   {
-    std::lock_guard lock(g_deviceMutex);
-    g_blackList = std::move(text);
+    std::lock_guard lock(devices.deviceMutex);
+    devices.blackList = std::move(text);
   }
   const double indexMs = indexing.nsecsElapsed() / 1e6;
 
   CQtMainView view;
   view.show();
-  CDlgBlacklist logic;
+  CDlgBlacklist logic(devices);
   QElapsedTimer clock;
   double openMs = -1, deleteMs = -1;
   auto* poll = new QTimer(&view);

@@ -24,11 +24,11 @@ namespace {
 constexpr size_t kSectionBytes = 256 * 1024;
 constexpr uint16_t kBlockSize = 512;
 
-std::optional<DeviceRecord> FindDevice() {
+std::optional<DeviceRecord> FindDevice(const DeviceSession& devices) {
   for (int attempt = 0; attempt < 200; ++attempt) {
     {
-      std::lock_guard lock(g_deviceMutex);
-      if (CountUsedRecords(g_deviceTable) > 0) return g_deviceTable[0];
+      std::lock_guard lock(devices.deviceMutex);
+      if (CountUsedRecords(devices.deviceTable) > 0) return devices.deviceTable[0];
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
@@ -52,9 +52,14 @@ int main(int argc, char** argv) {
                             "blockSize": 512, "identity": "0102030405060708", "ackDelayMs": )" +
                             std::to_string(ackDelayMs) + "}]}",
                         "");
-  if (!sim.ready() || !OpenNetwork("127.0.0.1")) return 1;
+  DeviceSession devices;
+  // The receivers stop before `devices` goes.
+  struct CCloser {
+    ~CCloser() { CloseNetwork(); }
+  } closer;
+  if (!sim.ready() || !OpenNetwork(devices, "127.0.0.1")) return 1;
   RequestBootSearch();
-  const auto device = FindDevice();
+  const auto device = FindDevice(devices);
   if (!device) {
     std::fprintf(stderr, "the simulated device did not answer\n");
     return 1;
@@ -65,7 +70,7 @@ int main(int argc, char** argv) {
   uint16_t value = 0, status = 0;
   const auto probeStart = Clock::now();
   for (int i = 0; i < kProbes; ++i)
-    if (!RequestVerify(&*device, value, status)) return 1;
+    if (!RequestVerify(devices, &*device, value, status)) return 1;
   const double replySeconds = Seconds(Clock::now() - probeStart) / kProbes;
 
   std::vector<uint8_t> image(kSectionBytes);
@@ -73,7 +78,7 @@ int main(int argc, char** argv) {
   const uint32_t blocks = kSectionBytes / kBlockSize;
   const auto start = Clock::now();
   for (uint32_t offset = 0; offset < kSectionBytes; offset += kBlockSize) {
-    if (!RequestWriteBlock(&*device, offset, std::span(image).subspan(offset, kBlockSize),
+    if (!RequestWriteBlock(devices, &*device, offset, std::span(image).subspan(offset, kBlockSize),
                            kSectionBytes, 0x0105, 500)) {
       std::fprintf(stderr, "block at %u not acknowledged\n", offset);
       sim.Stop();
@@ -85,7 +90,7 @@ int main(int argc, char** argv) {
   }
   const double measured = Seconds(Clock::now() - start);
   const double floor = blocks * (replySeconds + 0.010);
-  if (!RequestVerify(&*device, value, status) || value != ComputeImageCrc(image)) {
+  if (!RequestVerify(devices, &*device, value, status) || value != ComputeImageCrc(image)) {
     std::fprintf(stderr, "the device holds another image\n");
     return 1;
   }

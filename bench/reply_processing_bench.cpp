@@ -17,13 +17,10 @@ namespace {
 
 const std::vector<uint8_t> kMac = {0, 1, 2, 3, 4, 5};
 
-void FillTable(int devices) {
-  std::lock_guard lock(g_deviceMutex);
-  ClearDeviceTable(g_deviceTable);
-  g_blackList.clear();
-  g_hiddenCount = 0;
-  for (int i = 0; i < devices; ++i) {
-    DeviceRecord& r = g_deviceTable[i];
+void FillTable(DeviceSession& devices, int count) {
+  std::lock_guard lock(devices.deviceMutex);
+  for (int i = 0; i < count; ++i) {
+    DeviceRecord& r = devices.deviceTable[i];
     r.loaderType = 1;
     r.version = 0x0100;
     r.identityLength = 11;
@@ -32,8 +29,9 @@ void FillTable(int devices) {
 }
 
 void Run(benchmark::State& state, uint16_t port, const CDatagram& datagram) {
-  FillTable(98);
-  for (auto _ : state) ProcessDatagram(port, datagram.Span());
+  DeviceSession devices;
+  FillTable(devices, 98);
+  for (auto _ : state) ProcessDatagram(devices, port, datagram.Span());
   state.SetItemsProcessed(state.iterations());
 }
 
@@ -53,7 +51,8 @@ void ProcessAppAnswer(benchmark::State& state) {
 // A hidden device's answer against a black-list of state.range(0) entries:
 // the cost per answer must not grow with the list.
 void ProcessBlackListedAnswer(benchmark::State& state) {
-  FillTable(98);
+  DeviceSession devices;
+  FillTable(devices, 98);
   {
     std::string text;
     char serial[40];
@@ -62,21 +61,23 @@ void ProcessBlackListedAnswer(benchmark::State& state) {
       text += std::string(serial) + " (Node " + std::to_string(i) + ");";
     }
     text += "101112131415161718191a (Hidden)";
-    std::lock_guard lock(g_deviceMutex);
-    g_blackList = std::move(text);
+    std::lock_guard lock(devices.deviceMutex);
+    devices.blackList = std::move(text);
   }
   const CDatagram d = AppAnswer(0x0100, kMac, "Hidden", IdentityBytes(0x10, 11));
-  for (auto _ : state) ProcessDatagram(kAppPort, d.Span());
+  for (auto _ : state) ProcessDatagram(devices, kAppPort, d.Span());
   state.SetItemsProcessed(state.iterations());
 }
 void ProcessWriteAcknowledgement(benchmark::State& state) {
   const CDatagram d(kBootMagic, kOpWriteBlockReply, 10);
-  for (auto _ : state) ProcessDatagram(kBootPortA, d.Span());
+  DeviceSession devices;
+  for (auto _ : state) ProcessDatagram(devices, kBootPortA, d.Span());
   state.SetItemsProcessed(state.iterations());
 }
 void ProcessWrongMagic(benchmark::State& state) {
   const CDatagram d = Gen1Answer(1, 0x0100, 0x3610, 512, kMac, IdentityBytes(0x10, 11)).U8(3, 'x');
-  for (auto _ : state) ProcessDatagram(kBootPortA, d.Span());
+  DeviceSession devices;
+  for (auto _ : state) ProcessDatagram(devices, kBootPortA, d.Span());
   state.SetItemsProcessed(state.iterations());
 }
 

@@ -73,12 +73,7 @@ void RunProgress(IClock& clock, ICommandObserver& observer, std::chrono::millise
 }
 
 void SearchDevices(INetwork& network, IClock& clock, ICommandObserver& observer, bool bootOnly) {
-  {
-    std::lock_guard lock(g_deviceMutex);
-    ClearDeviceTable(g_deviceTable);
-    g_hiddenCount = 0;
-    g_droppedCount = 0;
-  }
+  network.Devices().EmptyTable();
   network.RequestBootSearch();
   if (!bootOnly) network.RequestAppSearch();
   RunProgress(clock, observer, kSearchStepWait);
@@ -88,11 +83,6 @@ void SearchAgain(INetwork& network, IClock& clock, ICommandObserver& observer) {
   const bool bootOnly = observer.SearchStarting();
   SearchDevices(network, clock, observer, bootOnly);
   observer.SearchEnded();
-}
-
-std::vector<DeviceRecord> ListedRecords() {
-  std::lock_guard lock(g_deviceMutex);
-  return {g_deviceTable.begin(), g_deviceTable.begin() + CountUsedRecords(g_deviceTable)};
 }
 
 CommandResult FactoryResetDevice(const DeviceRecord& device, INetwork& network,
@@ -125,13 +115,13 @@ CommandResult RunApplication(const DeviceRecord& device, INetwork& network,
   return Decide(std::move(result), Outcome::kOk, "RUN application.", false, observer);
 }
 
-void ConfirmUpdate(CommandResult& result) {
+void ConfirmUpdate(const DeviceSession& devices, CommandResult& result) {
   result.confirmed = Confirmation::kSilent;
   {
-    std::lock_guard lock(g_deviceMutex);
-    for (int i = 0, used = CountUsedRecords(g_deviceTable); i < used; ++i) {
-      if (!SameDevice(g_deviceTable[i], result.addressed)) continue;
-      const bool running = g_deviceTable[i].loaderType == 0;
+    std::lock_guard lock(devices.deviceMutex);
+    for (int i = 0, used = CountUsedRecords(devices.deviceTable); i < used; ++i) {
+      if (!SameDevice(devices.deviceTable[i], result.addressed)) continue;
+      const bool running = devices.deviceTable[i].loaderType == 0;
       result.confirmed = running ? Confirmation::kRunning : Confirmation::kInLoader;
       if (running) break;
     }
@@ -148,10 +138,12 @@ void RecordResult(CommandResult& result, ICommandObserver& observer) {
   observer.Decided(result);
 }
 
-std::optional<DeviceRecord> BootRecordWithMac(const std::array<uint8_t, 6>& mac) {
-  std::lock_guard lock(g_deviceMutex);
-  for (int i = CountUsedRecords(g_deviceTable) - 1; i >= 0; --i)
-    if (g_deviceTable[i].loaderType != 0 && g_deviceTable[i].mac == mac) return g_deviceTable[i];
+std::optional<DeviceRecord> BootRecordWithMac(const DeviceSession& devices,
+                                              const std::array<uint8_t, 6>& mac) {
+  std::lock_guard lock(devices.deviceMutex);
+  const DeviceTable& table = devices.deviceTable;
+  for (int i = CountUsedRecords(table) - 1; i >= 0; --i)
+    if (table[i].loaderType != 0 && table[i].mac == mac) return table[i];
   return std::nullopt;
 }
 
@@ -168,7 +160,7 @@ CommandResult RebootDevice(const DeviceRecord& device, INetwork& network, IClock
     // The search runs without its chain step: a restart never starts an
     // update, and the "... and make Update" box stays as the operator has it.
     SearchAgain(network, clock, observer);
-    if (const std::optional<DeviceRecord> boot = BootRecordWithMac(device.mac)) {
+    if (const std::optional<DeviceRecord> boot = BootRecordWithMac(network.Devices(), device.mac)) {
       network.RequestRunApplication(*boot);
       result.addressed = *boot;
       result.runRequestSent = true;

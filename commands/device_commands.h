@@ -45,9 +45,6 @@ void SearchDevices(INetwork& network, IClock& clock, ICommandObserver& observer,
 // the table after it.
 void SearchAgain(INetwork& network, IClock& clock, ICommandObserver& observer);
 
-// The records behind the rows of the last search, row i being record i.
-std::vector<DeviceRecord> ListedRecords();
-
 // A progress run of 100 steps of `step`, as the searches and the restart
 // through the bootloader show it.
 void RunProgress(IClock& clock, ICommandObserver& observer, std::chrono::milliseconds step);
@@ -124,7 +121,7 @@ std::optional<CommandResult> RefuseTwin(CommandKind kind, const DeviceRecord& de
 // Completes an update that sent its run request with what the search that
 // followed it found in the table: the device running its application, back
 // in its loader (the new image did not start: a failure), or not heard.
-void ConfirmUpdate(CommandResult& result);
+void ConfirmUpdate(const DeviceSession& devices, CommandResult& result);
 
 // A result completed after its command returned: an update confirmed by
 // the search after it, or one whose search was interrupted. Its duration
@@ -133,7 +130,8 @@ void RecordResult(CommandResult& result, ICommandObserver& observer);
 
 // The highest bootloader-mode record with this hardware address: a device
 // found again after its restart.
-std::optional<DeviceRecord> BootRecordWithMac(const std::array<uint8_t, 6>& mac);
+std::optional<DeviceRecord> BootRecordWithMac(const DeviceSession& devices,
+                                              const std::array<uint8_t, 6>& mac);
 
 // A result begun for `device`, as the list showed it.
 CommandResult BeginResult(CommandKind kind, const DeviceRecord& device);

@@ -89,7 +89,7 @@ CommandResult CUpdate::Run() {
     m_clock.SleepFor(kEnterBootloaderWait);
     m_observer.Status("Get firmware update parameter...", true);
     SearchAgain(m_network, m_clock, m_observer);
-    const std::optional<DeviceRecord> found = BootRecordWithMac(savedMac);
+    const std::optional<DeviceRecord> found = BootRecordWithMac(m_network.Devices(), savedMac);
     m_observer.Status("Start firmware update...", true);
     if (!found) {
       m_observer.Busy(false);
@@ -245,7 +245,7 @@ void UpdateAndConfirm(const DeviceRecord& device, const UpdateInput& input, INet
     handOut(result);
     throw;
   }
-  ConfirmUpdate(result);
+  ConfirmUpdate(network.Devices(), result);
   RecordResult(result, observer);
   handOut(result);
   observer.SearchEnded();

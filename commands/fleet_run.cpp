@@ -99,11 +99,11 @@ FleetRunEnd RunFleetUpdate(const FleetPlan& plan, const FleetRunOptions& options
         fleet.OnDeviceStarted(current, attempt + 1);
         // Found again in the list of the search that closed the previous
         // update; once more with a search of its own when it is not there.
-        std::vector<DeviceRecord> listed = ListedRecords();
+        std::vector<DeviceRecord> listed = network.Devices().Listed();
         std::vector<int> rows = FindAgain(listed, device.record);
         if (rows.empty()) {
           SearchAgain(network, clock, steps);
-          listed = ListedRecords();
+          listed = network.Devices().Listed();
           rows = FindAgain(listed, device.record);
         }
         if (rows.size() != 1) {

@@ -8,12 +8,15 @@
 #include <vector>
 
 #include "net/device_record.h"
+#include "net/device_session.h"
 #include "net/interfaces.h"
 #include "net/network_session.h"
 
 class INetwork {
  public:
   virtual ~INetwork() = default;
+  // The devices this network hears, for the commands and the list to read.
+  virtual DeviceSession& Devices() = 0;
   virtual InterfaceList EnumerateInterfaces() = 0;
   virtual bool OpenNetwork(const std::string& dotted) = 0;
   // The ports the last OpenNetwork could not bind, with the reasons.
@@ -30,9 +33,14 @@ class INetwork {
   virtual uint16_t GetReplyStatus() = 0;
 };
 
-// The real sockets.
+// The real sockets, and the devices they hear.
 class CSystemNetwork : public INetwork {
  public:
+  CSystemNetwork() = default;
+  ~CSystemNetwork() override;
+  CSystemNetwork(const CSystemNetwork&) = delete;
+  CSystemNetwork& operator=(const CSystemNetwork&) = delete;
+  DeviceSession& Devices() override { return m_devices; }
   InterfaceList EnumerateInterfaces() override;
   bool OpenNetwork(const std::string& dotted) override;
   std::vector<PortProblem> PortProblems() override;
@@ -46,4 +54,7 @@ class CSystemNetwork : public INetwork {
   bool RequestRunApplication(const DeviceRecord& record) override;
   bool RequestFactoryReset(const DeviceRecord& record) override;
   uint16_t GetReplyStatus() override;
+
+ private:
+  DeviceSession m_devices;
 };

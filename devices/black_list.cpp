@@ -15,17 +15,17 @@ std::string MakeBlackListEntry(const DeviceRecord& record) {
 }
 
 std::vector<std::string> CDlgBlacklist::FillList() const {
-  std::lock_guard lock(g_deviceMutex);
-  return SplitBlackList(g_blackList.text());
+  std::lock_guard lock(m_devices.deviceMutex);
+  return SplitBlackList(m_devices.blackList.text());
 }
 
 void CDlgBlacklist::OnDelete(int selectedRow) {
-  std::lock_guard lock(g_deviceMutex);
+  std::lock_guard lock(m_devices.deviceMutex);
   // Rebuilt under the lock: a receiver sees the old text or the new one,
   // never a half-built one.
   std::string rebuilt;
-  const auto entries = SplitBlackList(g_blackList.text());
+  const auto entries = SplitBlackList(m_devices.blackList.text());
   for (int k = 0; k < static_cast<int>(entries.size()); ++k)
     if (k != selectedRow) AppendBlackListEntry(rebuilt, entries[k]);
-  g_blackList = std::move(rebuilt);
+  m_devices.blackList = std::move(rebuilt);
 }

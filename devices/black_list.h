@@ -9,12 +9,13 @@
 
 #include "net/black_list_text.h"
 #include "net/device_record.h"
+#include "net/device_session.h"
 
 // "<identity as lower-case hex> (<name>)".
 std::string MakeBlackListEntry(const DeviceRecord& record);
 
 // The "Device Black-List" dialog's logic: its one column shows the entries
-// of g_blackList; "Delete" removes the selected one at once (the receivers
+// of the session's black-list; "Delete" removes the selected one at once (the receivers
 // use the shorter list from then on). Whether it is saved is the caller's
 // decision, on OK.
 class CDlgBlacklist {
@@ -23,6 +24,11 @@ class CDlgBlacklist {
   static constexpr const char* kColumnHeader = "Device Serial-Nr";
   static constexpr int kColumnWidth = 400;
 
+  explicit CDlgBlacklist(DeviceSession& devices) : m_devices(devices) {}
+
   std::vector<std::string> FillList() const;
   void OnDelete(int selectedRow);
+
+ private:
+  DeviceSession& m_devices;
 };

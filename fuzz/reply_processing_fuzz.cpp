@@ -16,26 +16,22 @@
 
 namespace {
 
-void CheckTable() {
-  const int used = CountUsedRecords(g_deviceTable);
+void CheckTable(const DeviceSession& devices) {
+  const int used = CountUsedRecords(devices.deviceTable);
   for (int i = 0; i < kDeviceTableCapacity; ++i) {
-    const DeviceRecord& r = g_deviceTable[i];
+    const DeviceRecord& r = devices.deviceTable[i];
     if (i >= used && !r.IsFree()) std::abort();  // a record in use after a free one
     if (r.identityLength > kIdentityCapacity) std::abort();
     if (r.Name().size() > kNameCapacity) std::abort();
   }
-  if (g_hiddenCount < 0) std::abort();
+  if (devices.hiddenCount < 0) std::abort();
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  {
-    std::lock_guard lock(g_deviceMutex);
-    ClearDeviceTable(g_deviceTable);
-    g_blackList.clear();
-    g_hiddenCount = 0;
-  }
+  // Each input starts from a program's first state.
+  DeviceSession devices;
   static const uint16_t kPorts[] = {10001, 10010, 6454, 6455};
   size_t at = 0;
   while (at < size) {
@@ -46,33 +42,33 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         size_t length = at < size ? data[at++] : 0;
         if (op & 1) length = (size - at) * (op >> 7);
         if (length > size - at) length = size - at;
-        ProcessDatagram(kPorts[(op >> 2) & 3], data + at, length);
+        ProcessDatagram(devices, kPorts[(op >> 2) & 3], data + at, length);
         at += length;
         break;
       }
       case 2: {  // the list is rebuilt, which also writes names
-        std::lock_guard lock(g_deviceMutex);
-        const auto rows = BuildDeviceRows(g_deviceTable);
-        if (static_cast<int>(rows.size()) != CountUsedRecords(g_deviceTable)) std::abort();
+        std::lock_guard lock(devices.deviceMutex);
+        const auto rows = BuildDeviceRows(devices.deviceTable);
+        if (static_cast<int>(rows.size()) != CountUsedRecords(devices.deviceTable)) std::abort();
         break;
       }
       default: {  // the black-list is edited: a device added, or an entry deleted
         const int row = op >> 2;
         {
-          std::lock_guard lock(g_deviceMutex);
-          if (row < CountUsedRecords(g_deviceTable)) {
-            g_blackList.Append(MakeBlackListEntry(g_deviceTable[row]));
+          std::lock_guard lock(devices.deviceMutex);
+          if (row < CountUsedRecords(devices.deviceTable)) {
+            devices.blackList.Append(MakeBlackListEntry(devices.deviceTable[row]));
             break;
           }
         }
         // The dialog's own deletion; a row past the last entry deletes none.
-        CDlgBlacklist dialog;
+        CDlgBlacklist dialog(devices);
         dialog.OnDelete(row % static_cast<int>(dialog.FillList().size() + 1));
         break;
       }
     }
-    std::lock_guard lock(g_deviceMutex);
-    CheckTable();
+    std::lock_guard lock(devices.deviceMutex);
+    CheckTable(devices);
   }
   return 0;
 }

@@ -49,7 +49,6 @@ InterfaceList BuildInterfaceList(const std::string& hostName,
 }
 
 InterfaceList EnumerateInterfaces() {
-  g_replyChannels.ResetStatus();
   std::array<char, 128> name{};
   if (::gethostname(name.data(), name.size() - 1) != 0) name[0] = 0;
   return BuildInterfaceList(name.data(), QueryInterfaceAddresses());

@@ -19,7 +19,15 @@
 namespace {
 
 std::atomic<int> g_runningReceivers{0};
+// The sockets are the process's: two sessions on one interface would take
+// each other's datagrams.
 CNetworkSession* g_session = nullptr;
+
+// Receivers still running when the program ends would outlive what they
+// fill.
+struct CReceiverReaper {
+  ~CReceiverReaper() { CloseNetwork(); }
+} g_reaper;
 
 // A flood can keep a socket readable for ever; after this many datagrams the
 // receiver looks at its stop signal again.
@@ -28,7 +36,7 @@ constexpr int kReceiveBufferBytes = 1 << 20;
 
 // Counted from its start by the session, so the count is exact as soon as
 // OpenNetwork returns.
-void RunReceiver(int fd, int stopFd, uint16_t port) {
+void RunReceiver(int fd, int stopFd, uint16_t port, DeviceSession* devices) {
   // Each receiver has its own buffer; a datagram longer than it is cut.
   std::array<uint8_t, kReceiveBufferSize> buffer;
   pollfd fds[2] = {{fd, POLLIN, 0}, {stopFd, POLLIN, 0}};
@@ -47,7 +55,7 @@ void RunReceiver(int fd, int stopFd, uint16_t port) {
       Ipv4Address sender{};
       if (fromLength >= sizeof from && from.sin_family == AF_INET)
         std::memcpy(sender.data(), &from.sin_addr.s_addr, sender.size());
-      ProcessDatagram(port, buffer.data(), static_cast<size_t>(got), sender);
+      ProcessDatagram(*devices, port, buffer.data(), static_cast<size_t>(got), sender);
     }
   }
   --g_runningReceivers;
@@ -90,7 +98,8 @@ int OpenPortSocket(const std::string& ifName, uint16_t port, bool& bound, int& e
   return fd;
 }
 
-CNetworkSession::CNetworkSession(const std::string& dotted) {
+CNetworkSession::CNetworkSession(const std::string& dotted, DeviceSession& devices)
+    : m_devices(devices) {
   m_endpoints[0].port = kBootPortA;
   m_endpoints[1].port = kBootPortB;
   m_endpoints[2].port = kAppPort;
@@ -106,7 +115,7 @@ CNetworkSession::CNetworkSession(const std::string& dotted) {
     e.fd = OpenPortSocket(*ifName, e.port, e.bound, e.error);
     if (!e.bound) continue;
     ++g_runningReceivers;
-    e.receiver = std::thread(RunReceiver, e.fd, m_stopFd, e.port);
+    e.receiver = std::thread(RunReceiver, e.fd, m_stopFd, e.port, &m_devices);
   }
 }
 
@@ -160,14 +169,18 @@ void CloseNetwork() {
   g_session = nullptr;
 }
 
-bool OpenNetwork(const std::string& dotted) {
+void CloseNetworkOf(const DeviceSession& devices) {
+  if (g_session != nullptr && &g_session->devices() == &devices) CloseNetwork();
+}
+
+bool OpenNetwork(DeviceSession& devices, const std::string& dotted) {
   CloseNetwork();
-  g_session = new CNetworkSession(dotted);
+  g_session = new CNetworkSession(dotted, devices);
   SetTransport(g_session);
   {
-    std::lock_guard lock(g_deviceMutex);
-    ClearDeviceTable(g_deviceTable);
-    g_droppedCount = 0;
+    std::lock_guard lock(devices.deviceMutex);
+    ClearDeviceTable(devices.deviceTable);
+    devices.droppedCount = 0;
   }
   return g_session->BoundCount() > 0;
 }

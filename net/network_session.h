@@ -14,6 +14,8 @@
 
 #include "net/transport.h"
 
+struct DeviceSession;
+
 // A port that an opening could not bind, and the system's reason.
 struct PortProblem {
   uint16_t port = 0;
@@ -28,14 +30,16 @@ std::string PortProblemText(const PortProblem& problem);
 class CNetworkSession : public ITransport {
  public:
   // Creates the sockets for the interface that holds `dotted` and starts a
-  // receiver for each socket that could be bound.
-  explicit CNetworkSession(const std::string& dotted);
+  // receiver for each socket that could be bound; they fill `devices`, which
+  // must outlive the session.
+  CNetworkSession(const std::string& dotted, DeviceSession& devices);
   ~CNetworkSession() override;
   CNetworkSession(const CNetworkSession&) = delete;
   CNetworkSession& operator=(const CNetworkSession&) = delete;
 
   bool Send(SocketSlot slot, uint16_t port, std::span<const uint8_t> datagram) override;
   int BoundCount() const;
+  DeviceSession& devices() const { return m_devices; }
   // The ports that could not be bound, in the order 10001, 10010, 6454.
   std::vector<PortProblem> Problems() const;
 
@@ -49,20 +53,24 @@ class CNetworkSession : public ITransport {
   };
   void Stop();
 
+  DeviceSession& m_devices;
   std::array<Endpoint, 3> m_endpoints;
   int m_stopFd = -1;
 };
 
 // (Re)opens the network on the interface that holds the dotted address:
 // stops and closes the previous session, binds the three ports, starts their
-// receivers and empties the device table. True when at least one port could
+// receivers and empties `devices`' table. True when at least one port could
 // be bound; an address of no interface binds none.
-bool OpenNetwork(const std::string& dotted);
+bool OpenNetwork(DeviceSession& devices, const std::string& dotted);
 // The ports the last OpenNetwork could not bind; empty when all three are
 // open.
 std::vector<PortProblem> NetworkPortProblems();
 // Stops the receivers and closes the sockets; requests then fail to send.
 void CloseNetwork();
+// CloseNetwork, when the open session fills `devices`: their owner calls it
+// before they go.
+void CloseNetworkOf(const DeviceSession& devices);
 // Receiver threads alive in this process, across all sessions.
 int RunningReceiverCount();
 // A socket as the receivers use it: tied to the card `ifName` and bound to

@@ -7,7 +7,6 @@
 #include "net/bytes.h"
 #include "net/hex_text.h"
 #include "net/protocol.h"
-#include "net/reply_state.h"
 
 namespace {
 
@@ -30,14 +29,14 @@ struct Lookup {
   int firstFree = 0;  // where a new record goes; kDeviceTableCapacity when full
 };
 
-bool IsHidden(const SearchKey& key) {
-  return g_blackList.Hides(key.View());
+bool IsHidden(const DeviceSession& devices, const SearchKey& key) {
+  return devices.blackList.Hides(key.View());
 }
 
 // A full table cannot take the answer; one of a device not listed yet is
 // counted, one of a hidden device is not (it would not be listed anyway).
-void CountIfDropped(const Lookup& found, const SearchKey& key) {
-  if (found.match < 0 && !IsHidden(key)) ++g_droppedCount;
+void CountIfDropped(DeviceSession& devices, const Lookup& found, const SearchKey& key) {
+  if (found.match < 0 && !IsHidden(devices, key)) ++devices.droppedCount;
 }
 
 template <typename Predicate>
@@ -119,7 +118,8 @@ void NoteLoaderTwins(DeviceTable& table, int index) {
   }
 }
 
-void ProcessBootSearchAnswer(uint16_t port, const FrameReader& r, const Ipv4Address& sender) {
+void ProcessBootSearchAnswer(DeviceSession& devices, uint16_t port, const FrameReader& r,
+                             const Ipv4Address& sender) {
   const uint16_t typeWord = r.Be16(reply_at::kTypeWord);
   // No bootloader has type 0; storing it would list the device as running
   // its application and send it application-mode commands.
@@ -128,7 +128,7 @@ void ProcessBootSearchAnswer(uint16_t port, const FrameReader& r, const Ipv4Addr
   const size_t gen3IdentityLength = r.U8(reply_at::kGen3IdentityLength);
   const size_t gen3StoredLength = std::min(gen3IdentityLength, kIdentityCapacity);
 
-  Lookup found = Find(g_deviceTable, [&](const DeviceRecord& rec) {
+  Lookup found = Find(devices.deviceTable, [&](const DeviceRecord& rec) {
     if (rec.loaderType >= 1 && rec.loaderType <= 511)
       return gen == Generation::kGen1 &&
              IdentityEquals(rec, r, reply_at::kIdentity, kGen1IdentityLength);
@@ -146,16 +146,16 @@ void ProcessBootSearchAnswer(uint16_t port, const FrameReader& r, const Ipv4Addr
       : gen == Generation::kGen2 ? SearchKey(r, reply_at::kIdentity, kIdentityCapacity)
                                  : SearchKey(r, reply_at::kGen3Identity, gen3IdentityLength);
   if (found.firstFree >= kDeviceTableCapacity) {
-    CountIfDropped(found, key);
+    CountIfDropped(devices, found, key);
     return;
   }
-  if (IsHidden(key)) {
-    ++g_hiddenCount;
+  if (IsHidden(devices, key)) {
+    ++devices.hiddenCount;
     return;
   }
 
   const int index = found.match >= 0 ? found.match : found.firstFree;
-  DeviceRecord& rec = g_deviceTable[index];
+  DeviceRecord& rec = devices.deviceTable[index];
   const DeviceRecord before = rec;
   rec.slaveNumber = 0;
   rec.unitOf = 0;
@@ -192,7 +192,7 @@ void ProcessBootSearchAnswer(uint16_t port, const FrameReader& r, const Ipv4Addr
   if (found.match >= 0)
     NoteAnswerer(rec, before);
   else
-    NoteLoaderTwins(g_deviceTable, index);
+    NoteLoaderTwins(devices.deviceTable, index);
   if (gen != Generation::kGen3) return;
 
   // Units of a device found again are updated where they stand; only units
@@ -203,7 +203,7 @@ void ProcessBootSearchAnswer(uint16_t port, const FrameReader& r, const Ipv4Addr
   const uint8_t owner = static_cast<uint8_t>(index + 1);
   int freeIndex = found.match >= 0 ? found.firstFree : index + 1;
   for (int i = 0; i < freeIndex; ++i) {
-    DeviceRecord& unit = g_deviceTable[i];
+    DeviceRecord& unit = devices.deviceTable[i];
     if (unit.unitOf != owner || unit.slaveNumber == 0 || unit.slaveNumber >= units) continue;
     present[unit.slaveNumber] = true;
     unit.loaderType = rec.loaderType;
@@ -215,7 +215,7 @@ void ProcessBootSearchAnswer(uint16_t port, const FrameReader& r, const Ipv4Addr
   for (unsigned k = 1; k < units; ++k) {
     if (present[k]) continue;
     if (freeIndex >= kDeviceTableCapacity) return;
-    DeviceRecord& unit = g_deviceTable[freeIndex++];
+    DeviceRecord& unit = devices.deviceTable[freeIndex++];
     unit.loaderType = rec.loaderType;
     unit.version = rec.version;
     unit.deviceId = rec.deviceId;
@@ -226,17 +226,18 @@ void ProcessBootSearchAnswer(uint16_t port, const FrameReader& r, const Ipv4Addr
   }
 }
 
-void ProcessAppSearchAnswer(const FrameReader& r, const Ipv4Address& sender) {
-  Lookup found = Find(g_deviceTable, [&](const DeviceRecord& rec) {
+void ProcessAppSearchAnswer(DeviceSession& devices, const FrameReader& r,
+                            const Ipv4Address& sender) {
+  Lookup found = Find(devices.deviceTable, [&](const DeviceRecord& rec) {
     return IdentityEquals(rec, r, reply_at::kAppIdentity, kAppIdentityCompareLength);
   });
   const SearchKey key(r, reply_at::kAppIdentity, kAppIdentityCompareLength);
   if (found.firstFree >= kDeviceTableCapacity) {
-    CountIfDropped(found, key);
+    CountIfDropped(devices, found, key);
     return;
   }
-  if (IsHidden(key)) {
-    ++g_hiddenCount;
+  if (IsHidden(devices, key)) {
+    ++devices.hiddenCount;
     return;
   }
 
@@ -247,7 +248,7 @@ void ProcessAppSearchAnswer(const FrameReader& r, const Ipv4Address& sender) {
   // may only take a new record, never blank a listed one.
   if (version == 0 && found.match >= 0) return;
 
-  DeviceRecord& rec = g_deviceTable[found.match >= 0 ? found.match : found.firstFree];
+  DeviceRecord& rec = devices.deviceTable[found.match >= 0 ? found.match : found.firstFree];
   const DeviceRecord before = rec;
   rec.loaderType = 0;
   rec.version = version;
@@ -271,7 +272,8 @@ std::string MakeSearchKey(std::span<const uint8_t> identity) {
   return std::string(SearchKey(reader, 0, std::min<size_t>(identity.size(), 255)).View());
 }
 
-void ProcessDatagram(uint16_t port, std::span<const uint8_t> datagram, const Ipv4Address& sender) {
+void ProcessDatagram(DeviceSession& devices, uint16_t port, std::span<const uint8_t> datagram,
+                     const Ipv4Address& sender) {
   if (datagram.size() > kReceiveBufferSize) datagram = datagram.first(kReceiveBufferSize);
   const FrameReader r(datagram);
   const uint16_t opcode = r.Le16(reply_at::kOpcode);
@@ -279,16 +281,16 @@ void ProcessDatagram(uint16_t port, std::span<const uint8_t> datagram, const Ipv
     if (!HasMagic(datagram, kBootMagic)) return;
     switch (opcode) {
       case kOpSearchReply: {
-        std::lock_guard lock(g_deviceMutex);
-        ProcessBootSearchAnswer(port, r, sender);
+        std::lock_guard lock(devices.deviceMutex);
+        ProcessBootSearchAnswer(devices, port, r, sender);
         return;
       }
       case kOpWriteBlockReply:
-        g_replyChannels.PublishWriteAck(sender);
+        devices.replyChannels.PublishWriteAck(sender);
         return;
       case kOpVerifyReply:
-        g_replyChannels.PublishVerify(r.Be16(reply_at::kVerifyValue),
-                                      r.Be16(reply_at::kVerifyStatus), sender);
+        devices.replyChannels.PublishVerify(r.Be16(reply_at::kVerifyValue),
+                                            r.Be16(reply_at::kVerifyStatus), sender);
         return;
       default:
         return;
@@ -296,7 +298,7 @@ void ProcessDatagram(uint16_t port, std::span<const uint8_t> datagram, const Ipv
   }
   if (port == kAppPort) {
     if (!HasMagic(datagram, kAppMagic) || opcode != kOpSearchReply) return;
-    std::lock_guard lock(g_deviceMutex);
-    ProcessAppSearchAnswer(r, sender);
+    std::lock_guard lock(devices.deviceMutex);
+    ProcessAppSearchAnswer(devices, r, sender);
   }
 }

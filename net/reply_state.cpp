@@ -199,7 +199,3 @@ void CReplyChannels::Reset() {
   m_shared.Reset();
   for (Own& own : m_own) own.channel.Reset();
 }
-
-uint16_t GetReplyStatus() {
-  return g_replyChannels.LastStatus();
-}

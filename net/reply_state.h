@@ -153,10 +153,3 @@ class CReplyChannels {
   // As many as the table has devices, each waited on from its own address.
   std::array<Own, kDeviceTableCapacity> m_own;
 };
-
-// Until the device table is an object of its own, the receivers and the
-// requests reach the channels here.
-extern CReplyChannels g_replyChannels;
-
-// Status of the last acknowledgement, shown when a write times out.
-uint16_t GetReplyStatus();

@@ -7,10 +7,9 @@
 #include <optional>
 #include <thread>
 
+#include "net/device_session.h"
 #include "net/frames.h"
 #include "net/protocol.h"
-#include "net/reply_processing.h"
-#include "net/reply_state.h"
 #include "net/transport.h"
 
 namespace {
@@ -35,12 +34,13 @@ bool IsUnicast(const Ipv4Address& a) {
 // address, when it answered its search from one that no other listed device
 // shares. Otherwise (no address, a shared one) from anywhere, as the
 // protocol has it: its acknowledgements carry no reference to their request.
-std::optional<Ipv4Address> AcknowledgementSource(const DeviceRecord& record) {
+std::optional<Ipv4Address> AcknowledgementSource(const DeviceSession& devices,
+                                                 const DeviceRecord& record) {
   if (!IsUnicast(record.address)) return std::nullopt;
-  std::lock_guard lock(g_deviceMutex);
+  std::lock_guard lock(devices.deviceMutex);
   int sharing = 0;
-  for (int i = 0, used = CountUsedRecords(g_deviceTable); i < used; ++i)
-    if (g_deviceTable[i].address == record.address) ++sharing;
+  for (int i = 0, used = CountUsedRecords(devices.deviceTable); i < used; ++i)
+    if (devices.deviceTable[i].address == record.address) ++sharing;
   if (sharing > 1) return std::nullopt;
   return record.address;
 }
@@ -49,8 +49,9 @@ std::optional<Ipv4Address> AcknowledgementSource(const DeviceRecord& record) {
 // from before it sends until after its pause.
 class CAwaitedReply {
  public:
-  explicit CAwaitedReply(const DeviceRecord& record)
-      : m_source(AcknowledgementSource(record)), m_channel(g_replyChannels.Claim(m_source)) {}
+  CAwaitedReply(DeviceSession& devices, const DeviceRecord& record)
+      : m_source(AcknowledgementSource(devices, record)),
+        m_channel(devices.replyChannels.Claim(m_source)) {}
   // False when another request waits on the same channel: sending now would
   // let the two take each other's acknowledgements.
   bool Held() const { return static_cast<bool>(m_channel); }
@@ -90,11 +91,11 @@ bool RequestAppSearch() {
   return Send(SocketSlot::kApp, kAppPort, frame, EncodeAppSearch(frame));
 }
 
-bool RequestWriteBlock(const DeviceRecord* record, uint32_t blockOffset,
+bool RequestWriteBlock(DeviceSession& devices, const DeviceRecord* record, uint32_t blockOffset,
                        std::span<const uint8_t> block, uint32_t sectionLength,
                        uint16_t sectionParam, int tries) {
   if (record == nullptr) return false;
-  CAwaitedReply reply(*record);
+  CAwaitedReply reply(devices, *record);
   if (!reply.Held()) return false;
   Frame frame;
   size_t length = EncodeWriteBlock(frame, *record, blockOffset, block, sectionLength, sectionParam);
@@ -107,9 +108,10 @@ bool RequestWriteBlock(const DeviceRecord* record, uint32_t blockOffset,
   return reply->replyStatus() == 0;
 }
 
-bool RequestVerify(const DeviceRecord* record, uint16_t& value, uint16_t& status) {
+bool RequestVerify(DeviceSession& devices, const DeviceRecord* record, uint16_t& value,
+                   uint16_t& status) {
   if (record == nullptr) return false;
-  CAwaitedReply reply(*record);
+  CAwaitedReply reply(devices, *record);
   if (!reply.Held()) return false;
   Frame frame;
   size_t length = EncodeVerify(frame, *record);

@@ -10,18 +10,23 @@
 
 #include "net/device_record.h"
 
+struct DeviceSession;
+
 // Both boot ports in turn; the second only if the first send succeeded.
 bool RequestBootSearch();
 bool RequestAppSearch();
 // Sends one block and waits up to tries x 10 ms for its acknowledgement;
 // true when it came with status 0. The protocol wants a 10 ms pause after
 // every acknowledgement before the next request.
-bool RequestWriteBlock(const DeviceRecord* record, uint32_t blockOffset,
+// `devices` tells whether the device's address is its own and holds the
+// channel the acknowledgement arrives on.
+bool RequestWriteBlock(DeviceSession& devices, const DeviceRecord* record, uint32_t blockOffset,
                        std::span<const uint8_t> block, uint32_t sectionLength,
                        uint16_t sectionParam, int tries);
 // Asks for the checksum of the written image; value and status are written
 // only when the answer came within 5 s.
-bool RequestVerify(const DeviceRecord* record, uint16_t& value, uint16_t& status);
+bool RequestVerify(DeviceSession& devices, const DeviceRecord* record, uint16_t& value,
+                   uint16_t& status);
 bool RequestRunApplication(const DeviceRecord& record);
 bool RequestEnterBootloader(const DeviceRecord& record);
 bool RequestFactoryReset(const DeviceRecord& record);

@@ -38,7 +38,8 @@ CQuorvikWindow::CQuorvikWindow(INetwork& network, QuorvikWindowOptions options)
       m_clock(m_options.timeScale, m_options.innerClock),
       m_view(std::make_unique<CQtMainView>()),
       m_dlg(*m_view, network, m_clock) {
-  if (!m_options.abortReplyWaits) m_options.abortReplyWaits = [] { g_replyChannels.AbortWaits(); };
+  if (!m_options.abortReplyWaits)
+    m_options.abortReplyWaits = [&network] { network.Devices().replyChannels.AbortWaits(); };
   m_view->SetCloseHandler([this] { Shutdown(); });
   if (!m_options.journalPath.empty()) {
     m_journal.emplace(*this, m_options.journalPath);

@@ -56,8 +56,9 @@ class CChaosNetwork : public CSystemNetwork {
 // clock that every wait of the logic passes through.
 class CWorld : public ITransport, public IClock, public IReplyTime {
  public:
-  explicit CWorld(const ChaosSchedule& s)
-      : m_schedule(s),
+  CWorld(const ChaosSchedule& s, DeviceSession& devices)
+      : m_devices(devices),
+        m_schedule(s),
         m_rng(s.seed ^ 0x9E3779B97F4A7C15ull),
         m_simulation({DeviceFor(s)}, [this](uint16_t port, std::span<const uint8_t> bytes) {
           return FromDevice(port, bytes);
@@ -171,7 +172,7 @@ class CWorld : public ITransport, public IClock, public IReplyTime {
       bytes.resize(Uniform(0, bytes.size() - 1));
     else if (m_chaos && static_cast<int>(Uniform(0, 99)) < m_schedule.oversizePercent)
       bytes.resize(1200 + Uniform(0, 400), 0xA5);
-    ProcessDatagram(port, bytes, from);
+    ProcessDatagram(m_devices, port, bytes, from);
     return true;
   }
 
@@ -204,7 +205,7 @@ class CWorld : public ITransport, public IClock, public IReplyTime {
         for (uint8_t& b : bytes) b = static_cast<uint8_t>(m_rng());
         break;
     }
-    ProcessDatagram(port, bytes, kStrangerAddress);
+    ProcessDatagram(m_devices, port, bytes, kStrangerAddress);
   }
 
   void RunUntil(uint64_t deadline, const std::function<bool()>* done) {
@@ -219,7 +220,7 @@ class CWorld : public ITransport, public IClock, public IReplyTime {
       while (!m_injections.empty() && m_injections.begin()->first.first <= m_now) {
         Injection injection = std::move(m_injections.begin()->second);
         m_injections.erase(m_injections.begin());
-        ProcessDatagram(injection.port, injection.bytes, injection.from);
+        ProcessDatagram(m_devices, injection.port, injection.bytes, injection.from);
       }
       if (m_nextFlood != 0 && m_nextFlood <= m_now) {
         Flood();
@@ -231,6 +232,7 @@ class CWorld : public ITransport, public IClock, public IReplyTime {
     }
   }
 
+  DeviceSession& m_devices;
   const ChaosSchedule& m_schedule;
   std::mt19937_64 m_rng;
   CSimulation m_simulation;
@@ -384,11 +386,11 @@ ChaosSchedule DrawSchedule(uint64_t seed) {
 
 ChaosOutcome RunSchedule(const ChaosSchedule& schedule) {
   ChaosOutcome out;
-  ResetSharedDeviceState();
-  g_replyChannels.Reset();
-  CWorld world(schedule);
+  CChaosNetwork network;
+  DeviceSession& devices = network.Devices();
+  CWorld world(schedule, devices);
   CScopedTransport transport(world);
-  g_replyChannels.SetTime(&world);
+  devices.replyChannels.SetTime(&world);
 
   // One section for the device (and another before it, so that the walk
   // goes past a section that does not fit).
@@ -406,7 +408,6 @@ ChaosOutcome RunSchedule(const ChaosSchedule& schedule) {
   out.canVerify = schedule.typeWord >= 0x300 && (schedule.typeWord & 0x80) != 0;
 
   CFakeMainView view;
-  CChaosNetwork network;
   CRecordedResults results;
   CJournalCopy journal;
   CQuorvikDlg dlg(view, network, world);
@@ -414,25 +415,26 @@ ChaosOutcome RunSchedule(const ChaosSchedule& schedule) {
   dlg.SetJournal(&journal);
   dlg.OnInitDialog();
   {
-    std::lock_guard lock(g_deviceMutex);
-    for (int i = 0, used = CountUsedRecords(g_deviceTable); i < used; ++i)
-      if (g_deviceTable[i].mac == kMac) view.selectedRow = i;
+    std::lock_guard lock(devices.deviceMutex);
+    for (int i = 0, used = CountUsedRecords(devices.deviceTable); i < used; ++i)
+      if (devices.deviceTable[i].mac == kMac) view.selectedRow = i;
   }
   if (view.selectedRow < 0) {
     out.violations.push_back("the device was not listed at start-up");
-    g_replyChannels.SetTime(nullptr);
+    devices.replyChannels.SetTime(nullptr);
     return out;
   }
   view.chosenFile = file;
   // As after an update of another device with the same file: the last
   // verify answer carries the very checksum this update expects.
-  ProcessDatagram(kBootPortA, EncodeVerifyReply(ComputeImageCrc(padded), 0), kStrangerAddress);
+  ProcessDatagram(devices, kBootPortA, EncodeVerifyReply(ComputeImageCrc(padded), 0),
+                  kStrangerAddress);
   world.StartChaos();
   view.events.clear();
   const uint64_t start = world.now();
   dlg.OnFirmwareUpdate();
   const uint64_t took = world.now() - start;
-  g_replyChannels.SetTime(nullptr);
+  devices.replyChannels.SetTime(nullptr);
 
   const auto violation = [&](const std::string& what) { out.violations.push_back(what); };
   if (results.results.size() != 1) {

@@ -68,10 +68,10 @@ class FleetDialogTest : public QObject {
         const std::vector<uint8_t> mac = MacOf(name), serial = IdentityBytes(uint8_t(name), 11);
         if (boot && loader)
           ProcessDatagram(
-              kBootPortA,
+              network.devices, kBootPortA,
               Gen3Answer(0x0381, 0x0100, model[name], kMcu, 256, mac, 1, serial).Span());
         if (!boot && !loader)
-          ProcessDatagram(kAppPort, AppAnswer(0x0100, mac, "Node", serial).Span());
+          ProcessDatagram(network.devices, kAppPort, AppAnswer(0x0100, mac, "Node", serial).Span());
       }
     };
     network.onEnterBootloader = [this](const DeviceRecord& r) { inLoader[NameOf(r)] = true; };
@@ -124,8 +124,7 @@ class FleetDialogTest : public QObject {
 
  private slots:
   void init() {
-    ResetSharedDeviceState();
-    network = CFakeNetwork{};
+    network.Reset();
     network.addresses = {{10, 0, 0, 12}};
     inLoader.clear();
     model.clear();
@@ -144,7 +143,6 @@ class FleetDialogTest : public QObject {
     letGo = true;
     while (QWidget* modal = QApplication::activeModalWidget()) modal->close();
     window.reset();
-    ResetSharedDeviceState();
   }
 
   void thePlanIsRunForTheCheckedDevicesAndEndsWithATally() {

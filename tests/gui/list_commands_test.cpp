@@ -96,14 +96,14 @@ class ListCommandsTest : public QObject {
   // Row 0: a bootloader that cannot reset; row 1: a bootloader of the one
   // type that can; row 2: a node running its application.
   void ThreeDevicesAnswer() {
-    network.onSearch = [](bool boot) {
+    network.onSearch = [this](bool boot) {
       if (boot) {
-        ProcessDatagram(kBootPortA,
+        ProcessDatagram(network.devices, kBootPortA,
                         Gen1Answer(1, 0x0105, 0x0461, 512, kMacA, IdentityBytes(0x01, 11)).Span());
-        ProcessDatagram(kBootPortA,
+        ProcessDatagram(network.devices, kBootPortA,
                         Gen1Answer(1, 0x0107, 0x3610, 512, kMacC, IdentityBytes(0x20, 11)).Span());
       } else {
-        ProcessDatagram(kAppPort,
+        ProcessDatagram(network.devices, kAppPort,
                         AppAnswer(0x0203, kMacB, kOddName, IdentityBytes(0xA0, 11)).Span());
       }
     };
@@ -175,16 +175,14 @@ class ListCommandsTest : public QObject {
  private slots:
 
   void init() {
-    ResetSharedDeviceState();
     // An empty settings file: being there, it is the one the window uses.
     std::ofstream("Quorvik.ini", std::ios::trunc);
-    network = CFakeNetwork{};
+    network.Reset();
     network.addresses = {{10, 0, 0, 12}};
   }
   void cleanup() {
     while (QWidget* popup = QApplication::activePopupWidget()) popup->close();
     window.reset();
-    ResetSharedDeviceState();
   }
 
   void rightClickOpensTheMenuOfTheRowsModeAndNoneWithoutASelection() {
@@ -274,10 +272,11 @@ class ListCommandsTest : public QObject {
   // Two running devices that answer with one serial: one row that says so,
   // and no command reaches either, whichever the operator tries.
   void aSerialTwoDevicesAnswerAsIsMarkedAndRefusedWithoutSending() {
-    network.onSearch = [](bool boot) {
+    network.onSearch = [this](bool boot) {
       if (boot) return;
       for (const auto& mac : {kMacA, kMacB})
-        ProcessDatagram(kAppPort, AppAnswer(0x0203, mac, "Node", IdentityBytes(0xA0, 11)).Span());
+        ProcessDatagram(network.devices, kAppPort,
+                        AppAnswer(0x0203, mac, "Node", IdentityBytes(0xA0, 11)).Span());
     };
     StartAndSettle();
     QCOMPARE(list()->topLevelItemCount(), 1);

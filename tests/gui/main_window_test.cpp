@@ -145,17 +145,15 @@ class MainWindowTest : public QObject {
  private slots:
 
   void init() {
-    ResetSharedDeviceState();
     // An empty settings file: being there, it is the one the window uses.
     std::ofstream("Quorvik.ini", std::ios::trunc);
-    network = CFakeNetwork{};
+    network.Reset();
     network.addresses = {{10, 0, 0, 12}, {10, 0, 0, 1}};
     replyWaitAborts = 0;
   }
   void cleanup() {
     gate.Release();
     window.reset();
-    ResetSharedDeviceState();
   }
 
   void showsTheCaptionAndEveryControlInItsPlace() {
@@ -264,10 +262,11 @@ class MainWindowTest : public QObject {
   void deviceNamesShowAsTheirTextAndNeverReorderTheirNeighbours() {
     QFETCH(QByteArray, name);
     QFETCH(QString, shown);
-    network.onSearch = [name](bool boot) {
+    network.onSearch = [this, name](bool boot) {
       if (!boot)
         ProcessDatagram(
-            kAppPort, AppAnswer(0x0100, kMacB, name.toStdString(), IdentityBytes(0xA0, 11)).Span());
+            network.devices, kAppPort,
+            AppAnswer(0x0100, kMacB, name.toStdString(), IdentityBytes(0xA0, 11)).Span());
     };
     MakeGatedWindow();
     StartAndSettle();
@@ -279,9 +278,10 @@ class MainWindowTest : public QObject {
   // back when the window is as drawn again.
   void columnsTakeTheRoomOfALargerWindowTheSerialFirst() {
     const QString serial = QStringLiteral("1112131415161718191A1B1C1D1E1F20");
-    network.onSearch = [](bool boot) {
+    network.onSearch = [this](bool boot) {
       if (!boot)
-        ProcessDatagram(kAppPort, AppAnswer(0x0100, kMacB, "Node", IdentityBytes(0x11, 16)).Span());
+        ProcessDatagram(network.devices, kAppPort,
+                        AppAnswer(0x0100, kMacB, "Node", IdentityBytes(0x11, 16)).Span());
     };
     MakeGatedWindow();
     StartAndSettle();
@@ -331,9 +331,10 @@ class MainWindowTest : public QObject {
     StartAndSettle();
     QCOMPARE(view().deviceList()->topLevelItemCount(), 2);
 
-    network.onSearch = [](bool boot) {
+    network.onSearch = [this](bool boot) {
       if (!boot)
-        ProcessDatagram(kAppPort, AppAnswer(0x0310, kMacB, "Dock", IdentityBytes(0x30, 11)).Span());
+        ProcessDatagram(network.devices, kAppPort,
+                        AppAnswer(0x0310, kMacB, "Dock", IdentityBytes(0x30, 11)).Span());
     };
     network.calls.clear();
     QTest::mouseClick(view().button(Button::kFind), Qt::LeftButton);

@@ -61,15 +61,16 @@ class RollCallTest : public QObject {
       if (boot) {
         if (bAnswers)
           ProcessDatagram(
-              kBootPortA,
+              network.devices, kBootPortA,
               Gen1Answer(1, 0x0105, 0x0461, 512, kMacA, IdentityBytes(0x01, 11)).Span());
         return;
       }
-      ProcessDatagram(kAppPort,
+      ProcessDatagram(network.devices, kAppPort,
                       AppAnswer(versionA, kMacB, "Node A", IdentityBytes(0xA0, 11)).Span());
-      ProcessDatagram(kAppPort, AppAnswer(0x0100, kMacC, "Node C", IdentityBytes(0xC0, 11)).Span());
+      ProcessDatagram(network.devices, kAppPort,
+                      AppAnswer(0x0100, kMacC, "Node C", IdentityBytes(0xC0, 11)).Span());
       if (dAnswers)
-        ProcessDatagram(kAppPort,
+        ProcessDatagram(network.devices, kAppPort,
                         AppAnswer(0x0100, kMacD, "Node D", IdentityBytes(0xD0, 11)).Span());
     };
   }
@@ -90,11 +91,10 @@ class RollCallTest : public QObject {
 
  private slots:
   void init() {
-    ResetSharedDeviceState();
     // The black-list hides a spare that the rig will hold.
     std::ofstream("Quorvik.ini", std::ios::trunc)
         << "[APP]\nHIDDEN=e0e1e2e3e4e5e6e7e8e9ea (Spare)\n";
-    network = CFakeNetwork{};
+    network.Reset();
     network.addresses = {{10, 0, 0, 12}};
     Answer();
     QuorvikWindowOptions options;
@@ -106,7 +106,6 @@ class RollCallTest : public QObject {
   void cleanup() {
     while (QWidget* modal = QApplication::activeModalWidget()) modal->close();
     window.reset();
-    ResetSharedDeviceState();
   }
 
   void aSavedRigIsCalledAfterEveryFindAndPointsIntoTheList() {

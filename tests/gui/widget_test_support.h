@@ -36,12 +36,13 @@ inline const std::string kOddName = "B\xFChne 50%s;\x7F\xFF";
 // Row 0 a generation-1 bootloader without factory reset, row 1 a node in
 // application mode named kOddName.
 inline void TwoDevicesAnswer(CFakeNetwork& network) {
-  network.onSearch = [](bool boot) {
+  network.onSearch = [&network](bool boot) {
     if (boot)
-      ProcessDatagram(kBootPortA,
+      ProcessDatagram(network.devices, kBootPortA,
                       Gen1Answer(1, 0x0105, 0x0461, 512, kMacA, IdentityBytes(0x01, 11)).Span());
     else
-      ProcessDatagram(kAppPort, AppAnswer(0x0203, kMacB, kOddName, IdentityBytes(0xA0, 11)).Span());
+      ProcessDatagram(network.devices, kAppPort,
+                      AppAnswer(0x0203, kMacB, kOddName, IdentityBytes(0xA0, 11)).Span());
   };
 }
 

@@ -97,9 +97,8 @@ class WindowAccessTest : public QObject {
 
  private slots:
   void init() {
-    ResetSharedDeviceState();
     std::ofstream("Quorvik.ini", std::ios::trunc);
-    network = CFakeNetwork{};
+    network.Reset();
     network.addresses = {{10, 0, 0, 12}};
     check = std::make_unique<CPlayedCheck>();
     check->findings = {
@@ -113,7 +112,6 @@ class WindowAccessTest : public QObject {
   void cleanup() {
     check->hold = false;
     window.reset();
-    ResetSharedDeviceState();
   }
 
   void checkIsACommandOfItsOwnAndListsEachFindingWithWhatToDo() {

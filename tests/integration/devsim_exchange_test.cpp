@@ -32,20 +32,6 @@ const char* kDevices = R"({"devices": [
    "name": "Stage Left Node", "appVersion": 322}
 ]})";
 
-int Used() {
-  std::lock_guard lock(g_deviceMutex);
-  return CountUsedRecords(g_deviceTable);
-}
-
-// Copy of the record whose identity starts with `first`, if listed.
-std::optional<DeviceRecord> RecordWithIdentity(uint8_t first) {
-  std::lock_guard lock(g_deviceMutex);
-  for (int i = 0; i < CountUsedRecords(g_deviceTable); ++i)
-    if (g_deviceTable[i].identityLength > 0 && g_deviceTable[i].identity[0] == first)
-      return g_deviceTable[i];
-  return std::nullopt;
-}
-
 std::vector<uint8_t> ReadDump(const std::filesystem::path& dir, const std::string& identityHex) {
   for (const auto& entry : std::filesystem::directory_iterator(dir)) {
     std::string stem = entry.path().stem().string();
@@ -60,26 +46,37 @@ std::vector<uint8_t> ReadDump(const std::filesystem::path& dir, const std::strin
 
 class DevsimExchange : public ::testing::Test {
  protected:
-  void SetUp() override {
-    QUORVIK_REQUIRE_PRIVATE_NETNS();
-    std::lock_guard lock(g_deviceMutex);
-    g_blackList.clear();
-    g_hiddenCount = 0;
-  }
+  void SetUp() override { QUORVIK_REQUIRE_PRIVATE_NETNS(); }
   void TearDown() override { CloseNetwork(); }
+
+  int Used() const {
+    std::lock_guard lock(devices.deviceMutex);
+    return CountUsedRecords(devices.deviceTable);
+  }
+
+  // Copy of the record whose identity starts with `first`, if listed.
+  std::optional<DeviceRecord> RecordWithIdentity(uint8_t first) const {
+    std::lock_guard lock(devices.deviceMutex);
+    for (int i = 0; i < CountUsedRecords(devices.deviceTable); ++i)
+      if (devices.deviceTable[i].identityLength > 0 && devices.deviceTable[i].identity[0] == first)
+        return devices.deviceTable[i];
+    return std::nullopt;
+  }
 
   void Search() {
     ASSERT_TRUE(RequestBootSearch());
     ASSERT_TRUE(RequestAppSearch());
   }
+
+  DeviceSession devices;
 };
 
 TEST_F(DevsimExchange, BothSearchesFindEveryGenerationAndModeOnce) {
   CSimulatorProcess sim(QUORVIK_DEVSIM_PATH, kDevices);
   ASSERT_TRUE(sim.ready());
-  ASSERT_TRUE(OpenNetwork("127.0.0.1"));
+  ASSERT_TRUE(OpenNetwork(devices, "127.0.0.1"));
   Search();
-  ASSERT_TRUE(WaitUntil([] { return Used() == 6; })) << Used() << "\n" << sim.output();
+  ASSERT_TRUE(WaitUntil([this] { return Used() == 6; })) << Used() << "\n" << sim.output();
 
   auto gen1 = RecordWithIdentity(0x01);
   ASSERT_TRUE(gen1);
@@ -113,12 +110,12 @@ TEST_F(DevsimExchange, BothSearchesFindEveryGenerationAndModeOnce) {
   EXPECT_EQ(app->Name(), "Stage Left Node");
 
   {
-    std::lock_guard lock(g_deviceMutex);
+    std::lock_guard lock(devices.deviceMutex);
     int units = 0;
     for (int i = 0; i < 6; ++i)
-      if (g_deviceTable[i].slaveNumber != 0) {
+      if (devices.deviceTable[i].slaveNumber != 0) {
         ++units;
-        EXPECT_EQ(g_deviceTable[i].deviceId, 37640);
+        EXPECT_EQ(devices.deviceTable[i].deviceId, 37640);
       }
     EXPECT_EQ(units, 2);
   }
@@ -130,25 +127,25 @@ TEST_F(DevsimExchange, BothSearchesFindEveryGenerationAndModeOnce) {
   EXPECT_EQ(Used(), 6);
 
   // A black-listed device is counted, not listed.
-  ASSERT_TRUE(OpenNetwork("127.0.0.1"));
+  ASSERT_TRUE(OpenNetwork(devices, "127.0.0.1"));
   {
-    std::lock_guard lock(g_deviceMutex);
-    g_blackList = "1112131415161718191a1b1c1d1e1f20";
+    std::lock_guard lock(devices.deviceMutex);
+    devices.blackList = "1112131415161718191a1b1c1d1e1f20";
   }
   Search();
-  ASSERT_TRUE(WaitUntil([] { return Used() == 5; }));
+  ASSERT_TRUE(WaitUntil([this] { return Used() == 5; }));
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   EXPECT_EQ(Used(), 5);
-  std::lock_guard lock(g_deviceMutex);
-  EXPECT_EQ(g_hiddenCount, 1);
+  std::lock_guard lock(devices.deviceMutex);
+  EXPECT_EQ(devices.hiddenCount, 1);
 }
 
 TEST_F(DevsimExchange, WrittenImageIsVerifiedAndArrivesByteForByte) {
   CSimulatorProcess sim(QUORVIK_DEVSIM_PATH, kDevices);
   ASSERT_TRUE(sim.ready());
-  ASSERT_TRUE(OpenNetwork("127.0.0.1"));
+  ASSERT_TRUE(OpenNetwork(devices, "127.0.0.1"));
   Search();
-  ASSERT_TRUE(WaitUntil([] { return RecordWithIdentity(0xA1).has_value(); }));
+  ASSERT_TRUE(WaitUntil([this] { return RecordWithIdentity(0xA1).has_value(); }));
   const DeviceRecord device = *RecordWithIdentity(0xA1);
   ASSERT_EQ(device.blockSize, 512);
 
@@ -157,12 +154,12 @@ TEST_F(DevsimExchange, WrittenImageIsVerifiedAndArrivesByteForByte) {
   std::vector<uint8_t> image(3 * 512, 0xFF);
   for (uint32_t i = 0; i < kLength; ++i) image[i] = static_cast<uint8_t>(i * 7 + 3);
   for (uint32_t offset = 0; offset < kLength; offset += 512)
-    ASSERT_TRUE(RequestWriteBlock(&device, offset, std::span(image).subspan(offset, 512), kLength,
-                                  0x0105, 500))
+    ASSERT_TRUE(RequestWriteBlock(devices, &device, offset, std::span(image).subspan(offset, 512),
+                                  kLength, 0x0105, 500))
         << offset;
 
   uint16_t value = 0, status = 1;
-  ASSERT_TRUE(RequestVerify(&device, value, status));
+  ASSERT_TRUE(RequestVerify(devices, &device, value, status));
   EXPECT_EQ(status, 0);
   EXPECT_EQ(value, ComputeImageCrc(image));
 
@@ -170,7 +167,7 @@ TEST_F(DevsimExchange, WrittenImageIsVerifiedAndArrivesByteForByte) {
   ASSERT_TRUE(RequestRunApplication(device));
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   ASSERT_TRUE(RequestAppSearch());
-  EXPECT_TRUE(WaitUntil([] {
+  EXPECT_TRUE(WaitUntil([this] {
     auto r = RecordWithIdentity(0xA1);
     return r && r->loaderType == 0 && r->port == kAppPort;
   }));
@@ -186,19 +183,19 @@ TEST_F(DevsimExchange, LostAcknowledgementAndWrongChecksumAreFailures) {
      "corruptVerifyCrc": true}]})";
   CSimulatorProcess sim(QUORVIK_DEVSIM_PATH, faulty);
   ASSERT_TRUE(sim.ready());
-  ASSERT_TRUE(OpenNetwork("127.0.0.1"));
+  ASSERT_TRUE(OpenNetwork(devices, "127.0.0.1"));
   Search();
-  ASSERT_TRUE(WaitUntil([] { return RecordWithIdentity(0xE1).has_value(); }));
+  ASSERT_TRUE(WaitUntil([this] { return RecordWithIdentity(0xE1).has_value(); }));
   const DeviceRecord device = *RecordWithIdentity(0xE1);
 
   std::vector<uint8_t> image(512, 0x5A);
-  EXPECT_TRUE(RequestWriteBlock(&device, 0, std::span(image).first(256), 512, 0, 500));
-  EXPECT_FALSE(RequestWriteBlock(&device, 256, std::span(image).subspan(256), 512, 0, 30));
+  EXPECT_TRUE(RequestWriteBlock(devices, &device, 0, std::span(image).first(256), 512, 0, 500));
+  EXPECT_FALSE(RequestWriteBlock(devices, &device, 256, std::span(image).subspan(256), 512, 0, 30));
   // The block is sent again by hand; this time it is acknowledged.
-  EXPECT_TRUE(RequestWriteBlock(&device, 256, std::span(image).subspan(256), 512, 0, 500));
+  EXPECT_TRUE(RequestWriteBlock(devices, &device, 256, std::span(image).subspan(256), 512, 0, 500));
 
   uint16_t value = 0, status = 1;
-  ASSERT_TRUE(RequestVerify(&device, value, status));
+  ASSERT_TRUE(RequestVerify(devices, &device, value, status));
   EXPECT_NE(value, ComputeImageCrc(image));
 }
 

@@ -40,11 +40,12 @@ long ResidentKiB() {
 }
 
 // The table's shape and the rows shown from it, checked together.
-void ExpectConsistent(const CFakeMainView& view) {
-  std::lock_guard lock(g_deviceMutex);
-  const int used = CountUsedRecords(g_deviceTable);
+void ExpectConsistent(const DeviceSession& devices, const CFakeMainView& view) {
+  std::lock_guard lock(devices.deviceMutex);
+  const int used = CountUsedRecords(devices.deviceTable);
   ASSERT_LE(used, kDeviceTableCapacity);
-  for (int i = used; i < kDeviceTableCapacity; ++i) ASSERT_TRUE(g_deviceTable[i].IsFree()) << i;
+  for (int i = used; i < kDeviceTableCapacity; ++i)
+    ASSERT_TRUE(devices.deviceTable[i].IsFree()) << i;
   ASSERT_LE(view.rows.size(), static_cast<size_t>(kDeviceTableCapacity));
 }
 
@@ -69,29 +70,30 @@ TEST(Flood, CommandsStayCorrectAndAnUpdateCompletesOrReportsItsFailure) {
   CScaledClock clock{10};
   CQuorvikDlg dlg(view, network, clock);
   dlg.OnInitDialog();
-  ExpectConsistent(view);
+  ExpectConsistent(network.Devices(), view);
   const long residentAtStart = ResidentKiB();
 
   const auto until = Clock::now() + std::chrono::seconds(8);
   int rounds = 0;
   while (Clock::now() < until) {
     dlg.FindDevices();
-    ExpectConsistent(view);
+    ExpectConsistent(network.Devices(), view);
     EXPECT_EQ(view.rows.size(), static_cast<size_t>(dlg.rowCount()));
     view.selectedRow = rounds % 5;
     dlg.OnAddToBlackList();
-    CDlgBlacklist blackList;
+    CDlgBlacklist blackList(network.Devices());
     if (rounds % 2 == 1) blackList.OnDelete(0);
     dlg.RefreshDeviceList();
-    ExpectConsistent(view);
+    ExpectConsistent(network.Devices(), view);
     ++rounds;
   }
   EXPECT_GT(rounds, 3);
 
   // The simulated device is written while the flood goes on.
   {
-    std::lock_guard lock(g_deviceMutex);
-    g_blackList.clear();
+    DeviceSession& devices = network.Devices();
+    std::lock_guard lock(devices.deviceMutex);
+    devices.blackList.clear();
   }
   int row = -1;
   for (int attempt = 0; attempt < 20 && row < 0; ++attempt) {

@@ -16,34 +16,31 @@ namespace {
 
 const std::vector<uint8_t> kMac = {0x00, 0x0A, 0x95, 0x9D, 0x68, 0x16};
 
-int Used() {
-  std::lock_guard lock(g_deviceMutex);
-  return CountUsedRecords(g_deviceTable);
-}
-
-bool WaitForUsed(int n) {
-  return WaitUntil([n] { return Used() == n; });
-}
-
 class NetworkSession : public ::testing::Test {
  protected:
   void SetUp() override { QUORVIK_REQUIRE_PRIVATE_NETNS(); }
-  void TearDown() override {
-    CloseNetwork();
-    std::lock_guard lock(g_deviceMutex);
-    ClearDeviceTable(g_deviceTable);
+  void TearDown() override { CloseNetwork(); }
+
+  int Used() const {
+    std::lock_guard lock(devices.deviceMutex);
+    return CountUsedRecords(devices.deviceTable);
   }
+  bool WaitForUsed(int n) const {
+    return WaitUntil([this, n] { return Used() == n; });
+  }
+
+  DeviceSession devices;
 };
 
 TEST_F(NetworkSession, ReopeningClosesTheOldSessionAndEmptiesTheTable) {
-  ASSERT_TRUE(OpenNetwork("127.0.0.1"));
+  ASSERT_TRUE(OpenNetwork(devices, "127.0.0.1"));
   EXPECT_EQ(RunningReceiverCount(), 3);
   for (int round = 0; round < 2; ++round) {
     SCOPED_TRACE(round);
     ASSERT_TRUE(BroadcastOnLoopback(
         kBootPortA, Gen1Answer(1, 0x0100, 0x2000, 256, kMac, IdentityBytes(0x10, 11)).Span()));
     ASSERT_TRUE(WaitForUsed(1));
-    ASSERT_TRUE(OpenNetwork("127.0.0.1"));
+    ASSERT_TRUE(OpenNetwork(devices, "127.0.0.1"));
     EXPECT_EQ(Used(), 0);
     EXPECT_EQ(RunningReceiverCount(), 3);
   }
@@ -57,8 +54,8 @@ TEST_F(NetworkSession, ReopeningClosesTheOldSessionAndEmptiesTheTable) {
 }
 
 TEST_F(NetworkSession, AnAddressOfNoInterfaceOpensNothingAndSendsNothing) {
-  EXPECT_FALSE(OpenNetwork("203.0.113.5"));
-  EXPECT_FALSE(OpenNetwork("No Ethernet connection !"));
+  EXPECT_FALSE(OpenNetwork(devices, "203.0.113.5"));
+  EXPECT_FALSE(OpenNetwork(devices, "No Ethernet connection !"));
   EXPECT_EQ(RunningReceiverCount(), 0);
   EXPECT_FALSE(RequestBootSearch());
   EXPECT_FALSE(RequestAppSearch());
@@ -67,7 +64,7 @@ TEST_F(NetworkSession, AnAddressOfNoInterfaceOpensNothingAndSendsNothing) {
 TEST_F(NetworkSession, APortHeldByAnotherProgramOnlyLosesThatPort) {
   const int holder = HoldPort(kAppPort);
   ASSERT_GE(holder, 0);
-  ASSERT_TRUE(OpenNetwork("127.0.0.1"));
+  ASSERT_TRUE(OpenNetwork(devices, "127.0.0.1"));
   EXPECT_EQ(RunningReceiverCount(), 2);
   // Requests still leave through the unbound socket.
   EXPECT_TRUE(RequestAppSearch());
@@ -77,8 +74,8 @@ TEST_F(NetworkSession, APortHeldByAnotherProgramOnlyLosesThatPort) {
       kBootPortB, Gen1Answer(1, 0x0100, 0x2000, 256, kMac, IdentityBytes(0x10, 11)).Span()));
   ASSERT_TRUE(WaitForUsed(1));
   {
-    std::lock_guard lock(g_deviceMutex);
-    EXPECT_EQ(g_deviceTable[0].port, kBootPortB);
+    std::lock_guard lock(devices.deviceMutex);
+    EXPECT_EQ(devices.deviceTable[0].port, kBootPortB);
   }
   ::close(holder);
 }
@@ -86,7 +83,7 @@ TEST_F(NetworkSession, APortHeldByAnotherProgramOnlyLosesThatPort) {
 TEST_F(NetworkSession, AllPortsHeldFailsTheOpening) {
   const int a = HoldPort(kBootPortA), b = HoldPort(kBootPortB), c = HoldPort(kAppPort);
   ASSERT_TRUE(a >= 0 && b >= 0 && c >= 0);
-  EXPECT_FALSE(OpenNetwork("127.0.0.1"));
+  EXPECT_FALSE(OpenNetwork(devices, "127.0.0.1"));
   EXPECT_EQ(RunningReceiverCount(), 0);
   ::close(a);
   ::close(b);
@@ -94,7 +91,7 @@ TEST_F(NetworkSession, AllPortsHeldFailsTheOpening) {
 }
 
 TEST_F(NetworkSession, ReceiversCutLongDatagramsAndNeverReuseOldBytes) {
-  ASSERT_TRUE(OpenNetwork("127.0.0.1"));
+  ASSERT_TRUE(OpenNetwork(devices, "127.0.0.1"));
   // 1500 bytes: processed as its first 1024.
   CDatagram longAnswer = AppAnswer(0x0100, kMac, "Long", IdentityBytes(0x30, 11)).Resize(1500);
   longAnswer.Bytes(1400, {0xFF, 0xFF});
@@ -109,8 +106,8 @@ TEST_F(NetworkSession, ReceiversCutLongDatagramsAndNeverReuseOldBytes) {
   CDatagram cut = Gen1Answer(1, 0x0100, 0x2000, 256, kMac, IdentityBytes(0x77, 11)).Resize(27);
   ASSERT_TRUE(BroadcastOnLoopback(kBootPortA, cut.Span()));
   ASSERT_TRUE(WaitForUsed(3));
-  std::lock_guard lock(g_deviceMutex);
-  const DeviceRecord& r = g_deviceTable[2];
+  std::lock_guard lock(devices.deviceMutex);
+  const DeviceRecord& r = devices.deviceTable[2];
   EXPECT_EQ(r.identity[0], 0x77);
   EXPECT_EQ(r.identity[2], 0x79);
   for (int i = 3; i < 16; ++i) EXPECT_EQ(r.identity[i], 0) << i;

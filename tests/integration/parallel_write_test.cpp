@@ -29,10 +29,10 @@ using std::chrono::milliseconds;
 constexpr uint32_t kBlock = 512;
 constexpr uint32_t kBlocks = 30;
 
-std::optional<DeviceRecord> Listed(uint8_t firstIdentityByte) {
-  std::lock_guard lock(g_deviceMutex);
-  for (int i = 0; i < CountUsedRecords(g_deviceTable); ++i)
-    if (g_deviceTable[i].identity[0] == firstIdentityByte) return g_deviceTable[i];
+std::optional<DeviceRecord> Listed(const DeviceSession& devices, uint8_t firstIdentityByte) {
+  std::lock_guard lock(devices.deviceMutex);
+  for (int i = 0; i < CountUsedRecords(devices.deviceTable); ++i)
+    if (devices.deviceTable[i].identity[0] == firstIdentityByte) return devices.deviceTable[i];
   return std::nullopt;
 }
 
@@ -56,17 +56,20 @@ struct UpdateRun {
   uint16_t checksum = 0;
 };
 
-UpdateRun Update(const DeviceRecord& device, const std::vector<uint8_t>& image) {
+UpdateRun Update(DeviceSession& devices, const DeviceRecord& device,
+                 const std::vector<uint8_t>& image) {
   UpdateRun run;
   for (uint32_t offset = 0; offset < image.size() && run.written; offset += kBlock) {
     const auto start = Clock::now();
-    run.written = RequestWriteBlock(&device, offset, std::span(image).subspan(offset, kBlock),
-                                    static_cast<uint32_t>(image.size()), 0x0105, 500);
+    run.written =
+        RequestWriteBlock(devices, &device, offset, std::span(image).subspan(offset, kBlock),
+                          static_cast<uint32_t>(image.size()), 0x0105, 500);
     run.acknowledged.push_back(Clock::now());
     run.waited.push_back(run.acknowledged.back() - start);
   }
   uint16_t status = 1;
-  run.verified = run.written && RequestVerify(&device, run.checksum, status) && status == 0;
+  run.verified =
+      run.written && RequestVerify(devices, &device, run.checksum, status) && status == 0;
   return run;
 }
 
@@ -77,18 +80,20 @@ TEST(ParallelWrite, TwoDevicesOnTheirOwnAddressesNeverEndEachOthersWaits) {
   CSimulatorProcess simA(QUORVIK_DEVSIM_PATH, Config("a1a2a3a4", 3, 2000), "--source 127.0.0.2");
   CSimulatorProcess simB(QUORVIK_DEVSIM_PATH, Config("b1b2b3b4", 10, 3000), "--source 127.0.0.3");
   ASSERT_TRUE(simA.ready() && simB.ready());
-  ASSERT_TRUE(OpenNetwork("127.0.0.1"));
+  COwnedDevices owned;
+  DeviceSession& devices = owned.devices;
+  ASSERT_TRUE(OpenNetwork(devices, "127.0.0.1"));
   ASSERT_TRUE(RequestBootSearch());
-  ASSERT_TRUE(WaitUntil([] { return Listed(0xA1) && Listed(0xB1); }));
-  const DeviceRecord a = *Listed(0xA1), b = *Listed(0xB1);
+  ASSERT_TRUE(WaitUntil([&] { return Listed(devices, 0xA1) && Listed(devices, 0xB1); }));
+  const DeviceRecord a = *Listed(devices, 0xA1), b = *Listed(devices, 0xB1);
   ASSERT_EQ(a.address, (Ipv4Address{127, 0, 0, 2}));
   ASSERT_EQ(b.address, (Ipv4Address{127, 0, 0, 3}));
 
   const std::vector<uint8_t> imageA = PatternBytes(kBlocks * kBlock, 0x11),
                              imageB = PatternBytes(kBlocks * kBlock, 0x77);
   UpdateRun runA, runB;
-  std::thread threadA([&] { runA = Update(a, imageA); });
-  std::thread threadB([&] { runB = Update(b, imageB); });
+  std::thread threadA([&] { runA = Update(devices, a, imageA); });
+  std::thread threadB([&] { runB = Update(devices, b, imageB); });
   threadA.join();
   threadB.join();
   CloseNetwork();

@@ -162,9 +162,27 @@ InterfaceList CFakeNetwork::EnumerateInterfaces() {
 bool CFakeNetwork::OpenNetwork(const std::string& dotted) {
   calls.push_back("open " + dotted);
   // Like the real one: the table is emptied whatever the outcome.
-  std::lock_guard lock(g_deviceMutex);
-  ClearDeviceTable(g_deviceTable);
+  std::lock_guard lock(devices.deviceMutex);
+  ClearDeviceTable(devices.deviceTable);
   return openSucceeds;
+}
+
+void CFakeNetwork::Reset() {
+  writes.clear();
+  factoryResets.clear();
+  onWrite = nullptr;
+  onVerify = nullptr;
+  onEnterBootloader = nullptr;
+  onRun = nullptr;
+  replyStatus = 0;
+  addresses.clear();
+  openSucceeds = true;
+  portProblems.clear();
+  calls.clear();
+  onSearch = nullptr;
+  devices.EmptyTable();
+  std::lock_guard lock(devices.deviceMutex);
+  devices.blackList.clear();
 }
 
 bool CFakeNetwork::RequestBootSearch() {

@@ -9,9 +9,9 @@
 #include <thread>
 #include <vector>
 
+#include "app/main_view.h"
 #include "commands/clock.h"
 #include "commands/command_result.h"
-#include "app/main_view.h"
 #include "commands/network.h"
 
 class CFakeMainView : public IMainView {
@@ -111,6 +111,7 @@ class CScaledClock : public IClock {
 // answers with the checksum of the blocks written unless `onVerify` is set.
 class CFakeNetwork : public INetwork {
  public:
+  DeviceSession& Devices() override { return devices; }
   InterfaceList EnumerateInterfaces() override;
   bool OpenNetwork(const std::string& dotted) override;
   std::vector<PortProblem> PortProblems() override { return portProblems; }
@@ -125,6 +126,9 @@ class CFakeNetwork : public INetwork {
   bool RequestFactoryReset(const DeviceRecord& record) override;
   uint16_t GetReplyStatus() override { return replyStatus; }
 
+  // Everything played and recorded back to how it was built, the table
+  // and black-list emptied.
+  void Reset();
   // The blocks written so far, laid end to end.
   std::vector<uint8_t> WrittenImage() const;
 
@@ -141,6 +145,8 @@ class CFakeNetwork : public INetwork {
   std::vector<PortProblem> portProblems;
   std::vector<std::string> calls;
   std::function<void(bool boot)> onSearch;
+  // What the played searches' answers fill.
+  DeviceSession devices;
 };
 
 // Keeps every result the logic hands out.

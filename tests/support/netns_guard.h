@@ -13,3 +13,16 @@ bool InPrivateNetworkNamespace();
       GTEST_SKIP() << "not inside a private network namespace holding only lo; run this " \
                       "test through scripts/netns-run";                                   \
   } while (0)
+
+#include "net/device_session.h"
+#include "net/network_session.h"
+
+// A test's own devices, whose receivers are stopped before they go, on
+// every way out of the test (a failed assertion returns early).
+struct COwnedDevices {
+  COwnedDevices() = default;
+  COwnedDevices(const COwnedDevices&) = delete;
+  COwnedDevices& operator=(const COwnedDevices&) = delete;
+  ~COwnedDevices() { CloseNetworkOf(devices); }
+  DeviceSession devices;
+};

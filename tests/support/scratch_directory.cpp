@@ -5,8 +5,6 @@
 #include <cstdlib>
 #include <string>
 
-#include "net/reply_processing.h"
-
 namespace fs = std::filesystem;
 
 CScratchDirectory::CScratchDirectory() : m_previous(fs::current_path()) {
@@ -25,12 +23,4 @@ CScratchDirectory::~CScratchDirectory() {
   std::error_code ignored;
   fs::current_path(m_previous, ignored);
   fs::remove_all(m_path, ignored);
-}
-
-void ResetSharedDeviceState() {
-  std::lock_guard lock(g_deviceMutex);
-  ClearDeviceTable(g_deviceTable);
-  g_hiddenCount = 0;
-  g_blackList.clear();
-  g_droppedCount = 0;
 }

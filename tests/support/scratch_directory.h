@@ -27,12 +27,8 @@ class CScratchDirectory {
   std::optional<std::string> m_previousConfigHome;
 };
 
-// Empties the device table, the hidden count and the black-list.
-void ResetSharedDeviceState();
-
-// Both of the above for one test.
+// A working directory of its own for one test; the device table is the
+// test's own network's.
 struct CCleanState {
-  CCleanState() { ResetSharedDeviceState(); }
-  ~CCleanState() { ResetSharedDeviceState(); }
   CScratchDirectory scratch;
 };

@@ -105,7 +105,7 @@ int RunList(const CliOptions& options, CEventWriter& writer, INetwork& network) 
   if (const auto failed = OpenNetworkAsTheWindow(options, "list", writer, network, address))
     return *failed;
   std::istringstream noAnswers;
-  CCliObserver observer(writer, noAnswers, options.timeScale);
+  CCliObserver observer(writer, network.Devices(), noAnswers, options.timeScale);
   observer.SetPrintTable(true);
   SearchAgain(network, observer.clock(), observer);
   observer.Flush();
@@ -129,7 +129,7 @@ int RunDeviceCommand(CommandKind kind, const CliOptions& options, CEventWriter& 
   if (const auto failed =
           OpenNetworkAsTheWindow(options, command.c_str(), writer, network, address))
     return *failed;
-  CCliObserver observer(writer, answers, options.timeScale);
+  CCliObserver observer(writer, network.Devices(), answers, options.timeScale);
   observer.interrupted = [] { return g_interrupted.load(); };
   observer.SetAssumeYes(options.yes);
   IClock& clock = observer.clock();
@@ -152,7 +152,9 @@ int RunDeviceCommand(CommandKind kind, const CliOptions& options, CEventWriter& 
                   Outcome::kNoDevice);
   // As the window acts on the selected row: its record as the table holds
   // it now, answers that came after the list included.
-  const auto recordAt = [](int row) { return ListedRecords().at(static_cast<size_t>(row)); };
+  const auto recordAt = [&network](int row) {
+    return network.Devices().Listed().at(static_cast<size_t>(row));
+  };
   if (const auto why = NotOffered(kind, recordAt(rows[0]))) return Refuse(writer, command, *why);
 
   // Allocated once; an update allocates nothing for its image.

@@ -81,8 +81,9 @@ std::optional<int> OpenNetworkAsTheWindow(const CliOptions& options, const char*
     if (const auto problem = settings.ReadProblem())
       writer.Warning(*problem + "; no device is hidden and the first interface is used");
   {
-    std::lock_guard lock(g_deviceMutex);
-    g_blackList = hidden;
+    DeviceSession& devices = network.Devices();
+    std::lock_guard lock(devices.deviceMutex);
+    devices.blackList = hidden;
   }
   const InterfaceList interfaces = network.EnumerateInterfaces();
   const std::optional<int> index = ChooseInterfaceIndex(

@@ -37,8 +37,12 @@ bool AskOnConsole(CEventWriter& writer, std::istream& answers, const std::string
   return answer;
 }
 
-CCliObserver::CCliObserver(CEventWriter& writer, std::istream& answers, double timeScale)
-    : m_writer(writer), m_answers(answers), m_clock(timeScale, [this] { Flush(); }) {}
+CCliObserver::CCliObserver(CEventWriter& writer, DeviceSession& devices, std::istream& answers,
+                           double timeScale)
+    : m_writer(writer),
+      m_devices(devices),
+      m_answers(answers),
+      m_clock(timeScale, [this] { Flush(); }) {}
 
 void CCliObserver::Flush() {
   if (!m_held) return;
@@ -88,12 +92,13 @@ void CCliObserver::SearchEnded() {
   std::vector<DeviceRow> rows;
   int hidden = 0, dropped = 0;
   {
-    std::lock_guard lock(g_deviceMutex);
-    rows = BuildDeviceRows(g_deviceTable);
-    hidden = g_hiddenCount;
-    dropped = g_droppedCount;
-    m_listed.records.assign(g_deviceTable.begin(), g_deviceTable.begin() + rows.size());
-    m_listed.blackList = g_blackList;
+    std::lock_guard lock(m_devices.deviceMutex);
+    rows = BuildDeviceRows(m_devices.deviceTable);
+    hidden = m_devices.hiddenCount;
+    dropped = m_devices.droppedCount;
+    m_listed.records.assign(m_devices.deviceTable.begin(),
+                            m_devices.deviceTable.begin() + rows.size());
+    m_listed.blackList = m_devices.blackList;
   }
   Flush();
   std::vector<ListedDevice> devices;

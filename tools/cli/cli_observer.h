@@ -13,6 +13,8 @@
 #include "tools/cli/cli_common.h"
 #include "tools/cli/event_output.h"
 
+struct DeviceSession;
+
 // A Yes/No question on the console: `assumeYes` answers it, else a line on
 // stdin (none is No, as closing the window's box would be). The question
 // is asked on stderr, so that stdout stays the report; with --json its
@@ -23,7 +25,9 @@ bool AskOnConsole(CEventWriter& writer, std::istream& answers, const std::string
 
 class CCliObserver : public ICommandObserver {
  public:
-  CCliObserver(CEventWriter& writer, std::istream& answers, double timeScale);
+  // `devices` is the table that each search's list is read from.
+  CCliObserver(CEventWriter& writer, DeviceSession& devices, std::istream& answers,
+               double timeScale);
   CCliObserver(const CCliObserver&) = delete;
   CCliObserver& operator=(const CCliObserver&) = delete;
 
@@ -60,6 +64,7 @@ class CCliObserver : public ICommandObserver {
 
  private:
   CEventWriter& m_writer;
+  DeviceSession& m_devices;
   std::istream& m_answers;
   CCliClock m_clock;
   bool m_assumeYes = false;

@@ -123,7 +123,7 @@ int RunFleet(const CliOptions& options, CEventWriter& writer, INetwork& network)
           OpenNetworkAsTheWindow(options, command.c_str(), writer, network, address))
     return *failed;
   std::istringstream noAnswers;
-  CCliObserver observer(writer, noAnswers, options.timeScale);
+  CCliObserver observer(writer, network.Devices(), noAnswers, options.timeScale);
   observer.interrupted = [] { return g_interrupted.load(); };
   std::unique_ptr<IResultSink> journalSink;
   bool journalFailed = false;

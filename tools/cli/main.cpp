@@ -28,12 +28,12 @@ class CInterruptWatcher {
  public:
   // `graceful`: the first signal only asks a fleet run to stop after the
   // device it is writing; the next one interrupts.
-  explicit CInterruptWatcher(bool graceful) {
+  CInterruptWatcher(bool graceful, CReplyChannels& replies) {
     sigemptyset(&m_signals);
     sigaddset(&m_signals, SIGINT);
     sigaddset(&m_signals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &m_signals, nullptr);
-    m_thread = std::thread([this, graceful] {
+    m_thread = std::thread([this, graceful, &replies] {
       int received = 0;
       if (graceful) {
         if (sigwait(&m_signals, &received) != 0 || m_ending) return;
@@ -44,7 +44,7 @@ class CInterruptWatcher {
       }
       if (sigwait(&m_signals, &received) != 0 || m_ending) return;
       g_interrupted = true;
-      g_replyChannels.AbortWaits();
+      replies.AbortWaits();
     });
   }
   ~CInterruptWatcher() {
@@ -126,9 +126,10 @@ int main(int argc, char** argv) {
                       : "name the device with --serial, --mac or --row");
   if (!p.options.all && (p.options.dryRun || !p.models.empty() || p.options.retries != 0))
     return Refuse(writer, p.command, "--dry-run, --model and --retries go with --all");
-  const CInterruptWatcher interrupts(p.options.all);
-
+  // The watcher ends first: it may still abort the network's waits.
   CSystemNetwork network;
+  const CInterruptWatcher interrupts(p.options.all, network.Devices().replyChannels);
+
   int code = 0;
   const bool usesNetwork = p.command == "list" || p.command == "rollcall" ||
                            p.command == "update" || p.command == "reset" || p.command == "run" ||

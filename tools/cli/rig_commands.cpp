@@ -90,7 +90,7 @@ int RunRollCall(const CliOptions& options, const std::string& rigPath, CEventWri
   if (const auto failed = OpenNetworkAsTheWindow(options, "rollcall", writer, network, address))
     return *failed;
   std::istringstream noAnswers;
-  CCliObserver observer(writer, noAnswers, options.timeScale);
+  CCliObserver observer(writer, network.Devices(), noAnswers, options.timeScale);
   SearchAgain(network, observer.clock(), observer);
   observer.Flush();
 

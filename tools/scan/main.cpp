@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "net/device_record.h"
+#include "net/device_session.h"
 #include "net/hex_text.h"
 #include "net/instance_lock.h"
 #include "net/interfaces.h"
@@ -53,7 +54,12 @@ int main(int argc, char** argv) {
     }
     iface = FormatAddress(interfaces.addresses[0]);
   }
-  if (!OpenNetwork(iface)) {
+  DeviceSession devices;
+  // The receivers stop before `devices` goes.
+  struct Closer {
+    ~Closer() { CloseNetwork(); }
+  } closer;
+  if (!OpenNetwork(devices, iface)) {
     std::fprintf(stderr, "Connection to Network failed ! (%s)\n", iface.c_str());
     return 1;
   }
@@ -64,12 +70,12 @@ int main(int argc, char** argv) {
   RequestAppSearch();
   std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
 
-  std::lock_guard lock(g_deviceMutex);
-  int used = CountUsedRecords(g_deviceTable);
+  std::lock_guard lock(devices.deviceMutex);
+  const int used = CountUsedRecords(devices.deviceTable);
   std::printf("%-3s %-5s %-6s %-7s %-6s %-33s %-17s %-5s %s\n", "row", "mode", "type", "version",
               "device", "serial", "mac", "port", "name");
   for (int i = 0; i < used; ++i) {
-    const DeviceRecord& r = g_deviceTable[i];
+    const DeviceRecord& r = devices.deviceTable[i];
     char version[16], type[8], device[8];
     std::snprintf(version, sizeof version, "%d.%.2d", r.version >> 8, r.version & 0xFF);
     std::snprintf(type, sizeof type, "0x%.4x", r.loaderType);
@@ -81,6 +87,6 @@ int main(int argc, char** argv) {
                 Hex(r.identity.data(), r.identityLength, "").c_str(),
                 Hex(r.mac.data(), r.mac.size(), "-").c_str(), r.port, name.c_str());
   }
-  std::printf("%d Interfaces found (%d hidden)\n", used, g_hiddenCount);
+  std::printf("%d Interfaces found (%d hidden)\n", used, devices.hiddenCount);
   return 0;
 }

@@ -31,12 +31,12 @@ class QuorvikDlg : public ::testing::Test, protected CDlgHarness {
   // Devices that answer every search: a generation-1 bootloader without
   // reset, and an application-mode node.
   void DevicesAnswer(bool withApp = true) {
-    network.onSearch = [withApp](bool boot) {
+    network.onSearch = [this, withApp](bool boot) {
       if (boot)
-        ProcessDatagram(kBootPortA,
+        ProcessDatagram(network.devices, kBootPortA,
                         Gen1Answer(1, 0x0105, 0x0461, 512, kMac, IdentityBytes(0x01, 11)).Span());
       else if (withApp)
-        ProcessDatagram(kAppPort,
+        ProcessDatagram(network.devices, kAppPort,
                         AppAnswer(0x0203, kMac, "Truss Node", IdentityBytes(0xA0, 11)).Span());
     };
   }
@@ -131,8 +131,8 @@ TEST_F(QuorvikDlg, FindEmptiesTheTableSearchesForTwoSecondsAndRefreshes) {
   DevicesAnswer();
   dlg.OnInitDialog();
   {
-    std::lock_guard lock(g_deviceMutex);
-    g_hiddenCount = 5;
+    std::lock_guard lock(network.devices.deviceMutex);
+    network.devices.hiddenCount = 5;
   }
   DevicesAnswer(/*withApp=*/false);  // the node has gone
   view.events.clear();
@@ -196,23 +196,25 @@ TEST_F(QuorvikDlg, NetworkSwitchStoresTheChoiceFirstThenReopensAndSearches) {
 }
 
 TEST_F(QuorvikDlg, ListCellsOfHostileAndOddRecords) {
-  network.onSearch = [](bool boot) {
+  network.onSearch = [this](bool boot) {
     if (!boot) return;
     // A bootloader without an address of its own, and the slave-numbered model.
-    ProcessDatagram(kBootPortA, Gen1Answer(1, 0x0164, 0x0007, 512, std::vector<uint8_t>(6, 0),
-                                           IdentityBytes(0x01, 11))
-                                    .Span());
-    ProcessDatagram(kBootPortA, Gen3Answer(0x0300, 0x0100, kSlaveNumberedType, 0, 256, kMac, 3,
-                                           IdentityBytes(0x10, 4))
-                                    .Span());
+    ProcessDatagram(
+        network.devices, kBootPortA,
+        Gen1Answer(1, 0x0164, 0x0007, 512, std::vector<uint8_t>(6, 0), IdentityBytes(0x01, 11))
+            .Span());
+    ProcessDatagram(
+        network.devices, kBootPortA,
+        Gen3Answer(0x0300, 0x0100, kSlaveNumberedType, 0, 256, kMac, 3, IdentityBytes(0x10, 4))
+            .Span());
   };
   dlg.OnInitDialog();
   ASSERT_EQ(view.rows.size(), 4u);
   EXPECT_EQ(view.rows[0].mac, "");
   EXPECT_EQ(view.rows[0].version, "");
   EXPECT_EQ(view.rows[3].device, DeviceTypeName(kSlaveNumberedType, 2));
-  std::lock_guard lock(g_deviceMutex);
-  EXPECT_EQ(g_deviceTable[3].Name(), DeviceTypeName(kSlaveNumberedType, 2));
+  std::lock_guard lock(network.devices.deviceMutex);
+  EXPECT_EQ(network.devices.deviceTable[3].Name(), DeviceTypeName(kSlaveNumberedType, 2));
 }
 
 TEST_F(QuorvikDlg, AWorkingDirectoryOfAnyLengthIsUsedWhole) {
@@ -267,12 +269,13 @@ TEST_F(QuorvikDlg, APortThatCouldNotBeOpenedIsNamedAndTriedAgainOnFind) {
 // More devices than the list holds: the count line stays as it is, and
 // the view is told how many answers found no room.
 TEST_F(QuorvikDlg, AnswersTheListHasNoRoomForAreReportedBesideIt) {
-  network.onSearch = [](bool boot) {
+  network.onSearch = [this](bool boot) {
     if (!boot) return;
     for (int i = 0; i < 103; ++i)
-      ProcessDatagram(kBootPortA, Gen1Answer(1, 0x0100, 0x0461, 512, kMac,
-                                             IdentityBytes(static_cast<uint8_t>(i), 11))
-                                      .Span());
+      ProcessDatagram(
+          network.devices, kBootPortA,
+          Gen1Answer(1, 0x0100, 0x0461, 512, kMac, IdentityBytes(static_cast<uint8_t>(i), 11))
+              .Span());
   };
   dlg.OnInitDialog();
   EXPECT_EQ(view.statusLines.back(), "99 Interfaces found");

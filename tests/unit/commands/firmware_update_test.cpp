@@ -48,19 +48,19 @@ class FirmwareUpdate : public ::testing::Test, public CDlgHarness {
     const auto id = IdentityBytes(0x30, 11);
     // Listed first, so that row 0 is not the device being updated.
     if (otherDevice && !boot)
-      ProcessDatagram(kAppPort,
+      ProcessDatagram(network.devices, kAppPort,
                       AppAnswer(0x0100, kOtherMac, "Other", IdentityBytes(0x60, 11)).Span());
     if (silentAfterRun) return;
     if (boot && inBootloader) {
       if (typeWord >= 0x300)
         ProcessDatagram(
-            kBootPortA,
+            network.devices, kBootPortA,
             Gen3Answer(typeWord, 0x0100, kDeviceType, kMcu, blockSize, kMac, 1, id).Span());
       else
-        ProcessDatagram(kBootPortA,
+        ProcessDatagram(network.devices, kBootPortA,
                         Gen1Answer(typeWord, 0x0100, kDeviceType, blockSize, kMac, id).Span());
     } else if (!boot && !inBootloader) {
-      ProcessDatagram(kAppPort, AppAnswer(0x0100, kMac, "Pixel Node", id).Span());
+      ProcessDatagram(network.devices, kAppPort, AppAnswer(0x0100, kMac, "Pixel Node", id).Span());
     }
   }
 
@@ -375,11 +375,10 @@ TEST_F(FirmwareUpdate, EveryOutcomeIsHandedOutAsAValue) {
   };
   for (const OutcomeCase& c : cases) {
     SCOPED_TRACE(c.name);
-    ResetSharedDeviceState();
     inBootloader = silentAfterRun = false;
     returnsFromRestart = true;
     clock.interrupted = false;
-    network = CFakeNetwork{};
+    network.Reset();
     network.addresses = {{127, 0, 0, 1}};
     network.onSearch = [this](bool boot) { Answer(boot); };
     network.onEnterBootloader = [this](const DeviceRecord&) {
@@ -480,7 +479,7 @@ TEST_F(FirmwareUpdate, AnUpdateWithBytesReadEarlierNeverReadsTheFileAgain) {
   options.path = path;
   options.bytes = read;
   IFleetObserver dialog;
-  dlg.RunFleet(PlanFleet(ListedRecords(), *read), options, dialog);
+  dlg.RunFleet(PlanFleet(network.devices.Listed(), *read), options, dialog);
   ASSERT_EQ(results.results.size(), 1u);
   EXPECT_EQ(results.last().outcome, Outcome::kOk);
   EXPECT_EQ(results.last().update->sha256, Sha256Hex(*read));

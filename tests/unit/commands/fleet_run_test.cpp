@@ -102,10 +102,11 @@ class CFleetRig : public CDlgHarness {
         if (d.vanishes && m_planned) continue;
         if (boot && d.inLoader)
           ProcessDatagram(
-              kBootPortA,
+              network.devices, kBootPortA,
               Gen3Answer(0x0381, 0x0100, d.model, kMcu, 256, d.Mac(), 1, d.Serial()).Span());
         if (!boot && !d.inLoader)
-          ProcessDatagram(kAppPort, AppAnswer(0x0100, d.Mac(), "Node", d.Serial()).Span());
+          ProcessDatagram(network.devices, kAppPort,
+                          AppAnswer(0x0100, d.Mac(), "Node", d.Serial()).Span());
       }
     };
     network.onEnterBootloader = [this](const DeviceRecord& r) { Find(r).inLoader = true; };
@@ -121,7 +122,7 @@ class CFleetRig : public CDlgHarness {
       return true;
     };
     dlg.OnInitDialog();
-    plan = PlanFleet(ListedRecords(), file);
+    plan = PlanFleet(network.devices.Listed(), file);
     m_planned = true;
   }
 

@@ -68,7 +68,9 @@ TEST_F(Maintenance, FactoryResetAsksFirstAndDoublesTheFrameForEqualBytes14And15)
   auto id = IdentityBytes(0x40, 16);
   id[14] = id[15] = 0xFF;
   network.onSearch = [&](bool boot) {
-    if (boot) ProcessDatagram(kBootPortB, Gen2Answer(0x0201, 0x0100, 0x0461, 512, kMac, id).Span());
+    if (boot)
+      ProcessDatagram(network.Devices(), kBootPortB,
+                      Gen2Answer(0x0201, 0x0100, 0x0461, 512, kMac, id).Span());
   };
   Start();
   const std::string name = view.rows.at(0).device;
@@ -96,14 +98,15 @@ TEST_F(Maintenance, FactoryResetAsksFirstAndDoublesTheFrameForEqualBytes14And15)
   EXPECT_EQ(frames[1]->bytes[10 + 14], 0x00);  // one more, wrapping
   EXPECT_EQ(frames[1]->bytes[10 + 15], 0xFF);
   EXPECT_EQ(view.statusLines.back(), "Set >" + name + "< to Factory Defaults.");
-  std::lock_guard lock(g_deviceMutex);
-  EXPECT_EQ(g_deviceTable[0].identity[14], 0xFF);  // the record is left alone
+  std::lock_guard lock(network.Devices().deviceMutex);
+  EXPECT_EQ(network.Devices().deviceTable[0].identity[14], 0xFF);  // the record is left alone
 }
 
 TEST_F(Maintenance, FactoryResetOfARunningDeviceUsesItsAddress) {
   network.onSearch = [&](bool boot) {
     if (!boot)
-      ProcessDatagram(kAppPort, AppAnswer(0x0100, kMac, "Dimmer 3", IdentityBytes(1, 11)).Span());
+      ProcessDatagram(network.Devices(), kAppPort,
+                      AppAnswer(0x0100, kMac, "Dimmer 3", IdentityBytes(1, 11)).Span());
   };
   Start();
   view.yesNoAnswer = true;
@@ -121,7 +124,7 @@ TEST_F(Maintenance, FactoryResetOfARunningDeviceUsesItsAddress) {
 TEST_F(Maintenance, RunApplicationStartsTheBootloadersApplicationAndSetsUseLastFile) {
   network.onSearch = [&](bool boot) {
     if (boot)
-      ProcessDatagram(kBootPortA,
+      ProcessDatagram(network.Devices(), kBootPortA,
                       Gen1Answer(1, 0x0100, 0x3610, 512, kMac, IdentityBytes(7, 11)).Span());
   };
   Start();
@@ -140,13 +143,14 @@ TEST_F(Maintenance, ActivateBootloaderFindsTheDeviceAgainAndStartsItsApplication
   network.onSearch = [&](bool boot) {
     if (boot && restarted) {
       // Two bootloader records with the address: the later one is used.
-      ProcessDatagram(kBootPortA,
+      ProcessDatagram(network.Devices(), kBootPortA,
                       Gen1Answer(1, 0x0100, 0x3610, 512, kMac, IdentityBytes(1, 11)).Span());
-      ProcessDatagram(kBootPortA,
+      ProcessDatagram(network.Devices(), kBootPortA,
                       Gen1Answer(1, 0x0100, 0x3610, 512, kMac, IdentityBytes(2, 11)).Span());
     }
     if (!boot && !restarted)
-      ProcessDatagram(kAppPort, AppAnswer(0x0100, kMac, "Node", IdentityBytes(1, 11)).Span());
+      ProcessDatagram(network.Devices(), kAppPort,
+                      AppAnswer(0x0100, kMac, "Node", IdentityBytes(1, 11)).Span());
   };
   Start();
   view.checks[CheckBox::kAndMakeUpdate] = true;
@@ -190,9 +194,9 @@ TEST_F(Maintenance, ActivateBootloaderFindsTheDeviceAgainAndStartsItsApplication
 // A declined reset sends nothing and is a refusal; a confirmed one, a run
 // and a command without a device are results too.
 TEST_F(Maintenance, EveryMaintenanceCommandHandsOutItsResult) {
-  network.onSearch = [](bool boot) {
+  network.onSearch = [this](bool boot) {
     if (boot)
-      ProcessDatagram(kBootPortA,
+      ProcessDatagram(network.Devices(), kBootPortA,
                       Gen1Answer(1, 0x0100, 0x3610, 512, kMac, IdentityBytes(1, 11)).Span());
   };
   Start();

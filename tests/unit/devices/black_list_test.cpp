@@ -31,14 +31,14 @@ class BlackList : public ::testing::Test, protected CDlgHarness {
       if (boot) return;
       for (const auto& [name, first] : devices)
         ProcessDatagram(
-            kAppPort,
+            network.devices, kAppPort,
             AppAnswer(0x0100, std::vector<uint8_t>(6, 1), name, IdentityBytes(first, 11)).Span());
     };
   }
   std::string Stored() const { return CSettingsFile(dlg.iniPath()).Read("APP", "HIDDEN"); }
-  static std::string Current() {
-    std::lock_guard lock(g_deviceMutex);
-    return g_blackList.text();
+  std::string Current() {
+    std::lock_guard lock(network.devices.deviceMutex);
+    return network.devices.blackList.text();
   }
 
   std::vector<std::pair<std::string, uint8_t>> devices = {
@@ -65,11 +65,11 @@ TEST_F(BlackList, AddingWritesEntriesWithOneSeparatorAndSavesAtOnce) {
   dlg.FindDevices();
   EXPECT_EQ(view.statusLines.back(), "0 Interfaces found (3 hidden)");
   ProcessDatagram(
-      kAppPort,
+      network.devices, kAppPort,
       AppAnswer(0x0100, std::vector<uint8_t>(6, 1), "Left", IdentityBytes(0x10, 11)).Span());
-  std::lock_guard lock(g_deviceMutex);
-  EXPECT_EQ(g_hiddenCount, 4);
-  EXPECT_EQ(CountUsedRecords(g_deviceTable), 0);
+  std::lock_guard lock(network.devices.deviceMutex);
+  EXPECT_EQ(network.devices.hiddenCount, 4);
+  EXPECT_EQ(CountUsedRecords(network.devices.deviceTable), 0);
 }
 
 TEST_F(BlackList, DialogDeletesAtOnceButSavesOnlyOnOk) {

@@ -43,7 +43,7 @@ class SerialExport : public ::testing::Test, protected CDlgHarness {
       if (!boot) return;
       for (const auto& id : answering)
         ProcessDatagram(
-            kBootPortA,
+            network.devices, kBootPortA,
             Gen3Answer(0x0381, 0x0100, 0x9308, 0, 512, std::vector<uint8_t>(6, 2), 1, id).Span());
     };
   }
@@ -110,12 +110,13 @@ TEST_F(SerialExport, ClicksSetTheButtonsAndRightClicksPickTheMenuByMode) {
   answering = {IdentityBytes(1, 11)};
   network.onSearch = [this](bool boot) {
     if (boot)
-      ProcessDatagram(kBootPortA, Gen3Answer(0x0380, 0x0100, 0x9308, 0, 512,
-                                             std::vector<uint8_t>(6, 2), 1, IdentityBytes(1, 11))
-                                      .Span());
+      ProcessDatagram(network.devices, kBootPortA,
+                      Gen3Answer(0x0380, 0x0100, 0x9308, 0, 512, std::vector<uint8_t>(6, 2), 1,
+                                 IdentityBytes(1, 11))
+                          .Span());
     else
       ProcessDatagram(
-          kAppPort,
+          network.devices, kAppPort,
           AppAnswer(0x0100, std::vector<uint8_t>(6, 3), "App", IdentityBytes(0x60, 11)).Span());
   };
   dlg.OnInitDialog();

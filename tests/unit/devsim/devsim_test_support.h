@@ -47,14 +47,10 @@ inline uint16_t Opcode(const Bytes& frame) {
 
 // Runs one answer through the tool's receiver and returns what it stored.
 inline DeviceTable ToolTableAfter(uint16_t port, const Bytes& answer) {
-  {
-    std::lock_guard lock(g_deviceMutex);
-    ClearDeviceTable(g_deviceTable);
-    g_blackList.clear();
-  }
-  ProcessDatagram(port, answer);
-  std::lock_guard lock(g_deviceMutex);
-  return g_deviceTable;
+  DeviceSession devices;
+  ProcessDatagram(devices, port, answer);
+  std::lock_guard lock(devices.deviceMutex);
+  return devices.deviceTable;
 }
 
 // The record the tool keeps for a device after its search answer.

@@ -46,6 +46,7 @@ std::vector<CDatagram> MixedAnswers(unsigned seed) {
 }
 
 TEST(ReceiverConcurrency, TableKeepsOneUnbrokenRunWhileTheWindowThreadWorks) {
+  DeviceSession devices;
   std::atomic<bool> stop{false};
   std::atomic<long> processed{0};
   std::vector<std::thread> receivers;
@@ -55,7 +56,7 @@ TEST(ReceiverConcurrency, TableKeepsOneUnbrokenRunWhileTheWindowThreadWorks) {
       const auto answers = MixedAnswers(r + 1);
       while (!stop.load())
         for (const auto& a : answers) {
-          ProcessDatagram(a.Vector()[0] == 'B' ? kAppPort : ports[r % 2], a.Span());
+          ProcessDatagram(devices, a.Vector()[0] == 'B' ? kAppPort : ports[r % 2], a.Span());
           ++processed;
         }
     });
@@ -63,25 +64,22 @@ TEST(ReceiverConcurrency, TableKeepsOneUnbrokenRunWhileTheWindowThreadWorks) {
   const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
   for (int round = 0; std::chrono::steady_clock::now() < until; ++round) {
     std::this_thread::yield();
-    std::lock_guard lock(g_deviceMutex);
-    const int used = CountUsedRecords(g_deviceTable);
+    std::lock_guard lock(devices.deviceMutex);
+    const int used = CountUsedRecords(devices.deviceTable);
     ASSERT_LE(used, kDeviceTableCapacity);
     for (int i = used; i < kDeviceTableCapacity; ++i)
-      ASSERT_TRUE(g_deviceTable[i].IsFree()) << "record " << i << " after a free one at " << used;
-    if (used > 0) g_deviceTable[0].SetName("Renamed by the list");
+      ASSERT_TRUE(devices.deviceTable[i].IsFree())
+          << "record " << i << " after a free one at " << used;
+    if (used > 0) devices.deviceTable[0].SetName("Renamed by the list");
     if (round % 10 == 0) {
-      ClearDeviceTable(g_deviceTable);
-      g_hiddenCount = 0;
+      ClearDeviceTable(devices.deviceTable);
+      devices.hiddenCount = 0;
     }
-    g_blackList = round % 3 == 0 ? "0102030405060708090a" : "";
+    devices.blackList = round % 3 == 0 ? "0102030405060708090a" : "";
   }
   stop = true;
   for (auto& t : receivers) t.join();
   EXPECT_GT(processed.load(), 1000);
-  std::lock_guard lock(g_deviceMutex);
-  ClearDeviceTable(g_deviceTable);
-  g_blackList.clear();
-  g_hiddenCount = 0;
 }
 
 }  // namespace

@@ -17,22 +17,21 @@ const std::vector<uint8_t> kMac2 = {0x02, 0x00, 0x00, 0x00, 0x00, 0x02};
 
 class ReplyProcessing : public ::testing::Test {
  protected:
-  void SetUp() override { ResetSharedDeviceState(); }
-  void TearDown() override { ResetSharedDeviceState(); }
-
-  static void Receive(uint16_t port, const CDatagram& d) { ProcessDatagram(port, d.Span()); }
-  static int Used() { return CountUsedRecords(g_deviceTable); }
-  static const DeviceRecord& At(int i) { return g_deviceTable[i]; }
-  static std::vector<uint8_t> IdentityOf(int i) {
+  void Receive(uint16_t port, const CDatagram& d) { ProcessDatagram(devices, port, d.Span()); }
+  int Used() const { return CountUsedRecords(devices.deviceTable); }
+  const DeviceRecord& At(int i) const { return devices.deviceTable[i]; }
+  std::vector<uint8_t> IdentityOf(int i) const {
     return std::vector<uint8_t>(At(i).identity.begin(),
                                 At(i).identity.begin() + At(i).identityLength);
   }
   // Fills the table with distinct generation-1 devices.
-  static void FillWithGen1(int count) {
+  void FillWithGen1(int count) {
     for (int i = 0; i < count; ++i)
       Receive(kBootPortA,
               Gen1Answer(1, 0x0100, 0x2000, 256, kMac, IdentityBytes(static_cast<uint8_t>(i), 11)));
   }
+
+  DeviceSession devices;
 };
 
 TEST_F(ReplyProcessing, Generation1AnswerIsStoredAndARepeatUpdatesItInPlace) {
@@ -139,41 +138,41 @@ TEST_F(ReplyProcessing, FullTableIgnoresSearchAnswersButNotAcknowledgements) {
   // A listed device with a new version: nothing changes, even for it.
   Receive(kBootPortA, Gen1Answer(1, 0x0900, 0x2000, 256, kMac, IdentityBytes(0, 11)));
   EXPECT_EQ(At(0).version, 0x0100);
-  EXPECT_EQ(g_droppedCount, 0);  // it is listed: nothing was lost
+  EXPECT_EQ(devices.droppedCount, 0);  // it is listed: nothing was lost
   // Devices the list has no room for are counted, hidden ones are not.
   Receive(kAppPort, AppAnswer(0x0100, kMac, "Late", IdentityBytes(0xE0, 11)));
   Receive(kBootPortB, Gen2Answer(600, 0x0100, 0x2000, 256, kMac, IdentityBytes(0xD0, 16)));
-  g_blackList = MakeSearchKey(IdentityBytes(0xC0, 11)) + " (Hidden)";
+  devices.blackList = MakeSearchKey(IdentityBytes(0xC0, 11)) + " (Hidden)";
   Receive(kAppPort, AppAnswer(0x0100, kMac, "Hidden", IdentityBytes(0xC0, 11)));
-  EXPECT_EQ(g_droppedCount, 2);
+  EXPECT_EQ(devices.droppedCount, 2);
 
-  g_replyChannels.Shared().Arm();
+  devices.replyChannels.Shared().Arm();
   Receive(kBootPortA, CDatagram(kBootMagic, kOpWriteBlockReply, 10));
-  EXPECT_FALSE(g_replyChannels.Shared().replyPending());
+  EXPECT_FALSE(devices.replyChannels.Shared().replyPending());
 }
 
 TEST_F(ReplyProcessing, BlackListedDevicesAreCountedNotListed) {
   const auto id = IdentityBytes(0xA0, 11);
-  g_blackList = MakeSearchKey(id) + " (Fixture 1);other";
+  devices.blackList = MakeSearchKey(id) + " (Fixture 1);other";
   Receive(kBootPortA, Gen1Answer(1, 0x0100, 0x2000, 256, kMac, id));
   Receive(kBootPortB, Gen1Answer(1, 0x0100, 0x2000, 256, kMac, id));
   EXPECT_EQ(Used(), 0);
-  EXPECT_EQ(g_hiddenCount, 2);
+  EXPECT_EQ(devices.hiddenCount, 2);
 
   // Every identity byte a generation 3 loader announces is in its key, also
   // those past the 16 a record keeps.
   const auto longId = IdentityBytes(0x01, 20);
-  g_blackList = MakeSearchKey(longId).substr(0, 32) + "ffffffff";
+  devices.blackList = MakeSearchKey(longId).substr(0, 32) + "ffffffff";
   Receive(kBootPortA, Gen3Answer(0x0300, 0x0100, 0x9308, 1, 256, kMac, 1, longId));
   ASSERT_EQ(Used(), 1);
   EXPECT_EQ(At(0).identityLength, 16);
-  g_blackList = MakeSearchKey(longId);
-  ClearDeviceTable(g_deviceTable);
+  devices.blackList = MakeSearchKey(longId);
+  ClearDeviceTable(devices.deviceTable);
   Receive(kBootPortA, Gen3Answer(0x0300, 0x0100, 0x9308, 1, 256, kMac, 1, longId));
   EXPECT_EQ(Used(), 0);
 
   // A device without a serial is listed unless an entry without one hides it.
-  g_blackList.clear();
+  devices.blackList.clear();
   Receive(kBootPortA, Gen3Answer(0x0300, 0x0100, 0x9308, 1, 256, kMac, 1, {}));
   EXPECT_EQ(Used(), 1);
 }
@@ -280,12 +279,12 @@ TEST_F(ReplyProcessing, FramesOnTheWrongPortOrWithABadMagicAreIgnored) {
   Receive(kBootPortA, CDatagram(kBootMagic, kOpSearch, 10));          // our own broadcast
   EXPECT_EQ(Used(), 0);
 
-  g_replyChannels.Shared().Arm();
+  devices.replyChannels.Shared().Arm();
   Receive(kAppPort, CDatagram(kAppMagic, kOpWriteBlockReply, 10));
   Receive(kAppPort, CDatagram(kBootMagic, kOpWriteBlockReply, 10));
-  EXPECT_TRUE(g_replyChannels.Shared().replyPending());
+  EXPECT_TRUE(devices.replyChannels.Shared().replyPending());
   Receive(kBootPortB, CDatagram(kBootMagic, kOpWriteBlockReply, 10));
-  EXPECT_FALSE(g_replyChannels.Shared().replyPending());
+  EXPECT_FALSE(devices.replyChannels.Shared().replyPending());
 }
 
 TEST_F(ReplyProcessing, FieldsBeyondTheReceivedLengthReadAsZero) {
@@ -293,31 +292,32 @@ TEST_F(ReplyProcessing, FieldsBeyondTheReceivedLengthReadAsZero) {
   // the first answer's identity in the caller's buffer.
   std::vector<uint8_t> buffer =
       Gen1Answer(1, 0x0100, 0x2000, 256, kMac, IdentityBytes(0x11, 11)).Vector();
-  ProcessDatagram(kBootPortA, buffer);
+  ProcessDatagram(devices, kBootPortA, buffer);
   std::fill(buffer.begin() + 24, buffer.begin() + 28, 0x77);
-  ProcessDatagram(kBootPortA, std::span<const uint8_t>(buffer).first(28));
+  ProcessDatagram(devices, kBootPortA, std::span<const uint8_t>(buffer).first(28));
   ASSERT_EQ(Used(), 2);
   EXPECT_EQ(IdentityOf(1), (std::vector<uint8_t>{0x77, 0x77, 0x77, 0x77, 0, 0, 0, 0, 0, 0, 0}));
 
   // The header alone is a complete, if empty, answer of type 0: ignored.
-  ProcessDatagram(kBootPortA, std::span<const uint8_t>(buffer).first(10));
-  ProcessDatagram(kBootPortA, std::span<const uint8_t>(buffer).first(3));
-  ProcessDatagram(kBootPortA, std::span<const uint8_t>());
+  ProcessDatagram(devices, kBootPortA, std::span<const uint8_t>(buffer).first(10));
+  ProcessDatagram(devices, kBootPortA, std::span<const uint8_t>(buffer).first(3));
+  ProcessDatagram(devices, kBootPortA, std::span<const uint8_t>());
   EXPECT_EQ(Used(), 2);
 }
 
 TEST_F(ReplyProcessing, VerifyAnswerPublishesValueAndStatusBeforeClearingTheWait) {
-  g_replyChannels.Shared().Arm();
+  devices.replyChannels.Shared().Arm();
   Receive(kBootPortA,
           CDatagram(kBootMagic, kOpVerifyReply, 14).Bytes(10, {0x37, 0x4B, 0x00, 0x02}));
-  EXPECT_FALSE(g_replyChannels.Shared().replyPending());
-  EXPECT_EQ(g_replyChannels.Shared().replyValue(), 0x374B);
-  EXPECT_EQ(g_replyChannels.Shared().replyStatus(), 0x0002);
-  EXPECT_EQ(GetReplyStatus(), 0x0002);
+  EXPECT_FALSE(devices.replyChannels.Shared().replyPending());
+  EXPECT_EQ(devices.replyChannels.Shared().replyValue(), 0x374B);
+  EXPECT_EQ(devices.replyChannels.Shared().replyStatus(), 0x0002);
+  EXPECT_EQ(devices.replyChannels.LastStatus(), 0x0002);
 
   Receive(kBootPortA, CDatagram(kBootMagic, kOpWriteBlockReply, 10));
-  EXPECT_EQ(GetReplyStatus(), 0);
-  EXPECT_EQ(g_replyChannels.Shared().replyValue(), 0x374B);  // only a verify answer changes it
+  EXPECT_EQ(devices.replyChannels.LastStatus(), 0);
+  EXPECT_EQ(devices.replyChannels.Shared().replyValue(),
+            0x374B);  // only a verify answer changes it
 }
 
 // One serial, answered by two devices (a cloned or factory-default serial):
@@ -377,13 +377,13 @@ TEST_F(ReplyProcessing, DevicesAnsweringWithOneSerialAreMarkedAsTwinsUntilTheTab
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ResetSharedDeviceState();
+    devices.EmptyTable();
     for (const CDatagram& answer : c.answers)
       Receive(answer.Vector()[0] == 'B' ? kAppPort : kBootPortA, answer);
     ASSERT_EQ(Used(), c.records);
     for (int i = 0; i < Used(); ++i) EXPECT_EQ(At(i).twins, c.twins) << i;
   }
-  ClearDeviceTable(g_deviceTable);
+  ClearDeviceTable(devices.deviceTable);
   EXPECT_EQ(At(0).twins, 0);
 }
 

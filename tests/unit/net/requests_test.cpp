@@ -35,12 +35,16 @@ DeviceRecord Device(uint16_t loaderType, int port) {
   return r;
 }
 
-void AckWrite(const Sent&) {
-  ProcessDatagram(kBootPortA, CDatagram(kBootMagic, kOpWriteBlockReply, 10).Span());
-}
-
 class Requests : public ::testing::Test {
  protected:
+  void AckWrite(const Sent&) {
+    ProcessDatagram(devices, kBootPortA, CDatagram(kBootMagic, kOpWriteBlockReply, 10).Span());
+  }
+  std::function<void(const Sent&)> Acknowledging() {
+    return [this](const Sent& s) { AckWrite(s); };
+  }
+
+  DeviceSession devices;
   CRecordingTransport transport;
   CScopedTransport scope{transport};
   const std::vector<uint8_t> block = std::vector<uint8_t>(16, 0xAB);
@@ -66,18 +70,18 @@ TEST_F(Requests, BootSearchStopsWhenTheFirstSendFails) {
 }
 
 TEST_F(Requests, EachRequestUsesItsSocketAndTheDevicesPort) {
-  transport.onSend = [](const Sent& s) {
+  transport.onSend = [this](const Sent& s) {
     if (Opcode(s) == kOpWriteBlock) AckWrite(s);
     if (Opcode(s) == kOpVerify)
-      ProcessDatagram(kBootPortB, CDatagram(kBootMagic, kOpVerifyReply, 14).Span());
+      ProcessDatagram(devices, kBootPortB, CDatagram(kBootMagic, kOpVerifyReply, 14).Span());
   };
   uint16_t value = 0, status = 0;
   const DeviceRecord gen1 = Device(1, kBootPortB), gen2 = Device(600, kBootPortB),
                      gen3 = Device(0x0300, kBootPortA), app = Device(0, kAppPort);
-  ASSERT_TRUE(RequestWriteBlock(&gen1, 0, block, 16, 0, 500));
-  ASSERT_TRUE(RequestWriteBlock(&gen2, 0, block, 16, 0, 500));
-  ASSERT_TRUE(RequestWriteBlock(&gen3, 0, block, 16, 0, 500));
-  ASSERT_TRUE(RequestVerify(&gen2, value, status));
+  ASSERT_TRUE(RequestWriteBlock(devices, &gen1, 0, block, 16, 0, 500));
+  ASSERT_TRUE(RequestWriteBlock(devices, &gen2, 0, block, 16, 0, 500));
+  ASSERT_TRUE(RequestWriteBlock(devices, &gen3, 0, block, 16, 0, 500));
+  ASSERT_TRUE(RequestVerify(devices, &gen2, value, status));
   ASSERT_TRUE(RequestRunApplication(gen2));
   ASSERT_TRUE(RequestEnterBootloader(app));
   ASSERT_TRUE(RequestFactoryReset(gen1));
@@ -108,10 +112,10 @@ TEST_F(Requests, EachRequestUsesItsSocketAndTheDevicesPort) {
 }
 
 TEST_F(Requests, AnEarlyAcknowledgementEndsTheWaitButKeepsTheTenMillisecondPause) {
-  transport.onSend = AckWrite;
+  transport.onSend = Acknowledging();
   const DeviceRecord d = Device(1, kBootPortA);
   const auto start = Clock::now();
-  EXPECT_TRUE(RequestWriteBlock(&d, 0, block, 16, 0, 500));
+  EXPECT_TRUE(RequestWriteBlock(devices, &d, 0, block, 16, 0, 500));
   const auto took = Clock::now() - start;
   EXPECT_GE(took, milliseconds(10));
   EXPECT_LT(took, milliseconds(1000));  // not the 5 s limit
@@ -120,58 +124,58 @@ TEST_F(Requests, AnEarlyAcknowledgementEndsTheWaitButKeepsTheTenMillisecondPause
 TEST_F(Requests, ALateAcknowledgementWakesTheWaiterWithoutPolling) {
   std::thread device;
   transport.onSend = [&](const Sent& s) {
-    device = std::thread([s] {
+    device = std::thread([this, s] {
       std::this_thread::sleep_for(milliseconds(30));
       AckWrite(s);
     });
   };
   const DeviceRecord d = Device(1, kBootPortA);
-  EXPECT_TRUE(RequestWriteBlock(&d, 0, block, 16, 0, 500));
+  EXPECT_TRUE(RequestWriteBlock(devices, &d, 0, block, 16, 0, 500));
   device.join();
 }
 
 TEST_F(Requests, NoAcknowledgementGivesUpAfterTheTriesAndFailedSendsDoNotWait) {
   const DeviceRecord d = Device(1, kBootPortA);
   auto start = Clock::now();
-  EXPECT_FALSE(RequestWriteBlock(&d, 0, block, 16, 0, 5));
+  EXPECT_FALSE(RequestWriteBlock(devices, &d, 0, block, 16, 0, 5));
   EXPECT_GE(Clock::now() - start, milliseconds(50));
 
   transport.failAfter = 0;
   start = Clock::now();
-  EXPECT_FALSE(RequestWriteBlock(&d, 0, block, 16, 0, 500));
+  EXPECT_FALSE(RequestWriteBlock(devices, &d, 0, block, 16, 0, 500));
   EXPECT_LT(Clock::now() - start, milliseconds(1000));
 
-  EXPECT_FALSE(RequestWriteBlock(nullptr, 0, block, 16, 0, 500));
+  EXPECT_FALSE(RequestWriteBlock(devices, nullptr, 0, block, 16, 0, 500));
   uint16_t value = 7, status = 7;
-  EXPECT_FALSE(RequestVerify(nullptr, value, status));
-  EXPECT_FALSE(RequestVerify(&d, value, status));
+  EXPECT_FALSE(RequestVerify(devices, nullptr, value, status));
+  EXPECT_FALSE(RequestVerify(devices, &d, value, status));
   EXPECT_EQ(value, 7);  // outputs untouched without an answer
   EXPECT_EQ(status, 7);
 }
 
 TEST_F(Requests, AVerifyAnswerWithBadStatusFailsAWriteAndReportsItsStatus) {
-  transport.onSend = [](const Sent&) {
-    ProcessDatagram(kBootPortA,
+  transport.onSend = [this](const Sent&) {
+    ProcessDatagram(devices, kBootPortA,
                     CDatagram(kBootMagic, kOpVerifyReply, 14).Bytes(10, {0, 0, 0x01, 0x02}).Span());
   };
   const DeviceRecord d = Device(0x0300, kBootPortA);
-  EXPECT_FALSE(RequestWriteBlock(&d, 0, block, 16, 0, 500));
-  EXPECT_EQ(GetReplyStatus(), 0x0102);
+  EXPECT_FALSE(RequestWriteBlock(devices, &d, 0, block, 16, 0, 500));
+  EXPECT_EQ(devices.replyChannels.LastStatus(), 0x0102);
 
-  transport.onSend = AckWrite;
-  EXPECT_TRUE(RequestWriteBlock(&d, 0, block, 16, 0, 500));
-  EXPECT_EQ(GetReplyStatus(), 0);
+  transport.onSend = Acknowledging();
+  EXPECT_TRUE(RequestWriteBlock(devices, &d, 0, block, 16, 0, 500));
+  EXPECT_EQ(devices.replyChannels.LastStatus(), 0);
 }
 
 TEST_F(Requests, VerifyReturnsTheDevicesChecksumAndStatus) {
-  transport.onSend = [](const Sent&) {
+  transport.onSend = [this](const Sent&) {
     ProcessDatagram(
-        kBootPortB,
+        devices, kBootPortB,
         CDatagram(kBootMagic, kOpVerifyReply, 14).Bytes(10, {0xBE, 0xEF, 0x00, 0x03}).Span());
   };
   const DeviceRecord d = Device(0x0300, kBootPortA);
   uint16_t value = 0, status = 0;
-  ASSERT_TRUE(RequestVerify(&d, value, status));
+  ASSERT_TRUE(RequestVerify(devices, &d, value, status));
   EXPECT_EQ(value, 0xBEEF);
   EXPECT_EQ(status, 3);
 }
@@ -182,12 +186,13 @@ TEST_F(Requests, VerifyReturnsTheDevicesChecksumAndStatus) {
 // answers, as the protocol has it.
 TEST_F(Requests, AStrayAcknowledgementFromAnotherAddressEndsNoWait) {
   const Ipv4Address own = {10, 0, 0, 7}, other = {10, 0, 0, 8};
-  const auto ack = [](const Ipv4Address& from, uint16_t status = 0) {
+  const auto ack = [this](const Ipv4Address& from, uint16_t status = 0) {
     if (status == 0)
-      ProcessDatagram(kBootPortA, CDatagram(kBootMagic, kOpWriteBlockReply, 10).Span(), from);
-    else
-      ProcessDatagram(kBootPortA, CDatagram(kBootMagic, kOpVerifyReply, 14).Be16(12, status).Span(),
+      ProcessDatagram(devices, kBootPortA, CDatagram(kBootMagic, kOpWriteBlockReply, 10).Span(),
                       from);
+    else
+      ProcessDatagram(devices, kBootPortA,
+                      CDatagram(kBootMagic, kOpVerifyReply, 14).Be16(12, status).Span(), from);
   };
   struct Case {
     Ipv4Address device;
@@ -199,26 +204,24 @@ TEST_F(Requests, AStrayAcknowledgementFromAnotherAddressEndsNoWait) {
        {Case{own, 0, other, false}, Case{own, 0, own, true}, Case{{0, 0, 0, 0}, 0, other, true},
         Case{own, 1, other, true}, Case{{255, 255, 255, 255}, 0, other, true}}) {
     {
-      std::lock_guard lock(g_deviceMutex);
-      ClearDeviceTable(g_deviceTable);
+      std::lock_guard lock(devices.deviceMutex);
+      ClearDeviceTable(devices.deviceTable);
       for (int i = 0; i <= c.listedWithIt; ++i) {
-        g_deviceTable[i] = Device(1, kBootPortA);
-        g_deviceTable[i].address = c.device;
+        devices.deviceTable[i] = Device(1, kBootPortA);
+        devices.deviceTable[i].address = c.device;
       }
     }
     DeviceRecord device = Device(1, kBootPortA);
     device.address = c.device;
     // A stray failure report is taken only where strays are heard...
-    g_replyChannels.ResetStatus();
+    devices.replyChannels.ResetStatus();
     transport.onSend = [&](const Sent&) { ack(c.strayFrom, 3); };
-    EXPECT_FALSE(RequestWriteBlock(&device, 0, block, 16, 0, 5));
-    EXPECT_EQ(GetReplyStatus(), c.strayEndsTheWait ? 3 : 0);
+    EXPECT_FALSE(RequestWriteBlock(devices, &device, 0, block, 16, 0, 5));
+    EXPECT_EQ(devices.replyChannels.LastStatus(), c.strayEndsTheWait ? 3 : 0);
     // ...and a stray success passes a block the device never acknowledged.
     transport.onSend = [&](const Sent&) { ack(c.strayFrom); };
-    EXPECT_EQ(RequestWriteBlock(&device, 0, block, 16, 0, 5), c.strayEndsTheWait);
+    EXPECT_EQ(RequestWriteBlock(devices, &device, 0, block, 16, 0, 5), c.strayEndsTheWait);
   }
-  std::lock_guard lock(g_deviceMutex);
-  ClearDeviceTable(g_deviceTable);
 }
 
 // Two waits on one channel would take each other's acknowledgements; the
@@ -228,52 +231,50 @@ TEST_F(Requests, AWriteOrVerifyWhoseChannelIsHeldFailsWithoutSending) {
   DeviceRecord alone = Device(0x0380, kBootPortA), anywhere = Device(0x0380, kBootPortA);
   alone.address = own;
   {
-    std::lock_guard lock(g_deviceMutex);
-    ClearDeviceTable(g_deviceTable);
-    g_deviceTable[0] = alone;
+    std::lock_guard lock(devices.deviceMutex);
+    ClearDeviceTable(devices.deviceTable);
+    devices.deviceTable[0] = alone;
   }
   transport.onSend = [&](const Sent&) {
-    ProcessDatagram(kBootPortA, CDatagram(kBootMagic, kOpWriteBlockReply, 10).Span(), own);
+    ProcessDatagram(devices, kBootPortA, CDatagram(kBootMagic, kOpWriteBlockReply, 10).Span(), own);
   };
   uint16_t value = 0, status = 0;
   for (const DeviceRecord* device : {&alone, &anywhere}) {
     const CReplyChannels::CClaim held =
-        g_replyChannels.Claim(device == &alone ? std::optional(own) : std::nullopt);
+        devices.replyChannels.Claim(device == &alone ? std::optional(own) : std::nullopt);
     ASSERT_TRUE(held);
-    EXPECT_FALSE(RequestWriteBlock(device, 0, block, 16, 0, 500));
-    EXPECT_FALSE(RequestVerify(device, value, status));
+    EXPECT_FALSE(RequestWriteBlock(devices, device, 0, block, 16, 0, 500));
+    EXPECT_FALSE(RequestVerify(devices, device, value, status));
     EXPECT_TRUE(transport.sent.empty());
   }
   // Each channel is free again once its holder is done.
-  EXPECT_TRUE(RequestWriteBlock(&alone, 0, block, 16, 0, 500));
-  EXPECT_TRUE(RequestWriteBlock(&anywhere, 0, block, 16, 0, 500));
-  std::lock_guard lock(g_deviceMutex);
-  ClearDeviceTable(g_deviceTable);
+  EXPECT_TRUE(RequestWriteBlock(devices, &alone, 0, block, 16, 0, 500));
+  EXPECT_TRUE(RequestWriteBlock(devices, &anywhere, 0, block, 16, 0, 500));
 }
 
 // A late write acknowledgement must not pass for the verify answer: its
 // checksum would be the last verify answer's, which after updating another
 // device with the same file is exactly the checksum expected.
 TEST_F(Requests, OnlyAVerifyAnswerEndsTheWaitForOne) {
-  ProcessDatagram(kBootPortA,
+  ProcessDatagram(devices, kBootPortA,
                   CDatagram(kBootMagic, kOpVerifyReply, 14).Bytes(10, {0x37, 0x4B, 0, 0}).Span());
   const DeviceRecord device = Device(0x0380, kBootPortA);
   // The wait passes at once: nothing but what Send delivers ever arrives.
   struct CNoMoreReplies : IReplyTime {
     void PassUntil(milliseconds, const std::function<bool()>&) override {}
   } instant;
-  g_replyChannels.SetTime(&instant);
-  transport.onSend = AckWrite;
+  devices.replyChannels.SetTime(&instant);
+  transport.onSend = Acknowledging();
   uint16_t value = 0, status = 0;
-  EXPECT_FALSE(RequestVerify(&device, value, status));
-  transport.onSend = [](const Sent&) {
+  EXPECT_FALSE(RequestVerify(devices, &device, value, status));
+  transport.onSend = [this](const Sent&) {
     AckWrite({});
-    ProcessDatagram(kBootPortA,
+    ProcessDatagram(devices, kBootPortA,
                     CDatagram(kBootMagic, kOpVerifyReply, 14).Bytes(10, {0x12, 0x34, 0, 0}).Span());
   };
-  EXPECT_TRUE(RequestVerify(&device, value, status));
+  EXPECT_TRUE(RequestVerify(devices, &device, value, status));
   EXPECT_EQ(value, 0x1234);
-  g_replyChannels.SetTime(nullptr);
+  devices.replyChannels.SetTime(nullptr);
 }
 
 TEST(RequestsWithoutNetwork, FailAtSending) {

@@ -84,14 +84,14 @@ TEST_F(SettingsLocation, AFolderThatCannotBeCreatedIsSaidAndTheChangeHoldsForThe
   device.identityLength = 11;
   device.identity[0] = 0x42;
   {
-    std::lock_guard lock(g_deviceMutex);
-    g_deviceTable[0] = device;
+    std::lock_guard lock(network.devices.deviceMutex);
+    network.devices.deviceTable[0] = device;
   }
   view.selectedRow = 0;
   dlg.OnAddToBlackList();
   EXPECT_EQ(view.EventsStartingWith("message").size(), 1u);  // said once per run
-  std::lock_guard lock(g_deviceMutex);
-  EXPECT_NE(g_blackList.text().find("42000000"), std::string::npos);
+  std::lock_guard lock(network.devices.deviceMutex);
+  EXPECT_NE(network.devices.blackList.text().find("42000000"), std::string::npos);
   std::ifstream kept(dir / "config");
   EXPECT_EQ(std::string((std::istreambuf_iterator<char>(kept)), {}),
             "a file where the folder should be");

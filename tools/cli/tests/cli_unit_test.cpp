@@ -212,7 +212,8 @@ TEST(CliObserver, ALogLineCarriesItsToneAndNothingIsLeftUnprinted) {
   std::ostringstream out, err;
   CEventWriter writer(OutputFormat::kJson, out, err, false);
   std::istringstream noAnswers;
-  CCliObserver observer(writer, noAnswers, 0);
+  DeviceSession devices;
+  CCliObserver observer(writer, devices, noAnswers, 0);
   const auto seen = [&] {
     std::vector<std::pair<std::string, bool>> lines;
     for (const auto& e : JsonLines(out.str())) lines.emplace_back(e["text"], e["beep"]);
@@ -230,15 +231,12 @@ TEST(CliObserver, ALogLineCarriesItsToneAndNothingIsLeftUnprinted) {
 }
 
 TEST(CliObserver, AnswersTheListHadNoRoomForAreAFieldAndAWarning) {
-  const CCleanState clean;
-  {
-    std::lock_guard lock(g_deviceMutex);
-    g_droppedCount = 3;
-  }
+  DeviceSession devices;
+  devices.droppedCount = 3;
   std::ostringstream out, err;
   CEventWriter writer(OutputFormat::kJson, out, err, false);
   std::istringstream noAnswers;
-  CCliObserver observer(writer, noAnswers, 0);
+  CCliObserver observer(writer, devices, noAnswers, 0);
   observer.SearchEnded();
   const auto events = JsonLines(out.str());
   ASSERT_EQ(events.size(), 3u);
@@ -254,7 +252,8 @@ TEST(CliObserver, TheQuestionIsAnsweredFromTheCommandLineOrStdin) {
   std::ostringstream out, err;
   CEventWriter writer(OutputFormat::kJson, out, err, false);
   std::istringstream answers("yes\nn\n");
-  CCliObserver observer(writer, answers, 0);
+  DeviceSession devices;
+  CCliObserver observer(writer, devices, answers, 0);
   EXPECT_TRUE(observer.AskYesNo("Reset?"));
   EXPECT_FALSE(observer.AskYesNo("Reset?"));
   EXPECT_FALSE(observer.AskYesNo("Reset?"));  // end of input
