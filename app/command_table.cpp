@@ -36,16 +36,16 @@ void CQuorvikDlg::OnShowBlackList() {
 void CQuorvikDlg::OnDeviceListDblClick() {
   const std::optional<DeviceRecord> device = RecordAt(m_view.SelectedRow());
   if (!device) {
-    AddStatusLine("No interface selected !", 1);
+    AddStatusLine("No interface selected !", Beep::kAlert);
     return;
   }
-  Beep(kSerialToneHz);
+  SoundTone(kSerialToneHz);
   if (!CollectSerialLine(*device)) {
-    Beep(kBeepFrequencyHz);
+    SoundTone(kBeepFrequencyHz);
     return;
   }
   m_serialMode = true;
-  AddStatusLine("Copy serial to Clipboard - 1", 0);
+  AddStatusLine("Copy serial to Clipboard - 1", Beep::kNone);
 }
 
 void CQuorvikDlg::OnDeviceListClick() {

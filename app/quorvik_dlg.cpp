@@ -62,10 +62,10 @@ void CQuorvikDlg::OnInitDialog() {
   RefreshDeviceList();
 }
 
-void CQuorvikDlg::AddStatusLine(std::string text, int beep) {
+void CQuorvikDlg::AddStatusLine(std::string text, Beep beep) {
   m_statusLog.Add(std::move(text));
   m_view.ShowStatusLines(m_statusLog.Lines());
-  if (beep == 1) Beep(kBeepFrequencyHz);
+  if (beep == Beep::kAlert) SoundTone(kBeepFrequencyHz);
 }
 
 void CQuorvikDlg::RefreshDeviceList() {
@@ -102,7 +102,7 @@ void CQuorvikDlg::RefreshDeviceList() {
   } else {
     std::snprintf(line, sizeof line, "%s", FoundLine(m_rowCount, hidden).c_str());
   }
-  AddStatusLine(line, 0);
+  AddStatusLine(line, Beep::kNone);
 
   m_view.SelectRow(first ? 0 : -1);
   SetDeviceButtons(first);
@@ -117,8 +117,8 @@ void CQuorvikDlg::SetDeviceButtons(const std::optional<DeviceRecord>& record) {
 }
 
 void CQuorvikDlg::ReadCheckBoxes() {
-  m_useLastFile = m_view.IsChecked(CheckBox::kUseLastFile) ? 1 : 0;
-  m_andMakeUpdate = m_view.IsChecked(CheckBox::kAndMakeUpdate) ? 1 : 0;
+  m_useLastFile = m_view.IsChecked(CheckBox::kUseLastFile);
+  m_andMakeUpdate = m_view.IsChecked(CheckBox::kAndMakeUpdate);
 }
 
 bool CQuorvikDlg::OpenNetworkOn(const std::string& address, bool tell) {
@@ -164,7 +164,7 @@ std::optional<DeviceRecord> CQuorvikDlg::RecordAt(int index) const {
   return devices.deviceTable[index];
 }
 
-void CQuorvikDlg::Beep(int frequencyHz) {
+void CQuorvikDlg::SoundTone(int frequencyHz) {
   m_view.PlayTone(frequencyHz, static_cast<int>(kBeepLength.count()));
   m_clock.SleepFor(kBeepLength);
 }

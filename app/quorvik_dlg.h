@@ -11,6 +11,7 @@
 #include "app/main_view.h"
 #include "app/status_log.h"
 #include "commands/clock.h"
+#include "commands/command_observer.h"
 #include "commands/command_result.h"
 #include "commands/device_commands.h"
 #include "commands/firmware_file.h"
@@ -76,9 +77,9 @@ class CQuorvikDlg {
   // The hidden "Test" button does nothing.
   void OnTest() {}
 
-  // Appends a line to the status log; beep 1 also sounds the alert tone and
-  // waits for it to end.
-  void AddStatusLine(std::string text, int beep);
+  // Appends a line to the status log; Beep::kAlert also sounds the alert
+  // tone and waits for it to end.
+  void AddStatusLine(std::string text, Beep beep);
   // Rebuilds the list from the device table, logs the count line, selects
   // row 0 and sets the device buttons.
   void RefreshDeviceList();
@@ -107,8 +108,8 @@ class CQuorvikDlg {
   const InterfaceList& interfaces() const { return m_interfaces; }
   const std::vector<std::string>& statusLines() const { return m_statusLog.Lines(); }
   int rowCount() const { return m_rowCount; }
-  int useLastFile() const { return m_useLastFile; }
-  int andMakeUpdate() const { return m_andMakeUpdate; }
+  bool useLastFile() const { return m_useLastFile; }
+  bool andMakeUpdate() const { return m_andMakeUpdate; }
   const std::string& lastFirmwarePath() const { return m_lastFirmwarePath; }
   const std::vector<uint8_t>& firmwareImage() const { return m_firmwareImage; }
   bool serialMode() const { return m_serialMode; }
@@ -129,8 +130,8 @@ class CQuorvikDlg {
   // The check boxes into their members.
   void ReadCheckBoxes();
   void SetDeviceButtons(const std::optional<DeviceRecord>& firstRecord);
-  // Beeps at `frequencyHz` for the alert length and waits for it.
-  void Beep(int frequencyHz);
+  // A tone at `frequencyHz` for the alert's length, waited for.
+  void SoundTone(int frequencyHz);
   // The device's serial line, collected unless already present; shared by
   // the double click and the refresh. True when the line was added.
   bool CollectSerialLine(const DeviceRecord& device);
@@ -180,8 +181,8 @@ class CQuorvikDlg {
   INetwork& m_network;
   IClock& m_clock;
   CStatusLog m_statusLog;
-  int m_useLastFile = 0;
-  int m_andMakeUpdate = 0;
+  bool m_useLastFile = false;
+  bool m_andMakeUpdate = false;
   InterfaceList m_interfaces;
   bool m_serialMode = false;
   std::string m_workDir;

@@ -13,7 +13,9 @@
 class CQuorvikDlg::CDlgObserver : public ICommandObserver {
  public:
   explicit CDlgObserver(CQuorvikDlg& dlg) : m_dlg(dlg) {}
-  void Status(const std::string& line, bool beep) override { m_dlg.AddStatusLine(line, beep); }
+  void Status(const std::string& line, bool beep) override {
+    m_dlg.AddStatusLine(line, beep ? Beep::kAlert : Beep::kNone);
+  }
   void Decided(const CommandResult& result) override {
     // On disk before the operator reads the line that ends the command.
     if (m_dlg.m_journal != nullptr) m_dlg.m_journal->OnResult(result);
@@ -166,7 +168,7 @@ bool CQuorvikDlg::FindDevices() {
   SearchDevices(m_network, m_clock, observer, bootOnly);
   if (m_pendingUpdate) ConfirmPendingUpdate();
   EndSearch();
-  return ChainGoesOn(m_andMakeUpdate != 0, static_cast<size_t>(m_rowCount));
+  return ChainGoesOn(m_andMakeUpdate, static_cast<size_t>(m_rowCount));
 }
 
 bool CQuorvikDlg::BeginSearch() {
@@ -240,7 +242,7 @@ bool CQuorvikDlg::UpdateBeforeFind() {
   ReadCheckBoxes();
   const std::optional<DeviceRecord> selected = RecordAt(m_view.SelectedRow());
   if (!selected) {
-    AddStatusLine("Wrong interface selection !", 1);
+    AddStatusLine("Wrong interface selection !", Beep::kAlert);
     NoDeviceResult(CommandKind::kUpdate, "Wrong interface selection !");
     return false;
   }
@@ -249,7 +251,7 @@ bool CQuorvikDlg::UpdateBeforeFind() {
     HandOut(*refused);
     return false;
   }
-  if (m_useLastFile != 0 && !m_lastFirmwarePath.empty()) {
+  if (m_useLastFile && !m_lastFirmwarePath.empty()) {
     m_view.SetWaitCursor(true);
   } else if (!SelectFirmwareFile()) {
     HandOut(Decide(BeginResult(CommandKind::kUpdate, *selected), Outcome::kRefused, "", false,
@@ -266,7 +268,7 @@ void CQuorvikDlg::RunFirmwareUpdate() {
   ReadCheckBoxes();
   const std::optional<DeviceRecord> target = RecordAt(m_view.SelectedRow());
   if (!target) {
-    AddStatusLine("Wrong interface selection !", 1);
+    AddStatusLine("Wrong interface selection !", Beep::kAlert);
     NoDeviceResult(CommandKind::kUpdate, "Wrong interface selection !");
     return;
   }
@@ -291,7 +293,7 @@ void CQuorvikDlg::RunFirmwareUpdate() {
 }
 
 void CQuorvikDlg::MarkStarted() {
-  m_useLastFile = 1;
+  m_useLastFile = true;
   m_view.SetChecked(CheckBox::kUseLastFile, true);
   m_view.SetWaitCursor(false);
 }
@@ -310,7 +312,7 @@ std::optional<FleetPreparation> CQuorvikDlg::PrepareFleet() {
   FirmwareFileRead file = ReadFirmwareFile(*path);
   if (file.verdict) {
     m_view.SetWaitCursor(false);
-    AddStatusLine(FirmwareVerdictLine(*file.verdict), 1);
+    AddStatusLine(FirmwareVerdictLine(*file.verdict), Beep::kAlert);
     return std::nullopt;
   }
   FindDevices();
@@ -353,7 +355,7 @@ void CQuorvikDlg::OnRunApplication() {
   HandOut(result);
   if (result.outcome != Outcome::kOk) return;
   m_clock.SleepFor(kAfterRunWait);
-  m_useLastFile = 1;
+  m_useLastFile = true;
   m_view.SetChecked(CheckBox::kUseLastFile, true);
 }
 

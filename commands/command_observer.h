@@ -15,6 +15,10 @@
 // shows it.
 constexpr std::chrono::milliseconds kBeepLength{100};
 
+// Whether a status line sounds the alert tone: it marks the stages of a
+// firmware write that the operator waits through, and what went wrong.
+enum class Beep { kNone, kAlert };
+
 class ICommandObserver {
  public:
   virtual ~ICommandObserver() = default;

@@ -4,11 +4,10 @@
 // device, with a tally at the end. The dialog only shows and asks; the
 // window runs the fleet on its command thread and hands each step in.
 
-#include <QAbstractTableModel>
 #include <QDialog>
-#include <string>
 #include <vector>
 
+#include "app/qt/models/fleet_model.h"
 #include "commands/command_result.h"
 #include "commands/fleet_run.h"
 
@@ -17,68 +16,6 @@ class QProgressBar;
 class QPushButton;
 class QSpinBox;
 class QTableView;
-
-enum class FleetRowState { kPlanned, kWaiting, kWriting, kOk, kFailed, kSkipped };
-
-// The planned devices first, in the plan's order (row i is planned device
-// i), then those the plan skipped.
-class CFleetModel : public QAbstractTableModel {
-  Q_OBJECT
- public:
-  enum Column {
-    kDevice,
-    kSerial,
-    kMac,
-    kMode,
-    kVersion,
-    kSection,
-    kBytes,
-    kBlocks,
-    kEstimate,
-    kState,
-    kColumns
-  };
-  enum Role { kStateRole = Qt::UserRole };
-
-  using QAbstractTableModel::QAbstractTableModel;
-
-  void SetPlan(const FleetPlan& plan);
-  // Check boxes take no clicks once the run has begun.
-  void Lock(bool locked);
-  std::vector<size_t> Chosen() const;
-  int PlannedCount() const { return m_plannedCount; }
-
-  // Run steps, by planned index.
-  void SetState(size_t device, FleetRowState state, std::string reason = {});
-  void SetWriting(size_t device, int attempt);
-  void SetBlocks(size_t device, uint32_t done, uint32_t total);
-  void SetOk(size_t device, Confirmation confirmed);
-
-  int rowCount(const QModelIndex& parent = {}) const override;
-  int columnCount(const QModelIndex& parent = {}) const override;
-  QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
-  bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
-  Qt::ItemFlags flags(const QModelIndex& index) const override;
-  QVariant headerData(int section, Qt::Orientation orientation,
-                      int role = Qt::DisplayRole) const override;
-
- private:
-  struct Row {
-    FleetDevice device;
-    bool checked = true;
-    FleetRowState state = FleetRowState::kPlanned;
-    std::string reason;
-    int attempt = 1;
-    uint32_t done = 0, total = 0;
-    Confirmation confirmed = Confirmation::kNone;
-  };
-  QString StateText(const Row& row) const;
-  void RowChanged(size_t row);
-
-  std::vector<Row> m_rows;
-  int m_plannedCount = 0;
-  bool m_locked = false;
-};
 
 class CFleetDialog : public QDialog {
   Q_OBJECT

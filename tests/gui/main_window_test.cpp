@@ -317,7 +317,8 @@ class MainWindowTest : public QObject {
   void statusLogShowsExactlyTheThreeNewestLines() {
     MakeGatedWindow();
     StartAndSettle();
-    for (const char* text : {"one", "two", "three", "four"}) window->dlg().AddStatusLine(text, 0);
+    for (const char* text : {"one", "two", "three", "four"})
+      window->dlg().AddStatusLine(text, Beep::kNone);
     QListWidget* log = view().statusLog();
     QCOMPARE(Lines(log), (QStringList{"two", "three", "four"}));
     const QRect viewport = log->viewport()->rect();

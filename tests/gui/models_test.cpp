@@ -1,6 +1,7 @@
 // The window's item models on their own, without a dialog or a window: each
 // fed from small real inputs under QAbstractItemModelTester, with the cells
-// and roles the views and dialogs read, and a refill that resets the view.
+// and roles the views and dialogs read, and a refill that resets the view;
+// the fleet's rows also as a run changes them, step by step.
 
 #include <QAbstractItemModelTester>
 #include <QApplication>
@@ -10,11 +11,13 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <algorithm>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "app/qt/models/black_list_model.h"
+#include "app/qt/models/fleet_model.h"
 #include "app/qt/models/journal_model.h"
 #include "app/qt/models/network_check_model.h"
 #include "app/qt/models/roll_call_model.h"
@@ -76,6 +79,39 @@ RollCallLine Line(RollCallStatus status, int row, std::optional<size_t> entry, s
   line.now = std::move(now);
   line.twins = twins;
   return line;
+}
+
+FleetDevice Fleet(uint16_t loaderType, uint8_t serial, std::string name,
+                  std::optional<uint8_t> section, std::optional<uint32_t> bytes,
+                  std::optional<uint32_t> blocks, int64_t estimateMs, std::string reason = {}) {
+  FleetDevice d;
+  d.record.loaderType = loaderType;
+  d.record.version = 0x0105;
+  d.record.mac = {0x02, 0x00, 0x00, 0x00, 0x00, serial};
+  d.record.identityLength = 3;
+  d.record.identity.fill(serial);
+  d.name = std::move(name);
+  d.section = section;
+  d.bytes = bytes;
+  d.blocks = blocks;
+  d.estimateMs = estimateMs;
+  d.reason = std::move(reason);
+  return d;
+}
+
+// A loader and a running device planned (the running one's section is
+// known only after its restart), a loader of another model skipped.
+FleetPlan Plan() {
+  FleetPlan plan;
+  plan.planned = {Fleet(0x0300, 0x11, "Node", 1, 600, 3, 4200),
+                  Fleet(0, 0x12, "B\xFChne\x07", std::nullopt, std::nullopt, std::nullopt, 12001)};
+  plan.skipped = {Fleet(0x0300, 0x13, "Dimmer", 2, 600, 3, 4200,
+                        "Wrong firmware file selected! (ERROR DEVICE)")};
+  return plan;
+}
+
+QString FleetState(const CFleetModel& model, int row) {
+  return model.index(row, CFleetModel::kState).data().toString();
 }
 
 }  // namespace
@@ -297,6 +333,160 @@ class ModelsTest : public QObject {
     QCOMPARE(model.rowCount(), 1);
     model.SetEntries({});
     QCOMPARE(model.rowCount(), 0);
+  }
+
+  // The plan: a row per device, planned ones first with a box each, the
+  // skipped ones without a box, the plan's cells or their reason; what a
+  // cell shows it also tells as tooltip and to a screen reader.
+  void fleetPlan() {
+    CFleetModel model;
+    QAbstractItemModelTester tester(&model, kQtTest);
+    model.SetPlan(Plan());
+    QCOMPARE(model.rowCount(), 3);
+    QCOMPARE(model.columnCount(), int(CFleetModel::kColumns));
+    QCOMPARE(model.PlannedCount(), 2);
+    const QStringList headers = {"Device",  "Serial", "MAC",    "Mode", "Version",
+                                 "Section", "Bytes",  "Blocks", "Time", "State"};
+    for (int c = 0; c < headers.size(); ++c)
+      QCOMPARE(model.headerData(c, Qt::Horizontal).toString(), headers[c]);
+    QVERIFY(!model.headerData(0, Qt::Vertical).isValid());
+
+    using C = CFleetModel;
+    const QStringList rows[] = {
+        {"Node", "111111", "02-00-00-00-00-11", "boot", "1.05", "1", "600", "3", "~5 s",
+         "to update"},
+        {"B\u00fchne\uFFFD", "121212", "02-00-00-00-00-12", "app", "1.05", "?", "?", "?", "~13 s",
+         "to update"},
+        {"Dimmer", "131313", "02-00-00-00-00-13", "boot", "1.05", "", "", "", "",
+         "skipped: Wrong firmware file selected! (ERROR DEVICE)"},
+    };
+    for (int row = 0; row < 3; ++row)
+      for (int column = 0; column < C::kColumns; ++column)
+        for (const int role :
+             {int(Qt::DisplayRole), int(Qt::ToolTipRole), int(Qt::AccessibleTextRole)})
+          QCOMPARE(Mismatch(model, {{row, column, role, rows[row][column]}}), QString());
+
+    QCOMPARE(Mismatch(model,
+                      {
+                          {0, C::kDevice, Qt::CheckStateRole, int(Qt::Checked)},
+                          {1, C::kDevice, Qt::CheckStateRole, int(Qt::Checked)},
+                          {2, C::kDevice, Qt::CheckStateRole, QVariant()},
+                          {0, C::kSerial, Qt::CheckStateRole, QVariant()},
+                          {0, C::kSerial, C::kStateRole, int(FleetRowState::kPlanned)},
+                          {2, C::kDevice, C::kStateRole, int(FleetRowState::kSkipped)},
+                          {0, C::kDevice, Qt::EditRole, QVariant()},
+                      }),
+             QString());
+    QVERIFY(model.flags(model.index(0, C::kDevice)) & Qt::ItemIsUserCheckable);
+    QVERIFY(!(model.flags(model.index(0, C::kSerial)) & Qt::ItemIsUserCheckable));
+    QVERIFY(!(model.flags(model.index(2, C::kDevice)) & Qt::ItemIsUserCheckable));
+    QVERIFY(!(model.flags(model.index(0, C::kDevice)) & Qt::ItemIsEditable));
+    QCOMPARE(model.Chosen(), (std::vector<size_t>{0, 1}));
+  }
+
+  // A cleared box leaves its device out of the run; once the run has
+  // begun no box takes a click, and a new plan starts afresh.
+  void fleetChoice() {
+    using C = CFleetModel;
+    CFleetModel model;
+    QAbstractItemModelTester tester(&model, kQtTest);
+    model.SetPlan(Plan());
+    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+
+    QVERIFY(model.setData(model.index(1, C::kDevice), int(Qt::Unchecked), Qt::CheckStateRole));
+    QCOMPARE(changed.count(), 1);
+    QCOMPARE(changed[0][0].toModelIndex(), model.index(1, 0));
+    QCOMPARE(changed[0][1].toModelIndex(), model.index(1, C::kColumns - 1));
+    QCOMPARE(model.Chosen(), (std::vector<size_t>{0}));
+    QCOMPARE(FleetState(model, 1), QStringLiteral("left out"));
+    QCOMPARE(model.index(1, C::kDevice).data(Qt::CheckStateRole).toInt(), int(Qt::Unchecked));
+    // Neither a skipped device nor another column has a box to set.
+    QVERIFY(!model.setData(model.index(2, C::kDevice), int(Qt::Checked), Qt::CheckStateRole));
+    QVERIFY(!model.setData(model.index(1, C::kSerial), int(Qt::Checked), Qt::CheckStateRole));
+    QVERIFY(!model.setData(model.index(1, C::kDevice), QStringLiteral("x"), Qt::EditRole));
+    QCOMPARE(changed.count(), 1);
+
+    model.Lock(true);
+    QCOMPARE(changed.count(), 2);
+    QVERIFY(!(model.flags(model.index(0, C::kDevice)) & Qt::ItemIsUserCheckable));
+    QVERIFY(!model.setData(model.index(1, C::kDevice), int(Qt::Checked), Qt::CheckStateRole));
+    QCOMPARE(model.Chosen(), (std::vector<size_t>{0}));
+
+    QSignalSpy reset(&model, &QAbstractItemModel::modelReset);
+    model.SetPlan(Plan());
+    QCOMPARE(reset.count(), 1);
+    QVERIFY(model.flags(model.index(0, C::kDevice)) & Qt::ItemIsUserCheckable);
+    QCOMPARE(model.Chosen(), (std::vector<size_t>{0, 1}));
+    model.SetPlan({});
+    QCOMPARE(model.rowCount(), 0);
+    QVERIFY(model.Chosen().empty());
+  }
+
+  // A run as the fleet dialog reports it, step by step: each step changes
+  // its device's whole row and nothing else, rows are neither added nor
+  // removed, and the state cell and role follow the run.
+  void fleetRun() {
+    using C = CFleetModel;
+    using S = FleetRowState;
+    CFleetModel model;
+    QAbstractItemModelTester tester(&model, kQtTest);
+    FleetPlan plan = Plan();
+    plan.planned.push_back(Fleet(0x0300, 0x14, "Left out", 1, 600, 3, 4200));
+    plan.planned.push_back(Fleet(0x0300, 0x15, "Stopped", 1, 600, 3, 4200));
+    model.SetPlan(plan);
+    model.Lock(true);
+    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+    QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+    QSignalSpy removed(&model, &QAbstractItemModel::rowsRemoved);
+    QSignalSpy reset(&model, &QAbstractItemModel::modelReset);
+
+    struct Step {
+      std::function<void(CFleetModel&)> apply;
+      int row;
+      S state;
+      QString text;
+    };
+    const std::vector<Step> steps = {
+        {[](C& m) { m.SetState(2, S::kSkipped, "left out"); }, 2, S::kSkipped, "skipped: left out"},
+        {[](C& m) { m.SetState(0, S::kWaiting); }, 0, S::kWaiting, "waiting"},
+        {[](C& m) { m.SetState(1, S::kWaiting); }, 1, S::kWaiting, "waiting"},
+        {[](C& m) { m.SetState(3, S::kWaiting); }, 3, S::kWaiting, "waiting"},
+        {[](C& m) { m.SetWriting(0, 1); }, 0, S::kWriting, "writing"},
+        {[](C& m) { m.SetBlocks(0, 1, 3); }, 0, S::kWriting, "writing: 1 of 3 blocks"},
+        {[](C& m) { m.SetBlocks(0, 3, 3); }, 0, S::kWriting, "writing: 3 of 3 blocks"},
+        {[](C& m) { m.SetState(0, S::kFailed, "Timeout on write data! [0000]"); }, 0, S::kFailed,
+         "failed: Timeout on write data! [0000]"},
+        // A retry starts its count of blocks anew.
+        {[](C& m) { m.SetWriting(0, 2); }, 0, S::kWriting, "writing (attempt 2)"},
+        {[](C& m) { m.SetBlocks(0, 2, 3); }, 0, S::kWriting, "writing (attempt 2): 2 of 3 blocks"},
+        {[](C& m) { m.SetOk(0, Confirmation::kRunning); }, 0, S::kOk, "ok, running"},
+        {[](C& m) { m.SetWriting(1, 1); }, 1, S::kWriting, "writing"},
+        {[](C& m) { m.SetState(1, S::kFailed, "Verify\nfailed"); }, 1, S::kFailed,
+         "failed: Verify\uFFFDfailed"},
+        {[](C& m) { m.SetOk(1, Confirmation::kSilent); }, 1, S::kOk,
+         "ok, not heard after the start"},
+        {[](C& m) { m.SetOk(1, Confirmation::kInLoader); }, 1, S::kOk, "ok"},
+        {[](C& m) { m.SetState(3, S::kSkipped, "stopped before its turn"); }, 3, S::kSkipped,
+         "skipped: stopped before its turn"},
+    };
+    for (size_t i = 0; i < steps.size(); ++i) {
+      const Step& step = steps[i];
+      changed.clear();
+      step.apply(model);
+      QVERIFY2(changed.count() == 1, qPrintable(QStringLiteral("step %1").arg(i)));
+      QCOMPARE(changed[0][0].toModelIndex(), model.index(step.row, 0));
+      QCOMPARE(changed[0][1].toModelIndex(), model.index(step.row, C::kColumns - 1));
+      QCOMPARE(Mismatch(model, {{step.row, C::kState, Qt::DisplayRole, step.text},
+                                {step.row, C::kDevice, C::kStateRole, int(step.state)}}),
+               QString());
+    }
+    QCOMPARE(inserted.count() + removed.count() + reset.count(), 0);
+    QCOMPARE(model.rowCount(), 5);
+    QCOMPARE(FleetState(model, 4),
+             QStringLiteral("skipped: Wrong firmware file selected! (ERROR DEVICE)"));
+    // The plan's cells stay as planned through the run.
+    QCOMPARE(model.index(0, C::kBlocks).data().toString(), QStringLiteral("3"));
+    QCOMPARE(model.index(1, C::kDevice).data().toString(), QStringLiteral("B\u00fchne\uFFFD"));
   }
 };
 

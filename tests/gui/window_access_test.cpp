@@ -292,7 +292,7 @@ class WindowAccessTest : public QObject {
       QVERIFY(view().rect().contains(QRect(w->mapTo(&view(), QPoint(0, 0)), w->size())));
     }
     QListWidget* log = view().statusLog();
-    for (const char* line : {"one", "two", "three"}) window->dlg().AddStatusLine(line, 0);
+    for (const char* line : {"one", "two", "three"}) window->dlg().AddStatusLine(line, Beep::kNone);
     for (int i = 0; i < 3; ++i)
       QVERIFY(log->viewport()->rect().contains(log->visualItemRect(log->item(i))));
   }

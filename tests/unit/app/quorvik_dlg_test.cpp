@@ -117,12 +117,12 @@ TEST_F(QuorvikDlg, StartUpWithAFailedOpeningShowsTheMessageAndAnEmptyList) {
   EXPECT_EQ(view.statusLines, (std::vector<std::string>{"0 Interfaces found"}));
 }
 
-TEST_F(QuorvikDlg, StatusLogKeepsThreeLinesAndBeepsOnlyForOne) {
-  dlg.AddStatusLine("one", 0);
-  dlg.AddStatusLine("two", 1);
-  dlg.AddStatusLine("three", 2);
+TEST_F(QuorvikDlg, StatusLogKeepsThreeLinesAndSoundsOnlyTheAlert) {
+  dlg.AddStatusLine("one", Beep::kNone);
+  dlg.AddStatusLine("two", Beep::kAlert);
+  dlg.AddStatusLine("three", Beep::kNone);
   EXPECT_EQ(clock.elapsed, milliseconds(100));
-  dlg.AddStatusLine("", 0);
+  dlg.AddStatusLine("", Beep::kNone);
   EXPECT_EQ(view.statusLines, (std::vector<std::string>{"two", "three", ""}));
   EXPECT_EQ(view.EventsStartingWith("tone"), (std::vector<std::string>{"tone 100Hz 100ms"}));
 }
@@ -156,7 +156,7 @@ TEST_F(QuorvikDlg, FindAsksForAnUpdateOnlyWhenChainingAndExactlyOneDeviceAnswere
   DevicesAnswer();
   dlg.OnInitDialog();
   EXPECT_FALSE(dlg.FindDevices());  // two devices
-  EXPECT_EQ(dlg.andMakeUpdate(), 1);
+  EXPECT_TRUE(dlg.andMakeUpdate());
   DevicesAnswer(false);
   EXPECT_TRUE(dlg.FindDevices());
   network.onSearch = nullptr;

@@ -158,7 +158,7 @@ TEST_F(FirmwareUpdate, ARunningDeviceIsRestartedFoundAgainWrittenVerifiedAndStar
                                       "progress range 0..100"}));
   // 6 s restart, 2 s Find, 0.1 s after run, 3 s wait, 2 s Find, three beeps.
   EXPECT_EQ(clock.elapsed, milliseconds(6000 + 2000 + 100 + 3000 + 2000 + 300));
-  EXPECT_EQ(dlg.useLastFile(), 1);
+  EXPECT_TRUE(dlg.useLastFile());
   EXPECT_TRUE(view.checks[CheckBox::kUseLastFile]);
   EXPECT_FALSE(view.waitCursor);
 }
@@ -209,7 +209,7 @@ TEST_F(FirmwareUpdate, AMissedAcknowledgementReportsTheLastStatusAndStopsWriting
   EXPECT_EQ(network.writes.size(), 3u);
   EXPECT_EQ(std::count(network.calls.begin(), network.calls.end(), "verify"), 0);
   EXPECT_EQ(std::count(network.calls.begin(), network.calls.end(), "run"), 0);
-  EXPECT_EQ(dlg.useLastFile(), 0);
+  EXPECT_FALSE(dlg.useLastFile());
 }
 
 TEST_F(FirmwareUpdate, AWrongChecksumOrStatusOrNoAnswerFailsVerification) {
@@ -253,7 +253,7 @@ TEST_F(FirmwareUpdate, ChainedUpdatesRunInALoopUntilTheOperatorUnticksTheBox) {
   EXPECT_EQ(std::count(view.events.begin(), view.events.end(),
                        "file dialog " + dlg.workDir() + "/firmware.bin"),
             1);
-  EXPECT_EQ(dlg.andMakeUpdate(), 0);
+  EXPECT_FALSE(dlg.andMakeUpdate());
   EXPECT_FALSE(view.checks[CheckBox::kAndMakeUpdate]);  // the operator's choice stands
 }
 

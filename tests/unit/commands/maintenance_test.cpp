@@ -135,7 +135,7 @@ TEST_F(Maintenance, RunApplicationStartsTheBootloadersApplicationAndSetsUseLastF
   EXPECT_EQ(view.statusLines.back(), "RUN application.");
   EXPECT_EQ(clock.elapsed, milliseconds(100));
   EXPECT_TRUE(view.checks[CheckBox::kUseLastFile]);
-  EXPECT_EQ(dlg.useLastFile(), 1);
+  EXPECT_TRUE(dlg.useLastFile());
 }
 
 TEST_F(Maintenance, ActivateBootloaderFindsTheDeviceAgainAndStartsItsApplication) {
