@@ -13,9 +13,7 @@
 class CQuorvikDlg::CDlgObserver : public ICommandObserver {
  public:
   explicit CDlgObserver(CQuorvikDlg& dlg) : m_dlg(dlg) {}
-  void Status(const std::string& line, bool beep) override {
-    m_dlg.AddStatusLine(line, beep ? Beep::kAlert : Beep::kNone);
-  }
+  void Status(const std::string& line, Beep beep) override { m_dlg.AddStatusLine(line, beep); }
   void Decided(const CommandResult& result) override {
     // On disk before the operator reads the line that ends the command.
     if (m_dlg.m_journal != nullptr) m_dlg.m_journal->OnResult(result);
@@ -254,7 +252,7 @@ bool CQuorvikDlg::UpdateBeforeFind() {
   if (m_useLastFile && !m_lastFirmwarePath.empty()) {
     m_view.SetWaitCursor(true);
   } else if (!SelectFirmwareFile()) {
-    HandOut(Decide(BeginResult(CommandKind::kUpdate, *selected), Outcome::kRefused, "", false,
+    HandOut(Decide(BeginResult(CommandKind::kUpdate, *selected), Outcome::kRefused, "", Beep::kNone,
                    observer, "No firmware file chosen"));
     return false;
   }

@@ -24,7 +24,7 @@ class ICommandObserver {
   virtual ~ICommandObserver() = default;
   // A status line; with `beep`, the alert tone too, which the front end
   // waits for (it is part of the command's timing).
-  virtual void Status(const std::string& line, bool beep) = 0;
+  virtual void Status(const std::string& line, Beep beep) = 0;
   // The outcome is decided; called before the line that ends the command
   // is shown, so that a record of it is on disk before the operator reads
   // that line.

@@ -18,7 +18,7 @@ CommandResult BeginResult(CommandKind kind, const DeviceRecord& device) {
   return result;
 }
 
-CommandResult Decide(CommandResult result, Outcome outcome, const std::string& line, bool beep,
+CommandResult Decide(CommandResult result, Outcome outcome, const std::string& line, Beep beep,
                      ICommandObserver& observer, std::string reason) {
   result.outcome = outcome;
   result.statusLine = line;
@@ -61,7 +61,7 @@ std::optional<CommandResult> RefuseTwin(CommandKind kind, const DeviceRecord& de
                                         ICommandObserver& observer) {
   if (device.twins < 2) return std::nullopt;
   return Decide(BeginResult(kind, device), Outcome::kRefused,
-                TwinRefusalLine(device) + " Nothing was sent.", true, observer);
+                TwinRefusalLine(device) + " Nothing was sent.", Beep::kAlert, observer);
 }
 
 void RunProgress(IClock& clock, ICommandObserver& observer, std::chrono::milliseconds step) {
@@ -91,7 +91,7 @@ CommandResult FactoryResetDevice(const DeviceRecord& device, INetwork& network,
   CommandResult result = BeginResult(CommandKind::kReset, device);
   const std::string name(device.Name());
   if (!observer.AskYesNo("Do you want to set >" + name + "< to Factory Defaults ?"))
-    return Decide(std::move(result), Outcome::kRefused, "", false, observer,
+    return Decide(std::move(result), Outcome::kRefused, "", Beep::kNone, observer,
                   "Factory reset declined");
   network.RequestFactoryReset(device);
   // Devices whose serial ends in two equal bytes take the reset only with
@@ -102,8 +102,8 @@ CommandResult FactoryResetDevice(const DeviceRecord& device, INetwork& network,
     network.RequestFactoryReset(second);
   }
   result.frameSent = true;
-  return Decide(std::move(result), Outcome::kOk, "Set >" + name + "< to Factory Defaults.", false,
-                observer);
+  return Decide(std::move(result), Outcome::kOk, "Set >" + name + "< to Factory Defaults.",
+                Beep::kNone, observer);
 }
 
 CommandResult RunApplication(const DeviceRecord& device, INetwork& network,
@@ -112,7 +112,7 @@ CommandResult RunApplication(const DeviceRecord& device, INetwork& network,
   CommandResult result = BeginResult(CommandKind::kRun, device);
   network.RequestRunApplication(device);
   result.frameSent = result.runRequestSent = true;
-  return Decide(std::move(result), Outcome::kOk, "RUN application.", false, observer);
+  return Decide(std::move(result), Outcome::kOk, "RUN application.", Beep::kNone, observer);
 }
 
 void ConfirmUpdate(const DeviceSession& devices, CommandResult& result) {
@@ -152,7 +152,7 @@ CommandResult RebootDevice(const DeviceRecord& device, INetwork& network, IClock
   if (auto refused = RefuseTwin(CommandKind::kReboot, device, observer)) return *refused;
   CommandResult result = BeginResult(CommandKind::kReboot, device);
   try {
-    observer.Status("Start reboot ...", false);
+    observer.Status("Start reboot ...", Beep::kNone);
     observer.Busy(true);
     network.RequestEnterBootloader(device);
     result.frameSent = true;
@@ -164,9 +164,10 @@ CommandResult RebootDevice(const DeviceRecord& device, INetwork& network, IClock
       network.RequestRunApplication(*boot);
       result.addressed = *boot;
       result.runRequestSent = true;
-      result = Decide(std::move(result), Outcome::kOk, "Reboot done.", false, observer);
+      result = Decide(std::move(result), Outcome::kOk, "Reboot done.", Beep::kNone, observer);
     } else {
-      result = Decide(std::move(result), Outcome::kFailed, "Reboot failed!", true, observer);
+      result =
+          Decide(std::move(result), Outcome::kFailed, "Reboot failed!", Beep::kAlert, observer);
     }
     observer.Busy(false);
     return result;

@@ -138,5 +138,5 @@ CommandResult BeginResult(CommandKind kind, const DeviceRecord& device);
 // What a command did before it was told to stop, as its result.
 CommandResult InterruptedResult(CommandResult running);
 // Hands the outcome to the observer, then shows the line that decided it.
-CommandResult Decide(CommandResult result, Outcome outcome, const std::string& line, bool beep,
+CommandResult Decide(CommandResult result, Outcome outcome, const std::string& line, Beep beep,
                      ICommandObserver& observer, std::string reason = {});

@@ -46,7 +46,7 @@ class CUpdate {
   CommandResult& result() { return m_result; }
 
  private:
-  CommandResult Finish(Outcome outcome, const std::string& line, bool beep) {
+  CommandResult Finish(Outcome outcome, const std::string& line, Beep beep) {
     return Decide(std::move(m_result), outcome, line, beep, m_observer);
   }
   // A device that this command restarted goes back to its application:
@@ -82,18 +82,18 @@ CommandResult CUpdate::Run() {
     // The search below runs without its chain step, so the "... and make
     // Update" box is left as the operator has it: it stays live during the
     // run, and unticking it is how a chain is stopped.
-    m_observer.Status("Set device to firmware update ...", true);
+    m_observer.Status("Set device to firmware update ...", Beep::kAlert);
     m_network.RequestEnterBootloader(target);
     m_result.frameSent = true;
     const auto savedMac = target.mac;
     m_clock.SleepFor(kEnterBootloaderWait);
-    m_observer.Status("Get firmware update parameter...", true);
+    m_observer.Status("Get firmware update parameter...", Beep::kAlert);
     SearchAgain(m_network, m_clock, m_observer);
     const std::optional<DeviceRecord> found = BootRecordWithMac(m_network.Devices(), savedMac);
-    m_observer.Status("Start firmware update...", true);
+    m_observer.Status("Start firmware update...", Beep::kAlert);
     if (!found) {
       m_observer.Busy(false);
-      return Finish(Outcome::kFailed, kLostAfterRestartLine, true);
+      return Finish(Outcome::kFailed, kLostAfterRestartLine, Beep::kAlert);
     }
     target = *found;
     m_result.addressed = target;
@@ -105,7 +105,7 @@ CommandResult CUpdate::Run() {
       return Finish(
           Outcome::kRefused,
           TwinRefusalLine(target) + " Nothing was written; the device is left in its bootloader.",
-          true);
+          Beep::kAlert);
     }
   }
 
@@ -130,7 +130,7 @@ CommandResult CUpdate::Run() {
     char line[64];
     std::snprintf(line, sizeof line, "Timeout on write data! [%.4x]", m_network.GetReplyStatus());
     m_observer.Busy(false);
-    return Finish(Outcome::kFailed, line, true);
+    return Finish(Outcome::kFailed, line, Beep::kAlert);
   }
 
   const uint32_t blockSize = target.blockSize;
@@ -144,14 +144,14 @@ CommandResult CUpdate::Run() {
     if (!answered && m_clock.Interrupted()) throw CCommandCancelled{};
     if (!answered || value != crc || status != 0) {
       m_observer.Busy(false);
-      return Finish(Outcome::kFailed, "Firmware verification failed!", true);
+      return Finish(Outcome::kFailed, "Firmware verification failed!", Beep::kAlert);
     }
     m_result.update->verified = true;
     if (m_input.ctrlHeld) m_observer.Inform("Firmware verification OK");
   } else if (m_input.ctrlHeld) {
     m_observer.Inform("NO firmware verification available!");
   }
-  m_observer.Status(CompletionLine(canVerify, m_input.path, section.index), false);
+  m_observer.Status(CompletionLine(canVerify, m_input.path, section.index), Beep::kNone);
 
   m_network.RequestRunApplication(target);
   // Also after an empty section, where it is the only frame the device got.
@@ -161,14 +161,14 @@ CommandResult CUpdate::Run() {
   m_result.outcome = Outcome::kOk;
   m_result.statusLine = m_result.reason = "RUN application.";
   CommandResult done = m_result;
-  m_observer.Status("RUN application.", false);
+  m_observer.Status("RUN application.", Beep::kNone);
   return done;
 }
 
 CommandResult CUpdate::Refuse(const std::string& line,
                               const std::optional<DeviceRecord>& restarted) {
   if (restarted) m_result.runRequestSent = true;
-  CommandResult result = Finish(Outcome::kRefused, line, true);
+  CommandResult result = Finish(Outcome::kRefused, line, Beep::kAlert);
   if (restarted) m_network.RequestRunApplication(*restarted);
   return result;
 }

@@ -25,7 +25,7 @@ class CBlocksToFleet : public ICommandObserver {
       : m_observer(observer), m_fleet(fleet) {}
   size_t device = 0;
 
-  void Status(const std::string& line, bool beep) override { m_observer.Status(line, beep); }
+  void Status(const std::string& line, Beep beep) override { m_observer.Status(line, beep); }
   void Decided(const CommandResult& result) override { m_observer.Decided(result); }
   void Busy(bool busy) override { m_observer.Busy(busy); }
   void ProgressStart(int steps) override { m_observer.ProgressStart(steps); }

@@ -51,9 +51,9 @@ void CCliObserver::Flush() {
   m_writer.Status(line, false);
 }
 
-void CCliObserver::Status(const std::string& line, bool beep) {
+void CCliObserver::Status(const std::string& line, Beep beep) {
   Flush();
-  if (!beep) {
+  if (beep == Beep::kNone) {
     m_held = line;
     return;
   }
@@ -115,7 +115,7 @@ void CCliObserver::SearchEnded() {
     m_writer.Warning(std::to_string(dropped) +
                      " answer(s) came from devices the list has no room for (it holds " +
                      std::to_string(kDeviceTableCapacity) + "); they are not listed");
-  Status(FoundLine(static_cast<int>(rows.size()), hidden), false);
+  Status(FoundLine(static_cast<int>(rows.size()), hidden), Beep::kNone);
   Flush();
   m_writer.ProgressPos(0);
 }

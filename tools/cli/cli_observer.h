@@ -49,7 +49,7 @@ class CCliObserver : public ICommandObserver {
   // What the last search listed, row i being record i.
   const ListedDevices& listed() const { return m_listed; }
 
-  void Status(const std::string& line, bool beep) override;
+  void Status(const std::string& line, Beep beep) override;
   void Decided(const CommandResult& result) override;
   void Busy(bool) override {}
   void ProgressStart(int steps) override;

@@ -77,7 +77,7 @@ class CRecordingObserver : public IFleetObserver {
 class CJournalOnly : public ICommandObserver {
  public:
   explicit CJournalOnly(IResultSink& journal) : m_journal(journal) {}
-  void Status(const std::string&, bool) override {}
+  void Status(const std::string&, Beep) override {}
   void Decided(const CommandResult& result) override { m_journal.OnResult(result); }
   void Busy(bool) override {}
   void ProgressStart(int) override {}

@@ -219,9 +219,9 @@ TEST(CliObserver, ALogLineCarriesItsToneAndNothingIsLeftUnprinted) {
     for (const auto& e : JsonLines(out.str())) lines.emplace_back(e["text"], e["beep"]);
     return lines;
   };
-  observer.Status("Set device to firmware update ...", true);
-  observer.Status("1 Interfaces found", false);
-  observer.Status("RUN application.", false);
+  observer.Status("Set device to firmware update ...", Beep::kAlert);
+  observer.Status("1 Interfaces found", Beep::kNone);
+  observer.Status("RUN application.", Beep::kNone);
   EXPECT_EQ(seen().size(), 2u);  // the newest waits for the next step
   observer.Flush();
   EXPECT_EQ(seen(),
