@@ -82,6 +82,16 @@ UpdateInput InputFromFile(const std::string& path, const FirmwareFileRead& read,
 CommandResult UpdateDevice(const DeviceRecord& device, const UpdateInput& input, INetwork& network,
                            IClock& clock, ICommandObserver& observer);
 
+// UpdateDevice of a running device whose restart request the caller sent
+// and whose loader it looked for with a search of its own (`found`, nothing
+// when that search did not find it): a fleet restarts a group of devices
+// and finds them all with one search. Each device gets the frames that
+// UpdateDevice sends it.
+CommandResult UpdateRestartedDevice(const DeviceRecord& device,
+                                    const std::optional<DeviceRecord>& found,
+                                    const UpdateInput& input, INetwork& network, IClock& clock,
+                                    ICommandObserver& observer);
+
 // Firmware-Update to its end, as the window's button runs it without its
 // chain: UpdateDevice, then the pause after the run request, the pause for
 // the device to start and a search as the front end searches, also after

@@ -43,6 +43,14 @@ class CUpdate {
   }
 
   CommandResult Run();
+  // The update of a running device whose restart request went out, from
+  // the search that looked for it in its loader on: `found` is its loader's
+  // record, or nothing when no search found it.
+  CommandResult RunRestarted(const std::optional<DeviceRecord>& found) {
+    // The search that begins an update went out before the restart.
+    if (auto refused = Prepare(false)) return *refused;
+    return Found(found);
+  }
   CommandResult& result() { return m_result; }
 
  private:
@@ -53,6 +61,13 @@ class CUpdate {
   // nothing was written, and it must not be left waiting in its loader.
   CommandResult Refuse(const std::string& line, const std::optional<DeviceRecord>& restarted);
   bool WriteSection(const DeviceRecord& device, const FirmwareSection& section);
+  // Refuses a twin or a file it cannot read; with `search`, first sends
+  // the search that begins every update.
+  std::optional<CommandResult> Prepare(bool search);
+  CommandResult Found(const std::optional<DeviceRecord>& found);
+  // The section written to `target`, found in its loader, verified and
+  // started.
+  CommandResult Write(const DeviceRecord& target, bool restarted);
 
   const UpdateInput& m_input;
   INetwork& m_network;
@@ -61,10 +76,9 @@ class CUpdate {
   CommandResult m_result;
 };
 
-CommandResult CUpdate::Run() {
-  DeviceRecord target = m_result.device;
-  if (auto refused = RefuseTwin(CommandKind::kUpdate, target, m_observer)) return *refused;
-  m_network.RequestBootSearch();
+std::optional<CommandResult> CUpdate::Prepare(bool search) {
+  if (auto refused = RefuseTwin(CommandKind::kUpdate, m_result.device, m_observer)) return refused;
+  if (search) m_network.RequestBootSearch();
 
   // Everything that can be checked of the file is checked before a running
   // device is restarted: a refused file must not leave it in its loader.
@@ -76,39 +90,49 @@ CommandResult CUpdate::Run() {
     return Refuse(FirmwareVerdictLine(*m_input.unreadable), std::nullopt);
   }
   m_result.update->sha256 = Sha256Hex(m_input.file);
+  return std::nullopt;
+}
 
+CommandResult CUpdate::Run() {
+  if (auto refused = Prepare(true)) return *refused;
+  DeviceRecord target = m_result.device;
   const bool restarted = target.loaderType == 0;
-  if (restarted) {
-    // The search below runs without its chain step, so the "... and make
-    // Update" box is left as the operator has it: it stays live during the
-    // run, and unticking it is how a chain is stopped.
-    m_observer.Status("Set device to firmware update ...", Beep::kAlert);
-    m_network.RequestEnterBootloader(target);
-    m_result.frameSent = true;
-    const auto savedMac = target.mac;
-    m_clock.SleepFor(kEnterBootloaderWait);
-    m_observer.Status("Get firmware update parameter...", Beep::kAlert);
-    SearchAgain(m_network, m_clock, m_observer);
-    const std::optional<DeviceRecord> found = BootRecordWithMac(m_network.Devices(), savedMac);
-    m_observer.Status("Start firmware update...", Beep::kAlert);
-    if (!found) {
-      m_observer.Busy(false);
-      return Finish(Outcome::kFailed, kLostAfterRestartLine, Beep::kAlert);
-    }
-    target = *found;
-    m_result.addressed = target;
-    m_observer.Addressed(target);
-    // Its loader may share its serial with another: a block sent now
-    // would be written into both.
-    if (target.twins >= 2) {
-      m_observer.Busy(false);
-      return Finish(
-          Outcome::kRefused,
-          TwinRefusalLine(target) + " Nothing was written; the device is left in its bootloader.",
-          Beep::kAlert);
-    }
-  }
+  if (!restarted) return Write(target, false);
+  // The search below runs without its chain step, so the "... and make
+  // Update" box is left as the operator has it: it stays live during the
+  // run, and unticking it is how a chain is stopped.
+  m_observer.Status("Set device to firmware update ...", Beep::kAlert);
+  m_network.RequestEnterBootloader(target);
+  m_result.frameSent = true;
+  const auto savedMac = target.mac;
+  m_clock.SleepFor(kEnterBootloaderWait);
+  m_observer.Status("Get firmware update parameter...", Beep::kAlert);
+  SearchAgain(m_network, m_clock, m_observer);
+  return Found(BootRecordWithMac(m_network.Devices(), savedMac));
+}
 
+CommandResult CUpdate::Found(const std::optional<DeviceRecord>& found) {
+  m_result.frameSent = true;  // the restart request
+  m_observer.Status("Start firmware update...", Beep::kAlert);
+  if (!found) {
+    m_observer.Busy(false);
+    return Finish(Outcome::kFailed, kLostAfterRestartLine, Beep::kAlert);
+  }
+  m_result.addressed = *found;
+  m_observer.Addressed(*found);
+  // Its loader may share its serial with another: a block sent now
+  // would be written into both.
+  if (found->twins >= 2) {
+    m_observer.Busy(false);
+    return Finish(
+        Outcome::kRefused,
+        TwinRefusalLine(*found) + " Nothing was written; the device is left in its bootloader.",
+        Beep::kAlert);
+  }
+  return Write(*found, true);
+}
+
+CommandResult CUpdate::Write(const DeviceRecord& target, bool restarted) {
   const FirmwareLoad load = WalkFirmwareBytes(m_input.file, target, m_input.image);
   if (const auto* verdict = std::get_if<FirmwareVerdict>(&load)) {
     m_result.update->refusedFile = *verdict;
@@ -208,16 +232,33 @@ bool CUpdate::WriteSection(const DeviceRecord& device, const FirmwareSection& se
 
 }  // namespace
 
-CommandResult UpdateDevice(const DeviceRecord& device, const UpdateInput& input, INetwork& network,
-                           IClock& clock, ICommandObserver& observer) {
-  CUpdate update(device, input, network, clock, observer);
+namespace {
+
+template <typename Stage>
+CommandResult RunToAResult(CUpdate& update, ICommandObserver& observer, Stage stage) {
   try {
-    return update.Run();
+    return stage();
   } catch (const CCommandCancelled&) {
     CommandResult result = InterruptedResult(std::move(update.result()));
     RecordResult(result, observer);
     return result;
   }
+}
+
+}  // namespace
+
+CommandResult UpdateDevice(const DeviceRecord& device, const UpdateInput& input, INetwork& network,
+                           IClock& clock, ICommandObserver& observer) {
+  CUpdate update(device, input, network, clock, observer);
+  return RunToAResult(update, observer, [&] { return update.Run(); });
+}
+
+CommandResult UpdateRestartedDevice(const DeviceRecord& device,
+                                    const std::optional<DeviceRecord>& found,
+                                    const UpdateInput& input, INetwork& network, IClock& clock,
+                                    ICommandObserver& observer) {
+  CUpdate update(device, input, network, clock, observer);
+  return RunToAResult(update, observer, [&] { return update.RunRestarted(found); });
 }
 
 void UpdateAndConfirm(const DeviceRecord& device, const UpdateInput& input, INetwork& network,

@@ -58,6 +58,8 @@ struct FleetRunOptions {
   int retries = 0;
   // Asked before each device's turn: true ends the run there.
   std::function<bool()> stopAfterDevice;
+  // How many devices are written at once (1: one after the other).
+  int parallel = 1;
 };
 
 struct FleetRunEnd {
@@ -80,6 +82,15 @@ std::string FleetTallyText(const FleetTally& tally);
 // run's own events go to `fleet`.
 FleetRunEnd RunFleetUpdate(const FleetPlan& plan, const FleetRunOptions& options, INetwork& network,
                            IClock& clock, ICommandObserver& observer, IFleetObserver& fleet);
+
+// RunFleetUpdate with up to options.parallel devices written at once, in
+// waves: the devices of a wave are restarted together, found with one
+// search, written side by side (those that share an address, or have none,
+// one after the other) and confirmed with one search. Each device's frames
+// are those of its one-device update.
+FleetRunEnd RunFleetInWaves(const FleetPlan& plan, const FleetRunOptions& options,
+                            INetwork& network, IClock& clock, ICommandObserver& observer,
+                            IFleetObserver& fleet);
 
 // A file chosen, read once and checked, and the plan from one search.
 struct FleetPreparation {

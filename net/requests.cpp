@@ -30,21 +30,6 @@ bool IsUnicast(const Ipv4Address& a) {
   return !any && !broadcast && (a[0] < 224 || a[0] > 239);
 }
 
-// Where the acknowledgements of requests to `record` may come from: its
-// address, when it answered its search from one that no other listed device
-// shares. Otherwise (no address, a shared one) from anywhere, as the
-// protocol has it: its acknowledgements carry no reference to their request.
-std::optional<Ipv4Address> AcknowledgementSource(const DeviceSession& devices,
-                                                 const DeviceRecord& record) {
-  if (!IsUnicast(record.address)) return std::nullopt;
-  std::lock_guard lock(devices.deviceMutex);
-  int sharing = 0;
-  for (int i = 0, used = CountUsedRecords(devices.deviceTable); i < used; ++i)
-    if (devices.deviceTable[i].address == record.address) ++sharing;
-  if (sharing > 1) return std::nullopt;
-  return record.address;
-}
-
 // The channel that hears `record`'s acknowledgements, held by one request
 // from before it sends until after its pause.
 class CAwaitedReply {
@@ -78,6 +63,17 @@ void PauseAfterAcknowledgement(CAwaitedReply& reply) {
 }
 
 }  // namespace
+
+std::optional<Ipv4Address> AcknowledgementSource(const DeviceSession& devices,
+                                                 const DeviceRecord& record) {
+  if (!IsUnicast(record.address)) return std::nullopt;
+  std::lock_guard lock(devices.deviceMutex);
+  int sharing = 0;
+  for (int i = 0, used = CountUsedRecords(devices.deviceTable); i < used; ++i)
+    if (devices.deviceTable[i].address == record.address) ++sharing;
+  if (sharing > 1) return std::nullopt;
+  return record.address;
+}
 
 bool RequestBootSearch() {
   Frame frame;

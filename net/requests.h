@@ -6,11 +6,21 @@
 // whose channel another request holds fails at once, without sending.
 
 #include <cstdint>
+#include <optional>
 #include <span>
 
 #include "net/device_record.h"
 
 struct DeviceSession;
+
+// Where the acknowledgements of requests to `record` may come from: its
+// address, when it answered its search from one that no other device listed
+// in `devices` shares. Otherwise (no address, a shared one) from anywhere,
+// as the protocol has it: its acknowledgements carry no reference to their
+// request, so all such waits share one channel and only one may run at a
+// time.
+std::optional<Ipv4Address> AcknowledgementSource(const DeviceSession& devices,
+                                                 const DeviceRecord& record);
 
 // Both boot ports in turn; the second only if the first send succeeded.
 bool RequestBootSearch();

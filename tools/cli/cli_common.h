@@ -29,6 +29,9 @@ struct CliOptions {
   bool all = false;   // update: every listed device (a fleet)
   bool dryRun = false;
   int retries = 0;
+  // Devices written at once by `update --all`; each lane sends about 90
+  // requests of at most 554 bytes a second.
+  int parallel = 8;
   std::vector<uint16_t> models;
   bool yes = false;
   double timeScale = 1.0;

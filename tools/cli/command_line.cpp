@@ -163,7 +163,7 @@ void DefineCommandLine(CLI::App& app, Parsed& p) {
       ->check(CLI::ExistingFile);
   AddSelector(update, p);
   update->add_flag("--all", p.options.all,
-                   "every listed device, one after the other, after a plan (a fleet update)");
+                   "every listed device, after a plan (a fleet update)");
   update
       ->add_option("--model", p.models,
                    "with --all: only devices of this model code (hex, as 3680 or 0x3680); may be "
@@ -175,6 +175,11 @@ void DefineCommandLine(CLI::App& app, Parsed& p) {
       ->add_option("--retries", p.options.retries,
                    "with --all: further attempts after a device fails (not after a refusal)")
       ->check(CLI::Range(0, 10));
+  update
+      ->add_option("--parallel", p.options.parallel,
+                   "with --all: how many devices are written at once (devices that share an "
+                   "address, or have none, go one after the other)")
+      ->check(CLI::Range(1, 64));
   AddIface(update, p);
   AddWaitLock(update, p);
   AddJournal(update, p);

@@ -194,6 +194,7 @@ int RunFleet(const CliOptions& options, CEventWriter& writer, INetwork& network)
   run.path = options.file;
   run.bytes = std::make_shared<const std::vector<uint8_t>>(std::move(file.bytes));
   run.retries = options.retries;
+  run.parallel = options.parallel;
   run.stopAfterDevice = [] { return g_stopAfterDevice.load(); };
   const FleetRunEnd end = RunFleetUpdate(plan, run, network, observer.clock(), observer, console);
   tally = end.tally;

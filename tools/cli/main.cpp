@@ -124,8 +124,9 @@ int main(int argc, char** argv) {
                   : p.command == "update"
                       ? "name the device with --serial, --mac or --row, or give --all"
                       : "name the device with --serial, --mac or --row");
-  if (!p.options.all && (p.options.dryRun || !p.models.empty() || p.options.retries != 0))
-    return Refuse(writer, p.command, "--dry-run, --model and --retries go with --all");
+  if (!p.options.all && (p.options.dryRun || !p.models.empty() || p.options.retries != 0 ||
+                         p.options.parallel != CliOptions{}.parallel))
+    return Refuse(writer, p.command, "--dry-run, --model, --retries and --parallel go with --all");
   // The watcher ends first: it may still abort the network's waits.
   CSystemNetwork network;
   const CInterruptWatcher interrupts(p.options.all, network.Devices().replyChannels);
