@@ -32,6 +32,8 @@ constexpr std::chrono::milliseconds kRebootStepWait{60};
 constexpr int kWriteTries = 500;
 constexpr const char* kLostAfterRestartLine = "Device not found again after restart!";
 constexpr const char* kStillInLoaderReason = "Device still in its bootloader after RUN application";
+constexpr const char* kStartNotRecordedLine =
+    "The journal cannot record the start of this update: nothing was sent.";
 constexpr const char* kEmptySectionWarning =
     "The file holds no data for this device: nothing was written.";
 

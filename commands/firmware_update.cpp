@@ -79,6 +79,10 @@ CommandResult CUpdate::Run() {
 
   const bool restarted = target.loaderType == 0;
   if (restarted) {
+    if (!m_observer.Starting(m_result)) {
+      m_observer.Busy(false);
+      return Finish(Outcome::kRefused, kStartNotRecordedLine, true);
+    }
     // The search below runs without its chain step, so the "... and make
     // Update" box is left as the operator has it: it stays live during the
     // run, and unticking it is how a chain is stopped.
@@ -126,6 +130,12 @@ CommandResult CUpdate::Run() {
     return Refuse(*refusal, restarted ? std::optional<DeviceRecord>(target) : std::nullopt);
   }
 
+  // A device already in its loader changes with the first block: its
+  // intent is recorded before it.
+  if (!restarted && !m_observer.Starting(m_result)) {
+    m_observer.Busy(false);
+    return Finish(Outcome::kRefused, kStartNotRecordedLine, true);
+  }
   if (!WriteSection(target, section)) {
     char line[64];
     std::snprintf(line, sizeof line, "Timeout on write data! [%.4x]", m_network.GetReplyStatus());

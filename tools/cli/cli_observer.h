@@ -47,6 +47,7 @@ class CCliObserver : public ICommandObserver {
 
   void Status(const std::string& line, bool beep) override;
   void Decided(const CommandResult& result) override;
+  bool Starting(const CommandResult& result) override;
   void Busy(bool) override {}
   void ProgressStart(int steps) override;
   void ProgressStep() override;
