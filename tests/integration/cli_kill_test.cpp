@@ -75,10 +75,14 @@ const Generation kGenerations[] = {
 
 struct Figures {
   int kills = 0;
-  int recovered = 0;      // found in the loader and written again
-  int closedRunning = 0;  // found running, its unfinished start closed
-  int untouched = 0;      // killed before the restart request left
-  int lost = 0;           // not running, or holding a part of the image
+  int recovered = 0;  // found in the loader and written again
+  // Found running, its unfinished start closed: with the whole new image
+  // (killed after RUN application, before the end line), or untouched
+  // (killed between the start line and the restart request).
+  int closedRunningNew = 0;
+  int closedRunningUntouched = 0;
+  int nothingToRecover = 0;  // killed before the start line
+  int lost = 0;              // not running, or holding a part of the image
 };
 
 class CliKill : public ::testing::Test {
@@ -186,8 +190,9 @@ TEST_F(CliKill, KilledUpdatesAreRecoveredAndTheJournalStaysWhole) {
     std::istringstream lines(out);
     for (std::string line; std::getline(lines, line);) result = nlohmann::json::parse(line);
     ASSERT_EQ(result["event"], "result") << out;
-    figures.recovered += result["recovered"].get<int>();
-    figures.closedRunning += result["runningClosed"].get<int>();
+    const int recovered = result["recovered"].get<int>();
+    const int closed = result["runningClosed"].get<int>();
+    EXPECT_EQ(result["halfUpdated"], recovered) << out;
 
     sim.Stop();
     const std::string output = sim.output();
@@ -197,7 +202,11 @@ TEST_F(CliKill, KilledUpdatesAreRecoveredAndTheJournalStaysWhole) {
     const bool running = SummaryField(summary, "mode") == "app";
     const std::vector<uint8_t> image = ReadBytes(sim.dumpDir() / (identity + ".img"));
     const bool whole = image == WholeImage(g);
-    if (image.empty() && killed && result["recovered"] == 0) ++figures.untouched;
+    if (killed) {
+      figures.recovered += recovered;
+      if (closed > 0) ++(whole ? figures.closedRunningNew : figures.closedRunningUntouched);
+      if (recovered == 0 && closed == 0) ++figures.nothingToRecover;
+    }
     if (!running || !(whole || image.empty())) {
       ++figures.lost;
       ADD_FAILURE() << "device lost: " << summary << "\nrecover: " << out;
@@ -222,10 +231,13 @@ TEST_F(CliKill, KilledUpdatesAreRecoveredAndTheJournalStaysWhole) {
   EXPECT_GT(starts, 0);
 
   std::printf(
-      "kills %d (in %d rounds): recovered in their loader %d, found running and closed %d, "
-      "untouched %d, lost %d; journal lines %zu, starts %d, unreadable %d\n",
-      figures.kills, rounds, figures.recovered, figures.closedRunning, figures.untouched,
-      figures.lost, read.records.size(), starts, read.skipped);
+      "kills %d (in %d rounds): recovered in their loader %d; found running and closed %d "
+      "(with the new image %d, untouched %d); killed before the start line %d; lost %d; "
+      "journal lines %zu, starts %d, unreadable %d\n",
+      figures.kills, rounds, figures.recovered,
+      figures.closedRunningNew + figures.closedRunningUntouched, figures.closedRunningNew,
+      figures.closedRunningUntouched, figures.nothingToRecover, figures.lost, read.records.size(),
+      starts, read.skipped);
   EXPECT_EQ(figures.lost, 0);
 }
 
