@@ -61,6 +61,10 @@ class CQuorvikDlg {
   void OnFactoryReset();
   // Menu "Run application": the bootloader starts the application.
   void OnRunApplication();
+  // The recover dialog's "Write the same file again": Firmware-Update of the
+  // selected row with `path` as the last file (a device its update left
+  // half-written, the file checked by the caller), then a Find.
+  void WriteSameFileAgain(const std::string& path);
   // Menu "Activate bootloader": restart through the bootloader.
   void OnActivateBootloader();
   // Menu "Add to Black-List": hide the selected device from now on.

@@ -18,6 +18,9 @@ class CQuorvikDlg::CDlgObserver : public ICommandObserver {
     // On disk before the operator reads the line that ends the command.
     if (m_dlg.m_journal != nullptr) m_dlg.m_journal->OnResult(result);
   }
+  bool Starting(const CommandResult& result) override {
+    return m_dlg.m_journal == nullptr || m_dlg.m_journal->OnStarted(result);
+  }
   void Busy(bool busy) override { m_dlg.m_view.SetWaitCursor(busy); }
   void ProgressStart(int steps) override {
     m_dlg.m_view.SetProgressRange(0, steps);
@@ -340,6 +343,12 @@ void CQuorvikDlg::OnFactoryReset() {
   }
   CDlgObserver observer(*this);
   HandOut(FactoryResetDevice(*device, m_network, observer));
+}
+
+void CQuorvikDlg::WriteSameFileAgain(const std::string& path) {
+  m_lastFirmwarePath = path;
+  m_view.SetChecked(CheckBox::kUseLastFile, true);
+  OnFirmwareUpdate();
 }
 
 void CQuorvikDlg::OnRunApplication() {

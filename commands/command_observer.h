@@ -29,6 +29,13 @@ class ICommandObserver {
   // is shown, so that a record of it is on disk before the operator reads
   // that line.
   virtual void Decided(const CommandResult& result) = 0;
+  // An update is about to send the first frame that changes the device (the
+  // restart request, or the first block to a device already in its loader).
+  // The front end records the intent on disk first, so that a program
+  // killed in the middle leaves a trace of which device was getting which
+  // file. False: the start could not be recorded, and the update ends
+  // refused with nothing sent.
+  virtual bool Starting(const CommandResult& result) = 0;
   // The wait cursor (true) or the arrow (false), where the command's own
   // steps change it.
   virtual void Busy(bool busy) = 0;

@@ -79,4 +79,8 @@ class IResultSink {
  public:
   virtual ~IResultSink() = default;
   virtual void OnResult(const CommandResult& result) = 0;
+  // An update about to change its device (ICommandObserver::Starting);
+  // false when the start could not be recorded. A sink that keeps no
+  // record has nothing to refuse.
+  virtual bool OnStarted(const CommandResult&) { return true; }
 };

@@ -32,6 +32,8 @@ constexpr std::chrono::milliseconds kRebootStepWait{60};
 constexpr int kWriteTries = 500;
 constexpr const char* kLostAfterRestartLine = "Device not found again after restart!";
 constexpr const char* kStillInLoaderReason = "Device still in its bootloader after RUN application";
+constexpr const char* kStartNotRecordedLine =
+    "The journal cannot record the start of this update: nothing was sent.";
 constexpr const char* kEmptySectionWarning =
     "The file holds no data for this device: nothing was written.";
 
@@ -145,6 +147,8 @@ std::optional<DeviceRecord> BootRecordWithMac(const DeviceSession& devices,
 
 // A result begun for `device`, as the list showed it.
 CommandResult BeginResult(CommandKind kind, const DeviceRecord& device);
+// An update's result begun, with the file's absolute path.
+CommandResult BeginUpdateResult(const DeviceRecord& device, const std::string& path);
 // What a command did before it was told to stop, as its result.
 CommandResult InterruptedResult(CommandResult running);
 // Hands the outcome to the observer, then shows the line that decided it.

@@ -37,9 +37,7 @@ class CUpdate {
   CUpdate(const DeviceRecord& device, const UpdateInput& input, INetwork& network, IClock& clock,
           ICommandObserver& observer)
       : m_input(input), m_network(network), m_clock(clock), m_observer(observer) {
-    m_result = BeginResult(CommandKind::kUpdate, device);
-    m_result.update.emplace();
-    m_result.update->path = AbsolutePath(input.path);
+    m_result = BeginUpdateResult(device, input.path);
   }
 
   CommandResult Run();
@@ -98,6 +96,10 @@ CommandResult CUpdate::Run() {
   DeviceRecord target = m_result.device;
   const bool restarted = target.loaderType == 0;
   if (!restarted) return Write(target, false);
+  if (!m_observer.Starting(m_result)) {
+    m_observer.Busy(false);
+    return Finish(Outcome::kRefused, kStartNotRecordedLine, Beep::kAlert);
+  }
   // The search below runs without its chain step, so the "... and make
   // Update" box is left as the operator has it: it stays live during the
   // run, and unticking it is how a chain is stopped.
@@ -150,6 +152,12 @@ CommandResult CUpdate::Write(const DeviceRecord& target, bool restarted) {
     return Refuse(*refusal, restarted ? std::optional<DeviceRecord>(target) : std::nullopt);
   }
 
+  // A device already in its loader changes with the first block: its
+  // intent is recorded before it.
+  if (!restarted && !m_observer.Starting(m_result)) {
+    m_observer.Busy(false);
+    return Finish(Outcome::kRefused, kStartNotRecordedLine, Beep::kAlert);
+  }
   if (!WriteSection(target, section)) {
     char line[64];
     std::snprintf(line, sizeof line, "Timeout on write data! [%.4x]", m_network.GetReplyStatus());
@@ -231,6 +239,13 @@ bool CUpdate::WriteSection(const DeviceRecord& device, const FirmwareSection& se
 }
 
 }  // namespace
+
+CommandResult BeginUpdateResult(const DeviceRecord& device, const std::string& path) {
+  CommandResult result = BeginResult(CommandKind::kUpdate, device);
+  result.update.emplace();
+  result.update->path = AbsolutePath(path);
+  return result;
+}
 
 namespace {
 

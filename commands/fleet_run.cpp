@@ -27,6 +27,7 @@ class CBlocksToFleet : public ICommandObserver {
 
   void Status(const std::string& line, Beep beep) override { m_observer.Status(line, beep); }
   void Decided(const CommandResult& result) override { m_observer.Decided(result); }
+  bool Starting(const CommandResult& result) override { return m_observer.Starting(result); }
   void Busy(bool busy) override { m_observer.Busy(busy); }
   void ProgressStart(int steps) override { m_observer.ProgressStart(steps); }
   void ProgressStep() override { m_observer.ProgressStep(); }

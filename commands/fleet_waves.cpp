@@ -20,17 +20,20 @@
 #include "commands/device_commands.h"
 #include "commands/firmware_file.h"
 #include "commands/fleet_run.h"
+#include "commands/sha256.h"
 #include "net/requests.h"
 
 namespace {
 
 // What a lane tells the front end goes through one lock: the front end's
-// observers serve one thread. A lane has no progress bar of its own; its
-// blocks reach the fleet, by device.
+// observers serve one thread. Its blocks reach the fleet, by device; the
+// front end's one progress bar and wait cursor follow a lane only while it
+// is the only one (`alone`), as they follow a one-device update.
 class CLaneObserver : public ICommandObserver {
  public:
-  CLaneObserver(std::mutex& mutex, ICommandObserver& observer, IFleetObserver& fleet, size_t device)
-      : m_mutex(mutex), m_observer(observer), m_fleet(fleet), m_device(device) {}
+  CLaneObserver(std::mutex& mutex, ICommandObserver& observer, IFleetObserver& fleet, size_t device,
+                bool alone)
+      : m_mutex(mutex), m_observer(observer), m_fleet(fleet), m_device(device), m_alone(alone) {}
 
   void Status(const std::string& line, Beep beep) override {
     std::lock_guard lock(m_mutex);
@@ -40,9 +43,25 @@ class CLaneObserver : public ICommandObserver {
     std::lock_guard lock(m_mutex);
     m_observer.Decided(result);
   }
-  void Busy(bool) override {}
-  void ProgressStart(int) override {}
-  void ProgressStep() override {}
+  bool Starting(const CommandResult& result) override {
+    std::lock_guard lock(m_mutex);
+    return m_observer.Starting(result);
+  }
+  void Busy(bool busy) override {
+    if (!m_alone) return;
+    std::lock_guard lock(m_mutex);
+    m_observer.Busy(busy);
+  }
+  void ProgressStart(int steps) override {
+    if (!m_alone) return;
+    std::lock_guard lock(m_mutex);
+    m_observer.ProgressStart(steps);
+  }
+  void ProgressStep() override {
+    if (!m_alone) return;
+    std::lock_guard lock(m_mutex);
+    m_observer.ProgressStep();
+  }
   void BlockWritten(uint32_t done, uint32_t total) override {
     std::lock_guard lock(m_mutex);
     m_fleet.OnBlocksWritten(m_device, done, total);
@@ -65,6 +84,7 @@ class CLaneObserver : public ICommandObserver {
   ICommandObserver& m_observer;
   IFleetObserver& m_fleet;
   size_t m_device;
+  bool m_alone;
 };
 
 // One device of a wave: where the plan has it, the record it was found
@@ -227,6 +247,20 @@ void CWaves::Restart(std::vector<Member>& wave) {
   if (running.empty()) return;
   // The search that begins every update, once for the wave.
   m_network.RequestBootSearch();
+  // Each start is on record before any device of the wave is restarted.
+  std::vector<Member*> recorded;
+  for (Member* m : running) {
+    CommandResult start = BeginUpdateResult(m->record, m_options.path);
+    start.update->sha256 = Sha256Hex(*m_options.bytes);
+    if (!m_observer.Starting(start)) {
+      m->result = Decide(std::move(start), Outcome::kRefused, kStartNotRecordedLine, Beep::kAlert,
+                         m_observer);
+      continue;
+    }
+    recorded.push_back(m);
+  }
+  running = std::move(recorded);
+  if (running.empty()) return;
   m_observer.Status("Set device to firmware update ...", Beep::kAlert);
   for (Member* m : running) {
     m_network.RequestEnterBootloader(m->record);
@@ -266,13 +300,14 @@ void CWaves::Write(std::vector<Member>& wave) {
 
   std::vector<std::thread> threads;
   threads.reserve(lanes.size());
+  const bool alone = lanes.size() == 1;
   for (const std::vector<Member*>& lane : lanes)
-    threads.emplace_back([this, lane] {
+    threads.emplace_back([this, lane, alone] {
       std::vector<uint8_t> image(kFirmwareImageSize, 0xFF);
       for (Member* m : lane) {
         std::fill(image.begin(), image.end(), uint8_t{0xFF});
         const UpdateInput input = InputFor(image);
-        CLaneObserver steps(m_mutex, m_observer, m_fleet, m->device);
+        CLaneObserver steps(m_mutex, m_observer, m_fleet, m->device, alone);
         m->result = m->restarted
                         ? UpdateRestartedDevice(
                               m->record, BootRecordWithMac(m_network.Devices(), m->record.mac),

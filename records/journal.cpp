@@ -4,14 +4,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <map>
 
 #include "devices/device_identity.h"
 #include "devices/device_list.h"
+#include "net/hex_text.h"
 #include "records/settings_location.h"
 
 const std::vector<std::string> kJournalCommonFields = {
@@ -129,6 +132,94 @@ FlatRecord JournalRecord(const CommandResult& result, const JournalContext& cont
   return record;
 }
 
+FlatRecord JournalStartRecord(const CommandResult& result, const JournalContext& context) {
+  CommandResult start = result;
+  start.duration = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::system_clock::now() - start.started);
+  start.confirmed = Confirmation::kNone;
+  FlatRecord record = JournalRecord(start, context);
+  for (JsonField& field : record) {
+    if (field.name == "outcome") field.value = std::string(kStartedOutcome);
+    if (field.name == "reason") field.value = std::string(kStartedReason);
+  }
+  return record;
+}
+
+bool IsStartLine(const FlatRecord& record) {
+  return TextOf(record, "outcome") == kStartedOutcome;
+}
+
+std::string DeviceKeyText(std::span<const uint8_t> serial,
+                          const std::optional<std::array<uint8_t, 6>>& mac) {
+  size_t length = serial.size();
+  while (length > 0 && serial[length - 1] == 0) --length;
+  if (length > 0) {
+    std::string key = "serial:";
+    char digits[4];
+    for (size_t i = 0; i < std::min<size_t>(length, 11); ++i) {
+      std::snprintf(digits, sizeof digits, "%.2x", serial[i]);
+      key += digits;
+    }
+    return key;
+  }
+  if (mac) return "mac:" + MacText(*mac);
+  return {};
+}
+
+std::string JournalDeviceKey(const FlatRecord& record) {
+  const auto serial = ParseHexBytes(TextOf(record, "serial"));
+  return DeviceKeyText(serial ? std::span<const uint8_t>(*serial) : std::span<const uint8_t>{},
+                       ParseMacText(TextOf(record, "mac")));
+}
+
+std::string RecordDeviceKey(const DeviceRecord& record) {
+  return DeviceKeyText(SerialBytes(record),
+                       HasRealMac(record) ? std::optional(record.mac) : std::nullopt);
+}
+
+bool EndsStart(const FlatRecord& start, const FlatRecord& line) {
+  return !IsStartLine(line) && TextOf(line, "command") == TextOf(start, "command") &&
+         TextOf(line, "file") == TextOf(start, "file") &&
+         TextOf(line, "sha256") == TextOf(start, "sha256");
+}
+
+std::vector<FlatRecord> HistoryEntries(const std::vector<FlatRecord>& records) {
+  std::vector<std::optional<FlatRecord>> shown;
+  // Per device, the shown start that its next line may still close.
+  std::map<std::string, size_t> open;
+  const auto unfinished = [&shown](size_t at) {
+    for (JsonField& field : *shown[at]) {
+      if (field.name == "outcome") field.value = std::string(kUnfinishedOutcome);
+      if (field.name == "reason") field.value = std::string(kUnfinishedReason);
+    }
+  };
+  for (const FlatRecord& record : records) {
+    const std::string key = JournalDeviceKey(record);
+    const bool start = IsStartLine(record);
+    if (!key.empty()) {
+      if (const auto it = open.find(key); it != open.end()) {
+        if (EndsStart(*shown[it->second], record))
+          shown[it->second].reset();  // ended: its end line tells it all
+        else
+          unfinished(it->second);
+        open.erase(it);
+      }
+    }
+    shown.emplace_back(record);
+    if (start) {
+      if (key.empty())
+        unfinished(shown.size() - 1);
+      else
+        open[key] = shown.size() - 1;
+    }
+  }
+  for (const auto& [key, at] : open) unfinished(at);
+  std::vector<FlatRecord> entries;
+  for (auto& entry : shown)
+    if (entry) entries.push_back(std::move(*entry));
+  return entries;
+}
+
 std::string JournalPath(const std::string& requested) {
   if (const char* forced = std::getenv("QUORVIK_JOURNAL"); forced != nullptr && *forced != 0)
     return forced;
@@ -237,6 +328,14 @@ void CJournalSink::OnResult(const CommandResult& result) {
   if (!result.frameSent) return;
   if (const auto problem = m_journal.Append(JournalRecord(result, m_context)))
     if (onProblem) onProblem(*problem);
+}
+
+bool CJournalSink::OnStarted(const CommandResult& result) {
+  if (const auto problem = m_journal.Append(JournalStartRecord(result, m_context))) {
+    if (onProblem) onProblem(*problem);
+    return false;
+  }
+  return true;
 }
 
 std::string CsvCell(std::string text) {

@@ -6,9 +6,11 @@
 // (O_APPEND), so that two programs never interleave them, and flushed to
 // disk before the command's last status line.
 
+#include <array>
 #include <chrono>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -41,6 +43,38 @@ std::string FormatUtcTime(std::chrono::system_clock::time_point time);
 // `context` is not given): what quorvik-cli prints as a device result too.
 FlatRecord ResultFields(const CommandResult& result);
 FlatRecord JournalRecord(const CommandResult& result, const JournalContext& context);
+
+// An update's intent, written before the first frame that changes its
+// device: the fields of the line that will end it, as far as they are
+// known, with the outcome "started" and the time it is written. The line
+// that ends the update follows as an extra line; a start whose device has
+// no later line never ended (a killed program, a dead battery).
+constexpr const char* kStartedOutcome = "started";
+constexpr const char* kStartedReason = "Update started";
+// How history shows a start that no line ended.
+constexpr const char* kUnfinishedOutcome = "unfinished";
+constexpr const char* kUnfinishedReason = "The update never ended";
+FlatRecord JournalStartRecord(const CommandResult& result, const JournalContext& context);
+bool IsStartLine(const FlatRecord& record);
+// A text equal for lines of one device: its serial without the zero bytes
+// a loader pads with, and only the first 11 bytes where it has more (a
+// running device reports 11 of its loader's 16); the MAC where a line has
+// no serial; empty for a line that names no device.
+std::string JournalDeviceKey(const FlatRecord& record);
+// The same text for a device as a search lists it.
+std::string RecordDeviceKey(const DeviceRecord& record);
+std::string DeviceKeyText(std::span<const uint8_t> serial,
+                          const std::optional<std::array<uint8_t, 6>>& mac);
+
+// Whether `line`, the next line of a start's device, is the one that ends
+// that start: no start itself, of the same command, file and checksum.
+bool EndsStart(const FlatRecord& start, const FlatRecord& line);
+
+// The lines as history shows them, oldest first: a start closed by the
+// device's next line (the one that ends it) is left out; a start that the
+// device's next line does not end (there is none, another start, another
+// command) is shown with the outcome "unfinished", and after it that line.
+std::vector<FlatRecord> HistoryEntries(const std::vector<FlatRecord>& records);
 
 // QUORVIK_JOURNAL when set, else `requested` when not empty, else
 // $XDG_STATE_HOME/quorvik/journal.jsonl (~/.local/state/quorvik/...).
@@ -89,6 +123,9 @@ class CJournalSink : public IResultSink {
       : m_journal(std::move(journal)), m_context(std::move(context)) {}
   void SetInterface(std::string address) { m_context.interface = std::move(address); }
   void OnResult(const CommandResult& result) override;
+  // Appends the update's start line; false (and onProblem told) when it
+  // did not reach the disk.
+  bool OnStarted(const CommandResult& result) override;
   // Told of every line that could not be appended.
   std::function<void(const FileProblem&)> onProblem;
 

@@ -66,10 +66,13 @@ CHistoryDialog::CHistoryDialog(const std::string& journalPath, QWidget* parent) 
   resize(900, 420);
 
   JournalRead read = journalPath.empty() ? JournalRead{} : ReadJournal(journalPath);
+  // A start that its end follows is one entry; one that never ended shows
+  // as unfinished.
+  std::vector<FlatRecord> entries = HistoryEntries(read.records);
   QString note = QStringLiteral("%1 entries in %2")
-                     .arg(read.records.size())
+                     .arg(entries.size())
                      .arg(QFile::decodeName(journalPath.c_str()));
-  m_model->SetRecords(std::move(read.records));
+  m_model->SetRecords(std::move(entries));
   m_table->resizeColumnsToContents();
   if (read.problem) note = QString::fromStdString(read.problem->message);
   if (read.skipped > 0)

@@ -17,6 +17,7 @@ void CQuorvikWindow::CListedForWindow::OnDevicesListed(const ListedDevices& list
       [&w, listed] {
         w.m_lastListed = listed;
         if (w.m_rollCall) w.m_rollCall->ShowListed(listed);
+        w.LookForHalfUpdated();
       },
       Qt::QueuedConnection);
 }

@@ -318,6 +318,27 @@ void CQtMainView::BuildControls() {
   m_checkOffer->hide();  // until a search lists no device
   connect(m_checkOffer, &QPushButton::clicked, this, &CQtMainView::networkCheckRequested);
   statusBar()->addPermanentWidget(m_checkOffer);
+  m_halfUpdated = new QLabel(this);
+  m_halfUpdated->setTextFormat(Qt::PlainText);
+  m_halfUpdated->hide();  // until devices left half-updated answer
+  statusBar()->addPermanentWidget(m_halfUpdated);
+  m_recoverOffer = new QPushButton(QStringLiteral("Reco&ver..."), this);
+  m_recoverOffer->setAutoDefault(false);
+  m_recoverOffer->setToolTip(
+      QStringLiteral("Devices whose update never ended: write the same file again, or start "
+                     "their application"));
+  m_recoverOffer->setAccessibleDescription(m_recoverOffer->toolTip());
+  m_recoverOffer->hide();
+  connect(m_recoverOffer, &QPushButton::clicked, this, &CQtMainView::recoverRequested);
+  statusBar()->addPermanentWidget(m_recoverOffer);
+}
+
+void CQtMainView::ShowHalfUpdated(int count) {
+  m_halfUpdated->setText(count == 1
+                             ? QStringLiteral("1 device was left half-updated:")
+                             : QStringLiteral("%1 devices were left half-updated:").arg(count));
+  m_halfUpdated->setVisible(count > 0);
+  m_recoverOffer->setVisible(count > 0);
 }
 
 void CQtMainView::BuildMenus() {
@@ -795,6 +816,7 @@ void CQtMainView::ApplyInputState() {
   m_applicationMenu->menuAction()->setEnabled(!m_busy);
   m_helpMenu->menuAction()->setEnabled(!m_busy);
   m_checkOffer->setEnabled(!m_busy);
+  m_recoverOffer->setEnabled(!m_busy);
   if (m_busy || m_logicWaitCursor)
     centralWidget()->setCursor(Qt::WaitCursor);
   else

@@ -99,6 +99,11 @@ class CQtMainView : public QMainWindow, public IMainView {
   // The line under the window that says what the count line cannot.
   // Beside the notice while the list is empty after a search.
   QPushButton* networkCheckOffer() const { return m_checkOffer; }
+  // "2 devices were left half-updated:" and its "Recover..." button, under
+  // the window while such devices answer; hidden for 0.
+  void ShowHalfUpdated(int count);
+  QLabel* halfUpdatedLine() const { return m_halfUpdated; }
+  QPushButton* recoverOffer() const { return m_recoverOffer; }
   QMenu* applicationMenu() const { return m_applicationMenu; }
   QMenu* helpMenu() const { return m_helpMenu; }
   QAction* showBlackListAction() const { return m_showBlackList; }
@@ -127,6 +132,8 @@ class CQtMainView : public QMainWindow, public IMainView {
   void deviceListRightClicked();
   // Help > Network check..., or the offer beside the notice.
   void networkCheckRequested();
+  // "Recover..." beside the half-updated line.
+  void recoverRequested();
   void busyChanged(bool busy);
 
  protected:
@@ -173,6 +180,8 @@ class CQtMainView : public QMainWindow, public IMainView {
   QComboBox* m_networkCombo = nullptr;
   QLabel* m_notice = nullptr;
   QPushButton* m_checkOffer = nullptr;
+  QLabel* m_halfUpdated = nullptr;
+  QPushButton* m_recoverOffer = nullptr;
   QMenu* m_applicationMenu = nullptr;
   QMenu* m_helpMenu = nullptr;
   QAction* m_showBlackList = nullptr;

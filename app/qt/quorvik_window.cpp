@@ -15,6 +15,7 @@
 #include "app/qt/history_dialog.h"
 #include "app/qt/network_check_dialog.h"
 #include "net/reply_state.h"
+#include "records/recovery.h"
 
 std::unique_ptr<CInstanceLock> TakeNetworkOrSay(QWidget* parent) {
   CInstanceLock::Attempt attempt = CInstanceLock::Acquire("quorvik");
@@ -118,6 +119,14 @@ void CQuorvikWindow::CJournalForWindow::OnResult(const CommandResult& result) {
   m_sink.OnResult(result);
 }
 
+bool CQuorvikWindow::CJournalForWindow::OnStarted(const CommandResult& result) {
+  m_sink.SetInterface(m_window.m_dlg.openAddress());
+  // The window says once that the journal fails and goes on, as it does
+  // for the lines that end commands.
+  m_sink.OnStarted(result);
+  return true;
+}
+
 void CQuorvikWindow::SayJournalProblem(const FileProblem& problem) {
   if (m_journalProblemSaid.exchange(true)) return;
   m_view->ShowDetailedMessage(
@@ -155,6 +164,82 @@ void CQuorvikWindow::WireCommands() {
     history->show();
   });
   QObject::connect(v, &CQtMainView::networkCheckRequested, v, [this] { OpenNetworkCheck(); });
+  QObject::connect(v, &CQtMainView::recoverRequested, v, [this] { OpenRecover(); });
+  // A command's own searches find its device in its loader with its start
+  // not yet ended: the devices are looked for again once it is over.
+  QObject::connect(v, &CQtMainView::busyChanged, v, [this](bool busy) {
+    if (!busy) LookForHalfUpdated();
+  });
+}
+
+void CQuorvikWindow::LookForHalfUpdated() {
+  if (m_shutDown || m_view->IsBusy() || !m_lastListed || m_options.journalPath.empty()) return;
+  if (m_lookedForHalfUpdated && m_halfUpdated.empty() && !m_recoverDialog) return;
+  m_lookedForHalfUpdated = true;
+  const JournalRead read = ReadJournal(m_options.journalPath);
+  m_halfUpdated = FindUnfinishedUpdates(read.records, m_lastListed->records).halfUpdated;
+  m_view->ShowHalfUpdated(static_cast<int>(m_halfUpdated.size()));
+  if (m_recoverDialog) m_recoverDialog->SetDevices(m_halfUpdated);
+}
+
+void CQuorvikWindow::OpenRecover() {
+  if (m_shutDown) return;
+  if (!m_recoverDialog) {
+    m_recoverDialog = new CRecoverDialog(m_view.get());
+    m_recoverDialog->setAttribute(Qt::WA_DeleteOnClose);
+    m_recoverDialog->SetWindowBusy(m_view->IsBusy());
+    QObject::connect(m_view.get(), &CQtMainView::busyChanged, m_recoverDialog,
+                     &CRecoverDialog::SetWindowBusy);
+    QObject::connect(m_recoverDialog, &CRecoverDialog::writeAgainRequested, m_view.get(),
+                     [this](const UnfinishedUpdate& device) { WriteSameFileAgain(device); });
+    QObject::connect(m_recoverDialog, &CRecoverDialog::runRequested, m_view.get(),
+                     [this](const UnfinishedUpdate& device) { RunHalfUpdated(device); });
+    m_recoverDialog->SetDevices(m_halfUpdated);
+    PlaceBesideWindow(m_recoverDialog, m_view.get());
+  }
+  m_recoverDialog->show();
+  m_recoverDialog->raise();
+  m_recoverDialog->activateWindow();
+}
+
+int CQuorvikWindow::ListedLoaderRow(const UnfinishedUpdate& device) const {
+  if (!m_lastListed) return -1;
+  const std::string key = RecordDeviceKey(device.record);
+  const auto& records = m_lastListed->records;
+  for (size_t row = 0; row < records.size(); ++row)
+    if (records[row].loaderType != 0 && RecordDeviceKey(records[row]) == key)
+      return static_cast<int>(row);
+  return -1;
+}
+
+void CQuorvikWindow::WriteSameFileAgain(const UnfinishedUpdate& device) {
+  if (m_shutDown || m_view->IsBusy()) return;
+  // Checked again now: the file may have changed since the dialog opened.
+  std::string problem;
+  ReadRecordedFile(device.file, device.sha256, problem);
+  const int row = ListedLoaderRow(device);
+  if (problem.empty() && row < 0) problem = "The device no longer answers in its loader.";
+  if (!problem.empty()) {
+    m_view->ShowDetailedMessage("The same file is not written again.", problem);
+    LookForHalfUpdated();
+    return;
+  }
+  m_view->SelectRow(row);
+  RunCommand([this, path = device.file] { m_dlg.WriteSameFileAgain(path); },
+             QGuiApplication::keyboardModifiers());
+}
+
+void CQuorvikWindow::RunHalfUpdated(const UnfinishedUpdate& device) {
+  if (m_shutDown || m_view->IsBusy()) return;
+  const int row = ListedLoaderRow(device);
+  if (row < 0) {
+    m_view->ShowDetailedMessage("The application is not started.",
+                                "The device no longer answers in its loader.");
+    LookForHalfUpdated();
+    return;
+  }
+  m_view->SelectRow(row);
+  Run(&CQuorvikDlg::OnRunApplication);
 }
 
 void CQuorvikWindow::OpenNetworkCheck() {

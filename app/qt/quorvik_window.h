@@ -17,6 +17,7 @@
 #include "app/qt/fleet_dialog.h"
 #include "app/qt/network_check_dialog.h"
 #include "app/qt/qt_main_view.h"
+#include "app/qt/recover_dialog.h"
 #include "app/qt/roll_call_panel.h"
 #include "app/quorvik_dlg.h"
 #include "commands/network.h"
@@ -74,6 +75,9 @@ class CQuorvikWindow {
   // the dialog that shows the plan and runs it.
   void OpenFleetPlan();
   CFleetDialog* fleetDialog() const { return m_fleetDialog; }
+  // "Recover...": the devices left half-updated, beside the window.
+  void OpenRecover();
+  CRecoverDialog* recoverDialog() const { return m_recoverDialog; }
 
  private:
   void WireCommands();
@@ -107,6 +111,7 @@ class CQuorvikWindow {
    public:
     CJournalForWindow(CQuorvikWindow& window, const std::string& path);
     void OnResult(const CommandResult& result) override;
+    bool OnStarted(const CommandResult& result) override;
 
    private:
     CQuorvikWindow& m_window;
@@ -124,6 +129,17 @@ class CQuorvikWindow {
     CQuorvikWindow& m_window;
   };
   void ChooseRigToSave();
+  // The devices that answer in their loader and whose last journal line is
+  // an unfinished start: looked for after the first search, and after
+  // every later one while any was found or the recover dialog is open.
+  void LookForHalfUpdated();
+  // The listed row of a half-updated device now (in its loader), or -1.
+  int ListedLoaderRow(const UnfinishedUpdate& device) const;
+  void WriteSameFileAgain(const UnfinishedUpdate& device);
+  void RunHalfUpdated(const UnfinishedUpdate& device);
+  bool m_lookedForHalfUpdated = false;
+  std::vector<UnfinishedUpdate> m_halfUpdated;
+  QPointer<CRecoverDialog> m_recoverDialog;
   // A device the roll-call names is selected in the list, as a click would.
   void SelectListedRow(int row);
   CListedForWindow m_listedForWindow{*this};

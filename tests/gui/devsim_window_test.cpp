@@ -10,9 +10,18 @@
 #include <QTest>
 #include <QTreeWidget>
 
+#include <QLabel>
+#include <QTableView>
+#include <fstream>
+
+#include "app/qt/models/recover_model.h"
 #include "app/qt/network_check_dialog.h"
 #include "app/qt/quorvik_window.h"
+#include "app/qt/recover_dialog.h"
+#include "commands/sha256.h"
 #include "net/network_session.h"
+#include "records/journal.h"
+#include "tests/support/firmware_file_builder.h"
 #include "tests/support/netns_guard.h"
 
 class DevsimWindowTest : public QObject {
@@ -76,6 +85,85 @@ class DevsimWindowTest : public QObject {
       const QString search = findings.value(QStringLiteral("search"));
       QVERIFY2(!search.isEmpty() && !search.contains(QStringLiteral(" 0 answer(s)")),
                qPrintable(search));
+      dialog->close();
+    }
+    CloseNetwork();
+    simulator.terminate();
+    QVERIFY(simulator.waitForFinished(5000));
+  }
+
+  // A device whose update never ended waits in its loader: start-up says so
+  // under the list, and the recover dialog writes it the same file again.
+  void offersToRecoverAHalfUpdatedDevice() {
+    if (!InPrivateNetworkNamespace())
+      QSKIP(
+          "not inside a private network namespace holding only lo; run through scripts/netns-run");
+    QTemporaryDir workDir;
+    QVERIFY(QDir::setCurrent(workDir.path()));
+    const std::string dir = QFile::encodeName(workDir.path()).toStdString();
+    const std::string config = dir + "/sim.json", firmware = dir + "/matrix.bin",
+                      journal = dir + "/journal.jsonl";
+    std::ofstream(config)
+        << "{\"devices\": [{\"mode\": \"boot\", \"loaderType\": 897, \"deviceId\": 13952, "
+           "\"mcuId\": 33, \"blockSize\": 256, \"identity\": \"2122232425262728292a2b\", "
+           "\"mac\": \"00-0A-95-00-00-21\"}]}";
+    const std::vector<uint8_t> bytes =
+        FirmwareFileBytes(2, {{33, 0x3680, 0x01, 0x05, PatternBytes(1300, 3)}});
+    WriteFile(firmware, bytes);
+    // The start of an update that never ended, as a killed program left it.
+    CommandResult start;
+    start.deviceName = "Matrix Wall";
+    start.device.identityLength = 11;
+    start.device.identity = {0x21, 0x22, 0x23, 0x24, 0x25, 0x26, 0x27, 0x28, 0x29, 0x2a, 0x2b};
+    start.device.mac = {0x00, 0x0A, 0x95, 0x00, 0x00, 0x21};
+    start.addressed = start.device;
+    start.update.emplace();
+    start.update->path = firmware;
+    start.update->sha256 = Sha256Hex(bytes);
+    QVERIFY(!CJournal(journal).Append(
+        JournalStartRecord(start, {"bench", "quorvik-cli", "127.0.0.1"})));
+
+    QProcess simulator;
+    simulator.start(QStringLiteral(QUORVIK_DEVSIM_PATH),
+                    {QStringLiteral("--config"), QString::fromStdString(config)});
+    QVERIFY(simulator.waitForStarted(5000));
+    QByteArray printed;
+    QTRY_VERIFY_WITH_TIMEOUT((printed += simulator.readAllStandardOutput()).contains("ready"),
+                             5000);
+    CSystemNetwork network;
+    {
+      QuorvikWindowOptions options;
+      options.timeScale = 0.2;
+      options.journalPath = journal;
+      CQuorvikWindow window(network, options);
+      window.Start();
+      QTRY_VERIFY_WITH_TIMEOUT(!window.IsRunningCommand(), 10000);
+      CQtMainView& view = window.view();
+      QTRY_VERIFY_WITH_TIMEOUT(view.halfUpdatedLine()->isVisible(), 5000);
+      QCOMPARE(view.halfUpdatedLine()->text(), QStringLiteral("1 device was left half-updated:"));
+      QVERIFY(view.recoverOffer()->isVisible());
+
+      view.recoverOffer()->click();
+      CRecoverDialog* dialog = window.recoverDialog();
+      QVERIFY(dialog != nullptr);
+      QCOMPARE(dialog->model()->rowCount(), 1);
+      QCOMPARE(dialog->model()->index(0, CRecoverModel::kFile).data().toString(),
+               QString::fromStdString(firmware));
+      QVERIFY(dialog->writeButton()->isEnabled());
+      QVERIFY(dialog->runButton()->isEnabled());
+
+      dialog->writeButton()->click();
+      QTRY_VERIFY_WITH_TIMEOUT(window.IsRunningCommand(), 5000);
+      QTRY_VERIFY_WITH_TIMEOUT(!window.IsRunningCommand(), 20000);
+      // Written, verified and running: nothing is left, the line goes.
+      QTRY_VERIFY_WITH_TIMEOUT(!view.halfUpdatedLine()->isVisible(), 5000);
+      QCOMPARE(dialog->model()->rowCount(), 0);
+      const std::vector<FlatRecord> lines = ReadJournal(journal).records;
+      QCOMPARE(lines.size(), size_t{3});
+      QVERIFY(IsStartLine(lines[1]));
+      QCOMPARE(TextOf(lines[2], "outcome"), std::string("ok"));
+      QCOMPARE(TextOf(lines[2], "confirmed"), std::string("running"));
+      QCOMPARE(TextOf(lines[2], "file"), firmware);
       dialog->close();
     }
     CloseNetwork();

@@ -201,8 +201,12 @@ class FleetDialogTest : public QObject {
                             "running"));
     QCOMPARE(dialog->progress()->value(), dialog->progress()->maximum());
     QCOMPARE(written, (std::map<char, int>{{'B', 3}}));
-    // Each device the run reached is in the journal, as from Firmware-Update.
-    QCOMPARE(ReadJournal(journal).records.size(), size_t{2});
+    // Each device the run reached is in the journal, as from Firmware-Update:
+    // the start before its first frame, and the line that ends it.
+    const std::vector<FlatRecord> lines = ReadJournal(journal).records;
+    QCOMPARE(lines.size(), size_t{4});
+    QCOMPARE(HistoryEntries(lines).size(), size_t{2});
+    QVERIFY(IsStartLine(lines[0]) && IsStartLine(lines[2]));
     // The window is itself again; the plan is not run twice.
     QVERIFY(view().button(Button::kFind)->isEnabled());
     QVERIFY(!dialog->startButton()->isEnabled());

@@ -20,6 +20,7 @@
 #include "app/qt/models/fleet_model.h"
 #include "app/qt/models/journal_model.h"
 #include "app/qt/models/network_check_model.h"
+#include "app/qt/models/recover_model.h"
 #include "app/qt/models/roll_call_model.h"
 #include "devices/black_list.h"
 #include "net/black_list_text.h"
@@ -120,6 +121,54 @@ class ModelsTest : public QObject {
   Q_OBJECT
 
  private slots:
+  // The recover dialog's devices: serial, model, file, when, and whether
+  // the same file can be written again, a changed file named in its row.
+  void recover() {
+    CRecoverModel model;
+    QAbstractItemModelTester tester(&model, kQtTest);
+    UnfinishedUpdate ok;
+    ok.record.loaderType = 0x0381;
+    ok.record.deviceId = 0x3680;
+    ok.record.identityLength = 3;
+    ok.record.identity = {0x0a, 0x0b, 0x0c};
+    ok.file = "/srv/fw/matrix.bin";
+    ok.sha256 = "ab";
+    ok.when = "2026-12-08T09:41:07.512Z";
+    UnfinishedUpdate changed = ok;
+    changed.record.identity = {0x0a, 0x0b, 0x0d};
+    changed.fileProblem = "/srv/fw/matrix.bin has changed since";
+    model.SetDevices({ok, changed});
+    QCOMPARE(model.rowCount(), 2);
+    QCOMPARE(model.columnCount(), int(CRecoverModel::kColumnCount));
+    QCOMPARE(model.headerData(CRecoverModel::kFile, Qt::Horizontal).toString(),
+             QStringLiteral("File"));
+    QVERIFY(!model.headerData(0, Qt::Vertical).isValid());
+    QCOMPARE(Mismatch(model,
+                      {
+                          {0, CRecoverModel::kSerial, Qt::DisplayRole, QStringLiteral("0A0B0C")},
+                          {0, CRecoverModel::kFile, Qt::DisplayRole,
+                           QStringLiteral("/srv/fw/matrix.bin")},
+                          {0, CRecoverModel::kSince, Qt::DisplayRole,
+                           QStringLiteral("2026-12-08T09:41:07.512Z")},
+                          {0, CRecoverModel::kState, Qt::DisplayRole,
+                           QStringLiteral("The same file can be written again")},
+                          {1, CRecoverModel::kState, Qt::DisplayRole,
+                           QStringLiteral("/srv/fw/matrix.bin has changed since")},
+                          {1, CRecoverModel::kState, Qt::ToolTipRole,
+                           QStringLiteral("/srv/fw/matrix.bin has changed since")},
+                          {1, CRecoverModel::kFile, Qt::ToolTipRole, QVariant()},
+                      }),
+             QString());
+    QVERIFY(!model.index(0, CRecoverModel::kModel).data().toString().isEmpty());
+    QVERIFY(model.CanWriteAgain(0));
+    QVERIFY(!model.CanWriteAgain(1));
+    QVERIFY(!model.CanWriteAgain(2));
+    QSignalSpy reset(&model, &QAbstractItemModel::modelReset);
+    model.SetDevices({});
+    QCOMPARE(reset.count(), 1);
+    QCOMPARE(model.rowCount(), 0);
+  }
+
   // The history table: every field a column, booleans as words, numbers
   // sorting as numbers, a missing or null field an empty cell.
   void journal() {

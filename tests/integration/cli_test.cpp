@@ -204,7 +204,14 @@ class Cli : public ::testing::Test {
       fs::remove_all(dir);
     }
   }
-  std::vector<FlatRecord> Journal() const { return ReadJournal(journal).records; }
+  // The lines that end commands: each update's start line is left out.
+  std::vector<FlatRecord> Journal() const {
+    std::vector<FlatRecord> ends;
+    for (FlatRecord& line : ReadJournal(journal).records)
+      if (!IsStartLine(line)) ends.push_back(std::move(line));
+    return ends;
+  }
+  std::vector<FlatRecord> AllJournalLines() const { return ReadJournal(journal).records; }
   // What a device of 256-byte blocks holds after the section was written.
   std::vector<uint8_t> WrittenImage() const {
     std::vector<uint8_t> image = section;
@@ -961,8 +968,11 @@ TEST_F(Cli, ResultsSayWhatReachedTheDeviceAndTheJournal) {
     for (const char* more : fleet ? std::vector<const char*>{"--all", "--yes"}
                                   : std::vector<const char*>{"--row", "0"})
       args.push_back(more);
+    // Once the blocks (three of 512 bytes) are being written: the update's
+    // start is on disk.
     const CliRun run = RunCli(args, "", [&](const std::string& line) {
-      if (line.find("\"event\":\"progress\"") == std::string::npos || fs::is_regular_file(folder))
+      if (line.find("\"event\":\"progress\",\"max\":2,") == std::string::npos ||
+          fs::is_regular_file(folder))
         return;
       fs::remove_all(folder);
       std::ofstream(folder) << "not a folder";
@@ -1101,4 +1111,129 @@ TEST_F(Cli, ARigFileThatCannotBeReadIsRefusedBeforeAnySearch) {
   }
   EXPECT_EQ(RunCli({"rollcall", (dir / "none.json").string(), kFast}).exitCode, 2);
   EXPECT_EQ(RunCli({"rollcall", dir.string(), kFast}).exitCode, 2);
+}
+
+// An update's start is on disk before the restart request leaves; its end
+// follows as a line of its own, and history shows the pair as one entry.
+TEST_F(Cli, AnUpdateJournalsItsStartBeforeTheRestartAndHistoryShowsOneEntry) {
+  CSimulatorProcess sim(QUORVIK_DEVSIM_PATH,
+                        Devices({AppDevice("2122232425262728292a2b", "00-0A-95-00-00-21")}));
+  ASSERT_TRUE(sim.ready());
+  const CliRun run = RunCli({"update", "-f", file, "--row", "0", kFast});
+  ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+  const auto lines = AllJournalLines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(TextOf(lines[0], "outcome"), "started");
+  EXPECT_EQ(TextOf(lines[0], "reason"), "Update started");
+  EXPECT_EQ(TextOf(lines[1], "outcome"), "ok");
+  std::vector<std::string> startNames, endNames;
+  for (const auto& field : lines[0]) startNames.push_back(field.name);
+  for (const auto& field : lines[1]) endNames.push_back(field.name);
+  EXPECT_EQ(startNames, endNames);
+  for (const char* same : {"command", "device", "serial", "mac", "file", "sha256"})
+    EXPECT_EQ(TextOf(lines[0], same), TextOf(lines[1], same)) << same;
+  EXPECT_EQ(TextOf(lines[0], "sha256"), Sha256Hex(ReadAll(file)));
+  EXPECT_EQ(std::get<int64_t>(*FieldOf(lines[0], "blocks")), 0);
+
+  const CliRun history = RunCli({"history", "--json"});
+  ASSERT_EQ(history.exitCode, 0) << history.err;
+  const auto events = history.Events();
+  ASSERT_EQ(events.size(), 2u) << history.out;
+  EXPECT_EQ(events[0]["outcome"], "ok");
+  EXPECT_EQ(events[1]["count"], 1);
+  // Nothing was left: recover finds nothing and says so.
+  const CliRun recover = RunCli({"recover", "--json", kFast});
+  EXPECT_EQ(recover.exitCode, 0) << recover.out << recover.err;
+  EXPECT_EQ(recover.Events().back()["halfUpdated"], 0);
+}
+
+// A journal that cannot take the start: nothing reaches the device.
+TEST_F(Cli, AnUpdateWhoseStartCannotBeJournalledSendsNothing) {
+  CSimulatorProcess sim(QUORVIK_DEVSIM_PATH,
+                        Devices({AppDevice("2122232425262728292a2b", "00-0A-95-00-00-21")}));
+  ASSERT_TRUE(sim.ready());
+  const fs::path folder = dir / "state";
+  ::setenv("QUORVIK_JOURNAL", (folder / "journal.jsonl").c_str(), 1);
+  // During the search before the update: the journal was writable when the
+  // command began, and is not when the start is to be written.
+  const CliRun run = RunCli(
+      {"update", "-f", file, "--row", "0", "--json", kFast}, "", [&](const std::string& line) {
+        if (line.find("\"event\":\"progress\"") == std::string::npos || fs::is_regular_file(folder))
+          return;
+        fs::remove_all(folder);
+        std::ofstream(folder) << "not a folder";
+      });
+  EXPECT_EQ(run.exitCode, 2) << run.out << run.err;
+  const nlohmann::json result = FirstEvent(run, "device_result");
+  EXPECT_EQ(result["outcome"], "refused") << run.out;
+  EXPECT_EQ(result["reason"],
+            "The journal cannot record the start of this update: nothing was sent.");
+  sim.Stop();
+  const std::string summary = SummaryOf(sim.output(), "2122232425262728292a2b");
+  EXPECT_NE(summary.find(" mode=app "), std::string::npos) << summary;
+  EXPECT_NE(summary.find(" writes=0 "), std::string::npos) << summary;
+}
+
+// A program killed in the middle of the write: the device waits in its
+// loader with half an image; history says unfinished, recover finds it and
+// writes the same file again.
+TEST_F(Cli, RecoverFindsAHalfUpdatedDeviceAndWritesTheSameFileAgain) {
+  CSimulatorProcess sim(
+      QUORVIK_DEVSIM_PATH,
+      Devices({AppDevice("2122232425262728292a2b", "00-0A-95-00-00-21", R"(, "dropAcks": [3])"),
+               AppDevice("3132333435363738393a3b", "00-0A-95-00-00-31")}));
+  ASSERT_TRUE(sim.ready());
+  const CliRun killed =
+      RunCli({"update", "-f", file, "--serial", "2122232425262728292A2B", "--json", kFast}, "",
+             [&](const std::string& l) {
+               if (l.find("\"max\":5,\"percent\":60") == std::string::npos || g_running < 0) return;
+               // The third block is out, and its answer lost.
+               std::this_thread::sleep_for(std::chrono::milliseconds(300));
+               ::kill(g_running, SIGKILL);
+             });
+  EXPECT_EQ(killed.exitCode, -1);
+  ASSERT_EQ(AllJournalLines().size(), 1u);
+
+  const CliRun history = RunCli({"history"});
+  EXPECT_NE(history.out.find(" update unfinished  \"Matrix Wall\" serial=2122232425262728292A2B"),
+            std::string::npos)
+      << history.out;
+  EXPECT_NE(history.out.find("reason=\"The update never ended\""), std::string::npos);
+
+  const CliRun found = RunCli({"recover", "--json", kFast});
+  EXPECT_EQ(found.exitCode, 4) << found.out << found.err;
+  const nlohmann::json half = FirstEvent(found, "half_updated");
+  ASSERT_FALSE(half.is_null()) << found.out;
+  EXPECT_EQ(half["serial"], "2122232425262728292A2B");
+  EXPECT_EQ(half["file"], file);
+  EXPECT_EQ(half["since"], TextOf(AllJournalLines()[0], "time"));
+  EXPECT_FALSE(half.contains("fileProblem"));
+  EXPECT_EQ(found.Events().back()["left"], 1);
+
+  // A file that changed is named, and the device is not written.
+  const std::vector<uint8_t> original = ReadAll(file);
+  std::vector<uint8_t> changed = original;
+  changed.back() ^= 0xFF;
+  WriteFile(file, changed);
+  const CliRun refused = RunCli({"recover", "--yes", kFast});
+  EXPECT_EQ(refused.exitCode, 4) << refused.out << refused.err;
+  EXPECT_NE(refused.err.find(file + " has changed since"), std::string::npos) << refused.err;
+  EXPECT_EQ(AllJournalLines().size(), 1u);
+
+  WriteFile(file, original);
+  const CliRun recovered = RunCli({"recover", "--yes", "--json", kFast});
+  EXPECT_EQ(recovered.exitCode, 0) << recovered.out << recovered.err;
+  EXPECT_EQ(recovered.Events().back()["recovered"], 1);
+  EXPECT_EQ(FirstEvent(recovered, "device_result")["confirmed"], "running");
+  // The unfinished start stays what it was; the recovery follows it.
+  const CliRun after = RunCli({"history", "--json"});
+  const auto entries = after.Events();
+  ASSERT_EQ(entries.size(), 3u) << after.out;
+  EXPECT_EQ(entries[0]["outcome"], "unfinished");
+  EXPECT_EQ(entries[1]["outcome"], "ok");
+  EXPECT_EQ(RunCli({"recover", kFast}).exitCode, 0);
+  sim.Stop();
+  EXPECT_EQ(ReadAll(sim.dumpDir() / "2122232425262728292a2b.img"), WrittenImage());
+  EXPECT_NE(SummaryOf(sim.output(), "2122232425262728292a2b").find(" mode=app "),
+            std::string::npos);
 }

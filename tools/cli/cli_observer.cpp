@@ -66,6 +66,12 @@ void CCliObserver::Decided(const CommandResult& result) {
   if (m_journal != nullptr) m_journal->OnResult(result);
 }
 
+bool CCliObserver::Starting(const CommandResult& result) {
+  // Without --no-journal, an update whose start is not on disk does not go
+  // on: a kill in its middle would leave a device nobody can find again.
+  return m_journal == nullptr || m_journal->OnStarted(result);
+}
+
 void CCliObserver::ProgressStart(int steps) {
   Flush();
   m_writer.ProgressRange(0, steps);

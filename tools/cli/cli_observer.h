@@ -51,6 +51,7 @@ class CCliObserver : public ICommandObserver {
 
   void Status(const std::string& line, Beep beep) override;
   void Decided(const CommandResult& result) override;
+  bool Starting(const CommandResult& result) override;
   void Busy(bool) override {}
   void ProgressStart(int steps) override;
   void ProgressStep() override;

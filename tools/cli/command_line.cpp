@@ -123,8 +123,9 @@ void DefineCommandLine(CLI::App& app, Parsed& p) {
   app.description(
       "Firmware updates and maintenance of network-attached lighting devices, as the Quorvik "
       "window does them. Exit codes: 0 success, 1 the device failed, 2 bad usage, a refused "
-      "file or a busy network, 3 no matching device, 4 the roll-call found a difference, 130 "
-      "interrupted.");
+      "file or a busy network, 3 no matching device, 4 the roll-call found a difference or a "
+      "device is left "
+      "half-updated, 130 interrupted.");
   app.require_subcommand(1);
   app.set_version_flag("--version", "quorvik-cli " QUORVIK_VERSION);
 
@@ -212,6 +213,22 @@ void DefineCommandLine(CLI::App& app, Parsed& p) {
   AddJson(doctor, p);
   AddTimeScale(doctor, p);
   doctor->callback([&] { p.command = "doctor"; });
+
+  CLI::App* recover = app.add_subcommand(
+      "recover",
+      "search and list the devices an update left half-written (in their loader, their last "
+      "journal line the start of an update); with --yes write each the same file again; exit 4 "
+      "when any is left");
+  recover->add_flag("--yes,-y", p.options.yes,
+                    "write each half-updated device the same file again, and close the unfinished "
+                    "updates of devices found running");
+  AddIface(recover, p);
+  AddWaitLock(recover, p);
+  recover->add_option("--journal", p.options.journal,
+                      "journal file to read and append to (see update --journal)");
+  AddJson(recover, p);
+  AddTimeScale(recover, p);
+  recover->callback([&] { p.command = "recover"; });
 
   CLI::App* history = app.add_subcommand("history", "the journal of device commands, oldest first");
   history->add_option("--journal", p.history.journal, "journal file (see update --journal)");

@@ -80,7 +80,27 @@ class CConsoleFleet : public IFleetObserver {
   CConsoleFleet(CCliObserver& observer, CEventWriter& writer, CResultPrinter& printer,
                 const FleetPlan& plan)
       : m_observer(observer), m_writer(writer), m_printer(printer), m_plan(plan) {}
-  void OnDeviceStarted(size_t, int) override { m_observer.Flush(); }
+  void OnDeviceStarted(size_t device, int) override {
+    m_observer.Flush();
+    m_tenths.resize(m_plan.planned.size(), -1);
+    m_tenths[device] = -1;
+  }
+  // Devices written side by side share no progress bar: each says how far
+  // it is, every tenth of its blocks.
+  void OnBlocksWritten(size_t device, uint32_t done, uint32_t total) override {
+    if (total == 0 || device >= m_tenths.size()) return;
+    const int tenth = static_cast<int>(uint64_t{done} * 10 / total);
+    if (tenth == m_tenths[device]) return;
+    m_tenths[device] = tenth;
+    const FleetDevice& d = m_plan.planned[device];
+    m_writer.Event({{"event", "device_progress"},
+                    {"device", ToUtf8(d.name)},
+                    {"serial", FormatSerial(d.record)},
+                    {"blocks", done},
+                    {"of", total}},
+                   "writing " + Printable(d.name) + " " + FormatSerial(d.record) + ": " +
+                       std::to_string(done) + "/" + std::to_string(total) + " blocks");
+  }
   void OnAttemptResult(size_t, const CommandResult& result) override { m_printer.OnResult(result); }
   void OnDeviceFinished(size_t, const CommandResult&, bool) override { m_observer.Flush(); }
   void OnDeviceNotReached(size_t, const CommandResult& result) override {
@@ -101,6 +121,7 @@ class CConsoleFleet : public IFleetObserver {
   CEventWriter& m_writer;
   CResultPrinter& m_printer;
   const FleetPlan& m_plan;
+  std::vector<int> m_tenths;  // by device: the last tenth of its blocks told
 };
 
 }  // namespace

@@ -77,7 +77,9 @@ int RunHistory(const HistoryOptions& options, CEventWriter& writer) {
     return Refuse(writer, "history", "journal: no file at " + path);
 
   std::vector<FlatRecord> entries;
-  for (const FlatRecord& r : read.records) {
+  // Starts are paired with their ends over the whole journal, before any
+  // filter: an end before --since still closes its start.
+  for (const FlatRecord& r : HistoryEntries(read.records)) {
     if (serial) {
       const auto bytes = ParseSerial(TextOf(r, "serial"));
       if (!bytes || !SameSerial(*bytes, *serial)) continue;

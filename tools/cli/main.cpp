@@ -16,6 +16,7 @@
 #include "tools/cli/cli_commands.h"
 #include "tools/cli/command_line.h"
 #include "tools/cli/doctor_command.h"
+#include "tools/cli/recover_command.h"
 #include "tools/cli/rig_commands.h"
 
 namespace {
@@ -79,7 +80,7 @@ DeviceSelector SelectorOf(const Parsed& p) {
 std::string NamedCommand(int argc, char** argv) {
   for (int i = 1; i < argc; ++i)
     for (const char* name : {"interfaces", "list", "rollcall", "update", "reset", "run", "reboot",
-                             "inspect", "history", "doctor"})
+                             "inspect", "history", "doctor", "recover"})
       if (std::strcmp(argv[i], name) == 0) return name;
   return "quorvik-cli";
 }
@@ -134,7 +135,7 @@ int main(int argc, char** argv) {
   int code = 0;
   const bool usesNetwork = p.command == "list" || p.command == "rollcall" ||
                            p.command == "update" || p.command == "reset" || p.command == "run" ||
-                           p.command == "reboot";
+                           p.command == "reboot" || p.command == "recover";
   std::unique_ptr<CInstanceLock> lock;
   if (usesNetwork) {
     lock = TakeNetwork(p.options, p.command, writer, code);
@@ -153,6 +154,8 @@ int main(int argc, char** argv) {
       code = RunHistory(p.history, writer);
     else if (p.command == "doctor")
       code = RunDoctor(p.options, writer);
+    else if (p.command == "recover")
+      code = RunRecover(p.options, writer, network);
     else if (p.command == "update")
       code = RunDeviceCommand(CommandKind::kUpdate, p.options, writer, network, std::cin);
     else if (p.command == "reset")

@@ -490,3 +490,74 @@ TEST_F(FirmwareUpdate, AnUpdateWithBytesReadEarlierNeverReadsTheFileAgain) {
 }
 
 }  // namespace
+
+namespace {
+
+// A journal that records each update's start with what had reached the
+// network by then, and may refuse to take it.
+class CStartJournal : public IResultSink {
+ public:
+  explicit CStartJournal(const CFakeNetwork& network) : m_network(network) {}
+  void OnResult(const CommandResult& result) override { ends.push_back(result); }
+  bool OnStarted(const CommandResult& result) override {
+    starts.push_back(result);
+    callsAtStart = m_network.calls;
+    writesAtStart = m_network.writes.size();
+    return takes;
+  }
+  bool takes = true;
+  std::vector<CommandResult> starts, ends;
+  std::vector<std::string> callsAtStart;
+  size_t writesAtStart = 0;
+
+ private:
+  const CFakeNetwork& m_network;
+};
+
+}  // namespace
+
+TEST_F(FirmwareUpdate, TheStartOfARunningDevicesUpdateIsRecordedBeforeItsRestart) {
+  CStartJournal journal(network);
+  dlg.SetJournal(&journal);
+  const std::string path = FirmwareFile(1000);
+  StartAndChoose(path);
+  dlg.OnFirmwareUpdate();
+  ASSERT_EQ(journal.starts.size(), 1u);
+  EXPECT_EQ(
+      std::count(journal.callsAtStart.begin(), journal.callsAtStart.end(), "enter bootloader"), 0);
+  EXPECT_EQ(std::count(network.calls.begin(), network.calls.end(), "enter bootloader"), 1);
+  const CommandResult& start = journal.starts[0];
+  ASSERT_TRUE(start.update);
+  EXPECT_EQ(start.update->path, path);
+  EXPECT_EQ(start.update->sha256, Sha256Hex(ReadAll(path)));
+  EXPECT_FALSE(start.update->section);  // known only once its loader answers
+  ASSERT_EQ(journal.ends.size(), 1u);
+  EXPECT_EQ(journal.ends[0].outcome, Outcome::kOk);
+}
+
+TEST_F(FirmwareUpdate, TheStartOfALoadersUpdateIsRecordedBeforeItsFirstBlock) {
+  inBootloader = true;
+  CStartJournal journal(network);
+  dlg.SetJournal(&journal);
+  StartAndChoose(FirmwareFile(1000));
+  dlg.OnFirmwareUpdate();
+  ASSERT_EQ(journal.starts.size(), 1u);
+  EXPECT_EQ(journal.writesAtStart, 0u);
+  EXPECT_EQ(network.writes.size(), 4u);
+  EXPECT_EQ(journal.starts[0].update->section, 0);
+  EXPECT_EQ(journal.starts[0].update->bytes, 1000u);
+}
+
+TEST_F(FirmwareUpdate, AStartTheJournalCannotTakeEndsTheUpdateWithNothingSent) {
+  CStartJournal journal(network);
+  journal.takes = false;
+  dlg.SetJournal(&journal);
+  StartAndChoose(FirmwareFile(1000));
+  dlg.OnFirmwareUpdate();
+  EXPECT_EQ(std::count(network.calls.begin(), network.calls.end(), "enter bootloader"), 0);
+  EXPECT_TRUE(network.writes.empty());
+  ASSERT_FALSE(results.results.empty());
+  EXPECT_EQ(results.results[0].outcome, Outcome::kRefused);
+  EXPECT_EQ(results.results[0].statusLine, kStartNotRecordedLine);
+  EXPECT_FALSE(results.results[0].frameSent);
+}

@@ -79,6 +79,7 @@ class CJournalOnly : public ICommandObserver {
   explicit CJournalOnly(IResultSink& journal) : m_journal(journal) {}
   void Status(const std::string&, Beep) override {}
   void Decided(const CommandResult& result) override { m_journal.OnResult(result); }
+  bool Starting(const CommandResult& result) override { return m_journal.OnStarted(result); }
   void Busy(bool) override {}
   void ProgressStart(int) override {}
   void ProgressStep() override {}

@@ -209,3 +209,69 @@ TEST(Sha256, KnownDigests) {
 }
 
 }  // namespace
+
+namespace {
+
+FlatRecord Line(const CommandResult& r, const char* outcome = nullptr) {
+  const JournalContext context{"host", "quorvik-cli", "127.0.0.1"};
+  return outcome ? JournalStartRecord(r, context) : JournalRecord(r, context);
+}
+
+std::vector<std::string> Outcomes(const std::vector<FlatRecord>& entries) {
+  std::vector<std::string> outcomes;
+  for (const FlatRecord& e : entries) outcomes.push_back(TextOf(e, "outcome"));
+  return outcomes;
+}
+
+}  // namespace
+
+TEST(JournalStart, CarriesTheEndsFieldsWithTheOutcomeStarted) {
+  CommandResult r = Result("Matrix Wall");
+  r.confirmed = Confirmation::kNone;
+  const FlatRecord start = Line(r, "started");
+  const FlatRecord end = Line(Result("Matrix Wall"));
+  ASSERT_EQ(start.size(), end.size());
+  for (size_t i = 0; i < start.size(); ++i) EXPECT_EQ(start[i].name, end[i].name);
+  EXPECT_TRUE(IsStartLine(start));
+  EXPECT_FALSE(IsStartLine(end));
+  EXPECT_EQ(TextOf(start, "reason"), "Update started");
+  EXPECT_EQ(TextOf(start, "file"), "/fw/a.bin");
+  EXPECT_TRUE(EndsStart(start, end));
+}
+
+TEST(JournalHistory, AStartItsEndFollowsIsOneEntryAndOneNothingEndedIsUnfinished) {
+  const CommandResult a = Result("A");
+  CommandResult b = Result("B");
+  b.device.identity[0] = 0x31;  // another device
+  CommandResult other = a;
+  other.update->path = "/fw/other.bin";
+  CommandResult run = a;
+  run.command = CommandKind::kRun;
+  run.update.reset();
+  // A ended; B started and never ended; A started, then its next line was
+  // a run (not its end); A started with another file, and that ended.
+  const std::vector<FlatRecord> lines = {
+      Line(a, "started"), Line(b, "started"),     Line(a),    Line(a, "started"),
+      Line(run),          Line(other, "started"), Line(other)};
+  const std::vector<FlatRecord> entries = HistoryEntries(lines);
+  EXPECT_EQ(Outcomes(entries),
+            (std::vector<std::string>{"unfinished", "ok", "unfinished", "ok", "ok"}));
+  EXPECT_EQ(TextOf(entries[0], "device"), "B");
+  EXPECT_EQ(TextOf(entries[0], "reason"), "The update never ended");
+  EXPECT_EQ(TextOf(entries[3], "command"), "run");
+  // A start followed by another start of its device never ended either.
+  EXPECT_EQ(Outcomes(HistoryEntries({Line(a, "started"), Line(a, "started"), Line(a)})),
+            (std::vector<std::string>{"unfinished", "ok"}));
+}
+
+TEST(JournalHistory, ALoadersPaddedSerialIsTheSameDeviceAsItsApplications) {
+  CommandResult app = Result("A");
+  CommandResult loader = app;
+  loader.device.identityLength = 16;  // padded with zeros by its loader
+  EXPECT_EQ(JournalDeviceKey(Line(app)), JournalDeviceKey(Line(loader)));
+  EXPECT_EQ(JournalDeviceKey(Line(app)), RecordDeviceKey(app.device));
+  CommandResult noSerial = app;
+  noSerial.device.identityLength = 0;
+  noSerial.device.identity = {};
+  EXPECT_EQ(JournalDeviceKey(Line(noSerial)), "mac:02-51-00-00-00-01");
+}

@@ -1,0 +1,53 @@
+#pragma once
+// Updates that never ended: a device whose last journal line is the start
+// of an update (the program was killed, the battery died, the cable was
+// pulled) and that answers a search. In its loader it holds half an image
+// and is offered the same file again, found by its path and checked by its
+// SHA-256; running its application, only the line that ends its start is
+// missing.
+
+#include <span>
+#include <string>
+#include <vector>
+
+#include "commands/firmware_file.h"
+#include "net/device_record.h"
+#include "records/flat_json.h"
+#include "records/journal.h"
+
+struct UnfinishedUpdate {
+  DeviceRecord record;  // as the search listed it
+  int row = 0;
+  FlatRecord start;  // the start line that nothing ended
+  std::string file;  // the path the start line names
+  std::string sha256;
+  std::string when;  // the start line's time
+  // Why the same file cannot be written again (it changed, went, or no
+  // file was recorded); empty when it can.
+  std::string fileProblem;
+};
+
+struct UnfinishedUpdates {
+  // In their loader: left half-updated.
+  std::vector<UnfinishedUpdate> halfUpdated;
+  // Running an application: the update may have ended or never reached the
+  // device; only its end line is missing.
+  std::vector<UnfinishedUpdate> running;
+  bool empty() const { return halfUpdated.empty() && running.empty(); }
+};
+
+// The listed devices whose last journal line is a start, each once.
+UnfinishedUpdates FindUnfinishedUpdates(const std::vector<FlatRecord>& journal,
+                                        std::span<const DeviceRecord> listed);
+
+// The file a start names, read whole and checked against its SHA-256:
+// the read, or in `problem` why it cannot be used.
+FirmwareFileRead ReadRecordedFile(const std::string& path, const std::string& sha256,
+                                  std::string& problem);
+
+// The line that ends a start whose device was found running its
+// application: the start's fields, outcome "interrupted", written now.
+FlatRecord RunningEndLine(const FlatRecord& start, const JournalContext& context);
+constexpr const char* kFoundRunningReason =
+    "The update never ended; its device was later found running its application, with the new "
+    "firmware or the one before";

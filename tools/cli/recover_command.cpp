@@ -1,0 +1,156 @@
+#include "tools/cli/recover_command.h"
+
+#include <sstream>
+
+#include "commands/device_commands.h"
+#include "devices/device_list.h"
+#include "records/recovery.h"
+#include "tools/cli/cli_observer.h"
+
+namespace {
+
+nlohmann::json FoundEvent(const char* kind, const UnfinishedUpdate& u) {
+  nlohmann::json event = {{"event", kind},
+                          {"row", u.row},
+                          {"device", ToUtf8(TextOf(u.start, "device"))},
+                          {"model", ToUtf8(ListName(u.record))},
+                          {"serial", FormatSerial(u.record)},
+                          {"mac", FormatMac(u.record)},
+                          {"file", ToUtf8(u.file)},
+                          {"sha256", u.sha256},
+                          {"since", u.when}};
+  if (!u.fileProblem.empty()) event["fileProblem"] = ToUtf8(u.fileProblem);
+  return event;
+}
+
+std::string FoundText(const UnfinishedUpdate& u) {
+  return Quoted(ListName(u.record)) + " serial=" + FormatSerial(u.record) +
+         " mac=" + FormatMac(u.record) + " file=" + Printable(u.file) + " since " + u.when;
+}
+
+// The listed loader record of the device now: an earlier recovery's search
+// may have moved its row.
+std::optional<DeviceRecord> InLoaderNow(const DeviceSession& devices, const DeviceRecord& device) {
+  const std::string key = RecordDeviceKey(device);
+  for (const DeviceRecord& record : devices.Listed())
+    if (record.loaderType != 0 && RecordDeviceKey(record) == key) return record;
+  return std::nullopt;
+}
+
+}  // namespace
+
+int RunRecover(const CliOptions& options, CEventWriter& writer, INetwork& network) {
+  // The journal is what remembers the devices: without it there is nothing
+  // to find, and with --yes every write must be recorded as any other.
+  std::optional<CJournal> journal;
+  if (const auto refused = OpenJournal(options, "recover", writer, journal)) return *refused;
+  const JournalRead read = ReadJournal(journal->path());
+  if (read.problem) return Refuse(writer, "recover", "journal: " + read.problem->message);
+  if (read.skipped > 0)
+    writer.Warning(std::to_string(read.skipped) + " line(s) of " + journal->path() +
+                   " are no journal entries (a torn last line, say) and were skipped");
+
+  std::string address;
+  if (const auto failed = OpenNetworkAsTheWindow(options, "recover", writer, network, address))
+    return *failed;
+  std::istringstream noAnswers;
+  CCliObserver observer(writer, network.Devices(), noAnswers, options.timeScale);
+  observer.interrupted = [] { return g_interrupted.load(); };
+  observer.SetAssumeYes(options.yes);
+  bool journalFailed = false;
+  std::unique_ptr<IResultSink> journalSink =
+      MakeCliJournal(writer, *journal, address, &journalFailed);
+  observer.SetJournal(journalSink.get());
+  SearchAgain(network, observer.clock(), observer);
+  observer.Flush();
+
+  const UnfinishedUpdates found = FindUnfinishedUpdates(read.records, observer.listed().records);
+  for (const UnfinishedUpdate& u : found.halfUpdated) {
+    writer.Event(FoundEvent("half_updated", u), "Half-updated: " + FoundText(u));
+    if (!u.fileProblem.empty()) writer.Warning(u.fileProblem + "; it is not written again");
+  }
+  for (const UnfinishedUpdate& u : found.running)
+    writer.Event(FoundEvent("unfinished_running", u),
+                 "Unfinished, running: " + FoundText(u) +
+                     " (its update never ended; it runs its application now)");
+
+  int recovered = 0, left = 0, closed = 0;
+  bool interrupted = false;
+  if (!options.yes) {
+    left = static_cast<int>(found.halfUpdated.size());
+  } else {
+    const JournalContext context{HostName(), "quorvik-cli", address};
+    for (const UnfinishedUpdate& u : found.running) {
+      if (const auto problem = journal->Append(RunningEndLine(u.start, context))) {
+        journalFailed = true;
+        writer.Error("journal: " + problem->message + "; the unfinished update stays open");
+      } else {
+        ++closed;
+      }
+    }
+    CResultPrinter printer(writer);
+    std::vector<uint8_t> image(kFirmwareImageSize, 0xFF);
+    try {
+      for (const UnfinishedUpdate& u : found.halfUpdated) {
+        std::string problem;
+        // Read again now: checked moments ago, but the bytes written are
+        // the ones this read holds.
+        const FirmwareFileRead file = ReadRecordedFile(u.file, u.sha256, problem);
+        if (!problem.empty()) {
+          ++left;
+          continue;
+        }
+        const std::optional<DeviceRecord> device = InLoaderNow(network.Devices(), u.record);
+        if (!device) {
+          ++left;
+          writer.Warning(FoundText(u) + ": no longer answers in its loader; not written");
+          continue;
+        }
+        const UpdateInput input = InputFromFile(u.file, file, image);
+        bool ok = false;
+        UpdateAndConfirm(*device, input, network, observer.clock(), observer,
+                         [&](const CommandResult& result) {
+                           printer.OnResult(result);
+                           ok = result.outcome == Outcome::kOk;
+                         });
+        observer.Flush();
+        ok ? ++recovered : ++left;
+      }
+    } catch (const CCommandCancelled&) {
+      observer.Flush();
+      interrupted = true;
+      writer.Error("interrupted");
+    }
+  }
+
+  const int halfUpdated = static_cast<int>(found.halfUpdated.size());
+  Outcome outcome = Outcome::kOk;
+  int code = 0;
+  if (interrupted) {
+    outcome = Outcome::kInterrupted;
+    code = ExitCodeOf(outcome);
+  } else if (left > 0) {
+    outcome = Outcome::kFailed;
+    code = kExitLeftHalfUpdated;
+  }
+  if (journalFailed && code == 0) code = kExitUsage;
+  nlohmann::json event = ResultEvent("recover", outcome);
+  event["exit"] = code;
+  event["halfUpdated"] = halfUpdated;
+  event["recovered"] = recovered;
+  event["left"] = interrupted ? halfUpdated - recovered : left;
+  event["runningClosed"] = closed;
+  if (journalFailed) event["journal"] = "incomplete";
+  std::string text;
+  if (halfUpdated == 0)
+    text = "No device was left half-updated";
+  else if (!options.yes)
+    text = std::to_string(halfUpdated) +
+           " device(s) were left half-updated: quorvik-cli recover --yes writes the same file "
+           "again";
+  else
+    text = std::to_string(recovered) + " of " + std::to_string(halfUpdated) +
+           " half-updated device(s) recovered";
+  writer.Event(event, text);
+  return code;
+}
