@@ -18,10 +18,13 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <set>
+#include <sstream>
 #include <thread>
+#include <tuple>
 
 #include "commands/sha256.h"
 #include "net/frames.h"
@@ -854,6 +857,89 @@ TEST_F(Cli, UpdateAllPlansThenUpdatesEveryDeviceAndCountsThem) {
   }
   for (const char* untouched : {"a8a8a8a8a8a8a8a8a8a8a8", "a9a9a9a9a9a9a9a9a9a9a9"})
     EXPECT_NE(SummaryOf(sim.output(), untouched).find(" writes=0 "), std::string::npos);
+}
+
+// Devices on addresses of their own are written side by side; two that
+// share an address can be told apart by no acknowledgement and go one after
+// the other. A device that fails, one tried again and one that never comes
+// back do not disturb the others' transfers.
+TEST_F(Cli, UpdateAllWritesDevicesOnAddressesOfTheirOwnSideBySide) {
+  const auto boot = [](const std::string& identity, const std::string& more) {
+    return R"({"mode": "boot", "deviceId": 13952, "mcuId": 33, "identity": ")" + identity + "\"" +
+           more + "}";
+  };
+  struct Sim {
+    std::string source, config;
+  };
+  const std::vector<Sim> sims = {
+      {"127.0.0.2", Devices({AppDevice("a1a1a1a1a1a1a1a1a1a1a1", "00-0A-95-00-00-A1")})},
+      {"127.0.0.3",
+       Devices({boot("c3c3c3c3c3c3c3c3c3c3c3",
+                     R"(, "loaderType": 1, "blockSize": 128, "mac": "00-0A-95-00-00-C3")")})},
+      {"127.0.0.4", Devices({AppDevice("e5e5e5e5e5e5e5e5e5e5e5", "00-0A-95-00-00-E5",
+                                       R"(, "loaderType": 512, "dropAcks": [2])")})},
+      {"127.0.0.5",
+       Devices({AppDevice("d1d1d1d1d1d1d1d1d1d1d1", "00-0A-95-00-00-D1"),
+                boot("d2d2d2d2d2d2d2d2d2d2d2",
+                     R"(, "loaderType": 768, "blockSize": 512, "mac": "00-0A-95-00-00-D2")")})},
+      {"127.0.0.6", Devices({AppDevice("b2b2b2b2b2b2b2b2b2b2b2", "00-0A-95-00-00-B2",
+                                       R"(, "neverReturn": true)")})}};
+  std::vector<std::unique_ptr<CSimulatorProcess>> running;
+  for (const Sim& sim : sims) {
+    running.push_back(std::make_unique<CSimulatorProcess>(QUORVIK_DEVSIM_PATH, sim.config,
+                                                          "--source " + sim.source));
+    ASSERT_TRUE(running.back()->ready());
+  }
+
+  const CliRun run = RunCli({"update", "--file", file, "--all", "--yes", "--parallel", "6",
+                             "--retries", "1", "--json", kFast});
+  EXPECT_EQ(run.exitCode, 1) << run.out << run.err;
+  const auto events = run.Events();
+  const nlohmann::json* summary = EventOf(events, "summary");
+  ASSERT_TRUE(summary) << run.out;
+  EXPECT_EQ(*summary, (nlohmann::json{{"event", "summary"},
+                                      {"planned", 6},
+                                      {"updated", 5},
+                                      {"failed", 1},
+                                      {"skipped", 0},
+                                      {"running", 5}}));
+  std::map<std::string, std::vector<std::string>> outcomes;
+  for (const auto& line : Journal())
+    outcomes[TextOf(line, "serial").substr(0, 2)].push_back(TextOf(line, "outcome"));
+  EXPECT_EQ(outcomes, (std::map<std::string, std::vector<std::string>>{{"A1", {"ok"}},
+                                                                       {"B2", {"failed"}},
+                                                                       {"C3", {"ok"}},
+                                                                       {"D1", {"ok"}},
+                                                                       {"D2", {"ok"}},
+                                                                       {"E5", {"failed", "ok"}}}));
+  // Writes of several devices were told apart by device.
+  EXPECT_NE(run.out.find("\"event\":\"device_progress\""), std::string::npos);
+
+  for (auto& sim : running) sim->Stop();
+  const std::vector<std::tuple<size_t, std::string, size_t>> images = {
+      {0, "a1a1a1a1a1a1a1a1a1a1a1", 256},
+      {1, "c3c3c3c3c3c3c3c3c3c3c3", 128},
+      {2, "e5e5e5e5e5e5e5e5e5e5e5", 256},
+      {3, "d1d1d1d1d1d1d1d1d1d1d1", 256},
+      {3, "d2d2d2d2d2d2d2d2d2d2d2", 512}};
+  for (const auto& [sim, identity, blockSize] : images) {
+    std::vector<uint8_t> expected = section;
+    expected.resize((section.size() + blockSize - 1) / blockSize * blockSize, 0xFF);
+    EXPECT_EQ(ReadAll(running[sim]->dumpDir() / (identity + ".img")), expected) << identity;
+  }
+  // The pair on one address: every acknowledgement of one before any of the
+  // other's.
+  std::istringstream log(running[3]->output());
+  std::string previous;
+  int switches = 0;
+  for (std::string line; std::getline(log, line);) {
+    if (line.rfind("tx ", 0) != 0 || line.find(" op=0x5011 ") == std::string::npos) continue;
+    const size_t at = line.find(" index=");
+    const std::string device = line.substr(at, line.find(' ', at + 1) - at);
+    if (!previous.empty() && device != previous) ++switches;
+    previous = device;
+  }
+  EXPECT_EQ(switches, 1) << running[3]->output();
 }
 
 // Two devices that answer with one serial (cloned, or a factory default):
