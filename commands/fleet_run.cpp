@@ -69,7 +69,8 @@ std::string FleetTallyText(const FleetTally& tally) {
 
 FleetRunEnd RunFleetUpdate(const FleetPlan& plan, const FleetRunOptions& options, INetwork& network,
                            IClock& clock, ICommandObserver& observer, IFleetObserver& fleet) {
-  if (options.parallel > 1) return RunFleetInWaves(plan, options, network, clock, observer, fleet);
+  if (options.parallel > 1 || options.canary > 0)
+    return RunFleetInWaves(plan, options, network, clock, observer, fleet);
   FleetRunEnd end;
   FleetTally& tally = end.tally;
   tally.planned = static_cast<int>(options.chosen.size());

@@ -60,6 +60,10 @@ struct FleetRunOptions {
   std::function<bool()> stopAfterDevice;
   // How many devices are written at once (1: one after the other).
   int parallel = 1;
+  // The first `canary` chosen devices are updated before
+  // the rest, which follow only when each of them ended ok and came back
+  // running.
+  int canary = 0;
 };
 
 struct FleetRunEnd {
@@ -72,6 +76,8 @@ struct FleetRunEnd {
   bool interrupted = false;
   // The stop predicate left devices out.
   bool stopped = false;
+  // Why the canary devices stopped the run; empty when they did not.
+  std::string canaryFailed;
 };
 
 // "Summary: 7 planned, 6 updated, 1 failed, 2 skipped, 6 confirmed running"

@@ -15,12 +15,14 @@
 #include <algorithm>
 #include <deque>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include "commands/device_commands.h"
 #include "commands/firmware_file.h"
 #include "commands/fleet_run.h"
 #include "commands/sha256.h"
+#include "devices/device_list.h"
 #include "net/requests.h"
 
 namespace {
@@ -140,6 +142,9 @@ class CWaves {
   // The pause after the run requests and the search that confirms them;
   // every result of the wave handed out.
   void Confirm(std::vector<Member>& wave);
+  // Why the canary devices stop the run, or empty when each ended ok and
+  // came back running.
+  std::string CanaryFailure() const;
   // Counts a member's final result, or queues it again.
   void Settle(Member& member);
   void HandOut(Member& member) {
@@ -160,6 +165,8 @@ class CWaves {
   std::mutex m_mutex;  // the front end's observers, while lanes run
   std::deque<Queued> m_queue;
   FleetRunEnd m_end;
+  std::set<size_t> m_canary;                   // plan indexes
+  std::vector<CommandResult> m_canaryResults;  // their final results
 };
 
 UpdateInput CWaves::InputFor(std::vector<uint8_t>& image) const {
@@ -363,6 +370,8 @@ void CWaves::Confirm(std::vector<Member>& wave) {
 
 void CWaves::Settle(Member& m) {
   const CommandResult& result = *m.result;
+  const bool final = result.outcome != Outcome::kFailed || m.attempt > m_options.retries;
+  if (m_canary.count(m.device) != 0 && final) m_canaryResults.push_back(result);
   if (result.outcome == Outcome::kOk) {
     if (result.confirmed == Confirmation::kRunning) ++m_end.tally.running;
     ++m_end.tally.updated;
@@ -384,10 +393,26 @@ FleetRunEnd CWaves::Run() {
   tally.planned = static_cast<int>(m_options.chosen.size());
   tally.skipped =
       static_cast<int>(m_plan.skipped.size() + m_plan.planned.size() - m_options.chosen.size());
-  for (size_t device : m_options.chosen) m_queue.push_back({device, 1, std::nullopt});
+  const size_t canaries = std::min<size_t>(std::max(m_options.canary, 0), m_options.chosen.size());
+  // The rest wait until the canaries have shown that the file works.
+  std::deque<Queued> rest;
+  for (size_t i = 0; i < m_options.chosen.size(); ++i) {
+    (i < canaries ? m_queue : rest).push_back({m_options.chosen[i], 1, std::nullopt});
+    if (i < canaries) m_canary.insert(m_options.chosen[i]);
+  }
   std::vector<Member> wave;
   try {
-    while (!m_queue.empty()) {
+    for (;;) {
+      if (m_queue.empty()) {
+        if (rest.empty()) break;
+        std::swap(m_queue, rest);
+        if (m_end.stopped) break;
+        m_end.canaryFailed = CanaryFailure();
+        if (!m_end.canaryFailed.empty()) {
+          m_end.stopped = true;
+          break;
+        }
+      }
       // A stop begins no new device; one being tried again goes on with
       // its attempts, as in a run of one device after the other.
       if (!m_end.stopped && m_options.stopAfterDevice && m_options.stopAfterDevice()) {
@@ -422,8 +447,18 @@ FleetRunEnd CWaves::Run() {
       }
     }
   }
+  m_queue.insert(m_queue.end(), rest.begin(), rest.end());
   LeaveOut([](const Queued&) { return true; });
   return m_end;
+}
+
+std::string CWaves::CanaryFailure() const {
+  for (const CommandResult& r : m_canaryResults) {
+    if (r.outcome == Outcome::kOk && r.confirmed == Confirmation::kRunning) continue;
+    return "first device " + FormatSerial(r.device) + " " + OutcomeName(r.outcome) +
+           (r.outcome == Outcome::kOk ? " but not confirmed running" : ": " + r.reason);
+  }
+  return {};
 }
 
 template <typename Which>

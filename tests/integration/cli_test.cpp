@@ -942,6 +942,36 @@ TEST_F(Cli, UpdateAllWritesDevicesOnAddressesOfTheirOwnSideBySide) {
   EXPECT_EQ(switches, 1) << running[3]->output();
 }
 
+// The first device is the canary: it never comes back, so the file is not
+// tried on the rest.
+TEST_F(Cli, ACanaryThatDoesNotComeBackRunningLeavesTheRestAlone) {
+  CSimulatorProcess sim(
+      QUORVIK_DEVSIM_PATH,
+      Devices({AppDevice("b2b2b2b2b2b2b2b2b2b2b2", "00-0A-95-00-00-B2", R"(, "neverReturn": true)"),
+               AppDevice("a1a1a1a1a1a1a1a1a1a1a1", "00-0A-95-00-00-A1")}));
+  ASSERT_TRUE(sim.ready());
+  const CliRun run = RunCli({"update", "--file", file, "--all", "--yes", "--parallel", "2",
+                             "--canary", "1", "--json", kFast});
+  EXPECT_EQ(run.exitCode, 1) << run.out << run.err;
+  const auto events = run.Events();
+  const nlohmann::json* summary = EventOf(events, "summary");
+  ASSERT_TRUE(summary) << run.out;
+  EXPECT_EQ(*summary, (nlohmann::json{{"event", "summary"},
+                                      {"planned", 1},
+                                      {"updated", 0},
+                                      {"failed", 1},
+                                      {"skipped", 1},
+                                      {"running", 0}}));
+  const nlohmann::json* error = EventOf(events, "error");
+  ASSERT_TRUE(error) << run.out;
+  EXPECT_NE(error->at("text").get<std::string>().find("first device B2B2B2B2B2B2B2B2B2B2B2 failed"),
+            std::string::npos)
+      << *error;
+  sim.Stop();
+  EXPECT_NE(SummaryOf(sim.output(), "a1a1a1a1a1a1a1a1a1a1a1").find(" writes=0 "),
+            std::string::npos);
+}
+
 // Two devices that answer with one serial (cloned, or a factory default):
 // every request names the serial, so anything sent would reach both. They
 // are one row, marked, and nothing goes to them.

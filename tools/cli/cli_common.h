@@ -32,6 +32,9 @@ struct CliOptions {
   // Devices written at once by `update --all`; each lane sends about 90
   // requests of at most 554 bytes a second.
   int parallel = 8;
+  // Devices of `update --all` updated first, on their own: the rest follow
+  // only when each of them ended ok and came back running.
+  int canary = 0;
   std::vector<uint16_t> models;
   bool yes = false;
   double timeScale = 1.0;

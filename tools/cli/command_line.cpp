@@ -163,8 +163,7 @@ void DefineCommandLine(CLI::App& app, Parsed& p) {
       ->required()
       ->check(CLI::ExistingFile);
   AddSelector(update, p);
-  update->add_flag("--all", p.options.all,
-                   "every listed device, after a plan (a fleet update)");
+  update->add_flag("--all", p.options.all, "every listed device, after a plan (a fleet update)");
   update
       ->add_option("--model", p.models,
                    "with --all: only devices of this model code (hex, as 3680 or 0x3680); may be "
@@ -181,6 +180,11 @@ void DefineCommandLine(CLI::App& app, Parsed& p) {
                    "with --all: how many devices are written at once (devices that share an "
                    "address, or have none, go one after the other)")
       ->check(CLI::Range(1, 64));
+  update
+      ->add_option("--canary", p.options.canary,
+                   "with --all: update the first N planned devices on their own; go on with the "
+                   "rest only if each ended ok and came back running")
+      ->check(CLI::Range(0, 64));
   AddIface(update, p);
   AddWaitLock(update, p);
   AddJournal(update, p);

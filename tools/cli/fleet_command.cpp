@@ -216,9 +216,16 @@ int RunFleet(const CliOptions& options, CEventWriter& writer, INetwork& network)
   run.bytes = std::make_shared<const std::vector<uint8_t>>(std::move(file.bytes));
   run.retries = options.retries;
   run.parallel = options.parallel;
+  run.canary = options.canary;
   run.stopAfterDevice = [] { return g_stopAfterDevice.load(); };
   const FleetRunEnd end = RunFleetUpdate(plan, run, network, observer.clock(), observer, console);
   tally = end.tally;
+  if (!end.interrupted && !end.canaryFailed.empty()) {
+    writer.Error("the first " + std::to_string(options.canary) +
+                 " device(s) did not all come back running (" + end.canaryFailed +
+                 "): the rest were left out");
+    return finish(Outcome::kFailed);
+  }
   if (end.interrupted || end.stopped) {
     // Every device whose turn came counts as planned; the rest as skipped.
     writer.Error("interrupted: stopped after " + std::to_string(tally.planned) + " of " +

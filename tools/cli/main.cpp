@@ -126,8 +126,9 @@ int main(int argc, char** argv) {
                       ? "name the device with --serial, --mac or --row, or give --all"
                       : "name the device with --serial, --mac or --row");
   if (!p.options.all && (p.options.dryRun || !p.models.empty() || p.options.retries != 0 ||
-                         p.options.parallel != CliOptions{}.parallel))
-    return Refuse(writer, p.command, "--dry-run, --model, --retries and --parallel go with --all");
+                         p.options.parallel != CliOptions{}.parallel || p.options.canary != 0))
+    return Refuse(writer, p.command,
+                  "--dry-run, --model, --retries, --parallel and --canary go with --all");
   // The watcher ends first: it may still abort the network's waits.
   CSystemNetwork network;
   const CInterruptWatcher interrupts(p.options.all, network.Devices().replyChannels);
