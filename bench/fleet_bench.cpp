@@ -76,7 +76,8 @@ int main() {
   const std::string file = (dir / "fleet.bin").string();
   WriteFile(file, FirmwareFileBytes(2, {{33, 13952, 1, 5, PatternBytes(kSectionBytes)}}));
   std::vector<std::string> args = {QUORVIK_CLI_PATH, "update", "--file", file,
-                                   "--all",          "--yes",  "--json", "--no-journal"};
+                                   "--all",          "--yes",  "--json", "--no-journal",
+                                   "--no-syslog"};
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);

@@ -61,6 +61,9 @@ void AddJournal(CLI::App* sub, Parsed& p) {
   sub->add_flag("--no-journal", p.options.noJournal,
                 "run without recording the result in the journal")
       ->excludes(path);
+  sub->add_flag("--no-syslog", p.options.noSyslog,
+                "send the result to the journal file only, not to the system journal "
+                "(journalctl)");
 }
 
 void AddTimeScale(CLI::App* sub, Parsed& p) {
