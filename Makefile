@@ -30,7 +30,7 @@ run: build
 # namespace that holds only lo, so nothing reaches a real network. The window
 # runs in a scratch folder with a settings file and a journal of its own, so
 # that no settings file of yours is touched and simulated devices never end
-# up in your journal.
+# up in your journal (nor in the system journal).
 demo: build
 	scripts/netns-run bash -c '$(DEMO_SCRIPT)'
 
@@ -40,7 +40,7 @@ build/dev/tools/devsim/quorvik-devsim --config tools/devsim/examples/demo.json >
 sim=$$!; trap "kill $$sim 2>/dev/null; wait $$sim 2>/dev/null; rm -rf \"$$work\"" EXIT; \
 for _ in $$(seq 100); do grep -q "^ready" "$$work/sim.out" && break; sleep 0.05; done; \
 app=$$(pwd)/build/dev/app/qt/quorvik; cd "$$work" && touch Quorvik.ini && \
-QUORVIK_JOURNAL="$$work/journal.jsonl" "$$app"
+QUORVIK_JOURNAL="$$work/journal.jsonl" "$$app" --no-syslog
 endef
 
 test: $(addprefix test-,$(PRESETS_CI)) test-package

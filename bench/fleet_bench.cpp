@@ -60,9 +60,17 @@ struct FleetRun {
 
 // One `update --all` of `file`, timed from start to exit.
 FleetRun RunFleet(const fs::path& dir, const std::string& file, int parallel) {
-  std::vector<std::string> args = {
-      QUORVIK_CLI_PATH, "update", "--file",       file,         "--all",
-      "--yes",          "--json", "--no-journal", "--parallel", std::to_string(parallel)};
+  std::vector<std::string> args = {QUORVIK_CLI_PATH,
+                                   "update",
+                                   "--file",
+                                   file,
+                                   "--all",
+                                   "--yes",
+                                   "--json",
+                                   "--no-journal",
+                                   "--no-syslog",
+                                   "--parallel",
+                                   std::to_string(parallel)};
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);

@@ -66,6 +66,9 @@ struct CommandResult {
   bool frameSent = false;
   bool runRequestSent = false;
   Confirmation confirmed = Confirmation::kNone;
+  // The version the device reported in the search that found it running
+  // after an update: what it runs now, which the file alone cannot tell.
+  std::optional<uint16_t> runningVersion;
   std::optional<UpdateFacts> update;
   // What the outcome alone does not tell, for people and scripts; empty
   // when there is nothing to add.

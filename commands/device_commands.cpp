@@ -123,7 +123,10 @@ void ConfirmUpdate(const DeviceSession& devices, CommandResult& result) {
       if (!SameDevice(devices.deviceTable[i], result.addressed)) continue;
       const bool running = devices.deviceTable[i].loaderType == 0;
       result.confirmed = running ? Confirmation::kRunning : Confirmation::kInLoader;
-      if (running) break;
+      if (running) {
+        result.runningVersion = devices.deviceTable[i].version;
+        break;
+      }
     }
   }
   if (result.confirmed == Confirmation::kInLoader) {

@@ -293,3 +293,25 @@ std::string EncodeJsonNode(const JsonNode& node) {
   }
   return out;
 }
+
+std::string Printable(std::string_view bytes) {
+  std::string text = ToUtf8(bytes);
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto b = static_cast<uint8_t>(text[i]);
+    if (b < 0x20 || b == 0x7F) text[i] = '?';
+    // C1 controls, U+0080 to U+009F, are as able to steer a terminal.
+    if (b == 0xC2 && i + 1 < text.size() && static_cast<uint8_t>(text[i + 1]) <= 0x9F)
+      text.replace(i, 2, "?");
+    // Bidirectional embeddings, overrides and isolates (U+202A to U+202E,
+    // U+2066 to U+2069) reorder what stands beside them: a name could make
+    // a serial or an outcome read backwards.
+    if (b == 0xE2 && i + 2 < text.size()) {
+      const auto second = static_cast<uint8_t>(text[i + 1]);
+      const auto third = static_cast<uint8_t>(text[i + 2]);
+      if ((second == 0x80 && third >= 0xAA && third <= 0xAE) ||
+          (second == 0x81 && third >= 0xA6 && third <= 0xA9))
+        text.replace(i, 3, "?");
+    }
+  }
+  return text;
+}

@@ -22,6 +22,10 @@ using FlatRecord = std::vector<JsonField>;
 
 // Valid UTF-8 passes unchanged; anything else is read as Latin-1.
 std::string ToUtf8(std::string_view bytes);
+// ToUtf8, with control characters and bidirectional overrides shown as
+// '?', so that a device name can neither move the cursor, recolour a
+// terminal nor reorder the line it stands in.
+std::string Printable(std::string_view bytes);
 
 // The object on one line, fields in the given order, no line end.
 std::string EncodeJsonObject(const FlatRecord& record);

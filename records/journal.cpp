@@ -84,6 +84,13 @@ std::string FormatUtcTime(std::chrono::system_clock::time_point time) {
   return text;
 }
 
+std::string JournalVersionText(uint16_t version) {
+  // Every version, also one the list leaves blank: the journal is a record.
+  char text[16];
+  std::snprintf(text, sizeof text, "%d.%02d", version >> 8, version & 0xFF);
+  return text;
+}
+
 FlatRecord ResultFields(const CommandResult& r) {
   const DeviceRecord& device = r.device;
   // A running device reports no model code; its loader, when the command
@@ -94,8 +101,6 @@ FlatRecord ResultFields(const CommandResult& r) {
     mac = MacText(device.mac);
   else if (HasRealMac(loader))
     mac = MacText(loader.mac);
-  char version[16];
-  std::snprintf(version, sizeof version, "%d.%02d", device.version >> 8, device.version & 0xFF);
   const char* confirmed = ConfirmationName(r.confirmed);
   FlatRecord record = {
       {"command", std::string(CommandName(r.command))},
@@ -106,7 +111,7 @@ FlatRecord ResultFields(const CommandResult& r) {
       {"serial", TextOrNull(FormatSerial(device))},
       {"mac", TextOrNull(mac)},
       {"loaderType", Hex16(loader.loaderType)},
-      {"version", std::string(version)},
+      {"version", JournalVersionText(device.version)},
       {"confirmed", confirmed ? JsonValue(std::string(confirmed)) : nullptr},
   };
   if (r.update) {

@@ -37,6 +37,8 @@ extern const std::vector<std::string> kJournalUpdateFields;
 // update's.
 const std::vector<std::string>& JournalFields();
 
+// "4.02": the version as a line carries it.
+std::string JournalVersionText(uint16_t version);
 // 2026-12-08T04:27:26.123Z
 std::string FormatUtcTime(std::chrono::system_clock::time_point time);
 // A line's fields (without "time", "host", "program" and "interface" when

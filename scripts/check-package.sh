@@ -14,6 +14,10 @@ fail() { echo "check-package: $*" >&2; exit 1; }
 version=$(dpkg-deb -f "$deb" Version)
 depends=$(dpkg-deb -f "$deb" Depends)
 grep -q libqt6widgets6 <<<"$depends" || fail "Depends lacks the Qt libraries (shlibdeps): $depends"
+grep -q libsystemd0 <<<"$depends" || fail "Depends lacks libsystemd0 (shlibdeps): $depends"
+# Without the plugin a Wayland session runs the window through XWayland, if
+# at all.
+grep -q qt6-wayland <<<"$(dpkg-deb -f "$deb" Recommends)" || fail "Recommends lacks qt6-wayland"
 
 dpkg-deb -x "$deb" "$work/root"
 root=$work/root

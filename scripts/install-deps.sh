@@ -6,10 +6,10 @@ packages=(
   build-essential cmake ninja-build pkg-config
   clang libclang-rt-dev clang-format
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  libcli11-dev nlohmann-json3-dev
+  libcli11-dev nlohmann-json3-dev libsystemd-dev
   iproute2 util-linux
   qt6-base-dev qt6-multimedia-dev libgl-dev
-  xvfb xauth
+  xvfb xauth weston qt6-wayland
   dpkg-dev file lintian desktop-file-utils appstream nftables
 )
 missing=()

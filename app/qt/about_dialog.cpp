@@ -8,7 +8,7 @@
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
   setWindowTitle(QString::fromUtf8("Info über Quorvik"));
-  const CDialogUnits du = CDialogUnits::ForFont(font());
+  const CDialogUnits du = CDialogUnits::ForFont(font(), this);
 
   auto* icon = new QLabel(this);
   const int iconSide = du.X(21);

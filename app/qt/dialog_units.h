@@ -21,8 +21,11 @@ class CDialogUnits {
   CDialogUnits(double baseX, double baseY)
       : m_baseX(std::max(baseX, kReferenceBaseX)), m_baseY(std::max(baseY, kReferenceBaseY)) {}
 
-  static CDialogUnits ForFont(const QFont& font) {
-    const QFontMetricsF metrics(font);
+  // Measured for `device`: a font made before the program knew its screen
+  // (on Wayland the screens arrive after the application starts) is sized
+  // for a guessed resolution, and the window would be drawn too large.
+  static CDialogUnits ForFont(const QFont& font, const QPaintDevice* device) {
+    const QFontMetricsF metrics(font, device);
     const QString letters = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
     return {std::round(metrics.horizontalAdvance(letters) / letters.size()),
             std::round(metrics.height())};

@@ -18,11 +18,15 @@ int main(int argc, char** argv) {
   options.add_option("--rollcall", rollCallRig,
                      "open the roll-call beside the window with this rig file (made by "
                      "Application > Save as rig... or quorvik-cli list --save-rig)");
+  bool noSyslog = false;
+  options.add_flag("--no-syslog", noSyslog,
+                   "record the results of device commands in the journal file only, not in the "
+                   "system journal (journalctl)");
   try {
     options.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     return options.exit(e);
   }
   CQuorvikApp app(argc, argv);
-  return app.Run(rollCallRig);
+  return app.Run(rollCallRig, !noSyslog);
 }

@@ -127,7 +127,7 @@ bool IsContextMenuKey(const QKeyEvent* key) {
 }  // namespace
 
 CQtMainView::CQtMainView(QWidget* parent)
-    : QMainWindow(parent), m_units(CDialogUnits::ForFont(QApplication::font())) {
+    : QMainWindow(parent), m_units(CDialogUnits::ForFont(QApplication::font(), this)) {
   setWindowTitle(QString::fromLatin1(kCaption));
   BuildControls();
   BuildMenus();

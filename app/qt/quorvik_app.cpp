@@ -10,8 +10,8 @@
 #include <ctime>
 #include <memory>
 
-#include "commands/network.h"
 #include "app/qt/quorvik_window.h"
+#include "commands/network.h"
 #include "net/network_session.h"
 
 CQuorvikApp::CQuorvikApp(int& argc, char** argv) : m_application(argc, argv) {
@@ -27,7 +27,7 @@ CQuorvikApp::CQuorvikApp(int& argc, char** argv) : m_application(argc, argv) {
   QApplication::setWindowIcon(icon);
 }
 
-int CQuorvikApp::Run(const std::string& rollCallRig) {
+int CQuorvikApp::Run(const std::string& rollCallRig, bool systemJournal) {
   // Before a socket opens: a second program on the ports would mix its
   // acknowledgements with ours.
   const std::unique_ptr<CInstanceLock> lock = TakeNetworkOrSay(nullptr);
@@ -37,6 +37,7 @@ int CQuorvikApp::Run(const std::string& rollCallRig) {
   {
     QuorvikWindowOptions options;
     options.journalPath = JournalPath();
+    options.systemJournal = systemJournal;
     options.rollCallRig = rollCallRig;
     CQuorvikWindow window(network, std::move(options));
     window.Start();

@@ -10,7 +10,8 @@ class CQuorvikApp {
   CQuorvikApp(int& argc, char** argv);
   // Shows the window (and the roll-call with `rollCallRig`, when given),
   // runs until it closes, then closes the sockets.
-  int Run(const std::string& rollCallRig = {});
+  // Results go to the system journal too unless `systemJournal` is false.
+  int Run(const std::string& rollCallRig = {}, bool systemJournal = true);
 
  private:
   QApplication m_application;

@@ -42,8 +42,8 @@ CQuorvikWindow::CQuorvikWindow(INetwork& network, QuorvikWindowOptions options)
   if (!m_options.abortReplyWaits)
     m_options.abortReplyWaits = [&network] { network.Devices().replyChannels.AbortWaits(); };
   m_view->SetCloseHandler([this] { Shutdown(); });
-  if (!m_options.journalPath.empty()) {
-    m_journal.emplace(*this, m_options.journalPath);
+  if (!m_options.journalPath.empty() || m_options.systemJournal) {
+    m_journal.emplace(*this, m_options.journalPath, m_options.systemJournal);
     m_dlg.SetJournal(&*m_journal);
   }
   m_dlg.SetListObserver(&m_listedForWindow);
@@ -108,22 +108,38 @@ void CQuorvikWindow::SelectListedRow(int row) {
 }
 
 CQuorvikWindow::CJournalForWindow::CJournalForWindow(CQuorvikWindow& window,
-                                                     const std::string& path)
-    : m_window(window), m_sink(CJournal(path), {HostName(), "quorvik", ""}) {
-  m_sink.onProblem = [this](const FileProblem& problem) { m_window.SayJournalProblem(problem); };
+                                                     const std::string& path, bool systemJournal)
+    : m_window(window) {
+  const JournalContext context{HostName(), "quorvik", ""};
+  if (!path.empty()) {
+    m_sink.emplace(CJournal(path), context);
+    m_sink->onProblem = [this](const FileProblem& problem) { m_window.SayJournalProblem(problem); };
+  }
+  if (systemJournal) m_systemSink.emplace(context);
 }
 
 void CQuorvikWindow::CJournalForWindow::OnResult(const CommandResult& result) {
-  // Runs on the command thread, as the command that used the address.
-  m_sink.SetInterface(m_window.m_dlg.openAddress());
-  m_sink.OnResult(result);
+  // Runs on the command thread, as the command that used the address. The
+  // file first: its line is on disk before the system journal hears of it.
+  const std::string address = m_window.m_dlg.openAddress();
+  if (m_sink) {
+    m_sink->SetInterface(address);
+    m_sink->OnResult(result);
+  }
+  if (m_systemSink) {
+    m_systemSink->SetInterface(address);
+    m_systemSink->OnResult(result);
+  }
 }
 
 bool CQuorvikWindow::CJournalForWindow::OnStarted(const CommandResult& result) {
-  m_sink.SetInterface(m_window.m_dlg.openAddress());
-  // The window says once that the journal fails and goes on, as it does
-  // for the lines that end commands.
-  m_sink.OnStarted(result);
+  // Only the journal file keeps starts: they are what finds a device left
+  // half-updated again. The window says once that the file fails and goes
+  // on, as it does for the lines that end commands.
+  if (m_sink) {
+    m_sink->SetInterface(m_window.m_dlg.openAddress());
+    m_sink->OnStarted(result);
+  }
   return true;
 }
 
@@ -325,7 +341,7 @@ void CQuorvikWindow::Start() {
                        [this] { OpenRollCall()->LoadRigOrSay(m_options.rollCallRig); });
   // Said before the first command needs it, and without holding up the
   // start-up search.
-  if (m_journal)
+  if (!m_options.journalPath.empty())
     if (const auto problem = CJournal(m_options.journalPath).CheckWritable())
       QTimer::singleShot(0, m_view.get(),
                          [this, problem = *problem] { SayJournalProblem(problem); });

@@ -24,6 +24,7 @@
 #include "diagnostics/network_check.h"
 #include "net/instance_lock.h"
 #include "records/journal.h"
+#include "records/system_journal.h"
 
 struct QuorvikWindowOptions {
   // Below 1, the protocol's waits run faster (tests).
@@ -35,6 +36,9 @@ struct QuorvikWindowOptions {
   std::function<void()> abortReplyWaits;
   // Where the results of device commands are journalled; empty: nowhere.
   std::string journalPath;
+  // Whether they go to the system journal too (the program; tests leave
+  // the machine's journal alone).
+  bool systemJournal = false;
   // A rig file that the roll-call opens with at start; empty: none.
   std::string rollCallRig;
   // Runs the network check (tests play one).
@@ -109,13 +113,14 @@ class CQuorvikWindow {
   // Journals each result with the interface the command used.
   class CJournalForWindow : public IResultSink {
    public:
-    CJournalForWindow(CQuorvikWindow& window, const std::string& path);
+    CJournalForWindow(CQuorvikWindow& window, const std::string& path, bool systemJournal);
     void OnResult(const CommandResult& result) override;
     bool OnStarted(const CommandResult& result) override;
 
    private:
     CQuorvikWindow& m_window;
-    CJournalSink m_sink;
+    std::optional<CJournalSink> m_sink;
+    std::optional<CSystemJournalSink> m_systemSink;
   };
   std::optional<CJournalForWindow> m_journal;
   // Hands each refresh of the list to the window thread, where the last

@@ -90,13 +90,12 @@ class FleetDialogTest : public QObject {
   void PlanWithFile(const std::string& path, QString* dialogFolder = nullptr) {
     WhenModalShows(this, [this, path, dialogFolder](QWidget* modal) {
       if (dialogFolder) *dialogFolder = qobject_cast<QFileDialog*>(modal)->directory().path();
-      if (!QTest::qWaitForWindowActive(modal)) qWarning("the file dialog did not become active");
+      if (!HasKeyboard(modal)) qWarning("the file dialog did not become active");
       QTest::keyClick(modal->windowHandle(), Qt::Key_A, Qt::ControlModifier);
       for (const char c : path) QTest::keyClick(modal->windowHandle(), c);
       QTest::keyClick(modal->windowHandle(), Qt::Key_Return);
     });
-    view().activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&view()));
+    QVERIFY(HasKeyboard(&view()));
     QTest::keyClick(view().windowHandle(), Qt::Key_A, Qt::AltModifier);
     QTRY_VERIFY(QApplication::activePopupWidget() != nullptr);
     QTest::keyClick(QApplication::activePopupWidget()->windowHandle(), 'a');
@@ -107,8 +106,7 @@ class FleetDialogTest : public QObject {
   CFleetDialog* ActiveFleetDialog() {
     CFleetDialog* dialog = window->fleetDialog();
     if (!QTest::qWaitForWindowExposed(dialog)) return nullptr;
-    dialog->activateWindow();
-    if (!QTest::qWaitForWindowActive(dialog)) return nullptr;
+    if (!HasKeyboard(dialog)) return nullptr;
     return dialog;
   }
 

@@ -330,8 +330,7 @@ class ListCommandsTest : public QObject {
       atOpen = Rows(tree);
       // Focused, as on a desktop when the dialog opens: the list then has a
       // current row, which is not a selected one.
-      modal->activateWindow();
-      hadFocus = QTest::qWaitForWindowActive(modal, 2000);
+      hadFocus = HasKeyboard(modal, 2000);
       tree->setFocus(Qt::TabFocusReason);
       hadFocus = hadFocus && tree->hasFocus();
       remove->click();

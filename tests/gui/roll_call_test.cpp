@@ -76,8 +76,7 @@ class RollCallTest : public QObject {
   }
   // A menu item, chosen with the keyboard through the menu bar.
   void ChooseFromApplicationMenu(char mnemonic) {
-    view().activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&view()));
+    QVERIFY(HasKeyboard(&view()));
     QTest::keyClick(view().windowHandle(), Qt::Key_A, Qt::AltModifier);
     QTRY_VERIFY(QApplication::activePopupWidget() != nullptr);
     QTest::keyClick(QApplication::activePopupWidget()->windowHandle(), mnemonic);
@@ -113,7 +112,7 @@ class RollCallTest : public QObject {
     QString saidAfterSave;
     WhenModalShows(this, [&](QWidget* dialog) {
       // The file name field has the keyboard when the dialog opens.
-      if (!QTest::qWaitForWindowActive(dialog)) qWarning("the file dialog did not become active");
+      if (!HasKeyboard(dialog)) qWarning("the file dialog did not become active");
       QTest::keyClick(dialog->windowHandle(), Qt::Key_A, Qt::ControlModifier);
       Type(dialog, rig);
       QTest::keyClick(dialog->windowHandle(), Qt::Key_Return);
@@ -188,8 +187,7 @@ class RollCallTest : public QObject {
     QVERIFY(view().deviceList()->topLevelItem(rowOfC)->isSelected());
 
     // And with the keyboard: the unexpected newcomer, then Enter.
-    panel->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(panel));
+    QVERIFY(HasKeyboard(panel));
     tree->setFocus(Qt::TabFocusReason);
     QTest::keyClick(panel->windowHandle(), Qt::Key_End);  // the hidden spare, which is not listed
     QTest::keyClick(panel->windowHandle(), Qt::Key_Return);
@@ -219,7 +217,7 @@ class RollCallTest : public QObject {
       ChooseFromApplicationMenu('r');
       QTRY_VERIFY(view().findChild<CRollCallPanel*>() != nullptr);
       CRollCallPanel* panel = view().findChild<CRollCallPanel*>();
-      QVERIFY(QTest::qWaitForWindowActive(panel));
+      QVERIFY(HasKeyboard(panel));
       QVERIFY2(room.contains(panel->frameGeometry()), qPrintable(screen->name()));
       QTest::keyClick(panel->windowHandle(), Qt::Key_Escape);
       QTRY_VERIFY(view().findChild<CRollCallPanel*>() == nullptr);

@@ -18,6 +18,7 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <QWidget>
+#include <QtTest/QTest>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -44,6 +45,14 @@ inline void TwoDevicesAnswer(CFakeNetwork& network) {
       ProcessDatagram(network.devices, kAppPort,
                       AppAnswer(0x0203, kMacB, kOddName, IdentityBytes(0xA0, 11)).Span());
   };
+}
+
+// Waits until `window` has the keyboard. On Wayland only the compositor
+// hands it out, when the window maps or a dialog above it closes; a program
+// cannot take it, so asking is a no-op there and the wait is what counts.
+inline bool HasKeyboard(QWidget* window, int timeoutMs = 5000) {
+  window->activateWindow();
+  return QTest::qWaitFor([window] { return window->isActiveWindow(); }, timeoutMs);
 }
 
 // Acts on the next modal window once it shows, from inside its own loop.

@@ -135,11 +135,9 @@ int RunDeviceCommand(CommandKind kind, const CliOptions& options, CEventWriter& 
   IClock& clock = observer.clock();
   CResultPrinter printer(writer);
   bool journalFailed = false;
-  std::unique_ptr<IResultSink> journalSink;
-  if (journal) {
-    journalSink = MakeCliJournal(writer, *journal, address, &journalFailed);
-    observer.SetJournal(journalSink.get());
-  }
+  const std::unique_ptr<IResultSink> journalSink =
+      MakeCliJournal(writer, options, journal, address, &journalFailed);
+  observer.SetJournal(journalSink.get());
   SearchAgain(network, clock, observer);
   observer.Flush();
 

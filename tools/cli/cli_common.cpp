@@ -10,6 +10,7 @@
 #include "net/reply_processing.h"
 #include "records/journal.h"
 #include "records/settings_file.h"
+#include "records/system_journal.h"
 
 std::atomic<bool> g_interrupted{false};
 std::atomic<bool> g_stopAfterDevice{false};
@@ -138,15 +139,42 @@ void CResultPrinter::OnResult(const CommandResult& result) {
   results.push_back(result);
 }
 
-std::unique_ptr<IResultSink> MakeCliJournal(CEventWriter& writer, const CJournal& journal,
+namespace {
+
+// The update journal first: its line is on disk before the system journal
+// hears of the result.
+class CCliRecords : public IResultSink {
+ public:
+  void OnResult(const CommandResult& result) override {
+    if (journal) journal->OnResult(result);
+    if (systemJournal) systemJournal->OnResult(result);
+  }
+  // Only the journal file keeps starts: they are what finds a device left
+  // half-updated again.
+  bool OnStarted(const CommandResult& result) override {
+    return !journal || journal->OnStarted(result);
+  }
+  std::optional<CJournalSink> journal;
+  std::optional<CSystemJournalSink> systemJournal;
+};
+
+}  // namespace
+
+std::unique_ptr<IResultSink> MakeCliJournal(CEventWriter& writer, const CliOptions& options,
+                                            const std::optional<CJournal>& journal,
                                             const std::string& address, bool* failed) {
-  auto sink =
-      std::make_unique<CJournalSink>(journal, JournalContext{HostName(), "quorvik-cli", address});
-  // A line that cannot be appended is an error of the run, reported at
-  // once and beside the device's own result.
-  sink->onProblem = [&writer, failed](const FileProblem& problem) {
-    if (failed != nullptr) *failed = true;
-    writer.Error("journal: " + problem.message + "; this result is not recorded");
-  };
-  return sink;
+  const JournalContext context{HostName(), "quorvik-cli", address};
+  auto records = std::make_unique<CCliRecords>();
+  if (journal) {
+    records->journal.emplace(*journal, context);
+    // A line that cannot be appended is an error of the run, reported at
+    // once and beside the device's own result.
+    records->journal->onProblem = [&writer, failed](const FileProblem& problem) {
+      if (failed != nullptr) *failed = true;
+      writer.Error("journal: " + problem.message + "; this result is not recorded");
+    };
+  }
+  if (!options.noSyslog) records->systemJournal.emplace(context);
+  if (!records->journal && !records->systemJournal) return nullptr;
+  return records;
 }

@@ -45,7 +45,8 @@ struct CliOptions {
   double waitLockSeconds = 0;  // how long to wait for another program's ports
   std::string journal;         // --journal
   bool noJournal = false;
-  std::string saveRig;  // list: merge what it listed into this rig file
+  bool noSyslog = false;  // --no-syslog: nothing to the system journal
+  std::string saveRig;    // list: merge what it listed into this rig file
 };
 
 // Set on SIGINT or SIGTERM; the next wait of a command then unwinds it.
@@ -120,7 +121,9 @@ class CResultPrinter : public IResultSink {
   CEventWriter& m_writer;
 };
 
-// Journals every result; a line that cannot be appended is an error of the
-// run, reported at once beside the device's own result.
-std::unique_ptr<IResultSink> MakeCliJournal(CEventWriter& writer, const CJournal& journal,
+// Journals every result in `journal` when given, and in the system journal
+// unless --no-syslog; nothing when neither. A line that cannot be appended
+// is an error of the run, reported at once beside the device's own result.
+std::unique_ptr<IResultSink> MakeCliJournal(CEventWriter& writer, const CliOptions& options,
+                                            const std::optional<CJournal>& journal,
                                             const std::string& address, bool* failed = nullptr);

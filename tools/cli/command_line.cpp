@@ -61,6 +61,9 @@ void AddJournal(CLI::App* sub, Parsed& p) {
   sub->add_flag("--no-journal", p.options.noJournal,
                 "run without recording the result in the journal")
       ->excludes(path);
+  sub->add_flag("--no-syslog", p.options.noSyslog,
+                "send the result to the journal file only, not to the system journal "
+                "(journalctl)");
 }
 
 void AddTimeScale(CLI::App* sub, Parsed& p) {
@@ -230,6 +233,9 @@ void DefineCommandLine(CLI::App& app, Parsed& p) {
   AddWaitLock(recover, p);
   recover->add_option("--journal", p.options.journal,
                       "journal file to read and append to (see update --journal)");
+  recover->add_flag("--no-syslog", p.options.noSyslog,
+                    "send the results to the journal file only, not to the system journal "
+                    "(journalctl)");
   AddJson(recover, p);
   AddTimeScale(recover, p);
   recover->callback([&] { p.command = "recover"; });

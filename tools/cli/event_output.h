@@ -24,11 +24,8 @@ struct ListedDevice {
   int twins = 0;  // devices answering as this serial, when more than one
 };
 
-// Device names, log lines and paths arrive as bytes: ToUtf8 makes valid
-// text of them (as the window reads them). Printable also shows control
-// characters and bidirectional overrides as '?', so that a device name can
-// neither move the cursor, recolour a terminal nor reorder its line.
-std::string Printable(std::string_view bytes);
+// Device names, log lines and paths arrive as bytes: see Printable
+// (records/flat_json.h) for how a terminal line shows them.
 // A value of a text line between double quotes, Printable, with the quotes
 // and backslashes inside it escaped, so that the line still parses into
 // its fields whatever a device calls itself.

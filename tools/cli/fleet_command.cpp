@@ -146,12 +146,10 @@ int RunFleet(const CliOptions& options, CEventWriter& writer, INetwork& network)
   std::istringstream noAnswers;
   CCliObserver observer(writer, network.Devices(), noAnswers, options.timeScale);
   observer.interrupted = [] { return g_interrupted.load(); };
-  std::unique_ptr<IResultSink> journalSink;
   bool journalFailed = false;
-  if (journal) {
-    journalSink = MakeCliJournal(writer, *journal, address, &journalFailed);
-    observer.SetJournal(journalSink.get());
-  }
+  const std::unique_ptr<IResultSink> journalSink =
+      MakeCliJournal(writer, options, journal, address, &journalFailed);
+  observer.SetJournal(journalSink.get());
   SearchAgain(network, observer.clock(), observer);
   observer.Flush();
 

@@ -59,7 +59,7 @@ int RunRecover(const CliOptions& options, CEventWriter& writer, INetwork& networ
   observer.SetAssumeYes(options.yes);
   bool journalFailed = false;
   std::unique_ptr<IResultSink> journalSink =
-      MakeCliJournal(writer, *journal, address, &journalFailed);
+      MakeCliJournal(writer, options, journal, address, &journalFailed);
   observer.SetJournal(journalSink.get());
   SearchAgain(network, observer.clock(), observer);
   observer.Flush();
