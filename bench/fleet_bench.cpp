@@ -152,15 +152,20 @@ bool Parallel(const fs::path& dir, int count, int parallel, bool sequentialToo) 
   }
   const std::string file = (dir / "image.bin").string();
   WriteFile(file, FirmwareFileBytes(2, {{33, 13952, 1, 5, PatternBytes(kSectionBytes)}}));
+  // Waves of `parallel` devices, one after the other: each wave's floor is
+  // one device's.
+  const int waves = (count + parallel - 1) / parallel;
   const double floor =
-      (kPlanningSearchMs + UpdateFloorMs(true, BlockCount(kSectionBytes, 512), true, kAckDelayMs)) /
+      (kPlanningSearchMs +
+       waves * UpdateFloorMs(true, BlockCount(kSectionBytes, 512), true, kAckDelayMs)) /
       1000.0;
   std::printf(
       "fleet update in parallel: %d devices on addresses of their own, %u-byte section in "
       "512-byte blocks, reply time %d ms\n",
       count, kSectionBytes, kAckDelayMs);
   std::printf(
-      "  one device's floor  %8.2f s  (planning search + restart, search, blocks x (reply "
+      "  floor               %8.2f s  (planning search + per wave of devices one device's restart, "
+      "search, blocks x (reply "
       "time + 10 ms), verify, pause, closing search)\n",
       floor);
   bool ok = true;
@@ -174,8 +179,7 @@ bool Parallel(const fs::path& dir, int count, int parallel, bool sequentialToo) 
   const FleetRun run = RunFleet(dir, file, parallel);
   ok = ok && run.ok;
   std::printf("  --parallel %-3d      %8.2f s  %s\n", parallel, run.seconds, run.summary.c_str());
-  std::printf("  ratio to the floor  %8.4f  (goal <= 1.25 when every device has a lane)\n",
-              run.seconds / floor);
+  std::printf("  ratio to the floor  %8.4f  (goal <= 1.25)\n", run.seconds / floor);
   if (sequentialToo)
     std::printf("  ratio to --parallel 1 %6.4f  (goal <= 0.12)\n", run.seconds / sequential);
   return ok;

@@ -1,10 +1,18 @@
 #include "commands/fleet_run.h"
 
+#include <algorithm>
 #include <chrono>
+#include <deque>
+#include <mutex>
 #include <optional>
+#include <set>
+#include <thread>
 
 #include "commands/device_commands.h"
 #include "commands/firmware_file.h"
+#include "commands/sha256.h"
+#include "devices/device_list.h"
+#include "net/requests.h"
 
 void IFleetObserver::OnDeviceStarted(size_t, int) {}
 void IFleetObserver::OnDeviceFound(size_t, int) {}
@@ -156,4 +164,472 @@ FleetRunEnd RunFleetUpdate(const FleetPlan& plan, const FleetRunOptions& options
     fleet.OnStoppedBeforeTurn(options.chosen[i]);
   }
   return end;
+}
+
+// The fleet update with several devices written at once. The protocol binds
+// each device's transfer to one acknowledged block at a time and a 10 ms
+// pause after each: the time goes into waiting, so devices are written side
+// by side. What keeps that safe is the reply channel per address: only a
+// device heard from an address of its own can be told apart by its
+// acknowledgements; every other device waits on the one channel that takes
+// any sender, and so at most one of them is written at a time.
+//
+// The stages that wait on the whole network run once per wave: the running
+// devices of a wave get their restart requests together, one wait and one
+// search find them all in their loaders, the writes go side by side, and
+// one search after the pause confirms every device of the wave. Each
+// device's frames, in order, are those of the one-device update.
+
+namespace {
+
+// What a lane tells the front end goes through one lock: the front end's
+// observers serve one thread. Its blocks reach the fleet, by device; the
+// front end's one progress bar and wait cursor follow a lane only while it
+// is the only one (`alone`), as they follow a one-device update.
+class CLaneObserver : public ICommandObserver {
+ public:
+  CLaneObserver(std::mutex& mutex, ICommandObserver& observer, IFleetObserver& fleet, size_t device,
+                bool alone)
+      : m_mutex(mutex), m_observer(observer), m_fleet(fleet), m_device(device), m_alone(alone) {}
+
+  void Status(const std::string& line, Beep beep) override {
+    std::lock_guard lock(m_mutex);
+    m_observer.Status(line, beep);
+  }
+  void Decided(const CommandResult& result) override {
+    std::lock_guard lock(m_mutex);
+    m_observer.Decided(result);
+  }
+  bool Starting(const CommandResult& result) override {
+    std::lock_guard lock(m_mutex);
+    return m_observer.Starting(result);
+  }
+  void Busy(bool busy) override {
+    if (!m_alone) return;
+    std::lock_guard lock(m_mutex);
+    m_observer.Busy(busy);
+  }
+  void ProgressStart(int steps) override {
+    if (!m_alone) return;
+    std::lock_guard lock(m_mutex);
+    m_observer.ProgressStart(steps);
+  }
+  void ProgressStep() override {
+    if (!m_alone) return;
+    std::lock_guard lock(m_mutex);
+    m_observer.ProgressStep();
+  }
+  void BlockWritten(uint32_t done, uint32_t total) override {
+    std::lock_guard lock(m_mutex);
+    m_fleet.OnBlocksWritten(m_device, done, total);
+  }
+  void Inform(const std::string& text) override {
+    std::lock_guard lock(m_mutex);
+    m_observer.Inform(text);
+  }
+  // An unattended run asks nothing, and a lane never searches.
+  bool AskYesNo(const std::string&) override { return false; }
+  bool SearchStarting() override { return false; }
+  void SearchEnded() override {}
+  void Addressed(const DeviceRecord& record) override {
+    std::lock_guard lock(m_mutex);
+    m_observer.Addressed(record);
+  }
+
+ private:
+  std::mutex& m_mutex;
+  ICommandObserver& m_observer;
+  IFleetObserver& m_fleet;
+  size_t m_device;
+  bool m_alone;
+};
+
+// One device of a wave: where the plan has it, the record it was found
+// again as, and what its attempt came to.
+struct Member {
+  size_t device = 0;
+  int attempt = 1;
+  DeviceRecord record;
+  bool restarted = false;
+  std::optional<CommandResult> result;
+  bool handedOut = false;
+  std::optional<CommandResult> last;  // of the attempt before
+};
+
+class CWaves {
+ public:
+  CWaves(const FleetPlan& plan, const FleetRunOptions& options, INetwork& network, IClock& clock,
+         ICommandObserver& observer, IFleetObserver& fleet)
+      : m_plan(plan),
+        m_options(options),
+        m_network(network),
+        m_clock(clock),
+        m_observer(observer),
+        m_fleet(fleet) {}
+
+  FleetRunEnd RunWaves();
+
+ private:
+  struct Queued {
+    size_t device;
+    int attempt;
+    std::optional<CommandResult> last;  // of the attempt before
+  };
+  // Takes the next devices from the queue, found again in the latest list:
+  // at most `parallel`, and at most one that has no address of its own.
+  std::vector<Member> NextWave();
+  // Restarts the running members together and finds them with one search.
+  void Restart(std::vector<Member>& wave);
+  // Writes the members side by side, each in a lane of its own where its
+  // acknowledgements can be told apart, the others one after the other.
+  void WriteSideBySide(std::vector<Member>& wave);
+  // The pause after the run requests and the search that confirms them;
+  // every result of the wave handed out.
+  void Confirm(std::vector<Member>& wave);
+  // Why the canary devices stop the run, or empty when each ended ok and
+  // came back running.
+  std::string CanaryFailure() const;
+  // Counts a member's final result, or queues it again.
+  void Settle(Member& member);
+  void TellAttempt(Member& member) {
+    member.handedOut = true;
+    m_fleet.OnAttemptResult(member.device, *member.result);
+  }
+  UpdateInput InputFor(std::vector<uint8_t>& image) const;
+  // The queued devices `which` picks are counted as left out.
+  template <typename Which>
+  void LeaveOut(Which which);
+
+  const FleetPlan& m_plan;
+  const FleetRunOptions& m_options;
+  INetwork& m_network;
+  IClock& m_clock;
+  ICommandObserver& m_observer;
+  IFleetObserver& m_fleet;
+  std::mutex m_mutex;  // the front end's observers, while lanes run
+  std::deque<Queued> m_queue;
+  FleetRunEnd m_end;
+  std::set<size_t> m_canary;                   // plan indexes
+  std::vector<CommandResult> m_canaryResults;  // their final results
+};
+
+UpdateInput CWaves::InputFor(std::vector<uint8_t>& image) const {
+  UpdateInput input;
+  input.path = m_options.path;
+  input.file = *m_options.bytes;
+  input.image = image;
+  input.ctrlHeld = false;
+  return input;
+}
+
+std::vector<Member> CWaves::NextWave() {
+  std::vector<Queued> taken;
+  const auto take = [&] {
+    taken.clear();
+    std::vector<DeviceRecord> listed = m_network.Devices().Listed();
+    bool shared = false;
+    std::vector<Queued> later;
+    while (!m_queue.empty() && static_cast<int>(taken.size()) < m_options.parallel) {
+      const Queued next = m_queue.front();
+      m_queue.pop_front();
+      const std::vector<int> rows = FindAgain(listed, m_plan.planned.at(next.device).record);
+      const bool own = rows.size() == 1 &&
+                       AcknowledgementSource(m_network.Devices(), listed[rows[0]]).has_value();
+      if (!own && rows.size() == 1) {
+        // Its acknowledgements could be another device's: it waits for a
+        // wave in which no such device is written.
+        if (shared) {
+          later.push_back(next);
+          continue;
+        }
+        shared = true;
+      }
+      taken.push_back(next);
+    }
+    m_queue.insert(m_queue.begin(), later.begin(), later.end());
+    return listed;
+  };
+  std::vector<DeviceRecord> listed = take();
+  // Devices the list no longer holds are looked for once more, with a
+  // search of their own, as the one-device run does.
+  const bool missing = std::any_of(taken.begin(), taken.end(), [&](const Queued& q) {
+    return FindAgain(listed, m_plan.planned.at(q.device).record).empty();
+  });
+  if (missing) {
+    m_queue.insert(m_queue.begin(), taken.begin(), taken.end());
+    SearchAgain(m_network, m_clock, m_observer);
+    listed = take();
+  }
+
+  std::vector<Member> wave;
+  for (const Queued& q : taken) {
+    const FleetDevice& device = m_plan.planned.at(q.device);
+    m_fleet.OnDeviceStarted(q.device, q.attempt);
+    const std::vector<int> rows = FindAgain(listed, device.record);
+    if (rows.size() != 1) {
+      m_fleet.OnDeviceNotReached(
+          q.device, Unreached(device, rows.empty() ? "not found again before its update"
+                                                   : "ambiguous: " + std::to_string(rows.size()) +
+                                                         " listed devices answer to it now"));
+      ++m_end.tally.failed;
+      continue;
+    }
+    m_fleet.OnDeviceFound(q.device, rows[0]);
+    Member member;
+    member.device = q.device;
+    member.attempt = q.attempt;
+    member.last = q.last;
+    member.record = listed[static_cast<size_t>(rows[0])];
+    wave.push_back(std::move(member));
+  }
+  return wave;
+}
+
+void CWaves::Restart(std::vector<Member>& wave) {
+  std::vector<Member*> running;
+  for (Member& m : wave) {
+    if (m.record.loaderType != 0) continue;
+    if (auto refused = RefuseTwin(CommandKind::kUpdate, m.record, m_observer)) {
+      m.result = std::move(*refused);
+      continue;
+    }
+    running.push_back(&m);
+  }
+  if (running.empty()) return;
+  // The search that begins every update, once for the wave.
+  m_network.RequestBootSearch();
+  // Each start is on record before any device of the wave is restarted.
+  std::vector<Member*> recorded;
+  for (Member* m : running) {
+    CommandResult start = BeginUpdateResult(m->record, m_options.path);
+    start.update->sha256 = Sha256Hex(*m_options.bytes);
+    if (!m_observer.Starting(start)) {
+      m->result = Decide(std::move(start), Outcome::kRefused, kStartNotRecordedLine, Beep::kAlert,
+                         m_observer);
+      continue;
+    }
+    recorded.push_back(m);
+  }
+  running = std::move(recorded);
+  if (running.empty()) return;
+  m_observer.Status("Set device to firmware update ...", Beep::kAlert);
+  for (Member* m : running) {
+    m_network.RequestEnterBootloader(m->record);
+    m->restarted = true;
+  }
+  try {
+    m_clock.SleepFor(kEnterBootloaderWait);
+    m_observer.Status("Get firmware update parameter...", Beep::kAlert);
+    SearchAgain(m_network, m_clock, m_observer);
+  } catch (const CCommandCancelled&) {
+    for (Member* m : running) {
+      CommandResult result = BeginResult(CommandKind::kUpdate, m->record);
+      result.frameSent = true;
+      m->result = InterruptedResult(std::move(result));
+      RecordResult(*m->result, m_observer);
+    }
+    throw;
+  }
+}
+
+void CWaves::WriteSideBySide(std::vector<Member>& wave) {
+  // Grouped by the channel their acknowledgements arrive on, as the list
+  // after the restart has them.
+  std::vector<std::vector<Member*>> lanes;
+  std::vector<Member*> anySender;
+  for (Member& m : wave) {
+    if (m.result) continue;
+    const DeviceRecord& heard =
+        m.restarted ? BootRecordWithMac(m_network.Devices(), m.record.mac).value_or(m.record)
+                    : m.record;
+    if (AcknowledgementSource(m_network.Devices(), heard))
+      lanes.push_back({&m});
+    else
+      anySender.push_back(&m);
+  }
+  if (!anySender.empty()) lanes.push_back(anySender);
+
+  std::vector<std::thread> threads;
+  threads.reserve(lanes.size());
+  const bool alone = lanes.size() == 1;
+  for (const std::vector<Member*>& lane : lanes)
+    threads.emplace_back([this, lane, alone] {
+      std::vector<uint8_t> image(kFirmwareImageSize, 0xFF);
+      for (Member* m : lane) {
+        std::fill(image.begin(), image.end(), uint8_t{0xFF});
+        const UpdateInput input = InputFor(image);
+        CLaneObserver steps(m_mutex, m_observer, m_fleet, m->device, alone);
+        m->result = m->restarted
+                        ? UpdateRestartedDevice(
+                              m->record, BootRecordWithMac(m_network.Devices(), m->record.mac),
+                              input, m_network, m_clock, steps)
+                        : UpdateDevice(m->record, input, m_network, m_clock, steps);
+      }
+    });
+  for (std::thread& t : threads) t.join();
+}
+
+void CWaves::Confirm(std::vector<Member>& wave) {
+  std::vector<Member*> started;
+  bool interrupted = false;
+  for (Member& m : wave) {
+    if (m.result->outcome == Outcome::kInterrupted) interrupted = true;
+    if (m.result->outcome == Outcome::kOk && m.result->runRequestSent)
+      started.push_back(&m);
+    else
+      TellAttempt(m);
+  }
+  const auto recordUnconfirmed = [&] {
+    for (Member* m : started) {
+      RecordResult(*m->result, m_observer);
+      TellAttempt(*m);
+    }
+  };
+  if (interrupted) {
+    recordUnconfirmed();
+    throw CCommandCancelled{};
+  }
+  try {
+    if (started.empty()) {
+      m_clock.SleepFor(kAfterUpdateWait);
+      SearchAgain(m_network, m_clock, m_observer);
+      return;
+    }
+    m_clock.SleepFor(kAfterRunWait);
+    for (Member* m : started) m_fleet.OnRunRequested(m->device);
+    m_clock.SleepFor(kAfterUpdateWait);
+    const bool bootOnly = m_observer.SearchStarting();
+    SearchDevices(m_network, m_clock, m_observer, bootOnly);
+  } catch (const CCommandCancelled&) {
+    recordUnconfirmed();
+    throw;
+  }
+  for (Member* m : started) {
+    ConfirmUpdate(m_network.Devices(), *m->result);
+    RecordResult(*m->result, m_observer);
+    TellAttempt(*m);
+  }
+  m_observer.SearchEnded();
+}
+
+void CWaves::Settle(Member& m) {
+  const CommandResult& result = *m.result;
+  const bool final = result.outcome != Outcome::kFailed || m.attempt > m_options.retries;
+  if (m_canary.count(m.device) != 0 && final) m_canaryResults.push_back(result);
+  if (result.outcome == Outcome::kOk) {
+    if (result.confirmed == Confirmation::kRunning) ++m_end.tally.running;
+    ++m_end.tally.updated;
+    m_fleet.OnDeviceFinished(m.device, result, true);
+    return;
+  }
+  // A refusal is the file's or the loader's answer: trying again gives the
+  // same. A failure takes a lane again, before the devices not yet begun.
+  if (result.outcome == Outcome::kFailed && m.attempt <= m_options.retries) {
+    m_queue.push_front({m.device, m.attempt + 1, result});
+    return;
+  }
+  ++m_end.tally.failed;
+  m_fleet.OnDeviceFinished(m.device, result, false);
+}
+
+FleetRunEnd CWaves::RunWaves() {
+  FleetTally& tally = m_end.tally;
+  tally.planned = static_cast<int>(m_options.chosen.size());
+  tally.skipped =
+      static_cast<int>(m_plan.skipped.size() + m_plan.planned.size() - m_options.chosen.size());
+  const size_t canaries = std::min<size_t>(std::max(m_options.canary, 0), m_options.chosen.size());
+  // The rest wait until the canaries have shown that the file works.
+  std::deque<Queued> rest;
+  for (size_t i = 0; i < m_options.chosen.size(); ++i) {
+    (i < canaries ? m_queue : rest).push_back({m_options.chosen[i], 1, std::nullopt});
+    if (i < canaries) m_canary.insert(m_options.chosen[i]);
+  }
+  std::vector<Member> wave;
+  try {
+    for (;;) {
+      if (m_queue.empty()) {
+        if (rest.empty()) break;
+        std::swap(m_queue, rest);
+        if (m_end.stopped) break;
+        m_end.canaryFailed = CanaryFailure();
+        if (!m_end.canaryFailed.empty()) {
+          m_end.stopped = true;
+          break;
+        }
+      }
+      // A stop begins no new device; one being tried again goes on with
+      // its attempts, as in a run of one device after the other.
+      if (!m_end.stopped && m_options.stopAfterDevice && m_options.stopAfterDevice()) {
+        m_end.stopped = true;
+        LeaveOut([](const Queued& q) { return q.attempt == 1; });
+        if (m_queue.empty()) break;
+      }
+      wave = NextWave();
+      if (wave.empty()) continue;
+      Restart(wave);
+      WriteSideBySide(wave);
+      Confirm(wave);
+      for (Member& m : wave) Settle(m);
+      wave.clear();
+    }
+  } catch (const CCommandCancelled&) {
+    m_end.interrupted = true;
+    for (Member& m : wave) {
+      // Nothing was sent to it yet: it is left out like the devices after it.
+      if (!m.result) {
+        m_queue.push_front({m.device, m.attempt, m.last});
+        continue;
+      }
+      if (!m.handedOut) TellAttempt(m);
+      // Those that ended well count as such, the rest as failed.
+      if (m.result->outcome == Outcome::kOk) {
+        ++tally.updated;
+        m_fleet.OnDeviceFinished(m.device, *m.result, true);
+      } else {
+        ++tally.failed;
+        m_fleet.OnDeviceFinished(m.device, *m.result, false);
+      }
+    }
+  }
+  m_queue.insert(m_queue.end(), rest.begin(), rest.end());
+  LeaveOut([](const Queued&) { return true; });
+  return m_end;
+}
+
+std::string CWaves::CanaryFailure() const {
+  for (const CommandResult& r : m_canaryResults) {
+    if (r.outcome == Outcome::kOk && r.confirmed == Confirmation::kRunning) continue;
+    return "first device " + FormatSerial(r.device) + " " + OutcomeName(r.outcome) +
+           (r.outcome == Outcome::kOk ? " but not confirmed running" : ": " + r.reason);
+  }
+  return {};
+}
+
+template <typename Which>
+void CWaves::LeaveOut(Which which) {
+  std::deque<Queued> kept;
+  for (Queued& q : m_queue) {
+    if (!which(q)) {
+      kept.push_back(std::move(q));
+      continue;
+    }
+    // A device between two attempts ends with the failure of its last.
+    if (q.last) {
+      ++m_end.tally.failed;
+      m_fleet.OnDeviceFinished(q.device, *q.last, false);
+      continue;
+    }
+    ++m_end.tally.skipped;
+    --m_end.tally.planned;
+    m_fleet.OnStoppedBeforeTurn(q.device);
+  }
+  m_queue = std::move(kept);
+}
+
+}  // namespace
+
+FleetRunEnd RunFleetInWaves(const FleetPlan& plan, const FleetRunOptions& options,
+                            INetwork& network, IClock& clock, ICommandObserver& observer,
+                            IFleetObserver& fleet) {
+  return CWaves(plan, options, network, clock, observer, fleet).RunWaves();
 }

@@ -14,10 +14,10 @@ void CQuorvikWindow::CListedForWindow::OnDevicesListed(const ListedDevices& list
   CQuorvikWindow& w = m_window;
   QMetaObject::invokeMethod(
       w.m_view.get(),
-      [&w, listed] {
+      [&w, listed, after = afterShown] {
         w.m_lastListed = listed;
         if (w.m_rollCall) w.m_rollCall->ShowListed(listed);
-        w.LookForHalfUpdated();
+        if (after) after();
       },
       Qt::QueuedConnection);
 }

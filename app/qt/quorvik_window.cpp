@@ -46,6 +46,7 @@ CQuorvikWindow::CQuorvikWindow(INetwork& network, QuorvikWindowOptions options)
     m_journal.emplace(*this, m_options.journalPath, m_options.systemJournal);
     m_dlg.SetJournal(&*m_journal);
   }
+  m_listedForWindow.afterShown = [this] { LookForHalfUpdated(); };
   m_dlg.SetListObserver(&m_listedForWindow);
   WireCommands();
 }

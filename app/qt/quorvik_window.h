@@ -129,6 +129,8 @@ class CQuorvikWindow {
    public:
     explicit CListedForWindow(CQuorvikWindow& window) : m_window(window) {}
     void OnDevicesListed(const ListedDevices& listed) override;
+    // On the window's thread, once the panel has what was listed.
+    std::function<void()> afterShown;
 
    private:
     CQuorvikWindow& m_window;
