@@ -459,11 +459,18 @@ void CWaves::WriteSideBySide(std::vector<Member>& wave) {
         std::fill(image.begin(), image.end(), uint8_t{0xFF});
         const UpdateInput input = InputFor(image);
         CLaneObserver steps(m_mutex, m_observer, m_fleet, m->device, alone);
-        m->result = m->restarted
-                        ? UpdateRestartedDevice(
-                              m->record, BootRecordWithMac(m_network.Devices(), m->record.mac),
-                              input, m_network, m_clock, steps)
-                        : UpdateDevice(m->record, input, m_network, m_clock, steps);
+        try {
+          m->result = m->restarted
+                          ? UpdateRestartedDevice(
+                                m->record, BootRecordWithMac(m_network.Devices(), m->record.mac),
+                                input, m_network, m_clock, steps)
+                          : UpdateDevice(m->record, input, m_network, m_clock, steps);
+        } catch (const std::exception& error) {
+          // Out of a lane, it would end the program while other devices
+          // are being written.
+          m->result = Decide(BeginUpdateResult(m->record, m_options.path), Outcome::kFailed, "",
+                             Beep::kNone, steps, error.what());
+        }
       }
     });
   for (std::thread& t : threads) t.join();
