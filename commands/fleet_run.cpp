@@ -54,6 +54,23 @@ class CBlocksToFleet : public ICommandObserver {
   IFleetObserver& m_fleet;
 };
 
+// Every device gets the bytes read for the plan; an unattended run stops
+// for none of the messages that Ctrl asks for.
+UpdateInput UnattendedInput(const FleetRunOptions& options, std::span<uint8_t> image) {
+  UpdateInput input;
+  input.path = options.path;
+  input.file = *options.bytes;
+  input.image = image;
+  input.ctrlHeld = false;
+  return input;
+}
+
+// Why a device found `rows` times in the latest list gets nothing.
+std::string NotReachedReason(size_t rows) {
+  return rows == 0 ? "not found again before its update"
+                   : "ambiguous: " + std::to_string(rows) + " listed devices answer to it now";
+}
+
 // A result for a device that the run could not even reach.
 CommandResult Unreached(const FleetDevice& d, std::string reason) {
   CommandResult r;
@@ -87,12 +104,7 @@ FleetRunEnd RunFleetUpdate(const FleetPlan& plan, const FleetRunOptions& options
   CBlocksToFleet steps(observer, fleet);
   // Allocated once for the run; an update allocates nothing for its image.
   std::vector<uint8_t> image(kFirmwareImageSize, 0xFF);
-  UpdateInput input;
-  input.path = options.path;
-  input.file = *options.bytes;
-  input.image = image;
-  // An unattended run: no update stops for the messages that Ctrl asks for.
-  input.ctrlHeld = false;
+  const UpdateInput input = UnattendedInput(options, image);
   size_t current = 0;                 // the plan's index of the device whose turn it is
   std::optional<CommandResult> last;  // the attempt's result, once handed out
   size_t next = 0;
@@ -118,11 +130,7 @@ FleetRunEnd RunFleetUpdate(const FleetPlan& plan, const FleetRunOptions& options
           rows = FindAgain(listed, device.record);
         }
         if (rows.size() != 1) {
-          fleet.OnDeviceNotReached(
-              current,
-              Unreached(device, rows.empty() ? "not found again before its update"
-                                             : "ambiguous: " + std::to_string(rows.size()) +
-                                                   " listed devices answer to it now"));
+          fleet.OnDeviceNotReached(current, Unreached(device, NotReachedReason(rows.size())));
           break;
         }
         fleet.OnDeviceFound(current, rows[0]);
@@ -295,7 +303,6 @@ class CWaves {
     member.handedOut = true;
     m_fleet.OnAttemptResult(member.device, *member.result);
   }
-  UpdateInput InputFor(std::vector<uint8_t>& image) const;
   // The queued devices `which` picks are counted as left out.
   template <typename Which>
   void LeaveOut(Which which);
@@ -312,15 +319,6 @@ class CWaves {
   std::set<size_t> m_canary;                   // plan indexes
   std::vector<CommandResult> m_canaryResults;  // their final results
 };
-
-UpdateInput CWaves::InputFor(std::vector<uint8_t>& image) const {
-  UpdateInput input;
-  input.path = m_options.path;
-  input.file = *m_options.bytes;
-  input.image = image;
-  input.ctrlHeld = false;
-  return input;
-}
 
 std::vector<Member> CWaves::NextWave() {
   std::vector<Queued> taken;
@@ -367,10 +365,7 @@ std::vector<Member> CWaves::NextWave() {
     m_fleet.OnDeviceStarted(q.device, q.attempt);
     const std::vector<int> rows = FindAgain(listed, device.record);
     if (rows.size() != 1) {
-      m_fleet.OnDeviceNotReached(
-          q.device, Unreached(device, rows.empty() ? "not found again before its update"
-                                                   : "ambiguous: " + std::to_string(rows.size()) +
-                                                         " listed devices answer to it now"));
+      m_fleet.OnDeviceNotReached(q.device, Unreached(device, NotReachedReason(rows.size())));
       ++m_end.tally.failed;
       continue;
     }
@@ -399,19 +394,21 @@ void CWaves::Restart(std::vector<Member>& wave) {
   // The search that begins every update, once for the wave.
   m_network.RequestBootSearch();
   // Each start is on record before any device of the wave is restarted.
-  std::vector<Member*> recorded;
+  const std::string sha256 = Sha256Hex(*m_options.bytes);
+  std::vector<std::pair<Member*, CommandResult>> recorded;
   for (Member* m : running) {
     CommandResult start = BeginUpdateResult(m->record, m_options.path);
-    start.update->sha256 = Sha256Hex(*m_options.bytes);
+    start.update->sha256 = sha256;
     if (!m_observer.Starting(start)) {
       m->result = Decide(std::move(start), Outcome::kRefused, kStartNotRecordedLine, Beep::kAlert,
                          m_observer);
       continue;
     }
-    recorded.push_back(m);
+    recorded.emplace_back(m, std::move(start));
   }
-  running = std::move(recorded);
-  if (running.empty()) return;
+  if (recorded.empty()) return;
+  running.clear();
+  for (const auto& [m, start] : recorded) running.push_back(m);
   m_observer.Status("Set device to firmware update ...", Beep::kAlert);
   for (Member* m : running) {
     m_network.RequestEnterBootloader(m->record);
@@ -422,10 +419,11 @@ void CWaves::Restart(std::vector<Member>& wave) {
     m_observer.Status("Get firmware update parameter...", Beep::kAlert);
     SearchAgain(m_network, m_clock, m_observer);
   } catch (const CCommandCancelled&) {
-    for (Member* m : running) {
-      CommandResult result = BeginResult(CommandKind::kUpdate, m->record);
-      result.frameSent = true;
-      m->result = InterruptedResult(std::move(result));
+    // Each ends as the start it recorded, file and hash included, so that
+    // the journal pairs the two as it pairs a one-device update's.
+    for (auto& [m, start] : recorded) {
+      start.frameSent = true;
+      m->result = InterruptedResult(std::move(start));
       RecordResult(*m->result, m_observer);
     }
     throw;
@@ -457,7 +455,7 @@ void CWaves::WriteSideBySide(std::vector<Member>& wave) {
       std::vector<uint8_t> image(kFirmwareImageSize, 0xFF);
       for (Member* m : lane) {
         std::fill(image.begin(), image.end(), uint8_t{0xFF});
-        const UpdateInput input = InputFor(image);
+        const UpdateInput input = UnattendedInput(m_options, image);
         CLaneObserver steps(m_mutex, m_observer, m_fleet, m->device, alone);
         try {
           m->result = m->restarted
