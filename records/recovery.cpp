@@ -35,6 +35,14 @@ UnfinishedUpdates FindUnfinishedUpdates(const std::vector<FlatRecord>& journal,
   return found;
 }
 
+int ListedLoaderRow(std::span<const DeviceRecord> listed, const DeviceRecord& device) {
+  const std::string key = RecordDeviceKey(device);
+  for (size_t row = 0; row < listed.size(); ++row)
+    if (listed[row].loaderType != 0 && RecordDeviceKey(listed[row]) == key)
+      return static_cast<int>(row);
+  return -1;
+}
+
 FirmwareFileRead ReadRecordedFile(const std::string& path, const std::string& sha256,
                                   std::string& problem) {
   problem.clear();

@@ -40,6 +40,10 @@ struct UnfinishedUpdates {
 UnfinishedUpdates FindUnfinishedUpdates(const std::vector<FlatRecord>& journal,
                                         std::span<const DeviceRecord> listed);
 
+// The row of `listed` where `device` answers in its loader now, or -1: a
+// search since the list that found it may have moved its row.
+int ListedLoaderRow(std::span<const DeviceRecord> listed, const DeviceRecord& device);
+
 // The file a start names, read whole and checked against its SHA-256:
 // the read, or in `problem` why it cannot be used.
 FirmwareFileRead ReadRecordedFile(const std::string& path, const std::string& sha256,

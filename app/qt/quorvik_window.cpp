@@ -220,13 +220,7 @@ void CQuorvikWindow::OpenRecover() {
 }
 
 int CQuorvikWindow::ListedLoaderRow(const UnfinishedUpdate& device) const {
-  if (!m_lastListed) return -1;
-  const std::string key = RecordDeviceKey(device.record);
-  const auto& records = m_lastListed->records;
-  for (size_t row = 0; row < records.size(); ++row)
-    if (records[row].loaderType != 0 && RecordDeviceKey(records[row]) == key)
-      return static_cast<int>(row);
-  return -1;
+  return m_lastListed ? ::ListedLoaderRow(m_lastListed->records, device.record) : -1;
 }
 
 void CQuorvikWindow::WriteSameFileAgain(const UnfinishedUpdate& device) {

@@ -28,15 +28,6 @@ std::string FoundText(const UnfinishedUpdate& u) {
          " mac=" + FormatMac(u.record) + " file=" + Printable(u.file) + " since " + u.when;
 }
 
-// The listed loader record of the device now: an earlier recovery's search
-// may have moved its row.
-std::optional<DeviceRecord> InLoaderNow(const DeviceSession& devices, const DeviceRecord& device) {
-  const std::string key = RecordDeviceKey(device);
-  for (const DeviceRecord& record : devices.Listed())
-    if (record.loaderType != 0 && RecordDeviceKey(record) == key) return record;
-  return std::nullopt;
-}
-
 }  // namespace
 
 int RunRecover(const CliOptions& options, CEventWriter& writer, INetwork& network) {
@@ -100,16 +91,18 @@ int RunRecover(const CliOptions& options, CEventWriter& writer, INetwork& networ
           ++left;
           continue;
         }
-        const std::optional<DeviceRecord> device = InLoaderNow(network.Devices(), u.record);
-        if (!device) {
+        // An earlier recovery's search may have moved its row.
+        const std::vector<DeviceRecord> listed = network.Devices().Listed();
+        const int row = ListedLoaderRow(listed, u.record);
+        if (row < 0) {
           ++left;
           writer.Warning(FoundText(u) + ": no longer answers in its loader; not written");
           continue;
         }
         const UpdateInput input = InputFromFile(u.file, file, image);
         bool ok = false;
-        UpdateAndConfirm(*device, input, network, observer.clock(), observer,
-                         [&](const CommandResult& result) {
+        UpdateAndConfirm(listed[static_cast<size_t>(row)], input, network, observer.clock(),
+                         observer, [&](const CommandResult& result) {
                            printer.OnResult(result);
                            ok = result.outcome == Outcome::kOk;
                          });
