@@ -6,7 +6,7 @@ FUZZ_TARGETS := reply_processing firmware_file settings_file rig_file
 FUZZ_SECONDS ?= 600
 CI_FUZZ_SECONDS ?= 60
 
-.PHONY: all deps build run demo test bench fuzz format clean package test-package chaos
+.PHONY: all deps build run demo test bench fuzz format clean package test-package chaos chaos-fleet
 ONE_PRESET_TESTS := $(addprefix test-,dev release asan tsan)
 .PHONY: $(ONE_PRESET_TESTS)
 
@@ -71,6 +71,12 @@ SEED ?= 1
 chaos: deps build/dev/build.ninja
 	cmake --build --preset dev -j $(BUILD_JOBS) --target quorvik-chaos
 	build/dev/tests/quorvik-chaos --schedules $(SCHEDULES) --seed $(SEED)
+
+# The same for fleet updates of 2 to 8 devices written side by side; ends
+# with "chaos fleet: N schedules, F false successes, U undetectable, seed S".
+chaos-fleet: deps build/dev/build.ninja
+	cmake --build --preset dev -j $(BUILD_JOBS) --target quorvik-chaos
+	build/dev/tests/quorvik-chaos --fleet --schedules $(SCHEDULES) --seed $(SEED)
 
 # Timed runs against the simulator, in a private network namespace.
 bench: deps build/release/build.ninja

@@ -447,11 +447,11 @@ void CWaves::WriteSideBySide(std::vector<Member>& wave) {
   }
   if (!anySender.empty()) lanes.push_back(anySender);
 
-  std::vector<std::thread> threads;
-  threads.reserve(lanes.size());
+  std::vector<std::function<void()>> work;
+  work.reserve(lanes.size());
   const bool alone = lanes.size() == 1;
   for (const std::vector<Member*>& lane : lanes)
-    threads.emplace_back([this, lane, alone] {
+    work.emplace_back([this, lane, alone] {
       std::vector<uint8_t> image(kFirmwareImageSize, 0xFF);
       for (Member* m : lane) {
         std::fill(image.begin(), image.end(), uint8_t{0xFF});
@@ -471,6 +471,13 @@ void CWaves::WriteSideBySide(std::vector<Member>& wave) {
         }
       }
     });
+  if (m_options.runLanes) {
+    m_options.runLanes(work);
+    return;
+  }
+  std::vector<std::thread> threads;
+  threads.reserve(work.size());
+  for (std::function<void()>& lane : work) threads.emplace_back(std::move(lane));
   for (std::thread& t : threads) t.join();
 }
 

@@ -64,6 +64,10 @@ struct FleetRunOptions {
   // the rest, which follow only when each of them ended ok and came back
   // running.
   int canary = 0;
+  // Runs the lanes of a wave and returns once every one has ended; empty:
+  // a thread each. A test that runs the fleet in virtual time schedules
+  // them on threads of its own.
+  std::function<void(std::vector<std::function<void()>>& lanes)> runLanes;
 };
 
 struct FleetRunEnd {

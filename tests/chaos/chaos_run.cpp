@@ -39,19 +39,6 @@ uint16_t OpcodeOf(std::span<const uint8_t> datagram) {
   return FrameReader(datagram).Le16(8);
 }
 
-// The network of the window's logic: the real requests, sent through the
-// world instead of sockets.
-class CChaosNetwork : public CSystemNetwork {
- public:
-  InterfaceList EnumerateInterfaces() override {
-    InterfaceList list;
-    list.addresses[list.count++] = {10, 20, 0, 1};
-    return list;
-  }
-  bool OpenNetwork(const std::string&) override { return true; }
-  std::vector<PortProblem> PortProblems() override { return {}; }
-};
-
 // One device, its faults and the foreign traffic around it, on a virtual
 // clock that every wait of the logic passes through.
 class CWorld : public ITransport, public IClock, public IReplyTime {
@@ -176,35 +163,8 @@ class CWorld : public ITransport, public IClock, public IReplyTime {
     return true;
   }
 
-  // Traffic of other devices and of programs that are no devices at all;
-  // never an acknowledgement (strays are a fault of their own).
   void Flood() {
-    const uint16_t ports[] = {kBootPortA, kBootPortB, kAppPort};
-    const uint16_t port = ports[Uniform(0, 2)];
-    const std::vector<uint8_t> mac = {0x02, 0xF1, 0, 0, 0, static_cast<uint8_t>(Uniform(0, 40))};
-    const auto id = IdentityBytes(static_cast<uint8_t>(0xA0 + Uniform(0, 40)), 11);
-    std::vector<uint8_t> bytes;
-    switch (Uniform(0, 4)) {
-      case 0:
-        bytes = Gen1Answer(1, 0x0100, 0x0461, 256, mac, id).Vector();
-        break;
-      case 1:
-        bytes = Gen3Answer(0x0381, 0x0100, 0x3680, 0x21, 256, mac, 1, id).Vector();
-        break;
-      case 2:
-        bytes = AppAnswer(0x0100, mac, "Foreign", id).Vector();
-        break;
-      case 3:
-        bytes =
-            CDatagram(kBootMagic, static_cast<uint16_t>(0x5000 + Uniform(0, 0x40)), 40).Vector();
-        if (OpcodeOf(bytes) == kOpWriteBlockReply || OpcodeOf(bytes) == kOpVerifyReply)
-          bytes[8] = 0x77;
-        break;
-      default:
-        bytes.resize(Uniform(0, 1500));
-        for (uint8_t& b : bytes) b = static_cast<uint8_t>(m_rng());
-        break;
-    }
+    auto [port, bytes] = ForeignDatagram(m_rng);
     ProcessDatagram(m_devices, port, bytes, kStrangerAddress);
   }
 
@@ -258,12 +218,6 @@ class CJournalCopy : public IResultSink {
   std::vector<FlatRecord> lines;
 };
 
-bool IsFailureLine(const std::string& line) {
-  static const std::regex timeout(R"(Timeout on write data! \[[0-9a-f]{4}\])");
-  return std::regex_match(line, timeout) || line == "Firmware verification failed!" ||
-         line == kLostAfterRestartLine;
-}
-
 bool IsRefusalLine(const std::string& line) {
   for (FirmwareVerdict v : {FirmwareVerdict::kWrongDevice, FirmwareVerdict::kWrongMcu,
                             FirmwareVerdict::kWrongBootloader, FirmwareVerdict::kUnreadable,
@@ -274,6 +228,44 @@ bool IsRefusalLine(const std::string& line) {
 }
 
 }  // namespace
+
+bool IsFailureLine(const std::string& line) {
+  static const std::regex timeout(R"(Timeout on write data! \[[0-9a-f]{4}\])");
+  return std::regex_match(line, timeout) || line == "Firmware verification failed!" ||
+         line == kLostAfterRestartLine;
+}
+
+std::pair<uint16_t, std::vector<uint8_t>> ForeignDatagram(std::mt19937_64& rng) {
+  const auto uniform = [&](uint64_t low, uint64_t high) {
+    return std::uniform_int_distribution<uint64_t>(low, high)(rng);
+  };
+  const uint16_t ports[] = {kBootPortA, kBootPortB, kAppPort};
+  const uint16_t port = ports[uniform(0, 2)];
+  const std::vector<uint8_t> mac = {0x02, 0xF1, 0, 0, 0, static_cast<uint8_t>(uniform(0, 40))};
+  const auto id = IdentityBytes(static_cast<uint8_t>(0xA0 + uniform(0, 40)), 11);
+  std::vector<uint8_t> bytes;
+  switch (uniform(0, 4)) {
+    case 0:
+      bytes = Gen1Answer(1, 0x0100, 0x0461, 256, mac, id).Vector();
+      break;
+    case 1:
+      bytes = Gen3Answer(0x0381, 0x0100, 0x3680, 0x21, 256, mac, 1, id).Vector();
+      break;
+    case 2:
+      bytes = AppAnswer(0x0100, mac, "Foreign", id).Vector();
+      break;
+    case 3:
+      bytes = CDatagram(kBootMagic, static_cast<uint16_t>(0x5000 + uniform(0, 0x40)), 40).Vector();
+      if (OpcodeOf(bytes) == kOpWriteBlockReply || OpcodeOf(bytes) == kOpVerifyReply)
+        bytes[8] = 0x77;
+      break;
+    default:
+      bytes.resize(uniform(0, 1500));
+      for (uint8_t& b : bytes) b = static_cast<uint8_t>(rng());
+      break;
+  }
+  return {port, std::move(bytes)};
+}
 
 std::string ChaosSchedule::Describe() const {
   char text[256];

@@ -7,10 +7,26 @@
 // however many five-second time-outs it holds.
 
 #include <cstdint>
+#include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "commands/command_result.h"
+#include "commands/network.h"
+
+// The network of the window's logic: the real requests, sent through a
+// simulated world instead of sockets.
+class CChaosNetwork : public CSystemNetwork {
+ public:
+  InterfaceList EnumerateInterfaces() override {
+    InterfaceList list;
+    list.addresses[list.count++] = {10, 20, 0, 1};
+    return list;
+  }
+  bool OpenNetwork(const std::string&) override { return true; }
+  std::vector<PortProblem> PortProblems() override { return {}; }
+};
 
 // What can go wrong in one update; drawn from a seed, so that any schedule
 // can be run again alone.
@@ -65,3 +81,12 @@ struct ChaosOutcome {
 
 // Runs the schedule's update from start-up to the search that closes it.
 ChaosOutcome RunSchedule(const ChaosSchedule& schedule);
+
+// Traffic of other devices and of programs that are no devices at all, and
+// the port it arrives on; never an acknowledgement (strays are a fault of
+// their own).
+std::pair<uint16_t, std::vector<uint8_t>> ForeignDatagram(std::mt19937_64& rng);
+
+// A line that ends an update as the device's failure: a write time-out, a
+// failed verification, or the device lost after its restart.
+bool IsFailureLine(const std::string& line);
