@@ -256,7 +256,7 @@ class FleetDialogTest : public QObject {
     QCOMPARE(State(dialog, 0), QStringLiteral("ok, running"));
     QCOMPARE(State(dialog, 1), QStringLiteral("skipped: stopped before its turn"));
     QCOMPARE(dialog->summary()->text(),
-             QStringLiteral("Stopped after the device being written. Summary: 1 planned, 1 "
+             QStringLiteral("Stopped after the devices being written. Summary: 1 planned, 1 "
                             "updated, 0 failed, 1 skipped, 1 confirmed running"));
     QCOMPARE(written, (std::map<char, int>{{'E', 3}}));
     // The window's log shows the update's own lines, as from Firmware-Update.
