@@ -106,6 +106,9 @@ class CQuorvikDlg {
   // dialog) gets the run's events.
   FleetRunEnd RunFleet(const FleetPlan& plan, const FleetRunOptions& options,
                        IFleetObserver& fleet);
+  // "At once:" as the last fleet run used it, or `fallback` when none is
+  // stored or what is stored lies outside 1 to `most`.
+  int StoredFleetAtOnce(int fallback, int most) const;
 
   const std::string& workDir() const { return m_workDir; }
   const std::string& iniPath() const { return m_iniPath; }

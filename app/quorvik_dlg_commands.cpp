@@ -4,7 +4,9 @@
 
 #include <sys/stat.h>
 
+#include <charconv>
 #include <mutex>
+#include <string>
 
 #include "app/quorvik_dlg.h"
 #include "devices/device_identity.h"
@@ -324,8 +326,29 @@ std::optional<FleetPreparation> CQuorvikDlg::PrepareFleet() {
   return prepared;
 }
 
+namespace {
+
+// How many devices the window's fleet runs write at once.
+constexpr const char* kKeyFleetAtOnce = "FLEET_AT_ONCE";
+
+}  // namespace
+
+int CQuorvikDlg::StoredFleetAtOnce(int fallback, int most) const {
+  if (!m_settings) return fallback;
+  const std::string stored = m_settings->Read(kSettingsSection, kKeyFleetAtOnce);
+  int value = 0;
+  const auto [end, error] = std::from_chars(stored.data(), stored.data() + stored.size(), value);
+  if (error != std::errc{} || end != stored.data() + stored.size() || value < 1 || value > most)
+    return fallback;
+  return value;
+}
+
 FleetRunEnd CQuorvikDlg::RunFleet(const FleetPlan& plan, const FleetRunOptions& options,
                                   IFleetObserver& fleet) {
+  // Remembered once it is used; an unchanged value leaves the file as it is.
+  if (m_settings &&
+      m_settings->Read(kSettingsSection, kKeyFleetAtOnce) != std::to_string(options.parallel))
+    WriteSetting(kKeyFleetAtOnce, std::to_string(options.parallel));
   CFleetObserver observer(*this, fleet, options.path);
   const FleetRunEnd end = RunFleetUpdate(plan, options, m_network, m_clock, observer, observer);
   m_workedOn.reset();

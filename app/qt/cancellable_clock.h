@@ -19,6 +19,9 @@ class CCancellableClock : public IClock {
   void SleepFor(std::chrono::milliseconds duration) override;
   void Cancel();
   bool IsCancelled() const;
+  // A reply wait the window's closing cut short is no time-out of the
+  // device: its update ends interrupted, not failed.
+  bool Interrupted() const override { return IsCancelled(); }
 
  private:
   void ThrowIfCancelled() const;

@@ -14,6 +14,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "app/qt/display_text.h"
 #include "commands/sha256.h"
 
 namespace {
@@ -23,6 +24,11 @@ constexpr int kStepsPerDevice = 100;
 // for its end, since the run request and the search that confirms it take
 // seconds of their own.
 constexpr int kWritingSteps = 90;
+
+// Room between two label and spin box pairs of one row.
+int PairSpacing(const QWidget* widget) {
+  return widget->fontMetrics().averageCharWidth() * 3;
+}
 
 }  // namespace
 
@@ -54,9 +60,9 @@ CFleetDialog::CFleetDialog(QWidget* parent) : QDialog(parent) {
   // Nothing here is a default button: Enter in the table must not start
   // the update of a whole rig.
   m_start = new QPushButton(QStringLiteral("&Start"), this);
-  m_stop = new QPushButton(QStringLiteral("Stop &after this device"), this);
-  m_stop->setToolTip(
-      QStringLiteral("The device being written is finished; the rest are left as they are"));
+  m_stop = new QPushButton(QStringLiteral("Stop &after these devices"), this);
+  m_stop->setToolTip(QStringLiteral(
+      "The devices being written are finished; no other is begun, the rest are left as they are"));
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
   // Not every platform theme gives the standard button an Alt key.
   buttons->button(QDialogButtonBox::Close)->setText(QStringLiteral("&Close"));
@@ -68,7 +74,7 @@ CFleetDialog::CFleetDialog(QWidget* parent) : QDialog(parent) {
   connect(m_start, &QPushButton::clicked, this, &CFleetDialog::startRequested);
   connect(m_stop, &QPushButton::clicked, this, [this] {
     m_stopAsked = true;
-    m_summary->setText(QStringLiteral("Stopping after the device being written..."));
+    m_summary->setText(QStringLiteral("Stopping after the devices being written..."));
     ApplyButtons();
     emit stopRequested();
   });
@@ -82,9 +88,36 @@ CFleetDialog::CFleetDialog(QWidget* parent) : QDialog(parent) {
   m_retries->setAccessibleName(QStringLiteral("Retries after a failure"));
   retriesLabel->setBuddy(m_retries);
 
+  auto* atOnceLabel = new QLabel(QStringLiteral("At &once:"), this);
+  m_atOnce = new QSpinBox(this);
+  m_atOnce->setRange(1, kMaxAtOnce);
+  m_atOnce->setValue(kDefaultAtOnce);
+  m_atOnce->setAccessibleName(QStringLiteral("At once"));
+  m_atOnce->setToolTip(QStringLiteral(
+      "Devices that answer from addresses of their own are written side by side; each such "
+      "device puts up to about 0.4 Mbit/s of broadcasts on the network"));
+  atOnceLabel->setBuddy(m_atOnce);
+  auto* canaryLabel = new QLabel(QStringLiteral("&First N alone:"), this);
+  m_canary = new QSpinBox(this);
+  m_canary->setRange(0, 99);
+  m_canary->setSpecialValueText(QStringLiteral("off"));
+  m_canary->setAccessibleName(QStringLiteral("First N alone"));
+  m_canary->setToolTip(
+      QStringLiteral("The first devices are updated on their own; the rest follow only if each "
+                     "of them ended ok and came back running"));
+  canaryLabel->setBuddy(m_canary);
+
+  auto* options = new QHBoxLayout;
+  options->addWidget(retriesLabel);
+  options->addWidget(m_retries);
+  options->addSpacing(PairSpacing(this));
+  options->addWidget(atOnceLabel);
+  options->addWidget(m_atOnce);
+  options->addSpacing(PairSpacing(this));
+  options->addWidget(canaryLabel);
+  options->addWidget(m_canary);
+  options->addStretch(1);
   auto* bottom = new QHBoxLayout;
-  bottom->addWidget(retriesLabel);
-  bottom->addWidget(m_retries);
   bottom->addWidget(m_start);
   bottom->addWidget(m_stop);
   bottom->addStretch(1);
@@ -95,6 +128,7 @@ CFleetDialog::CFleetDialog(QWidget* parent) : QDialog(parent) {
   layout->addWidget(m_table, 1);
   layout->addWidget(m_progress);
   layout->addWidget(m_summary);
+  layout->addLayout(options);
   layout->addLayout(bottom);
 
   const QFontMetrics metrics = fontMetrics();
@@ -143,6 +177,7 @@ void CFleetDialog::Begin(const std::vector<size_t>& chosen) {
   m_running = m_ran = true;
   m_stopAsked = false;
   m_finished = 0;
+  m_writing.clear();
   const int runSize = static_cast<int>(chosen.size());
   m_model->Lock(true);
   for (int i = 0; i < m_model->PlannedCount(); ++i)
@@ -157,12 +192,15 @@ void CFleetDialog::Begin(const std::vector<size_t>& chosen) {
 
 void CFleetDialog::DeviceStarted(size_t device, int attempt) {
   m_model->SetWriting(device, attempt);
-  ShowProgress(0, 0);
+  m_writing[device] = 0;
+  ShowProgress();
 }
 
 void CFleetDialog::BlocksWritten(size_t device, uint32_t done, uint32_t total) {
   m_model->SetBlocks(device, done, total);
-  ShowProgress(done, total);
+  m_writing[device] =
+      total > 0 ? static_cast<int>(uint64_t{std::min(done, total)} * kWritingSteps / total) : 0;
+  ShowProgress();
 }
 
 void CFleetDialog::DeviceFinished(size_t device, const CommandResult& result, bool updated) {
@@ -172,7 +210,8 @@ void CFleetDialog::DeviceFinished(size_t device, const CommandResult& result, bo
     m_model->SetState(device, FleetRowState::kFailed,
                       result.reason.empty() ? result.statusLine : result.reason);
   ++m_finished;
-  ShowProgress(0, 0);
+  m_writing.erase(device);
+  ShowProgress();
 }
 
 void CFleetDialog::StoppedBeforeTurn(size_t device) {
@@ -186,8 +225,10 @@ void CFleetDialog::Finish(const FleetRunEnd& end) {
   QString text = QString::fromStdString(FleetTallyText(t));
   if (end.interrupted)
     text = QStringLiteral("Interrupted. ") + text;
+  else if (!end.canaryFailed.empty())
+    text = QStringLiteral("Stopped: %1. ").arg(DisplayText(end.canaryFailed)) + text;
   else if (end.stopped)
-    text = QStringLiteral("Stopped after the device being written. ") + text;
+    text = QStringLiteral("Stopped after the devices being written. ") + text;
   m_summary->setText(text);
   // A failure's status line may be longer than the room kept for it.
   const int kept = m_table->columnWidth(CFleetModel::kState);
@@ -214,14 +255,27 @@ void CFleetDialog::ApplyButtons() {
   m_start->setEnabled(!m_running && !m_ran && !m_windowBusy && !m_model->Chosen().empty());
   m_stop->setEnabled(m_running && !m_stopAsked);
   m_close->setEnabled(!m_running);
-  m_retries->setEnabled(!m_running && !m_ran);
+  for (QSpinBox* box : {m_retries, m_atOnce, m_canary}) box->setEnabled(!m_running && !m_ran);
 }
 
 int CFleetDialog::Retries() const {
   return m_retries->value();
 }
 
-void CFleetDialog::ShowProgress(uint32_t done, uint32_t total) {
-  const int within = total > 0 ? static_cast<int>(uint64_t{done} * kWritingSteps / total) : 0;
+int CFleetDialog::AtOnce() const {
+  return m_atOnce->value();
+}
+
+void CFleetDialog::SetAtOnce(int atOnce) {
+  m_atOnce->setValue(atOnce);
+}
+
+int CFleetDialog::Canary() const {
+  return m_canary->value();
+}
+
+void CFleetDialog::ShowProgress() {
+  int within = 0;
+  for (const auto& [device, steps] : m_writing) within += steps;
   m_progress->setValue(std::min(m_progress->maximum(), m_finished * kStepsPerDevice + within));
 }

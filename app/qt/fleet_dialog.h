@@ -1,10 +1,11 @@
 #pragma once
 // "Application > Update all...": the plan of a fleet update as a table, a
-// check box per planned device, and the run that follows Start, device by
-// device, with a tally at the end. The dialog only shows and asks; the
-// window runs the fleet on its command thread and hands each step in.
+// check box per planned device, and the run that follows Start, several
+// devices at once, with a tally at the end. The dialog only shows and asks;
+// the window runs the fleet on its command thread and hands each step in.
 
 #include <QDialog>
+#include <map>
 #include <vector>
 
 #include "app/qt/models/fleet_model.h"
@@ -16,6 +17,10 @@ class QProgressBar;
 class QPushButton;
 class QSpinBox;
 class QTableView;
+
+// What "At once:" offers, and where it starts until the operator has chosen.
+constexpr int kMaxAtOnce = 64;
+constexpr int kDefaultAtOnce = 8;
 
 class CFleetDialog : public QDialog {
   Q_OBJECT
@@ -30,6 +35,13 @@ class CFleetDialog : public QDialog {
   QPushButton* stopButton() const { return m_stop; }
   // Further attempts after a device failed (not after a refusal).
   int Retries() const;
+  // How many devices are written at once, 1 to kMaxAtOnce.
+  int AtOnce() const;
+  void SetAtOnce(int atOnce);
+  // How many of the first devices go alone before the rest (0: none).
+  int Canary() const;
+  QSpinBox* atOnceBox() const { return m_atOnce; }
+  QSpinBox* canaryBox() const { return m_canary; }
   bool IsRunning() const { return m_running; }
 
   // A new plan replaces whatever the dialog showed.
@@ -52,7 +64,7 @@ class CFleetDialog : public QDialog {
 
  private:
   void ApplyButtons();
-  void ShowProgress(uint32_t done, uint32_t total);
+  void ShowProgress();
 
   CFleetModel* m_model = nullptr;
   QTableView* m_table = nullptr;
@@ -63,9 +75,13 @@ class CFleetDialog : public QDialog {
   QPushButton* m_stop = nullptr;
   QPushButton* m_close = nullptr;
   QSpinBox* m_retries = nullptr;
+  QSpinBox* m_atOnce = nullptr;
+  QSpinBox* m_canary = nullptr;
   bool m_running = false;
   bool m_ran = false;
   bool m_stopAsked = false;
   bool m_windowBusy = false;
   int m_finished = 0;  // devices of the run whose turn has ended
+  // Steps of the bar each device being written has filled, by device.
+  std::map<size_t, int> m_writing;
 };

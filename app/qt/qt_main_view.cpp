@@ -789,11 +789,15 @@ void CQtMainView::SetBusy(bool busy, bool askBeforeClosing) {
 }
 
 void CQtMainView::ReturnFocus() {
-  // Only into the window that has the keyboard: focus given to a widget of
-  // another window asks the system to activate that window, which would take
+  // Not while another window of the program has the keyboard: focus given to
+  // a widget here asks the system to activate this window, which would take
   // the keyboard from the menu or the dialog the operator is using. The
-  // window's activation, or the menu's closing, brings it back later.
-  if (m_focusToReturn == nullptr || m_busy || QGuiApplication::focusWindow() != windowHandle())
+  // window's activation, or the menu's closing, brings it back later. When
+  // no window of the program has it (an X server without a window manager
+  // never activates one), the keys that still reach this window must find
+  // the control, not the window, where Enter ends the program.
+  const QWindow* keyboard = QGuiApplication::focusWindow();
+  if (m_focusToReturn == nullptr || m_busy || (keyboard != nullptr && keyboard != windowHandle()))
     return;
   QWidget* back = m_focusToReturn;
   m_focusToReturn = nullptr;

@@ -364,8 +364,9 @@ bool CQuorvikWindow::RunCommand(std::function<void()> command, Qt::KeyboardModif
 
 namespace {
 
-// Hands each step of a run, made on the command thread, to the dialog on
-// the window thread, in the order the steps were made.
+// Hands each step of a run, made on the command thread or in one of the
+// run's lanes, to the dialog on the window thread, in the order the steps
+// were made. The run lets one lane at a time tell its steps.
 class CFleetForDialog : public IFleetObserver {
  public:
   CFleetForDialog(QObject* context, QPointer<CFleetDialog> dialog)
@@ -408,19 +409,23 @@ void CQuorvikWindow::OpenFleetPlan() {
         std::optional<FleetPreparation> prepared = m_dlg.PrepareFleet();
         if (!prepared) return;
         auto shared = std::make_shared<const FleetPreparation>(std::move(*prepared));
+        // The settings file belongs to the command thread.
+        const int atOnce = m_dlg.StoredFleetAtOnce(kDefaultAtOnce, kMaxAtOnce);
         QMetaObject::invokeMethod(
-            view, [this, shared] { ShowFleetPlan(*shared); }, Qt::QueuedConnection);
+            view, [this, shared, atOnce] { ShowFleetPlan(*shared, atOnce); }, Qt::QueuedConnection);
       },
       QGuiApplication::keyboardModifiers());
 }
 
-void CQuorvikWindow::ShowFleetPlan(const FleetPreparation& prepared) {
+void CQuorvikWindow::ShowFleetPlan(const FleetPreparation& prepared, int atOnce) {
   if (m_shutDown) return;
   const bool opening = !m_fleetDialog;
   if (opening) {
     // Beside the window: the list and the log show what each update does.
     m_fleetDialog = new CFleetDialog(m_view.get());
     m_fleetDialog->setAttribute(Qt::WA_DeleteOnClose);
+    // A dialog already open keeps what the operator set in it.
+    m_fleetDialog->SetAtOnce(atOnce);
     QObject::connect(m_fleetDialog, &CFleetDialog::startRequested, m_view.get(),
                      [this] { StartFleet(); });
     QObject::connect(m_fleetDialog, &CFleetDialog::stopRequested, m_view.get(), [this] {
@@ -448,6 +453,8 @@ void CQuorvikWindow::StartFleet() {
   options.path = m_fleetPlan->path;
   options.bytes = m_fleetPlan->bytes;
   options.retries = m_fleetDialog->Retries();
+  options.parallel = m_fleetDialog->AtOnce();
+  options.canary = m_fleetDialog->Canary();
   auto stop = std::make_shared<std::atomic<bool>>(false);
   options.stopAfterDevice = [stop] { return stop->load(); };
   auto plan = std::make_shared<const FleetPlan>(m_fleetPlan->plan);

@@ -90,7 +90,7 @@ class CQuorvikWindow {
   void OpenNetworkCheck();
   void StartNetworkCheck();
   void StopNetworkCheck();
-  void ShowFleetPlan(const FleetPreparation& prepared);
+  void ShowFleetPlan(const FleetPreparation& prepared, int atOnce);
   // The chosen devices of the plan shown, as one command.
   void StartFleet();
   // Says once per run that the journal cannot take the results.

@@ -3,9 +3,12 @@
 // private network namespace.
 
 #include <QComboBox>
+#include <QFileDialog>
 #include <QListWidget>
+#include <QMenu>
 #include <QProcess>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
@@ -21,8 +24,10 @@
 #include "commands/sha256.h"
 #include "net/network_session.h"
 #include "records/journal.h"
+#include "tests/gui/widget_test_support.h"
 #include "tests/support/firmware_file_builder.h"
 #include "tests/support/netns_guard.h"
+#include "tests/support/simulator_process.h"
 
 class DevsimWindowTest : public QObject {
   Q_OBJECT
@@ -169,6 +174,119 @@ class DevsimWindowTest : public QObject {
     CloseNetwork();
     simulator.terminate();
     QVERIFY(simulator.waitForFinished(5000));
+  }
+
+  // "Update all..." with "At once:" set by keys: two devices on addresses of
+  // their own are written side by side, each row showing its own blocks,
+  // and the choice is remembered for the next plan.
+  void updatesTwoDevicesAtOnceEachRowShowingItsBlocks() {
+    if (!InPrivateNetworkNamespace())
+      QSKIP(
+          "not inside a private network namespace holding only lo; run through scripts/netns-run");
+    QTemporaryDir workDir;
+    QVERIFY(QDir::setCurrent(workDir.path()));
+    const std::string dir = QFile::encodeName(workDir.path()).toStdString();
+    const std::string firmware = dir + "/rig.bin";
+    const std::vector<uint8_t> section = PatternBytes(60 * 256, 7);
+    WriteFile(firmware, FirmwareFileBytes(2, {{33, 0x3680, 0x01, 0x05, section}}));
+    // The settings file is the operator's: the rest of it stays as it was.
+    std::ofstream("Quorvik.ini") << "; bench 4\n[APP]\nSELECTED_IP=127.0.0.1\n";
+    // Generation 3 loaders, 60 blocks each.
+    const auto device = [](char n) {
+      return std::string(
+                 "{\"devices\": [{\"mode\": \"boot\", \"deviceId\": 13952, \"mcuId\": 33, "
+                 "\"blockSize\": 256, \"ackDelayMs\": 4, \"identity\": \"a") +
+             n + "a1a1a1a1a1a1a1a1a1a1\", \"mac\": \"00-0A-95-00-00-A" + n + "\"}]}";
+    };
+    CSimulatorProcess first(QUORVIK_DEVSIM_PATH, device('1'), "--source 127.0.0.7", false);
+    CSimulatorProcess second(QUORVIK_DEVSIM_PATH, device('2'), "--source 127.0.0.8", false);
+    QVERIFY(first.ready() && second.ready());
+
+    CSystemNetwork network;
+    {
+      QuorvikWindowOptions options;
+      options.timeScale = 0.2;
+      options.journalPath = dir + "/journal.jsonl";
+      CQuorvikWindow window(network, options);
+      window.Start();
+      QTRY_VERIFY_WITH_TIMEOUT(!window.IsRunningCommand(), 10000);
+      CQtMainView& view = window.view();
+      QCOMPARE(view.deviceList()->topLevelItemCount(), 2);
+
+      const auto plan = [&] {
+        WhenModalShows(this, [&firmware](QWidget* modal) {
+          QTest::keyClick(modal->windowHandle(), Qt::Key_A, Qt::ControlModifier);
+          for (const char c : firmware) QTest::keyClick(modal->windowHandle(), c);
+          QTest::keyClick(modal->windowHandle(), Qt::Key_Return);
+        });
+        QVERIFY(HasKeyboard(&view));
+        QTest::keyClick(view.windowHandle(), Qt::Key_A, Qt::AltModifier);
+        QTRY_VERIFY(QApplication::activePopupWidget() != nullptr);
+        QTest::keyClick(QApplication::activePopupWidget()->windowHandle(), 'a');
+        QTRY_VERIFY(window.fleetDialog() != nullptr);
+        QTRY_VERIFY_WITH_TIMEOUT(!window.IsRunningCommand(), 10000);
+        QVERIFY(HasKeyboard(window.fleetDialog()));
+      };
+      plan();
+      CFleetDialog* dialog = window.fleetDialog();
+      QCOMPARE(dialog->AtOnce(), 8);
+      QCOMPARE(dialog->Canary(), 0);
+      QCOMPARE(dialog->model()->PlannedCount(), 2);
+      // Its accelerator, then typed: more than 64 is not taken.
+      QTest::keyClick(dialog->windowHandle(), Qt::Key_O, Qt::AltModifier);
+      QCOMPARE(QApplication::focusWidget(), dialog->atOnceBox());
+      QTest::keyClick(dialog->windowHandle(), Qt::Key_A, Qt::ControlModifier);
+      QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("99"));
+      QCOMPARE(dialog->AtOnce(), 9);
+      QTest::keyClick(dialog->windowHandle(), Qt::Key_A, Qt::ControlModifier);
+      QTest::keyClick(dialog->windowHandle(), Qt::Key_2);
+      QCOMPARE(dialog->AtOnce(), 2);
+      QTest::keyClick(dialog->windowHandle(), Qt::Key_F, Qt::AltModifier);
+      QCOMPARE(QApplication::focusWidget(), dialog->canaryBox());
+
+      // How many rows show blocks of their own at one moment, and what
+      // they said then.
+      int most = 0;
+      QStringList together;
+      QObject::connect(dialog->model(), &QAbstractItemModel::dataChanged, this, [&] {
+        QStringList writing;
+        for (int row = 0; row < dialog->model()->PlannedCount(); ++row) {
+          const QString state = dialog->model()->index(row, CFleetModel::kState).data().toString();
+          if (state.startsWith(QStringLiteral("writing: ")) &&
+              !state.startsWith(QStringLiteral("writing: 0 ")))
+            writing << state;
+        }
+        if (writing.size() > most) {
+          most = static_cast<int>(writing.size());
+          together = writing;
+        }
+      });
+      QTest::keyClick(dialog->windowHandle(), Qt::Key_S, Qt::AltModifier);
+      QTRY_VERIFY(dialog->IsRunning());
+      QTRY_VERIFY_WITH_TIMEOUT(!dialog->IsRunning(), 30000);
+      QTRY_VERIFY_WITH_TIMEOUT(!window.IsRunningCommand(), 10000);
+      QCOMPARE(most, 2);
+      for (const QString& state : together)
+        QVERIFY2(state.endsWith(QStringLiteral(" of 60 blocks")), qPrintable(state));
+      QCOMPARE(dialog->summary()->text(),
+               QStringLiteral("Summary: 2 planned, 2 updated, 0 failed, 0 skipped, 2 confirmed "
+                              "running"));
+      std::ifstream ini("Quorvik.ini");
+      const std::string settings((std::istreambuf_iterator<char>(ini)), {});
+      QVERIFY2(
+          settings.find("; bench 4") == 0 && settings.find("FLEET_AT_ONCE=2") != std::string::npos,
+          settings.c_str());
+
+      // A new dialog starts from the remembered value.
+      dialog->close();
+      QTRY_VERIFY(window.fleetDialog() == nullptr);
+      plan();
+      QCOMPARE(window.fleetDialog()->AtOnce(), 2);
+      window.fleetDialog()->close();
+    }
+    CloseNetwork();
+    first.Stop();
+    second.Stop();
   }
 };
 

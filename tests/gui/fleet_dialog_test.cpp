@@ -55,6 +55,8 @@ class FleetDialogTest : public QObject {
   // test lets it go on.
   char holdAt = 0;
   std::atomic<bool> held{false}, letGo{false};
+  // The window's closing cut the reply waits short.
+  std::atomic<bool> aborted{false};
 
   CQtMainView& view() { return window->view(); }
   bool Settled() {
@@ -79,8 +81,10 @@ class FleetDialogTest : public QObject {
     network.onWrite = [this](const WriteCall& call) {
       const char name = NameOf(call.device);
       if (name == failsToWrite) return false;
-      if (name == holdAt && call.offset > 0 && !held.exchange(true))
-        for (int i = 0; i < 10000 && !letGo; ++i) std::this_thread::sleep_for(1ms);
+      if (name == holdAt && call.offset > 0 && !held.exchange(true)) {
+        for (int i = 0; i < 10000 && !letGo && !aborted; ++i) std::this_thread::sleep_for(1ms);
+        if (aborted) return false;
+      }
       ++written[name];
       return true;
     };
@@ -128,13 +132,14 @@ class FleetDialogTest : public QObject {
     model.clear();
     written.clear();
     failsToWrite = holdAt = 0;
-    held = letGo = false;
+    held = letGo = aborted = false;
     Play();
     journal = (scratch.path() / "journal.jsonl").string();
     std::remove(journal.c_str());
     QuorvikWindowOptions options;
     options.timeScale = 0;
     options.journalPath = journal;
+    options.abortReplyWaits = [this] { aborted = true; };
     window = std::make_unique<CQuorvikWindow>(network, std::move(options));
   }
   void cleanup() {
@@ -256,7 +261,7 @@ class FleetDialogTest : public QObject {
     QCOMPARE(State(dialog, 0), QStringLiteral("ok, running"));
     QCOMPARE(State(dialog, 1), QStringLiteral("skipped: stopped before its turn"));
     QCOMPARE(dialog->summary()->text(),
-             QStringLiteral("Stopped after the device being written. Summary: 1 planned, 1 "
+             QStringLiteral("Stopped after the devices being written. Summary: 1 planned, 1 "
                             "updated, 0 failed, 1 skipped, 1 confirmed running"));
     QCOMPARE(written, (std::map<char, int>{{'E', 3}}));
     // The window's log shows the update's own lines, as from Firmware-Update.
@@ -264,6 +269,33 @@ class FleetDialogTest : public QObject {
     for (int i = 0; i < view().statusLog()->count(); ++i)
       log << view().statusLog()->item(i)->text();
     QVERIFY2(log.contains(QStringLiteral("RUN application.")), qPrintable(log.join('|')));
+  }
+
+  // Closing the window ends the run at once, as it ends any command: the
+  // device being written is journalled as interrupted, not as a device that
+  // stopped answering, and the next is not begun.
+  void closingTheWindowMidRunEndsItAtOnce() {
+    inLoader = {{'E', true}, {'F', true}};
+    model = {{'E', kModel}, {'F', kModel}};
+    holdAt = 'E';
+    window->Start();
+    QVERIFY(Settled());
+    PlanWithFile(RigFile());
+    CFleetDialog* dialog = ActiveFleetDialog();
+    QVERIFY(dialog);
+    QTest::keyClick(dialog->windowHandle(), Qt::Key_S, Qt::AltModifier);
+    QTRY_VERIFY(held.load());
+    WhenModalShows(this, [](QWidget* modal) {
+      qobject_cast<QMessageBox*>(modal)->button(QMessageBox::Yes)->click();
+    });
+    // The command thread has ended when the window is closed.
+    QVERIFY(view().close());
+    QVERIFY(aborted.load());
+    QCOMPARE(written, (std::map<char, int>{{'E', 1}}));
+    const std::vector<FlatRecord> lines = ReadJournal(journal).records;
+    QCOMPARE(lines.size(), size_t{2});
+    QVERIFY(IsStartLine(lines[0]));
+    QCOMPARE(TextOf(lines[1], "outcome"), std::string("interrupted"));
   }
 };
 

@@ -511,6 +511,47 @@ class MainWindowTest : public QObject {
     QVERIFY(!view().checkBox(CheckBox::kUseLastFile)->isChecked());
   }
 
+  // On an X server without a window manager no window of the program ever
+  // has the keyboard, yet keys reach the window under the pointer: they must
+  // do there what they do on a desktop.
+  void keysDoWhatTheyDoWithAWindowManagerWhenNoWindowHasTheKeyboard() {
+    TwoDevicesAnswer(network);
+    MakeGatedWindow();
+    StartAndSettle();
+    {
+      // A window that had the keyboard and is gone leaves it with none.
+      QWidget other;
+      other.show();
+      QVERIFY(HasKeyboard(&other));
+    }
+    QTRY_VERIFY(QGuiApplication::focusWindow() == nullptr);
+    QVERIFY(!view().isActiveWindow());
+
+    QPushButton* find = view().button(Button::kFind);
+    for (int round = 0; round < 2; ++round) {
+      network.calls.clear();
+      gate.HoldAtSleep(1);
+      if (round == 0)
+        QTest::mouseClick(find, Qt::LeftButton);
+      else
+        QTest::keyClick(view().windowHandle(), Qt::Key_Return);
+      QTRY_VERIFY(gate.IsHeld());
+      // Nor do they end a command that runs.
+      for (Qt::Key key : {Qt::Key_Escape, Qt::Key_Return, Qt::Key_Enter})
+        QTest::keyClick(view().windowHandle(), key);
+      QVERIFY(view().isVisible());
+      gate.Release();
+      QTRY_VERIFY(!window->IsRunningCommand());
+      QVERIFY(view().isVisible());
+      QCOMPARE(network.calls, (std::vector<std::string>{"boot search", "app search"}));
+      // Return presses Find again, as with the keyboard on the window.
+      QTRY_COMPARE(view().focusWidget(), find);
+      QVERIFY(QGuiApplication::focusWindow() == nullptr);
+    }
+    QTest::keyClick(view().windowHandle(), Qt::Key_Escape);
+    QVERIFY(!view().isVisible());
+  }
+
   void enterPressesAFocusedButtonAndEndsTheProgramElsewhere() {
     MakeGatedWindow();
     StartAndSettle();

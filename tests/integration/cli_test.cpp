@@ -887,7 +887,21 @@ TEST_F(Cli, UpdateAllWritesDevicesOnAddressesOfTheirOwnSideBySide) {
                 boot("d2d2d2d2d2d2d2d2d2d2d2",
                      R"(, "loaderType": 768, "blockSize": 512, "mac": "00-0A-95-00-00-D2")")})},
       {"127.0.0.6", Devices({AppDevice("b2b2b2b2b2b2b2b2b2b2b2", "00-0A-95-00-00-B2",
-                                       R"(, "neverReturn": true)")})}};
+                                       R"(, "neverReturn": true)")})},
+      {"127.0.0.7",
+       Devices({boot("f1f1f1f1f1f1f1f1f1f1f1",
+                     R"(, "loaderType": 1, "blockSize": 128, "mac": "00-0A-95-00-00-F1")")})},
+      {"127.0.0.8",
+       Devices({boot("f2f2f2f2f2f2f2f2f2f2f2",
+                     R"(, "loaderType": 512, "blockSize": 256, "mac": "00-0A-95-00-00-F2")")})},
+      {"127.0.0.9", Devices({AppDevice("f3f3f3f3f3f3f3f3f3f3f3", "00-0A-95-00-00-F3")})},
+      {"127.0.0.10", Devices({AppDevice("f4f4f4f4f4f4f4f4f4f4f4", "00-0A-95-00-00-F4",
+                                        R"(, "loaderType": 512)")})},
+      {"127.0.0.11",
+       Devices({boot("f5f5f5f5f5f5f5f5f5f5f5",
+                     R"(, "loaderType": 768, "blockSize": 512, "mac": "00-0A-95-00-00-F5")")})},
+      {"127.0.0.12", Devices({AppDevice("f6f6f6f6f6f6f6f6f6f6f6", "00-0A-95-00-00-F6",
+                                        R"(, "loaderType": 1)")})}};
   std::vector<std::unique_ptr<CSimulatorProcess>> running;
   for (const Sim& sim : sims) {
     running.push_back(std::make_unique<CSimulatorProcess>(QUORVIK_DEVSIM_PATH, sim.config,
@@ -902,11 +916,11 @@ TEST_F(Cli, UpdateAllWritesDevicesOnAddressesOfTheirOwnSideBySide) {
   const nlohmann::json* summary = EventOf(events, "summary");
   ASSERT_TRUE(summary) << run.out;
   EXPECT_EQ(*summary, (nlohmann::json{{"event", "summary"},
-                                      {"planned", 6},
-                                      {"updated", 5},
+                                      {"planned", 12},
+                                      {"updated", 11},
                                       {"failed", 1},
                                       {"skipped", 0},
-                                      {"running", 5}}));
+                                      {"running", 11}}));
   std::map<std::string, std::vector<std::string>> outcomes;
   for (const auto& line : Journal())
     outcomes[TextOf(line, "serial").substr(0, 2)].push_back(TextOf(line, "outcome"));
@@ -915,17 +929,24 @@ TEST_F(Cli, UpdateAllWritesDevicesOnAddressesOfTheirOwnSideBySide) {
                                                                        {"C3", {"ok"}},
                                                                        {"D1", {"ok"}},
                                                                        {"D2", {"ok"}},
-                                                                       {"E5", {"failed", "ok"}}}));
+                                                                       {"E5", {"failed", "ok"}},
+                                                                       {"F1", {"ok"}},
+                                                                       {"F2", {"ok"}},
+                                                                       {"F3", {"ok"}},
+                                                                       {"F4", {"ok"}},
+                                                                       {"F5", {"ok"}},
+                                                                       {"F6", {"ok"}}}));
   // Writes of several devices were told apart by device.
   EXPECT_NE(run.out.find("\"event\":\"device_progress\""), std::string::npos);
 
   for (auto& sim : running) sim->Stop();
   const std::vector<std::tuple<size_t, std::string, size_t>> images = {
-      {0, "a1a1a1a1a1a1a1a1a1a1a1", 256},
-      {1, "c3c3c3c3c3c3c3c3c3c3c3", 128},
-      {2, "e5e5e5e5e5e5e5e5e5e5e5", 256},
-      {3, "d1d1d1d1d1d1d1d1d1d1d1", 256},
-      {3, "d2d2d2d2d2d2d2d2d2d2d2", 512}};
+      {0, "a1a1a1a1a1a1a1a1a1a1a1", 256}, {1, "c3c3c3c3c3c3c3c3c3c3c3", 128},
+      {2, "e5e5e5e5e5e5e5e5e5e5e5", 256}, {3, "d1d1d1d1d1d1d1d1d1d1d1", 256},
+      {3, "d2d2d2d2d2d2d2d2d2d2d2", 512}, {5, "f1f1f1f1f1f1f1f1f1f1f1", 128},
+      {6, "f2f2f2f2f2f2f2f2f2f2f2", 256}, {7, "f3f3f3f3f3f3f3f3f3f3f3", 256},
+      {8, "f4f4f4f4f4f4f4f4f4f4f4", 256}, {9, "f5f5f5f5f5f5f5f5f5f5f5", 512},
+      {10, "f6f6f6f6f6f6f6f6f6f6f6", 256}};
   for (const auto& [sim, identity, blockSize] : images) {
     std::vector<uint8_t> expected = section;
     expected.resize((section.size() + blockSize - 1) / blockSize * blockSize, 0xFF);

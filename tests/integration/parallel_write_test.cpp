@@ -4,21 +4,27 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <optional>
 #include <thread>
 #include <vector>
 
+#include "app/quorvik_dlg.h"
+#include "commands/network.h"
 #include "net/frames.h"
 #include "net/network_session.h"
 #include "net/reply_processing.h"
 #include "net/requests.h"
+#include "tests/support/fake_main_view.h"
 #include "tests/support/firmware_file_builder.h"
 #include "tests/support/loopback.h"
 #include "tests/support/netns_guard.h"
+#include "tests/support/scratch_directory.h"
 #include "tests/support/simulator_process.h"
 
 namespace {
@@ -113,6 +119,76 @@ TEST(ParallelWrite, TwoDevicesOnTheirOwnAddressesNeverEndEachOthersWaits) {
   simB.Stop();
   EXPECT_EQ(Dump(simA, "a1a2a3a4"), imageA);
   EXPECT_EQ(Dump(simB, "b1b2b3b4"), imageB);
+}
+
+// What the window's fleet dialog is told of each device, as the lanes tell it.
+class CFleetSteps : public IFleetObserver {
+ public:
+  void OnBlocksWritten(size_t device, uint32_t, uint32_t) override { blocks.push_back(device); }
+  void OnDeviceFinished(size_t device, const CommandResult&, bool updated) override {
+    finished[device] = updated;
+  }
+  std::vector<size_t> blocks;
+  std::map<size_t, bool> finished;
+};
+
+// The window's own fleet run with two devices at once: its observers (the
+// status log, the journal, the dialog) hear the lanes one at a time, which
+// the ThreadSanitizer build of this test checks.
+TEST(ParallelWrite, TheWindowsFleetRunWritesTwoDevicesSideBySide) {
+  QUORVIK_REQUIRE_PRIVATE_NETNS();
+  CScratchDirectory scratch;
+  std::ofstream("Quorvik.ini").flush();
+  const auto config = [](const char* identity, const char* mac) {
+    return std::string(R"({"devices": [{"mode": "boot", "deviceId": 13952, "mcuId": 33, )") +
+           R"("blockSize": 512, "ackDelayMs": 2, "mac": ")" + mac + R"(", "identity": ")" +
+           identity + R"("}]})";
+  };
+  CSimulatorProcess simA(QUORVIK_DEVSIM_PATH, config("a1a2a3a4", "02-00-00-00-00-A1"),
+                         "--source 127.0.0.2", false);
+  CSimulatorProcess simB(QUORVIK_DEVSIM_PATH, config("b1b2b3b4", "02-00-00-00-00-B1"),
+                         "--source 127.0.0.3", false);
+  ASSERT_TRUE(simA.ready() && simB.ready());
+  const std::vector<uint8_t> section = PatternBytes(kBlocks * kBlock, 0x33);
+  const std::string file = (scratch.path() / "rig.bin").string();
+  WriteFile(file, FirmwareFileBytes(2, {{33, 0x3680, 0x01, 0x05, section}}));
+
+  CFakeMainView view;
+  view.chosenFile = file;
+  CSystemNetwork network;
+  CScaledClock clock(10);
+  CFleetSteps steps;
+  {
+    CQuorvikDlg dlg(view, network, clock);
+    dlg.OnInitDialog();
+    const std::optional<FleetPreparation> prepared = dlg.PrepareFleet();
+    ASSERT_TRUE(prepared);
+    ASSERT_EQ(prepared->plan.planned.size(), size_t{2});
+    FleetRunOptions options;
+    options.chosen = {0, 1};
+    options.path = prepared->path;
+    options.bytes = prepared->bytes;
+    options.parallel = 2;
+    const FleetRunEnd end = dlg.RunFleet(prepared->plan, options, steps);
+    EXPECT_EQ(end.tally.updated, 2);
+    EXPECT_EQ(dlg.StoredFleetAtOnce(8, 64), 2);
+  }
+  CloseNetwork();
+  EXPECT_EQ(steps.finished, (std::map<size_t, bool>{{0, true}, {1, true}}));
+  // Each device's blocks began before the other's ended.
+  const auto first = [&](size_t d) {
+    return std::find(steps.blocks.begin(), steps.blocks.end(), d);
+  };
+  const auto last = [&](size_t d) {
+    return std::find(steps.blocks.rbegin(), steps.blocks.rend(), d).base();
+  };
+  ASSERT_EQ(steps.blocks.size(), size_t{2 * kBlocks});
+  EXPECT_LT(first(1), last(0));
+  EXPECT_LT(first(0), last(1));
+  simA.Stop();
+  simB.Stop();
+  EXPECT_EQ(Dump(simA, "a1a2a3a4"), section);
+  EXPECT_EQ(Dump(simB, "b1b2b3b4"), section);
 }
 
 }  // namespace
