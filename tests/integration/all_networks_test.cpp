@@ -169,6 +169,22 @@ TEST_F(AllNetworks, ListsEachCardsDevicesUpdatesThroughTheDevicesCardAndMarksThe
             std::string::npos)
       << table.out;
 
+  // A roll-call of all networks: the bridged device is one rig device,
+  // present and marked, not an unexpected second one.
+  const std::string rig = (dir / "rig.json").string();
+  ASSERT_EQ(Cli("list --iface all --save-rig " + rig).exitCode, 0);
+  const CliRun roll = Cli("rollcall " + rig + " --iface all --json");
+  EXPECT_EQ(roll.exitCode, 0) << roll.out << roll.err;
+  std::multiset<std::string> called;
+  for (const auto& e : roll.Events())
+    if (e["event"] == "rollcall")
+      called.insert(e["status"].get<std::string>() + " " + e["serial"].get<std::string>() + " " +
+                    std::to_string(e.value("networks", 1)));
+  EXPECT_EQ(called, (std::multiset<std::string>{"present 2122232425262728292A2B 1",
+                                                "present 3132333435363738393A3B 1",
+                                                "present 5152535455565758595A5B 2"}))
+      << roll.out;
+
   // The update's every request leaves by the device's own card.
   const std::string file = (dir / "matrix.bin").string();
   WriteFile(file, FirmwareFileBytes(2, {{33, 0x0001, 0, 0, PatternBytes(20)},
@@ -189,6 +205,19 @@ TEST_F(AllNetworks, ListsEachCardsDevicesUpdatesThroughTheDevicesCardAndMarksThe
   const CliRun bridged = Cli("reset --iface all --serial 5152535455565758595a5b --yes " + common);
   EXPECT_EQ(bridged.exitCode, 3) << bridged.out << bridged.err;
 
+  // A fleet writes each card's own device through that card and leaves
+  // the bridged one alone: it would be written twice.
+  const CliRun fleet = Cli("update --iface all --all --yes --json --file " + file + " " + common);
+  std::multiset<std::string> results;
+  for (const auto& e : fleet.Events())
+    if (e["event"] == "device_result")
+      results.insert(e["serial"].get<std::string>() + " " + e["outcome"].get<std::string>());
+  EXPECT_EQ(results,
+            (std::multiset<std::string>{"2122232425262728292A2B ok", "3132333435363738393A3B ok"}))
+      << fleet.out << fleet.err;
+  EXPECT_NE(fleet.out.find("answers on 2 networks (bridged or misconfigured)"), std::string::npos)
+      << fleet.out;
+
   // One card chosen: nothing leaves by the other, and the rows are as
   // they always were.
   const size_t searchedOnB = simB->output().size();
@@ -200,6 +229,14 @@ TEST_F(AllNetworks, ListsEachCardsDevicesUpdatesThroughTheDevicesCardAndMarksThe
     EXPECT_FALSE(row.contains("networks")) << row;
   }
   EXPECT_EQ(simB->output().size(), searchedOnB) << simB->output().substr(searchedOnB);
+  simA->Stop();
+  simB->Stop();
+  for (const auto* sim : {simA.get(), simB.get()}) {
+    const std::string& out = sim->output();
+    const size_t at = out.find("summary device=5152535455565758595a5b ");
+    ASSERT_NE(at, std::string::npos) << out;
+    EXPECT_NE(out.substr(at, out.find('\n', at) - at).find(" writes=0 "), std::string::npos);
+  }
   fs::current_path(previous);
 }
 
