@@ -130,19 +130,19 @@ void ProcessBootSearchAnswer(DeviceSession& devices, uint16_t port, const FrameR
   const size_t gen3StoredLength = std::min(gen3IdentityLength, kIdentityCapacity);
 
   // A device heard on two cards is listed on each: each listing is reached
-  // through its own card.
+  // through its own card. The card is compared last: under a flood every
+  // record is looked at for every answer.
   Lookup found = Find(devices.deviceTable, [&](const DeviceRecord& rec) {
-    if (rec.card != card) return false;
     if (rec.loaderType >= 1 && rec.loaderType <= 511)
       return gen == Generation::kGen1 &&
-             IdentityEquals(rec, r, reply_at::kIdentity, kGen1IdentityLength);
+             IdentityEquals(rec, r, reply_at::kIdentity, kGen1IdentityLength) && rec.card == card;
     if (rec.loaderType >= 512 && rec.loaderType <= 767)
       return gen == Generation::kGen2 &&
-             IdentityEquals(rec, r, reply_at::kIdentity, kIdentityCapacity);
+             IdentityEquals(rec, r, reply_at::kIdentity, kIdentityCapacity) && rec.card == card;
     if (rec.loaderType >= 768)
       return gen == Generation::kGen3 && rec.slaveNumber == 0 &&
              rec.identityLength == gen3StoredLength &&
-             IdentityEquals(rec, r, reply_at::kGen3Identity, gen3StoredLength);
+             IdentityEquals(rec, r, reply_at::kGen3Identity, gen3StoredLength) && rec.card == card;
     return false;
   });
   const SearchKey key =
@@ -235,8 +235,8 @@ void ProcessBootSearchAnswer(DeviceSession& devices, uint16_t port, const FrameR
 void ProcessAppSearchAnswer(DeviceSession& devices, const FrameReader& r, const Ipv4Address& sender,
                             const Ipv4Address& card) {
   Lookup found = Find(devices.deviceTable, [&](const DeviceRecord& rec) {
-    return rec.card == card &&
-           IdentityEquals(rec, r, reply_at::kAppIdentity, kAppIdentityCompareLength);
+    return IdentityEquals(rec, r, reply_at::kAppIdentity, kAppIdentityCompareLength) &&
+           rec.card == card;
   });
   const SearchKey key(r, reply_at::kAppIdentity, kAppIdentityCompareLength);
   if (found.firstFree >= kDeviceTableCapacity) {
