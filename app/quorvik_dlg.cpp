@@ -45,10 +45,11 @@ void CQuorvikDlg::OnInitDialog() {
   if (m_interfaces.count > 0) {
     for (int i = 0; i < m_interfaces.count; ++i)
       m_view.AddNetworkEntry(FormatAddress(m_interfaces.addresses[i]));
+    m_view.AddNetworkEntry(kAllNetworksEntry);
     const int selected =
-        StoredInterfaceIndex(m_interfaces, m_settings->Read(kSettingsSection, kKeySelectedIp));
+        StoredNetworkEntry(m_interfaces, m_settings->Read(kSettingsSection, kKeySelectedIp));
     m_view.SelectNetworkEntry(selected);
-    if (OpenNetworkOn(FormatAddress(m_interfaces.addresses[selected]), true)) {
+    if (OpenNetworkOn(NetworkEntryAddress(m_interfaces, selected), true)) {
       m_network.RequestBootSearch();
       m_network.RequestAppSearch();
       m_clock.SleepFor(kStartupSearchWait);
@@ -58,8 +59,17 @@ void CQuorvikDlg::OnInitDialog() {
     m_view.SelectNetworkEntry(0);
   }
 
-  m_view.SetColumns({kDeviceListColumns.begin(), kDeviceListColumns.end()});
+  ShowColumns();
   RefreshDeviceList();
+}
+
+void CQuorvikDlg::ShowColumns() {
+  std::vector<ListColumn> columns(kDeviceListColumns.begin(), kDeviceListColumns.end());
+  // Which card a row came from matters only where there is more than one.
+  if (m_openAddress == kAllNetworks) columns.push_back(kNetworkColumn);
+  if (columns.size() == m_shownColumns) return;
+  m_shownColumns = columns.size();
+  m_view.SetColumns(columns);
 }
 
 void CQuorvikDlg::AddStatusLine(std::string text, Beep beep) {

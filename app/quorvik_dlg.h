@@ -154,6 +154,9 @@ class CQuorvikDlg {
   // Opens the network on `address` and shows which ports could not be
   // bound; `tell` also shows a message box about them.
   bool OpenNetworkOn(const std::string& address, bool tell);
+  // The list's columns for the open network: "Network" only with every
+  // network open. Tells the view only when they change.
+  void ShowColumns();
   // After a search that a command made, the row of the device it works on
   // is selected again (row 0 when it is not listed).
   void SelectWorkedOnRow();
@@ -212,6 +215,7 @@ class CQuorvikDlg {
   // Allocated once with the window; a run allocates nothing for the image.
   std::vector<uint8_t> m_firmwareImage = std::vector<uint8_t>(kFirmwareImageSize, 0xFF);
   int m_rowCount = 0;
+  size_t m_shownColumns = 0;
 };
 
 // The whole current working directory, however long.

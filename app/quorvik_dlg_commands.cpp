@@ -151,10 +151,14 @@ void CQuorvikDlg::OnNetworkSelChange() {
   const int index = m_view.SelectedNetworkEntry();
   // The only entry without an interface is "No Ethernet connection !":
   // there is nothing to store or open.
-  if (index < 0 || index >= m_interfaces.count) return;
-  const std::string address = FormatAddress(m_interfaces.addresses[index]);
+  if (m_interfaces.count == 0 || index < 0 || index > m_interfaces.count) return;
+  const std::string address = NetworkEntryAddress(m_interfaces, index);
   WriteSetting(kKeySelectedIp, address);
-  if (!OpenNetworkOn(address, true)) return;
+  const bool opened = OpenNetworkOn(address, true);
+  // The last card's rows go with the list's columns: the new ones come
+  // with the search below.
+  ShowColumns();
+  if (!opened) return;
   m_network.RequestBootSearch();
   m_network.RequestAppSearch();
   CDlgObserver observer(*this);

@@ -142,11 +142,12 @@ void RecordResult(CommandResult& result, ICommandObserver& observer) {
 }
 
 std::optional<DeviceRecord> BootRecordWithMac(const DeviceSession& devices,
-                                              const std::array<uint8_t, 6>& mac) {
+                                              const std::array<uint8_t, 6>& mac,
+                                              const Ipv4Address& card) {
   std::lock_guard lock(devices.deviceMutex);
   const DeviceTable& table = devices.deviceTable;
   for (int i = CountUsedRecords(table) - 1; i >= 0; --i)
-    if (table[i].loaderType != 0 && table[i].mac == mac) return table[i];
+    if (table[i].loaderType != 0 && table[i].mac == mac && table[i].card == card) return table[i];
   return std::nullopt;
 }
 
@@ -163,7 +164,8 @@ CommandResult RebootDevice(const DeviceRecord& device, INetwork& network, IClock
     // The search runs without its chain step: a restart never starts an
     // update, and the "... and make Update" box stays as the operator has it.
     SearchAgain(network, clock, observer);
-    if (const std::optional<DeviceRecord> boot = BootRecordWithMac(network.Devices(), device.mac)) {
+    if (const std::optional<DeviceRecord> boot =
+            BootRecordWithMac(network.Devices(), device.mac, device.card)) {
       network.RequestRunApplication(*boot);
       result.addressed = *boot;
       result.runRequestSent = true;

@@ -140,10 +140,12 @@ void ConfirmUpdate(const DeviceSession& devices, CommandResult& result);
 // runs to now, and the observer records it.
 void RecordResult(CommandResult& result, ICommandObserver& observer);
 
-// The highest bootloader-mode record with this hardware address: a device
-// found again after its restart.
+// The highest bootloader-mode record with this hardware address on `card`
+// (see DeviceRecord::card): a device found again after its restart, on the
+// network it was restarted through.
 std::optional<DeviceRecord> BootRecordWithMac(const DeviceSession& devices,
-                                              const std::array<uint8_t, 6>& mac);
+                                              const std::array<uint8_t, 6>& mac,
+                                              const Ipv4Address& card = {});
 
 // A result begun for `device`, as the list showed it.
 CommandResult BeginResult(CommandKind kind, const DeviceRecord& device);

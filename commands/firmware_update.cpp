@@ -110,7 +110,7 @@ CommandResult CUpdate::Run() {
   m_clock.SleepFor(kEnterBootloaderWait);
   m_observer.Status("Get firmware update parameter...", Beep::kAlert);
   SearchAgain(m_network, m_clock, m_observer);
-  return Found(BootRecordWithMac(m_network.Devices(), savedMac));
+  return Found(BootRecordWithMac(m_network.Devices(), savedMac, target.card));
 }
 
 CommandResult CUpdate::Found(const std::optional<DeviceRecord>& found) {

@@ -26,6 +26,10 @@ constexpr int64_t kPauseMs = kReplyPollMs;
 std::optional<std::string> Ambiguity(std::span<const DeviceRecord> listed, size_t self) {
   const DeviceRecord& d = listed[self];
   if (d.twins >= 2) return "ambiguous: " + TwinRefusalLine(d);
+  // Listed once per card: a fleet would write it twice, once through each.
+  if (const int networks = NetworkCount(listed, self); networks >= 2)
+    return "ambiguous: answers on " + std::to_string(networks) +
+           " networks (bridged or misconfigured)";
   int sharing = 0;
   for (const DeviceRecord& other : listed) {
     if (other.slaveNumber != 0) continue;

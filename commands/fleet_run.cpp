@@ -438,8 +438,9 @@ void CWaves::WriteSideBySide(std::vector<Member>& wave) {
   for (Member& m : wave) {
     if (m.result) continue;
     const DeviceRecord& heard =
-        m.restarted ? BootRecordWithMac(m_network.Devices(), m.record.mac).value_or(m.record)
-                    : m.record;
+        m.restarted
+            ? BootRecordWithMac(m_network.Devices(), m.record.mac, m.record.card).value_or(m.record)
+            : m.record;
     if (AcknowledgementSource(m_network.Devices(), heard))
       lanes.push_back({&m});
     else
@@ -459,9 +460,10 @@ void CWaves::WriteSideBySide(std::vector<Member>& wave) {
         CLaneObserver steps(m_mutex, m_observer, m_fleet, m->device, alone);
         try {
           m->result = m->restarted
-                          ? UpdateRestartedDevice(
-                                m->record, BootRecordWithMac(m_network.Devices(), m->record.mac),
-                                input, m_network, m_clock, steps)
+                          ? UpdateRestartedDevice(m->record,
+                                                  BootRecordWithMac(m_network.Devices(),
+                                                                    m->record.mac, m->record.card),
+                                                  input, m_network, m_clock, steps)
                           : UpdateDevice(m->record, input, m_network, m_clock, steps);
         } catch (const std::exception& error) {
           // Out of a lane, it would end the program while other devices

@@ -47,6 +47,10 @@ bool SameSerial(std::span<const uint8_t> a, std::span<const uint8_t> b) {
 }
 
 bool SameDevice(const DeviceRecord& a, const DeviceRecord& b) {
+  return a.card == b.card && SameDeviceOnAnyCard(a, b);
+}
+
+bool SameDeviceOnAnyCard(const DeviceRecord& a, const DeviceRecord& b) {
   if (a.slaveNumber != 0 || b.slaveNumber != 0 || a.IsFree() || b.IsFree()) return false;
   if (HasRealMac(a) && HasRealMac(b)) return a.mac == b.mac;
   if (!HasIdentity(a)) return false;
@@ -54,7 +58,7 @@ bool SameDevice(const DeviceRecord& a, const DeviceRecord& b) {
 }
 
 bool FoundAgain(const DeviceRecord& listed, const DeviceRecord& planned) {
-  if (listed.IsFree() || listed.slaveNumber != 0) return false;
+  if (listed.IsFree() || listed.slaveNumber != 0 || listed.card != planned.card) return false;
   const bool bySerial = !HasRealMac(listed) && HasIdentity(planned) &&
                         SameSerial(SerialBytes(listed), SerialBytes(planned));
   return HasRealMac(planned) ? listed.mac == planned.mac || bySerial : bySerial;

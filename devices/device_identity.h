@@ -32,7 +32,11 @@ bool SameSerial(std::span<const uint8_t> a, std::span<const uint8_t> b);
 // Two records of searches (the window's selection after a search, the
 // confirmation after an update): by hardware address where both have a real
 // one, else by serial (the common first bytes where both carry at least 11).
+// With every network open, a device is found again on the card it was
+// listed on: another card's listing of it is reached by another way.
 bool SameDevice(const DeviceRecord& a, const DeviceRecord& b);
+// The same, across cards: what tells that one device answers on two.
+bool SameDeviceOnAnyCard(const DeviceRecord& a, const DeviceRecord& b);
 // A planned device in a later search: by its hardware address where it has
 // a real one, or by serial where the listed record has none (its loader
 // reports the placeholder, also when it ran with its real address when it

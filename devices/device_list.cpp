@@ -6,6 +6,7 @@
 #include "devices/device_identity.h"
 #include "devices/device_types.h"
 #include "net/hex_text.h"
+#include "net/interfaces.h"
 
 std::string FormatVersion(uint16_t version) {
   const int major = version >> 8, minor = version & 0xFF;
@@ -74,6 +75,26 @@ std::string TwinRefusalLine(const DeviceRecord& record) {
          addresses + "; a command would reach them all.";
 }
 
+std::string NetworkText(const DeviceRecord& record) {
+  return record.card == Ipv4Address{} ? std::string() : FormatAddress(record.card);
+}
+
+int NetworkCount(std::span<const DeviceRecord> listed, size_t index) {
+  const DeviceRecord& self = listed[index];
+  if (self.card == Ipv4Address{} || self.slaveNumber != 0) return 0;
+  std::vector<Ipv4Address> cards = {self.card};
+  for (const DeviceRecord& other : listed)
+    if (std::find(cards.begin(), cards.end(), other.card) == cards.end() &&
+        SameDeviceOnAnyCard(self, other))
+      cards.push_back(other.card);
+  return static_cast<int>(cards.size());
+}
+
+std::string NetworksNote(int networks) {
+  if (networks < 2) return {};
+  return "(answers on " + std::to_string(networks) + " networks: bridged or misconfigured)";
+}
+
 std::vector<DeviceRow> BuildDeviceRows(DeviceTable& table) {
   std::vector<DeviceRow> rows;
   const int used = CountUsedRecords(table);
@@ -89,6 +110,9 @@ std::vector<DeviceRow> BuildDeviceRows(DeviceTable& table) {
     row.serial = FormatSerial(record);
     row.mac = FormatMac(record);
     row.twins = record.twins;
+    row.network = NetworkText(record);
+    row.networks =
+        NetworkCount(std::span(table).first(static_cast<size_t>(used)), static_cast<size_t>(i));
     rows.push_back(std::move(row));
   }
   return rows;

@@ -17,6 +17,11 @@ struct DeviceRow {
   std::string mac;
   // More than one device answers as this row's serial (see DeviceRecord).
   int twins = 0;
+  // With every network open: the card it answered on, and on how many
+  // cards the same device answered (more than one: the networks are
+  // bridged, or the device is misconfigured). Empty and 0 otherwise.
+  std::string network;
+  int networks = 0;
   bool operator==(const DeviceRow&) const = default;
 };
 
@@ -26,6 +31,8 @@ struct ListColumn {
 };
 constexpr std::array<ListColumn, 4> kDeviceListColumns = {
     {{"Device", 230}, {"Version", 50}, {"Serial", 160}, {"MAC", 120}}};
+// Shown after the others only while every network is open.
+constexpr ListColumn kNetworkColumn = {"Network", 100};
 
 // "1.05" for 0x0105; empty when the minor part is 100 or more.
 std::string FormatVersion(uint16_t version);
@@ -52,6 +59,15 @@ std::string TwinNote(int twins);
 // Why no command goes to a record that several devices answer as, naming
 // them by their hardware addresses.
 std::string TwinRefusalLine(const DeviceRecord& record);
+
+// The text of a record's card: its address; empty with one card chosen.
+std::string NetworkText(const DeviceRecord& record);
+// On how many cards the device of `listed[index]` answered: 0 with one
+// card chosen (or a unit record), else 1, or more for a device that is
+// bridged or misconfigured.
+int NetworkCount(std::span<const DeviceRecord> listed, size_t index);
+// "(answers on 2 networks: bridged or misconfigured)"; empty below 2.
+std::string NetworksNote(int networks);
 
 // One row per record of the unbroken run from index 0, so row i is record
 // i. Writes the model name into each bootloader-mode record.

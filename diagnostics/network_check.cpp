@@ -585,10 +585,38 @@ std::vector<CheckResult> RunNetworkCheck(const NetworkCheckRequest& request, ICl
     results.push_back(r);
     if (onResult) onResult(r);
   };
-  std::optional<NetworkCard> chosen;
-  for (const auto& r : CheckInterfaces(QueryNetworkCards(), request.requestedAddress,
-                                       request.storedAddress, chosen, request.caller))
-    add(r);
+  std::vector<NetworkCard> chosen;
+  const std::vector<NetworkCard> cards = QueryNetworkCards();
+  const bool all = request.requestedAddress == kAllNetworks ||
+                   (request.requestedAddress.empty() && request.storedAddress == kAllNetworks);
+  if (all) {
+    std::optional<NetworkCard> first;
+    add(CheckInterfaces(cards, "", "", first, request.caller).front());
+    std::vector<InterfaceAddress> addresses;
+    for (const NetworkCard& card : cards)
+      addresses.push_back({card.name, card.address, card.up, card.loopback});
+    std::vector<std::string> names;
+    for (const InterfaceAddress& a : AllNetworkCards(addresses))
+      for (const NetworkCard& card : cards)
+        if (card.name == a.name && card.address == a.address) {
+          chosen.push_back(card);
+          names.push_back(CardText(card));
+          break;
+        }
+    if (chosen.empty())
+      add({CheckStatus::kFail, "chosen", "No card to search on", "", ""});
+    else
+      add({CheckStatus::kPass, "chosen", "Searching on every card: " + Join(names, ", "),
+           request.requestedAddress.empty() ? "All networks, as stored in the settings"
+                                            : "given with --iface all",
+           ""});
+  } else {
+    std::optional<NetworkCard> one;
+    for (const auto& r : CheckInterfaces(cards, request.requestedAddress, request.storedAddress,
+                                         one, request.caller))
+      add(r);
+    if (one) chosen.push_back(*one);
+  }
   utsname system{};
   ::uname(&system);
   add(CheckDeviceBinding(system.release, Privileged()));
@@ -600,11 +628,17 @@ std::vector<CheckResult> RunNetworkCheck(const NetworkCheckRequest& request, ICl
        CheckPortHolders(sockets, ScanProcessSockets("/proc"), ::getuid(), ::getpid()))
     add(r);
 
-  const std::string ifName = chosen ? chosen->name : std::string();
-  add(CheckFirewall(ReadRuleListings(), ifName));
-  if (!chosen) return results;
-  add(CheckReversePath(ReadInt("/proc/sys/net/ipv4/conf/all/rp_filter"),
-                       ReadInt("/proc/sys/net/ipv4/conf/" + ifName + "/rp_filter"), ifName));
-  add(SearchResult(SearchOnce(ifName, request.searchWait, clock), ifName));
+  if (chosen.empty()) {
+    add(CheckFirewall(ReadRuleListings(), std::string()));
+    return results;
+  }
+  // With every network, each card gets the checks that depend on it.
+  for (const NetworkCard& card : chosen) {
+    const std::string& ifName = card.name;
+    add(CheckFirewall(ReadRuleListings(), ifName));
+    add(CheckReversePath(ReadInt("/proc/sys/net/ipv4/conf/all/rp_filter"),
+                         ReadInt("/proc/sys/net/ipv4/conf/" + ifName + "/rp_filter"), ifName));
+    add(SearchResult(SearchOnce(ifName, request.searchWait, clock), ifName));
+  }
   return results;
 }

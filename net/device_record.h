@@ -44,6 +44,11 @@ struct DeviceRecord {
   // carry no reference to their request; a device that answers from an
   // address of its own lets a wait take acknowledgements from it alone.
   Ipv4Address address{};
+  // With every network open at once: the address of the card the answer
+  // came in on, which is also the card every request to it leaves by (a
+  // broadcast on another card would reach another network). All zeros with
+  // one card chosen.
+  Ipv4Address card{};
   // For a unit record: 1 + index of the device record it belongs to; 0
   // otherwise. Unit records carry no identity of their own, so this is what
   // lets a repeated answer find them again.

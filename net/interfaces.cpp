@@ -48,6 +48,28 @@ InterfaceList BuildInterfaceList(const std::string& hostName,
   return list;
 }
 
+std::vector<InterfaceAddress> AllNetworkCards(const std::vector<InterfaceAddress>& found) {
+  std::vector<InterfaceAddress> cards;
+  for (const InterfaceAddress& a : found)
+    if (a.up && std::none_of(cards.begin(), cards.end(),
+                             [&](const InterfaceAddress& c) { return c.name == a.name; }))
+      cards.push_back(a);
+  std::stable_partition(cards.begin(), cards.end(),
+                        [](const InterfaceAddress& a) { return !a.loopback; });
+  if (cards.size() > kMaxInterfaces) cards.resize(kMaxInterfaces);
+  return cards;
+}
+
+int StoredNetworkEntry(const InterfaceList& interfaces, const std::string& stored) {
+  if (stored == kAllNetworks && interfaces.count > 0) return interfaces.count;
+  return StoredInterfaceIndex(interfaces, stored);
+}
+
+std::string NetworkEntryAddress(const InterfaceList& interfaces, int entry) {
+  if (entry == interfaces.count) return kAllNetworks;
+  return FormatAddress(interfaces.addresses[static_cast<size_t>(entry)]);
+}
+
 InterfaceList EnumerateInterfaces() {
   std::array<char, 128> name{};
   if (::gethostname(name.data(), name.size() - 1) != 0) name[0] = 0;

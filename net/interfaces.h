@@ -11,6 +11,10 @@
 #include "net/protocol.h"
 
 constexpr int kMaxInterfaces = 10;
+// What stands for "every network at once" where an interface's address
+// would: in the settings, after --iface, and for OpenNetwork.
+constexpr const char* kAllNetworks = "all";
+constexpr const char* kAllNetworksEntry = "All networks";
 
 struct InterfaceList {
   std::array<char, 128> hostName{};
@@ -38,6 +42,18 @@ std::string FormatAddress(const Ipv4Address& address);
 std::optional<Ipv4Address> ParseAddress(const std::string& dotted);
 // Name of the interface that is up and holds `address`.
 std::optional<std::string> InterfaceNameFor(const Ipv4Address& address);
+
+// The cards that "All networks" searches on: those the network list shows
+// (up, IPv4, loopback last, at most ten), each once, by its first address:
+// two sockets on one card would each take every datagram.
+std::vector<InterfaceAddress> AllNetworkCards(const std::vector<InterfaceAddress>& found);
+
+// The window's network list holds the cards, then "All networks" at index
+// `count` (when there is a card). The entry start-up selects: the stored
+// one (kAllNetworks included), else the first.
+int StoredNetworkEntry(const InterfaceList& interfaces, const std::string& stored);
+// What OpenNetwork and the settings take for an entry of that list.
+std::string NetworkEntryAddress(const InterfaceList& interfaces, int entry);
 
 // The entry whose address reads exactly `dotted`.
 std::optional<int> InterfaceIndexOf(const InterfaceList& interfaces, const std::string& dotted);

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 
 #include "net/interfaces.h"
 #include "net/protocol.h"
@@ -19,9 +20,58 @@
 namespace {
 
 std::atomic<int> g_runningReceivers{0};
-// The sockets are the process's: two sessions on one interface would take
-// each other's datagrams.
-CNetworkSession* g_session = nullptr;
+
+// What is open: one card's session, or with every network one session per
+// card. The sockets are the process's: two sessions on one interface would
+// take each other's datagrams.
+class COpenNetwork : public ITransport {
+ public:
+  COpenNetwork(DeviceSession& devices, bool all) : m_devices(devices), m_all(all) {}
+  void Add(std::unique_ptr<CNetworkSession> card) { m_cards.push_back(std::move(card)); }
+
+  // With one card exactly that card's frames; with every network each
+  // search goes out on every card, and counts as sent where any took it
+  // (a card that went down must not silence the others).
+  bool Send(SocketSlot slot, uint16_t port, std::span<const uint8_t> datagram) override {
+    if (!m_all) return !m_cards.empty() && m_cards[0]->Send(slot, port, datagram);
+    bool any = false;
+    for (const auto& card : m_cards) any = card->Send(slot, port, datagram) || any;
+    return any;
+  }
+  bool SendVia(const Ipv4Address& card, SocketSlot slot, uint16_t port,
+               std::span<const uint8_t> datagram) override {
+    if (!m_all) return Send(slot, port, datagram);
+    // A record heard on no open card (the network was opened again since)
+    // has no way out: broadcasting it everywhere would reach devices it
+    // does not name on networks the operator did not pick for it.
+    for (const auto& open : m_cards)
+      if (open->card() == card) return open->Send(slot, port, datagram);
+    return false;
+  }
+  int BoundCount() const {
+    int n = 0;
+    for (const auto& card : m_cards) n += card->BoundCount();
+    return n;
+  }
+  std::vector<PortProblem> Problems() const {
+    if (m_all && m_cards.empty()) return {{kBootPortA, ENODEV, ""}};
+    std::vector<PortProblem> problems;
+    for (const auto& card : m_cards)
+      for (PortProblem& p : card->Problems()) {
+        if (m_all) p.card = FormatAddress(card->card());
+        problems.push_back(std::move(p));
+      }
+    return problems;
+  }
+  const DeviceSession& devices() const { return m_devices; }
+
+ private:
+  DeviceSession& m_devices;
+  bool m_all;
+  std::vector<std::unique_ptr<CNetworkSession>> m_cards;
+};
+
+COpenNetwork* g_session = nullptr;
 
 // Receivers still running when the program ends would outlive what they
 // fill.
@@ -36,7 +86,7 @@ constexpr int kReceiveBufferBytes = 1 << 20;
 
 // Counted from its start by the session, so the count is exact as soon as
 // OpenNetwork returns.
-void RunReceiver(int fd, int stopFd, uint16_t port, DeviceSession* devices) {
+void RunReceiver(int fd, int stopFd, uint16_t port, DeviceSession* devices, Ipv4Address card) {
   // Each receiver has its own buffer; a datagram longer than it is cut.
   std::array<uint8_t, kReceiveBufferSize> buffer;
   pollfd fds[2] = {{fd, POLLIN, 0}, {stopFd, POLLIN, 0}};
@@ -55,7 +105,7 @@ void RunReceiver(int fd, int stopFd, uint16_t port, DeviceSession* devices) {
       Ipv4Address sender{};
       if (fromLength >= sizeof from && from.sin_family == AF_INET)
         std::memcpy(sender.data(), &from.sin_addr.s_addr, sender.size());
-      ProcessDatagram(*devices, port, buffer.data(), static_cast<size_t>(got), sender);
+      ProcessDatagram(*devices, port, buffer.data(), static_cast<size_t>(got), sender, card);
     }
   }
   --g_runningReceivers;
@@ -98,8 +148,9 @@ int OpenPortSocket(const std::string& ifName, uint16_t port, bool& bound, int& e
   return fd;
 }
 
-CNetworkSession::CNetworkSession(const std::string& dotted, DeviceSession& devices)
-    : m_devices(devices) {
+CNetworkSession::CNetworkSession(const std::string& dotted, DeviceSession& devices,
+                                 const Ipv4Address& card)
+    : m_devices(devices), m_card(card) {
   m_endpoints[0].port = kBootPortA;
   m_endpoints[1].port = kBootPortB;
   m_endpoints[2].port = kAppPort;
@@ -115,7 +166,7 @@ CNetworkSession::CNetworkSession(const std::string& dotted, DeviceSession& devic
     e.fd = OpenPortSocket(*ifName, e.port, e.bound, e.error);
     if (!e.bound) continue;
     ++g_runningReceivers;
-    e.receiver = std::thread(RunReceiver, e.fd, m_stopFd, e.port, &m_devices);
+    e.receiver = std::thread(RunReceiver, e.fd, m_stopFd, e.port, &m_devices, m_card);
   }
 }
 
@@ -153,7 +204,7 @@ bool CNetworkSession::Send(SocketSlot slot, uint16_t port, std::span<const uint8
 std::vector<PortProblem> CNetworkSession::Problems() const {
   std::vector<PortProblem> problems;
   for (const Endpoint& e : m_endpoints)
-    if (!e.bound) problems.push_back({e.port, e.error});
+    if (!e.bound) problems.push_back({e.port, e.error, {}});
   return problems;
 }
 
@@ -175,7 +226,14 @@ void CloseNetworkOf(const DeviceSession& devices) {
 
 bool OpenNetwork(DeviceSession& devices, const std::string& dotted) {
   CloseNetwork();
-  g_session = new CNetworkSession(dotted, devices);
+  const bool all = dotted == kAllNetworks;
+  g_session = new COpenNetwork(devices, all);
+  if (!all)
+    g_session->Add(std::make_unique<CNetworkSession>(dotted, devices));
+  else
+    for (const InterfaceAddress& card : AllNetworkCards(QueryInterfaceAddresses()))
+      g_session->Add(
+          std::make_unique<CNetworkSession>(FormatAddress(card.address), devices, card.address));
   SetTransport(g_session);
   {
     std::lock_guard lock(devices.deviceMutex);
@@ -190,8 +248,8 @@ std::vector<PortProblem> NetworkPortProblems() {
 }
 
 std::string PortProblemText(const PortProblem& problem) {
-  std::string text = "UDP port " + std::to_string(problem.port) + " (" + PortRole(problem.port) +
-                     "): " +
+  std::string text = (problem.card.empty() ? "" : problem.card + ": ") + "UDP port " +
+                     std::to_string(problem.port) + " (" + PortRole(problem.port) + "): " +
                      (problem.error == ENODEV ? "no interface holds the chosen address"
                                               : std::strerror(problem.error));
   if (problem.error == EADDRINUSE) text += "; another program holds it";

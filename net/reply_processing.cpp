@@ -108,7 +108,8 @@ void NoteLoaderTwins(DeviceTable& table, int index) {
     return;
   for (int i = 0; i < kDeviceTableCapacity && !table[i].IsFree(); ++i) {
     DeviceRecord& other = table[i];
-    if (i == index || other.loaderType == 0 || other.slaveNumber != 0 ||
+    // The same loader heard on another card is one device, not a twin.
+    if (i == index || other.loaderType == 0 || other.slaveNumber != 0 || other.card != added.card ||
         other.identity != added.identity)
       continue;
     if (other.twins == 0) AddTwinAnswer(other, SignatureOf(other));
@@ -119,7 +120,7 @@ void NoteLoaderTwins(DeviceTable& table, int index) {
 }
 
 void ProcessBootSearchAnswer(DeviceSession& devices, uint16_t port, const FrameReader& r,
-                             const Ipv4Address& sender) {
+                             const Ipv4Address& sender, const Ipv4Address& card) {
   const uint16_t typeWord = r.Be16(reply_at::kTypeWord);
   // No bootloader has type 0; storing it would list the device as running
   // its application and send it application-mode commands.
@@ -128,17 +129,20 @@ void ProcessBootSearchAnswer(DeviceSession& devices, uint16_t port, const FrameR
   const size_t gen3IdentityLength = r.U8(reply_at::kGen3IdentityLength);
   const size_t gen3StoredLength = std::min(gen3IdentityLength, kIdentityCapacity);
 
+  // A device heard on two cards is listed on each: each listing is reached
+  // through its own card. The card is compared last: under a flood every
+  // record is looked at for every answer.
   Lookup found = Find(devices.deviceTable, [&](const DeviceRecord& rec) {
     if (rec.loaderType >= 1 && rec.loaderType <= 511)
       return gen == Generation::kGen1 &&
-             IdentityEquals(rec, r, reply_at::kIdentity, kGen1IdentityLength);
+             IdentityEquals(rec, r, reply_at::kIdentity, kGen1IdentityLength) && rec.card == card;
     if (rec.loaderType >= 512 && rec.loaderType <= 767)
       return gen == Generation::kGen2 &&
-             IdentityEquals(rec, r, reply_at::kIdentity, kIdentityCapacity);
+             IdentityEquals(rec, r, reply_at::kIdentity, kIdentityCapacity) && rec.card == card;
     if (rec.loaderType >= 768)
       return gen == Generation::kGen3 && rec.slaveNumber == 0 &&
              rec.identityLength == gen3StoredLength &&
-             IdentityEquals(rec, r, reply_at::kGen3Identity, gen3StoredLength);
+             IdentityEquals(rec, r, reply_at::kGen3Identity, gen3StoredLength) && rec.card == card;
     return false;
   });
   const SearchKey key =
@@ -161,6 +165,7 @@ void ProcessBootSearchAnswer(DeviceSession& devices, uint16_t port, const FrameR
   rec.unitOf = 0;
   rec.port = port;
   rec.address = sender;
+  rec.card = card;
   switch (gen) {
     case Generation::kGen1:
     case Generation::kGen2:
@@ -223,13 +228,15 @@ void ProcessBootSearchAnswer(DeviceSession& devices, uint16_t port, const FrameR
     unit.blockSize = rec.blockSize;
     unit.slaveNumber = static_cast<uint8_t>(k);
     unit.unitOf = owner;
+    unit.card = card;
   }
 }
 
-void ProcessAppSearchAnswer(DeviceSession& devices, const FrameReader& r,
-                            const Ipv4Address& sender) {
+void ProcessAppSearchAnswer(DeviceSession& devices, const FrameReader& r, const Ipv4Address& sender,
+                            const Ipv4Address& card) {
   Lookup found = Find(devices.deviceTable, [&](const DeviceRecord& rec) {
-    return IdentityEquals(rec, r, reply_at::kAppIdentity, kAppIdentityCompareLength);
+    return IdentityEquals(rec, r, reply_at::kAppIdentity, kAppIdentityCompareLength) &&
+           rec.card == card;
   });
   const SearchKey key(r, reply_at::kAppIdentity, kAppIdentityCompareLength);
   if (found.firstFree >= kDeviceTableCapacity) {
@@ -258,6 +265,7 @@ void ProcessAppSearchAnswer(DeviceSession& devices, const FrameReader& r,
   ReadIdentity(rec, r, reply_at::kAppIdentity, r.U8(reply_at::kAppIdentityLength));
   rec.port = kAppPort;
   rec.address = sender;
+  rec.card = card;
   std::array<char, kNameCapacity> name{};
   r.Copy(reply_at::kAppName, std::span(reinterpret_cast<uint8_t*>(name.data()), name.size()));
   rec.SetName(std::string_view(name.data(), ::strnlen(name.data(), name.size())));
@@ -273,7 +281,7 @@ std::string MakeSearchKey(std::span<const uint8_t> identity) {
 }
 
 void ProcessDatagram(DeviceSession& devices, uint16_t port, std::span<const uint8_t> datagram,
-                     const Ipv4Address& sender) {
+                     const Ipv4Address& sender, const Ipv4Address& card) {
   if (datagram.size() > kReceiveBufferSize) datagram = datagram.first(kReceiveBufferSize);
   const FrameReader r(datagram);
   const uint16_t opcode = r.Le16(reply_at::kOpcode);
@@ -282,7 +290,7 @@ void ProcessDatagram(DeviceSession& devices, uint16_t port, std::span<const uint
     switch (opcode) {
       case kOpSearchReply: {
         std::lock_guard lock(devices.deviceMutex);
-        ProcessBootSearchAnswer(devices, port, r, sender);
+        ProcessBootSearchAnswer(devices, port, r, sender, card);
         return;
       }
       case kOpWriteBlockReply:
@@ -299,6 +307,6 @@ void ProcessDatagram(DeviceSession& devices, uint16_t port, std::span<const uint
   if (port == kAppPort) {
     if (!HasMagic(datagram, kAppMagic) || opcode != kOpSearchReply) return;
     std::lock_guard lock(devices.deviceMutex);
-    ProcessAppSearchAnswer(devices, r, sender);
+    ProcessAppSearchAnswer(devices, r, sender, card);
   }
 }

@@ -25,6 +25,14 @@ bool Send(SocketSlot slot, int port, const Frame& frame, size_t length) {
                          std::span<const uint8_t>(frame.data(), length));
 }
 
+// A request to one device leaves by the card the device answered on.
+bool SendTo(const DeviceRecord& record, SocketSlot slot, const Frame& frame, size_t length) {
+  ITransport* transport = CurrentTransport();
+  if (transport == nullptr || record.port < 0 || record.port > 0xFFFF) return false;
+  return transport->SendVia(record.card, slot, static_cast<uint16_t>(record.port),
+                            std::span<const uint8_t>(frame.data(), length));
+}
+
 bool IsUnicast(const Ipv4Address& a) {
   const bool any = a == Ipv4Address{}, broadcast = a == Ipv4Address{255, 255, 255, 255};
   return !any && !broadcast && (a[0] < 224 || a[0] > 239);
@@ -41,10 +49,10 @@ class CAwaitedReply {
   // let the two take each other's acknowledgements.
   bool Held() const { return static_cast<bool>(m_channel); }
   // Arms the channel, sends, and waits for the acknowledgement.
-  bool SendAndAwait(SocketSlot slot, int port, const Frame& frame, size_t length, int tries,
-                    CReplyChannel::Awaited awaited) {
+  bool SendAndAwait(const DeviceRecord& record, SocketSlot slot, const Frame& frame, size_t length,
+                    int tries, CReplyChannel::Awaited awaited) {
     m_channel->Arm(m_source, awaited);
-    if (!Send(slot, port, frame, length)) return false;
+    if (!SendTo(record, slot, frame, length)) return false;
     return m_channel->WaitForReply(std::chrono::milliseconds(kReplyPollMs) * tries);
   }
   CReplyChannel* operator->() const { return m_channel.operator->(); }
@@ -97,7 +105,7 @@ bool RequestWriteBlock(DeviceSession& devices, const DeviceRecord* record, uint3
   size_t length = EncodeWriteBlock(frame, *record, blockOffset, block, sectionLength, sectionParam);
   SocketSlot slot = GenerationOf(record->loaderType) == Generation::kGen2 ? SocketSlot::kBootB
                                                                           : SocketSlot::kBootA;
-  if (!reply.SendAndAwait(slot, record->port, frame, length, tries,
+  if (!reply.SendAndAwait(*record, slot, frame, length, tries,
                           CReplyChannel::Awaited::kWriteAcknowledgement))
     return false;
   PauseAfterAcknowledgement(reply);
@@ -111,7 +119,7 @@ bool RequestVerify(DeviceSession& devices, const DeviceRecord* record, uint16_t&
   if (!reply.Held()) return false;
   Frame frame;
   size_t length = EncodeVerify(frame, *record);
-  if (!reply.SendAndAwait(SocketSlot::kBootA, record->port, frame, length, kVerifyTries,
+  if (!reply.SendAndAwait(*record, SocketSlot::kBootA, frame, length, kVerifyTries,
                           CReplyChannel::Awaited::kVerifyAnswer))
     return false;
   const CReplyChannel::Values last = reply->LastValues();
@@ -122,15 +130,15 @@ bool RequestVerify(DeviceSession& devices, const DeviceRecord* record, uint16_t&
 
 bool RequestRunApplication(const DeviceRecord& record) {
   Frame frame;
-  return Send(SocketSlot::kBootA, record.port, frame, EncodeRunApplication(frame, record));
+  return SendTo(record, SocketSlot::kBootA, frame, EncodeRunApplication(frame, record));
 }
 
 bool RequestEnterBootloader(const DeviceRecord& record) {
   Frame frame;
-  return Send(SocketSlot::kApp, record.port, frame, EncodeEnterBootloader(frame, record));
+  return SendTo(record, SocketSlot::kApp, frame, EncodeEnterBootloader(frame, record));
 }
 
 bool RequestFactoryReset(const DeviceRecord& record) {
   Frame frame;
-  return Send(SocketSlot::kApp, record.port, frame, EncodeFactoryReset(frame, record));
+  return SendTo(record, SocketSlot::kApp, frame, EncodeFactoryReset(frame, record));
 }

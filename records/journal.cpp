@@ -128,11 +128,18 @@ FlatRecord ResultFields(const CommandResult& r) {
   return record;
 }
 
+// With every network open the run's interface is "all"; the device's own
+// card is the one its frames went through.
+static std::string InterfaceOf(const CommandResult& result, const JournalContext& context) {
+  const std::string card = NetworkText(result.device);
+  return card.empty() ? context.interface : card;
+}
+
 FlatRecord JournalRecord(const CommandResult& result, const JournalContext& context) {
   FlatRecord record = {{"time", FormatUtcTime(result.started + result.duration)},
                        {"host", context.host},
                        {"program", context.program},
-                       {"interface", TextOrNull(context.interface)}};
+                       {"interface", TextOrNull(InterfaceOf(result, context))}};
   for (JsonField& field : ResultFields(result)) record.push_back(std::move(field));
   return record;
 }

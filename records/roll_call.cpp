@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "devices/device_identity.h"
 #include "devices/device_list.h"
 #include "net/protocol.h"
 #include "net/reply_processing.h"
@@ -28,7 +29,10 @@ RollCallState StateOf(const DeviceRecord& record) {
   return {FormatVersion(record.version), ModeName(record)};
 }
 
-void FillListed(RollCallLine& line, const DeviceRecord& record, int row) {
+void FillListed(RollCallLine& line, std::span<const DeviceRecord> listed, int row) {
+  const DeviceRecord& record = listed[static_cast<size_t>(row)];
+  line.interface = NetworkText(record);
+  line.networks = NetworkCount(listed, static_cast<size_t>(row));
   line.row = row;
   line.device = ListName(record);
   line.serial = FormatSerial(record);
@@ -81,7 +85,7 @@ RollCall CallRoll(const Rig& rig, std::span<const DeviceRecord> listed,
     while (i < listed.size() && (claimed[i] || !EntryMatches(entry, listed[i]))) ++i;
     if (i < listed.size()) {
       claimed[i] = true;
-      FillListed(line, listed[i], static_cast<int>(i));
+      FillListed(line, listed, static_cast<int>(i));
       line.status = Differs(entry.version, line.now->version) || Differs(entry.mode, line.now->mode)
                         ? RollCallStatus::kChanged
                         : RollCallStatus::kPresent;
@@ -96,9 +100,16 @@ RollCall CallRoll(const Rig& rig, std::span<const DeviceRecord> listed,
   }
   for (size_t i = 0; i < listed.size(); ++i) {
     if (claimed[i] || listed[i].slaveNumber != 0 || listed[i].IsFree()) continue;
+    // A rig device heard on a second card is the same device, marked on its
+    // line as answering on two networks, not an unexpected one.
+    if (std::any_of(call.lines.begin(), call.lines.end(), [&](const RollCallLine& l) {
+          return l.row >= 0 && l.entry &&
+                 SameDeviceOnAnyCard(listed[static_cast<size_t>(l.row)], listed[i]);
+        }))
+      continue;
     RollCallLine line;
     line.status = RollCallStatus::kUnexpected;
-    FillListed(line, listed[i], static_cast<int>(i));
+    FillListed(line, listed, static_cast<int>(i));
     call.lines.push_back(std::move(line));
   }
   return call;

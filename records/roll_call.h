@@ -40,6 +40,10 @@ struct RollCallLine {
   std::optional<RollCallState> old;  // what the rig expects
   std::optional<RollCallState> now;  // what the Find listed
   int twins = 0;                     // devices answering as the listed serial, when more than one
+  // With every network open: the listed card, and on how many cards the
+  // device answered (see DeviceRow).
+  std::string interface;
+  int networks = 0;
 };
 
 struct RollCall {

@@ -72,6 +72,7 @@ QString NameFilter(const FileDialogRequest& request) {
 
 // The rows' cells: device, version, serial, MAC.
 constexpr int kSerialColumn = 2;
+constexpr int kNetworkColumnIndex = 4;
 
 int ButtonIndex(Button button) {
   return static_cast<int>(button);
@@ -458,11 +459,16 @@ void CQtMainView::ShowDeviceRows(const std::vector<DeviceRow>& rows) {
     const QSignalBlocker quiet(m_deviceList);
     m_deviceList->clear();
     QList<QTreeWidgetItem*> items;
+    const bool networkShown = m_deviceList->columnCount() > kNetworkColumnIndex;
     for (const DeviceRow& row : rows) {
       const std::string note = TwinNote(row.twins);
-      auto* item = new QTreeWidgetItem(
-          QStringList{DisplayText(note.empty() ? row.device : row.device + " " + note),
-                      DisplayText(row.version), DisplayText(row.serial), DisplayText(row.mac)});
+      const std::string networks = NetworksNote(row.networks);
+      std::string device = note.empty() ? row.device : row.device + " " + note;
+      if (!networks.empty()) device += " " + networks;
+      QStringList cells{DisplayText(device), DisplayText(row.version), DisplayText(row.serial),
+                        DisplayText(row.mac)};
+      if (networkShown) cells << DisplayText(row.network);
+      auto* item = new QTreeWidgetItem(cells);
       // The whole serial, also where its column is too narrow for it.
       item->setToolTip(kSerialColumn, item->text(kSerialColumn));
       if (!note.empty()) {
@@ -474,6 +480,10 @@ void CQtMainView::ShowDeviceRows(const std::vector<DeviceRow>& rows) {
         for (int c = 0; c < item->columnCount(); ++c)
           item->setToolTip(c, c == kSerialColumn ? item->text(c) + "\n" + why : why);
       }
+      if (networkShown && !networks.empty())
+        item->setToolTip(kNetworkColumnIndex,
+                         QStringLiteral("This device answers on more than one network: the "
+                                        "networks are bridged, or the device is misconfigured."));
       items << item;
     }
     m_deviceList->addTopLevelItems(items);

@@ -209,7 +209,7 @@ class MainWindowTest : public QObject {
     QVERIFY(window->IsRunningCommand());
     QTRY_VERIFY(gate.IsHeld());
     // Entries arrive while the start-up search still waits.
-    QTRY_COMPARE(view().networkCombo()->count(), 2);
+    QTRY_COMPARE(view().networkCombo()->count(), 3);
     QCOMPARE(view().networkCombo()->itemText(0), QStringLiteral("10.0.0.12"));
     QCOMPARE(view().networkCombo()->itemText(1), QStringLiteral("10.0.0.1"));
     QCOMPARE(view().networkCombo()->currentIndex(), 1);
@@ -405,6 +405,50 @@ class MainWindowTest : public QObject {
     std::ifstream ini("Quorvik.ini");
     const std::string text((std::istreambuf_iterator<char>(ini)), {});
     QVERIFY(text.find("SELECTED_IP=10.0.0.1") != std::string::npos);
+  }
+
+  // "All networks" is the entry after the cards; only while it is chosen
+  // does the list name each row's card, and mark a device heard on two.
+  void theNetworkColumnShowsOnlyWhileAllNetworksIsChosen() {
+    std::ofstream("Quorvik.ini", std::ios::trunc) << "[APP]\nSELECTED_IP=10.0.0.1\nHIDDEN=\n";
+    network.onSearch = [this](bool boot) {
+      const auto opened =
+          std::find_if(network.calls.rbegin(), network.calls.rend(),
+                       [](const std::string& c) { return c.rfind("open ", 0) == 0; });
+      const bool all = opened != network.calls.rend() && *opened == "open all";
+      for (const Ipv4Address card : {Ipv4Address{10, 0, 0, 12}, Ipv4Address{10, 0, 0, 1}})
+        if (!boot && (all || card[3] == 1))
+          ProcessDatagram(network.devices, kAppPort,
+                          AppAnswer(0x0100, kMacB, "Node", IdentityBytes(0xA0, 11)).Span(), {},
+                          all ? card : Ipv4Address{});
+    };
+    MakeGatedWindow();
+    StartAndSettle();
+    ActivateWindow();
+    QTreeWidget* list = view().deviceList();
+    QCOMPARE(list->columnCount(), 4);
+    QComboBox* combo = view().networkCombo();
+    QCOMPARE(combo->itemText(2), QStringLiteral("All networks"));
+    combo->setFocus();
+    QTRY_VERIFY(combo->hasFocus());
+    QTest::keyClick(combo, Qt::Key_Down);
+    QTRY_VERIFY(!window->IsRunningCommand());
+    QCOMPARE(combo->currentIndex(), 2);
+    QCOMPARE(list->columnCount(), 5);
+    QCOMPARE(list->headerItem()->text(4), QStringLiteral("Network"));
+    QCOMPARE(list->topLevelItemCount(), 2);
+    QCOMPARE(list->topLevelItem(0)->text(4), QStringLiteral("10.0.0.12"));
+    QCOMPARE(list->topLevelItem(1)->text(4), QStringLiteral("10.0.0.1"));
+    QCOMPARE(list->topLevelItem(1)->text(0),
+             QStringLiteral("Node (answers on 2 networks: bridged or misconfigured)"));
+    QVERIFY(list->topLevelItem(1)->toolTip(4).contains(QStringLiteral("bridged")));
+
+    QTRY_VERIFY(combo->hasFocus());
+    QTest::keyClick(combo, Qt::Key_Up);
+    QTRY_VERIFY(!window->IsRunningCommand());
+    QCOMPARE(list->columnCount(), 4);
+    QCOMPARE(list->topLevelItemCount(), 1);
+    QCOMPARE(list->topLevelItem(0)->text(0), QStringLiteral("Node"));
   }
 
   // Ending a command half-way can leave a device in its loader: the close

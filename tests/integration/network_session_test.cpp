@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "net/interfaces.h"
 #include "net/network_session.h"
 #include "net/reply_processing.h"
 #include "net/requests.h"
@@ -77,6 +78,33 @@ TEST_F(NetworkSession, APortHeldByAnotherProgramOnlyLosesThatPort) {
     std::lock_guard lock(devices.deviceMutex);
     EXPECT_EQ(devices.deviceTable[0].port, kBootPortB);
   }
+  ::close(holder);
+}
+
+TEST_F(NetworkSession, EveryNetworkTagsWhatEachCardHearsAndReachesADeviceOnlyThroughItsCard) {
+  // lo is the only card here.
+  ASSERT_TRUE(OpenNetwork(devices, kAllNetworks));
+  EXPECT_EQ(RunningReceiverCount(), 3);
+  EXPECT_TRUE(NetworkPortProblems().empty());
+  EXPECT_TRUE(RequestBootSearch());
+  ASSERT_TRUE(BroadcastOnLoopback(kAppPort,
+                                  AppAnswer(0x0100, kMac, "Node", IdentityBytes(0x20, 11)).Span()));
+  ASSERT_TRUE(WaitForUsed(1));
+  DeviceRecord heard = devices.Listed().at(0);
+  EXPECT_EQ(heard.card, (Ipv4Address{127, 0, 0, 1}));
+  EXPECT_TRUE(RequestEnterBootloader(heard));
+  heard.card = {10, 9, 9, 9};  // heard on a card that is no longer open
+  EXPECT_FALSE(RequestEnterBootloader(heard));
+
+  // A port held on a card is reported with the card.
+  CloseNetwork();
+  const int holder = HoldPort(kAppPort);
+  ASSERT_GE(holder, 0);
+  ASSERT_TRUE(OpenNetwork(devices, kAllNetworks));
+  const std::vector<PortProblem> problems = NetworkPortProblems();
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_EQ(problems[0].card, "127.0.0.1");
+  EXPECT_EQ(PortProblemText(problems[0]).rfind("127.0.0.1: UDP port 6454 ", 0), 0u);
   ::close(holder);
 }
 

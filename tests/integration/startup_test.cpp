@@ -62,7 +62,7 @@ TEST_F(Startup, ListsTheSimulatedDevicesAndCountsTheHiddenOneOnFind) {
   CQuorvikDlg dlg(view, network, clock);
   dlg.OnInitDialog();
 
-  ASSERT_EQ(view.networkEntries, (std::vector<std::string>{"127.0.0.1"}));
+  ASSERT_EQ(view.networkEntries, (std::vector<std::string>{"127.0.0.1", "All networks"}));
   ASSERT_EQ(view.rows.size(), 5u) << sim.output();
   const DeviceRow* gen1 = RowWithSerial(view.rows, "0102030405060708090A0B");
   ASSERT_TRUE(gen1);

@@ -92,6 +92,12 @@ int RunInterfaces(CEventWriter& writer, INetwork& network) {
         {{"event", "interface"}, {"index", i}, {"address", address}, {"selected", i == selected}},
         (i == selected ? "* " : "  ") + address);
   }
+  writer.Event({{"event", "interface"},
+                {"index", interfaces.count},
+                {"address", kAllNetworks},
+                {"selected", selected == interfaces.count}},
+               std::string(selected == interfaces.count ? "* " : "  ") + kAllNetworks +
+                   " (every card at once)");
   nlohmann::json result = ResultEvent("interfaces", Outcome::kOk);
   result["count"] = interfaces.count;
   if (writer.format() == OutputFormat::kJson) writer.Event(result, "");

@@ -32,9 +32,10 @@ void CCliClock::SleepFor(std::chrono::milliseconds duration) {
 
 std::optional<int> ChooseInterfaceIndex(const InterfaceList& interfaces, const std::string& stored,
                                         const std::string& requested) {
-  if (!requested.empty()) return InterfaceIndexOf(interfaces, requested);
   if (interfaces.count == 0) return std::nullopt;
-  return StoredInterfaceIndex(interfaces, stored);
+  if (requested == kAllNetworks) return interfaces.count;
+  if (!requested.empty()) return InterfaceIndexOf(interfaces, requested);
+  return StoredNetworkEntry(interfaces, stored);
 }
 
 nlohmann::json ResultEvent(const std::string& command, Outcome outcome) {
@@ -90,14 +91,14 @@ std::optional<int> OpenNetworkAsTheWindow(const CliOptions& options, const char*
   const std::optional<int> index = ChooseInterfaceIndex(
       interfaces, settings.Read(kSettingsSection, kKeySelectedIp), options.iface);
   if (!index) {
-    if (!options.iface.empty())
+    if (!options.iface.empty() && options.iface != kAllNetworks)
       return Refuse(
           writer, command,
           "no interface holds the address " + options.iface + " (see quorvik-cli interfaces)");
     writer.Message(kNoInterfaceEntry);
     return Refuse(writer, command, kNoInterfaceEntry, Outcome::kFailed);
   }
-  address = FormatAddress(interfaces.addresses[*index]);
+  address = NetworkEntryAddress(interfaces, *index);
   const bool opened = network.OpenNetwork(address);
   const std::vector<PortProblem> problems = network.PortProblems();
   if (!opened) writer.Message(kNetworkFailedMessage);

@@ -25,7 +25,7 @@
 constexpr int kExitUsage = 2;
 
 struct CliOptions {
-  std::string iface;  // overrides SELECTED_IP for this run only
+  std::string iface;  // overrides SELECTED_IP for this run only; "all": every card
   bool all = false;   // update: every listed device (a fleet)
   bool dryRun = false;
   int retries = 0;
@@ -75,7 +75,8 @@ CSettingsFile UserSettings();
 
 // The entry of the window's combo that start-up selects: the requested
 // address when given (nothing when no interface holds it), else the stored
-// one, else the first.
+// one, else the first. "All networks" (kAllNetworks) is the entry after the
+// cards, `interfaces.count`.
 std::optional<int> ChooseInterfaceIndex(const InterfaceList& interfaces, const std::string& stored,
                                         const std::string& requested);
 

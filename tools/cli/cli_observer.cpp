@@ -111,12 +111,18 @@ void CCliObserver::SearchEnded() {
   const std::vector<DeviceRecord>& records = m_listed.records;
   for (size_t i = 0; i < rows.size(); ++i)
     devices.push_back({static_cast<int>(i), rows[i].device, rows[i].version, rows[i].serial,
-                       rows[i].mac, records[i].loaderType != 0, records[i].twins});
+                       rows[i].mac, records[i].loaderType != 0, records[i].twins, rows[i].network,
+                       rows[i].networks});
   m_writer.Devices(devices, m_printTable, dropped);
-  for (const ListedDevice& d : devices)
+  for (const ListedDevice& d : devices) {
     if (d.twins >= 2)
       m_writer.Warning("row " + std::to_string(d.row) + ": " +
                        TwinRefusalLine(records[static_cast<size_t>(d.row)]));
+    if (d.networks >= 2)
+      m_writer.Warning("row " + std::to_string(d.row) + " (" + d.interface + "): " + d.serial +
+                       " " + d.mac + " answers on " + std::to_string(d.networks) +
+                       " networks; they are bridged, or the device is misconfigured");
+  }
   if (dropped > 0)
     m_writer.Warning(std::to_string(dropped) +
                      " answer(s) came from devices the list has no room for (it holds " +

@@ -20,7 +20,8 @@ const CLI::Validator kFiniteCheck(
 // An empty --iface would silently mean the stored interface.
 const CLI::Validator kIfaceCheck(
     [](std::string& text) {
-      return text.empty() ? "an IPv4 address is needed, as quorvik-cli interfaces lists it"
+      return text.empty() ? "an IPv4 address is needed, as quorvik-cli interfaces lists it, "
+                            "or all"
                           : std::string();
     },
     "", "iface");
@@ -40,8 +41,8 @@ void AddJson(CLI::App* sub, Parsed& p) {
 
 void AddIface(CLI::App* sub, Parsed& p) {
   sub->add_option("--iface", p.options.iface,
-                  "local IPv4 address of the interface to use for this run; the settings file "
-                  "keeps its SELECTED_IP")
+                  "local IPv4 address of the interface to use for this run, or all for every "
+                  "card at once; the settings file keeps its SELECTED_IP")
       ->check(kIfaceCheck);
 }
 

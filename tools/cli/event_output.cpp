@@ -1,5 +1,6 @@
 #include "tools/cli/event_output.h"
 
+#include "devices/device_list.h"
 #include "records/journal.h"
 
 #include <algorithm>
@@ -33,6 +34,9 @@ nlohmann::json DeviceJson(const ListedDevice& d) {
                         {"version", d.version}, {"serial", d.serial},
                         {"mac", d.mac},         {"mode", d.bootloader ? "boot" : "app"}};
   if (d.twins >= 2) row["twins"] = d.twins;
+  if (!d.interface.empty()) row["interface"] = d.interface;
+  // Bridged networks, or a misconfigured device: listed once per card.
+  if (d.networks >= 2) row["networks"] = d.networks;
   return row;
 }
 
@@ -58,12 +62,20 @@ nlohmann::json DeviceResultJson(const CommandResult& r) {
 }
 
 std::string DeviceTableText(const std::vector<ListedDevice>& devices) {
-  std::vector<std::array<std::string, 6>> cells = {
+  // The card's column only where rows come from more than one network.
+  const bool cards = std::any_of(devices.begin(), devices.end(),
+                                 [](const ListedDevice& d) { return !d.interface.empty(); });
+  std::vector<std::vector<std::string>> cells = {
       {"Row", "Device", "Version", "Serial", "MAC", "Mode"}};
-  for (const auto& d : devices)
+  if (cards) cells[0].push_back("Network");
+  for (const auto& d : devices) {
     cells.push_back({std::to_string(d.row), Printable(d.device), d.version, d.serial, d.mac,
                      d.bootloader ? "boot" : "app"});
-  std::array<size_t, 6> widths{};
+    if (cards)
+      cells.back().push_back(d.networks >= 2 ? d.interface + " " + NetworksNote(d.networks)
+                                             : d.interface);
+  }
+  std::vector<size_t> widths(cells[0].size());
   for (const auto& line : cells)
     for (size_t c = 0; c < line.size(); ++c) widths[c] = std::max(widths[c], DisplayWidth(line[c]));
   std::string text;

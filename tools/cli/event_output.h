@@ -22,6 +22,10 @@ struct ListedDevice {
   std::string mac;
   bool bootloader = false;
   int twins = 0;  // devices answering as this serial, when more than one
+  // With every network open: the card's address, and on how many cards the
+  // device answered (see DeviceRow).
+  std::string interface;
+  int networks = 0;
 };
 
 // Device names, log lines and paths arrive as bytes: see Printable

@@ -31,6 +31,8 @@ std::string LineText(const RollCallLine& line) {
               ? StateText(line.old) + " -> " + StateText(line.now)
               : StateText(line.now ? line.now : line.old);
   if (line.twins >= 2) text += " twins=" + std::to_string(line.twins);
+  if (!line.interface.empty()) text += " interface=" + line.interface;
+  if (line.networks >= 2) text += " networks=" + std::to_string(line.networks);
   return text;
 }
 
@@ -47,6 +49,8 @@ nlohmann::json LineJson(const RollCallLine& line) {
       {"old", StateJson(line.old)},
       {"new", StateJson(line.now)}};
   if (line.twins >= 2) event["twins"] = line.twins;
+  if (!line.interface.empty()) event["interface"] = line.interface;
+  if (line.networks >= 2) event["networks"] = line.networks;
   return event;
 }
 

@@ -191,7 +191,9 @@ QVariant CRollCallModel::data(const QModelIndex& index, int role) const {
       // A listed device's name is its bytes, shown as the main list shows
       // them; the rig's text is UTF-8.
       if (line.row < 0) return DisplayUtf8(line.device);
-      return DisplayText(line.twins >= 2 ? line.device + " " + TwinNote(line.twins) : line.device);
+      return DisplayText(
+          (line.twins >= 2 ? line.device + " " + TwinNote(line.twins) : line.device) +
+          (line.networks >= 2 ? " " + NetworksNote(line.networks) : std::string()));
     case kVersion:
       return StateCell(line, &RollCallState::version);
     case kMode:

@@ -50,7 +50,8 @@ TEST_F(QuorvikDlg, StartUpOpensTheStoredInterfaceSearchesWaitsAndLists) {
   dlg.OnInitDialog();
 
   // The exact entry, not the first whose text begins with the stored value.
-  EXPECT_EQ(view.networkEntries, (std::vector<std::string>{"10.0.0.12", "10.0.0.1"}));
+  EXPECT_EQ(view.networkEntries,
+            (std::vector<std::string>{"10.0.0.12", "10.0.0.1", "All networks"}));
   EXPECT_EQ(view.selectedEntry, 1);
   EXPECT_EQ(network.calls,
             (std::vector<std::string>{"enumerate", "open 10.0.0.1", "boot search", "app search"}));
@@ -165,6 +166,56 @@ TEST_F(QuorvikDlg, FindAsksForAnUpdateOnlyWhenChainingAndExactlyOneDeviceAnswere
   view.checks[CheckBox::kAndMakeUpdate] = false;
   DevicesAnswer(false);
   EXPECT_FALSE(dlg.FindDevices());
+}
+
+TEST_F(QuorvikDlg, AllNetworksComesAfterTheCardsIsRememberedAndAloneShowsTheNetworkColumn) {
+  // With every network open the node answers on both cards, the loader on
+  // the second only; with one card the answers carry none.
+  const std::vector<uint8_t> kLoaderMac = {0x02, 0, 0, 0, 0, 0x02};
+  network.onSearch = [this, kLoaderMac](bool boot) {
+    const bool all = dlg.openAddress() == kAllNetworks;
+    for (const Ipv4Address card : {Ipv4Address{10, 0, 0, 12}, Ipv4Address{10, 0, 0, 1}}) {
+      const Ipv4Address tag = all ? card : Ipv4Address{};
+      if (!boot)
+        ProcessDatagram(network.devices, kAppPort,
+                        AppAnswer(0x0203, kMac, "Truss Node", IdentityBytes(0xA0, 11)).Span(), {},
+                        tag);
+      else if (card[3] == 1)
+        ProcessDatagram(
+            network.devices, kBootPortA,
+            Gen1Answer(1, 0x0105, 0x0461, 512, kLoaderMac, IdentityBytes(0x01, 11)).Span(), {},
+            tag);
+      if (!all) break;
+    }
+  };
+  WriteSettings("[APP]\nSELECTED_IP=all\nHIDDEN=\n");
+  dlg.OnInitDialog();
+  EXPECT_EQ(view.networkEntries.back(), "All networks");
+  EXPECT_EQ(view.selectedEntry, 2);
+  EXPECT_EQ(network.calls.at(1), "open all");
+  ASSERT_EQ(view.columns.size(), 5u);
+  EXPECT_STREQ(view.columns[4].header, "Network");
+  ASSERT_EQ(view.rows.size(), 3u);
+  EXPECT_EQ(view.rows[0].network, "10.0.0.1");
+  EXPECT_EQ(view.rows[1].network, "10.0.0.12");
+  EXPECT_EQ(view.rows[1].networks, 2);
+  EXPECT_EQ(view.rows[2].network, "10.0.0.1");
+  EXPECT_EQ(view.rows[2].networks, 2);
+  EXPECT_EQ(view.rows[0].networks, 1);
+
+  view.selectedEntry = 0;
+  dlg.OnNetworkSelChange();
+  EXPECT_EQ(CSettingsFile(dlg.iniPath()).Read("APP", "SELECTED_IP"), "10.0.0.12");
+  EXPECT_EQ(view.columns.size(), 4u);
+  ASSERT_EQ(view.rows.size(), 1u);
+  EXPECT_EQ(view.rows[0].network, "");
+  EXPECT_EQ(view.rows[0].networks, 0);
+
+  view.selectedEntry = 2;
+  dlg.OnNetworkSelChange();
+  EXPECT_EQ(CSettingsFile(dlg.iniPath()).Read("APP", "SELECTED_IP"), "all");
+  EXPECT_EQ(view.columns.size(), 5u);
+  EXPECT_EQ(view.rows.size(), 3u);
 }
 
 TEST_F(QuorvikDlg, NetworkSwitchStoresTheChoiceFirstThenReopensAndSearches) {
