@@ -177,8 +177,10 @@ void CStationDialog::ShowCounts() {
   const auto hours =
       std::chrono::duration<double, std::ratio<3600>>(std::chrono::steady_clock::now() - m_begun);
   const int done = m_model->passed() + m_model->failed();
-  const int perHour =
-      m_running && hours.count() > 1.0 / 3600 ? static_cast<int>(done / hours.count()) : 0;
+  // The pace of the first seconds says nothing about the hour.
+  const QString perHour = m_running && hours.count() >= 1.0 / 60
+                              ? QString::number(static_cast<int>(done / hours.count()))
+                              : QStringLiteral("\u2013");
   m_counts->setText(QStringLiteral("PASS %1   FAIL %2   ignored %3   %4 units/hour")
                         .arg(m_model->passed())
                         .arg(m_model->failed())
