@@ -793,8 +793,13 @@ void CQtMainView::ReturnFocus() {
   // Only into the window that has the keyboard: focus given to a widget of
   // another window asks the system to activate that window, which would take
   // the keyboard from the menu or the dialog the operator is using. The
-  // window's activation, or the menu's closing, brings it back later.
-  if (m_focusToReturn == nullptr || m_busy || QGuiApplication::focusWindow() != windowHandle())
+  // window's activation, or the menu's closing, brings it back later. Where
+  // no window has the keyboard (a bare X server without a window manager,
+  // as on a bench PC, never activates one), the keys still reach this
+  // window's focus widget: it gets it at once, or Return would land on the
+  // window itself and close the program.
+  const QWindow* keyboard = QGuiApplication::focusWindow();
+  if (m_focusToReturn == nullptr || m_busy || (keyboard != nullptr && keyboard != windowHandle()))
     return;
   QWidget* back = m_focusToReturn;
   m_focusToReturn = nullptr;
