@@ -17,6 +17,7 @@
 #include "commands/firmware_file.h"
 #include "commands/fleet_run.h"
 #include "commands/network.h"
+#include "commands/station.h"
 #include "net/interfaces.h"
 #include "records/listed_devices.h"
 #include "records/settings_file.h"
@@ -109,6 +110,8 @@ class CQuorvikDlg {
   // "At once:" as the last fleet run used it, or `fallback` when none is
   // stored or what is stored lies outside 1 to `most`.
   int StoredFleetAtOnce(int fallback, int most) const;
+  // The station, its updates shown in the log as Firmware-Update's are.
+  StationEnd RunStation(const StationOptions& options, IStationObserver& station);
 
   const std::string& workDir() const { return m_workDir; }
   const std::string& iniPath() const { return m_iniPath; }

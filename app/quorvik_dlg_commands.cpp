@@ -359,6 +359,13 @@ FleetRunEnd CQuorvikDlg::RunFleet(const FleetPlan& plan, const FleetRunOptions& 
   return end;
 }
 
+StationEnd CQuorvikDlg::RunStation(const StationOptions& options, IStationObserver& station) {
+  CDlgObserver observer(*this);
+  const StationEnd end = ::RunStation(options, m_network, m_clock, observer, station);
+  m_workedOn.reset();
+  return end;
+}
+
 // Single-shot commands on the selected device: factory reset, run
 // application, and the restart through the bootloader.
 

@@ -124,6 +124,7 @@ class CJournalSink : public IResultSink {
   CJournalSink(CJournal journal, JournalContext context)
       : m_journal(std::move(journal)), m_context(std::move(context)) {}
   void SetInterface(std::string address) { m_context.interface = std::move(address); }
+  void SetProgram(std::string program) { m_context.program = std::move(program); }
   void OnResult(const CommandResult& result) override;
   // Appends the update's start line; false (and onProblem told) when it
   // did not reach the disk.

@@ -41,6 +41,7 @@ class CSystemJournalSink : public IResultSink {
  public:
   explicit CSystemJournalSink(JournalContext context) : m_context(std::move(context)) {}
   void SetInterface(std::string address) { m_context.interface = std::move(address); }
+  void SetProgram(std::string program) { m_context.program = std::move(program); }
   void OnResult(const CommandResult& result) override;
 
  private:

@@ -18,6 +18,9 @@ int main(int argc, char** argv) {
   options.add_option("--rollcall", rollCallRig,
                      "open the roll-call beside the window with this rig file (made by "
                      "Application > Save as rig... or quorvik-cli list --save-rig)");
+  std::string stationFile;
+  options.add_option("--station", stationFile,
+                     "open the station (Application > Station...) with this firmware file");
   bool noSyslog = false;
   options.add_flag("--no-syslog", noSyslog,
                    "record the results of device commands in the journal file only, not in the "
@@ -28,5 +31,5 @@ int main(int argc, char** argv) {
     return options.exit(e);
   }
   CQuorvikApp app(argc, argv);
-  return app.Run(rollCallRig, !noSyslog);
+  return app.Run(rollCallRig, !noSyslog, stationFile);
 }

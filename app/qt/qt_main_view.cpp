@@ -350,6 +350,7 @@ void CQtMainView::BuildMenus() {
   m_history = m_applicationMenu->addAction(QStringLiteral("Update &history..."));
   m_saveRig = m_applicationMenu->addAction(QStringLiteral("&Save as rig..."));
   m_rollCall = m_applicationMenu->addAction(QStringLiteral("&Roll-call..."));
+  m_station = m_applicationMenu->addAction(QStringLiteral("S&tation..."));
 
   m_helpMenu = menuBar()->addMenu(QStringLiteral("&Help"));
   m_networkCheck = m_helpMenu->addAction(QStringLiteral("&Network check..."));

@@ -112,6 +112,7 @@ class CQtMainView : public QMainWindow, public IMainView {
   QAction* historyAction() const { return m_history; }
   QAction* saveRigAction() const { return m_saveRig; }
   QAction* rollCallAction() const { return m_rollCall; }
+  QAction* stationAction() const { return m_station; }
   QAction* networkCheckAction() const { return m_networkCheck; }
   QAction* aboutAction() const { return m_about; }
   // The items of the list's context menus.
@@ -189,6 +190,7 @@ class CQtMainView : public QMainWindow, public IMainView {
   QAction* m_history = nullptr;
   QAction* m_saveRig = nullptr;
   QAction* m_rollCall = nullptr;
+  QAction* m_station = nullptr;
   QAction* m_networkCheck = nullptr;
   QAction* m_about = nullptr;
   QAction* m_runApplication = nullptr;

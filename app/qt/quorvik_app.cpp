@@ -27,7 +27,8 @@ CQuorvikApp::CQuorvikApp(int& argc, char** argv) : m_application(argc, argv) {
   QApplication::setWindowIcon(icon);
 }
 
-int CQuorvikApp::Run(const std::string& rollCallRig, bool systemJournal) {
+int CQuorvikApp::Run(const std::string& rollCallRig, bool systemJournal,
+                     const std::string& stationFile) {
   // Before a socket opens: a second program on the ports would mix its
   // acknowledgements with ours.
   const std::unique_ptr<CInstanceLock> lock = TakeNetworkOrSay(nullptr);
@@ -39,6 +40,7 @@ int CQuorvikApp::Run(const std::string& rollCallRig, bool systemJournal) {
     options.journalPath = JournalPath();
     options.systemJournal = systemJournal;
     options.rollCallRig = rollCallRig;
+    options.stationFile = stationFile;
     CQuorvikWindow window(network, std::move(options));
     window.Start();
     // For the start-up benchmark: the moment the event loop has shown the

@@ -11,7 +11,8 @@ class CQuorvikApp {
   // Shows the window (and the roll-call with `rollCallRig`, when given),
   // runs until it closes, then closes the sockets.
   // Results go to the system journal too unless `systemJournal` is false.
-  int Run(const std::string& rollCallRig = {}, bool systemJournal = true);
+  int Run(const std::string& rollCallRig = {}, bool systemJournal = true,
+          const std::string& stationFile = {});
 
  private:
   QApplication m_application;

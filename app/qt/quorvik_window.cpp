@@ -123,11 +123,14 @@ void CQuorvikWindow::CJournalForWindow::OnResult(const CommandResult& result) {
   // Runs on the command thread, as the command that used the address. The
   // file first: its line is on disk before the system journal hears of it.
   const std::string address = m_window.m_dlg.openAddress();
+  const std::string program = m_window.m_stationRunning ? "quorvik station" : "quorvik";
   if (m_sink) {
+    m_sink->SetProgram(program);
     m_sink->SetInterface(address);
     m_sink->OnResult(result);
   }
   if (m_systemSink) {
+    m_systemSink->SetProgram(program);
     m_systemSink->SetInterface(address);
     m_systemSink->OnResult(result);
   }
@@ -138,6 +141,7 @@ bool CQuorvikWindow::CJournalForWindow::OnStarted(const CommandResult& result) {
   // half-updated again. The window says once that the file fails and goes
   // on, as it does for the lines that end commands.
   if (m_sink) {
+    m_sink->SetProgram(m_window.m_stationRunning ? "quorvik station" : "quorvik");
     m_sink->SetInterface(m_window.m_dlg.openAddress());
     m_sink->OnStarted(result);
   }
@@ -172,6 +176,7 @@ void CQuorvikWindow::WireCommands() {
   On(v->showBlackListAction(), &QAction::triggered, &CQuorvikDlg::OnShowBlackList);
   QObject::connect(v->saveRigAction(), &QAction::triggered, v, [this] { ChooseRigToSave(); });
   QObject::connect(v->rollCallAction(), &QAction::triggered, v, [this] { OpenRollCall(); });
+  QObject::connect(v->stationAction(), &QAction::triggered, v, [this] { OpenStation(); });
   QObject::connect(v->updateAllAction(), &QAction::triggered, v, [this] { OpenFleetPlan(); });
   // Only reads the journal: it opens beside the window, not over it.
   QObject::connect(v->historyAction(), &QAction::triggered, v, [this] {
@@ -334,6 +339,8 @@ void CQuorvikWindow::Start() {
   if (!m_options.rollCallRig.empty())
     QTimer::singleShot(0, m_view.get(),
                        [this] { OpenRollCall()->LoadRigOrSay(m_options.rollCallRig); });
+  if (!m_options.stationFile.empty())
+    QTimer::singleShot(0, m_view.get(), [this] { OpenStation(m_options.stationFile); });
   // Said before the first command needs it, and without holding up the
   // start-up search.
   if (!m_options.journalPath.empty())

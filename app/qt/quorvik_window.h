@@ -19,6 +19,7 @@
 #include "app/qt/qt_main_view.h"
 #include "app/qt/recover_dialog.h"
 #include "app/qt/roll_call_panel.h"
+#include "app/qt/station_dialog.h"
 #include "app/quorvik_dlg.h"
 #include "commands/network.h"
 #include "diagnostics/network_check.h"
@@ -41,6 +42,8 @@ struct QuorvikWindowOptions {
   bool systemJournal = false;
   // A rig file that the roll-call opens with at start; empty: none.
   std::string rollCallRig;
+  // A firmware file the station opens with at start; empty: none.
+  std::string stationFile;
   // Runs the network check (tests play one).
   std::function<std::vector<CheckResult>(const NetworkCheckRequest&, IClock&,
                                          const std::function<void(const CheckResult&)>&)>
@@ -82,6 +85,10 @@ class CQuorvikWindow {
   // "Recover...": the devices left half-updated, beside the window.
   void OpenRecover();
   CRecoverDialog* recoverDialog() const { return m_recoverDialog; }
+  // "Station...": the production bench beside the window, with `path`
+  // chosen when given.
+  CStationDialog* OpenStation(const std::string& path = {});
+  CStationDialog* stationDialog() const { return m_stationDialog; }
 
  private:
   void WireCommands();
@@ -162,6 +169,12 @@ class CQuorvikWindow {
   // The running check's own clock: closing its dialog ends that check, and
   // the window's clock stays usable for the commands after it.
   std::shared_ptr<CCancellableClock> m_checkClock;
+  // The station (quorvik_window_station.cpp): its run as one command.
+  void StartStation();
+  QPointer<CStationDialog> m_stationDialog;
+  std::shared_ptr<std::atomic<bool>> m_stationStop;
+  // Its updates are journalled as the station's.
+  std::atomic<bool> m_stationRunning{false};
   CCommandRunner m_runner;  // last: its thread ends before the rest goes
   bool m_shutDown = false;
 };

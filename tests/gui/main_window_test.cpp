@@ -596,6 +596,26 @@ class MainWindowTest : public QObject {
     QVERIFY(!view().isVisible());
   }
 
+  // A bench PC's bare X server has no window manager, and the window never
+  // has the keyboard: after a mouse click on Find, Return still presses Find
+  // and does not close the program.
+  void keysWorkWhereNoWindowHasTheKeyboard() {
+    TwoDevicesAnswer(network);
+    MakeGatedWindow();
+    StartAndSettle();
+    if (QGuiApplication::focusWindow() != nullptr)
+      QSKIP("a window has the keyboard on this platform (run under a bare X server)");
+    QPushButton* find = view().button(Button::kFind);
+    QTest::mouseClick(find, Qt::LeftButton);
+    QTRY_VERIFY(!window->IsRunningCommand());
+    QTRY_COMPARE(view().focusWidget(), find);
+    network.calls.clear();
+    QTest::keyClick(view().windowHandle(), Qt::Key_Return);
+    QVERIFY(view().isVisible());
+    QTRY_VERIFY(!window->IsRunningCommand());
+    QCOMPARE(network.calls, (std::vector<std::string>{"boot search", "app search"}));
+  }
+
   void enterPressesAFocusedButtonAndEndsTheProgramElsewhere() {
     MakeGatedWindow();
     StartAndSettle();

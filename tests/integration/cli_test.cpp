@@ -67,7 +67,8 @@ pid_t g_running = -1;
 CliRun RunCli(std::vector<std::string> args, const std::string& input = "",
               const std::function<void(const std::string&)>& onLine = {}) {
   // The machine's own system journal is no place for simulated devices.
-  if (const std::set<std::string> reaching = {"update", "reset", "run", "reboot", "recover"};
+  if (const std::set<std::string> reaching = {"update", "reset", "run", "reboot", "recover",
+                                              "station"};
       !args.empty() && reaching.count(args[0]) != 0)
     args.push_back("--no-syslog");
   args.insert(args.begin(), QUORVIK_CLI_PATH);
@@ -1124,8 +1125,6 @@ TEST_F(Cli, ResultsSayWhatReachedTheDeviceAndTheJournal) {
   }
 }
 
-}  // namespace
-
 // The roll-call before doors open: a rig saved from the network, then the
 // network changed under it.
 TEST_F(Cli, ARollCallTellsWhatIsMissingUnexpectedOrChangedAgainstASavedRig) {
@@ -1378,3 +1377,126 @@ TEST_F(Cli, RecoverFindsAHalfUpdatedDeviceAndWritesTheSameFileAgain) {
   EXPECT_NE(SummaryOf(sim.output(), "2122232425262728292a2b").find(" mode=app "),
             std::string::npos);
 }
+
+// A unit in its loader that the file fits, on the bench as `onBench` says.
+std::string BenchUnit(const std::string& identity, const std::string& more = "") {
+  return R"({"mode": "boot", "deviceId": 13952, "mcuId": 33, "blockSize": 256, "appVersion": 261,
+             "identity": ")" +
+         identity + "\"" + more + "}";
+}
+
+// One station run against a bench on which units come and go: the two put
+// on at the start are worked on together; one of them fails, is taken
+// away and put back, and is tried again; the other is left standing and is
+// not; a unit of another model is ignored once; a running unit that comes
+// later is restarted and updated. Test equipment reads every line.
+TEST_F(Cli, TheStationUpdatesEachUnitPutOnTheBenchOnceAStay) {
+  struct Sim {
+    std::string source, config;
+  };
+  const std::vector<Sim> sims = {
+      {"127.0.0.2",
+       Devices({BenchUnit("a1a1a1a1a1a1a1a1a1a1a1", R"(, "mac": "00-0A-95-00-00-A1")")})},
+      {"127.0.0.3",
+       Devices({BenchUnit("b2b2b2b2b2b2b2b2b2b2b2",
+                          R"(, "mac": "00-0A-95-00-00-B2", "failWrite": {"index": 1, "status": 7},
+                                          "onBench": [{"untilMs": 3000, "fromMs": 0}, {"fromMs": 9000}])")})},
+      {"127.0.0.4",
+       Devices(
+           {R"({"mode": "boot", "deviceId": 13953, "mcuId": 33, "identity": "c3c3c3c3c3c3c3c3c3c3c3"})",
+            AppDevice("d4d4d4d4d4d4d4d4d4d4d4", "00-0A-95-00-00-D4",
+                      R"(, "onBench": {"fromMs": 4000})")})}};
+  std::vector<std::unique_ptr<CSimulatorProcess>> running;
+  for (const Sim& sim : sims) {
+    running.push_back(std::make_unique<CSimulatorProcess>(QUORVIK_DEVSIM_PATH, sim.config,
+                                                          "--source " + sim.source));
+    ASSERT_TRUE(running.back()->ready());
+  }
+  const auto started = std::chrono::steady_clock::now();
+  int oks = 0;
+  const CliRun run = RunCli({"station", "--file", file, "--parallel", "2", "--porcelain", kFast},
+                            "", [&](const std::string& line) {
+                              // The last of the four updates: the first Ctrl-C ends it idle.
+                              if (line.rfind("OK ", 0) == 0 && ++oks == 3 && g_running > 0)
+                                ::kill(g_running, SIGINT);
+                            });
+  EXPECT_EQ(run.exitCode, 1) << run.out << run.err;
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
+
+  const std::string a = "A1A1A1A1A1A1A1A1A1A1A1", b = "B2B2B2B2B2B2B2B2B2B2B2",
+                    c = "C3C3C3C3C3C3C3C3C3C3C3", d = "D4D4D4D4D4D4D4D4D4D4D4";
+  std::vector<std::string> lines;
+  for (const std::string& line : run.Lines()) {
+    if (line.rfind("WRITING ", 0) == 0) {
+      std::istringstream fields(line.substr(8));
+      std::string serial, progress;
+      fields >> serial >> progress;
+      EXPECT_TRUE(serial == a || serial == b || serial == d) << line;
+      EXPECT_EQ(progress.substr(progress.find('/')), "/6") << line;
+      continue;
+    }
+    lines.push_back(line);
+  }
+  ASSERT_EQ(lines.size(), 11u) << run.out << run.err;
+  EXPECT_EQ(lines[0], "READY");
+  EXPECT_EQ(lines[1].rfind("IGNORED " + c + " ", 0), 0u) << lines[1];
+  // The first two side by side: both found before either ends.
+  EXPECT_EQ(std::set<std::string>(lines.begin() + 2, lines.begin() + 4),
+            (std::set<std::string>{"FOUND " + a + " 3680", "FOUND " + b + " 3680"}));
+  EXPECT_EQ(
+      std::set<std::string>(lines.begin() + 4, lines.begin() + 6),
+      (std::set<std::string>{"OK " + a + " 1.05", "FAIL " + b + " Timeout on write data! [0007]"}))
+      << lines[4] << "\n"
+      << lines[5];
+  const std::vector<std::string> rest(lines.begin() + 6, lines.end() - 1);
+  EXPECT_EQ(rest, (std::vector<std::string>{"FOUND " + d + " unknown", "OK " + d + " 1.02",
+                                            "FOUND " + b + " 3680", "OK " + b + " 1.05"}));
+  EXPECT_EQ(lines.back().rfind("SUMMARY ok=3 fail=1 ignored=1 per-hour=", 0), 0u) << lines.back();
+  EXPECT_NE(run.err.find("stopping after"), std::string::npos) << run.err;
+
+  // Every update is journalled as the station's.
+  std::map<std::string, std::vector<std::string>> outcomes;
+  for (const auto& line : Journal()) {
+    EXPECT_EQ(TextOf(line, "program"), "quorvik-cli station");
+    outcomes[TextOf(line, "serial").substr(0, 2)].push_back(TextOf(line, "outcome"));
+  }
+  EXPECT_EQ(outcomes, (std::map<std::string, std::vector<std::string>>{
+                          {"A1", {"ok"}}, {"B2", {"failed", "ok"}}, {"D4", {"ok"}}}));
+  for (auto& sim : running) sim->Stop();
+  EXPECT_NE(SummaryOf(running[2]->output(), "c3c3c3c3c3c3c3c3c3c3c3").find(" writes=0 "),
+            std::string::npos);
+}
+
+// --once ends after the first batch; --skip-done then leaves alone what the
+// journal shows done with this file, and says so as JSON events.
+TEST_F(Cli, TheStationOnceAndThenSkippingWhatTheJournalShowsDone) {
+  CSimulatorProcess sim(QUORVIK_DEVSIM_PATH, Devices({BenchUnit("e5e5e5e5e5e5e5e5e5e5e5"),
+                                                      BenchUnit("f6f6f6f6f6f6f6f6f6f6f6")}));
+  ASSERT_TRUE(sim.ready());
+  const CliRun once = RunCli({"station", "--file", file, "--once", "--json", kFast});
+  EXPECT_EQ(once.exitCode, 0) << once.out << once.err;
+  std::vector<std::string> kinds;
+  for (const auto& event : once.Events())
+    if (const std::string kind = event["event"];
+        kind == "ready" || kind == "found" || kind == "ok" || kind == "summary")
+      kinds.push_back(kind);
+  EXPECT_EQ(kinds, (std::vector<std::string>{"ready", "found", "found", "ok", "ok", "summary"}));
+  EXPECT_EQ(FirstEvent(once, "summary")["ok"], 2);
+  EXPECT_EQ(FirstEvent(once, "found")["model"], "3680");
+
+  const CliRun skipping =
+      RunCli({"station", "--file", file, "--skip-done", "--json", kFast}, "",
+             [ignored = 0](const std::string& line) mutable {
+               if (line.find("\"event\":\"ignored\"") != std::string::npos && ++ignored == 2)
+                 ::kill(g_running, SIGINT);
+             });
+  EXPECT_EQ(skipping.exitCode, 0) << skipping.out << skipping.err;
+  EXPECT_EQ(FirstEvent(skipping, "ignored")["why"], "done with this file before");
+  EXPECT_TRUE(FirstEvent(skipping, "found").is_null());
+  const nlohmann::json summary = FirstEvent(skipping, "summary");
+  EXPECT_EQ(summary["ok"], 0);
+  EXPECT_EQ(summary["ignored"], 2);
+  EXPECT_EQ(skipping.Events().back()["outcome"], "ok");
+}
+
+}  // namespace

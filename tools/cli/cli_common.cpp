@@ -163,8 +163,9 @@ class CCliRecords : public IResultSink {
 
 std::unique_ptr<IResultSink> MakeCliJournal(CEventWriter& writer, const CliOptions& options,
                                             const std::optional<CJournal>& journal,
-                                            const std::string& address, bool* failed) {
-  const JournalContext context{HostName(), "quorvik-cli", address};
+                                            const std::string& address, bool* failed,
+                                            const std::string& program) {
+  const JournalContext context{HostName(), program, address};
   auto records = std::make_unique<CCliRecords>();
   if (journal) {
     records->journal.emplace(*journal, context);

@@ -45,8 +45,11 @@ struct CliOptions {
   double waitLockSeconds = 0;  // how long to wait for another program's ports
   std::string journal;         // --journal
   bool noJournal = false;
-  bool noSyslog = false;  // --no-syslog: nothing to the system journal
-  std::string saveRig;    // list: merge what it listed into this rig file
+  bool noSyslog = false;   // --no-syslog: nothing to the system journal
+  std::string saveRig;     // list: merge what it listed into this rig file
+  bool porcelain = false;  // station: only the lines for test equipment on stdout
+  bool once = false;       // station: end after the first batch of units
+  bool skipDone = false;   // station: leave alone units the journal shows done
 };
 
 // Set on SIGINT or SIGTERM; the next wait of a command then unwinds it.
@@ -127,4 +130,5 @@ class CResultPrinter : public IResultSink {
 // is an error of the run, reported at once beside the device's own result.
 std::unique_ptr<IResultSink> MakeCliJournal(CEventWriter& writer, const CliOptions& options,
                                             const std::optional<CJournal>& journal,
-                                            const std::string& address, bool* failed = nullptr);
+                                            const std::string& address, bool* failed = nullptr,
+                                            const std::string& program = "quorvik-cli");

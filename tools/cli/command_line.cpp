@@ -129,7 +129,8 @@ void DefineCommandLine(CLI::App& app, Parsed& p) {
       "window does them. Exit codes: 0 success, 1 the device failed, 2 bad usage, a refused "
       "file or a busy network, 3 no matching device, 4 the roll-call found a difference or a "
       "device is left "
-      "half-updated, 130 interrupted.");
+      "half-updated, 130 interrupted. The station exits 0 when no unit failed, 1 when one "
+      "did.");
   app.require_subcommand(1);
   app.set_version_flag("--version", "quorvik-cli " QUORVIK_VERSION);
 
@@ -240,6 +241,41 @@ void DefineCommandLine(CLI::App& app, Parsed& p) {
   AddJson(recover, p);
   AddTimeScale(recover, p);
   recover->callback([&] { p.command = "recover"; });
+
+  CLI::App* station = app.add_subcommand(
+      "station",
+      "a production bench: search every 2 s and update each unit put on the bench that fits "
+      "the file, once until it is taken away and put back; Ctrl-C ends after the units being "
+      "written");
+  station->add_option("--file,-f", p.options.file, "firmware file")
+      ->required()
+      ->check(CLI::ExistingFile);
+  station
+      ->add_option("--model", p.models,
+                   "only units of this model code (hex, as 3680 or 0x3680); may be given more "
+                   "than once")
+      ->check(kModelCheck);
+  station
+      ->add_option("--parallel", p.options.parallel,
+                   "how many units are written at once (units that share an address, or have "
+                   "none, go one after the other)")
+      ->check(CLI::Range(1, 64));
+  CLI::Option* porcelain =
+      station->add_flag("--porcelain", p.options.porcelain,
+                        "only the station's lines for test equipment on stdout (see the manual)");
+  station->add_flag("--once", p.options.once,
+                    "end after the first batch of units is done (the units the first search "
+                    "with any unit to update found)");
+  station->add_flag("--skip-done", p.options.skipDone,
+                    "leave alone units whose last journal line shows this file's SHA-256 with "
+                    "outcome ok");
+  AddIface(station, p);
+  AddWaitLock(station, p);
+  AddJournal(station, p);
+  AddJson(station, p);
+  porcelain->excludes(station->get_option("--json"));
+  AddTimeScale(station, p);
+  station->callback([&] { p.command = "station"; });
 
   CLI::App* history = app.add_subcommand("history", "the journal of device commands, oldest first");
   history->add_option("--journal", p.history.journal, "journal file (see update --journal)");

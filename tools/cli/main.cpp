@@ -18,6 +18,7 @@
 #include "tools/cli/doctor_command.h"
 #include "tools/cli/recover_command.h"
 #include "tools/cli/rig_commands.h"
+#include "tools/cli/station_command.h"
 
 namespace {
 
@@ -80,7 +81,7 @@ DeviceSelector SelectorOf(const Parsed& p) {
 std::string NamedCommand(int argc, char** argv) {
   for (int i = 1; i < argc; ++i)
     for (const char* name : {"interfaces", "list", "rollcall", "update", "reset", "run", "reboot",
-                             "inspect", "history", "doctor", "recover"})
+                             "inspect", "history", "doctor", "recover", "station"})
       if (std::strcmp(argv[i], name) == 0) return name;
   return "quorvik-cli";
 }
@@ -125,18 +126,21 @@ int main(int argc, char** argv) {
                   : p.command == "update"
                       ? "name the device with --serial, --mac or --row, or give --all"
                       : "name the device with --serial, --mac or --row");
-  if (!p.options.all && (p.options.dryRun || !p.models.empty() || p.options.retries != 0 ||
-                         p.options.parallel != CliOptions{}.parallel || p.options.canary != 0))
+  if (!p.options.all && p.command != "station" &&
+      (p.options.dryRun || !p.models.empty() || p.options.retries != 0 ||
+       p.options.parallel != CliOptions{}.parallel || p.options.canary != 0))
     return Refuse(writer, p.command,
                   "--dry-run, --model, --retries, --parallel and --canary go with --all");
   // The watcher ends first: it may still abort the network's waits.
   CSystemNetwork network;
-  const CInterruptWatcher interrupts(p.options.all, network.Devices().replyChannels);
+  const CInterruptWatcher interrupts(p.options.all || p.command == "station",
+                                     network.Devices().replyChannels);
 
   int code = 0;
   const bool usesNetwork = p.command == "list" || p.command == "rollcall" ||
                            p.command == "update" || p.command == "reset" || p.command == "run" ||
-                           p.command == "reboot" || p.command == "recover";
+                           p.command == "reboot" || p.command == "recover" ||
+                           p.command == "station";
   std::unique_ptr<CInstanceLock> lock;
   if (usesNetwork) {
     lock = TakeNetwork(p.options, p.command, writer, code);
@@ -157,6 +161,8 @@ int main(int argc, char** argv) {
       code = RunDoctor(p.options, writer);
     else if (p.command == "recover")
       code = RunRecover(p.options, writer, network);
+    else if (p.command == "station")
+      code = RunStationCommand(p.options, writer, network);
     else if (p.command == "update")
       code = RunDeviceCommand(CommandKind::kUpdate, p.options, writer, network, std::cin);
     else if (p.command == "reset")

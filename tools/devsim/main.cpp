@@ -282,6 +282,7 @@ int main(int argc, char** argv) {
     return kExitRuntime;
   }
 
+  simulation.SetReady(NowMs());
   PrintLine("ready");
 
   std::vector<pollfd> fds;

@@ -118,7 +118,8 @@ const std::set<std::string, std::less<>> kKnownFields = {"mode",
                                                          "verifyStatus",
                                                          "corruptVerifyCrc",
                                                          "neverReturn",
-                                                         "imageNeverStarts"};
+                                                         "imageNeverStarts",
+                                                         "onBench"};
 
 // A fault field may hold one object or a list of them, so that a test can
 // disturb several writes of the same device.
@@ -247,10 +248,29 @@ std::string ParseDevice(const json& object, size_t index, DeviceConfig& device) 
     device.failWrites.push_back({static_cast<uint32_t>(*n), static_cast<uint16_t>(*status)});
   });
 
+  ForEachEntry(reader, "onBench", [&](const json& entry) {
+    for (const auto& [key, value] : entry.items())
+      if (key != "fromMs" && key != "untilMs")
+        return reader.Fail("onBench", "unknown field " + key);
+    const std::optional<uint64_t> from = Member(entry, "fromMs");
+    const std::optional<uint64_t> until = Member(entry, "untilMs");
+    if (!from || (entry.contains("untilMs") && (!until || *until <= *from)))
+      return reader.Fail("onBench",
+                         "expected {\"fromMs\": m, \"untilMs\": n > m} (untilMs optional)");
+    device.onBench.push_back({*from, until});
+  });
+
   return reader.Error();
 }
 
 }  // namespace
+
+bool DeviceConfig::OnBenchAt(uint64_t sinceReadyMs) const {
+  if (onBench.empty()) return true;
+  return std::any_of(onBench.begin(), onBench.end(), [&](const BenchSpell& spell) {
+    return sinceReadyMs >= spell.fromMs && (!spell.untilMs || sinceReadyMs < *spell.untilMs);
+  });
+}
 
 ConfigResult ParseSimConfig(std::string_view jsonText) {
   json root = json::parse(jsonText, nullptr, false);

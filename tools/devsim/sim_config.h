@@ -24,6 +24,13 @@ struct FailedWrite {
   uint16_t status = 0;
 };
 
+// A time the device is on the bench: it answers from `fromMs` (since the
+// simulator said ready) until before `untilMs` (none: to the end).
+struct BenchSpell {
+  uint64_t fromMs = 0;
+  std::optional<uint64_t> untilMs;
+};
+
 struct DeviceConfig {
   SimMode mode = SimMode::kBoot;
   // Type word as sent in a boot search answer. The default is a third
@@ -52,6 +59,12 @@ struct DeviceConfig {
   // A run request after a write is taken, but the written image does not
   // start: the device answers from its loader again.
   bool imageNeverStarts = false;
+  // When the device is there at all; empty: always. Off the bench it hears
+  // nothing and sends nothing, and keeps its state (mode, image) for when it
+  // is put back.
+  std::vector<BenchSpell> onBench;
+
+  bool OnBenchAt(uint64_t sinceReadyMs) const;
 
   Generation BootGeneration() const { return GenerationOf(loaderType); }
   // What identity-addressed requests carry: the serial number followed by

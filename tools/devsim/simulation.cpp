@@ -58,6 +58,7 @@ void CSimulation::OnDatagram(uint16_t port, std::span<const uint8_t> datagram, u
 
   std::vector<std::pair<size_t, SimHandling>> handled;
   for (size_t i = 0; i < m_devices.size(); ++i) {
+    if (!OnBench(i, nowMs)) continue;
     SimHandling handling = m_devices[i].Handle(port, datagram);
     if (handling.accepted) handled.emplace_back(i, std::move(handling));
   }
@@ -70,6 +71,10 @@ void CSimulation::OnDatagram(uint16_t port, std::span<const uint8_t> datagram, u
   }
   Log(line);
   for (const auto& [device, handling] : handled) Carry(device, handling, nowMs);
+}
+
+bool CSimulation::OnBench(size_t device, uint64_t nowMs) const {
+  return m_devices[device].Config().OnBenchAt(nowMs >= m_readyMs ? nowMs - m_readyMs : 0);
 }
 
 void CSimulation::Carry(size_t device, const SimHandling& handling, uint64_t nowMs) {
@@ -106,7 +111,8 @@ void CSimulation::RunDue(uint64_t nowMs) {
       m_devices[pending.device].FinishRestart();
       Log("event " + DeviceTag(pending.device) +
           " what=mode mode=" + StateName(m_devices[pending.device].State()));
-    } else {
+    } else if (OnBench(pending.device, nowMs)) {
+      // An answer due after the device was taken off the bench is lost.
       Send(pending.device, pending.reply);
     }
   }

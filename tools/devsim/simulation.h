@@ -24,6 +24,9 @@ class CSimulation {
 
   CSimulation(std::vector<DeviceConfig> devices, Sender sender, LogSink log = {});
 
+  // The moment the simulator said ready: the devices' times on the bench
+  // count from it.
+  void SetReady(uint64_t nowMs) { m_readyMs = nowMs; }
   void OnDatagram(uint16_t port, std::span<const uint8_t> datagram, uint64_t nowMs);
   // Carries out everything that has fallen due by nowMs, oldest first.
   void RunDue(uint64_t nowMs);
@@ -47,6 +50,7 @@ class CSimulation {
   void Send(size_t device, const SimReply& reply);
   void Carry(size_t device, const SimHandling& handling, uint64_t nowMs);
   std::string DeviceTag(size_t device) const;
+  bool OnBench(size_t device, uint64_t nowMs) const;
 
   std::vector<CSimDevice> m_devices;
   Sender m_sender;
@@ -54,6 +58,7 @@ class CSimulation {
   // Keyed by due time and then arrival, so that equal times keep their order.
   std::map<std::pair<uint64_t, uint64_t>, PendingAction> m_pending;
   uint64_t m_sequence = 0;
+  uint64_t m_readyMs = 0;
 };
 
 // The image file name of a device: its identity in hexadecimal, or

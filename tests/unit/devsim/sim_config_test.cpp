@@ -101,6 +101,9 @@ TEST(DevsimConfig, RejectsBadInputNamingTheField) {
       {R"("failWrite": {"index": 1, "status": 0})", "'failWrite'"},
       {R"("delayAck": {"ms": 5})", "'delayAck'"},
       {R"("neverReturn": 1)", "'neverReturn'"},
+      {R"("onBench": {"fromMs": 5, "untilMs": 5})", "'onBench'"},
+      {R"("onBench": [{"untilMs": 5}])", "'onBench'"},
+      {R"("onBench": {"fromMs": 0, "until": 5})", "'onBench': unknown field until"},
       {R"("name": ")" + std::string(65, 'n') + "\"", "'name'"},
   };
   std::vector<std::pair<std::string, const char*>> cases(std::begin(kFiles), std::end(kFiles));

@@ -123,3 +123,30 @@ TEST_F(DevsimSimulation, SummaryAndImageFilesReportWhatArrived) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(DevsimSimulation, AnswersOnlyWhileOnTheBench) {
+  DeviceConfig config = Device(SimMode::kBoot, 0x0381);
+  config.ackDelayMs = 50;
+  config.onBench = {{1000, 2000}, {5000, std::nullopt}};
+  CSimulation simulation = Make({config});
+  simulation.SetReady(10'000);
+  const Bytes search = Encoded(EncodeBootSearch);
+  const Bytes verify = Encoded([&](auto out) { return EncodeVerify(out, RecordOf(config)); });
+  // Since ready: before, in, after the first spell, and in the open second.
+  const std::pair<uint64_t, size_t> kAnswers[] = {
+      {10'999, 0}, {11'000, 1}, {11'999, 1}, {12'000, 0}, {14'999, 0}, {15'000, 1}, {99'000, 1}};
+  for (const auto& [now, answers] : kAnswers) {
+    m_sent.clear();
+    simulation.OnDatagram(10001, search, now);
+    EXPECT_EQ(m_sent.size(), answers) << now;
+  }
+  // An answer that falls due after it was taken away is lost.
+  m_sent.clear();
+  simulation.OnDatagram(10001, verify, 11'960);
+  simulation.RunDue(12'010);
+  EXPECT_TRUE(m_sent.empty());
+}
+
+}  // namespace

@@ -1,0 +1,163 @@
+// The window's station against two simulated units, driven with real keys:
+// the tiles say PASS and FAIL, Return and Esc leave the running station alone, its
+// set-up is locked, and stopping asks first.
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <cstdlib>
+#include <fstream>
+
+#include "app/qt/models/station_model.h"
+#include "app/qt/quorvik_window.h"
+#include "app/qt/station_dialog.h"
+#include "commands/sha256.h"
+#include "net/network_session.h"
+#include "records/journal.h"
+#include "tests/support/firmware_file_builder.h"
+#include "tests/support/netns_guard.h"
+
+namespace {
+
+// Answers the question the next key brings up with a key on its button,
+// once the box is up.
+void AnswerNextQuestion(QMessageBox::StandardButton answer) {
+  auto* poll = new QTimer;
+  QObject::connect(poll, &QTimer::timeout, poll, [poll, answer] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr || !box->isVisible()) return;
+    poll->deleteLater();
+    poll->stop();
+    QAbstractButton* button = box->button(answer);
+    button->setFocus();
+    QTest::keyClick(button, Qt::Key_Space);
+  });
+  poll->start(20);
+}
+
+}  // namespace
+
+class StationWindowTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void flashesAUnitAndAsksBeforeItStops() {
+    if (!InPrivateNetworkNamespace())
+      QSKIP(
+          "not inside a private network namespace holding only lo; run through scripts/netns-run");
+    QTemporaryDir workDir;
+    QVERIFY(QDir::setCurrent(workDir.path()));
+    const std::string dir = QFile::encodeName(workDir.path()).toStdString();
+    const std::string config = dir + "/sim.json", firmware = dir + "/matrix.bin",
+                      journal = dir + "/journal.jsonl";
+    std::ofstream(config)
+        << R"({"devices": [{"mode": "boot", "deviceId": 13952, "mcuId": 33, "blockSize": 256,
+              "appVersion": 261, "identity": "2122232425262728292a2b"},
+             {"mode": "boot", "deviceId": 13952, "mcuId": 33, "blockSize": 256,
+              "identity": "3132333435363738393a3b", "failWrite": {"index": 1, "status": 7}}]})";
+    const std::vector<uint8_t> bytes =
+        FirmwareFileBytes(2, {{33, 0x3680, 0x01, 0x05, PatternBytes(1300, 3)}});
+    WriteFile(firmware, bytes);
+
+    QProcess simulator;
+    simulator.start(QStringLiteral(QUORVIK_DEVSIM_PATH),
+                    {QStringLiteral("--config"), QString::fromStdString(config)});
+    QVERIFY(simulator.waitForStarted(5000));
+    QByteArray printed;
+    QTRY_VERIFY_WITH_TIMEOUT((printed += simulator.readAllStandardOutput()).contains("ready"),
+                             5000);
+    CSystemNetwork network;
+    {
+      QuorvikWindowOptions options;
+      options.timeScale = 0.1;
+      options.journalPath = journal;
+      options.stationFile = firmware;  // as quorvik --station FILE
+      CQuorvikWindow window(network, options);
+      window.Start();
+      QTRY_VERIFY_WITH_TIMEOUT(window.stationDialog() != nullptr, 5000);
+      QTRY_VERIFY_WITH_TIMEOUT(!window.IsRunningCommand(), 10000);
+      CStationDialog* dialog = window.stationDialog();
+      // The window itself may take the keyboard after the station opened.
+      QTest::qWait(100);
+      dialog->activateWindow();
+      QVERIFY(QTest::qWaitForWindowActive(dialog));
+      // Keys go to the widget that has the focus, as an operator's would.
+      const auto focus = [dialog](QWidget* widget) {
+        // A box that was up hands the keyboard back to the dialog.
+        if (!dialog->isActiveWindow()) dialog->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(dialog));
+        widget->setFocus();
+        QTRY_VERIFY2(widget->hasFocus(), qPrintable(widget->objectName()));
+      };
+      QCOMPARE(dialog->fileLine()->text(),
+               QStringLiteral("matrix.bin   SHA-256 %1   models: any the file fits")
+                   .arg(QString::fromStdString(Sha256Hex(bytes).substr(0, 12))));
+
+      focus(dialog->modelsEdit());
+      QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("3680"));
+      QVERIFY(dialog->fileLine()->text().endsWith(QStringLiteral("models: 3680")));
+      focus(dialog->startButton());
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+      QVERIFY(dialog->running());
+      // The locked set-up.
+      QVERIFY(!dialog->modelsEdit()->isEnabled());
+      QVERIFY(!dialog->browseButton()->isEnabled());
+
+      CStationModel* tiles = dialog->model();
+      QTRY_VERIFY_WITH_TIMEOUT(tiles->passed() == 1 && tiles->failed() == 1, 15000);
+      QStringList texts;
+      for (int row = 0; row < tiles->rowCount(); ++row)
+        texts << tiles->index(row).data().toString();
+      texts.sort();
+      QCOMPARE(texts,
+               QStringList(
+                   {QStringLiteral("\u2714 PASS\n2122232425262728292A2B\nmodel 3680, version 1.05"),
+                    QStringLiteral(
+                        "\u2716 FAIL\n3132333435363738393A3B\nTimeout on write data! [0007]")}));
+      QVERIFY(dialog->countsLine()->text().startsWith(QStringLiteral("PASS 1   FAIL 1")));
+      // docs/station.png: QUORVIK_STATION_SCREENSHOT=docs/station.png.
+      if (const char* shot = std::getenv("QUORVIK_STATION_SCREENSHOT"))
+        QVERIFY(dialog->grab().save(QString::fromLocal8Bit(shot)));
+
+      // Keys that end a dialog leave the running station alone.
+      for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Escape}) {
+        QTest::keyClick(QApplication::focusWidget(), key);
+        QVERIFY(dialog->isVisible());
+        QVERIFY(dialog->running());
+      }
+      // Stopping asks first: No goes on, Yes ends it.
+      focus(dialog->stopButton());
+      AnswerNextQuestion(QMessageBox::No);
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+      QVERIFY(dialog->running());
+      focus(dialog->stopButton());
+      AnswerNextQuestion(QMessageBox::Yes);
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+      QTRY_VERIFY_WITH_TIMEOUT(!dialog->running(), 10000);
+      QVERIFY(dialog->modelsEdit()->isEnabled());
+      QTRY_VERIFY_WITH_TIMEOUT(!window.IsRunningCommand(), 10000);
+      // Each unit was done once, and the journal names the station.
+      std::vector<FlatRecord> ends;
+      for (FlatRecord& line : ReadJournal(journal).records)
+        if (!IsStartLine(line)) ends.push_back(std::move(line));
+      QCOMPARE(ends.size(), size_t{2});
+      for (const FlatRecord& line : ends)
+        QCOMPARE(TextOf(line, "program"), std::string("quorvik station"));
+      dialog->close();
+    }
+    CloseNetwork();
+    simulator.terminate();
+    QVERIFY(simulator.waitForFinished(5000));
+  }
+};
+
+QTEST_MAIN(StationWindowTest)
+#include "station_window_test.moc"
