@@ -31,9 +31,6 @@
 namespace {
 
 constexpr Ipv4Address kStrangerAddress = {10, 20, 0, 99};
-constexpr uint16_t kDeviceType = 0x3680;
-constexpr uint16_t kMcu = 0x0021;
-constexpr uint32_t kLateMs = 5000;
 
 std::array<uint8_t, 6> MacOf(size_t device) {
   return {0x00, 0x0A, 0x95, 0x43, 0x00, static_cast<uint8_t>(device + 1)};
@@ -176,28 +173,8 @@ class CFleetWorld : public ITransport, public IClock, public IReplyTime {
   };
 
   DeviceConfig ConfigOf(size_t i) const {
-    const FleetChaosDevice& s = m_schedule.devices[i];
-    DeviceConfig d;
-    d.mode = s.startsInApplication ? SimMode::kApp : SimMode::kBoot;
-    d.loaderType = s.typeWord;
-    d.deviceId = kDeviceType;
-    d.mcuId = kMcu;
-    d.blockSize = s.blockSize;
-    d.mac = MacOf(i);
-    const Generation gen = GenerationOf(s.typeWord);
-    d.identity =
-        IdentityBytes(static_cast<uint8_t>(0x31 + 16 * i), gen == Generation::kGen1   ? 11
-                                                           : gen == Generation::kGen2 ? 16
-                                                                                      : 12);
-    d.name = "Rig Node";
-    d.bootDelayMs = 800;
-    d.ackDelayMs = s.ackDelayMs;
-    d.dropAcks = s.droppedAcks;
-    for (uint32_t late : s.lateAcks) d.delayAcks.push_back({late, kLateMs + 300});
-    for (const auto& [ordinal, status] : s.failedWrites) d.failWrites.push_back({ordinal, status});
-    d.corruptVerifyCrc = s.corruptVerify;
-    d.neverReturn = s.neverReturns;
-    return d;
+    return ChaosDevice(m_schedule.devices[i], MacOf(i), static_cast<uint8_t>(0x31 + 16 * i),
+                       "Rig Node");
   }
 
   uint64_t Uniform(uint64_t low, uint64_t high) {
@@ -506,7 +483,8 @@ FleetChaosOutcome RunFleetSchedule(const FleetChaosSchedule& schedule) {
                                       .string();
   const std::vector<uint8_t> data =
       PatternBytes(schedule.sectionLength, static_cast<uint8_t>(schedule.seed));
-  const std::vector<uint8_t> file = FirmwareFileBytes(2, {{kMcu, kDeviceType, 0x01, 0x05, data}});
+  const std::vector<uint8_t> file =
+      FirmwareFileBytes(2, {{kChaosMcu, kChaosDeviceType, 0x01, 0x05, data}});
   WriteFile(path, file);
   std::vector<std::vector<uint8_t>> expected;
   uint64_t bound = 0;

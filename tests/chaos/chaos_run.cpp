@@ -31,9 +31,6 @@ namespace {
 constexpr Ipv4Address kDeviceAddress = {10, 20, 0, 7};
 constexpr Ipv4Address kStrangerAddress = {10, 20, 0, 99};
 constexpr std::array<uint8_t, 6> kMac = {0x00, 0x0A, 0x95, 0x42, 0x00, 0x07};
-constexpr uint16_t kDeviceType = 0x3680;
-constexpr uint16_t kMcu = 0x0021;
-constexpr uint32_t kLateMs = 5000;
 
 uint16_t OpcodeOf(std::span<const uint8_t> datagram) {
   return FrameReader(datagram).Le16(8);
@@ -108,26 +105,7 @@ class CWorld : public ITransport, public IClock, public IReplyTime {
   };
 
   static DeviceConfig DeviceFor(const ChaosSchedule& s) {
-    DeviceConfig d;
-    d.mode = s.startsInApplication ? SimMode::kApp : SimMode::kBoot;
-    d.loaderType = s.typeWord;
-    d.deviceId = kDeviceType;
-    d.mcuId = kMcu;
-    d.blockSize = s.blockSize;
-    d.mac = kMac;
-    const Generation gen = GenerationOf(s.typeWord);
-    d.identity = IdentityBytes(0x51, gen == Generation::kGen1   ? 11
-                                     : gen == Generation::kGen2 ? 16
-                                                                : 12);
-    d.name = "Chaos Node";
-    d.bootDelayMs = 800;
-    d.ackDelayMs = s.ackDelayMs;
-    d.dropAcks = s.droppedAcks;
-    for (uint32_t late : s.lateAcks) d.delayAcks.push_back({late, kLateMs + 300});
-    for (const auto& [ordinal, status] : s.failedWrites) d.failWrites.push_back({ordinal, status});
-    d.corruptVerifyCrc = s.corruptVerify;
-    d.neverReturn = s.neverReturns;
-    return d;
+    return ChaosDevice(s, kMac, 0x51, "Chaos Node");
   }
 
   uint64_t Uniform(uint64_t low, uint64_t high) {
@@ -391,8 +369,8 @@ ChaosOutcome RunSchedule(const ChaosSchedule& schedule) {
                                       .string();
   const std::vector<uint8_t> data =
       PatternBytes(schedule.sectionLength, static_cast<uint8_t>(schedule.seed));
-  WriteFile(file, FirmwareFileBytes(2, {{kMcu, 0x0001, 0, 0, PatternBytes(7)},
-                                        {kMcu, kDeviceType, 0x01, 0x05, data}}));
+  WriteFile(file, FirmwareFileBytes(2, {{kChaosMcu, 0x0001, 0, 0, PatternBytes(7)},
+                                        {kChaosMcu, kChaosDeviceType, 0x01, 0x05, data}}));
   const uint32_t blocks = BlockCount(schedule.sectionLength, schedule.blockSize);
   std::vector<uint8_t> padded = data;
   padded.resize(size_t{blocks} * schedule.blockSize, 0xFF);

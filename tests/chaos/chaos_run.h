@@ -14,6 +14,9 @@
 
 #include "commands/command_result.h"
 #include "commands/network.h"
+#include "net/protocol.h"
+#include "tests/support/datagram_builder.h"
+#include "tools/devsim/sim_config.h"
 
 // The network of the window's logic: the real requests, sent through a
 // simulated world instead of sockets.
@@ -90,3 +93,37 @@ std::pair<uint16_t, std::vector<uint8_t>> ForeignDatagram(std::mt19937_64& rng);
 // A line that ends an update as the device's failure: a write time-out, a
 // failed verification, or the device lost after its restart.
 bool IsFailureLine(const std::string& line);
+
+// Late acknowledgements arrive this long after the tool's wait for them.
+constexpr uint32_t kChaosLateMs = 5000 + 300;
+// The model and processor every chaos device is, and its file is made for.
+constexpr uint16_t kChaosDeviceType = 0x3680;
+constexpr uint16_t kChaosMcu = 0x0021;
+
+// The simulated device of a schedule's loader and faults (a ChaosSchedule
+// or one device of a fleet's), with the model and processor of the chaos
+// firmware file and an identity of its generation's length from `first`.
+template <typename Faults>
+DeviceConfig ChaosDevice(const Faults& s, const std::array<uint8_t, 6>& mac, uint8_t first,
+                         const char* name) {
+  DeviceConfig d;
+  d.mode = s.startsInApplication ? SimMode::kApp : SimMode::kBoot;
+  d.loaderType = s.typeWord;
+  d.deviceId = kChaosDeviceType;
+  d.mcuId = kChaosMcu;
+  d.blockSize = s.blockSize;
+  d.mac = mac;
+  const Generation gen = GenerationOf(s.typeWord);
+  d.identity = IdentityBytes(first, gen == Generation::kGen1   ? 11
+                                    : gen == Generation::kGen2 ? 16
+                                                               : 12);
+  d.name = name;
+  d.bootDelayMs = 800;
+  d.ackDelayMs = s.ackDelayMs;
+  d.dropAcks = s.droppedAcks;
+  for (uint32_t late : s.lateAcks) d.delayAcks.push_back({late, kChaosLateMs});
+  for (const auto& [ordinal, status] : s.failedWrites) d.failWrites.push_back({ordinal, status});
+  d.corruptVerifyCrc = s.corruptVerify;
+  d.neverReturn = s.neverReturns;
+  return d;
+}
