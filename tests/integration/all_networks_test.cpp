@@ -218,6 +218,27 @@ TEST_F(AllNetworks, ListsEachCardsDevicesUpdatesThroughTheDevicesCardAndMarksThe
   EXPECT_NE(fleet.out.find("answers on 2 networks (bridged or misconfigured)"), std::string::npos)
       << fleet.out;
 
+  // An update of the second card's device whose end never reached the
+  // journal: recover closes it with that device's card, not with "all".
+  {
+    std::istringstream lines(ReadText(journal));
+    std::string text, start;
+    while (std::getline(lines, text)) {
+      const auto entry = nlohmann::json::parse(text);
+      if (entry["serial"] == "3132333435363738393A3B" && entry["outcome"] == "started")
+        start = text;
+    }
+    ASSERT_FALSE(start.empty());
+    std::ofstream(journal, std::ios::app) << start << "\n";
+    const CliRun recover = Cli("recover --iface all --yes --json " + common);
+    EXPECT_EQ(recover.exitCode, 0) << recover.out << recover.err;
+    const nlohmann::json closing = nlohmann::json::parse(
+        ReadText(journal).substr(ReadText(journal).rfind('\n', ReadText(journal).size() - 2) + 1));
+    EXPECT_EQ(closing["serial"], "3132333435363738393A3B");
+    EXPECT_EQ(closing["outcome"], "interrupted");
+    EXPECT_EQ(closing["interface"], "10.2.0.1");
+  }
+
   // One card chosen: nothing leaves by the other, and the rows are as
   // they always were.
   const size_t searchedOnB = simB->output().size();

@@ -70,8 +70,10 @@ int RunRecover(const CliOptions& options, CEventWriter& writer, INetwork& networ
   if (!options.yes) {
     left = static_cast<int>(found.halfUpdated.size());
   } else {
-    const JournalContext context{HostName(), "quorvik-cli", address};
     for (const UnfinishedUpdate& u : found.running) {
+      // With every network open, the card the device answered on.
+      const std::string card = NetworkText(u.record);
+      const JournalContext context{HostName(), "quorvik-cli", card.empty() ? address : card};
       if (const auto problem = journal->Append(RunningEndLine(u.start, context))) {
         journalFailed = true;
         writer.Error("journal: " + problem->message + "; the unfinished update stays open");
