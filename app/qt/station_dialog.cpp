@@ -59,9 +59,14 @@ CStationDialog::CStationDialog(QWidget* parent) : QDialog(parent) {
   large.setPointSizeF(large.pointSizeF() * 2.2);
   large.setBold(true);
   m_tiles->setFont(large);
+  // A failure's reason is what the operator walks over to read: it wraps
+  // onto lines of its own instead of being cut short.
+  m_tiles->setWordWrap(true);
+  m_tiles->setTextElideMode(Qt::ElideNone);
   const QFontMetrics metrics(large);
-  m_tiles->setGridSize(
-      QSize(metrics.horizontalAdvance(QLatin1Char('M')) * 16, metrics.lineSpacing() * 4));
+  const QSize tile(metrics.horizontalAdvance(QLatin1Char('M')) * 16, metrics.lineSpacing() * 5);
+  m_model->SetTileSize(tile);
+  m_tiles->setGridSize(tile + QSize(12, 12));
 
   m_file = new QLabel(QStringLiteral("No file chosen"), this);
   m_file->setTextFormat(Qt::PlainText);

@@ -122,6 +122,8 @@ QVariant CStationModel::data(const QModelIndex& index, int role) const {
     case Qt::ToolTipRole:
       return tile.state == StationTileState::kFail ? QString::fromStdString(Printable(tile.reason))
                                                    : QVariant();
+    case Qt::SizeHintRole:
+      return m_tileSize.isValid() ? QVariant(m_tileSize) : QVariant();
     case Qt::BackgroundRole:
       if (tile.state == StationTileState::kPass) return QColor(0x1e, 0x7b, 0x34);
       if (tile.state == StationTileState::kFail) return QColor(0xb0, 0x1c, 0x1c);

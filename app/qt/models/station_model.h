@@ -5,6 +5,7 @@
 // the pace stay for the whole run.
 
 #include <QAbstractListModel>
+#include <QSize>
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -36,6 +37,9 @@ class CStationModel : public QAbstractListModel {
   int passed() const { return m_passed; }
   int failed() const { return m_failed; }
   int ignored() const { return m_ignored; }
+  // Every tile's size, as the view lays them out: room enough for a
+  // failure's reason to wrap rather than be cut short.
+  void SetTileSize(const QSize& size) { m_tileSize = size; }
 
   int rowCount(const QModelIndex& parent = {}) const override;
   // Display: the verdict's symbol and word, the serial, then the model and
@@ -58,4 +62,5 @@ class CStationModel : public QAbstractListModel {
 
   std::vector<Tile> m_tiles;
   int m_passed = 0, m_failed = 0, m_ignored = 0;
+  QSize m_tileSize;
 };
