@@ -264,6 +264,10 @@ struct Member {
   std::optional<CommandResult> last;  // of the attempt before
 };
 
+// A deque: a lane that frees up adds the device it takes while the other
+// lanes hold on to theirs.
+using Wave = std::deque<Member>;
+
 class CWaves {
  public:
   CWaves(const FleetPlan& plan, const FleetRunOptions& options, INetwork& network, IClock& clock,
@@ -285,15 +289,19 @@ class CWaves {
   };
   // Takes the next devices from the queue, found again in the latest list:
   // at most `parallel`, and at most one that has no address of its own.
-  std::vector<Member> NextWave();
+  Wave NextWave();
   // Restarts the running members together and finds them with one search.
-  void Restart(std::vector<Member>& wave);
+  void Restart(Wave& wave);
   // Writes the members side by side, each in a lane of its own where its
   // acknowledgements can be told apart, the others one after the other.
-  void WriteSideBySide(std::vector<Member>& wave);
+  void WriteSideBySide(Wave& wave);
+  // The next queued device that a lane which has freed up can write at
+  // once: one in its loader, in the latest list, on an address of its own;
+  // none once the run is told to stop.
+  Member* TakeLoaderDevice(Wave& wave);
   // The pause after the run requests and the search that confirms them;
   // every result of the wave handed out.
-  void Confirm(std::vector<Member>& wave);
+  void Confirm(Wave& wave);
   // Why the canary devices stop the run, or empty when each ended ok and
   // came back running.
   std::string CanaryFailure() const;
@@ -320,7 +328,7 @@ class CWaves {
   std::vector<CommandResult> m_canaryResults;  // their final results
 };
 
-std::vector<Member> CWaves::NextWave() {
+Wave CWaves::NextWave() {
   std::vector<Queued> taken;
   const auto take = [&] {
     taken.clear();
@@ -359,7 +367,7 @@ std::vector<Member> CWaves::NextWave() {
     listed = take();
   }
 
-  std::vector<Member> wave;
+  Wave wave;
   for (const Queued& q : taken) {
     const FleetDevice& device = m_plan.planned.at(q.device);
     m_fleet.OnDeviceStarted(q.device, q.attempt);
@@ -380,7 +388,7 @@ std::vector<Member> CWaves::NextWave() {
   return wave;
 }
 
-void CWaves::Restart(std::vector<Member>& wave) {
+void CWaves::Restart(Wave& wave) {
   std::vector<Member*> running;
   for (Member& m : wave) {
     if (m.record.loaderType != 0) continue;
@@ -430,7 +438,7 @@ void CWaves::Restart(std::vector<Member>& wave) {
   }
 }
 
-void CWaves::WriteSideBySide(std::vector<Member>& wave) {
+void CWaves::WriteSideBySide(Wave& wave) {
   // Grouped by the channel their acknowledgements arrive on, as the list
   // after the restart has them.
   std::vector<std::vector<Member*>> lanes;
@@ -451,10 +459,19 @@ void CWaves::WriteSideBySide(std::vector<Member>& wave) {
   std::vector<std::function<void()>> work;
   work.reserve(lanes.size());
   const bool alone = lanes.size() == 1;
-  for (const std::vector<Member*>& lane : lanes)
-    work.emplace_back([this, lane, alone] {
+  const size_t ownLanes = lanes.size() - (anySender.empty() ? 0 : 1);
+  for (size_t l = 0; l < lanes.size(); ++l)
+    work.emplace_back([this, lane = lanes[l], alone, own = l < ownLanes, &wave]() mutable {
       std::vector<uint8_t> image(kFirmwareImageSize, 0xFF);
-      for (Member* m : lane) {
+      for (size_t next = 0;; ++next) {
+        if (next == lane.size()) {
+          // A lane of its own address takes the next device that needs no
+          // restart; the others wait for the next wave's.
+          Member* taken = own ? TakeLoaderDevice(wave) : nullptr;
+          if (taken == nullptr) break;
+          lane.push_back(taken);
+        }
+        Member* m = lane[next];
         std::fill(image.begin(), image.end(), uint8_t{0xFF});
         const UpdateInput input = UnattendedInput(m_options, image);
         CLaneObserver steps(m_mutex, m_observer, m_fleet, m->device, alone);
@@ -483,7 +500,32 @@ void CWaves::WriteSideBySide(std::vector<Member>& wave) {
   for (std::thread& t : threads) t.join();
 }
 
-void CWaves::Confirm(std::vector<Member>& wave) {
+Member* CWaves::TakeLoaderDevice(Wave& wave) {
+  std::lock_guard lock(m_mutex);
+  if (m_end.stopped || (m_options.stopAfterDevice && m_options.stopAfterDevice())) return nullptr;
+  // No search runs while lanes write: the list is the one the wave's
+  // restart search left.
+  const std::vector<DeviceRecord> listed = m_network.Devices().Listed();
+  for (auto q = m_queue.begin(); q != m_queue.end(); ++q) {
+    const std::vector<int> rows = FindAgain(listed, m_plan.planned.at(q->device).record);
+    if (rows.size() != 1) continue;
+    const DeviceRecord& record = listed[static_cast<size_t>(rows[0])];
+    if (record.loaderType == 0 || !AcknowledgementSource(m_network.Devices(), record)) continue;
+    Member member;
+    member.device = q->device;
+    member.attempt = q->attempt;
+    member.last = q->last;
+    member.record = record;
+    m_queue.erase(q);
+    m_fleet.OnDeviceStarted(member.device, member.attempt);
+    m_fleet.OnDeviceFound(member.device, rows[0]);
+    wave.push_back(std::move(member));
+    return &wave.back();
+  }
+  return nullptr;
+}
+
+void CWaves::Confirm(Wave& wave) {
   std::vector<Member*> started;
   bool interrupted = false;
   for (Member& m : wave) {
@@ -558,7 +600,7 @@ FleetRunEnd CWaves::RunWaves() {
     (i < canaries ? m_queue : rest).push_back({m_options.chosen[i], 1, std::nullopt});
     if (i < canaries) m_canary.insert(m_options.chosen[i]);
   }
-  std::vector<Member> wave;
+  Wave wave;
   try {
     for (;;) {
       if (m_queue.empty()) {

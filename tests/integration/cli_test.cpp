@@ -968,6 +968,29 @@ TEST_F(Cli, UpdateAllWritesDevicesOnAddressesOfTheirOwnSideBySide) {
   EXPECT_EQ(switches, 1) << running[3]->output();
 }
 
+// Two lanes, four devices in their loaders: a lane that frees up takes the
+// next of them at once instead of leaving it to a second wave, which would
+// begin only after the search that confirms the first.
+TEST_F(Cli, ALaneThatFreesUpTakesTheNextDeviceInItsLoader) {
+  std::vector<std::unique_ptr<CSimulatorProcess>> sims;
+  for (const char* id : {"c1", "c2", "c3", "c4"}) {
+    const std::string identity = std::string(id) + "c0c0c0c0c0c0c0c0c0c0";
+    sims.push_back(std::make_unique<CSimulatorProcess>(
+        QUORVIK_DEVSIM_PATH,
+        Devices({R"({"mode": "boot", "deviceId": 13952, "mcuId": 33, "loaderType": 897,)"
+                 R"( "identity": ")" +
+                 identity + R"(", "mac": "00-0A-95-00-00-)" + id + "\"}"}),
+        "--source 127.0.0." + std::to_string(20 + sims.size())));
+    ASSERT_TRUE(sims.back()->ready());
+  }
+  const CliRun run =
+      RunCli({"update", "--file", file, "--all", "--yes", "--parallel", "2", "--json", kFast});
+  EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+  const std::vector<FlatRecord> lines = AllJournalLines();
+  ASSERT_EQ(lines.size(), 8u);
+  for (size_t i = 0; i < 4; ++i) EXPECT_TRUE(IsStartLine(lines[i])) << i;
+}
+
 // The first device is the canary: it never comes back, so the file is not
 // tried on the rest.
 TEST_F(Cli, ACanaryThatDoesNotComeBackRunningLeavesTheRestAlone) {
