@@ -95,11 +95,21 @@ TEST(Flood, CommandsStayCorrectAndAnUpdateCompletesOrReportsItsFailure) {
     std::lock_guard lock(devices.deviceMutex);
     devices.blackList.clear();
   }
+  // The flood's devices are more than the table holds: where the receivers
+  // are slower than the flood (a sanitizer's build), those queued before the
+  // search fill the table before the device's answer is read. The operator
+  // hides the foreign rows, as on a crowded network, until it finds a place.
   int row = -1;
   for (int attempt = 0; attempt < 20 && row < 0; ++attempt) {
     dlg.FindDevices();
     for (size_t i = 0; i < view.rows.size(); ++i)
       if (view.rows[i].serial == "4142434445464748494A4B") row = static_cast<int>(i);
+    if (row >= 0) break;
+    for (size_t i = 0; i < view.rows.size(); ++i) {
+      if (view.rows[i].serial.rfind("F1", 0) != 0) continue;
+      view.selectedRow = static_cast<int>(i);
+      dlg.OnAddToBlackList();
+    }
   }
   ASSERT_GE(row, 0) << "the simulated device was never listed";
   view.selectedRow = row;
