@@ -287,6 +287,15 @@ class CWaves {
     int attempt;
     std::optional<CommandResult> last;  // of the attempt before
   };
+  // A queued device found again as `record`: a member of the wave.
+  static Member Found(const Queued& q, const DeviceRecord& record) {
+    Member member;
+    member.device = q.device;
+    member.attempt = q.attempt;
+    member.last = q.last;
+    member.record = record;
+    return member;
+  }
   // Takes the next devices from the queue, found again in the latest list:
   // at most `parallel`, and at most one that has no address of its own.
   Wave NextWave();
@@ -378,12 +387,7 @@ Wave CWaves::NextWave() {
       continue;
     }
     m_fleet.OnDeviceFound(q.device, rows[0]);
-    Member member;
-    member.device = q.device;
-    member.attempt = q.attempt;
-    member.last = q.last;
-    member.record = listed[static_cast<size_t>(rows[0])];
-    wave.push_back(std::move(member));
+    wave.push_back(Found(q, listed[static_cast<size_t>(rows[0])]));
   }
   return wave;
 }
@@ -415,10 +419,8 @@ void CWaves::Restart(Wave& wave) {
     recorded.emplace_back(m, std::move(start));
   }
   if (recorded.empty()) return;
-  running.clear();
-  for (const auto& [m, start] : recorded) running.push_back(m);
   m_observer.Status("Set device to firmware update ...", Beep::kAlert);
-  for (Member* m : running) {
+  for (auto& [m, start] : recorded) {
     m_network.RequestEnterBootloader(m->record);
     m->restarted = true;
   }
@@ -511,16 +513,12 @@ Member* CWaves::TakeLoaderDevice(Wave& wave) {
     if (rows.size() != 1) continue;
     const DeviceRecord& record = listed[static_cast<size_t>(rows[0])];
     if (record.loaderType == 0 || !AcknowledgementSource(m_network.Devices(), record)) continue;
-    Member member;
-    member.device = q->device;
-    member.attempt = q->attempt;
-    member.last = q->last;
-    member.record = record;
+    wave.push_back(Found(*q, record));
     m_queue.erase(q);
+    Member& member = wave.back();
     m_fleet.OnDeviceStarted(member.device, member.attempt);
     m_fleet.OnDeviceFound(member.device, rows[0]);
-    wave.push_back(std::move(member));
-    return &wave.back();
+    return &member;
   }
   return nullptr;
 }

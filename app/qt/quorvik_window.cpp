@@ -121,11 +121,15 @@ CQuorvikWindow::CJournalForWindow::CJournalForWindow(CQuorvikWindow& window,
   if (systemJournal) m_systemSink.emplace(context);
 }
 
+std::string CQuorvikWindow::CJournalForWindow::Program() const {
+  return m_window.m_stationRunning ? "quorvik station" : "quorvik";
+}
+
 void CQuorvikWindow::CJournalForWindow::OnResult(const CommandResult& result) {
   // Runs on the command thread, as the command that used the address. The
   // file first: its line is on disk before the system journal hears of it.
   const std::string address = m_window.m_dlg.openAddress();
-  const std::string program = m_window.m_stationRunning ? "quorvik station" : "quorvik";
+  const std::string program = Program();
   if (m_sink) {
     m_sink->SetProgram(program);
     m_sink->SetInterface(address);
@@ -143,7 +147,7 @@ bool CQuorvikWindow::CJournalForWindow::OnStarted(const CommandResult& result) {
   // half-updated again. The window says once that the file fails and goes
   // on, as it does for the lines that end commands.
   if (m_sink) {
-    m_sink->SetProgram(m_window.m_stationRunning ? "quorvik station" : "quorvik");
+    m_sink->SetProgram(Program());
     m_sink->SetInterface(m_window.m_dlg.openAddress());
     m_sink->OnStarted(result);
   }
@@ -373,6 +377,19 @@ bool CQuorvikWindow::RunCommand(std::function<void()> command, Qt::KeyboardModif
 
 namespace {
 
+// Hands a step made on another thread to `dialog` on the window's thread,
+// after the steps posted before it; nothing once the dialog has closed.
+template <typename Dialog>
+void PostToDialog(QObject* context, const QPointer<Dialog>& dialog,
+                  std::function<void(Dialog&)> show) {
+  QMetaObject::invokeMethod(
+      context,
+      [dialog, show = std::move(show)] {
+        if (dialog) show(*dialog);
+      },
+      Qt::QueuedConnection);
+}
+
 // Hands each step of a run, made on the command thread or in one of the
 // run's lanes, to the dialog on the window thread, in the order the steps
 // were made. The run lets one lane at a time tell its steps.
@@ -381,12 +398,7 @@ class CFleetForDialog : public IFleetObserver {
   CFleetForDialog(QObject* context, QPointer<CFleetDialog> dialog)
       : m_context(context), m_dialog(std::move(dialog)) {}
   void Post(std::function<void(CFleetDialog&)> show) const {
-    QMetaObject::invokeMethod(
-        m_context,
-        [dialog = m_dialog, show = std::move(show)] {
-          if (dialog) show(*dialog);
-        },
-        Qt::QueuedConnection);
+    PostToDialog(m_context, m_dialog, std::move(show));
   }
   void OnDeviceStarted(size_t device, int attempt) override {
     Post([=](CFleetDialog& d) { d.DeviceStarted(device, attempt); });
@@ -505,12 +517,7 @@ class CStationForDialog : public IStationObserver {
   CStationForDialog(QObject* context, QPointer<CStationDialog> dialog)
       : m_context(context), m_dialog(std::move(dialog)) {}
   void Post(std::function<void(CStationDialog&)> show) const {
-    QMetaObject::invokeMethod(
-        m_context,
-        [dialog = m_dialog, show = std::move(show)] {
-          if (dialog) show(*dialog);
-        },
-        Qt::QueuedConnection);
+    PostToDialog(m_context, m_dialog, std::move(show));
   }
   void OnFound(const StationUnit& unit) override {
     Post([=](CStationDialog& d) { d.Found(unit); });

@@ -125,6 +125,9 @@ class CQuorvikWindow {
     bool OnStarted(const CommandResult& result) override;
 
    private:
+    // The program the journals name: the station's updates as its own.
+    std::string Program() const;
+
     CQuorvikWindow& m_window;
     std::optional<CJournalSink> m_sink;
     std::optional<CSystemJournalSink> m_systemSink;
