@@ -25,6 +25,7 @@
 #include "tests/chaos/chaos_run.h"
 #include "tests/support/datagram_builder.h"
 #include "tests/support/firmware_file_builder.h"
+#include "tests/support/journal_only_observer.h"
 #include "tools/devsim/reply_frames.h"
 #include "tools/devsim/simulation.h"
 
@@ -318,23 +319,12 @@ class CFleetWorld : public ITransport, public IClock, public IReplyTime {
 };
 
 // What the fleet tells, kept: the journal's results and each device's end.
-class CFleetRecord : public ICommandObserver, public IFleetObserver {
+class CFleetRecord : public IResultSink, public IFleetObserver {
  public:
-  void Status(const std::string&, Beep) override {}
-  void Decided(const CommandResult& result) override {
+  void OnResult(const CommandResult& result) override {
     std::lock_guard lock(m_mutex);
     journal.push_back(result);
   }
-  bool Starting(const CommandResult&) override { return true; }
-  void Busy(bool) override {}
-  void ProgressStart(int) override {}
-  void ProgressStep() override {}
-  void BlockWritten(uint32_t, uint32_t) override {}
-  void Inform(const std::string&) override {}
-  bool AskYesNo(const std::string&) override { return false; }
-  bool SearchStarting() override { return false; }
-  void SearchEnded() override {}
-  void Addressed(const DeviceRecord&) override {}
 
   void OnDeviceFinished(size_t device, const CommandResult& result, bool updated) override {
     std::lock_guard lock(m_mutex);
@@ -504,7 +494,8 @@ FleetChaosOutcome RunFleetSchedule(const FleetChaosSchedule& schedule) {
   CScopedTransport transport(world);
   devices.replyChannels.SetTime(&world);
   CFleetRecord record;
-  SearchDevices(network, world, record, false);
+  CJournalOnly frontEnd(record);
+  SearchDevices(network, world, frontEnd, false);
   const std::vector<DeviceRecord> listed = devices.Listed();
   const FleetPlan plan = PlanFleet(listed, file);
   // Plan index to device.
@@ -530,7 +521,7 @@ FleetChaosOutcome RunFleetSchedule(const FleetChaosSchedule& schedule) {
   options.runLanes = [&world](std::vector<std::function<void()>>& lanes) { world.RunLanes(lanes); };
   world.StartChaos();
   const uint64_t start = world.now();
-  const FleetRunEnd end = RunFleetInWaves(plan, options, network, world, record, record);
+  const FleetRunEnd end = RunFleetInWaves(plan, options, network, world, frontEnd, record);
   const uint64_t took = world.now() - start;
   devices.replyChannels.SetTime(nullptr);
 

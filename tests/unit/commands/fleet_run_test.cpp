@@ -14,6 +14,7 @@
 #include "tests/support/datagram_builder.h"
 #include "tests/support/dlg_harness.h"
 #include "tests/support/firmware_file_builder.h"
+#include "tests/support/journal_only_observer.h"
 
 namespace {
 
@@ -71,27 +72,6 @@ class CRecordingObserver : public IFleetObserver {
     return std::string(1, static_cast<char>(m_plan.planned[d].record.identity[0]));
   }
   const FleetPlan& m_plan;
-};
-
-// A front end that journals what it is told is decided, and shows nothing.
-class CJournalOnly : public ICommandObserver {
- public:
-  explicit CJournalOnly(IResultSink& journal) : m_journal(journal) {}
-  void Status(const std::string&, Beep) override {}
-  void Decided(const CommandResult& result) override { m_journal.OnResult(result); }
-  bool Starting(const CommandResult& result) override { return m_journal.OnStarted(result); }
-  void Busy(bool) override {}
-  void ProgressStart(int) override {}
-  void ProgressStep() override {}
-  void BlockWritten(uint32_t, uint32_t) override {}
-  void Inform(const std::string&) override {}
-  bool AskYesNo(const std::string&) override { return false; }
-  bool SearchStarting() override { return false; }
-  void SearchEnded() override {}
-  void Addressed(const DeviceRecord&) override {}
-
- private:
-  IResultSink& m_journal;
 };
 
 class CFleetRig : public CDlgHarness {
