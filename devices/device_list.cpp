@@ -58,18 +58,31 @@ std::string TwinNote(int twins) {
 }
 
 std::string TwinRefusalLine(const DeviceRecord& record) {
-  std::string addresses;
+  std::vector<std::string> named;
   for (size_t i = 0; i < record.twins; ++i) {
     const AnswerSignature& answer = record.twinAnswers[i];
-    if (i > 0) addresses += i + 1 == record.twins ? " and " : ", ";
-    addresses += MacText(answer.mac);
+    std::string text = MacText(answer.mac);
     // Loaders that were never given an address are told apart by model.
     if (!HasRealMac(answer.mac) && answer.loaderType != 0) {
       char model[48];
       std::snprintf(model, sizeof model, " (model 0x%.4X, loader 0x%.4X)", answer.deviceId,
                     answer.loaderType);
-      addresses += model;
+      text += model;
     }
+    named.push_back(std::move(text));
+  }
+  // Exact clones differ only in where they answer from.
+  std::vector<std::string> texts = named;
+  for (size_t i = 0; i < named.size(); ++i)
+    if (std::count(named.begin(), named.end(), named[i]) > 1)
+      texts[i] += " at " + FormatAddress(record.twinAnswers[i].address);
+  // The order answers came in changes from search to search; the line does
+  // not.
+  std::sort(texts.begin(), texts.end());
+  std::string addresses;
+  for (size_t i = 0; i < texts.size(); ++i) {
+    if (i > 0) addresses += i + 1 == texts.size() ? " and " : ", ";
+    addresses += texts[i];
   }
   return std::to_string(record.twins) + " devices answer as serial " + FormatSerial(record) + ": " +
          addresses + "; a command would reach them all.";

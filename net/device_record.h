@@ -15,6 +15,9 @@ struct AnswerSignature {
   uint16_t deviceId = 0;
   uint16_t mcuId = 0;
   uint16_t loaderType = 0;  // 0 for a running device
+  // Where the answer came from: a configuration copied onto a second unit
+  // leaves nothing else to tell the two apart.
+  Ipv4Address address{};
   bool operator==(const AnswerSignature&) const = default;
 };
 constexpr size_t kTwinCapacity = 8;

@@ -67,13 +67,16 @@ void ReadMac(DeviceRecord& record, const FrameReader& reader, size_t at) {
 }
 
 AnswerSignature SignatureOf(const DeviceRecord& record) {
-  return {record.mac, record.deviceId, record.mcuId, record.loaderType};
+  return {record.mac, record.deviceId, record.mcuId, record.loaderType, record.address};
 }
 
 // One device answers from its loader and from its application with the
 // same hardware address (or its loader with the placeholder), and with one
-// model code and MCU from its loader.
+// model code and MCU from its loader, all from one address within one
+// filling of the table (a device that moves does so between searches, and
+// a search empties the table).
 bool SameAnswerer(const AnswerSignature& a, bool aLoader, const AnswerSignature& b, bool bLoader) {
+  if (a.address != b.address) return false;
   if (HasRealMac(a.mac) && HasRealMac(b.mac) && a.mac != b.mac) return false;
   return !(aLoader && bLoader) || (a.deviceId == b.deviceId && a.mcuId == b.mcuId);
 }
@@ -83,7 +86,9 @@ void AddTwinAnswer(DeviceRecord& record, const AnswerSignature& answer) {
     const AnswerSignature& known = record.twinAnswers[i];
     // A running device reports no model; its address says who it is.
     const bool running = known.loaderType == 0 || answer.loaderType == 0;
-    if (known == answer || (running && HasRealMac(known.mac) && known.mac == answer.mac)) return;
+    if (known == answer || (running && HasRealMac(known.mac) && known.mac == answer.mac &&
+                            known.address == answer.address))
+      return;
   }
   if (record.twins < kTwinCapacity) record.twinAnswers[record.twins++] = answer;
 }

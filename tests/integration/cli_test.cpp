@@ -1034,6 +1034,7 @@ TEST_F(Cli, DevicesAnsweringWithOneSerialAreMarkedAndNoCommandReachesThem) {
     std::string first, second;
     size_t rows;
     std::vector<std::string> named;  // in the refusal
+    std::string firstArgs = "", secondArgs = "";
   };
   const std::vector<Case> cases = {
       {"two addresses, one model",
@@ -1051,11 +1052,20 @@ TEST_F(Cli, DevicesAnsweringWithOneSerialAreMarkedAndNoCommandReachesThem) {
        boot(R"(, "deviceId": 13952, "loaderType": 512, "mac": "00-60-35-00-00-00")"),
        2,
        {"loader 0x0001", "loader 0x0200"}},
+      // A configuration copied onto a second unit: only the address it
+      // answers from differs.
+      {"exact clones on two addresses",
+       boot(R"(, "deviceId": 13952, "mac": "02-00-00-00-00-0A")"),
+       boot(R"(, "deviceId": 13952, "mac": "02-00-00-00-00-0A")"),
+       1,
+       {"02-00-00-00-00-0A at 127.0.0.2 and 02-00-00-00-00-0A at 127.0.0.3"},
+       "--source 127.0.0.2",
+       "--source 127.0.0.3"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    CSimulatorProcess one(QUORVIK_DEVSIM_PATH, c.first);
-    CSimulatorProcess two(QUORVIK_DEVSIM_PATH, c.second);
+    CSimulatorProcess one(QUORVIK_DEVSIM_PATH, c.first, c.firstArgs);
+    CSimulatorProcess two(QUORVIK_DEVSIM_PATH, c.second, c.secondArgs);
     ASSERT_TRUE(one.ready() && two.ready());
 
     const CliRun list = RunCli({"list", "--json", kFast});

@@ -331,7 +331,8 @@ TEST_F(ReplyProcessing, DevicesAnsweringWithOneSerialAreMarkedAsTwinsUntilTheTab
     const char* name;
     std::vector<CDatagram> answers;
     int records;
-    int twins;  // of every record
+    int twins;                        // of every record
+    std::vector<Ipv4Address> from{};  // each answer's sender; none: all alike
   };
   const std::vector<Case> cases = {
       {"one device answering twice, on both ports",
@@ -374,12 +375,26 @@ TEST_F(ReplyProcessing, DevicesAnsweringWithOneSerialAreMarkedAsTwinsUntilTheTab
         Gen2Answer(512, 0x0100, 0x3680, 256, placeholder, id11Padded)},
        2,
        2},
+      {"exact clones (one address copied) answering from two addresses",
+       {Gen2Answer(512, 0x0100, 0x3680, 256, kMac, id16),
+        Gen2Answer(512, 0x0100, 0x3680, 256, kMac, id16)},
+       1,
+       2,
+       {{10, 0, 0, 5}, {10, 0, 0, 6}}},
+      {"running exact clones",
+       {AppAnswer(0x0105, kMac, "A", id11), AppAnswer(0x0105, kMac, "A", id11)},
+       1,
+       2,
+       {{10, 0, 0, 5}, {10, 0, 0, 6}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     devices.EmptyTable();
-    for (const CDatagram& answer : c.answers)
-      Receive(answer.Vector()[0] == 'B' ? kAppPort : kBootPortA, answer);
+    for (size_t i = 0; i < c.answers.size(); ++i) {
+      const CDatagram& answer = c.answers[i];
+      ProcessDatagram(devices, answer.Vector()[0] == 'B' ? kAppPort : kBootPortA, answer.Span(),
+                      c.from.empty() ? Ipv4Address{} : c.from[i]);
+    }
     ASSERT_EQ(Used(), c.records);
     for (int i = 0; i < Used(); ++i) EXPECT_EQ(At(i).twins, c.twins) << i;
   }
