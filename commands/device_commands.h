@@ -58,6 +58,9 @@ struct UpdateInput {
   std::span<const uint8_t> file;
   std::optional<FirmwareVerdict> unreadable;
   bool ctrlHeld = false;  // sampled when the command began
+  // A refusal names what the device's own model lacks (a fleet's, a
+  // station's); the one-device update names the file's last section.
+  bool verdictByModel = false;
   // Where the image is laid out (kFirmwareImageSize bytes), owned by the
   // caller so that a run allocates nothing for it.
   std::span<uint8_t> image;

@@ -164,6 +164,19 @@ FirmwareLoad WalkFirmwareBytes(std::span<const uint8_t> file, const DeviceRecord
   return FirmwareVerdict::kWrongBootloader;
 }
 
+FirmwareVerdict ModelVerdict(std::span<const uint8_t> file, const DeviceRecord& device,
+                             FirmwareVerdict walked) {
+  if (walked != FirmwareVerdict::kWrongDevice && walked != FirmwareVerdict::kWrongMcu &&
+      walked != FirmwareVerdict::kWrongBootloader)
+    return walked;
+  const std::vector<FirmwareSection> sections = ListSections(file);
+  if (std::none_of(sections.begin(), sections.end(),
+                   [&](const FirmwareSection& s) { return s.deviceType == device.deviceId; }))
+    return FirmwareVerdict::kWrongDevice;
+  return device.loaderType == 0x300 ? FirmwareVerdict::kWrongMcu
+                                    : FirmwareVerdict::kWrongBootloader;
+}
+
 FirmwareLoad WalkFirmwareFile(const std::string& path, const DeviceRecord& device,
                               std::span<uint8_t> image) {
   const FirmwareFileRead read = ReadFirmwareFile(path);

@@ -69,6 +69,12 @@ void ForEachSection(
 // `device`, or the verdict.
 FirmwareLoad WalkFirmwareBytes(std::span<const uint8_t> file, const DeviceRecord& device,
                                std::span<uint8_t> image);
+// A walk's refusal as the section of the device's own model has it, not
+// the last section read: a file that has the model, for another MCU or
+// loader, names that instead of the device. The one-device update keeps
+// the last section's verdict; a rig-wide plan tells the operator which.
+FirmwareVerdict ModelVerdict(std::span<const uint8_t> file, const DeviceRecord& device,
+                             FirmwareVerdict walked);
 // Reads the file, then walks it.
 FirmwareLoad WalkFirmwareFile(const std::string& path, const DeviceRecord& device,
                               std::span<uint8_t> image);

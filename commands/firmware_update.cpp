@@ -136,10 +136,12 @@ CommandResult CUpdate::Found(const std::optional<DeviceRecord>& found) {
 
 CommandResult CUpdate::Write(const DeviceRecord& target, bool restarted) {
   const FirmwareLoad load = WalkFirmwareBytes(m_input.file, target, m_input.image);
-  if (const auto* verdict = std::get_if<FirmwareVerdict>(&load)) {
-    m_result.update->refusedFile = *verdict;
+  if (const auto* walked = std::get_if<FirmwareVerdict>(&load)) {
+    const FirmwareVerdict verdict =
+        m_input.verdictByModel ? ModelVerdict(m_input.file, target, *walked) : *walked;
+    m_result.update->refusedFile = verdict;
     m_observer.Busy(false);
-    return Refuse(FirmwareVerdictLine(*verdict),
+    return Refuse(FirmwareVerdictLine(verdict),
                   restarted ? std::optional<DeviceRecord>(target) : std::nullopt);
   }
   const FirmwareSection section = std::get<FirmwareSection>(load);

@@ -100,7 +100,7 @@ FleetPlan PlanFleet(std::span<const DeviceRecord> listed, std::span<const uint8_
     }
     const FirmwareLoad load = WalkFirmwareBytes(file, record, image);
     if (const auto* verdict = std::get_if<FirmwareVerdict>(&load)) {
-      skip(FirmwareVerdictLine(*verdict));
+      skip(FirmwareVerdictLine(ModelVerdict(file, record, *verdict)));
       continue;
     }
     const FirmwareSection section = std::get<FirmwareSection>(load);

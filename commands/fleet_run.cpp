@@ -62,6 +62,7 @@ UpdateInput UnattendedInput(const FleetRunOptions& options, std::span<uint8_t> i
   input.file = *options.bytes;
   input.image = image;
   input.ctrlHeld = false;
+  input.verdictByModel = true;
   return input;
 }
 

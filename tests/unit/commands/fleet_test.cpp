@@ -80,6 +80,18 @@ TEST(FleetPlan, EveryListedDeviceIsPlannedOrSkippedWithItsReason) {
   EXPECT_EQ(ReasonFor(plan, 0x19), "Block size not supported! (ERROR BLOCK)");
   EXPECT_EQ(plan.planned.size() + plan.skipped.size(), listed.size() - 1);  // the unit is none
 
+  // The reason is the device's own model's section, wherever it stands in
+  // the file.
+  const std::vector<uint8_t> modelFirst = FirmwareFileBytes(
+      2, {{33, 0x3680, 0x01, 0x05, PatternBytes(1000)}, {33, 0x0001, 0, 0, PatternBytes(10)}});
+  DeviceRecord otherMcu = Loader(0x300, 0x1B, {2, 0, 0, 0, 0, 4});
+  otherMcu.mcuId = 34;
+  const FleetPlan byModelSection =
+      PlanFleet(std::vector<DeviceRecord>{otherMcu, listed[8], listed[9]}, modelFirst);
+  EXPECT_EQ(ReasonFor(byModelSection, 0x1B), "Wrong firmware file selected! (ERROR MCU)");
+  EXPECT_EQ(ReasonFor(byModelSection, 0x17), "Wrong firmware file selected! (ERROR DEVICE)");
+  EXPECT_EQ(ReasonFor(byModelSection, 0x18), "Wrong bootloader version!");
+
   // By model: a running device's model is unknown, so it is not chosen.
   const FleetPlan byModel = PlanFleet(listed, file, {{0x1234}});
   EXPECT_TRUE(byModel.planned.empty());
