@@ -55,6 +55,7 @@ struct FleetTally {
   int planned = 0;
   int updated = 0;
   int failed = 0;
-  int skipped = 0;
-  int running = 0;  // updated and confirmed running by the search after
+  int skipped = 0;     // left out by the plan, or not chosen
+  int running = 0;     // updated and confirmed running by the search after
+  int notStarted = 0;  // chosen, but a stop came before their turn
 };

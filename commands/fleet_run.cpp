@@ -89,8 +89,9 @@ CommandResult Unreached(const FleetDevice& d, std::string reason) {
 std::string FleetTallyText(const FleetTally& tally) {
   return "Summary: " + std::to_string(tally.planned) + " planned, " +
          std::to_string(tally.updated) + " updated, " + std::to_string(tally.failed) + " failed, " +
-         std::to_string(tally.skipped) + " skipped, " + std::to_string(tally.running) +
-         " confirmed running";
+         std::to_string(tally.skipped) + " skipped, " +
+         (tally.notStarted > 0 ? std::to_string(tally.notStarted) + " not started, " : "") +
+         std::to_string(tally.running) + " confirmed running";
 }
 
 FleetRunEnd RunFleetUpdate(const FleetPlan& plan, const FleetRunOptions& options, INetwork& network,
@@ -166,10 +167,9 @@ FleetRunEnd RunFleetUpdate(const FleetPlan& plan, const FleetRunOptions& options
     fleet.OnDeviceFinished(
         current, last ? *last : Unreached(plan.planned.at(current), "Interrupted"), false);
   }
-  // Devices that a stop left out are counted as skipped.
+  // Devices that a stop left out were planned, but not started.
   for (size_t i = next; i < options.chosen.size(); ++i) {
-    ++tally.skipped;
-    --tally.planned;
+    ++tally.notStarted;
     fleet.OnStoppedBeforeTurn(options.chosen[i]);
   }
   return end;
@@ -674,8 +674,7 @@ void CWaves::LeaveOut(Which which) {
       m_fleet.OnDeviceFinished(q.device, *q.last, false);
       continue;
     }
-    ++m_end.tally.skipped;
-    --m_end.tally.planned;
+    ++m_end.tally.notStarted;
     m_fleet.OnStoppedBeforeTurn(q.device);
   }
   m_queue = std::move(kept);

@@ -71,9 +71,9 @@ struct FleetRunOptions {
 };
 
 struct FleetRunEnd {
-  // Devices, not attempts. Planned: the devices whose turn came, each
-  // updated or failed. Skipped: those of the plan, those not chosen and
-  // those a stop left out.
+  // Devices, not attempts. Planned: the devices chosen, each updated,
+  // failed or not started. Skipped: those the plan left out and those not
+  // chosen.
   FleetTally tally;
   // A wait was cut short (the window closed, a second Ctrl-C): the device
   // being written counts as failed, the rest as left out.
@@ -84,7 +84,8 @@ struct FleetRunEnd {
   std::string canaryFailed;
 };
 
-// "Summary: 7 planned, 6 updated, 1 failed, 2 skipped, 6 confirmed running"
+// "Summary: 7 planned, 6 updated, 1 failed, 2 skipped, 6 confirmed running";
+// after a stop "..., 2 skipped, 3 not started, ...".
 std::string FleetTallyText(const FleetTally& tally);
 
 // Runs the fleet. Each update and search shows through `observer` as

@@ -621,7 +621,7 @@ FleetChaosOutcome RunFleetSchedule(const FleetChaosSchedule& schedule) {
 
   const FleetTally& t = end.tally;
   if (t.planned != static_cast<int>(plan.planned.size()) || t.updated != out.updated ||
-      t.failed != out.failed || t.updated + t.failed != t.planned)
+      t.failed != out.failed || t.updated + t.failed + t.notStarted != t.planned)
     violation("tally " + FleetTallyText(t) + " for " + std::to_string(out.updated) + " updated, " +
               std::to_string(out.failed) + " failed");
   return out;

@@ -837,6 +837,7 @@ TEST_F(Cli, UpdateAllPlansThenUpdatesEveryDeviceAndCountsThem) {
                                       {"updated", 6},
                                       {"failed", 1},
                                       {"skipped", 2},
+                                      {"notStarted", 0},
                                       {"running", 6}}));
   EXPECT_EQ(events.back()["event"], "result");
   // Every attempt that reached a device is journalled: the lost one once,
@@ -921,6 +922,7 @@ TEST_F(Cli, UpdateAllWritesDevicesOnAddressesOfTheirOwnSideBySide) {
                                       {"updated", 11},
                                       {"failed", 1},
                                       {"skipped", 0},
+                                      {"notStarted", 0},
                                       {"running", 11}}));
   std::map<std::string, std::vector<std::string>> outcomes;
   for (const auto& line : Journal())
@@ -1006,10 +1008,11 @@ TEST_F(Cli, ACanaryThatDoesNotComeBackRunningLeavesTheRestAlone) {
   const nlohmann::json* summary = EventOf(events, "summary");
   ASSERT_TRUE(summary) << run.out;
   EXPECT_EQ(*summary, (nlohmann::json{{"event", "summary"},
-                                      {"planned", 1},
+                                      {"planned", 2},
                                       {"updated", 0},
                                       {"failed", 1},
-                                      {"skipped", 1},
+                                      {"skipped", 0},
+                                      {"notStarted", 1},
                                       {"running", 0}}));
   const nlohmann::json* error = EventOf(events, "error");
   ASSERT_TRUE(error) << run.out;

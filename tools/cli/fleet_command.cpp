@@ -174,6 +174,7 @@ int RunFleet(const CliOptions& options, CEventWriter& writer, INetwork& network)
                   {"updated", tally.updated},
                   {"failed", tally.failed},
                   {"skipped", tally.skipped},
+                  {"notStarted", tally.notStarted},
                   {"running", tally.running}},
                  FleetTallyText(tally));
     nlohmann::json result = ResultEvent(command, outcome);
@@ -199,8 +200,7 @@ int RunFleet(const CliOptions& options, CEventWriter& writer, INetwork& network)
           false, [] { return g_interrupted || g_stopAfterDevice; });
     } catch (const CCommandCancelled&) {
       writer.Error("interrupted: no device was updated");
-      tally.skipped += tally.planned;
-      tally.planned = 0;
+      tally.notStarted = tally.planned;
       return finish(Outcome::kInterrupted);
     }
     if (!consent) return Refuse(writer, command, "the update of the devices was declined");
@@ -225,9 +225,8 @@ int RunFleet(const CliOptions& options, CEventWriter& writer, INetwork& network)
     return finish(Outcome::kFailed);
   }
   if (end.interrupted || end.stopped) {
-    // Every device whose turn came counts as planned; the rest as skipped.
-    writer.Error("interrupted: stopped after " + std::to_string(tally.planned) + " of " +
-                 std::to_string(plan.planned.size()) + " device(s)");
+    writer.Error("interrupted: stopped after " + std::to_string(tally.planned - tally.notStarted) +
+                 " of " + std::to_string(plan.planned.size()) + " device(s)");
     return finish(Outcome::kInterrupted);
   }
   return finish(tally.failed == 0 ? Outcome::kOk : Outcome::kFailed);
