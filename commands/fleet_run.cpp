@@ -262,6 +262,8 @@ struct Member {
   bool restarted = false;
   std::optional<CommandResult> result;
   bool handedOut = false;
+  // Counted already: its attempt ended in its lane without a run request.
+  bool settled = false;
   std::optional<CommandResult> last;  // of the attempt before
 };
 
@@ -305,6 +307,10 @@ class CWaves {
   // Writes the members side by side, each in a lane of its own where its
   // acknowledgements can be told apart, the others one after the other.
   void WriteSideBySide(Wave& wave);
+  // An attempt that ended without its run request needs no confirming
+  // search: it is told and counted at once, so that a device that failed
+  // can be taken away while the others are still written.
+  void EndInLane(Member& member);
   // The next queued device that a lane which has freed up can write at
   // once: one in its loader, in the latest list, on an address of its own;
   // none once the run is told to stop.
@@ -447,7 +453,11 @@ void CWaves::WriteSideBySide(Wave& wave) {
   std::vector<std::vector<Member*>> lanes;
   std::vector<Member*> anySender;
   for (Member& m : wave) {
-    if (m.result) continue;
+    // Refused at its restart: it ends before any device is written.
+    if (m.result) {
+      if (!m.settled) EndInLane(m);
+      continue;
+    }
     const DeviceRecord& heard =
         m.restarted
             ? BootRecordWithMac(m_network.Devices(), m.record.mac, m.record.card).value_or(m.record)
@@ -491,6 +501,7 @@ void CWaves::WriteSideBySide(Wave& wave) {
           m->result = Decide(BeginUpdateResult(m->record, m_options.path), Outcome::kFailed, "",
                              Beep::kNone, steps, error.what());
         }
+        EndInLane(*m);
       }
     });
   if (m_options.runLanes) {
@@ -501,6 +512,16 @@ void CWaves::WriteSideBySide(Wave& wave) {
   threads.reserve(work.size());
   for (std::function<void()>& lane : work) threads.emplace_back(std::move(lane));
   for (std::thread& t : threads) t.join();
+}
+
+void CWaves::EndInLane(Member& m) {
+  const Outcome outcome = m.result->outcome;
+  if (outcome == Outcome::kInterrupted || (outcome == Outcome::kOk && m.result->runRequestSent))
+    return;
+  std::lock_guard lock(m_mutex);
+  TellAttempt(m);
+  Settle(m);
+  m.settled = true;
 }
 
 Member* CWaves::TakeLoaderDevice(Wave& wave) {
@@ -528,6 +549,7 @@ void CWaves::Confirm(Wave& wave) {
   std::vector<Member*> started;
   bool interrupted = false;
   for (Member& m : wave) {
+    if (m.settled) continue;
     if (m.result->outcome == Outcome::kInterrupted) interrupted = true;
     if (m.result->outcome == Outcome::kOk && m.result->runRequestSent)
       started.push_back(&m);
@@ -624,12 +646,14 @@ FleetRunEnd CWaves::RunWaves() {
       Restart(wave);
       WriteSideBySide(wave);
       Confirm(wave);
-      for (Member& m : wave) Settle(m);
+      for (Member& m : wave)
+        if (!m.settled) Settle(m);
       wave.clear();
     }
   } catch (const CCommandCancelled&) {
     m_end.interrupted = true;
     for (Member& m : wave) {
+      if (m.settled) continue;
       // Nothing was sent to it yet: it is left out like the devices after it.
       if (!m.result) {
         m_queue.push_front({m.device, m.attempt, m.last});

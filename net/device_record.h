@@ -61,6 +61,10 @@ struct DeviceRecord {
   // by its serial, so anything sent to this record would reach them all.
   uint8_t twins = 0;
   std::array<AnswerSignature, kTwinCapacity> twinAnswers{};
+  // The session's listening round in which the device last answered a
+  // search: who is still there, told without emptying a table that
+  // updates in progress read.
+  uint32_t heardInRound = 0;
 
   bool IsFree() const { return loaderType == 0 && version == 0; }
   std::string_view Name() const;

@@ -11,3 +11,8 @@ void DeviceSession::EmptyTable() {
   hiddenCount = 0;
   droppedCount = 0;
 }
+
+uint32_t DeviceSession::BeginListeningRound() {
+  std::lock_guard lock(deviceMutex);
+  return ++listeningRound;
+}

@@ -31,8 +31,14 @@ struct DeviceSession {
   // taking deviceMutex.
   CReplyChannels replyChannels;
 
+  // Stamped, under the lock, into every record a search answer writes.
+  uint32_t listeningRound = 0;
+
   // The listed records, in table order, read under the lock.
   std::vector<DeviceRecord> Listed() const;
+  // Begins a listening round: the answers from now on are stamped with the
+  // number returned.
+  uint32_t BeginListeningRound();
   // Empties the table and both counts, as a new search does; the black-list
   // stays.
   void EmptyTable();

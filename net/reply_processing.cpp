@@ -171,6 +171,7 @@ void ProcessBootSearchAnswer(DeviceSession& devices, uint16_t port, const FrameR
   rec.port = port;
   rec.address = sender;
   rec.card = card;
+  rec.heardInRound = devices.listeningRound;
   switch (gen) {
     case Generation::kGen1:
     case Generation::kGen2:
@@ -271,6 +272,7 @@ void ProcessAppSearchAnswer(DeviceSession& devices, const FrameReader& r, const 
   rec.port = kAppPort;
   rec.address = sender;
   rec.card = card;
+  rec.heardInRound = devices.listeningRound;
   std::array<char, kNameCapacity> name{};
   r.Copy(reply_at::kAppName, std::span(reinterpret_cast<uint8_t*>(name.data()), name.size()));
   rec.SetName(std::string_view(name.data(), ::strnlen(name.data(), name.size())));

@@ -140,7 +140,7 @@ int RunDeviceCommand(CommandKind kind, const CliOptions& options, CEventWriter& 
   observer.SetAssumeYes(options.yes);
   IClock& clock = observer.clock();
   CResultPrinter printer(writer);
-  bool journalFailed = false;
+  std::atomic<bool> journalFailed = false;
   const std::unique_ptr<IResultSink> journalSink =
       MakeCliJournal(writer, options, journal, address, &journalFailed);
   observer.SetJournal(journalSink.get());

@@ -119,6 +119,11 @@ int JournalAwareExitCode(Outcome outcome, bool journalIncomplete) {
   return journalIncomplete && code == 0 ? kExitUsage : code;
 }
 
+int JournalLostExitCode(Outcome outcome, bool journalLost) {
+  const int code = ExitCodeOf(outcome);
+  return journalLost && outcome != Outcome::kInterrupted ? kExitUsage : code;
+}
+
 std::optional<int> OpenJournal(const CliOptions& options, const std::string& command,
                                CEventWriter& writer, std::optional<CJournal>& journal) {
   if (options.noJournal) return std::nullopt;
@@ -163,7 +168,7 @@ class CCliRecords : public IResultSink {
 
 std::unique_ptr<IResultSink> MakeCliJournal(CEventWriter& writer, const CliOptions& options,
                                             const std::optional<CJournal>& journal,
-                                            const std::string& address, bool* failed,
+                                            const std::string& address, std::atomic<bool>* failed,
                                             const std::string& program) {
   const JournalContext context{HostName(), program, address};
   auto records = std::make_unique<CCliRecords>();

@@ -49,7 +49,8 @@ struct CliOptions {
   std::string saveRig;     // list: merge what it listed into this rig file
   bool porcelain = false;  // station: only the lines for test equipment on stdout
   bool once = false;       // station: end after the first batch of units
-  bool skipDone = false;   // station: leave alone units the journal shows done
+  bool skipDone = false;   // station: leave alone units the journal shows done (the default)
+  bool again = false;      // station: flash units done with this file before again
 };
 
 // Set on SIGINT or SIGTERM; the next wait of a command then unwinds it.
@@ -89,6 +90,9 @@ nlohmann::json ResultEvent(const std::string& command, Outcome outcome);
 // devices did what was asked: its record is incomplete. A device's own
 // failure or an interruption keeps its code.
 int JournalAwareExitCode(Outcome outcome, bool journalIncomplete);
+// A fleet or station that lost its journal stopped taking devices: its run
+// is not what was asked, whatever the devices did, unless a signal ended it.
+int JournalLostExitCode(Outcome outcome, bool journalLost);
 
 // Reports a run that cannot start (bad usage, a busy network): an `error`
 // event, then the `result` event. Returns the exit code.
@@ -130,5 +134,6 @@ class CResultPrinter : public IResultSink {
 // is an error of the run, reported at once beside the device's own result.
 std::unique_ptr<IResultSink> MakeCliJournal(CEventWriter& writer, const CliOptions& options,
                                             const std::optional<CJournal>& journal,
-                                            const std::string& address, bool* failed = nullptr,
+                                            const std::string& address,
+                                            std::atomic<bool>* failed = nullptr,
                                             const std::string& program = "quorvik-cli");

@@ -268,7 +268,10 @@ void DefineCommandLine(CLI::App& app, Parsed& p) {
                     "with any unit to update found)");
   station->add_flag("--skip-done", p.options.skipDone,
                     "leave alone units whose last journal line shows this file's SHA-256 with "
-                    "outcome ok");
+                    "outcome ok (the default; refuses to run without a journal)");
+  station->add_flag("--again", p.options.again,
+                    "flash units done with this file before (by the journal or in this run) "
+                    "again");
   AddIface(station, p);
   AddWaitLock(station, p);
   AddJournal(station, p);

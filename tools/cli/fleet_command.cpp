@@ -146,7 +146,7 @@ int RunFleet(const CliOptions& options, CEventWriter& writer, INetwork& network)
   std::istringstream noAnswers;
   CCliObserver observer(writer, network.Devices(), noAnswers, options.timeScale);
   observer.interrupted = [] { return g_interrupted.load(); };
-  bool journalFailed = false;
+  std::atomic<bool> journalFailed = false;
   const std::unique_ptr<IResultSink> journalSink =
       MakeCliJournal(writer, options, journal, address, &journalFailed);
   observer.SetJournal(journalSink.get());
@@ -178,9 +178,13 @@ int RunFleet(const CliOptions& options, CEventWriter& writer, INetwork& network)
                   {"running", tally.running}},
                  FleetTallyText(tally));
     nlohmann::json result = ResultEvent(command, outcome);
-    if (journalFailed) result["journal"] = "incomplete";
+    const int code = JournalLostExitCode(outcome, journalFailed);
+    if (journalFailed) {
+      result["journal"] = "incomplete";
+      result["exit"] = code;
+    }
     if (writer.format() == OutputFormat::kJson) writer.Event(result, "");
-    return JournalAwareExitCode(outcome, journalFailed);
+    return code;
   };
   if (plan.planned.empty()) return finish(Outcome::kNoDevice);
   if (options.dryRun) return finish(Outcome::kOk);
@@ -215,9 +219,16 @@ int RunFleet(const CliOptions& options, CEventWriter& writer, INetwork& network)
   run.retries = options.retries;
   run.parallel = options.parallel;
   run.canary = options.canary;
-  run.stopAfterDevice = [] { return g_stopAfterDevice.load(); };
+  // Devices whose updates cannot be recorded are not started.
+  run.stopAfterDevice = [&] { return g_stopAfterDevice.load() || journalFailed.load(); };
   const FleetRunEnd end = RunFleetUpdate(plan, run, network, observer.clock(), observer, console);
   tally = end.tally;
+  if (journalFailed && end.stopped && !end.interrupted && !g_stopAfterDevice) {
+    writer.Error("the journal cannot be written: stopped after " +
+                 std::to_string(tally.planned - tally.notStarted) + " of " +
+                 std::to_string(plan.planned.size()) + " device(s)");
+    return finish(Outcome::kFailed);
+  }
   if (!end.interrupted && !end.canaryFailed.empty()) {
     writer.Error("the first " + std::to_string(options.canary) +
                  " device(s) did not all come back running (" + end.canaryFailed +

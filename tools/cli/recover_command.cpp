@@ -48,7 +48,7 @@ int RunRecover(const CliOptions& options, CEventWriter& writer, INetwork& networ
   CCliObserver observer(writer, network.Devices(), noAnswers, options.timeScale);
   observer.interrupted = [] { return g_interrupted.load(); };
   observer.SetAssumeYes(options.yes);
-  bool journalFailed = false;
+  std::atomic<bool> journalFailed = false;
   std::unique_ptr<IResultSink> journalSink =
       MakeCliJournal(writer, options, journal, address, &journalFailed);
   observer.SetJournal(journalSink.get());

@@ -133,6 +133,8 @@ int RunStationCommand(const CliOptions& options, CEventWriter& stdoutWriter, INe
   CEventWriter& writer = options.porcelain ? porcelainLog : stdoutWriter;
   if (options.skipDone && options.noJournal)
     return Refuse(writer, command, "--skip-done reads the journal: give no --no-journal");
+  if (options.skipDone && options.again)
+    return Refuse(writer, command, "--skip-done and --again contradict each other: give one");
   FirmwareFileRead file = ReadFirmwareFile(options.file);
   if (file.verdict)
     return Refuse(writer, command,
@@ -140,11 +142,17 @@ int RunStationCommand(const CliOptions& options, CEventWriter& stdoutWriter, INe
   const std::string sha256 = Sha256Hex(file.bytes);
   std::optional<CJournal> journal;
   if (const auto refused = OpenJournal(options, command, writer, journal)) return *refused;
+  // Units done with this file before are left alone unless --again; the
+  // journal says which, where there is one.
   std::map<std::string, bool> doneOk;
-  if (options.skipDone) {
+  const bool skipDone = !options.again && journal.has_value();
+  if (skipDone) {
     const JournalRead read = ReadJournal(journal->path());
     if (read.problem)
-      return Refuse(writer, command, "journal: " + read.problem->message + " (--skip-done)");
+      return Refuse(writer, command,
+                    "journal: " + read.problem->message +
+                        " (it says which units are done with this file; --again flashes them "
+                        "anyway)");
     doneOk = DoneInJournal(read, sha256);
   }
   std::string address;
@@ -153,13 +161,13 @@ int RunStationCommand(const CliOptions& options, CEventWriter& stdoutWriter, INe
     return *failed;
   std::istringstream noAnswers;
   CCliObserver observer(writer, network.Devices(), noAnswers, options.timeScale);
-  bool journalFailed = false;
+  std::atomic<bool> journalFailed = false;
   const std::unique_ptr<IResultSink> journalSink =
       MakeCliJournal(writer, options, journal, address, &journalFailed, kStationProgram);
   observer.SetJournal(journalSink.get());
   CResultPrinter printer(writer);
   CStationConsole console(writer, printer, observer, options.porcelain);
-  if (options.skipDone) console.doneOk = &doneOk;
+  if (skipDone) console.doneOk = &doneOk;
   nlohmann::json models = nlohmann::json::array();
   std::string modelsText;
   for (uint16_t model : options.models) {
@@ -179,20 +187,34 @@ int RunStationCommand(const CliOptions& options, CEventWriter& stdoutWriter, INe
   station.models = options.models;
   station.parallel = options.parallel;
   station.once = options.once;
-  station.stop = [] { return g_stopAfterDevice.load() || g_interrupted.load(); };
-  if (options.skipDone)
+  station.again = options.again;
+  // A unit whose update cannot be recorded is not started.
+  station.stop = [&journalFailed] {
+    return g_stopAfterDevice.load() || g_interrupted.load() || journalFailed.load();
+  };
+  if (skipDone)
     station.doneBefore = [&doneOk](const DeviceRecord& record) {
       const auto it = doneOk.find(RecordDeviceKey(record));
       return it != doneOk.end() && it->second;
     };
-  const StationEnd end = RunStation(station, network, observer.clock(), observer, console);
+  // The bench is heard while units are written, on another thread: the
+  // station's waits must not write the held status line behind the lock
+  // that keeps the two apart.
+  CCliClock clock(options.timeScale);
+  const StationEnd end = RunStation(station, network, clock, observer, console);
   observer.Flush();
+  if (journalFailed && !g_stopAfterDevice && !g_interrupted)
+    writer.Error("the journal cannot be written: the station took no further unit");
   console.Summary(end.tally);
   const Outcome outcome = end.interrupted         ? Outcome::kInterrupted
                           : end.tally.failed == 0 ? Outcome::kOk
                                                   : Outcome::kFailed;
   nlohmann::json result = ResultEvent(command, outcome);
-  if (journalFailed) result["journal"] = "incomplete";
+  const int code = JournalLostExitCode(outcome, journalFailed);
+  if (journalFailed) {
+    result["journal"] = "incomplete";
+    result["exit"] = code;
+  }
   if (writer.format() == OutputFormat::kJson) writer.Event(result, "");
-  return JournalAwareExitCode(outcome, journalFailed);
+  return code;
 }
