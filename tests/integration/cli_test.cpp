@@ -1563,6 +1563,49 @@ TEST_F(Cli, TheStationCountsUnitsAndLeavesAlonePassedAndTwinUnitsOnce) {
   }
 }
 
+// A journal that stops taking lines mid-run (its file turned into a folder
+// while the first device is written) stops a fleet and a station from
+// taking further devices: the one being written finishes, nothing new is
+// started, and the run exits 2 instead of failing device after device.
+TEST_F(Cli, AFleetOrStationThatLosesItsJournalTakesNoFurtherDevice) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    std::string writing;  // a line that says the first device is being written
+  };
+  const std::vector<Case> cases = {
+      {"update --all",
+       {"update", "--file", file, "--all", "--yes", "--parallel", "1", "--json", kFast},
+       "\"event\":\"device_progress\""},
+      {"station", {"station", "--file", file, "--porcelain", kFast}, "WRITING "}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(journal);
+    fs::remove(journal + ".kept");
+    CSimulatorProcess sim(
+        QUORVIK_DEVSIM_PATH,
+        Devices({BenchUnit("a1a1a1a1a1a1a1a1a1a1a1", R"(, "ackDelayMs": 150)"),
+                 BenchUnit("b2b2b2b2b2b2b2b2b2b2b2"), BenchUnit("c3c3c3c3c3c3c3c3c3c3c3")}));
+    ASSERT_TRUE(sim.ready());
+    bool lost = false;
+    const CliRun run = RunCli(c.args, "", [&](const std::string& line) {
+      if (lost || line.find(c.writing) == std::string::npos) return;
+      lost = true;
+      fs::rename(journal, journal + ".kept");
+      fs::create_directory(journal);
+    });
+    EXPECT_EQ(run.exitCode, 2) << run.out << run.err;
+    EXPECT_NE((run.out + run.err).find("the journal cannot be written"), std::string::npos)
+        << run.out << run.err;
+    sim.Stop();
+    int written = 0;
+    for (const char* id :
+         {"a1a1a1a1a1a1a1a1a1a1a1", "b2b2b2b2b2b2b2b2b2b2b2", "c3c3c3c3c3c3c3c3c3c3c3"})
+      written += SummaryOf(sim.output(), id).find(" writes=0 ") == std::string::npos;
+    EXPECT_EQ(written, 1) << sim.output();
+  }
+}
+
 // --once ends after the first batch; --skip-done then leaves alone what the
 // journal shows done with this file, and says so as JSON events.
 TEST_F(Cli, TheStationOnceAndThenSkippingWhatTheJournalShowsDone) {
