@@ -42,7 +42,7 @@ class CStationConsole : public IStationObserver {
                   bool porcelain)
       : m_writer(writer), m_printer(printer), m_observer(observer), m_porcelain(porcelain) {}
 
-  // Set by --skip-done: what the journal and this run say of each unit.
+  // Unless --again: what the journal and this run say of each unit.
   std::map<std::string, bool>* doneOk = nullptr;
   std::string sha256;
 
