@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -54,6 +55,12 @@ int OpenForAppend(const std::string& path, std::optional<FileProblem>& problem) 
     problem = FileProblem{FileProblem::Kind::kNotWritten, 0, path + ": " + why};
     return -1;
   }
+  // A device is not even opened: opening one can act on it.
+  if (auto other = RegularFileProblem(path);
+      other && other->kind == FileProblem::Kind::kNotRegular) {
+    problem = std::move(other);
+    return -1;
+  }
   const int fd =
       ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0600);
   if (fd < 0) {
@@ -67,6 +74,28 @@ int OpenForAppend(const std::string& path, std::optional<FileProblem>& problem) 
     return -1;
   }
   return fd;
+}
+
+// 0 when kJournalHeadroom more bytes of lines fit, else why they do not.
+// The room is reserved past the end of the file, which keeps its size and
+// every byte: no probe line is ever left in the operator's journal.
+int NoRoomError(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return errno;
+  int reserved;
+  do {
+    reserved = ::fallocate(fd, FALLOC_FL_KEEP_SIZE, st.st_size, kJournalHeadroom);
+  } while (reserved != 0 && errno == EINTR);
+  if (reserved == 0) return 0;
+  const int error = errno;
+  if (error == ENOSPC || error == EDQUOT || error == EFBIG) return error;
+  // A file system that cannot reserve tells what it has free instead.
+  struct statvfs fs {};
+  if (::fstatvfs(fd, &fs) != 0) return 0;
+  return static_cast<unsigned long long>(fs.f_bavail) * fs.f_frsize <
+                 static_cast<unsigned long long>(kJournalHeadroom)
+             ? ENOSPC
+             : 0;
 }
 
 }  // namespace
@@ -249,8 +278,11 @@ std::string JournalPath(const std::string& requested) {
 std::optional<FileProblem> CJournal::CheckWritable() const {
   std::optional<FileProblem> problem;
   const int fd = OpenForAppend(m_path, problem);
-  if (fd >= 0) ::close(fd);
-  return problem;
+  if (fd < 0) return problem;
+  const int error = NoRoomError(fd);
+  ::close(fd);
+  if (error != 0) return Failure(m_path, error, "has no room for its lines: ");
+  return std::nullopt;
 }
 
 std::optional<FileProblem> CJournal::Append(const FlatRecord& record) const {

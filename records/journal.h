@@ -82,13 +82,19 @@ std::vector<FlatRecord> HistoryEntries(const std::vector<FlatRecord>& records);
 // $XDG_STATE_HOME/quorvik/journal.jsonl (~/.local/state/quorvik/...).
 std::string JournalPath(const std::string& requested = {});
 
+// The room a journal must have before a command that journals begins:
+// the lines of a long fleet run, so that a full disk stops the run before
+// its first search rather than device by device.
+constexpr long kJournalHeadroom = 64 * 1024;
+
 class CJournal {
  public:
   explicit CJournal(std::string path) : m_path(std::move(path)) {}
   const std::string& path() const { return m_path; }
 
-  // Whether a line could be appended now: the folder is made where missing
-  // and the file opened for appending (and created). Nothing is written.
+  // Whether lines could be appended now: the folder is made where missing,
+  // the file opened for appending (and created), and room for
+  // kJournalHeadroom bytes of lines found on its disk. Nothing is written.
   std::optional<FileProblem> CheckWritable() const;
   // Appends the record as one line and flushes it to disk.
   std::optional<FileProblem> Append(const FlatRecord& record) const;

@@ -6,7 +6,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <sched.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -36,11 +35,7 @@ constexpr const char* kJournalSocket = "/run/systemd/journal/socket";
 // system journal's socket lives, so that nothing here reaches the
 // machine's journal. Empty when done, otherwise why not.
 std::string PrivateJournalFolder() {
-  if (::unshare(CLONE_NEWNS) != 0)
-    return std::string("no private mount namespace: ") + std::strerror(errno);
-  // Otherwise a mount below would show in the machine's namespace too.
-  if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-    return std::string("mounts stay shared: ") + std::strerror(errno);
+  if (std::string why = EnterPrivateMountNamespace(); !why.empty()) return why;
   for (const char* at : {"/run/systemd/journal", "/run/systemd", "/run"}) {
     if (!fs::is_directory(at)) continue;
     if (::mount("tmpfs", at, "tmpfs", MS_NOSUID | MS_NODEV, "mode=0755") != 0)
