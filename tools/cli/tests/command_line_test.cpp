@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -13,6 +15,7 @@
 #include <sstream>
 #include <utility>
 
+#include "tools/cli/firmware_inspect.h"
 #include "tools/cli/rig_commands.h"
 
 namespace {
@@ -134,6 +137,75 @@ TEST(CommandLineDocs, TheManualPageAndTheCompletionKnowEverySubcommandAndOption)
     EXPECT_NE(exits.find(".B " + std::to_string(ExitCodeOf(outcome)) + "\n"), std::string::npos)
         << "man page, EXIT STATUS: " << ExitCodeOf(outcome);
   EXPECT_NE(exits.find(".B " + std::to_string(kExitRollCallDiffers) + "\n"), std::string::npos);
+}
+
+// The message a command line is refused with; empty when it parses.
+std::string Refusal(std::vector<std::string> args, Parsed& p) {
+  CLI::App app;
+  DefineCommandLine(app, p);
+  std::reverse(args.begin(), args.end());  // CLI11 takes the last first
+  try {
+    app.parse(args);
+  } catch (const CLI::ParseError& e) {
+    return e.what();
+  }
+  return {};
+}
+
+TEST(CommandLine, NumbersAreDecimalWholeNumbersAndEveryRefusalSaysWhy) {
+  const std::string file = kManPage;  // any regular file
+  const std::string loop = ::testing::TempDir() + "quorvik-loop";
+  std::filesystem::remove(loop);
+  std::filesystem::create_symlink(loop, loop);
+  const std::vector<std::string> fleet = {"update", "-f", file, "--all"};
+  const auto with = [](std::vector<std::string> args, std::vector<std::string> more) {
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+  };
+  const struct {
+    std::vector<std::string> args;
+    std::string refusal;  // empty: accepted
+  } cases[] = {
+      {with(fleet, {"--parallel", "abc"}), "--parallel: abc is not a whole number"},
+      {with(fleet, {"--parallel", "1e3"}), "--parallel: 1e3 is not a whole number"},
+      {with(fleet, {"--parallel", "8.5"}), "--parallel: 8.5 is not a whole number"},
+      {with(fleet, {"--parallel", "0x8"}), "--parallel: 0x8 is not a whole number"},
+      {with(fleet, {"--parallel", " 8"}), "--parallel:  8 is not a whole number"},
+      {with(fleet, {"--parallel", "65"}), "--parallel: 65 is not in range 1 to 64"},
+      {with(fleet, {"--parallel", "99999999999999999999"}), "not in range 1 to 64"},
+      {with(fleet, {"--parallel", "08"}), ""},
+      {with(fleet, {"--canary", "1e3"}), "--canary: 1e3 is not a whole number"},
+      {with(fleet, {"--retries", "011"}), "--retries: 011 is not in range 0 to 10"},
+      {{"station", "-f", file, "--parallel", "0x8"}, "--parallel: 0x8 is not a whole number"},
+      {{"reset", "--row", "-1"}, "--row: -1 is not in range 0 to"},
+      {{"reset", "--row", "007"}, ""},
+      {{"update", "-f", file, "--row", "0", "--chain", "--max-devices", "2.5"},
+       "--max-devices: 2.5 is not a whole number"},
+      {with(fleet, {"--chain"}), "--all excludes --chain"},
+      {{"update", "-f", file, "--row", "0", "--max-devices", "3"},
+       "--max-devices requires --chain"},
+      {{"interfaces", "--no-syslog"}, ""},
+      {{"list", "--no-syslog"}, ""},
+      {{"rollcall", file, "--no-syslog"}, ""},
+      {{"inspect", file, "--no-syslog"}, ""},
+      {{"history", "--no-syslog"}, ""},
+      {{"doctor", "--no-syslog"}, ""},
+      // What inspect says of the same file.
+      {{"update", "-f", loop, "--row", "0"}, "--file: " + InspectFirmwareFile(loop).detail},
+  };
+  for (const auto& c : cases) {
+    Parsed p;
+    const std::string refusal = Refusal(c.args, p);
+    if (c.refusal.empty())
+      EXPECT_EQ(refusal, "") << c.args.back();
+    else
+      EXPECT_NE(refusal.find(c.refusal), std::string::npos) << refusal;
+  }
+  Parsed p;
+  ASSERT_EQ(Refusal(with(fleet, {"--parallel", "08"}), p), "");
+  EXPECT_EQ(p.options.parallel, 8);
+  EXPECT_EQ(InspectFirmwareFile(loop).detail, loop + ": Too many levels of symbolic links");
+  std::filesystem::remove(loop);
 }
 
 }  // namespace
