@@ -22,7 +22,7 @@ const std::vector<std::string> kJournalCommonFields = {
     "time",   "host",     "program", "interface", "command",    "outcome", "reason",
     "device", "deviceId", "serial",  "mac",       "loaderType", "version", "confirmed"};
 const std::vector<std::string> kJournalUpdateFields = {
-    "file", "sha256", "section", "bytes", "blocks", "crc", "verified", "durationMs"};
+    "file", "sha256", "section", "bytes", "blocks", "crc", "verified", "durationMs", "fileBytes"};
 
 namespace {
 
@@ -113,6 +113,24 @@ std::string FormatUtcTime(std::chrono::system_clock::time_point time) {
   return text;
 }
 
+std::optional<std::chrono::system_clock::time_point> ParseUtcTime(std::string_view text) {
+  const std::string copy(text);
+  std::tm utc{};
+  int ms = 0;
+  if (std::sscanf(copy.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d.%3dZ", &utc.tm_year, &utc.tm_mon,
+                  &utc.tm_mday, &utc.tm_hour, &utc.tm_min, &utc.tm_sec, &ms) != 7)
+    return std::nullopt;
+  utc.tm_year -= 1900;
+  utc.tm_mon -= 1;
+  const std::time_t seconds = ::timegm(&utc);
+  if (seconds == static_cast<std::time_t>(-1)) return std::nullopt;
+  const auto time = std::chrono::system_clock::from_time_t(seconds) + std::chrono::milliseconds(ms);
+  // Back to the same text, or the text named no time: sscanf lets signs,
+  // spaces and a 2026-02-30 through, and ignores whatever follows the Z.
+  if (FormatUtcTime(time) != text) return std::nullopt;
+  return time;
+}
+
 std::string JournalVersionText(uint16_t version) {
   // Every version, also one the list leaves blank: the journal is a record.
   char text[16];
@@ -153,6 +171,7 @@ FlatRecord ResultFields(const CommandResult& r) {
     record.push_back({"crc", u.crc ? JsonValue(Hex16(*u.crc)) : nullptr});
     record.push_back({"verified", u.verified});
     record.push_back({"durationMs", static_cast<int64_t>(r.duration.count())});
+    record.push_back({"fileBytes", NumberOrNull(u.fileBytes)});
   }
   return record;
 }

@@ -41,6 +41,9 @@ const std::vector<std::string>& JournalFields();
 std::string JournalVersionText(uint16_t version);
 // 2026-12-08T04:27:26.123Z
 std::string FormatUtcTime(std::chrono::system_clock::time_point time);
+// The time a text names when it is one FormatUtcTime writes; nothing for
+// any other text, which a journal line may hold as well as any.
+std::optional<std::chrono::system_clock::time_point> ParseUtcTime(std::string_view text);
 // A line's fields (without "time", "host", "program" and "interface" when
 // `context` is not given): what quorvik-cli prints as a device result too.
 FlatRecord ResultFields(const CommandResult& result);
