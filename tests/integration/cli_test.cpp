@@ -1525,9 +1525,8 @@ TEST_F(Cli, TheStationOnceAndThenSkippingWhatTheJournalShowsDone) {
   EXPECT_EQ(skipping.Events().back()["outcome"], "ok");
 }
 
-// A journal on a file system of its own, in a mount namespace of this
-// process's own, so that a full disk can be made without touching the
-// machine's.
+// A full disk of its own: a small tmpfs in a mount namespace of this
+// process's own.
 class CliOnAFullDisk : public Cli {
  protected:
   static void SetUpTestSuite() {
@@ -1538,25 +1537,10 @@ class CliOnAFullDisk : public Cli {
     if (!s_noMounts.empty()) GTEST_SKIP() << s_noMounts;
   }
   void TearDown() override {
-    if (mounted) ::umount2(mounted->c_str(), MNT_DETACH);
+    ::umount2((dir / "full").c_str(), MNT_DETACH);
     Cli::TearDown();
   }
-  // A 64 KiB file system at `at`, filled up after `files` were written.
-  void FullDisk(const fs::path& at, const std::map<std::string, std::string>& files) {
-    fs::create_directories(at);
-    ASSERT_EQ(::mount("tmpfs", at.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=64k"), 0)
-        << std::strerror(errno);
-    mounted = at;
-    for (const auto& [name, text] : files) std::ofstream(at / name) << text;
-    const int filler = ::open((at / "filler").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-    const std::vector<char> block(4096, 'x');
-    while (::write(filler, block.data(), block.size()) > 0) {
-    }
-    EXPECT_EQ(errno, ENOSPC);
-    ::close(filler);
-  }
   static inline std::string s_noMounts;
-  std::optional<fs::path> mounted;
 };
 
 // Every command that journals refuses before its first search, and the
@@ -1566,22 +1550,26 @@ TEST_F(CliOnAFullDisk, EveryCommandThatJournalsRefusesBeforeItsFirstSearch) {
                         Devices({AppDevice("2122232425262728292a2b", "00-0A-95-00-00-21")}));
   ASSERT_TRUE(sim.ready());
   const fs::path full = dir / "full";
-  const std::string kept = R"({"time":"2026-12-08T09:41:07.512Z","command":"reset"})"
-                           "\n";
-  FullDisk(full, {{"journal.jsonl", kept}});
+  fs::create_directory(full);
+  ASSERT_EQ(::mount("tmpfs", full.c_str(), "tmpfs", 0, "size=64k"), 0) << std::strerror(errno);
+  const std::string kept = "{\"command\":\"reset\"}\n";
+  std::ofstream(full / "journal.jsonl") << kept;
+  std::ofstream filler(full / "filler");
+  while (filler << std::string(4096, 'x') << std::flush) {
+  }
   ::setenv("QUORVIK_JOURNAL", (full / "journal.jsonl").c_str(), 1);
-  for (const std::vector<std::string>& args :
-       std::vector<std::vector<std::string>>{{"update", "-f", file, "--all", "--yes"},
-                                             {"update", "-f", file, "--row", "0"},
-                                             {"reset", "--row", "0", "--yes"},
-                                             {"recover", "--yes"},
-                                             {"station", "-f", file}}) {
+  for (const std::string& args : std::vector<std::string>{
+           "update -f " + file + " --all --yes", "update -f " + file + " --row 0",
+           "reset --row 0 --yes", "recover --yes", "station -f " + file}) {
+    std::vector<std::string> words;
+    std::istringstream in(args);
+    for (std::string word; in >> word;) words.push_back(word);
     // A refusal writes nothing to stdout; a station that went on would
     // never end by itself.
-    const CliRun run = RunCli(args, "", [](const std::string&) {
+    const CliRun run = RunCli(words, "", [](const std::string&) {
       if (g_running > 0) ::kill(g_running, SIGINT);
     });
-    EXPECT_EQ(run.exitCode, 2) << args[0] << "\n" << run.out << run.err;
+    EXPECT_EQ(run.exitCode, 2) << args << "\n" << run.out << run.err;
     EXPECT_NE(run.err.find("journal.jsonl: has no room for its lines: No space left on device"),
               std::string::npos)
         << run.err;
