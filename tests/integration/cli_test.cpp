@@ -9,14 +9,11 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -1523,60 +1520,6 @@ TEST_F(Cli, TheStationOnceAndThenSkippingWhatTheJournalShowsDone) {
   EXPECT_EQ(summary["ok"], 0);
   EXPECT_EQ(summary["ignored"], 2);
   EXPECT_EQ(skipping.Events().back()["outcome"], "ok");
-}
-
-// A full disk of its own: a small tmpfs in a mount namespace of this
-// process's own.
-class CliOnAFullDisk : public Cli {
- protected:
-  static void SetUpTestSuite() {
-    if (InPrivateNetworkNamespace()) s_noMounts = EnterPrivateMountNamespace();
-  }
-  void SetUp() override {
-    Cli::SetUp();
-    if (!s_noMounts.empty()) GTEST_SKIP() << s_noMounts;
-  }
-  void TearDown() override {
-    ::umount2((dir / "full").c_str(), MNT_DETACH);
-    Cli::TearDown();
-  }
-  static inline std::string s_noMounts;
-};
-
-// Every command that journals refuses before its first search, and the
-// journal stays as it was.
-TEST_F(CliOnAFullDisk, EveryCommandThatJournalsRefusesBeforeItsFirstSearch) {
-  CSimulatorProcess sim(QUORVIK_DEVSIM_PATH,
-                        Devices({AppDevice("2122232425262728292a2b", "00-0A-95-00-00-21")}));
-  ASSERT_TRUE(sim.ready());
-  const fs::path full = dir / "full";
-  fs::create_directory(full);
-  ASSERT_EQ(::mount("tmpfs", full.c_str(), "tmpfs", 0, "size=64k"), 0) << std::strerror(errno);
-  const std::string kept = "{\"command\":\"reset\"}\n";
-  std::ofstream(full / "journal.jsonl") << kept;
-  std::ofstream filler(full / "filler");
-  while (filler << std::string(4096, 'x') << std::flush) {
-  }
-  ::setenv("QUORVIK_JOURNAL", (full / "journal.jsonl").c_str(), 1);
-  for (const std::string& args : std::vector<std::string>{
-           "update -f " + file + " --all --yes", "update -f " + file + " --row 0",
-           "reset --row 0 --yes", "recover --yes", "station -f " + file}) {
-    std::vector<std::string> words;
-    std::istringstream in(args);
-    for (std::string word; in >> word;) words.push_back(word);
-    // A refusal writes nothing to stdout; a station that went on would
-    // never end by itself.
-    const CliRun run = RunCli(words, "", [](const std::string&) {
-      if (g_running > 0) ::kill(g_running, SIGINT);
-    });
-    EXPECT_EQ(run.exitCode, 2) << args << "\n" << run.out << run.err;
-    EXPECT_NE(run.err.find("journal.jsonl: has no room for its lines: No space left on device"),
-              std::string::npos)
-        << run.err;
-  }
-  EXPECT_EQ(ReadAll(full / "journal.jsonl"), std::vector<uint8_t>(kept.begin(), kept.end()));
-  sim.Stop();
-  EXPECT_EQ(sim.output().find("rx "), std::string::npos) << sim.output();
 }
 
 }  // namespace

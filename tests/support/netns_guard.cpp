@@ -1,10 +1,7 @@
 #include "tests/support/netns_guard.h"
 
 #include <net/if.h>
-#include <sched.h>
-#include <sys/mount.h>
 
-#include <cerrno>
 #include <cstring>
 
 bool InPrivateNetworkNamespace() {
@@ -16,13 +13,4 @@ bool InPrivateNetworkNamespace() {
     if (std::strcmp(it->if_name, "lo") != 0) onlyLoopback = false;
   ::if_freenameindex(names);
   return onlyLoopback && count == 1;
-}
-
-std::string EnterPrivateMountNamespace() {
-  if (::unshare(CLONE_NEWNS) != 0)
-    return std::string("no private mount namespace: ") + std::strerror(errno);
-  // Otherwise a mount made here would show in the machine's namespace too.
-  if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-    return std::string("mounts stay shared: ") + std::strerror(errno);
-  return {};
 }

@@ -5,14 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-
 bool InPrivateNetworkNamespace();
-
-// Gives this process a mount namespace of its own, whose mounts show
-// nowhere else. Empty when done, otherwise why not. Only before the first
-// thread starts: a process with threads cannot take one.
-std::string EnterPrivateMountNamespace();
 
 #define QUORVIK_REQUIRE_PRIVATE_NETNS()                                                   \
   do {                                                                                    \
