@@ -144,9 +144,7 @@ TEST(CommandLine, NumbersAreDecimalWholeNumbersAndEveryRefusalSaysWhy) {
   std::filesystem::create_symlink(loop, loop);
   const std::string all = "update -f " + kManPage + " --all ";  // any regular file
   const std::pair<std::string, std::string> cases[] = {
-      {all + "--parallel abc", "--parallel: abc is not a whole number"},
-      {all + "--parallel 1e3", "1e3 is not a whole number"},
-      {all + "--parallel 8.5", "8.5 is not a whole number"},
+      {all + "--parallel 1e3", "--parallel: 1e3 is not a whole number"},
       {all + "--canary 0x8", "0x8 is not a whole number"},
       {all + "--retries ' 8'", " 8 is not a whole number"},
       {all + "--parallel 65", "--parallel: 65 is not in range 1 to 64"},
@@ -154,7 +152,6 @@ TEST(CommandLine, NumbersAreDecimalWholeNumbersAndEveryRefusalSaysWhy) {
       {"update -f " + kManPage + " --row 0 --max-devices 3", "--max-devices requires --chain"},
       {"update -f " + loop + " --row 0", "--file: " + InspectFirmwareFile(loop).detail},
       {"list --no-syslog", ""},
-      {"history --no-syslog", ""},
       {all + "--parallel 08", ""},
   };
   for (const auto& [line, refusal] : cases) {
