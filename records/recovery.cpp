@@ -79,8 +79,11 @@ FirmwareFileRead ReadRecordedFile(const UnfinishedUpdate& u, std::string& proble
               " cannot be used any more: " + FirmwareVerdictLine(FirmwareVerdict::kUnreadable) +
               " (" + why + ")";
   };
-  const auto changed = [&] {
-    problem = path + " has changed since (its SHA-256 is no longer " + u.sha256 + ")";
+  const auto changed = [&](bool size) {
+    problem = path + " has changed since (its " +
+              (size ? "size is no longer " + std::to_string(*u.fileBytes) + " bytes"
+                    : "SHA-256 is no longer " + u.sha256) +
+              ")";
   };
   if (const auto other = RegularFileProblem(path)) {
     unusable(other->message);
@@ -92,7 +95,7 @@ FirmwareFileRead ReadRecordedFile(const UnfinishedUpdate& u, std::string& proble
     return read;
   }
   if (static_cast<uint64_t>(st.st_size) != *u.fileBytes || *u.fileBytes > kMaxFirmwareFileBytes) {
-    changed();
+    changed(true);
     return read;
   }
   // One read: the bytes hashed are the bytes handed out, whatever the file
@@ -100,14 +103,14 @@ FirmwareFileRead ReadRecordedFile(const UnfinishedUpdate& u, std::string& proble
   FileRead whole = ReadWholeFile(path, static_cast<size_t>(*u.fileBytes));
   if (!whole.bytes) {
     if (whole.problem.kind == FileProblem::Kind::kTooLarge)
-      changed();
+      changed(true);
     else
       unusable(whole.problem.message);
     return read;
   }
   read.bytes.assign(whole.bytes->begin(), whole.bytes->end());
   if (read.bytes.size() != *u.fileBytes || Sha256Hex(read.bytes) != u.sha256) {
-    changed();
+    changed(read.bytes.size() != *u.fileBytes);
     read.bytes.clear();
     return read;
   }
