@@ -45,6 +45,9 @@ struct UpdateFacts {
   bool blockUnanswered = false;
   // Why the file was refused, where it was.
   std::optional<FirmwareVerdict> refusedFile;
+  // The whole file's size as read, with sha256: what recovery compares a
+  // file with before it reads a byte of it.
+  std::optional<uint64_t> fileBytes;
 };
 
 struct CommandResult {

@@ -88,6 +88,7 @@ std::optional<CommandResult> CUpdate::Prepare(bool search) {
     return Refuse(FirmwareVerdictLine(*m_input.unreadable), std::nullopt);
   }
   m_result.update->sha256 = Sha256Hex(m_input.file);
+  m_result.update->fileBytes = m_input.file.size();
   return std::nullopt;
 }
 

@@ -418,6 +418,7 @@ void CWaves::Restart(Wave& wave) {
   for (Member* m : running) {
     CommandResult start = BeginUpdateResult(m->record, m_options.path);
     start.update->sha256 = sha256;
+    start.update->fileBytes = m_options.bytes->size();
     if (!m_observer.Starting(start)) {
       m->result = Decide(std::move(start), Outcome::kRefused, kStartNotRecordedLine, Beep::kAlert,
                          m_observer);

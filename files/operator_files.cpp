@@ -73,8 +73,26 @@ std::string FolderOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
+std::optional<FileProblem> RegularFileProblem(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    const int error = errno;
+    // A path through a file that is no folder names nothing either.
+    return Problem(error == ENOENT || error == ENOTDIR ? FileProblem::Kind::kMissing
+                                                       : FileProblem::Kind::kUnreadable,
+                   error, path, ErrorText(error));
+  }
+  if (!S_ISREG(st.st_mode))
+    return Problem(FileProblem::Kind::kNotRegular, 0, path, FileTypeText(st.st_mode));
+  return std::nullopt;
+}
+
 FileRead ReadWholeFile(const std::string& path, size_t maxBytes) {
   FileRead result;
+  if (auto problem = RegularFileProblem(path)) {
+    result.problem = std::move(*problem);
+    return result;
+  }
   // Non-blocking, so that opening a FIFO returns at once to be refused.
   CFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
   if (fd.get() < 0) {

@@ -36,6 +36,11 @@ struct FileRead {
 // blocks on a FIFO and never reads a device.
 FileRead ReadWholeFile(const std::string& path, size_t maxBytes);
 
+// Why `path` is no regular file (nothing there, a link loop, a folder, a
+// FIFO, a device), told without opening it: opening a device can act on
+// it. Empty for a regular file. Its messages are ReadWholeFile's.
+std::optional<FileProblem> RegularFileProblem(const std::string& path);
+
 struct FileWrite {
   bool ok = false;
   FileProblem problem;  // when not ok

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,7 +22,7 @@ const std::vector<std::string> kJournalCommonFields = {
     "time",   "host",     "program", "interface", "command",    "outcome", "reason",
     "device", "deviceId", "serial",  "mac",       "loaderType", "version", "confirmed"};
 const std::vector<std::string> kJournalUpdateFields = {
-    "file", "sha256", "section", "bytes", "blocks", "crc", "verified", "durationMs"};
+    "file", "sha256", "section", "bytes", "blocks", "crc", "verified", "durationMs", "fileBytes"};
 
 namespace {
 
@@ -54,6 +55,12 @@ int OpenForAppend(const std::string& path, std::optional<FileProblem>& problem) 
     problem = FileProblem{FileProblem::Kind::kNotWritten, 0, path + ": " + why};
     return -1;
   }
+  // A device is not even opened: opening one can act on it.
+  if (auto other = RegularFileProblem(path);
+      other && other->kind == FileProblem::Kind::kNotRegular) {
+    problem = std::move(other);
+    return -1;
+  }
   const int fd =
       ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0600);
   if (fd < 0) {
@@ -69,6 +76,28 @@ int OpenForAppend(const std::string& path, std::optional<FileProblem>& problem) 
   return fd;
 }
 
+// 0 when kJournalHeadroom more bytes of lines fit, else why they do not.
+// The room is reserved past the end of the file, which keeps its size and
+// every byte: no probe line is ever left in the operator's journal.
+int NoRoomError(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return errno;
+  int reserved;
+  do {
+    reserved = ::fallocate(fd, FALLOC_FL_KEEP_SIZE, st.st_size, kJournalHeadroom);
+  } while (reserved != 0 && errno == EINTR);
+  if (reserved == 0) return 0;
+  const int error = errno;
+  if (error == ENOSPC || error == EDQUOT || error == EFBIG) return error;
+  // A file system that cannot reserve tells what it has free instead.
+  struct statvfs fs {};
+  if (::fstatvfs(fd, &fs) != 0) return 0;
+  return static_cast<unsigned long long>(fs.f_bavail) * fs.f_frsize <
+                 static_cast<unsigned long long>(kJournalHeadroom)
+             ? ENOSPC
+             : 0;
+}
+
 }  // namespace
 
 std::string FormatUtcTime(std::chrono::system_clock::time_point time) {
@@ -82,6 +111,24 @@ std::string FormatUtcTime(std::chrono::system_clock::time_point time) {
                 utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
                 static_cast<int>(ms % 1000));
   return text;
+}
+
+std::optional<std::chrono::system_clock::time_point> ParseUtcTime(std::string_view text) {
+  const std::string copy(text);
+  std::tm utc{};
+  int ms = 0;
+  if (std::sscanf(copy.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d.%3dZ", &utc.tm_year, &utc.tm_mon,
+                  &utc.tm_mday, &utc.tm_hour, &utc.tm_min, &utc.tm_sec, &ms) != 7)
+    return std::nullopt;
+  utc.tm_year -= 1900;
+  utc.tm_mon -= 1;
+  const std::time_t seconds = ::timegm(&utc);
+  if (seconds == static_cast<std::time_t>(-1)) return std::nullopt;
+  const auto time = std::chrono::system_clock::from_time_t(seconds) + std::chrono::milliseconds(ms);
+  // Back to the same text, or the text named no time: sscanf lets signs,
+  // spaces and a 2026-02-30 through, and ignores whatever follows the Z.
+  if (FormatUtcTime(time) != text) return std::nullopt;
+  return time;
 }
 
 std::string JournalVersionText(uint16_t version) {
@@ -124,6 +171,7 @@ FlatRecord ResultFields(const CommandResult& r) {
     record.push_back({"crc", u.crc ? JsonValue(Hex16(*u.crc)) : nullptr});
     record.push_back({"verified", u.verified});
     record.push_back({"durationMs", static_cast<int64_t>(r.duration.count())});
+    record.push_back({"fileBytes", NumberOrNull(u.fileBytes)});
   }
   return record;
 }
@@ -249,8 +297,11 @@ std::string JournalPath(const std::string& requested) {
 std::optional<FileProblem> CJournal::CheckWritable() const {
   std::optional<FileProblem> problem;
   const int fd = OpenForAppend(m_path, problem);
-  if (fd >= 0) ::close(fd);
-  return problem;
+  if (fd < 0) return problem;
+  const int error = NoRoomError(fd);
+  ::close(fd);
+  if (error != 0) return Failure(m_path, error, "has no room for its lines: ");
+  return std::nullopt;
 }
 
 std::optional<FileProblem> CJournal::Append(const FlatRecord& record) const {

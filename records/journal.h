@@ -41,6 +41,9 @@ const std::vector<std::string>& JournalFields();
 std::string JournalVersionText(uint16_t version);
 // 2026-12-08T04:27:26.123Z
 std::string FormatUtcTime(std::chrono::system_clock::time_point time);
+// The time a text names when it is one FormatUtcTime writes; nothing for
+// any other text, which a journal line may hold as well as any.
+std::optional<std::chrono::system_clock::time_point> ParseUtcTime(std::string_view text);
 // A line's fields (without "time", "host", "program" and "interface" when
 // `context` is not given): what quorvik-cli prints as a device result too.
 FlatRecord ResultFields(const CommandResult& result);
@@ -82,13 +85,19 @@ std::vector<FlatRecord> HistoryEntries(const std::vector<FlatRecord>& records);
 // $XDG_STATE_HOME/quorvik/journal.jsonl (~/.local/state/quorvik/...).
 std::string JournalPath(const std::string& requested = {});
 
+// The room a journal must have before a command that journals begins:
+// the lines of a long fleet run, so that a full disk stops the run before
+// its first search rather than device by device.
+constexpr long kJournalHeadroom = 64 * 1024;
+
 class CJournal {
  public:
   explicit CJournal(std::string path) : m_path(std::move(path)) {}
   const std::string& path() const { return m_path; }
 
-  // Whether a line could be appended now: the folder is made where missing
-  // and the file opened for appending (and created). Nothing is written.
+  // Whether lines could be appended now: the folder is made where missing,
+  // the file opened for appending (and created), and room for
+  // kJournalHeadroom bytes of lines found on its disk. Nothing is written.
   std::optional<FileProblem> CheckWritable() const;
   // Appends the record as one line and flushes it to disk.
   std::optional<FileProblem> Append(const FlatRecord& record) const;

@@ -6,6 +6,8 @@
 // SHA-256; running its application, only the line that ends its start is
 // missing.
 
+#include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -21,9 +23,11 @@ struct UnfinishedUpdate {
   FlatRecord start;  // the start line that nothing ended
   std::string file;  // the path the start line names
   std::string sha256;
-  std::string when;  // the start line's time
-  // Why the same file cannot be written again (it changed, went, or no
-  // file was recorded); empty when it can.
+  std::optional<uint64_t> fileBytes;  // the file's size, where the line records it
+  // The start line's time; empty when its text names no time.
+  std::string when;
+  // Why the same file cannot be written again (it changed, went, or the
+  // start line does not vouch for it); empty when it can.
   std::string fileProblem;
 };
 
@@ -36,6 +40,9 @@ struct UnfinishedUpdates {
   bool empty() const { return halfUpdated.empty() && running.empty(); }
 };
 
+// How a start is dated whose time is no time.
+constexpr const char* kUnreadableTime = "an unreadable time";
+
 // The listed devices whose last journal line is a start, each once.
 UnfinishedUpdates FindUnfinishedUpdates(const std::vector<FlatRecord>& journal,
                                         std::span<const DeviceRecord> listed);
@@ -44,10 +51,13 @@ UnfinishedUpdates FindUnfinishedUpdates(const std::vector<FlatRecord>& journal,
 // search since the list that found it may have moved its row.
 int ListedLoaderRow(std::span<const DeviceRecord> listed, const DeviceRecord& device);
 
-// The file a start names, read whole and checked against its SHA-256:
-// the read, or in `problem` why it cannot be used.
-FirmwareFileRead ReadRecordedFile(const std::string& path, const std::string& sha256,
-                                  std::string& problem);
+// The file a start names, read once, whole, and checked against the size
+// and SHA-256 the start recorded: the read, whose bytes are the ones to
+// write, or in `problem` why it cannot be used. Only a regular file of the
+// recorded size is opened at all: a start line is a line of a file that
+// anyone who can write the journal could have written, and may name any
+// path (a system file, a device) for whoever runs the recovery.
+FirmwareFileRead ReadRecordedFile(const UnfinishedUpdate& update, std::string& problem);
 
 // The line that ends a start whose device was found running its
 // application: the start's fields, outcome "interrupted", written now.

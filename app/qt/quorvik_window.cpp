@@ -238,7 +238,7 @@ void CQuorvikWindow::WriteSameFileAgain(const UnfinishedUpdate& device) {
   if (m_shutDown || m_view->IsBusy()) return;
   // Checked again now: the file may have changed since the dialog opened.
   std::string problem;
-  ReadRecordedFile(device.file, device.sha256, problem);
+  ReadRecordedFile(device, problem);
   const int row = ListedLoaderRow(device);
   if (problem.empty() && row < 0) problem = "The device no longer answers in its loader.";
   if (!problem.empty()) {

@@ -125,6 +125,7 @@ class DevsimWindowTest : public QObject {
     start.update.emplace();
     start.update->path = firmware;
     start.update->sha256 = Sha256Hex(bytes);
+    start.update->fileBytes = bytes.size();
     QVERIFY(!CJournal(journal).Append(
         JournalStartRecord(start, {"bench", "quorvik-cli", "127.0.0.1"})));
 

@@ -1,7 +1,8 @@
 // quorvik-cli's results in the system journal, for real: in a private mount
 // namespace a listening socket stands where the system journal's does,
 // quorvik-cli runs against simulated devices, and the test reads what
-// arrived as the journal would, field by field.
+// arrived as the journal would, field by field. The namespace also takes a
+// full disk for the journal file.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -249,6 +250,35 @@ TEST_F(SystemJournalCli, NoSyslogOrNoSystemJournalSendsNothingAndFailsNothing) {
   EXPECT_EQ(alone.err.find("journal"), std::string::npos) << alone.err;
   // The update journal records both all the same.
   EXPECT_EQ(ReadJournal(journal).records.size(), 2u);
+}
+
+// Every command that journals refuses before its first search when the
+// journal file has no room, and leaves the journal as it was.
+TEST_F(SystemJournalCli, AJournalOnAFullDiskStopsEveryCommandBeforeItsFirstSearch) {
+  CSimulatorProcess sim(QUORVIK_DEVSIM_PATH, kDevices);
+  ASSERT_TRUE(sim.ready());
+  const fs::path full = dir / "full";
+  fs::create_directory(full);
+  ASSERT_EQ(::mount("tmpfs", full.c_str(), "tmpfs", 0, "size=64k"), 0) << std::strerror(errno);
+  const std::string kept = "{\"command\":\"reset\"}\n";
+  std::ofstream(full / "journal.jsonl") << kept;
+  for (std::ofstream filler(full / "filler"); filler << std::string(4096, 'x') << std::flush;) {
+  }
+  ::setenv("QUORVIK_JOURNAL", (full / "journal.jsonl").c_str(), 1);
+  for (const std::string& args :
+       {"update --all --yes --file " + file, "update --row 0 --file " + file,
+        std::string("reset --row 0 --yes"), std::string("recover --yes"),
+        "station --once --file " + file}) {
+    const CliRun run = RunCli(args + kFast, dir);
+    EXPECT_EQ(run.exitCode, 2) << args << ": " << run.err;
+    EXPECT_NE(run.err.find("journal.jsonl: has no room for its lines: No space left on device"),
+              std::string::npos);
+  }
+  std::ifstream journalFile(full / "journal.jsonl");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(journalFile), {}), kept);
+  ::umount2(full.c_str(), MNT_DETACH);
+  sim.Stop();
+  EXPECT_EQ(sim.output().find("rx "), std::string::npos) << sim.output();
 }
 
 }  // namespace

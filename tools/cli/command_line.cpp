@@ -1,7 +1,10 @@
 #include "tools/cli/command_line.h"
 
+#include <charconv>
+#include <climits>
 #include <cmath>
 
+#include "files/operator_files.h"
 #include "net/device_record.h"
 #include "tools/cli/device_selection.h"
 
@@ -26,14 +29,44 @@ const CLI::Validator kIfaceCheck(
     },
     "", "iface");
 
-const CLI::Validator kCountCheck(
-    [](std::string& text) {
-      int count = 0;
-      return CLI::detail::lexical_cast(text, count) && count >= 1
-                 ? std::string()
-                 : "a number of devices is needed, 1 or more";
+// A whole number in decimal, `min` to `max`. Left to itself CLI11 reads
+// "0x8" as hex, "08" as a bad octal and " 8" as 8, and calls "abc" out of
+// range: here only decimal digits make a number, leading zeros and all.
+CLI::Validator WholeNumber(long long min, long long max, const std::string& outOfRange = {}) {
+  return CLI::Validator(
+      [=](std::string& text) {
+        const size_t sign = text.rfind('-', 0) == 0 ? 1 : 0;
+        if (text.size() == sign || text.find_first_not_of("0123456789", sign) != std::string::npos)
+          return text + " is not a whole number";
+        long long value = 0;
+        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+        if (error != std::errc() || value < min || value > max)
+          return outOfRange.empty() ? text + " is not in range " + std::to_string(min) + " to " +
+                                          std::to_string(max)
+                                    : outOfRange;
+        // What CLI11 then reads as C would: without a leading zero.
+        text = std::to_string(value);
+        return std::string();
+      },
+      max == INT_MAX ? "INT >= " + std::to_string(min)
+                     : "INT in [" + std::to_string(min) + " - " + std::to_string(max) + "]",
+      "whole number");
+}
+
+// The file's problem in the words the commands that read it use, so that
+// a usage error and a refusal name it alike.
+const CLI::Validator kFileCheck(
+    [](std::string& path) {
+      const auto problem = RegularFileProblem(path);
+      return problem ? problem->message : std::string();
     },
-    "POSITIVE", "count");
+    "", "file");
+
+void AddNoSyslog(CLI::App* sub, Parsed& p) {
+  // Scripts give it to every command alike.
+  sub->add_flag("--no-syslog", p.options.noSyslog,
+                "accepted as by every command; this one sends nothing to the system journal");
+}
 
 void AddJson(CLI::App* sub, Parsed& p) {
   sub->add_flag("--json", p.json, "one JSON object per line and event, a result object last");
@@ -104,7 +137,7 @@ void AddSelector(CLI::App* sub, Parsed& p) {
   group->add_option("--mac", p.mac, "MAC address (as listed, '-' or ':' separated)")
       ->check(kMacCheck);
   group->add_option("--row", p.row, "row of the list (0 is the first)")
-      ->check(CLI::Range(0, kDeviceTableCapacity - 1));
+      ->transform(WholeNumber(0, kDeviceTableCapacity - 1));
   group->require_option(0, 1);
 }
 
@@ -138,12 +171,14 @@ void DefineCommandLine(CLI::App& app, Parsed& p) {
                                             "list the interfaces as the window's "
                                             "combo shows them (* marks the one used)");
   AddJson(interfaces, p);
+  AddNoSyslog(interfaces, p);
   interfaces->callback([&] { p.command = "interfaces"; });
 
   CLI::App* list = app.add_subcommand("list", "search (2 s) and list the devices that answer");
   AddIface(list, p);
   AddWaitLock(list, p);
   AddJson(list, p);
+  AddNoSyslog(list, p);
   AddTimeScale(list, p);
   list->add_option("--save-rig", p.options.saveRig,
                    "save the listed devices as a rig FILE; a rig already there keeps its "
@@ -160,13 +195,12 @@ void DefineCommandLine(CLI::App& app, Parsed& p) {
   AddIface(rollcall, p);
   AddWaitLock(rollcall, p);
   AddJson(rollcall, p);
+  AddNoSyslog(rollcall, p);
   AddTimeScale(rollcall, p);
   rollcall->callback([&] { p.command = "rollcall"; });
 
   CLI::App* update = app.add_subcommand("update", "Firmware-Update of one device");
-  update->add_option("--file,-f", p.options.file, "firmware file")
-      ->required()
-      ->check(CLI::ExistingFile);
+  update->add_option("--file,-f", p.options.file, "firmware file")->required()->check(kFileCheck);
   AddSelector(update, p);
   update->add_flag("--all", p.options.all, "every listed device, after a plan (a fleet update)");
   update
@@ -179,25 +213,29 @@ void DefineCommandLine(CLI::App& app, Parsed& p) {
   update
       ->add_option("--retries", p.options.retries,
                    "with --all: further attempts after a device fails (not after a refusal)")
-      ->check(CLI::Range(0, 10));
+      ->transform(WholeNumber(0, 10));
   update
       ->add_option("--parallel", p.options.parallel,
                    "with --all: how many devices are written at once (devices that share an "
                    "address, or have none, go one after the other)")
-      ->check(CLI::Range(1, 64));
+      ->transform(WholeNumber(1, 64));
   update
       ->add_option("--canary", p.options.canary,
                    "with --all: update the first N planned devices on their own; go on with the "
                    "rest only if each ended ok and came back running")
-      ->check(CLI::Range(0, 64));
+      ->transform(WholeNumber(0, 64));
   AddIface(update, p);
   AddWaitLock(update, p);
   AddJournal(update, p);
-  update->add_flag("--chain", p.options.chain,
-                   "go on as \"... and make Update\" does: after each update, while the Find "
-                   "lists exactly one device and it is not one updated in this run");
+  CLI::Option* chain =
+      update
+          ->add_flag("--chain", p.options.chain,
+                     "go on as \"... and make Update\" does: after each update, while the Find "
+                     "lists exactly one device and it is not one updated in this run")
+          ->excludes("--all");
   update->add_option("--max-devices", p.options.maxDevices, "end a chain after this many devices")
-      ->check(kCountCheck);
+      ->transform(WholeNumber(1, INT_MAX, "a number of devices is needed, 1 or more"))
+      ->needs(chain);
   update->add_flag("--yes,-y", p.options.yes,
                    "with --all: update without asking; otherwise accepted for symmetry");
   AddJson(update, p);
@@ -212,6 +250,7 @@ void DefineCommandLine(CLI::App& app, Parsed& p) {
       app.add_subcommand("inspect", "the sections of a firmware file and any defect");
   inspect->add_option("file", p.inspectPath, "firmware file")->required();
   AddJson(inspect, p);
+  AddNoSyslog(inspect, p);
   inspect->callback([&] { p.command = "inspect"; });
 
   CLI::App* doctor = app.add_subcommand(
@@ -220,6 +259,7 @@ void DefineCommandLine(CLI::App& app, Parsed& p) {
       "kernel, and a live search; changes nothing (run with sudo to see every rule and process)");
   AddIface(doctor, p);
   AddJson(doctor, p);
+  AddNoSyslog(doctor, p);
   AddTimeScale(doctor, p);
   doctor->callback([&] { p.command = "doctor"; });
 
@@ -247,9 +287,7 @@ void DefineCommandLine(CLI::App& app, Parsed& p) {
       "a production bench: search every 2 s and update each unit put on the bench that fits "
       "the file, once until it is taken away and put back; Ctrl-C ends after the units being "
       "written");
-  station->add_option("--file,-f", p.options.file, "firmware file")
-      ->required()
-      ->check(CLI::ExistingFile);
+  station->add_option("--file,-f", p.options.file, "firmware file")->required()->check(kFileCheck);
   station
       ->add_option("--model", p.models,
                    "only units of this model code (hex, as 3680 or 0x3680); may be given more "
@@ -259,7 +297,7 @@ void DefineCommandLine(CLI::App& app, Parsed& p) {
       ->add_option("--parallel", p.options.parallel,
                    "how many units are written at once (units that share an address, or have "
                    "none, go one after the other)")
-      ->check(CLI::Range(1, 64));
+      ->transform(WholeNumber(1, 64));
   CLI::Option* porcelain =
       station->add_flag("--porcelain", p.options.porcelain,
                         "only the station's lines for test equipment on stdout (see the manual)");
@@ -293,5 +331,6 @@ void DefineCommandLine(CLI::App& app, Parsed& p) {
   format->add_flag("--json", p.json, "one JSON object per entry, a result object last");
   format->add_flag("--csv", p.history.csv, "CSV with a header row (RFC 4180)");
   format->require_option(0, 1);
+  AddNoSyslog(history, p);
   history->callback([&] { p.command = "history"; });
 }

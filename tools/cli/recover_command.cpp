@@ -17,15 +17,16 @@ nlohmann::json FoundEvent(const char* kind, const UnfinishedUpdate& u) {
                           {"serial", FormatSerial(u.record)},
                           {"mac", FormatMac(u.record)},
                           {"file", ToUtf8(u.file)},
-                          {"sha256", u.sha256},
-                          {"since", u.when}};
+                          {"sha256", ToUtf8(u.sha256)},
+                          {"since", u.when.empty() ? nlohmann::json() : nlohmann::json(u.when)}};
   if (!u.fileProblem.empty()) event["fileProblem"] = ToUtf8(u.fileProblem);
   return event;
 }
 
 std::string FoundText(const UnfinishedUpdate& u) {
   return Quoted(ListName(u.record)) + " serial=" + FormatSerial(u.record) +
-         " mac=" + FormatMac(u.record) + " file=" + Printable(u.file) + " since " + u.when;
+         " mac=" + FormatMac(u.record) + " file=" + Printable(u.file) + " since " +
+         (u.when.empty() ? std::string(kUnreadableTime) : u.when);
 }
 
 }  // namespace
@@ -88,7 +89,7 @@ int RunRecover(const CliOptions& options, CEventWriter& writer, INetwork& networ
         std::string problem;
         // Read again now: checked moments ago, but the bytes written are
         // the ones this read holds.
-        const FirmwareFileRead file = ReadRecordedFile(u.file, u.sha256, problem);
+        const FirmwareFileRead file = ReadRecordedFile(u, problem);
         if (!problem.empty()) {
           ++left;
           continue;

@@ -36,7 +36,7 @@ QVariant CRecoverModel::data(const QModelIndex& index, int role) const {
     case kFile:
       return DisplayUtf8(d.file);
     case kSince:
-      return QString::fromStdString(d.when);
+      return QString::fromStdString(d.when.empty() ? std::string(kUnreadableTime) : d.when);
     case kState:
       return state;
   }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -13,6 +14,7 @@
 #include <sstream>
 #include <utility>
 
+#include "tools/cli/firmware_inspect.h"
 #include "tools/cli/rig_commands.h"
 
 namespace {
@@ -134,6 +136,40 @@ TEST(CommandLineDocs, TheManualPageAndTheCompletionKnowEverySubcommandAndOption)
     EXPECT_NE(exits.find(".B " + std::to_string(ExitCodeOf(outcome)) + "\n"), std::string::npos)
         << "man page, EXIT STATUS: " << ExitCodeOf(outcome);
   EXPECT_NE(exits.find(".B " + std::to_string(kExitRollCallDiffers) + "\n"), std::string::npos);
+}
+
+TEST(CommandLine, NumbersAreDecimalWholeNumbersAndEveryRefusalSaysWhy) {
+  const std::string loop = ::testing::TempDir() + "quorvik-loop";
+  std::filesystem::remove(loop);
+  std::filesystem::create_symlink(loop, loop);
+  const std::string all = "update -f " + kManPage + " --all ";  // any regular file
+  const std::pair<std::string, std::string> cases[] = {
+      {all + "--parallel 1e3", "--parallel: 1e3 is not a whole number"},
+      {all + "--canary 0x8", "0x8 is not a whole number"},
+      {all + "--retries ' 8'", " 8 is not a whole number"},
+      {all + "--parallel 65", "--parallel: 65 is not in range 1 to 64"},
+      {all + "--chain", "--all excludes --chain"},
+      {"update -f " + kManPage + " --row 0 --max-devices 3", "--max-devices requires --chain"},
+      {"update -f " + loop + " --row 0", "--file: " + InspectFirmwareFile(loop).detail},
+      {"list --no-syslog", ""},
+      {all + "--parallel 08", ""},
+  };
+  for (const auto& [line, refusal] : cases) {
+    CLI::App app;
+    Parsed p;
+    DefineCommandLine(app, p);
+    std::string said;
+    try {
+      app.parse(line);
+    } catch (const CLI::ParseError& e) {
+      said = e.what();
+    }
+    EXPECT_TRUE(refusal.empty() ? said.empty() : said.find(refusal) != std::string::npos)
+        << line << ": " << said;
+    EXPECT_TRUE(!line.ends_with(" 08") || p.options.parallel == 8);
+  }
+  EXPECT_EQ(InspectFirmwareFile(loop).detail, loop + ": Too many levels of symbolic links");
+  std::filesystem::remove(loop);
 }
 
 }  // namespace
