@@ -10,15 +10,18 @@
 
 namespace {
 
-// CLI11's Range lets "nan" through: no comparison with it is true.
-const CLI::Validator kFiniteCheck(
+// A number of seconds or a fraction, in decimal only, as the whole numbers
+// are: CLI11 would read "0x10" as 16, and its Range lets "nan" through.
+const CLI::Validator kDecimalCheck(
     [](std::string& text) {
-      double value = 0;
-      return CLI::detail::lexical_cast(text, value) && std::isfinite(value)
+      const size_t point = text.find('.');
+      const std::string digits =
+          point == std::string::npos ? text : text.substr(0, point) + text.substr(point + 1);
+      return !digits.empty() && digits.find_first_not_of("0123456789") == std::string::npos
                  ? std::string()
-                 : "a number is needed, not " + text;
+                 : "a decimal number is needed, not " + text;
     },
-    "", "finite");
+    "", "decimal");
 
 // An empty --iface would silently mean the stored interface.
 const CLI::Validator kIfaceCheck(
@@ -83,7 +86,7 @@ void AddWaitLock(CLI::App* sub, Parsed& p) {
   sub->add_option("--wait-lock", p.options.waitLockSeconds,
                   "when another Quorvik program uses the devices' ports, wait up to SECONDS for "
                   "it to end instead of refusing at once")
-      ->check(kFiniteCheck)
+      ->check(kDecimalCheck)
       ->check(CLI::Range(0.0, 86400.0));
 }
 
@@ -103,7 +106,7 @@ void AddJournal(CLI::App* sub, Parsed& p) {
 void AddTimeScale(CLI::App* sub, Parsed& p) {
   // For the tests: all waits of the logic run at this fraction of their length.
   sub->add_option("--time-scale", p.options.timeScale)
-      ->check(kFiniteCheck)
+      ->check(kDecimalCheck)
       ->check(CLI::Range(0.01, 1.0))
       ->group("");
 }

@@ -153,6 +153,9 @@ TEST(CommandLine, NumbersAreDecimalWholeNumbersAndEveryRefusalSaysWhy) {
       {"update -f " + loop + " --row 0", "--file: " + InspectFirmwareFile(loop).detail},
       {"list --no-syslog", ""},
       {all + "--parallel 08", ""},
+      {"list --wait-lock 0x10", "a decimal number is needed, not 0x10"},
+      {"list --wait-lock nan", "a decimal number is needed, not nan"},
+      {"list --wait-lock 1.5", ""},
   };
   for (const auto& [line, refusal] : cases) {
     CLI::App app;
