@@ -246,8 +246,7 @@ void CQuorvikWindow::WriteSameFileAgain(const UnfinishedUpdate& device) {
     LookForHalfUpdated();
     return;
   }
-  m_view->SelectRow(row);
-  RunCommand([this, path = device.file] { m_dlg.WriteSameFileAgain(path); },
+  RunCommand([this, row, path = device.file] { m_dlg.WriteSameFileAgain(row, path); },
              QGuiApplication::keyboardModifiers());
 }
 
@@ -260,8 +259,7 @@ void CQuorvikWindow::RunHalfUpdated(const UnfinishedUpdate& device) {
     LookForHalfUpdated();
     return;
   }
-  m_view->SelectRow(row);
-  Run(&CQuorvikDlg::OnRunApplication);
+  RunCommand([this, row] { m_dlg.StartHalfUpdated(row); }, QGuiApplication::keyboardModifiers());
 }
 
 void CQuorvikWindow::OpenNetworkCheck() {
