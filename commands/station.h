@@ -81,6 +81,7 @@ struct StationOptions {
   // the units being written.
   std::function<bool()> stop;
   std::chrono::milliseconds writingInterval{1000};
+  bool again = false;  // units done with this file before are flashed anyway
 };
 
 struct StationEnd {

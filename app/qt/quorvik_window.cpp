@@ -575,6 +575,7 @@ void CQuorvikWindow::StartStation() {
   options.bytes = setup.bytes;
   options.models = setup.models;
   options.parallel = setup.parallel;
+  options.again = setup.again;
   auto stop = std::make_shared<std::atomic<bool>>(false);
   options.stop = [stop] { return stop->load(); };
   CStationForDialog observer(m_view.get(), m_stationDialog);
