@@ -56,5 +56,6 @@ struct FleetTally {
   int updated = 0;
   int failed = 0;
   int skipped = 0;
+  int notStarted = 0;  // chosen, but a stop came before their turn
   int running = 0;  // updated and confirmed running by the search after
 };

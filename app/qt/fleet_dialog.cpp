@@ -215,7 +215,9 @@ void CFleetDialog::DeviceFinished(size_t device, const CommandResult& result, bo
 }
 
 void CFleetDialog::StoppedBeforeTurn(size_t device) {
-  m_model->SetState(device, FleetRowState::kSkipped, "stopped before its turn");
+  // Counted apart from the devices the plan or the operator left out, as
+  // the run's tally counts it.
+  m_model->SetState(device, FleetRowState::kNotStarted, "stopped before its turn");
 }
 
 void CFleetDialog::Finish(const FleetRunEnd& end) {

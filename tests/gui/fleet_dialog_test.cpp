@@ -259,7 +259,7 @@ class FleetDialogTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(!dialog->IsRunning(), 10000);
     QVERIFY(Settled());
     QCOMPARE(State(dialog, 0), QStringLiteral("ok, running"));
-    QCOMPARE(State(dialog, 1), QStringLiteral("skipped: stopped before its turn"));
+    QCOMPARE(State(dialog, 1), QStringLiteral("not started: stopped before its turn"));
     QCOMPARE(dialog->summary()->text(),
              QStringLiteral("Stopped after the devices being written. Summary: 1 planned, 1 "
                             "updated, 0 failed, 1 skipped, 1 confirmed running"));
