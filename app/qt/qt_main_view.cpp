@@ -34,6 +34,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <numeric>
 
 #include "app/column_widths.h"
 #include "app/qt/about_dialog.h"
@@ -444,9 +445,17 @@ void CQtMainView::FitColumns() {
   // QTreeView hides the width of a column's text that QAbstractItemView
   // makes public.
   const QAbstractItemView* view = m_deviceList;
+  std::vector<int> needs;
+  for (int i = 0; i < static_cast<int>(m_drawnColumnWidths.size()); ++i)
+    needs.push_back(
+        std::max(view->sizeHintForColumn(i), m_deviceList->header()->sectionSizeHint(i)));
+  // The drawn widths fit the list as drawn; the room is theirs plus what
+  // the rows' area has gained since, or less what a scroll bar takes.
+  const int drawnArea = m_listDrawnWidth - 2 * m_deviceList->frameWidth();
+  const int room = std::accumulate(m_drawnColumnWidths.begin(), m_drawnColumnWidths.end(), 0) +
+                   m_deviceList->viewport()->width() - drawnArea;
   const std::vector<int> widths =
-      GrownColumnWidths(m_drawnColumnWidths, m_deviceList->width() - m_listDrawnWidth,
-                        kSerialColumn, view->sizeHintForColumn(kSerialColumn));
+      FittedColumnWidths(m_drawnColumnWidths, room, kSerialColumn, needs);
   for (size_t i = 0; i < widths.size(); ++i)
     m_deviceList->setColumnWidth(static_cast<int>(i), widths[i]);
 }
@@ -915,8 +924,9 @@ bool CQtMainView::eventFilter(QObject* watched, QEvent* event) {
       later(&CQtMainView::deviceListDoubleClicked);
     }
   }
+  // The rows' area changes with the list and with its scroll bars.
+  if (watched == m_deviceList->viewport() && event->type() == QEvent::Resize) FitColumns();
   if (watched == m_deviceList) {
-    if (event->type() == QEvent::Resize) FitColumns();
     // The menu key and Shift+F10 open the selected device's menu, as the
     // right button does. Some platforms also turn the menu key into a
     // context-menu event: that one is dropped, so the menu opens once.

@@ -272,9 +272,10 @@ class MainWindowTest : public QObject {
     QCOMPARE(view().deviceList()->topLevelItem(0)->text(0), shown);
   }
 
-  // A long serial shows whole in its tooltip, and in its cell once the
-  // window grows: the columns take the room, the serial's first, and give it
-  // back when the window is as drawn again.
+  // A 16-byte serial shows whole in its tooltip and in its cell, at the
+  // window's drawn size with room the device column does not need; as the
+  // window grows, the columns share the room, and give it back when the
+  // window is as drawn again.
   void columnsTakeTheRoomOfALargerWindowTheSerialFirst() {
     const QString serial = QStringLiteral("1112131415161718191A1B1C1D1E1F20");
     network.onSearch = [this](bool boot) {
@@ -299,7 +300,11 @@ class MainWindowTest : public QObject {
       return list->fontMetrics().horizontalAdvance(serial) + margins <= list->columnWidth(2);
     };
     const QList<int> drawn = widths();
-    QVERIFY(!serialWhole());
+    QVERIFY(serialWhole());
+    const CDialogUnits& du = view().dialogUnits();
+    QCOMPARE(std::accumulate(drawn.begin(), drawn.end(), 0),
+             du.ScalePixels(230) + du.ScalePixels(50) + du.ScalePixels(160) + du.ScalePixels(120));
+    QVERIFY(drawn[0] < du.ScalePixels(230));
 
     const QSize start = view().size();
     view().resize(start + QSize(300, 0));
