@@ -223,7 +223,7 @@ void CQuorvikWindow::OpenRecover() {
     QObject::connect(m_recoverDialog, &CRecoverDialog::runRequested, m_view.get(),
                      [this](const UnfinishedUpdate& device) { RunHalfUpdated(device); });
     m_recoverDialog->SetDevices(m_halfUpdated);
-    PlaceBesideWindow(m_recoverDialog, m_view.get());
+    PlaceBesideWindow(m_recoverDialog, m_view.get(), m_recoverDialog->LeastSize());
   }
   m_recoverDialog->show();
   m_recoverDialog->raise();
@@ -458,7 +458,7 @@ void CQuorvikWindow::ShowFleetPlan(const FleetPreparation& prepared, int atOnce)
   m_fleetDialog->SetPlan(prepared);
   // Once the plan has given it its width; a dialog already open stays
   // where the operator has it.
-  if (opening) PlaceBesideWindow(m_fleetDialog, m_view.get());
+  if (opening) PlaceBesideWindow(m_fleetDialog, m_view.get(), m_fleetDialog->LeastSize());
   m_fleetDialog->show();
   m_fleetDialog->raise();
   m_fleetDialog->activateWindow();

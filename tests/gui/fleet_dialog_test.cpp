@@ -7,18 +7,22 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTableView>
 #include <QTest>
 #include <atomic>
 #include <thread>
 
 #include "app/qt/quorvik_window.h"
+#include "app/qt/recover_dialog.h"
+#include "app/qt/station_dialog.h"
 #include "records/journal.h"
 #include "tests/gui/widget_test_support.h"
 #include "tests/support/firmware_file_builder.h"
@@ -269,6 +273,62 @@ class FleetDialogTest : public QObject {
     for (int i = 0; i < view().statusLog()->count(); ++i)
       log << view().statusLog()->item(i)->text();
     QVERIFY2(log.contains(QStringLiteral("RUN application.")), qPrintable(log.join('|')));
+  }
+
+  // A window manager centres the window on a 1280 x 800 screen. Each panel
+  // opens beside it, whole, the window making room where it must: the
+  // station, recovery with its last column whole, and the plan with every
+  // row, or with all the room the screen has beside the window.
+  void panelsOpenBesideTheWindowWhole() {
+    for (char name = 'a'; name < 'm'; ++name) {
+      inLoader[name] = true;
+      model[name] = kModel;
+    }
+    CommandResult start;  // 'a' was left half-updated
+    start.device.identityLength = 11;
+    const std::vector<uint8_t> serial = IdentityBytes('a', 11), mac = MacOf('a');
+    std::copy(serial.begin(), serial.end(), start.device.identity.begin());
+    std::copy(mac.begin(), mac.end(), start.device.mac.begin());
+    start.addressed = start.device;
+    start.update.emplace();
+    start.update->path = RigFile();
+    QVERIFY(!CJournal(journal).Append(JournalStartRecord(start, {"bench", "quorvik", ""})));
+    window->Start();
+    QVERIFY(Settled());
+    QTRY_VERIFY(view().recoverOffer()->isVisible());
+    const QRect room = view().screen()->availableGeometry();
+    QCOMPARE(room.size(), QSize(1280, 800));
+    const std::vector<std::pair<const char*, std::function<QWidget*()>>> kPanels = {
+        {"station", [this] { return window->OpenStation(); }},
+        {"recover",
+         [this] {
+           window->OpenRecover();
+           return window->recoverDialog();
+         }},
+        {"plan",
+         [this] {
+           PlanWithFile(RigFile());
+           return window->fleetDialog();
+         }},
+    };
+    for (const auto& [name, open] : kPanels) {
+      view().move(room.center() - view().rect().center());
+      QWidget* panel = open();
+      QVERIFY2(QTest::qWaitForWindowExposed(panel), name);
+      const QRect main = view().frameGeometry(), beside = panel->frameGeometry();
+      QVERIFY2(room.contains(main) && room.contains(beside), name);
+      QVERIFY2(!main.intersects(beside), name);
+      panel->close();
+    }
+    QTableView* recovery = window->recoverDialog() ? window->recoverDialog()->table() : nullptr;
+    QTableView* plan = window->fleetDialog()->table();
+    if (recovery) QVERIFY(recovery->horizontalHeader()->length() <= recovery->viewport()->width());
+    const int rows = plan->model()->rowCount();
+    QCOMPARE(rows, 12);
+    QVERIFY(plan->rowViewportPosition(rows - 1) + plan->rowHeight(rows - 1) <=
+                plan->viewport()->height() ||
+            window->fleetDialog()->frameGeometry().bottom() == room.bottom() ||
+            window->fleetDialog()->frameGeometry().top() == room.top());
   }
 
   // Closing the window ends the run at once, as it ends any command: the
