@@ -33,6 +33,7 @@
 #include <QTreeWidget>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <QWindow>
 #include <algorithm>
 #include <numeric>
 
@@ -813,8 +814,9 @@ void CQtMainView::ReturnFocus() {
   // a widget here asks the system to activate this window, which would take
   // the keyboard from the menu or the dialog the operator is using. The
   // window's activation, or the menu's closing, brings it back later. When
-  // no window of the program has it (an X server without a window manager
-  // never activates one), the keys that still reach this window must find
+  // no window of the program has it (on an X server without a window
+  // manager, once another program's window took it), the keys that still
+  // reach this window must find
   // the control, not the window, where Enter ends the program.
   const QWindow* keyboard = QGuiApplication::focusWindow();
   if (m_focusToReturn == nullptr || m_busy || (keyboard != nullptr && keyboard != windowHandle()))
@@ -823,6 +825,18 @@ void CQtMainView::ReturnFocus() {
   m_focusToReturn = nullptr;
   if (!back->isEnabled() || !back->isVisible()) back = m_deviceList;
   back->setFocus(Qt::OtherFocusReason);
+}
+
+void CQtMainView::HandKeyboardBack(QWindow* to) {
+  // Asked a moment later, so that a window manager has had its say.
+  QTimer::singleShot(0, this, [this, to = QPointer<QWindow>(to)] {
+    const QWindow* keyboard = QGuiApplication::focusWindow();
+    if ((keyboard != nullptr && keyboard->isVisible()) || !isVisible() || m_closeConfirmed) return;
+    if (to && to->isVisible())
+      to->requestActivate();
+    else
+      activateWindow();
+  });
 }
 
 void CQtMainView::changeEvent(QEvent* event) {
@@ -879,11 +893,16 @@ void CQtMainView::keyPressEvent(QKeyEvent* event) {
   }
   switch (event->key()) {
     case Qt::Key_Escape:
-      close();
-      return;
     case Qt::Key_Return:
-    case Qt::Key_Enter:
-      close();  // push buttons took theirs in eventFilter
+    case Qt::Key_Enter:  // push buttons took theirs in eventFilter
+      // Devices left half-updated wait in their loaders for the operator's
+      // answer to the line under the list: a stray key does not end the
+      // program over it, it takes the keyboard to "Recover..." instead.
+      if (m_recoverOffer->isVisible()) {
+        m_recoverOffer->setFocus(Qt::OtherFocusReason);
+        return;
+      }
+      close();
       return;
     default:
       QMainWindow::keyPressEvent(event);
@@ -891,6 +910,22 @@ void CQtMainView::keyPressEvent(QKeyEvent* event) {
 }
 
 bool CQtMainView::eventFilter(QObject* watched, QEvent* event) {
+  // A window manager gives the keyboard to the window of a box or panel
+  // that closes with it; on a bare X server it falls to the screen, where
+  // keys reach only the window under the pointer and no Alt key works.
+  if (event->type() == QEvent::Show || event->type() == QEvent::Hide) {
+    auto* box = qobject_cast<QWidget*>(watched);
+    if (box != nullptr && box->isWindow() && box != this && box->windowType() != Qt::Popup &&
+        box->parentWidget() != nullptr) {
+      // It goes back where it was when the box or panel opened.
+      if (event->type() == QEvent::Show)
+        m_keyboardBefore[box] = QGuiApplication::focusWindow();
+      else if (const QPointer<QWindow> before = m_keyboardBefore.take(box);
+               box->windowHandle() != nullptr &&
+               box->windowHandle() == QGuiApplication::focusWindow())
+        HandKeyboardBack(before);
+    }
+  }
   if (watched == m_deviceList->viewport() && m_deviceList->isEnabled()) {
     const auto later = [this](void (CQtMainView::*signal)()) {
       QMetaObject::invokeMethod(

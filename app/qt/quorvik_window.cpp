@@ -339,6 +339,10 @@ void CQuorvikWindow::StopNetworkCheck() {
 
 void CQuorvikWindow::Start() {
   m_view->show();
+  // A bare X server (no window manager) gives the keyboard to no window:
+  // the window asks for it, or its Alt keys would wait for a click and its
+  // keys for the pointer.
+  m_view->activateWindow();
   Run(&CQuorvikDlg::OnInitDialog);
   if (!m_options.rollCallRig.empty())
     QTimer::singleShot(0, m_view.get(),

@@ -42,6 +42,7 @@
 #include "app/qt/display_text.h"
 #include "app/qt/history_dialog.h"
 #include "app/qt/quorvik_window.h"
+#include "app/qt/recover_dialog.h"
 #include "app/qt/roll_call_panel.h"
 #include "app/qt/tone_player.h"
 #include "net/reply_processing.h"
@@ -560,9 +561,9 @@ class MainWindowTest : public QObject {
     QVERIFY(!view().checkBox(CheckBox::kUseLastFile)->isChecked());
   }
 
-  // On an X server without a window manager no window of the program ever
-  // has the keyboard, yet keys reach the window under the pointer: they must
-  // do there what they do on a desktop.
+  // On an X server without a window manager the program's windows can be
+  // left without the keyboard, yet keys reach the window under the pointer:
+  // they must do there what they do on a desktop.
   void keysDoWhatTheyDoWithAWindowManagerWhenNoWindowHasTheKeyboard() {
     TwoDevicesAnswer(network);
     MakeGatedWindow();
@@ -608,7 +609,13 @@ class MainWindowTest : public QObject {
     TwoDevicesAnswer(network);
     MakeGatedWindow();
     StartAndSettle();
-    if (QGuiApplication::focusWindow() != nullptr)
+    {
+      // A window that had the keyboard and is gone leaves it with none.
+      QWidget other;
+      other.show();
+      QVERIFY(HasKeyboard(&other));
+    }
+    if (!QTest::qWaitFor([] { return QGuiApplication::focusWindow() == nullptr; }))
       QSKIP("a window has the keyboard on this platform (run under a bare X server)");
     QPushButton* find = view().button(Button::kFind);
     QTest::mouseClick(find, Qt::LeftButton);
@@ -619,6 +626,61 @@ class MainWindowTest : public QObject {
     QVERIFY(view().isVisible());
     QTRY_VERIFY(!window->IsRunningCommand());
     QCOMPARE(network.calls, (std::vector<std::string>{"boot search", "app search"}));
+  }
+
+  // Nothing hands out the keyboard on a bare X server: the window takes it
+  // when it shows, and back from a box of its own that closes, so that its
+  // Alt keys work without a click and its keys wherever the pointer is.
+  void theWindowTakesTheKeyboardWhereNothingHandsItOut() {
+    MakeGatedWindow();
+    StartAndSettle();
+    QTRY_COMPARE(QGuiApplication::focusWindow(), view().windowHandle());
+    // Help > Info..., with the keyboard; the box closed with Esc.
+    WhenModalShows(this,
+                   [](QWidget* box) { QTest::keyClick(box->windowHandle(), Qt::Key_Escape); });
+    QTest::keyClick(view().windowHandle(), Qt::Key_H, Qt::AltModifier);
+    QTRY_VERIFY(QApplication::activePopupWidget() != nullptr);
+    QTest::keyClick(QApplication::activePopupWidget()->windowHandle(), 'o');
+    QTRY_COMPARE(QGuiApplication::focusWindow(), view().windowHandle());
+    QTest::keyClick(view().windowHandle(), Qt::Key_A, Qt::AltModifier);
+    QTRY_VERIFY(QApplication::activePopupWidget() != nullptr);
+    QTest::keyClick(QApplication::activePopupWidget()->windowHandle(), Qt::Key_Escape);
+  }
+
+  // Devices left half-updated wait in their loaders for the line under the
+  // list to be answered: Enter and Esc, which end the program elsewhere,
+  // take the keyboard to "Recover..." instead, where Enter opens recovery.
+  void keysThatEndTheProgramWaitForTheHalfUpdatedQuestion() {
+    const std::vector<uint8_t> serial = IdentityBytes(0x21, 11);
+    network.onSearch = [this, serial](bool boot) {
+      if (boot)
+        ProcessDatagram(network.devices, kBootPortA,
+                        Gen3Answer(0x0381, 0x0100, 0x3680, 0x21, 256, kMacA, 1, serial).Span());
+    };
+    CommandResult start;
+    start.device.identityLength = 11;
+    std::copy(serial.begin(), serial.end(), start.device.identity.begin());
+    std::copy(kMacA.begin(), kMacA.end(), start.device.mac.begin());
+    start.addressed = start.device;
+    start.update.emplace();
+    start.update->path = "matrix.bin";
+    const std::string journal = (scratch.path() / "half-updated.jsonl").string();
+    std::remove(journal.c_str());
+    QVERIFY(!CJournal(journal).Append(JournalStartRecord(start, {"bench", "quorvik", ""})));
+    QuorvikWindowOptions options;
+    options.innerClock = &gate;
+    options.journalPath = journal;
+    MakeWindow(std::move(options));
+    StartAndSettle();
+    ActivateWindow();
+    QTRY_VERIFY(view().recoverOffer()->isVisible());
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Escape, Qt::Key_Escape}) {
+      QTest::keyClick(view().windowHandle(), key);
+      QVERIFY(view().isVisible());
+      QCOMPARE(QApplication::focusWidget(), view().recoverOffer());
+    }
+    QTest::keyClick(view().windowHandle(), Qt::Key_Return);
+    QTRY_VERIFY(window->recoverDialog() != nullptr && window->recoverDialog()->isVisible());
   }
 
   void enterPressesAFocusedButtonAndEndsTheProgramElsewhere() {
