@@ -657,16 +657,9 @@ class MainWindowTest : public QObject {
         ProcessDatagram(network.devices, kBootPortA,
                         Gen3Answer(0x0381, 0x0100, 0x3680, 0x21, 256, kMacA, 1, serial).Span());
     };
-    CommandResult start;
-    start.device.identityLength = 11;
-    std::copy(serial.begin(), serial.end(), start.device.identity.begin());
-    std::copy(kMacA.begin(), kMacA.end(), start.device.mac.begin());
-    start.addressed = start.device;
-    start.update.emplace();
-    start.update->path = "matrix.bin";
     const std::string journal = (scratch.path() / "half-updated.jsonl").string();
     std::remove(journal.c_str());
-    QVERIFY(!CJournal(journal).Append(JournalStartRecord(start, {"bench", "quorvik", ""})));
+    QVERIFY(JournalUnfinishedUpdate(journal, serial, kMacA, "matrix.bin"));
     QuorvikWindowOptions options;
     options.innerClock = &gate;
     options.journalPath = journal;
@@ -941,49 +934,47 @@ class MainWindowTest : public QObject {
   void panelsGoBesideTheWindowAndStayOnItsScreen_data() {
     QTest::addColumn<QRect>("window");
     QTest::addColumn<QSize>("panel");
-    QTest::addColumn<QSize>("least");
     QTest::addColumn<QRect>("room");
     QTest::addColumn<QRect>("placed");
-    QTest::addColumn<QPoint>("windowTo");
     const QRect screen(0, 0, 1280, 800), second(1280, 0, 1920, 1080);
-    const QSize whole;
-    QTest::newRow("right") << QRect(0, 0, 604, 400) << QSize(400, 300) << whole << screen
-                           << QRect(612, 0, 400, 300) << QPoint(0, 0);
-    QTest::newRow("left") << QRect(700, 100, 500, 400) << QSize(600, 400) << whole << screen
-                          << QRect(92, 100, 600, 400) << QPoint(700, 100);
-    QTest::newRow("below") << QRect(386, 0, 604, 384) << QSize(940, 384) << whole << screen
-                           << QRect(340, 392, 940, 384) << QPoint(386, 0);
+    QTest::newRow("right") << QRect(0, 0, 604, 400) << QSize(400, 300) << screen
+                           << QRect(612, 0, 400, 300);
+    QTest::newRow("left") << QRect(700, 100, 500, 400) << QSize(600, 400) << screen
+                          << QRect(92, 100, 600, 400);
+    QTest::newRow("below") << QRect(386, 0, 604, 384) << QSize(940, 384) << screen
+                           << QRect(340, 392, 940, 384);
     QTest::newRow("over, from the roomier side, hiding least of it")
-        << QRect(300, 200, 604, 500) << QSize(940, 500) << whole << screen
-        << QRect(340, 0, 940, 500) << QPoint(300, 200);
-    QTest::newRow("larger than the screen") << QRect(100, 100, 604, 400) << QSize(2000, 1000)
-                                            << whole << screen << screen << QPoint(100, 100);
+        << QRect(300, 200, 604, 500) << QSize(940, 500) << screen << QRect(340, 0, 940, 500);
+    QTest::newRow("larger than the screen")
+        << QRect(100, 100, 604, 400) << QSize(2000, 1000) << screen << screen;
     QTest::newRow("window partly above the screen")
-        << QRect(100, -50, 604, 400) << QSize(300, 200) << whole << screen
-        << QRect(712, 0, 300, 200) << QPoint(100, -50);
-    QTest::newRow("second screen") << QRect(2306, 0, 604, 384) << QSize(940, 384) << whole << second
-                                   << QRect(1358, 0, 940, 384) << QPoint(2306, 0);
-    // A bare X server puts the window in the screen's corner: the station
-    // goes under it, shrunk, rather than over its buttons.
-    QTest::newRow("shrunk to the roomiest side")
-        << QRect(0, 0, 686, 396) << QSize(900, 560) << QSize(500, 300) << screen
-        << QRect(0, 404, 900, 396) << QPoint(0, 0);
-    // A window manager centres the window, where no side holds the fleet
-    // plan's columns: the window makes room, as little as it must.
-    QTest::newRow("the window makes room")
-        << QRect(298, 206, 688, 419) << QSize(1117, 523) << QSize(1117, 300) << screen
-        << QRect(163, 0, 1117, 373) << QPoint(298, 381);
+        << QRect(100, -50, 604, 400) << QSize(300, 200) << screen << QRect(712, 0, 300, 200);
+    QTest::newRow("second screen")
+        << QRect(2306, 0, 604, 384) << QSize(940, 384) << second << QRect(1358, 0, 940, 384);
   }
   void panelsGoBesideTheWindowAndStayOnItsScreen() {
     QFETCH(QRect, window);
     QFETCH(QSize, panel);
-    QFETCH(QSize, least);
     QFETCH(QRect, room);
     QFETCH(QRect, placed);
-    QFETCH(QPoint, windowTo);
-    const BesidePlace place = BesideWindow(window, panel, room, least);
+    const BesidePlace place = BesideWindow(window, panel, room);
     QCOMPARE(place.panel, placed);
-    QCOMPARE(place.window, windowTo);
+    QCOMPARE(place.window, window.topLeft());
+  }
+
+  // A panel that is of use smaller goes beside the window shrunk; where no
+  // side holds even that, the window makes room, moving as little as it must.
+  void panelsShrinkOrTheWindowMakesRoom() {
+    const QRect screen(0, 0, 1280, 800);
+    // A bare X server puts the window in the screen's corner: the station
+    // goes under it rather than over its buttons.
+    BesidePlace place = BesideWindow({0, 0, 686, 396}, {900, 560}, screen, {500, 300});
+    QCOMPARE(place.panel, QRect(0, 404, 900, 396));
+    QCOMPARE(place.window, QPoint(0, 0));
+    // A window manager centres the window: no side holds the plan's columns.
+    place = BesideWindow({298, 206, 688, 419}, {1117, 523}, screen, {1117, 300});
+    QCOMPARE(place.panel, QRect(163, 0, 1117, 373));
+    QCOMPARE(place.window, QPoint(298, 381));
   }
 
   void dialogUnitsKeepEdgesTogether() {

@@ -169,7 +169,6 @@ class StationWindowTest : public QObject {
     dialog.show();
     dialog.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&dialog));
-    QVERIFY(!dialog.setup().again);
     QTest::keyClick(dialog.windowHandle(), Qt::Key_A, Qt::AltModifier);
     QTRY_VERIFY(dialog.againBox()->isChecked());  // a mnemonic clicks after a moment
     QVERIFY(dialog.setup().again);
@@ -193,7 +192,6 @@ class StationWindowTest : public QObject {
     end.tally.elapsed = 60s;
     dialog.Finish(end);
     QCOMPARE(perHour(), QStringLiteral("300 units/hour"));
-    QVERIFY(dialog.againBox()->isEnabled());
   }
 };
 
