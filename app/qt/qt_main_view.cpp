@@ -816,8 +816,8 @@ void CQtMainView::ReturnFocus() {
   // window's activation, or the menu's closing, brings it back later. When
   // no window of the program has it (on an X server without a window
   // manager, once another program's window took it), the keys that still
-  // reach this window must find
-  // the control, not the window, where Enter ends the program.
+  // reach this window must find the control, not the window, where Enter
+  // ends the program.
   const QWindow* keyboard = QGuiApplication::focusWindow();
   if (m_focusToReturn == nullptr || m_busy || (keyboard != nullptr && keyboard != windowHandle()))
     return;
