@@ -1,13 +1,16 @@
 #pragma once
-// The device list's columns as the window grows. At the drawn size they keep
-// their drawn widths, which fill the list; room beyond it goes first to the
-// column whose text is cut (the serial, whose tail tells two devices apart),
-// until it shows whole, then to every column by its drawn share.
+// The device list's columns in the room the list has for them. As drawn they
+// fill the list. A column whose text is cut (the serial, whose tail tells two
+// devices apart) gets room first: from room beyond the drawn widths, then
+// from columns wider than their own text. Room still beyond goes to every
+// column by its drawn share; room short of the drawn widths (a scroll bar,
+// say) comes out of columns wider than their text, so that no column is cut
+// for it where none has to be.
 
 #include <cstddef>
 #include <vector>
 
-// `growth`: how much wider than drawn the list is (at most 0: as drawn);
-// `needs`: the width that shows the whole text of column `first`.
-std::vector<int> GrownColumnWidths(const std::vector<int>& drawn, int growth, size_t first,
-                                   int needs);
+// `room`: the width the columns share; `needs`: the width that shows each
+// column's whole text, header included; `first`: the column served first.
+std::vector<int> FittedColumnWidths(const std::vector<int>& drawn, int room, size_t first,
+                                    const std::vector<int>& needs);

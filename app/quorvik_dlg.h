@@ -7,6 +7,7 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "app/main_view.h"
 #include "app/status_log.h"
@@ -62,10 +63,15 @@ class CQuorvikDlg {
   void OnFactoryReset();
   // Menu "Run application": the bootloader starts the application.
   void OnRunApplication();
-  // The recover dialog's "Write the same file again": Firmware-Update of the
-  // selected row with `path` as the last file (a device its update left
-  // half-written, the file checked by the caller), then a Find.
-  void WriteSameFileAgain(const std::string& path);
+  // The recover dialog's "Write the same file again": the device of `row`
+  // (left half-written by its update) gets `path` (checked by the caller)
+  // as Firmware-Update writes it, then a Find that never chains. Recovery
+  // is not a one-device update: "Use last file again", the last file and
+  // the selected device stay as they were.
+  void WriteSameFileAgain(int row, const std::string& path);
+  // The recover dialog's "Start its application", for the device of `row`,
+  // leaving check boxes and selection as they were.
+  void StartHalfUpdated(int row);
   // Menu "Activate bootloader": restart through the bootloader.
   void OnActivateBootloader();
   // Menu "Add to Black-List": hide the selected device from now on.
@@ -95,7 +101,7 @@ class CQuorvikDlg {
   std::optional<std::string> SelectFirmwareFile();
   // The update of the selected row with m_lastFirmwarePath; every outcome
   // goes to the status log and, as a value, to the result sink.
-  void RunFirmwareUpdate();
+  void RunFirmwareUpdate() { UpdateSelected(m_lastFirmwarePath, true); }
   // "Update all...": the firmware file dialog (where the Firmware-Update
   // dialog opens), the file read whole, a search, and the plan. Nothing
   // when the operator chose no file; a file that cannot be used is said in
@@ -104,7 +110,9 @@ class CQuorvikDlg {
   // The fleet run in this window: each update shows as Firmware-Update
   // shows it, its device's row selected, and its results reach the journal
   // and the result sink as Firmware-Update's do; `fleet` (the fleet
-  // dialog) gets the run's events.
+  // dialog) gets the run's events. Like the plan and the station, it
+  // leaves the check boxes, the last file and the selected device as it
+  // found them: only the one-device update and its chain set them.
   FleetRunEnd RunFleet(const FleetPlan& plan, const FleetRunOptions& options,
                        IFleetObserver& fleet);
   // "At once:" as the last fleet run used it, or `fallback` when none is
@@ -129,6 +137,9 @@ class CQuorvikDlg {
   // How the commands' runs show in the window, and a fleet's.
   class CDlgObserver;
   class CFleetObserver;
+  // Selects again, when it goes, the device that was selected when it was
+  // made (none when that device is no longer listed).
+  class CSelectionKept;
 
   // A search's two halves around SearchDevices, as Find makes them and as
   // a command's search shows: the check boxes read, the wait cursor, ports
@@ -153,6 +164,21 @@ class CQuorvikDlg {
   // The Firmware-Update command up to the Find that follows it: true when
   // an update ran (or was refused) and the Find is due.
   bool UpdateBeforeFind();
+  // The selected device when an update may go to it; otherwise the reason
+  // is logged and handed out, and nothing is returned.
+  std::optional<DeviceRecord> SelectedToUpdate();
+  // The update of the selected row with the file at `path`. Only the
+  // one-device update (`oneDevice`) forgets a refused file and ticks "Use
+  // last file again" once the device is started.
+  void UpdateSelected(const std::string& path, bool oneDevice);
+  // The file dialog alone: the confirmed path, stored nowhere.
+  std::optional<std::string> ChooseFirmwareFile();
+  // Run application for the selected row: true when the request went out.
+  bool RunSelectedApplication();
+  // The row of `device` in the list now, with its record as listed there.
+  std::optional<std::pair<int, DeviceRecord>> ListedRowOf(const DeviceRecord& device) const;
+  // Selects the row of `device` in the list now, or none.
+  void SelectDevice(const std::optional<DeviceRecord>& device);
   std::optional<DeviceRecord> RecordAt(int index) const;
   // Opens the network on `address` and shows which ports could not be
   // bound; `tell` also shows a message box about them.

@@ -45,8 +45,8 @@ class CQuorvikDlg::CDlgObserver : public ICommandObserver {
 // with the device's row selected, and its events go on to the dialog.
 class CQuorvikDlg::CFleetObserver : public CDlgObserver, public IFleetObserver {
  public:
-  CFleetObserver(CQuorvikDlg& dlg, IFleetObserver& dialog, const std::string& path)
-      : CDlgObserver(dlg), m_dlg(dlg), m_dialog(dialog), m_path(path) {}
+  CFleetObserver(CQuorvikDlg& dlg, IFleetObserver& dialog)
+      : CDlgObserver(dlg), m_dlg(dlg), m_dialog(dialog) {}
 
   void OnDeviceStarted(size_t device, int attempt) override {
     // The search that may find it again selects no row of the device before.
@@ -54,7 +54,6 @@ class CQuorvikDlg::CFleetObserver : public CDlgObserver, public IFleetObserver {
     m_dialog.OnDeviceStarted(device, attempt);
   }
   void OnDeviceFound(size_t device, int row) override {
-    m_dlg.m_lastFirmwarePath = m_path;
     m_dlg.m_view.SelectRow(row);
     m_dlg.m_view.SetWaitCursor(true);
     m_dlg.m_workedOn = m_dlg.RecordAt(row);
@@ -64,11 +63,12 @@ class CQuorvikDlg::CFleetObserver : public CDlgObserver, public IFleetObserver {
     m_dialog.OnBlocksWritten(device, done, total);
   }
   void OnRunRequested(size_t device) override {
-    m_dlg.MarkStarted();
+    // The arrow is back while the device starts; "Use last file again"
+    // belongs to the one-device update and stays as the operator left it.
+    m_dlg.m_view.SetWaitCursor(false);
     m_dialog.OnRunRequested(device);
   }
   void OnAttemptResult(size_t device, const CommandResult& result) override {
-    m_dlg.ForgetRefusedFile(result);
     m_dlg.HandOut(result);
     m_dialog.OnAttemptResult(device, result);
   }
@@ -83,7 +83,19 @@ class CQuorvikDlg::CFleetObserver : public CDlgObserver, public IFleetObserver {
  private:
   CQuorvikDlg& m_dlg;
   IFleetObserver& m_dialog;
-  const std::string& m_path;
+};
+
+class CQuorvikDlg::CSelectionKept {
+ public:
+  explicit CSelectionKept(CQuorvikDlg& dlg)
+      : m_dlg(dlg), m_selected(dlg.RecordAt(dlg.m_view.SelectedRow())) {}
+  ~CSelectionKept() { m_dlg.SelectDevice(m_selected); }
+  CSelectionKept(const CSelectionKept&) = delete;
+  CSelectionKept& operator=(const CSelectionKept&) = delete;
+
+ private:
+  CQuorvikDlg& m_dlg;
+  const std::optional<DeviceRecord> m_selected;
 };
 
 namespace {
@@ -194,22 +206,28 @@ void CQuorvikDlg::EndSearch() {
   m_view.SetWaitCursor(false);
 }
 
+std::optional<std::pair<int, DeviceRecord>> CQuorvikDlg::ListedRowOf(
+    const DeviceRecord& device) const {
+  const DeviceSession& devices = m_network.Devices();
+  std::lock_guard lock(devices.deviceMutex);
+  for (int row = 0, used = CountUsedRecords(devices.deviceTable); row < used; ++row)
+    if (SameDevice(devices.deviceTable[row], device))
+      return std::pair{row, devices.deviceTable[row]};
+  return std::nullopt;
+}
+
+void CQuorvikDlg::SelectDevice(const std::optional<DeviceRecord>& device) {
+  const auto listed = device ? ListedRowOf(*device) : std::nullopt;
+  m_view.SelectRow(listed ? listed->first : -1);
+  SetDeviceButtons(listed ? std::optional(listed->second) : std::nullopt);
+}
+
 void CQuorvikDlg::SelectWorkedOnRow() {
-  std::optional<DeviceRecord> record;
-  int row = 0;
-  {
-    const DeviceSession& devices = m_network.Devices();
-    std::lock_guard lock(devices.deviceMutex);
-    for (const int used = CountUsedRecords(devices.deviceTable); row < used; ++row)
-      if (SameDevice(devices.deviceTable[row], *m_workedOn)) {
-        record = devices.deviceTable[row];
-        break;
-      }
-  }
+  const auto listed = ListedRowOf(*m_workedOn);
   // Row 0 is already selected by the refresh.
-  if (!record || row == 0) return;
-  m_view.SelectRow(row);
-  SetDeviceButtons(record);
+  if (!listed || listed->first == 0) return;
+  m_view.SelectRow(listed->first);
+  SetDeviceButtons(listed->second);
 }
 
 void CQuorvikDlg::OnFind() {
@@ -223,7 +241,7 @@ void CQuorvikDlg::OnFind() {
   m_workedOn.reset();
 }
 
-std::optional<std::string> CQuorvikDlg::SelectFirmwareFile() {
+std::optional<std::string> CQuorvikDlg::ChooseFirmwareFile() {
   // Firmware files rarely sit where the program was started (the home
   // folder, from the desktop menu): the dialog opens where the last one was.
   std::string folder = m_settings ? m_settings->Read(kSettingsSection, kKeyFirmwareFolder) : "";
@@ -232,9 +250,14 @@ std::optional<std::string> CQuorvikDlg::SelectFirmwareFile() {
       m_view.ChooseFile({folder + "/firmware.bin", ".bin", "Firmware File (*.bin)", "*.bin"});
   if (!path) return std::nullopt;
   m_view.SetWaitCursor(true);
-  m_lastFirmwarePath = *path;
   if (path->find('/') != std::string::npos && FolderOf(*path) != folder)
     WriteSetting(kKeyFirmwareFolder, FolderOf(*path));
+  return path;
+}
+
+std::optional<std::string> CQuorvikDlg::SelectFirmwareFile() {
+  auto path = ChooseFirmwareFile();
+  if (path) m_lastFirmwarePath = *path;
   return path;
 }
 
@@ -245,22 +268,29 @@ void CQuorvikDlg::OnFirmwareUpdate() {
   m_workedOn.reset();
 }
 
-bool CQuorvikDlg::UpdateBeforeFind() {
-  ReadCheckBoxes();
+std::optional<DeviceRecord> CQuorvikDlg::SelectedToUpdate() {
   const std::optional<DeviceRecord> selected = RecordAt(m_view.SelectedRow());
   if (!selected) {
     AddStatusLine("Wrong interface selection !", Beep::kAlert);
     NoDeviceResult(CommandKind::kUpdate, "Wrong interface selection !");
-    return false;
+    return std::nullopt;
   }
   CDlgObserver observer(*this);
   if (const auto refused = RefuseTwin(CommandKind::kUpdate, *selected, observer)) {
     HandOut(*refused);
-    return false;
+    return std::nullopt;
   }
+  return selected;
+}
+
+bool CQuorvikDlg::UpdateBeforeFind() {
+  ReadCheckBoxes();
+  const std::optional<DeviceRecord> selected = SelectedToUpdate();
+  if (!selected) return false;
   if (m_useLastFile && !m_lastFirmwarePath.empty()) {
     m_view.SetWaitCursor(true);
   } else if (!SelectFirmwareFile()) {
+    CDlgObserver observer(*this);
     HandOut(Decide(BeginResult(CommandKind::kUpdate, *selected), Outcome::kRefused, "", Beep::kNone,
                    observer, "No firmware file chosen"));
     return false;
@@ -270,7 +300,7 @@ bool CQuorvikDlg::UpdateBeforeFind() {
   return true;
 }
 
-void CQuorvikDlg::RunFirmwareUpdate() {
+void CQuorvikDlg::UpdateSelected(const std::string& path, bool oneDevice) {
   const bool ctrlHeld = m_view.IsCtrlHeld();
   ReadCheckBoxes();
   const std::optional<DeviceRecord> target = RecordAt(m_view.SelectedRow());
@@ -282,13 +312,13 @@ void CQuorvikDlg::RunFirmwareUpdate() {
   m_workedOn = *target;
   // The file is read whole and checked before anything reaches a running
   // device.
-  const FirmwareFileRead read = ReadFirmwareFile(m_lastFirmwarePath);
-  UpdateInput input = InputFromFile(m_lastFirmwarePath, read, m_firmwareImage);
+  const FirmwareFileRead read = ReadFirmwareFile(path);
+  UpdateInput input = InputFromFile(path, read, m_firmwareImage);
   input.ctrlHeld = ctrlHeld;
 
   CDlgObserver observer(*this);
   const CommandResult result = UpdateDevice(*target, input, m_network, m_clock, observer);
-  ForgetRefusedFile(result);
+  if (oneDevice) ForgetRefusedFile(result);
   if (result.outcome != Outcome::kOk || !result.runRequestSent) {
     Finish(result);
     return;
@@ -296,7 +326,10 @@ void CQuorvikDlg::RunFirmwareUpdate() {
   // Handed out with what the next search tells of the device.
   m_pendingUpdate = result;
   m_clock.SleepFor(kAfterRunWait);
-  MarkStarted();
+  if (oneDevice)
+    MarkStarted();
+  else
+    m_view.SetWaitCursor(false);
 }
 
 void CQuorvikDlg::MarkStarted() {
@@ -312,7 +345,8 @@ void CQuorvikDlg::ForgetRefusedFile(const CommandResult& result) {
 }
 
 std::optional<FleetPreparation> CQuorvikDlg::PrepareFleet() {
-  const std::optional<std::string> path = SelectFirmwareFile();
+  // The fleet's file is not the one "Use last file again" means.
+  const std::optional<std::string> path = ChooseFirmwareFile();
   if (!path) return std::nullopt;
   // Read once: the plan and every device's update see the same bytes,
   // whatever happens to the file on disk meanwhile.
@@ -322,7 +356,10 @@ std::optional<FleetPreparation> CQuorvikDlg::PrepareFleet() {
     AddStatusLine(FirmwareVerdictLine(*file.verdict), Beep::kAlert);
     return std::nullopt;
   }
-  FindDevices();
+  {
+    const CSelectionKept selection(*this);
+    FindDevices();
+  }
   FleetPreparation prepared;
   prepared.path = *path;
   prepared.plan = PlanFleet(m_network.Devices().Listed(), file.bytes);
@@ -353,13 +390,15 @@ FleetRunEnd CQuorvikDlg::RunFleet(const FleetPlan& plan, const FleetRunOptions& 
   if (m_settings &&
       m_settings->Read(kSettingsSection, kKeyFleetAtOnce) != std::to_string(options.parallel))
     WriteSetting(kKeyFleetAtOnce, std::to_string(options.parallel));
-  CFleetObserver observer(*this, fleet, options.path);
+  const CSelectionKept selection(*this);
+  CFleetObserver observer(*this, fleet);
   const FleetRunEnd end = RunFleetUpdate(plan, options, m_network, m_clock, observer, observer);
   m_workedOn.reset();
   return end;
 }
 
 StationEnd CQuorvikDlg::RunStation(const StationOptions& options, IStationObserver& station) {
+  const CSelectionKept selection(*this);
   CDlgObserver observer(*this);
   const StationEnd end = ::RunStation(options, m_network, m_clock, observer, station);
   m_workedOn.reset();
@@ -379,23 +418,43 @@ void CQuorvikDlg::OnFactoryReset() {
   HandOut(FactoryResetDevice(*device, m_network, observer));
 }
 
-void CQuorvikDlg::WriteSameFileAgain(const std::string& path) {
-  m_lastFirmwarePath = path;
-  m_view.SetChecked(CheckBox::kUseLastFile, true);
-  OnFirmwareUpdate();
+void CQuorvikDlg::WriteSameFileAgain(int row, const std::string& path) {
+  const CSelectionKept selection(*this);
+  m_view.SelectRow(row);
+  Guarded([&] {
+    if (!SelectedToUpdate()) return;
+    m_view.SetWaitCursor(true);
+    UpdateSelected(path, false);
+    m_clock.SleepFor(kAfterUpdateWait);
+    // The search tells whether the device came back; it starts no chain,
+    // whatever "... and make Update" says.
+    FindDevices();
+  });
+  m_workedOn.reset();
 }
 
-void CQuorvikDlg::OnRunApplication() {
+void CQuorvikDlg::StartHalfUpdated(int row) {
+  const CSelectionKept selection(*this);
+  m_view.SelectRow(row);
+  RunSelectedApplication();
+}
+
+bool CQuorvikDlg::RunSelectedApplication() {
   const std::optional<DeviceRecord> device = RecordAt(m_view.SelectedRow());
   if (!device) {
     NoDeviceResult(CommandKind::kRun, "");
-    return;
+    return false;
   }
   CDlgObserver observer(*this);
   const CommandResult result = RunApplication(*device, m_network, observer);
   HandOut(result);
-  if (result.outcome != Outcome::kOk) return;
+  if (result.outcome != Outcome::kOk) return false;
   m_clock.SleepFor(kAfterRunWait);
+  return true;
+}
+
+void CQuorvikDlg::OnRunApplication() {
+  if (!RunSelectedApplication()) return;
   m_useLastFile = true;
   m_view.SetChecked(CheckBox::kUseLastFile, true);
 }

@@ -10,6 +10,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QSpinBox>
+#include <QStyle>
 #include <QTableView>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -47,6 +48,12 @@ CFleetDialog::CFleetDialog(QWidget* parent) : QDialog(parent) {
   m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
   m_table->verticalHeader()->hide();
   m_table->setWordWrap(false);
+  // One line of text a row: a rig's devices in as few pixels as they read.
+  m_table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  m_table->verticalHeader()->setDefaultSectionSize(
+      std::max(m_table->fontMetrics().height(),
+               style()->pixelMetric(QStyle::PM_IndicatorHeight, nullptr, m_table)) +
+      6);
   m_table->setAccessibleName(QStringLiteral("Devices to update"));
   tableLabel->setBuddy(m_table);
 
@@ -166,8 +173,19 @@ void CFleetDialog::SetPlan(const FleetPreparation& prepared) {
   const int wanted = m_table->horizontalHeader()->length() + 2 * m_table->frameWidth() +
                      m_table->verticalScrollBar()->sizeHint().width() + margins.left() +
                      margins.right();
-  if (wanted > width())
-    resize(screen() ? std::min(wanted, screen()->availableGeometry().width()) : wanted, height());
+  const QRect screenRoom = screen() ? screen()->availableGeometry() : QRect(0, 0, wanted, height());
+  if (wanted > width()) resize(std::min(wanted, screenRoom.width()), height());
+  // Tall enough for every row, as far as the screen allows; a few rows are
+  // the least it is of use with.
+  layout()->activate();
+  const int rowHeight = m_table->verticalHeader()->defaultSectionSize();
+  const int chrome = height() - m_table->height() + 2 * m_table->frameWidth() +
+                     m_table->horizontalHeader()->sizeHint().height();
+  m_least = QSize(std::min(wanted, screenRoom.width()), chrome + 3 * rowHeight);
+  if (!isVisible()) {
+    const int rows = std::max(m_model->rowCount(), 3);
+    resize(width(), std::clamp(chrome + rows * rowHeight, height(), screenRoom.height()));
+  }
   if (m_model->rowCount() > 0) m_table->setCurrentIndex(m_model->index(0, CFleetModel::kDevice));
   m_table->setFocus();
   ApplyButtons();
@@ -215,7 +233,9 @@ void CFleetDialog::DeviceFinished(size_t device, const CommandResult& result, bo
 }
 
 void CFleetDialog::StoppedBeforeTurn(size_t device) {
-  m_model->SetState(device, FleetRowState::kSkipped, "stopped before its turn");
+  // Counted apart from the devices the plan or the operator left out, as
+  // the run's tally counts it.
+  m_model->SetState(device, FleetRowState::kNotStarted, "stopped before its turn");
 }
 
 void CFleetDialog::Finish(const FleetRunEnd& end) {

@@ -43,6 +43,9 @@ class CFleetDialog : public QDialog {
   QSpinBox* atOnceBox() const { return m_atOnce; }
   QSpinBox* canaryBox() const { return m_canary; }
   bool IsRunning() const { return m_running; }
+  // The smallest size the plan is of use at, beside the window: every
+  // column, and a few rows.
+  QSize LeastSize() const { return m_least; }
 
   // A new plan replaces whatever the dialog showed.
   void SetPlan(const FleetPreparation& prepared);
@@ -77,6 +80,7 @@ class CFleetDialog : public QDialog {
   QSpinBox* m_retries = nullptr;
   QSpinBox* m_atOnce = nullptr;
   QSpinBox* m_canary = nullptr;
+  QSize m_least;
   bool m_running = false;
   bool m_ran = false;
   bool m_stopAsked = false;

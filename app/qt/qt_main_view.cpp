@@ -33,7 +33,9 @@
 #include <QTreeWidget>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <QWindow>
 #include <algorithm>
+#include <numeric>
 
 #include "app/column_widths.h"
 #include "app/qt/about_dialog.h"
@@ -444,9 +446,17 @@ void CQtMainView::FitColumns() {
   // QTreeView hides the width of a column's text that QAbstractItemView
   // makes public.
   const QAbstractItemView* view = m_deviceList;
+  std::vector<int> needs;
+  for (int i = 0; i < static_cast<int>(m_drawnColumnWidths.size()); ++i)
+    needs.push_back(
+        std::max(view->sizeHintForColumn(i), m_deviceList->header()->sectionSizeHint(i)));
+  // The drawn widths fit the list as drawn; the room is theirs plus what
+  // the rows' area has gained since, or less what a scroll bar takes.
+  const int drawnArea = m_listDrawnWidth - 2 * m_deviceList->frameWidth();
+  const int room = std::accumulate(m_drawnColumnWidths.begin(), m_drawnColumnWidths.end(), 0) +
+                   m_deviceList->viewport()->width() - drawnArea;
   const std::vector<int> widths =
-      GrownColumnWidths(m_drawnColumnWidths, m_deviceList->width() - m_listDrawnWidth,
-                        kSerialColumn, view->sizeHintForColumn(kSerialColumn));
+      FittedColumnWidths(m_drawnColumnWidths, room, kSerialColumn, needs);
   for (size_t i = 0; i < widths.size(); ++i)
     m_deviceList->setColumnWidth(static_cast<int>(i), widths[i]);
 }
@@ -804,9 +814,10 @@ void CQtMainView::ReturnFocus() {
   // a widget here asks the system to activate this window, which would take
   // the keyboard from the menu or the dialog the operator is using. The
   // window's activation, or the menu's closing, brings it back later. When
-  // no window of the program has it (an X server without a window manager
-  // never activates one), the keys that still reach this window must find
-  // the control, not the window, where Enter ends the program.
+  // no window of the program has it (on an X server without a window
+  // manager, once another program's window took it), the keys that still
+  // reach this window must find the control, not the window, where Enter
+  // ends the program.
   const QWindow* keyboard = QGuiApplication::focusWindow();
   if (m_focusToReturn == nullptr || m_busy || (keyboard != nullptr && keyboard != windowHandle()))
     return;
@@ -814,6 +825,18 @@ void CQtMainView::ReturnFocus() {
   m_focusToReturn = nullptr;
   if (!back->isEnabled() || !back->isVisible()) back = m_deviceList;
   back->setFocus(Qt::OtherFocusReason);
+}
+
+void CQtMainView::HandKeyboardBack(QWindow* to) {
+  // Asked a moment later, so that a window manager has had its say.
+  QTimer::singleShot(0, this, [this, to = QPointer<QWindow>(to)] {
+    const QWindow* keyboard = QGuiApplication::focusWindow();
+    if ((keyboard != nullptr && keyboard->isVisible()) || !isVisible() || m_closeConfirmed) return;
+    if (to && to->isVisible())
+      to->requestActivate();
+    else
+      activateWindow();
+  });
 }
 
 void CQtMainView::changeEvent(QEvent* event) {
@@ -870,11 +893,16 @@ void CQtMainView::keyPressEvent(QKeyEvent* event) {
   }
   switch (event->key()) {
     case Qt::Key_Escape:
-      close();
-      return;
     case Qt::Key_Return:
-    case Qt::Key_Enter:
-      close();  // push buttons took theirs in eventFilter
+    case Qt::Key_Enter:  // push buttons took theirs in eventFilter
+      // Devices left half-updated wait in their loaders for the operator's
+      // answer to the line under the list: a stray key does not end the
+      // program over it, it takes the keyboard to "Recover..." instead.
+      if (m_recoverOffer->isVisible()) {
+        m_recoverOffer->setFocus(Qt::OtherFocusReason);
+        return;
+      }
+      close();
       return;
     default:
       QMainWindow::keyPressEvent(event);
@@ -882,6 +910,22 @@ void CQtMainView::keyPressEvent(QKeyEvent* event) {
 }
 
 bool CQtMainView::eventFilter(QObject* watched, QEvent* event) {
+  // A window manager gives the keyboard to the window of a box or panel
+  // that closes with it; on a bare X server it falls to the screen, where
+  // keys reach only the window under the pointer and no Alt key works.
+  if (event->type() == QEvent::Show || event->type() == QEvent::Hide) {
+    auto* box = qobject_cast<QWidget*>(watched);
+    if (box != nullptr && box->isWindow() && box != this && box->windowType() != Qt::Popup &&
+        box->parentWidget() != nullptr) {
+      // It goes back where it was when the box or panel opened.
+      if (event->type() == QEvent::Show)
+        m_keyboardBefore[box] = QGuiApplication::focusWindow();
+      else if (const QPointer<QWindow> before = m_keyboardBefore.take(box);
+               box->windowHandle() != nullptr &&
+               box->windowHandle() == QGuiApplication::focusWindow())
+        HandKeyboardBack(before);
+    }
+  }
   if (watched == m_deviceList->viewport() && m_deviceList->isEnabled()) {
     const auto later = [this](void (CQtMainView::*signal)()) {
       QMetaObject::invokeMethod(
@@ -915,8 +959,9 @@ bool CQtMainView::eventFilter(QObject* watched, QEvent* event) {
       later(&CQtMainView::deviceListDoubleClicked);
     }
   }
+  // The rows' area changes with the list and with its scroll bars.
+  if (watched == m_deviceList->viewport() && event->type() == QEvent::Resize) FitColumns();
   if (watched == m_deviceList) {
-    if (event->type() == QEvent::Resize) FitColumns();
     // The menu key and Shift+F10 open the selected device's menu, as the
     // right button does. Some platforms also turn the menu key into a
     // context-menu event: that one is dropped, so the menu opens once.

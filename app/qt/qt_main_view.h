@@ -14,8 +14,10 @@
 // Nothing waits on the window thread, so closing the window can always wait
 // for the command thread.
 
+#include <QHash>
 #include <QMainWindow>
 #include <QPointer>
+#include <QWindow>
 #include <array>
 #include <condition_variable>
 #include <functional>
@@ -159,6 +161,10 @@ class CQtMainView : public QMainWindow, public IMainView {
   void ShowNotice();
   // Puts the keyboard back where a command found it, once the window has it.
   void ReturnFocus();
+  // A box or panel of the program that had the keyboard has closed: `to`,
+  // the window that had it before (or this one), takes it, unless a window
+  // manager has already handed it on.
+  void HandKeyboardBack(QWindow* to);
   void OnGuiThread(std::function<void()> change);
   // Runs `ask` on the window thread and waits for its answer; `cautious`
   // when the window closes first.
@@ -203,6 +209,8 @@ class CQtMainView : public QMainWindow, public IMainView {
   // Where the keyboard was when the command started: it goes back there.
   QPointer<QWidget> m_focusBeforeCommand;
   QPointer<QWidget> m_focusToReturn;
+  // Which window had the keyboard when each open box or panel showed.
+  QHash<QObject*, QPointer<QWindow>> m_keyboardBefore;
   bool m_closeConfirmed = false;
   // The close box's question while it is up; withdrawn when the command ends.
   QPointer<QMessageBox> m_closeQuestion;

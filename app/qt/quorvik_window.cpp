@@ -223,7 +223,7 @@ void CQuorvikWindow::OpenRecover() {
     QObject::connect(m_recoverDialog, &CRecoverDialog::runRequested, m_view.get(),
                      [this](const UnfinishedUpdate& device) { RunHalfUpdated(device); });
     m_recoverDialog->SetDevices(m_halfUpdated);
-    PlaceBesideWindow(m_recoverDialog, m_view.get());
+    PlaceBesideWindow(m_recoverDialog, m_view.get(), m_recoverDialog->LeastSize());
   }
   m_recoverDialog->show();
   m_recoverDialog->raise();
@@ -246,8 +246,7 @@ void CQuorvikWindow::WriteSameFileAgain(const UnfinishedUpdate& device) {
     LookForHalfUpdated();
     return;
   }
-  m_view->SelectRow(row);
-  RunCommand([this, path = device.file] { m_dlg.WriteSameFileAgain(path); },
+  RunCommand([this, row, path = device.file] { m_dlg.WriteSameFileAgain(row, path); },
              QGuiApplication::keyboardModifiers());
 }
 
@@ -260,8 +259,7 @@ void CQuorvikWindow::RunHalfUpdated(const UnfinishedUpdate& device) {
     LookForHalfUpdated();
     return;
   }
-  m_view->SelectRow(row);
-  Run(&CQuorvikDlg::OnRunApplication);
+  RunCommand([this, row] { m_dlg.StartHalfUpdated(row); }, QGuiApplication::keyboardModifiers());
 }
 
 void CQuorvikWindow::OpenNetworkCheck() {
@@ -341,6 +339,10 @@ void CQuorvikWindow::StopNetworkCheck() {
 
 void CQuorvikWindow::Start() {
   m_view->show();
+  // A bare X server (no window manager) gives the keyboard to no window:
+  // the window asks for it, or its Alt keys would wait for a click and its
+  // keys for the pointer.
+  m_view->activateWindow();
   Run(&CQuorvikDlg::OnInitDialog);
   if (!m_options.rollCallRig.empty())
     QTimer::singleShot(0, m_view.get(),
@@ -460,7 +462,7 @@ void CQuorvikWindow::ShowFleetPlan(const FleetPreparation& prepared, int atOnce)
   m_fleetDialog->SetPlan(prepared);
   // Once the plan has given it its width; a dialog already open stays
   // where the operator has it.
-  if (opening) PlaceBesideWindow(m_fleetDialog, m_view.get());
+  if (opening) PlaceBesideWindow(m_fleetDialog, m_view.get(), m_fleetDialog->LeastSize());
   m_fleetDialog->show();
   m_fleetDialog->raise();
   m_fleetDialog->activateWindow();
@@ -577,6 +579,7 @@ void CQuorvikWindow::StartStation() {
   options.bytes = setup.bytes;
   options.models = setup.models;
   options.parallel = setup.parallel;
+  options.again = setup.again;
   auto stop = std::make_shared<std::atomic<bool>>(false);
   options.stop = [stop] { return stop->load(); };
   CStationForDialog observer(m_view.get(), m_stationDialog);

@@ -6,8 +6,11 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
 #include <QTableView>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/qt/models/recover_model.h"
 
@@ -61,6 +64,15 @@ CRecoverDialog::CRecoverDialog(QWidget* parent) : QDialog(parent) {
 void CRecoverDialog::SetDevices(std::vector<UnfinishedUpdate> devices) {
   m_model->SetDevices(std::move(devices));
   m_table->resizeColumnsToContents();
+  // Wide enough for every column, the last ("Recovery": what can be done)
+  // above all, as far as the screen allows; a dialog already open stays as
+  // the operator has it.
+  const QMargins margins = layout()->contentsMargins();
+  int wanted = m_table->horizontalHeader()->length() + 2 * m_table->frameWidth() +
+               m_table->verticalScrollBar()->sizeHint().width() + margins.left() + margins.right();
+  if (screen()) wanted = std::min(wanted, screen()->availableGeometry().width());
+  m_least = QSize(wanted, minimumSizeHint().height());
+  if (!isVisible() && wanted > width()) resize(wanted, height());
   if (m_model->rowCount() > 0) m_table->selectRow(0);
   UpdateButtons();
 }

@@ -28,6 +28,9 @@ class CRecoverDialog : public QDialog {
   QLabel* note() const { return m_note; }
   QPushButton* writeButton() const { return m_write; }
   QPushButton* runButton() const { return m_run; }
+  // Every column whole: the smallest width it is of use at beside the
+  // window.
+  QSize LeastSize() const { return m_least; }
 
  signals:
   // The device of the model's row gets the same file again.
@@ -45,4 +48,5 @@ class CRecoverDialog : public QDialog {
   QPushButton* m_write = nullptr;
   QPushButton* m_run = nullptr;
   bool m_busy = false;
+  QSize m_least;
 };

@@ -1,5 +1,6 @@
 #include "app/qt/station_dialog.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QFont>
@@ -39,7 +40,8 @@ std::optional<std::vector<uint16_t>> ParseModels(const std::string& text) {
 
 }  // namespace
 
-CStationDialog::CStationDialog(QWidget* parent) : QDialog(parent) {
+CStationDialog::CStationDialog(QWidget* parent, Clock now)
+    : QDialog(parent), m_now(std::move(now)) {
   setWindowTitle(QStringLiteral("Station"));
   m_model = new CStationModel(this);
   m_tiles = new QListView(this);
@@ -99,6 +101,12 @@ CStationDialog::CStationDialog(QWidget* parent) : QDialog(parent) {
   m_parallel->setRange(1, 64);
   m_parallel->setValue(4);
   m_parallel->setAccessibleName(QStringLiteral("Units at once"));
+  m_again = new QCheckBox(QStringLiteral("Flash units done before &again"), this);
+  m_again->setToolTip(
+      QStringLiteral("Units the journal shows done with this file are left alone unless this is "
+                     "ticked"));
+  m_again->setAccessibleDescription(m_again->toolTip());
+  connect(m_again, &QCheckBox::toggled, this, [this] { ShowSetup(); });
 
   m_start = new QPushButton(QStringLiteral("&Start"), this);
   m_start->setAutoDefault(false);
@@ -126,6 +134,7 @@ CStationDialog::CStationDialog(QWidget* parent) : QDialog(parent) {
   parallelLabel->setBuddy(m_parallel);
   setup->addWidget(parallelLabel, 1, 2);
   setup->addWidget(m_parallel, 1, 3);
+  setup->addWidget(m_again, 2, 1, 1, 3);
   setup->setColumnStretch(1, 1);
   auto* actions = new QHBoxLayout;
   actions->addWidget(m_counts, 1);
@@ -137,6 +146,8 @@ CStationDialog::CStationDialog(QWidget* parent) : QDialog(parent) {
   layout->addWidget(m_tiles, 1);
   layout->addLayout(actions);
   resize(900, 560);
+  m_paceTimer.setInterval(1000);
+  connect(&m_paceTimer, &QTimer::timeout, this, [this] { ShowCounts(); });
   ShowCounts();
   UpdateButtons();
 }
@@ -163,6 +174,7 @@ void CStationDialog::ShowSetup() {
   const auto models = ParseModels(m_models->text().toStdString());
   if (models) m_setup.models = *models;
   m_setup.parallel = m_parallel->value();
+  m_setup.again = m_again->isChecked();
   if (!m_setup.bytes) return;
   QString accepted;
   for (uint16_t model : m_setup.models) {
@@ -179,12 +191,17 @@ void CStationDialog::ShowSetup() {
 }
 
 void CStationDialog::ShowCounts() {
-  const auto hours =
-      std::chrono::duration<double, std::ratio<3600>>(std::chrono::steady_clock::now() - m_begun);
-  const int done = m_model->passed() + m_model->failed();
-  // The pace of the first seconds says nothing about the hour.
-  const QString perHour = m_running && hours.count() >= 1.0 / 60
-                              ? QString::number(static_cast<int>(done / hours.count()))
+  StationTally tally;
+  tally.ok = m_model->passed();
+  tally.failed = m_model->failed();
+  tally.ignored = m_model->ignored();
+  if (m_running)
+    tally.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(m_now() - m_begun);
+  else if (m_ranFor)
+    tally.elapsed = *m_ranFor;
+  // Before the first second there is no pace to tell.
+  const QString perHour = tally.elapsed >= std::chrono::seconds(1)
+                              ? QString::number(tally.PerHour())
                               : QStringLiteral("\u2013");
   m_counts->setText(QStringLiteral("PASS %1   FAIL %2   ignored %3   %4 units/hour")
                         .arg(m_model->passed())
@@ -198,7 +215,7 @@ void CStationDialog::UpdateButtons() {
   m_start->setEnabled(!m_running && !m_windowBusy && m_setup.bytes && modelsOk);
   m_stop->setEnabled(m_running && !m_stopping);
   // The locked set-up: what the line flashes does not change under it.
-  for (QWidget* w : std::initializer_list<QWidget*>{m_browse, m_models, m_parallel})
+  for (QWidget* w : std::initializer_list<QWidget*>{m_browse, m_models, m_parallel, m_again})
     w->setEnabled(!m_running);
 }
 
@@ -211,7 +228,9 @@ void CStationDialog::Begin() {
   ShowSetup();
   m_running = true;
   m_stopping = false;
-  m_begun = std::chrono::steady_clock::now();
+  m_begun = m_now();
+  m_ranFor.reset();
+  m_paceTimer.start();
   m_model->Clear();
   m_note->setText(QStringLiteral("Put units on the bench."));
   ShowCounts();
@@ -244,8 +263,10 @@ void CStationDialog::Gone(const StationUnit& unit) {
 }
 
 void CStationDialog::Finish(const StationEnd& end) {
-  ShowCounts();
   m_running = false;
+  m_paceTimer.stop();
+  m_ranFor = end.tally.elapsed;
+  ShowCounts();
   m_stopping = false;
   m_note->setText(end.interrupted ? QStringLiteral("Stopped: units being written were cut short.")
                                   : QStringLiteral("Stopped."));

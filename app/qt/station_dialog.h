@@ -6,15 +6,19 @@
 // and stopping (the button or the close box) asks first.
 
 #include <QDialog>
+#include <QTimer>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "commands/station.h"
 
 class CStationModel;
+class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QListView;
@@ -27,12 +31,16 @@ struct StationSetup {
   std::shared_ptr<const std::vector<uint8_t>> bytes;  // the file as read once
   std::vector<uint16_t> models;
   int parallel = 4;
+  // Units already done with this file are flashed again.
+  bool again = false;
 };
 
 class CStationDialog : public QDialog {
   Q_OBJECT
  public:
-  explicit CStationDialog(QWidget* parent = nullptr);
+  using Clock = std::function<std::chrono::steady_clock::time_point()>;
+  // `now` tells the time the pace is measured with (tests play it).
+  explicit CStationDialog(QWidget* parent = nullptr, Clock now = std::chrono::steady_clock::now);
 
   // Reads the file and shows its name, SHA-256 prefix and models; false
   // (and says why) when it cannot be read or is refused.
@@ -56,6 +64,7 @@ class CStationDialog : public QDialog {
   QLabel* fileLine() const { return m_file; }
   QLabel* countsLine() const { return m_counts; }
   QLineEdit* modelsEdit() const { return m_models; }
+  QCheckBox* againBox() const { return m_again; }
   QPushButton* browseButton() const { return m_browse; }
   QPushButton* startButton() const { return m_start; }
   QPushButton* stopButton() const { return m_stop; }
@@ -76,6 +85,8 @@ class CStationDialog : public QDialog {
   // Asks whether to stop; true when the answer is Yes.
   bool AskStop();
   void ShowSetup();
+  // The counts, and the units per hour as quorvik-cli station computes
+  // them: over the run so far, or over the whole run once it has ended.
   void ShowCounts();
   void UpdateButtons();
 
@@ -88,11 +99,17 @@ class CStationDialog : public QDialog {
   QLabel* m_note = nullptr;
   QLineEdit* m_models = nullptr;
   QSpinBox* m_parallel = nullptr;
+  QCheckBox* m_again = nullptr;
   QPushButton* m_browse = nullptr;
   QPushButton* m_start = nullptr;
   QPushButton* m_stop = nullptr;
   bool m_running = false;
   bool m_stopping = false;
   bool m_windowBusy = false;
+  Clock m_now;
   std::chrono::steady_clock::time_point m_begun;
+  // How long the last run lasted, once it has ended.
+  std::optional<std::chrono::milliseconds> m_ranFor;
+  // The pace falls while no unit is done: it is shown anew every second.
+  QTimer m_paceTimer;
 };

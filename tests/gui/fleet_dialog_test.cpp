@@ -7,18 +7,22 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTableView>
 #include <QTest>
 #include <atomic>
 #include <thread>
 
 #include "app/qt/quorvik_window.h"
+#include "app/qt/recover_dialog.h"
+#include "app/qt/station_dialog.h"
 #include "records/journal.h"
 #include "tests/gui/widget_test_support.h"
 #include "tests/support/firmware_file_builder.h"
@@ -259,16 +263,56 @@ class FleetDialogTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(!dialog->IsRunning(), 10000);
     QVERIFY(Settled());
     QCOMPARE(State(dialog, 0), QStringLiteral("ok, running"));
-    QCOMPARE(State(dialog, 1), QStringLiteral("skipped: stopped before its turn"));
+    QCOMPARE(State(dialog, 1), QStringLiteral("not started: stopped before its turn"));
     QCOMPARE(dialog->summary()->text(),
-             QStringLiteral("Stopped after the devices being written. Summary: 1 planned, 1 "
-                            "updated, 0 failed, 1 skipped, 1 confirmed running"));
+             QStringLiteral("Stopped after the devices being written. Summary: 2 planned, 1 "
+                            "updated, 0 failed, 0 skipped, 1 not started, 1 confirmed running"));
     QCOMPARE(written, (std::map<char, int>{{'E', 3}}));
     // The window's log shows the update's own lines, as from Firmware-Update.
     QStringList log;
     for (int i = 0; i < view().statusLog()->count(); ++i)
       log << view().statusLog()->item(i)->text();
     QVERIFY2(log.contains(QStringLiteral("RUN application.")), qPrintable(log.join('|')));
+  }
+
+  // A window manager centres the window on a 1280 x 800 screen. Each panel
+  // opens beside it, whole, the window making room where it must: the
+  // station, recovery with its last column whole, and the plan with every
+  // row, or with all the room the screen has beside the window.
+  void panelsOpenBesideTheWindowWhole() {
+    for (char name = 'a'; name < 'm'; ++name) {
+      inLoader[name] = true;
+      model[name] = kModel;
+    }
+    QVERIFY(JournalUnfinishedUpdate(journal, IdentityBytes('a', 11), MacOf('a'),
+                                    "/srv/bench/firmware/releases/matrix-driver-hub75e-1.05.bin"));
+    window->Start();
+    QVERIFY(Settled());
+    QTRY_VERIFY(view().recoverOffer()->isVisible());
+    const QRect room = view().screen()->availableGeometry();
+    QCOMPARE(room.size(), QSize(1280, 800));
+    const std::vector<std::pair<const char*, std::function<QWidget*()>>> kPanels = {
+        {"station", [this] { return window->OpenStation(); }},
+        {"recover", [this] { return (window->OpenRecover(), window->recoverDialog()); }},
+        {"plan", [this] { return (PlanWithFile(RigFile()), window->fleetDialog()); }},
+    };
+    for (const auto& [name, open] : kPanels) {
+      view().move(room.center() - view().rect().center());
+      QWidget* panel = open();
+      QVERIFY2(QTest::qWaitForWindowExposed(panel), name);
+      const QRect main = view().frameGeometry(), beside = panel->frameGeometry();
+      QVERIFY2(room.contains(main) && room.contains(beside) && !main.intersects(beside), name);
+      // Every column whole; every row, or all the room there is.
+      if (const auto* table = panel->findChild<QTableView*>()) {
+        QVERIFY2(table->horizontalHeader()->length() <= table->viewport()->width(), name);
+        const int last = table->model()->rowCount() - 1;
+        QVERIFY2(table->rowViewportPosition(last) + table->rowHeight(last) <=
+                         table->viewport()->height() ||
+                     beside.top() == room.top() || beside.bottom() == room.bottom(),
+                 name);
+      }
+      panel->close();
+    }
   }
 
   // Closing the window ends the run at once, as it ends any command: the

@@ -42,6 +42,7 @@
 #include "app/qt/display_text.h"
 #include "app/qt/history_dialog.h"
 #include "app/qt/quorvik_window.h"
+#include "app/qt/recover_dialog.h"
 #include "app/qt/roll_call_panel.h"
 #include "app/qt/tone_player.h"
 #include "net/reply_processing.h"
@@ -272,9 +273,10 @@ class MainWindowTest : public QObject {
     QCOMPARE(view().deviceList()->topLevelItem(0)->text(0), shown);
   }
 
-  // A long serial shows whole in its tooltip, and in its cell once the
-  // window grows: the columns take the room, the serial's first, and give it
-  // back when the window is as drawn again.
+  // A 16-byte serial shows whole in its tooltip and in its cell, at the
+  // window's drawn size with room the device column does not need; as the
+  // window grows, the columns share the room, and give it back when the
+  // window is as drawn again.
   void columnsTakeTheRoomOfALargerWindowTheSerialFirst() {
     const QString serial = QStringLiteral("1112131415161718191A1B1C1D1E1F20");
     network.onSearch = [this](bool boot) {
@@ -299,7 +301,11 @@ class MainWindowTest : public QObject {
       return list->fontMetrics().horizontalAdvance(serial) + margins <= list->columnWidth(2);
     };
     const QList<int> drawn = widths();
-    QVERIFY(!serialWhole());
+    QVERIFY(serialWhole());
+    const CDialogUnits& du = view().dialogUnits();
+    QCOMPARE(std::accumulate(drawn.begin(), drawn.end(), 0),
+             du.ScalePixels(230) + du.ScalePixels(50) + du.ScalePixels(160) + du.ScalePixels(120));
+    QVERIFY(drawn[0] < du.ScalePixels(230));
 
     const QSize start = view().size();
     view().resize(start + QSize(300, 0));
@@ -555,9 +561,9 @@ class MainWindowTest : public QObject {
     QVERIFY(!view().checkBox(CheckBox::kUseLastFile)->isChecked());
   }
 
-  // On an X server without a window manager no window of the program ever
-  // has the keyboard, yet keys reach the window under the pointer: they must
-  // do there what they do on a desktop.
+  // On an X server without a window manager the program's windows can be
+  // left without the keyboard, yet keys reach the window under the pointer:
+  // they must do there what they do on a desktop.
   void keysDoWhatTheyDoWithAWindowManagerWhenNoWindowHasTheKeyboard() {
     TwoDevicesAnswer(network);
     MakeGatedWindow();
@@ -603,7 +609,13 @@ class MainWindowTest : public QObject {
     TwoDevicesAnswer(network);
     MakeGatedWindow();
     StartAndSettle();
-    if (QGuiApplication::focusWindow() != nullptr)
+    {
+      // A window that had the keyboard and is gone leaves it with none.
+      QWidget other;
+      other.show();
+      QVERIFY(HasKeyboard(&other));
+    }
+    if (!QTest::qWaitFor([] { return QGuiApplication::focusWindow() == nullptr; }))
       QSKIP("a window has the keyboard on this platform (run under a bare X server)");
     QPushButton* find = view().button(Button::kFind);
     QTest::mouseClick(find, Qt::LeftButton);
@@ -614,6 +626,54 @@ class MainWindowTest : public QObject {
     QVERIFY(view().isVisible());
     QTRY_VERIFY(!window->IsRunningCommand());
     QCOMPARE(network.calls, (std::vector<std::string>{"boot search", "app search"}));
+  }
+
+  // Nothing hands out the keyboard on a bare X server: the window takes it
+  // when it shows, and back from a box of its own that closes, so that its
+  // Alt keys work without a click and its keys wherever the pointer is.
+  void theWindowTakesTheKeyboardWhereNothingHandsItOut() {
+    MakeGatedWindow();
+    StartAndSettle();
+    QTRY_COMPARE(QGuiApplication::focusWindow(), view().windowHandle());
+    // Help > Info..., with the keyboard; the box closed with Esc.
+    WhenModalShows(this,
+                   [](QWidget* box) { QTest::keyClick(box->windowHandle(), Qt::Key_Escape); });
+    QTest::keyClick(view().windowHandle(), Qt::Key_H, Qt::AltModifier);
+    QTRY_VERIFY(QApplication::activePopupWidget() != nullptr);
+    QTest::keyClick(QApplication::activePopupWidget()->windowHandle(), 'o');
+    QTRY_COMPARE(QGuiApplication::focusWindow(), view().windowHandle());
+    QTest::keyClick(view().windowHandle(), Qt::Key_A, Qt::AltModifier);
+    QTRY_VERIFY(QApplication::activePopupWidget() != nullptr);
+    QTest::keyClick(QApplication::activePopupWidget()->windowHandle(), Qt::Key_Escape);
+  }
+
+  // Devices left half-updated wait in their loaders for the line under the
+  // list to be answered: Enter and Esc, which end the program elsewhere,
+  // take the keyboard to "Recover..." instead, where Enter opens recovery.
+  void keysThatEndTheProgramWaitForTheHalfUpdatedQuestion() {
+    const std::vector<uint8_t> serial = IdentityBytes(0x21, 11);
+    network.onSearch = [this, serial](bool boot) {
+      if (boot)
+        ProcessDatagram(network.devices, kBootPortA,
+                        Gen3Answer(0x0381, 0x0100, 0x3680, 0x21, 256, kMacA, 1, serial).Span());
+    };
+    const std::string journal = (scratch.path() / "half-updated.jsonl").string();
+    std::remove(journal.c_str());
+    QVERIFY(JournalUnfinishedUpdate(journal, serial, kMacA, "matrix.bin"));
+    QuorvikWindowOptions options;
+    options.innerClock = &gate;
+    options.journalPath = journal;
+    MakeWindow(std::move(options));
+    StartAndSettle();
+    ActivateWindow();
+    QTRY_VERIFY(view().recoverOffer()->isVisible());
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Escape, Qt::Key_Escape}) {
+      QTest::keyClick(view().windowHandle(), key);
+      QVERIFY(view().isVisible());
+      QCOMPARE(QApplication::focusWidget(), view().recoverOffer());
+    }
+    QTest::keyClick(view().windowHandle(), Qt::Key_Return);
+    QTRY_VERIFY(window->recoverDialog() != nullptr && window->recoverDialog()->isVisible());
   }
 
   void enterPressesAFocusedButtonAndEndsTheProgramElsewhere() {
@@ -883,8 +943,8 @@ class MainWindowTest : public QObject {
                           << QRect(92, 100, 600, 400);
     QTest::newRow("below") << QRect(386, 0, 604, 384) << QSize(940, 384) << screen
                            << QRect(340, 392, 940, 384);
-    QTest::newRow("over, from the roomier side")
-        << QRect(300, 200, 604, 500) << QSize(940, 500) << screen << QRect(340, 200, 940, 500);
+    QTest::newRow("over, from the roomier side, hiding least of it")
+        << QRect(300, 200, 604, 500) << QSize(940, 500) << screen << QRect(340, 0, 940, 500);
     QTest::newRow("larger than the screen")
         << QRect(100, 100, 604, 400) << QSize(2000, 1000) << screen << screen;
     QTest::newRow("window partly above the screen")
@@ -897,7 +957,24 @@ class MainWindowTest : public QObject {
     QFETCH(QSize, panel);
     QFETCH(QRect, room);
     QFETCH(QRect, placed);
-    QCOMPARE(BesideWindow(window, panel, room), placed);
+    const BesidePlace place = BesideWindow(window, panel, room);
+    QCOMPARE(place.panel, placed);
+    QCOMPARE(place.window, window.topLeft());
+  }
+
+  // A panel that is of use smaller goes beside the window shrunk; where no
+  // side holds even that, the window makes room, moving as little as it must.
+  void panelsShrinkOrTheWindowMakesRoom() {
+    const QRect screen(0, 0, 1280, 800);
+    // A bare X server puts the window in the screen's corner: the station
+    // goes under it rather than over its buttons.
+    BesidePlace place = BesideWindow({0, 0, 686, 396}, {900, 560}, screen, {500, 300});
+    QCOMPARE(place.panel, QRect(0, 404, 900, 396));
+    QCOMPARE(place.window, QPoint(0, 0));
+    // A window manager centres the window: no side holds the plan's columns.
+    place = BesideWindow({298, 206, 688, 419}, {1117, 523}, screen, {1117, 300});
+    QCOMPARE(place.panel, QRect(163, 0, 1117, 373));
+    QCOMPARE(place.window, QPoint(298, 381));
   }
 
   void dialogUnitsKeepEdgesTogether() {

@@ -515,8 +515,8 @@ class ModelsTest : public QObject {
         {[](C& m) { m.SetOk(1, Confirmation::kSilent); }, 1, S::kOk,
          "ok, not heard after the start"},
         {[](C& m) { m.SetOk(1, Confirmation::kInLoader); }, 1, S::kOk, "ok"},
-        {[](C& m) { m.SetState(3, S::kSkipped, "stopped before its turn"); }, 3, S::kSkipped,
-         "skipped: stopped before its turn"},
+        {[](C& m) { m.SetState(3, S::kNotStarted, "stopped before its turn"); }, 3,
+         S::kNotStarted, "not started: stopped before its turn"},
     };
     for (size_t i = 0; i < steps.size(); ++i) {
       const Step& step = steps[i];

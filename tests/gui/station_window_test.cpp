@@ -4,6 +4,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -156,6 +157,41 @@ class StationWindowTest : public QObject {
     CloseNetwork();
     simulator.terminate();
     QVERIFY(simulator.waitForFinished(5000));
+  }
+
+  // Units per hour as quorvik-cli station counts them, from the first
+  // second on and over the whole run once it ends; units done before are
+  // flashed again only with the box ticked, by its Alt key.
+  void tellsThePaceAndFlashesDoneUnitsAgainOnlyWhenAsked() {
+    using namespace std::chrono_literals;
+    std::chrono::steady_clock::time_point now{};
+    CStationDialog dialog(nullptr, [&now] { return now; });
+    dialog.show();
+    dialog.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
+    QTest::keyClick(dialog.windowHandle(), Qt::Key_A, Qt::AltModifier);
+    QTRY_VERIFY(dialog.againBox()->isChecked());  // a mnemonic clicks after a moment
+    QVERIFY(dialog.setup().again);
+
+    dialog.Begin();
+    QVERIFY(!dialog.againBox()->isEnabled());
+    const auto perHour = [&dialog] { return dialog.countsLine()->text().section("   ", 3); };
+    QCOMPARE(perHour(), QStringLiteral("\u2013 units/hour"));
+    now += 30s;
+    CommandResult pass;
+    pass.outcome = Outcome::kOk;
+    for (char serial = 'A'; serial < 'F'; ++serial) {
+      StationUnit unit;
+      unit.serial = std::string(1, serial);
+      dialog.Found(unit);
+      dialog.Done(unit, pass);
+    }
+    QCOMPARE(dialog.countsLine()->text(),
+             QStringLiteral("PASS 5   FAIL 0   ignored 0   600 units/hour"));
+    StationEnd end;
+    end.tally.elapsed = 60s;
+    dialog.Finish(end);
+    QCOMPARE(perHour(), QStringLiteral("300 units/hour"));
   }
 };
 

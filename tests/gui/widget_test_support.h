@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "net/reply_processing.h"
+#include "records/journal.h"
 #include "tests/support/datagram_builder.h"
 #include "tests/support/fake_main_view.h"
 
@@ -33,6 +34,19 @@ inline const std::vector<uint8_t> kMacB = {0x02, 0x10, 0x20, 0x30, 0x40, 0xAB};
 // Any byte a device may send, a format directive and a separator included:
 // the list shows it and the black-list stores it as sent.
 inline const std::string kOddName = "B\xFChne 50%s;\x7F\xFF";
+
+// What an update that never ended leaves in `journal`: its start alone.
+inline bool JournalUnfinishedUpdate(const std::string& journal, const std::vector<uint8_t>& serial,
+                                    const std::vector<uint8_t>& mac, const std::string& file) {
+  CommandResult start;
+  start.device.identityLength = static_cast<uint8_t>(serial.size());
+  std::copy(serial.begin(), serial.end(), start.device.identity.begin());
+  std::copy(mac.begin(), mac.end(), start.device.mac.begin());
+  start.addressed = start.device;
+  start.update.emplace();
+  start.update->path = file;
+  return !CJournal(journal).Append(JournalStartRecord(start, {"bench", "quorvik", ""}));
+}
 
 // Row 0 a generation-1 bootloader without factory reset, row 1 a node in
 // application mode named kOddName.

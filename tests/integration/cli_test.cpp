@@ -623,7 +623,7 @@ TEST_F(Cli, AValueThatNamesNothingIsAUsageError) {
       {{"history", "--since", "2026-02-30"}, "--since takes a date"},
       {{"history", "--since", "2026-12-01T25:99:00Z"}, "--since takes a date"},
       {{"history", "--journal", (dir / "none.jsonl").string()}, "journal: no file at"},
-      {{"list", "--wait-lock", "nan"}, "--wait-lock: a number is needed"},
+      {{"list", "--wait-lock", "nan"}, "--wait-lock: a decimal number is needed"},
       {{"update", "-f", file, "--row", "0", "--chain", "--max-devices", "0"},
        "--max-devices: a number of devices is needed, 1 or more"},
       {{"list", "--iface", ""}, "--iface: an IPv4 address is needed"},

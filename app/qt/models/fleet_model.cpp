@@ -107,6 +107,8 @@ QString CFleetModel::StateText(const Row& row) const {
       return QStringLiteral("failed: ") + DisplayText(row.reason);
     case FleetRowState::kSkipped:
       return QStringLiteral("skipped: ") + DisplayText(row.reason);
+    case FleetRowState::kNotStarted:
+      return QStringLiteral("not started: ") + DisplayText(row.reason);
   }
   return {};
 }

@@ -11,7 +11,9 @@
 #include "commands/command_result.h"
 #include "commands/fleet.h"
 
-enum class FleetRowState { kPlanned, kWaiting, kWriting, kOk, kFailed, kSkipped };
+// Skipped: the plan or the operator left the device out. Not started: it
+// was chosen, but the run was stopped before its turn.
+enum class FleetRowState { kPlanned, kWaiting, kWriting, kOk, kFailed, kSkipped, kNotStarted };
 
 // The planned devices first, in the plan's order (row i is planned device
 // i), then those the plan skipped.

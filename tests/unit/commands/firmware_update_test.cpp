@@ -466,6 +466,57 @@ TEST_F(FirmwareUpdate, TheDeviceBeingWorkedOnStaysSelectedThroughItsSearches) {
   EXPECT_EQ(view.selectedRow, 0);
 }
 
+// Only the one-device update and its chain tick "Use last file again". The
+// fleet (its plan included), the station and recovery write the device
+// they work on and leave the boxes, the last file and the selected device
+// (here the other one) as they found them: the next Firmware-Update asks
+// for a file again and goes to the device the operator had selected.
+TEST_F(FirmwareUpdate, OnlyTheOneDeviceUpdateLeavesItsFileAndBoxBehind) {
+  otherDevice = inBootloader = true;
+  const std::string path = FirmwareFile(300);
+  StationOptions station;
+  station.path = path;
+  station.bytes = std::make_shared<const std::vector<uint8_t>>(ReadAll(path));
+  station.once = true;
+  IFleetObserver fleetDialog;
+  IStationObserver tiles;
+  // Each writes and starts our device, row 0 (its loader answers first).
+  const std::vector<std::pair<const char*, std::function<void()>>> kRuns = {
+      {"fleet",
+       [&] {
+         view.chosenFile = path;
+         const std::optional<FleetPreparation> plan = dlg.PrepareFleet();
+         view.chosenFile.reset();
+         ASSERT_TRUE(plan && plan->plan.planned[0].record.mac[5] == kMac[5]);
+         dlg.RunFleet(plan->plan, {{0}, path, plan->bytes}, fleetDialog);
+       }},
+      {"station", [&] { dlg.RunStation(station, tiles); }},
+      {"recover: the same file", [&] { dlg.WriteSameFileAgain(0, path); }},
+      {"recover: its application", [&] { dlg.StartHalfUpdated(0); }},
+  };
+  StartAndChoose(path);
+  for (const auto& [name, run] : kRuns) {
+    SCOPED_TRACE(name);
+    inBootloader = true;
+    view.checks[CheckBox::kAndMakeUpdate] = true;
+    dlg.OnFind();  // two devices: no chain
+    view.SelectRow(1);
+    network.calls.clear();
+    run();
+    EXPECT_EQ(std::count(network.calls.begin(), network.calls.end(), "run"), 1);
+    EXPECT_FALSE(view.checks[CheckBox::kUseLastFile]);
+    EXPECT_TRUE(dlg.lastFirmwarePath().empty());
+    ASSERT_GE(view.selectedRow, 0);
+    EXPECT_EQ(view.rows[view.selectedRow].mac, "00-0A-95-00-00-99");
+
+    view.events.clear();
+    network.writes.clear();
+    dlg.OnFirmwareUpdate();
+    EXPECT_EQ(view.EventsStartingWith("file dialog").size(), 1u);
+    EXPECT_TRUE(network.writes.empty());
+  }
+}
+
 // A fleet reads its file once: what is written and recorded is those bytes,
 // whatever the file on disk holds by a device's turn.
 TEST_F(FirmwareUpdate, AnUpdateWithBytesReadEarlierNeverReadsTheFileAgain) {
