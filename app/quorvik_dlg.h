@@ -68,7 +68,9 @@ class CQuorvikDlg {
   // as Firmware-Update writes it, then a Find that never chains. Recovery
   // is not a one-device update: "Use last file again", the last file and
   // the selected device stay as they were.
-  void WriteSameFileAgain(int row, const std::string& path);
+  // `checked` is the file as the journal's start line recorded it, read
+  // and checked once: those bytes are written, not the path read again.
+  void WriteSameFileAgain(int row, const std::string& path, const FirmwareFileRead& checked);
   // The recover dialog's "Start its application", for the device of `row`,
   // leaving check boxes and selection as they were.
   void StartHalfUpdated(int row);
@@ -170,7 +172,8 @@ class CQuorvikDlg {
   // The update of the selected row with the file at `path`. Only the
   // one-device update (`oneDevice`) forgets a refused file and ticks "Use
   // last file again" once the device is started.
-  void UpdateSelected(const std::string& path, bool oneDevice);
+  void UpdateSelected(const std::string& path, bool oneDevice,
+                      const FirmwareFileRead* checked = nullptr);
   // The file dialog alone: the confirmed path, stored nowhere.
   std::optional<std::string> ChooseFirmwareFile();
   // Run application for the selected row: true when the request went out.

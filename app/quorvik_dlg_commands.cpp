@@ -300,7 +300,8 @@ bool CQuorvikDlg::UpdateBeforeFind() {
   return true;
 }
 
-void CQuorvikDlg::UpdateSelected(const std::string& path, bool oneDevice) {
+void CQuorvikDlg::UpdateSelected(const std::string& path, bool oneDevice,
+                                 const FirmwareFileRead* checked) {
   const bool ctrlHeld = m_view.IsCtrlHeld();
   ReadCheckBoxes();
   const std::optional<DeviceRecord> target = RecordAt(m_view.SelectedRow());
@@ -311,8 +312,8 @@ void CQuorvikDlg::UpdateSelected(const std::string& path, bool oneDevice) {
   }
   m_workedOn = *target;
   // The file is read whole and checked before anything reaches a running
-  // device.
-  const FirmwareFileRead read = ReadFirmwareFile(path);
+  // device; a caller that checked it already hands over the very bytes.
+  const FirmwareFileRead read = checked != nullptr ? *checked : ReadFirmwareFile(path);
   UpdateInput input = InputFromFile(path, read, m_firmwareImage);
   input.ctrlHeld = ctrlHeld;
 
@@ -418,13 +419,14 @@ void CQuorvikDlg::OnFactoryReset() {
   HandOut(FactoryResetDevice(*device, m_network, observer));
 }
 
-void CQuorvikDlg::WriteSameFileAgain(int row, const std::string& path) {
+void CQuorvikDlg::WriteSameFileAgain(int row, const std::string& path,
+                                     const FirmwareFileRead& checked) {
   const CSelectionKept selection(*this);
   m_view.SelectRow(row);
   Guarded([&] {
     if (!SelectedToUpdate()) return;
     m_view.SetWaitCursor(true);
-    UpdateSelected(path, false);
+    UpdateSelected(path, false, &checked);
     m_clock.SleepFor(kAfterUpdateWait);
     // The search tells whether the device came back; it starts no chain,
     // whatever "... and make Update" says.

@@ -238,7 +238,7 @@ void CQuorvikWindow::WriteSameFileAgain(const UnfinishedUpdate& device) {
   if (m_shutDown || m_view->IsBusy()) return;
   // Checked again now: the file may have changed since the dialog opened.
   std::string problem;
-  ReadRecordedFile(device, problem);
+  auto checked = std::make_shared<const FirmwareFileRead>(ReadRecordedFile(device, problem));
   const int row = ListedLoaderRow(device);
   if (problem.empty() && row < 0) problem = "The device no longer answers in its loader.";
   if (!problem.empty()) {
@@ -246,8 +246,9 @@ void CQuorvikWindow::WriteSameFileAgain(const UnfinishedUpdate& device) {
     LookForHalfUpdated();
     return;
   }
-  RunCommand([this, row, path = device.file] { m_dlg.WriteSameFileAgain(row, path); },
-             QGuiApplication::keyboardModifiers());
+  RunCommand(
+      [this, row, path = device.file, checked] { m_dlg.WriteSameFileAgain(row, path, *checked); },
+      QGuiApplication::keyboardModifiers());
 }
 
 void CQuorvikWindow::RunHalfUpdated(const UnfinishedUpdate& device) {

@@ -491,7 +491,7 @@ TEST_F(FirmwareUpdate, OnlyTheOneDeviceUpdateLeavesItsFileAndBoxBehind) {
          dlg.RunFleet(plan->plan, {{0}, path, plan->bytes}, fleetDialog);
        }},
       {"station", [&] { dlg.RunStation(station, tiles); }},
-      {"recover: the same file", [&] { dlg.WriteSameFileAgain(0, path); }},
+      {"recover: the same file", [&] { dlg.WriteSameFileAgain(0, path, ReadFirmwareFile(path)); }},
       {"recover: its application", [&] { dlg.StartHalfUpdated(0); }},
   };
   StartAndChoose(path);
@@ -517,8 +517,9 @@ TEST_F(FirmwareUpdate, OnlyTheOneDeviceUpdateLeavesItsFileAndBoxBehind) {
   }
 }
 
-// A fleet reads its file once: what is written and recorded is those bytes,
-// whatever the file on disk holds by a device's turn.
+// A fleet reads its file once, and recovery writes what its check read:
+// what is written and recorded is those bytes, whatever the file on disk
+// holds by a device's turn.
 TEST_F(FirmwareUpdate, AnUpdateWithBytesReadEarlierNeverReadsTheFileAgain) {
   inBootloader = true;
   const std::string path = FirmwareFile(600);
@@ -538,6 +539,13 @@ TEST_F(FirmwareUpdate, AnUpdateWithBytesReadEarlierNeverReadsTheFileAgain) {
   expected.resize(768, 0xFF);
   EXPECT_EQ(network.WrittenImage(), expected);
   EXPECT_TRUE(view.EventsStartingWith("file dialog").empty());
+
+  network.writes.clear();
+  inBootloader = true;
+  dlg.OnFind();
+  dlg.WriteSameFileAgain(0, path, FirmwareFileRead{*read, std::nullopt, ""});
+  EXPECT_EQ(results.last().update->sha256, Sha256Hex(*read));
+  EXPECT_EQ(network.WrittenImage(), expected);
 }
 
 }  // namespace
