@@ -53,12 +53,10 @@ int main(int argc, char** argv) {
                             std::to_string(ackDelayMs) + "}]}",
                         "");
   DeviceSession devices;
-  // The receivers stop before `devices` goes.
-  struct CCloser {
-    ~CCloser() { CloseNetwork(); }
-  } closer;
-  if (!sim.ready() || !OpenNetwork(devices, "127.0.0.1")) return 1;
-  RequestBootSearch();
+  // Declared after `devices`: its receivers stop before they go.
+  COpenNetwork network(devices);
+  if (!sim.ready() || !network.Open("127.0.0.1")) return 1;
+  RequestBootSearch(network);
   const auto device = FindDevice(devices);
   if (!device) {
     std::fprintf(stderr, "the simulated device did not answer\n");
@@ -70,7 +68,7 @@ int main(int argc, char** argv) {
   uint16_t value = 0, status = 0;
   const auto probeStart = Clock::now();
   for (int i = 0; i < kProbes; ++i)
-    if (!RequestVerify(devices, &*device, value, status)) return 1;
+    if (!RequestVerify(network, devices, &*device, value, status)) return 1;
   const double replySeconds = Seconds(Clock::now() - probeStart) / kProbes;
 
   std::vector<uint8_t> image(kSectionBytes);
@@ -78,8 +76,9 @@ int main(int argc, char** argv) {
   const uint32_t blocks = kSectionBytes / kBlockSize;
   const auto start = Clock::now();
   for (uint32_t offset = 0; offset < kSectionBytes; offset += kBlockSize) {
-    if (!RequestWriteBlock(devices, &*device, offset, std::span(image).subspan(offset, kBlockSize),
-                           kSectionBytes, 0x0105, 500)) {
+    if (!RequestWriteBlock(network, devices, &*device, offset,
+                           std::span(image).subspan(offset, kBlockSize), kSectionBytes, 0x0105, 500)
+             .acknowledged) {
       std::fprintf(stderr, "block at %u not acknowledged\n", offset);
       sim.Stop();
       std::fprintf(
@@ -90,11 +89,12 @@ int main(int argc, char** argv) {
   }
   const double measured = Seconds(Clock::now() - start);
   const double floor = blocks * (replySeconds + 0.010);
-  if (!RequestVerify(devices, &*device, value, status) || value != ComputeImageCrc(image)) {
+  if (!RequestVerify(network, devices, &*device, value, status) ||
+      value != ComputeImageCrc(image)) {
     std::fprintf(stderr, "the device holds another image\n");
     return 1;
   }
-  CloseNetwork();
+  network.Close();
 
   std::printf("firmware write: %u blocks of %u bytes (%zu bytes), device ack delay %d ms\n", blocks,
               kBlockSize, kSectionBytes, ackDelayMs);

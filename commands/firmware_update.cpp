@@ -58,7 +58,9 @@ class CUpdate {
   // A device that this command restarted goes back to its application:
   // nothing was written, and it must not be left waiting in its loader.
   CommandResult Refuse(const std::string& line, const std::optional<DeviceRecord>& restarted);
-  bool WriteSection(const DeviceRecord& device, const FirmwareSection& section);
+  // Acknowledged when every block was; else the status of the block that
+  // was not.
+  ReplyOutcome WriteSection(const DeviceRecord& device, const FirmwareSection& section);
   // Refuses a twin or a file it cannot read; with `search`, first sends
   // the search that begins every update.
   std::optional<CommandResult> Prepare(bool search);
@@ -161,9 +163,9 @@ CommandResult CUpdate::Write(const DeviceRecord& target, bool restarted) {
     m_observer.Busy(false);
     return Finish(Outcome::kRefused, kStartNotRecordedLine, Beep::kAlert);
   }
-  if (!WriteSection(target, section)) {
+  if (const ReplyOutcome written = WriteSection(target, section); !written.acknowledged) {
     char line[64];
-    std::snprintf(line, sizeof line, "Timeout on write data! [%.4x]", m_network.GetReplyStatus());
+    std::snprintf(line, sizeof line, "Timeout on write data! [%.4x]", written.status);
     m_observer.Busy(false);
     return Finish(Outcome::kFailed, line, Beep::kAlert);
   }
@@ -208,7 +210,7 @@ CommandResult CUpdate::Refuse(const std::string& line,
   return result;
 }
 
-bool CUpdate::WriteSection(const DeviceRecord& device, const FirmwareSection& section) {
+ReplyOutcome CUpdate::WriteSection(const DeviceRecord& device, const FirmwareSection& section) {
   const uint32_t blockSize = device.blockSize;
   const uint32_t length = section.dataLength;
   m_observer.ProgressStart(static_cast<int>(length / blockSize));
@@ -228,17 +230,18 @@ bool CUpdate::WriteSection(const DeviceRecord& device, const FirmwareSection& se
     }
     m_result.frameSent = true;
     m_result.update->blockUnanswered = true;
-    if (!m_network.RequestWriteBlock(device, offset, block, length, section.sectionParam,
-                                     kWriteTries)) {
+    const ReplyOutcome reply = m_network.RequestWriteBlock(device, offset, block, length,
+                                                           section.sectionParam, kWriteTries);
+    if (!reply.acknowledged) {
       // A wait cut short by the program's end is no time-out of the device.
       if (m_clock.Interrupted()) throw CCommandCancelled{};
-      return false;
+      return reply;
     }
     m_result.update->blockUnanswered = false;
     ++m_result.update->blocks;
     m_observer.BlockWritten(m_result.update->blocks, BlockCount(length, device.blockSize));
   }
-  return true;
+  return {true, 0};
 }
 
 }  // namespace

@@ -4,43 +4,38 @@
 #include "net/reply_state.h"
 #include "net/requests.h"
 
-CSystemNetwork::~CSystemNetwork() {
-  CloseNetworkOf(m_devices);
-}
 InterfaceList CSystemNetwork::EnumerateInterfaces() {
   m_devices.replyChannels.ResetStatus();
   return ::EnumerateInterfaces();
 }
 bool CSystemNetwork::OpenNetwork(const std::string& dotted) {
-  return ::OpenNetwork(m_devices, dotted);
+  return m_open.Open(dotted);
 }
 std::vector<PortProblem> CSystemNetwork::PortProblems() {
-  return NetworkPortProblems();
+  return m_open.Problems();
 }
 bool CSystemNetwork::RequestBootSearch() {
-  return ::RequestBootSearch();
+  return ::RequestBootSearch(Transport());
 }
 bool CSystemNetwork::RequestAppSearch() {
-  return ::RequestAppSearch();
+  return ::RequestAppSearch(Transport());
 }
 bool CSystemNetwork::RequestEnterBootloader(const DeviceRecord& record) {
-  return ::RequestEnterBootloader(record);
+  return ::RequestEnterBootloader(Transport(), record);
 }
-bool CSystemNetwork::RequestWriteBlock(const DeviceRecord& record, uint32_t blockOffset,
-                                       std::span<const uint8_t> block, uint32_t sectionLength,
-                                       uint16_t sectionParam, int tries) {
-  return ::RequestWriteBlock(m_devices, &record, blockOffset, block, sectionLength, sectionParam,
-                             tries);
+ReplyOutcome CSystemNetwork::RequestWriteBlock(const DeviceRecord& record, uint32_t blockOffset,
+                                               std::span<const uint8_t> block,
+                                               uint32_t sectionLength, uint16_t sectionParam,
+                                               int tries) {
+  return ::RequestWriteBlock(Transport(), m_devices, &record, blockOffset, block, sectionLength,
+                             sectionParam, tries);
 }
 bool CSystemNetwork::RequestVerify(const DeviceRecord& record, uint16_t& value, uint16_t& status) {
-  return ::RequestVerify(m_devices, &record, value, status);
+  return ::RequestVerify(Transport(), m_devices, &record, value, status);
 }
 bool CSystemNetwork::RequestRunApplication(const DeviceRecord& record) {
-  return ::RequestRunApplication(record);
+  return ::RequestRunApplication(Transport(), record);
 }
 bool CSystemNetwork::RequestFactoryReset(const DeviceRecord& record) {
-  return ::RequestFactoryReset(record);
-}
-uint16_t CSystemNetwork::GetReplyStatus() {
-  return m_devices.replyChannels.LastStatus();
+  return ::RequestFactoryReset(Transport(), record);
 }

@@ -11,6 +11,7 @@
 #include "net/device_session.h"
 #include "net/interfaces.h"
 #include "net/network_session.h"
+#include "net/requests.h"
 
 class INetwork {
  public:
@@ -24,20 +25,22 @@ class INetwork {
   virtual bool RequestBootSearch() = 0;
   virtual bool RequestAppSearch() = 0;
   virtual bool RequestEnterBootloader(const DeviceRecord& record) = 0;
-  virtual bool RequestWriteBlock(const DeviceRecord& record, uint32_t blockOffset,
-                                 std::span<const uint8_t> block, uint32_t sectionLength,
-                                 uint16_t sectionParam, int tries) = 0;
+  virtual ReplyOutcome RequestWriteBlock(const DeviceRecord& record, uint32_t blockOffset,
+                                         std::span<const uint8_t> block, uint32_t sectionLength,
+                                         uint16_t sectionParam, int tries) = 0;
   virtual bool RequestVerify(const DeviceRecord& record, uint16_t& value, uint16_t& status) = 0;
   virtual bool RequestRunApplication(const DeviceRecord& record) = 0;
   virtual bool RequestFactoryReset(const DeviceRecord& record) = 0;
-  virtual uint16_t GetReplyStatus() = 0;
 };
 
-// The real sockets, and the devices they hear.
+// The real sockets, and the devices they hear: the network a program opens
+// is this object, owned beside the devices it fills.
 class CSystemNetwork : public INetwork {
  public:
-  CSystemNetwork() = default;
-  ~CSystemNetwork() override;
+  // Requests go out through the open network, or through `transport` (a
+  // test's recording, a simulated world) when one is given.
+  explicit CSystemNetwork(ITransport* transport = nullptr) : m_transport(transport) {}
+  ~CSystemNetwork() override = default;
   CSystemNetwork(const CSystemNetwork&) = delete;
   CSystemNetwork& operator=(const CSystemNetwork&) = delete;
   DeviceSession& Devices() override { return m_devices; }
@@ -47,14 +50,25 @@ class CSystemNetwork : public INetwork {
   bool RequestBootSearch() override;
   bool RequestAppSearch() override;
   bool RequestEnterBootloader(const DeviceRecord& record) override;
-  bool RequestWriteBlock(const DeviceRecord& record, uint32_t blockOffset,
-                         std::span<const uint8_t> block, uint32_t sectionLength,
-                         uint16_t sectionParam, int tries) override;
+  ReplyOutcome RequestWriteBlock(const DeviceRecord& record, uint32_t blockOffset,
+                                 std::span<const uint8_t> block, uint32_t sectionLength,
+                                 uint16_t sectionParam, int tries) override;
   bool RequestVerify(const DeviceRecord& record, uint16_t& value, uint16_t& status) override;
   bool RequestRunApplication(const DeviceRecord& record) override;
   bool RequestFactoryReset(const DeviceRecord& record) override;
-  uint16_t GetReplyStatus() override;
+  // Stops the receivers and closes the sockets (as its end does).
+  void Close() { m_open.Close(); }
+  // Receiver threads alive for this network.
+  int RunningReceivers() const { return m_open.RunningReceivers(); }
+  // Sends through `transport` from now on (a test that builds its world
+  // from the devices this network holds).
+  void SendThrough(ITransport& transport) { m_transport = &transport; }
 
  private:
+  ITransport& Transport() { return m_transport != nullptr ? *m_transport : m_open; }
+
+  // The devices first: the receivers that fill them stop before they go.
   DeviceSession m_devices;
+  COpenNetwork m_open{m_devices};
+  ITransport* m_transport = nullptr;
 };

@@ -19,74 +19,15 @@
 
 namespace {
 
-std::atomic<int> g_runningReceivers{0};
-
-// What is open: one card's session, or with every network one session per
-// card. The sockets are the process's: two sessions on one interface would
-// take each other's datagrams.
-class COpenNetwork : public ITransport {
- public:
-  COpenNetwork(DeviceSession& devices, bool all) : m_devices(devices), m_all(all) {}
-  void Add(std::unique_ptr<CNetworkSession> card) { m_cards.push_back(std::move(card)); }
-
-  // With one card exactly that card's frames; with every network each
-  // search goes out on every card, and counts as sent where any took it
-  // (a card that went down must not silence the others).
-  bool Send(SocketSlot slot, uint16_t port, std::span<const uint8_t> datagram) override {
-    if (!m_all) return !m_cards.empty() && m_cards[0]->Send(slot, port, datagram);
-    bool any = false;
-    for (const auto& card : m_cards) any = card->Send(slot, port, datagram) || any;
-    return any;
-  }
-  bool SendVia(const Ipv4Address& card, SocketSlot slot, uint16_t port,
-               std::span<const uint8_t> datagram) override {
-    if (!m_all) return Send(slot, port, datagram);
-    // A record heard on no open card (the network was opened again since)
-    // has no way out: broadcasting it everywhere would reach devices it
-    // does not name on networks the operator did not pick for it.
-    for (const auto& open : m_cards)
-      if (open->card() == card) return open->Send(slot, port, datagram);
-    return false;
-  }
-  int BoundCount() const {
-    int n = 0;
-    for (const auto& card : m_cards) n += card->BoundCount();
-    return n;
-  }
-  std::vector<PortProblem> Problems() const {
-    if (m_all && m_cards.empty()) return {{kBootPortA, ENODEV, ""}};
-    std::vector<PortProblem> problems;
-    for (const auto& card : m_cards)
-      for (PortProblem& p : card->Problems()) {
-        if (m_all) p.card = FormatAddress(card->card());
-        problems.push_back(std::move(p));
-      }
-    return problems;
-  }
-  const DeviceSession& devices() const { return m_devices; }
-
- private:
-  DeviceSession& m_devices;
-  bool m_all;
-  std::vector<std::unique_ptr<CNetworkSession>> m_cards;
-};
-
-COpenNetwork* g_session = nullptr;
-
-// Receivers still running when the program ends would outlive what they
-// fill.
-struct CReceiverReaper {
-  ~CReceiverReaper() { CloseNetwork(); }
-} g_reaper;
-
 // A flood can keep a socket readable for ever; after this many datagrams the
 // receiver looks at its stop signal again.
 constexpr int kBurst = 64;
 constexpr int kReceiveBufferBytes = 1 << 20;
 
 // Counted from its start by the session, so the count is exact as soon as
-// OpenNetwork returns.
-void RunReceiver(int fd, int stopFd, uint16_t port, DeviceSession* devices, Ipv4Address card) {
+// the opening returns.
+void RunReceiver(int fd, int stopFd, uint16_t port, DeviceSession* devices, Ipv4Address card,
+                 std::atomic<int>* running) {
   // Each receiver has its own buffer; a datagram longer than it is cut.
   std::array<uint8_t, kReceiveBufferSize> buffer;
   pollfd fds[2] = {{fd, POLLIN, 0}, {stopFd, POLLIN, 0}};
@@ -108,7 +49,7 @@ void RunReceiver(int fd, int stopFd, uint16_t port, DeviceSession* devices, Ipv4
       ProcessDatagram(*devices, port, buffer.data(), static_cast<size_t>(got), sender, card);
     }
   }
-  --g_runningReceivers;
+  --*running;
 }
 
 const char* PortRole(uint16_t port) {
@@ -149,8 +90,8 @@ int OpenPortSocket(const std::string& ifName, uint16_t port, bool& bound, int& e
 }
 
 CNetworkSession::CNetworkSession(const std::string& dotted, DeviceSession& devices,
-                                 const Ipv4Address& card)
-    : m_devices(devices), m_card(card) {
+                                 std::atomic<int>& running, const Ipv4Address& card)
+    : m_devices(devices), m_running(running), m_card(card) {
   m_endpoints[0].port = kBootPortA;
   m_endpoints[1].port = kBootPortB;
   m_endpoints[2].port = kAppPort;
@@ -165,8 +106,8 @@ CNetworkSession::CNetworkSession(const std::string& dotted, DeviceSession& devic
   for (Endpoint& e : m_endpoints) {
     e.fd = OpenPortSocket(*ifName, e.port, e.bound, e.error);
     if (!e.bound) continue;
-    ++g_runningReceivers;
-    e.receiver = std::thread(RunReceiver, e.fd, m_stopFd, e.port, &m_devices, m_card);
+    ++m_running;
+    e.receiver = std::thread(RunReceiver, e.fd, m_stopFd, e.port, &m_devices, m_card, &m_running);
   }
 }
 
@@ -214,37 +155,60 @@ int CNetworkSession::BoundCount() const {
   return n;
 }
 
-void CloseNetwork() {
-  if (CurrentTransport() == g_session) SetTransport(nullptr);
-  delete g_session;
-  g_session = nullptr;
+COpenNetwork::~COpenNetwork() {
+  Close();
 }
 
-void CloseNetworkOf(const DeviceSession& devices) {
-  if (g_session != nullptr && &g_session->devices() == &devices) CloseNetwork();
+void COpenNetwork::Close() {
+  m_cards.clear();
 }
 
-bool OpenNetwork(DeviceSession& devices, const std::string& dotted) {
-  CloseNetwork();
-  const bool all = dotted == kAllNetworks;
-  g_session = new COpenNetwork(devices, all);
-  if (!all)
-    g_session->Add(std::make_unique<CNetworkSession>(dotted, devices));
+bool COpenNetwork::Open(const std::string& dotted) {
+  Close();
+  m_all = dotted == kAllNetworks;
+  if (!m_all)
+    m_cards.push_back(std::make_unique<CNetworkSession>(dotted, m_devices, m_running));
   else
     for (const InterfaceAddress& card : AllNetworkCards(QueryInterfaceAddresses()))
-      g_session->Add(
-          std::make_unique<CNetworkSession>(FormatAddress(card.address), devices, card.address));
-  SetTransport(g_session);
+      m_cards.push_back(std::make_unique<CNetworkSession>(FormatAddress(card.address), m_devices,
+                                                          m_running, card.address));
   {
-    std::lock_guard lock(devices.deviceMutex);
-    ClearDeviceTable(devices.deviceTable);
-    devices.droppedCount = 0;
+    std::lock_guard lock(m_devices.deviceMutex);
+    ClearDeviceTable(m_devices.deviceTable);
+    m_devices.droppedCount = 0;
   }
-  return g_session->BoundCount() > 0;
+  int bound = 0;
+  for (const auto& card : m_cards) bound += card->BoundCount();
+  return bound > 0;
 }
 
-std::vector<PortProblem> NetworkPortProblems() {
-  return g_session != nullptr ? g_session->Problems() : std::vector<PortProblem>{};
+bool COpenNetwork::Send(SocketSlot slot, uint16_t port, std::span<const uint8_t> datagram) {
+  if (!m_all) return !m_cards.empty() && m_cards[0]->Send(slot, port, datagram);
+  bool any = false;
+  for (const auto& card : m_cards) any = card->Send(slot, port, datagram) || any;
+  return any;
+}
+
+bool COpenNetwork::SendVia(const Ipv4Address& card, SocketSlot slot, uint16_t port,
+                           std::span<const uint8_t> datagram) {
+  if (!m_all) return Send(slot, port, datagram);
+  // A record heard on no open card (the network was opened again since)
+  // has no way out: broadcasting it everywhere would reach devices it does
+  // not name on networks the operator did not pick for it.
+  for (const auto& open : m_cards)
+    if (open->card() == card) return open->Send(slot, port, datagram);
+  return false;
+}
+
+std::vector<PortProblem> COpenNetwork::Problems() const {
+  if (m_all && m_cards.empty()) return {{kBootPortA, ENODEV, ""}};
+  std::vector<PortProblem> problems;
+  for (const auto& card : m_cards)
+    for (PortProblem& p : card->Problems()) {
+      if (m_all) p.card = FormatAddress(card->card());
+      problems.push_back(std::move(p));
+    }
+  return problems;
 }
 
 std::string PortProblemText(const PortProblem& problem) {
@@ -256,8 +220,4 @@ std::string PortProblemText(const PortProblem& problem) {
   if (problem.error == EPERM || problem.error == EACCES)
     text += "; this system does not let the program bind to the interface";
   return text;
-}
-
-int RunningReceiverCount() {
-  return g_runningReceivers.load();
 }

@@ -6,6 +6,7 @@
 // an old receiver.
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -37,7 +38,10 @@ class CNetworkSession : public ITransport {
   // receiver for each socket that could be bound; they fill `devices`, which
   // must outlive the session, marking what they hear with `card` (see
   // DeviceRecord::card).
-  CNetworkSession(const std::string& dotted, DeviceSession& devices, const Ipv4Address& card = {});
+  // `running` counts the receivers alive (its owner's count, across its
+  // sessions).
+  CNetworkSession(const std::string& dotted, DeviceSession& devices, std::atomic<int>& running,
+                  const Ipv4Address& card = {});
   ~CNetworkSession() override;
   CNetworkSession(const CNetworkSession&) = delete;
   CNetworkSession& operator=(const CNetworkSession&) = delete;
@@ -60,28 +64,53 @@ class CNetworkSession : public ITransport {
   void Stop();
 
   DeviceSession& m_devices;
+  std::atomic<int>& m_running;
   Ipv4Address m_card{};
   std::array<Endpoint, 3> m_endpoints;
   int m_stopFd = -1;
 };
 
-// (Re)opens the network on the interface that holds the dotted address:
-// stops and closes the previous session, binds the three ports, starts their
-// receivers and empties `devices`' table. True when at least one port could
-// be bound; an address of no interface binds none. `kAllNetworks` opens a
-// session on each card of AllNetworkCards: searches go out on all of them,
-// a request to a device through its own card.
-bool OpenNetwork(DeviceSession& devices, const std::string& dotted);
-// The ports the last OpenNetwork could not bind; empty when all three are
-// open (on every card).
-std::vector<PortProblem> NetworkPortProblems();
-// Stops the receivers and closes the sockets; requests then fail to send.
-void CloseNetwork();
-// CloseNetwork, when the open session fills `devices`: their owner calls it
-// before they go.
-void CloseNetworkOf(const DeviceSession& devices);
-// Receiver threads alive in this process, across all sessions.
-int RunningReceiverCount();
+// What a program has open on the devices' ports: one card's session, or
+// with every network one session per card, all filling one DeviceSession,
+// which must outlive it. Requests go out through it. Its owner keeps it
+// beside the devices it fills; closing it (or its end) stops and joins the
+// receivers before their sockets close.
+class COpenNetwork : public ITransport {
+ public:
+  explicit COpenNetwork(DeviceSession& devices) : m_devices(devices) {}
+  ~COpenNetwork() override;
+  COpenNetwork(const COpenNetwork&) = delete;
+  COpenNetwork& operator=(const COpenNetwork&) = delete;
+
+  // (Re)opens on the interface that holds the dotted address: stops and
+  // closes what was open, binds the three ports, starts their receivers
+  // and empties the devices' table. True when at least one port could be
+  // bound; an address of no interface binds none. `kAllNetworks` opens a
+  // session on each card of AllNetworkCards: searches go out on all of
+  // them, a request to a device through its own card.
+  bool Open(const std::string& dotted);
+  // Stops the receivers and closes the sockets; requests then fail to send.
+  void Close();
+  // The ports the last Open could not bind; empty when all three are open
+  // (on every card).
+  std::vector<PortProblem> Problems() const;
+  // Receiver threads alive, across its sessions.
+  int RunningReceivers() const { return m_running.load(); }
+
+  // With one card exactly that card's frames; with every network each
+  // search goes out on every card, and counts as sent where any took it
+  // (a card that went down must not silence the others).
+  bool Send(SocketSlot slot, uint16_t port, std::span<const uint8_t> datagram) override;
+  bool SendVia(const Ipv4Address& card, SocketSlot slot, uint16_t port,
+               std::span<const uint8_t> datagram) override;
+
+ private:
+  DeviceSession& m_devices;
+  bool m_all = false;
+  std::vector<std::unique_ptr<CNetworkSession>> m_cards;
+  std::atomic<int> m_running{0};
+};
+
 // A socket as the receivers use it: tied to the card `ifName` and bound to
 // `port` on any address. -1, with `error`, when there is no socket or it
 // cannot be tied to the card; otherwise the socket, with `bound` false and

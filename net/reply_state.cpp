@@ -104,16 +104,6 @@ void CReplyChannel::Clear() {
   m_replyStatus = m_replyValue = 0;
 }
 
-namespace {
-// What a thread's last request on a channel of its own ended with: that
-// channel may serve another device by the time the caller asks.
-struct LastOwnStatus {
-  const CReplyChannels* owner = nullptr;
-  uint16_t status = 0;
-};
-thread_local LastOwnStatus t_lastOwn;
-}  // namespace
-
 CReplyChannels::CClaim::CClaim(CClaim&& other) noexcept
     : m_owner(other.m_owner), m_channel(other.m_channel), m_slot(other.m_slot) {
   other.m_owner = nullptr;
@@ -149,10 +139,8 @@ void CReplyChannels::Release(int slot) {
   std::lock_guard lock(m_mutex);
   if (slot < 0) {
     m_sharedHeld = false;
-    t_lastOwn = {};
     return;
   }
-  t_lastOwn = {this, m_own[slot].channel.replyStatus()};
   m_own[slot].held = false;
   --m_ownHeld;
 }
@@ -174,10 +162,6 @@ void CReplyChannels::PublishVerify(uint16_t value, uint16_t status, const Ipv4Ad
   Route(sender).PublishVerify(value, status, sender);
 }
 
-uint16_t CReplyChannels::LastStatus() const {
-  return t_lastOwn.owner == this ? t_lastOwn.status : m_shared.replyStatus();
-}
-
 void CReplyChannels::AbortWaits() {
   m_shared.AbortWaits();
   for (Own& own : m_own) own.channel.AbortWaits();
@@ -189,13 +173,11 @@ void CReplyChannels::SetTime(IReplyTime* time) {
 }
 
 void CReplyChannels::ResetStatus() {
-  t_lastOwn = {};
   m_shared.ResetStatus();
   for (Own& own : m_own) own.channel.ResetStatus();
 }
 
 void CReplyChannels::Reset() {
-  t_lastOwn = {};
   m_shared.Reset();
   for (Own& own : m_own) own.channel.Reset();
 }

@@ -124,9 +124,6 @@ class CReplyChannels {
   void PublishVerify(uint16_t value, uint16_t status, const Ipv4Address& sender = {});
 
   CReplyChannel& Shared() { return m_shared; }
-  // The status a caller reports when its request failed: that of the
-  // channel its thread's last request used.
-  uint16_t LastStatus() const;
 
   // These act on every channel.
   void AbortWaits();

@@ -18,19 +18,18 @@ namespace {
 // that threads writing different devices never share a buffer.
 using Frame = std::array<uint8_t, kMaxRequestLength>;
 
-bool Send(SocketSlot slot, int port, const Frame& frame, size_t length) {
-  ITransport* transport = CurrentTransport();
-  if (transport == nullptr || port < 0 || port > 0xFFFF) return false;
-  return transport->Send(slot, static_cast<uint16_t>(port),
-                         std::span<const uint8_t>(frame.data(), length));
+bool Send(ITransport& transport, SocketSlot slot, int port, const Frame& frame, size_t length) {
+  if (port < 0 || port > 0xFFFF) return false;
+  return transport.Send(slot, static_cast<uint16_t>(port),
+                        std::span<const uint8_t>(frame.data(), length));
 }
 
 // A request to one device leaves by the card the device answered on.
-bool SendTo(const DeviceRecord& record, SocketSlot slot, const Frame& frame, size_t length) {
-  ITransport* transport = CurrentTransport();
-  if (transport == nullptr || record.port < 0 || record.port > 0xFFFF) return false;
-  return transport->SendVia(record.card, slot, static_cast<uint16_t>(record.port),
-                            std::span<const uint8_t>(frame.data(), length));
+bool SendTo(ITransport& transport, const DeviceRecord& record, SocketSlot slot, const Frame& frame,
+            size_t length) {
+  if (record.port < 0 || record.port > 0xFFFF) return false;
+  return transport.SendVia(record.card, slot, static_cast<uint16_t>(record.port),
+                           std::span<const uint8_t>(frame.data(), length));
 }
 
 bool IsUnicast(const Ipv4Address& a) {
@@ -49,10 +48,10 @@ class CAwaitedReply {
   // let the two take each other's acknowledgements.
   bool Held() const { return static_cast<bool>(m_channel); }
   // Arms the channel, sends, and waits for the acknowledgement.
-  bool SendAndAwait(const DeviceRecord& record, SocketSlot slot, const Frame& frame, size_t length,
-                    int tries, CReplyChannel::Awaited awaited) {
+  bool SendAndAwait(ITransport& transport, const DeviceRecord& record, SocketSlot slot,
+                    const Frame& frame, size_t length, int tries, CReplyChannel::Awaited awaited) {
     m_channel->Arm(m_source, awaited);
-    if (!SendTo(record, slot, frame, length)) return false;
+    if (!SendTo(transport, record, slot, frame, length)) return false;
     return m_channel->WaitForReply(std::chrono::milliseconds(kReplyPollMs) * tries);
   }
   CReplyChannel* operator->() const { return m_channel.operator->(); }
@@ -83,43 +82,45 @@ std::optional<Ipv4Address> AcknowledgementSource(const DeviceSession& devices,
   return record.address;
 }
 
-bool RequestBootSearch() {
+bool RequestBootSearch(ITransport& transport) {
   Frame frame;
   size_t length = EncodeBootSearch(frame);
-  return Send(SocketSlot::kBootA, kBootPortA, frame, length) &&
-         Send(SocketSlot::kBootB, kBootPortB, frame, length);
+  return Send(transport, SocketSlot::kBootA, kBootPortA, frame, length) &&
+         Send(transport, SocketSlot::kBootB, kBootPortB, frame, length);
 }
 
-bool RequestAppSearch() {
+bool RequestAppSearch(ITransport& transport) {
   Frame frame;
-  return Send(SocketSlot::kApp, kAppPort, frame, EncodeAppSearch(frame));
+  return Send(transport, SocketSlot::kApp, kAppPort, frame, EncodeAppSearch(frame));
 }
 
-bool RequestWriteBlock(DeviceSession& devices, const DeviceRecord* record, uint32_t blockOffset,
-                       std::span<const uint8_t> block, uint32_t sectionLength,
-                       uint16_t sectionParam, int tries) {
-  if (record == nullptr) return false;
+ReplyOutcome RequestWriteBlock(ITransport& transport, DeviceSession& devices,
+                               const DeviceRecord* record, uint32_t blockOffset,
+                               std::span<const uint8_t> block, uint32_t sectionLength,
+                               uint16_t sectionParam, int tries) {
+  if (record == nullptr) return {};
   CAwaitedReply reply(devices, *record);
-  if (!reply.Held()) return false;
+  if (!reply.Held()) return {};
   Frame frame;
   size_t length = EncodeWriteBlock(frame, *record, blockOffset, block, sectionLength, sectionParam);
   SocketSlot slot = GenerationOf(record->loaderType) == Generation::kGen2 ? SocketSlot::kBootB
                                                                           : SocketSlot::kBootA;
-  if (!reply.SendAndAwait(*record, slot, frame, length, tries,
+  if (!reply.SendAndAwait(transport, *record, slot, frame, length, tries,
                           CReplyChannel::Awaited::kWriteAcknowledgement))
-    return false;
+    return {false, reply->replyStatus()};
   PauseAfterAcknowledgement(reply);
-  return reply->replyStatus() == 0;
+  const uint16_t status = reply->replyStatus();
+  return {status == 0, status};
 }
 
-bool RequestVerify(DeviceSession& devices, const DeviceRecord* record, uint16_t& value,
-                   uint16_t& status) {
+bool RequestVerify(ITransport& transport, DeviceSession& devices, const DeviceRecord* record,
+                   uint16_t& value, uint16_t& status) {
   if (record == nullptr) return false;
   CAwaitedReply reply(devices, *record);
   if (!reply.Held()) return false;
   Frame frame;
   size_t length = EncodeVerify(frame, *record);
-  if (!reply.SendAndAwait(*record, SocketSlot::kBootA, frame, length, kVerifyTries,
+  if (!reply.SendAndAwait(transport, *record, SocketSlot::kBootA, frame, length, kVerifyTries,
                           CReplyChannel::Awaited::kVerifyAnswer))
     return false;
   const CReplyChannel::Values last = reply->LastValues();
@@ -128,17 +129,17 @@ bool RequestVerify(DeviceSession& devices, const DeviceRecord* record, uint16_t&
   return true;
 }
 
-bool RequestRunApplication(const DeviceRecord& record) {
+bool RequestRunApplication(ITransport& transport, const DeviceRecord& record) {
   Frame frame;
-  return SendTo(record, SocketSlot::kBootA, frame, EncodeRunApplication(frame, record));
+  return SendTo(transport, record, SocketSlot::kBootA, frame, EncodeRunApplication(frame, record));
 }
 
-bool RequestEnterBootloader(const DeviceRecord& record) {
+bool RequestEnterBootloader(ITransport& transport, const DeviceRecord& record) {
   Frame frame;
-  return SendTo(record, SocketSlot::kApp, frame, EncodeEnterBootloader(frame, record));
+  return SendTo(transport, record, SocketSlot::kApp, frame, EncodeEnterBootloader(frame, record));
 }
 
-bool RequestFactoryReset(const DeviceRecord& record) {
+bool RequestFactoryReset(ITransport& transport, const DeviceRecord& record) {
   Frame frame;
-  return SendTo(record, SocketSlot::kApp, frame, EncodeFactoryReset(frame, record));
+  return SendTo(transport, record, SocketSlot::kApp, frame, EncodeFactoryReset(frame, record));
 }

@@ -10,6 +10,7 @@
 #include <span>
 
 #include "net/device_record.h"
+#include "net/transport.h"
 
 struct DeviceSession;
 
@@ -22,24 +23,36 @@ struct DeviceSession;
 std::optional<Ipv4Address> AcknowledgementSource(const DeviceSession& devices,
                                                  const DeviceRecord& record);
 
+// What a request that waits for an acknowledgement came to: whether the
+// device acknowledged it well, and the status its reply channel holds after
+// the wait (the status the device sent, where it sent one).
+struct ReplyOutcome {
+  bool acknowledged = false;
+  uint16_t status = 0;
+};
+
+// Every request goes out through `transport`: the network its caller
+// opened, or a test's recording.
+//
 // Both boot ports in turn; the second only if the first send succeeded.
-bool RequestBootSearch();
-bool RequestAppSearch();
+bool RequestBootSearch(ITransport& transport);
+bool RequestAppSearch(ITransport& transport);
 // Sends one block and waits up to tries x 10 ms for its acknowledgement;
-// true when it came with status 0. The protocol wants a 10 ms pause after
-// every acknowledgement before the next request.
+// acknowledged when it came with status 0. The protocol wants a 10 ms pause
+// after every acknowledgement before the next request.
 // `devices` tells whether the device's address is its own and holds the
 // channel the acknowledgement arrives on.
-bool RequestWriteBlock(DeviceSession& devices, const DeviceRecord* record, uint32_t blockOffset,
-                       std::span<const uint8_t> block, uint32_t sectionLength,
-                       uint16_t sectionParam, int tries);
+ReplyOutcome RequestWriteBlock(ITransport& transport, DeviceSession& devices,
+                               const DeviceRecord* record, uint32_t blockOffset,
+                               std::span<const uint8_t> block, uint32_t sectionLength,
+                               uint16_t sectionParam, int tries);
 // Asks for the checksum of the written image; value and status are written
 // only when the answer came within 5 s.
-bool RequestVerify(DeviceSession& devices, const DeviceRecord* record, uint16_t& value,
-                   uint16_t& status);
-bool RequestRunApplication(const DeviceRecord& record);
-bool RequestEnterBootloader(const DeviceRecord& record);
-bool RequestFactoryReset(const DeviceRecord& record);
+bool RequestVerify(ITransport& transport, DeviceSession& devices, const DeviceRecord* record,
+                   uint16_t& value, uint16_t& status);
+bool RequestRunApplication(ITransport& transport, const DeviceRecord& record);
+bool RequestEnterBootloader(ITransport& transport, const DeviceRecord& record);
+bool RequestFactoryReset(ITransport& transport, const DeviceRecord& record);
 
 constexpr int kReplyPollMs = 10;
 constexpr int kVerifyTries = 500;

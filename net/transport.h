@@ -1,6 +1,6 @@
 #pragma once
-// Where request datagrams go. The open network session is the real one;
-// tests put a recording transport in its place.
+// Where request datagrams go. The network a program opens is the real one;
+// tests hand a recording transport to the requests instead.
 
 #include <cstdint>
 #include <span>
@@ -22,22 +22,4 @@ class ITransport {
     (void)card;
     return Send(slot, port, datagram);
   }
-};
-
-// The transport that requests use; null before the network is opened.
-ITransport* CurrentTransport();
-void SetTransport(ITransport* transport);
-
-// Puts a transport in place for one scope and restores the previous one.
-class CScopedTransport {
- public:
-  explicit CScopedTransport(ITransport& transport) : m_previous(CurrentTransport()) {
-    SetTransport(&transport);
-  }
-  ~CScopedTransport() { SetTransport(m_previous); }
-  CScopedTransport(const CScopedTransport&) = delete;
-  CScopedTransport& operator=(const CScopedTransport&) = delete;
-
- private:
-  ITransport* m_previous;
 };

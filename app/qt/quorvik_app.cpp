@@ -72,7 +72,7 @@ int CQuorvikApp::Run(const std::string& rollCallRig, bool systemJournal,
     }
     result = QApplication::exec();
   }
-  // The command thread has ended with the window; no request is under way.
-  CloseNetwork();
+  // The command thread has ended with the window; the network closes as it
+  // goes, before the ports' lock is given up.
   return result;
 }

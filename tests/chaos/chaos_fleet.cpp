@@ -491,7 +491,7 @@ FleetChaosOutcome RunFleetSchedule(const FleetChaosSchedule& schedule) {
   CChaosNetwork network;
   DeviceSession& devices = network.Devices();
   CFleetWorld world(schedule, devices, expected);
-  CScopedTransport transport(world);
+  network.SendThrough(world);
   devices.replyChannels.SetTime(&world);
   CFleetRecord record;
   CJournalOnly frontEnd(record);

@@ -359,7 +359,7 @@ ChaosOutcome RunSchedule(const ChaosSchedule& schedule) {
   CChaosNetwork network;
   DeviceSession& devices = network.Devices();
   CWorld world(schedule, devices);
-  CScopedTransport transport(world);
+  network.SendThrough(world);
   devices.replyChannels.SetTime(&world);
 
   // One section for the device (and another before it, so that the walk

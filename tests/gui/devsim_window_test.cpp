@@ -92,7 +92,6 @@ class DevsimWindowTest : public QObject {
                qPrintable(search));
       dialog->close();
     }
-    CloseNetwork();
     simulator.terminate();
     QVERIFY(simulator.waitForFinished(5000));
   }
@@ -172,7 +171,6 @@ class DevsimWindowTest : public QObject {
       QCOMPARE(TextOf(lines[2], "file"), firmware);
       dialog->close();
     }
-    CloseNetwork();
     simulator.terminate();
     QVERIFY(simulator.waitForFinished(5000));
   }
@@ -285,7 +283,6 @@ class DevsimWindowTest : public QObject {
       QCOMPARE(window.fleetDialog()->AtOnce(), 2);
       window.fleetDialog()->close();
     }
-    CloseNetwork();
     first.Stop();
     second.Stop();
   }

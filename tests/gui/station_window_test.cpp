@@ -154,7 +154,6 @@ class StationWindowTest : public QObject {
         QCOMPARE(TextOf(line, "program"), std::string("quorvik station"));
       dialog->close();
     }
-    CloseNetwork();
     simulator.terminate();
     QVERIFY(simulator.waitForFinished(5000));
   }

@@ -47,7 +47,6 @@ std::vector<uint8_t> ReadDump(const std::filesystem::path& dir, const std::strin
 class DevsimExchange : public ::testing::Test {
  protected:
   void SetUp() override { QUORVIK_REQUIRE_PRIVATE_NETNS(); }
-  void TearDown() override { CloseNetwork(); }
 
   int Used() const {
     std::lock_guard lock(devices.deviceMutex);
@@ -64,17 +63,18 @@ class DevsimExchange : public ::testing::Test {
   }
 
   void Search() {
-    ASSERT_TRUE(RequestBootSearch());
-    ASSERT_TRUE(RequestAppSearch());
+    ASSERT_TRUE(RequestBootSearch(network));
+    ASSERT_TRUE(RequestAppSearch(network));
   }
 
   DeviceSession devices;
+  COpenNetwork network{devices};
 };
 
 TEST_F(DevsimExchange, BothSearchesFindEveryGenerationAndModeOnce) {
   CSimulatorProcess sim(QUORVIK_DEVSIM_PATH, kDevices);
   ASSERT_TRUE(sim.ready());
-  ASSERT_TRUE(OpenNetwork(devices, "127.0.0.1"));
+  ASSERT_TRUE(network.Open("127.0.0.1"));
   Search();
   ASSERT_TRUE(WaitUntil([this] { return Used() == 6; })) << Used() << "\n" << sim.output();
 
@@ -127,7 +127,7 @@ TEST_F(DevsimExchange, BothSearchesFindEveryGenerationAndModeOnce) {
   EXPECT_EQ(Used(), 6);
 
   // A black-listed device is counted, not listed.
-  ASSERT_TRUE(OpenNetwork(devices, "127.0.0.1"));
+  ASSERT_TRUE(network.Open("127.0.0.1"));
   {
     std::lock_guard lock(devices.deviceMutex);
     devices.blackList = "1112131415161718191a1b1c1d1e1f20";
@@ -143,7 +143,7 @@ TEST_F(DevsimExchange, BothSearchesFindEveryGenerationAndModeOnce) {
 TEST_F(DevsimExchange, WrittenImageIsVerifiedAndArrivesByteForByte) {
   CSimulatorProcess sim(QUORVIK_DEVSIM_PATH, kDevices);
   ASSERT_TRUE(sim.ready());
-  ASSERT_TRUE(OpenNetwork(devices, "127.0.0.1"));
+  ASSERT_TRUE(network.Open("127.0.0.1"));
   Search();
   ASSERT_TRUE(WaitUntil([this] { return RecordWithIdentity(0xA1).has_value(); }));
   const DeviceRecord device = *RecordWithIdentity(0xA1);
@@ -154,19 +154,20 @@ TEST_F(DevsimExchange, WrittenImageIsVerifiedAndArrivesByteForByte) {
   std::vector<uint8_t> image(3 * 512, 0xFF);
   for (uint32_t i = 0; i < kLength; ++i) image[i] = static_cast<uint8_t>(i * 7 + 3);
   for (uint32_t offset = 0; offset < kLength; offset += 512)
-    ASSERT_TRUE(RequestWriteBlock(devices, &device, offset, std::span(image).subspan(offset, 512),
-                                  kLength, 0x0105, 500))
+    ASSERT_TRUE(RequestWriteBlock(network, devices, &device, offset,
+                                  std::span(image).subspan(offset, 512), kLength, 0x0105, 500)
+                    .acknowledged)
         << offset;
 
   uint16_t value = 0, status = 1;
-  ASSERT_TRUE(RequestVerify(devices, &device, value, status));
+  ASSERT_TRUE(RequestVerify(network, devices, &device, value, status));
   EXPECT_EQ(status, 0);
   EXPECT_EQ(value, ComputeImageCrc(image));
 
   // Once told to run, the device answers as an application.
-  ASSERT_TRUE(RequestRunApplication(device));
+  ASSERT_TRUE(RequestRunApplication(network, device));
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  ASSERT_TRUE(RequestAppSearch());
+  ASSERT_TRUE(RequestAppSearch(network));
   EXPECT_TRUE(WaitUntil([this] {
     auto r = RecordWithIdentity(0xA1);
     return r && r->loaderType == 0 && r->port == kAppPort;
@@ -183,19 +184,25 @@ TEST_F(DevsimExchange, LostAcknowledgementAndWrongChecksumAreFailures) {
      "corruptVerifyCrc": true}]})";
   CSimulatorProcess sim(QUORVIK_DEVSIM_PATH, faulty);
   ASSERT_TRUE(sim.ready());
-  ASSERT_TRUE(OpenNetwork(devices, "127.0.0.1"));
+  ASSERT_TRUE(network.Open("127.0.0.1"));
   Search();
   ASSERT_TRUE(WaitUntil([this] { return RecordWithIdentity(0xE1).has_value(); }));
   const DeviceRecord device = *RecordWithIdentity(0xE1);
 
   std::vector<uint8_t> image(512, 0x5A);
-  EXPECT_TRUE(RequestWriteBlock(devices, &device, 0, std::span(image).first(256), 512, 0, 500));
-  EXPECT_FALSE(RequestWriteBlock(devices, &device, 256, std::span(image).subspan(256), 512, 0, 30));
+  EXPECT_TRUE(
+      RequestWriteBlock(network, devices, &device, 0, std::span(image).first(256), 512, 0, 500)
+          .acknowledged);
+  EXPECT_FALSE(
+      RequestWriteBlock(network, devices, &device, 256, std::span(image).subspan(256), 512, 0, 30)
+          .acknowledged);
   // The block is sent again by hand; this time it is acknowledged.
-  EXPECT_TRUE(RequestWriteBlock(devices, &device, 256, std::span(image).subspan(256), 512, 0, 500));
+  EXPECT_TRUE(
+      RequestWriteBlock(network, devices, &device, 256, std::span(image).subspan(256), 512, 0, 500)
+          .acknowledged);
 
   uint16_t value = 0, status = 1;
-  ASSERT_TRUE(RequestVerify(devices, &device, value, status));
+  ASSERT_TRUE(RequestVerify(network, devices, &device, value, status));
   EXPECT_NE(value, ComputeImageCrc(image));
 }
 

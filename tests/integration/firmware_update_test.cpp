@@ -66,7 +66,6 @@ class FirmwareOverUdp : public ::testing::Test {
     WriteFile(path, FirmwareFileBytes(2, {{33, 0x0001, 0, 0, PatternBytes(20)},
                                           {33, 0x3680, 0x01, 0x05, section}}));
   }
-  void TearDown() override { CloseNetwork(); }
   std::vector<std::string> Logged() const {
     std::vector<std::string> out;
     for (const auto& e : view.EventsStartingWith("log ")) out.push_back(e.substr(4));

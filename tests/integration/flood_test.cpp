@@ -125,7 +125,6 @@ TEST(Flood, CommandsStayCorrectAndAnUpdateCompletesOrReportsItsFailure) {
   });
   EXPECT_TRUE(completed != failed) << "neither a completion nor a failure was reported";
 
-  CloseNetwork();
   if (!kSanitized) {
     EXPECT_LT(ResidentKiB() - residentAtStart, 16 * 1024);
   }

@@ -62,20 +62,21 @@ struct UpdateRun {
   uint16_t checksum = 0;
 };
 
-UpdateRun Update(DeviceSession& devices, const DeviceRecord& device,
+UpdateRun Update(COpenNetwork& network, DeviceSession& devices, const DeviceRecord& device,
                  const std::vector<uint8_t>& image) {
   UpdateRun run;
   for (uint32_t offset = 0; offset < image.size() && run.written; offset += kBlock) {
     const auto start = Clock::now();
-    run.written =
-        RequestWriteBlock(devices, &device, offset, std::span(image).subspan(offset, kBlock),
-                          static_cast<uint32_t>(image.size()), 0x0105, 500);
+    run.written = RequestWriteBlock(network, devices, &device, offset,
+                                    std::span(image).subspan(offset, kBlock),
+                                    static_cast<uint32_t>(image.size()), 0x0105, 500)
+                      .acknowledged;
     run.acknowledged.push_back(Clock::now());
     run.waited.push_back(run.acknowledged.back() - start);
   }
   uint16_t status = 1;
   run.verified =
-      run.written && RequestVerify(devices, &device, run.checksum, status) && status == 0;
+      run.written && RequestVerify(network, devices, &device, run.checksum, status) && status == 0;
   return run;
 }
 
@@ -88,8 +89,8 @@ TEST(ParallelWrite, TwoDevicesOnTheirOwnAddressesNeverEndEachOthersWaits) {
   ASSERT_TRUE(simA.ready() && simB.ready());
   COwnedDevices owned;
   DeviceSession& devices = owned.devices;
-  ASSERT_TRUE(OpenNetwork(devices, "127.0.0.1"));
-  ASSERT_TRUE(RequestBootSearch());
+  ASSERT_TRUE(owned.network.Open("127.0.0.1"));
+  ASSERT_TRUE(RequestBootSearch(owned.network));
   ASSERT_TRUE(WaitUntil([&] { return Listed(devices, 0xA1) && Listed(devices, 0xB1); }));
   const DeviceRecord a = *Listed(devices, 0xA1), b = *Listed(devices, 0xB1);
   ASSERT_EQ(a.address, (Ipv4Address{127, 0, 0, 2}));
@@ -98,11 +99,11 @@ TEST(ParallelWrite, TwoDevicesOnTheirOwnAddressesNeverEndEachOthersWaits) {
   const std::vector<uint8_t> imageA = PatternBytes(kBlocks * kBlock, 0x11),
                              imageB = PatternBytes(kBlocks * kBlock, 0x77);
   UpdateRun runA, runB;
-  std::thread threadA([&] { runA = Update(devices, a, imageA); });
-  std::thread threadB([&] { runB = Update(devices, b, imageB); });
+  std::thread threadA([&] { runA = Update(owned.network, devices, a, imageA); });
+  std::thread threadB([&] { runB = Update(owned.network, devices, b, imageB); });
   threadA.join();
   threadB.join();
-  CloseNetwork();
+  owned.network.Close();
 
   ASSERT_TRUE(runA.verified && runB.verified);
   EXPECT_EQ(runA.checksum, ComputeImageCrc(imageA));
@@ -173,7 +174,7 @@ TEST(ParallelWrite, TheWindowsFleetRunWritesTwoDevicesSideBySide) {
     EXPECT_EQ(end.tally.updated, 2);
     EXPECT_EQ(dlg.StoredFleetAtOnce(8, 64), 2);
   }
-  CloseNetwork();
+  network.Close();
   EXPECT_EQ(steps.finished, (std::map<size_t, bool>{{0, true}, {1, true}}));
   // Each device's blocks began before the other's ended.
   const auto first = [&](size_t d) {

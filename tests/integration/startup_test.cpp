@@ -40,7 +40,6 @@ class Startup : public ::testing::Test {
     scratch.emplace();
     dir = scratch->path();
   }
-  void TearDown() override { CloseNetwork(); }
   std::optional<CScratchDirectory> scratch;
   fs::path dir;
 };

@@ -203,12 +203,12 @@ bool CFakeNetwork::RequestEnterBootloader(const DeviceRecord& record) {
   return true;
 }
 
-bool CFakeNetwork::RequestWriteBlock(const DeviceRecord& record, uint32_t blockOffset,
-                                     std::span<const uint8_t> block, uint32_t sectionLength,
-                                     uint16_t sectionParam, int tries) {
+ReplyOutcome CFakeNetwork::RequestWriteBlock(const DeviceRecord& record, uint32_t blockOffset,
+                                             std::span<const uint8_t> block, uint32_t sectionLength,
+                                             uint16_t sectionParam, int tries) {
   writes.push_back(
       {record, blockOffset, {block.begin(), block.end()}, sectionLength, sectionParam, tries});
-  return onWrite ? onWrite(writes.back()) : true;
+  return {onWrite ? onWrite(writes.back()) : true, replyStatus};
 }
 
 bool CFakeNetwork::RequestVerify(const DeviceRecord&, uint16_t& value, uint16_t& status) {

@@ -118,13 +118,12 @@ class CFakeNetwork : public INetwork {
   bool RequestBootSearch() override;
   bool RequestAppSearch() override;
   bool RequestEnterBootloader(const DeviceRecord& record) override;
-  bool RequestWriteBlock(const DeviceRecord& record, uint32_t blockOffset,
-                         std::span<const uint8_t> block, uint32_t sectionLength,
-                         uint16_t sectionParam, int tries) override;
+  ReplyOutcome RequestWriteBlock(const DeviceRecord& record, uint32_t blockOffset,
+                                 std::span<const uint8_t> block, uint32_t sectionLength,
+                                 uint16_t sectionParam, int tries) override;
   bool RequestVerify(const DeviceRecord& record, uint16_t& value, uint16_t& status) override;
   bool RequestRunApplication(const DeviceRecord& record) override;
   bool RequestFactoryReset(const DeviceRecord& record) override;
-  uint16_t GetReplyStatus() override { return replyStatus; }
 
   // Everything played and recorded back to how it was built, the table
   // and black-list emptied.
@@ -138,7 +137,7 @@ class CFakeNetwork : public INetwork {
   std::function<bool(uint16_t& value, uint16_t& status)> onVerify;
   std::function<void(const DeviceRecord&)> onEnterBootloader;
   std::function<void(const DeviceRecord&)> onRun;
-  uint16_t replyStatus = 0;
+  uint16_t replyStatus = 0;  // what a write that is not acknowledged reports
 
   std::vector<Ipv4Address> addresses;
   bool openSucceeds = true;

@@ -17,12 +17,10 @@ bool InPrivateNetworkNamespace();
 #include "net/device_session.h"
 #include "net/network_session.h"
 
-// A test's own devices, whose receivers are stopped before they go, on
-// every way out of the test (a failed assertion returns early).
+// A test's own devices and the network that fills them: declared after
+// the devices, its receivers stop before they go, on every way out of the
+// test (a failed assertion returns early).
 struct COwnedDevices {
-  COwnedDevices() = default;
-  COwnedDevices(const COwnedDevices&) = delete;
-  COwnedDevices& operator=(const COwnedDevices&) = delete;
-  ~COwnedDevices() { CloseNetworkOf(devices); }
   DeviceSession devices;
+  COpenNetwork network{devices};
 };

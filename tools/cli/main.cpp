@@ -175,7 +175,7 @@ int main(int argc, char** argv) {
     code = Refuse(writer, p.command, "interrupted", Outcome::kInterrupted);
   }
   writer.Close();
-  // The receivers are joined before the table they fill goes away.
-  CloseNetwork();
+  // The sockets close while the ports' lock is still held.
+  network.Close();
   return code;
 }

@@ -55,19 +55,17 @@ int main(int argc, char** argv) {
     iface = FormatAddress(interfaces.addresses[0]);
   }
   DeviceSession devices;
-  // The receivers stop before `devices` goes.
-  struct Closer {
-    ~Closer() { CloseNetwork(); }
-  } closer;
-  if (!OpenNetwork(devices, iface)) {
+  // Declared after `devices`: its receivers stop before they go.
+  COpenNetwork network(devices);
+  if (!network.Open(iface)) {
     std::fprintf(stderr, "Connection to Network failed ! (%s)\n", iface.c_str());
     return 1;
   }
   // A port that stayed closed hides every device that answers on it.
-  for (const PortProblem& problem : NetworkPortProblems())
+  for (const PortProblem& problem : network.Problems())
     std::fprintf(stderr, "%s\n", PortProblemText(problem).c_str());
-  RequestBootSearch();
-  RequestAppSearch();
+  RequestBootSearch(network);
+  RequestAppSearch(network);
   std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
 
   std::lock_guard lock(devices.deviceMutex);

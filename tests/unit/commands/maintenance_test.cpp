@@ -9,8 +9,8 @@
 #include "net/reply_processing.h"
 #include "tests/support/datagram_builder.h"
 #include "tests/support/fake_main_view.h"
-#include "tests/support/recording_transport.h"
 #include "tests/support/scratch_directory.h"
+#include "tests/support/transport_recorder.h"
 
 using std::chrono::milliseconds;
 
@@ -21,6 +21,7 @@ const std::vector<uint8_t> kMac = {0x00, 0x0A, 0x95, 0x00, 0x00, 0x09};
 // The real requests, with a played network for the interface list.
 class CWireNetwork : public CSystemNetwork {
  public:
+  explicit CWireNetwork(ITransport& transport) : CSystemNetwork(&transport) {}
   InterfaceList EnumerateInterfaces() override {
     InterfaceList list;
     list.addresses[list.count++] = {127, 0, 0, 1};
@@ -56,9 +57,8 @@ class Maintenance : public ::testing::Test {
 
   CCleanState clean;
   CRecordingTransport transport;
-  CScopedTransport scope{transport};
   CFakeMainView view;
-  CWireNetwork network;
+  CWireNetwork network{transport};
   CVirtualClock clock;
   CQuorvikDlg dlg{view, network, clock};
   CRecordedResults results;

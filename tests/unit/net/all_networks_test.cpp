@@ -11,7 +11,7 @@
 #include "net/reply_processing.h"
 #include "net/requests.h"
 #include "tests/support/datagram_builder.h"
-#include "tests/support/recording_transport.h"
+#include "tests/support/transport_recorder.h"
 
 namespace {
 
@@ -81,7 +81,6 @@ TEST(AllNetworks, ADeviceIsListedOncePerCardAndMarkedWhereItAnswersOnTwo) {
 
 TEST(AllNetworks, ARequestToADeviceNamesItsCardAndSearchesNameNone) {
   CRecordingTransport transport;
-  CScopedTransport scope(transport);
   DeviceSession devices;
   DeviceRecord running;
   running.version = 0x0102;
@@ -98,13 +97,13 @@ TEST(AllNetworks, ARequestToADeviceNamesItsCardAndSearchesNameNone) {
       ProcessDatagram(devices, kBootPortA, CDatagram(kBootMagic, kOpWriteBlockReply, 10).Span());
   };
 
-  ASSERT_TRUE(RequestBootSearch());
-  ASSERT_TRUE(RequestAppSearch());
-  ASSERT_TRUE(RequestEnterBootloader(running));
-  ASSERT_TRUE(RequestFactoryReset(running));
+  ASSERT_TRUE(RequestBootSearch(transport));
+  ASSERT_TRUE(RequestAppSearch(transport));
+  ASSERT_TRUE(RequestEnterBootloader(transport, running));
+  ASSERT_TRUE(RequestFactoryReset(transport, running));
   const std::vector<uint8_t> block(16, 0xAB);
-  ASSERT_TRUE(RequestWriteBlock(devices, &loader, 0, block, 16, 0, 5));
-  ASSERT_TRUE(RequestRunApplication(loader));
+  ASSERT_TRUE(RequestWriteBlock(transport, devices, &loader, 0, block, 16, 0, 5).acknowledged);
+  ASSERT_TRUE(RequestRunApplication(transport, loader));
   ASSERT_EQ(transport.sent.size(), 7u);
   for (size_t i = 0; i < transport.sent.size(); ++i)
     EXPECT_EQ(transport.sent[i].card, i < 3 ? kOneCard : kCardB) << i;

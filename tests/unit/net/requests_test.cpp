@@ -8,13 +8,14 @@
 #include <thread>
 #include <vector>
 
+#include "net/network_session.h"
 #include "net/protocol.h"
 #include "net/reply_processing.h"
 #include "net/reply_state.h"
 #include "net/requests.h"
 #include "net/transport.h"
 #include "tests/support/datagram_builder.h"
-#include "tests/support/recording_transport.h"
+#include "tests/support/transport_recorder.h"
 
 namespace {
 
@@ -46,13 +47,12 @@ class Requests : public ::testing::Test {
 
   DeviceSession devices;
   CRecordingTransport transport;
-  CScopedTransport scope{transport};
   const std::vector<uint8_t> block = std::vector<uint8_t>(16, 0xAB);
 };
 
 TEST_F(Requests, SearchesGoToBothBootPortsThenTheApplicationPort) {
-  EXPECT_TRUE(RequestBootSearch());
-  EXPECT_TRUE(RequestAppSearch());
+  EXPECT_TRUE(RequestBootSearch(transport));
+  EXPECT_TRUE(RequestAppSearch(transport));
   ASSERT_EQ(transport.sent.size(), 3u);
   EXPECT_EQ(transport.sent[0].slot, SocketSlot::kBootA);
   EXPECT_EQ(transport.sent[0].port, kBootPortA);
@@ -65,7 +65,7 @@ TEST_F(Requests, SearchesGoToBothBootPortsThenTheApplicationPort) {
 
 TEST_F(Requests, BootSearchStopsWhenTheFirstSendFails) {
   transport.failAfter = 0;
-  EXPECT_FALSE(RequestBootSearch());
+  EXPECT_FALSE(RequestBootSearch(transport));
   EXPECT_EQ(transport.sent.size(), 1u);
 }
 
@@ -78,13 +78,13 @@ TEST_F(Requests, EachRequestUsesItsSocketAndTheDevicesPort) {
   uint16_t value = 0, status = 0;
   const DeviceRecord gen1 = Device(1, kBootPortB), gen2 = Device(600, kBootPortB),
                      gen3 = Device(0x0300, kBootPortA), app = Device(0, kAppPort);
-  ASSERT_TRUE(RequestWriteBlock(devices, &gen1, 0, block, 16, 0, 500));
-  ASSERT_TRUE(RequestWriteBlock(devices, &gen2, 0, block, 16, 0, 500));
-  ASSERT_TRUE(RequestWriteBlock(devices, &gen3, 0, block, 16, 0, 500));
-  ASSERT_TRUE(RequestVerify(devices, &gen2, value, status));
-  ASSERT_TRUE(RequestRunApplication(gen2));
-  ASSERT_TRUE(RequestEnterBootloader(app));
-  ASSERT_TRUE(RequestFactoryReset(gen1));
+  ASSERT_TRUE(RequestWriteBlock(transport, devices, &gen1, 0, block, 16, 0, 500).acknowledged);
+  ASSERT_TRUE(RequestWriteBlock(transport, devices, &gen2, 0, block, 16, 0, 500).acknowledged);
+  ASSERT_TRUE(RequestWriteBlock(transport, devices, &gen3, 0, block, 16, 0, 500).acknowledged);
+  ASSERT_TRUE(RequestVerify(transport, devices, &gen2, value, status));
+  ASSERT_TRUE(RequestRunApplication(transport, gen2));
+  ASSERT_TRUE(RequestEnterBootloader(transport, app));
+  ASSERT_TRUE(RequestFactoryReset(transport, gen1));
 
   struct Expected {
     SocketSlot slot;
@@ -115,7 +115,7 @@ TEST_F(Requests, AnEarlyAcknowledgementEndsTheWaitButKeepsTheTenMillisecondPause
   transport.onSend = Acknowledging();
   const DeviceRecord d = Device(1, kBootPortA);
   const auto start = Clock::now();
-  EXPECT_TRUE(RequestWriteBlock(devices, &d, 0, block, 16, 0, 500));
+  EXPECT_TRUE(RequestWriteBlock(transport, devices, &d, 0, block, 16, 0, 500).acknowledged);
   const auto took = Clock::now() - start;
   EXPECT_GE(took, milliseconds(10));
   EXPECT_LT(took, milliseconds(1000));  // not the 5 s limit
@@ -130,25 +130,25 @@ TEST_F(Requests, ALateAcknowledgementWakesTheWaiterWithoutPolling) {
     });
   };
   const DeviceRecord d = Device(1, kBootPortA);
-  EXPECT_TRUE(RequestWriteBlock(devices, &d, 0, block, 16, 0, 500));
+  EXPECT_TRUE(RequestWriteBlock(transport, devices, &d, 0, block, 16, 0, 500).acknowledged);
   device.join();
 }
 
 TEST_F(Requests, NoAcknowledgementGivesUpAfterTheTriesAndFailedSendsDoNotWait) {
   const DeviceRecord d = Device(1, kBootPortA);
   auto start = Clock::now();
-  EXPECT_FALSE(RequestWriteBlock(devices, &d, 0, block, 16, 0, 5));
+  EXPECT_FALSE(RequestWriteBlock(transport, devices, &d, 0, block, 16, 0, 5).acknowledged);
   EXPECT_GE(Clock::now() - start, milliseconds(50));
 
   transport.failAfter = 0;
   start = Clock::now();
-  EXPECT_FALSE(RequestWriteBlock(devices, &d, 0, block, 16, 0, 500));
+  EXPECT_FALSE(RequestWriteBlock(transport, devices, &d, 0, block, 16, 0, 500).acknowledged);
   EXPECT_LT(Clock::now() - start, milliseconds(1000));
 
-  EXPECT_FALSE(RequestWriteBlock(devices, nullptr, 0, block, 16, 0, 500));
+  EXPECT_FALSE(RequestWriteBlock(transport, devices, nullptr, 0, block, 16, 0, 500).acknowledged);
   uint16_t value = 7, status = 7;
-  EXPECT_FALSE(RequestVerify(devices, nullptr, value, status));
-  EXPECT_FALSE(RequestVerify(devices, &d, value, status));
+  EXPECT_FALSE(RequestVerify(transport, devices, nullptr, value, status));
+  EXPECT_FALSE(RequestVerify(transport, devices, &d, value, status));
   EXPECT_EQ(value, 7);  // outputs untouched without an answer
   EXPECT_EQ(status, 7);
 }
@@ -159,12 +159,14 @@ TEST_F(Requests, AVerifyAnswerWithBadStatusFailsAWriteAndReportsItsStatus) {
                     CDatagram(kBootMagic, kOpVerifyReply, 14).Bytes(10, {0, 0, 0x01, 0x02}).Span());
   };
   const DeviceRecord d = Device(0x0300, kBootPortA);
-  EXPECT_FALSE(RequestWriteBlock(devices, &d, 0, block, 16, 0, 500));
-  EXPECT_EQ(devices.replyChannels.LastStatus(), 0x0102);
+  const ReplyOutcome failed = RequestWriteBlock(transport, devices, &d, 0, block, 16, 0, 500);
+  EXPECT_FALSE(failed.acknowledged);
+  EXPECT_EQ(failed.status, 0x0102);
 
   transport.onSend = Acknowledging();
-  EXPECT_TRUE(RequestWriteBlock(devices, &d, 0, block, 16, 0, 500));
-  EXPECT_EQ(devices.replyChannels.LastStatus(), 0);
+  const ReplyOutcome written = RequestWriteBlock(transport, devices, &d, 0, block, 16, 0, 500);
+  EXPECT_TRUE(written.acknowledged);
+  EXPECT_EQ(written.status, 0);
 }
 
 TEST_F(Requests, VerifyReturnsTheDevicesChecksumAndStatus) {
@@ -175,7 +177,7 @@ TEST_F(Requests, VerifyReturnsTheDevicesChecksumAndStatus) {
   };
   const DeviceRecord d = Device(0x0300, kBootPortA);
   uint16_t value = 0, status = 0;
-  ASSERT_TRUE(RequestVerify(devices, &d, value, status));
+  ASSERT_TRUE(RequestVerify(transport, devices, &d, value, status));
   EXPECT_EQ(value, 0xBEEF);
   EXPECT_EQ(status, 3);
 }
@@ -216,11 +218,13 @@ TEST_F(Requests, AStrayAcknowledgementFromAnotherAddressEndsNoWait) {
     // A stray failure report is taken only where strays are heard...
     devices.replyChannels.ResetStatus();
     transport.onSend = [&](const Sent&) { ack(c.strayFrom, 3); };
-    EXPECT_FALSE(RequestWriteBlock(devices, &device, 0, block, 16, 0, 5));
-    EXPECT_EQ(devices.replyChannels.LastStatus(), c.strayEndsTheWait ? 3 : 0);
+    const ReplyOutcome failed = RequestWriteBlock(transport, devices, &device, 0, block, 16, 0, 5);
+    EXPECT_FALSE(failed.acknowledged);
+    EXPECT_EQ(failed.status, c.strayEndsTheWait ? 3 : 0);
     // ...and a stray success passes a block the device never acknowledged.
     transport.onSend = [&](const Sent&) { ack(c.strayFrom); };
-    EXPECT_EQ(RequestWriteBlock(devices, &device, 0, block, 16, 0, 5), c.strayEndsTheWait);
+    EXPECT_EQ(RequestWriteBlock(transport, devices, &device, 0, block, 16, 0, 5).acknowledged,
+              c.strayEndsTheWait);
   }
 }
 
@@ -243,13 +247,13 @@ TEST_F(Requests, AWriteOrVerifyWhoseChannelIsHeldFailsWithoutSending) {
     const CReplyChannels::CClaim held =
         devices.replyChannels.Claim(device == &alone ? std::optional(own) : std::nullopt);
     ASSERT_TRUE(held);
-    EXPECT_FALSE(RequestWriteBlock(devices, device, 0, block, 16, 0, 500));
-    EXPECT_FALSE(RequestVerify(devices, device, value, status));
+    EXPECT_FALSE(RequestWriteBlock(transport, devices, device, 0, block, 16, 0, 500).acknowledged);
+    EXPECT_FALSE(RequestVerify(transport, devices, device, value, status));
     EXPECT_TRUE(transport.sent.empty());
   }
   // Each channel is free again once its holder is done.
-  EXPECT_TRUE(RequestWriteBlock(devices, &alone, 0, block, 16, 0, 500));
-  EXPECT_TRUE(RequestWriteBlock(devices, &anywhere, 0, block, 16, 0, 500));
+  EXPECT_TRUE(RequestWriteBlock(transport, devices, &alone, 0, block, 16, 0, 500).acknowledged);
+  EXPECT_TRUE(RequestWriteBlock(transport, devices, &anywhere, 0, block, 16, 0, 500).acknowledged);
 }
 
 // A late write acknowledgement must not pass for the verify answer: its
@@ -266,22 +270,23 @@ TEST_F(Requests, OnlyAVerifyAnswerEndsTheWaitForOne) {
   devices.replyChannels.SetTime(&instant);
   transport.onSend = Acknowledging();
   uint16_t value = 0, status = 0;
-  EXPECT_FALSE(RequestVerify(devices, &device, value, status));
+  EXPECT_FALSE(RequestVerify(transport, devices, &device, value, status));
   transport.onSend = [this](const Sent&) {
     AckWrite({});
     ProcessDatagram(devices, kBootPortA,
                     CDatagram(kBootMagic, kOpVerifyReply, 14).Bytes(10, {0x12, 0x34, 0, 0}).Span());
   };
-  EXPECT_TRUE(RequestVerify(devices, &device, value, status));
+  EXPECT_TRUE(RequestVerify(transport, devices, &device, value, status));
   EXPECT_EQ(value, 0x1234);
   devices.replyChannels.SetTime(nullptr);
 }
 
 TEST(RequestsWithoutNetwork, FailAtSending) {
-  ASSERT_EQ(CurrentTransport(), nullptr);
-  EXPECT_FALSE(RequestBootSearch());
-  EXPECT_FALSE(RequestAppSearch());
-  EXPECT_FALSE(RequestEnterBootloader(DeviceRecord{}));
+  DeviceSession devices;
+  COpenNetwork closed(devices);
+  EXPECT_FALSE(RequestBootSearch(closed));
+  EXPECT_FALSE(RequestAppSearch(closed));
+  EXPECT_FALSE(RequestEnterBootloader(closed, DeviceRecord{}));
 }
 
 }  // namespace
