@@ -1,8 +1,8 @@
 #pragma once
-// The run of a fleet update, as quorvik-cli and the window both do it: the
-// chosen devices of a plan one after the other, each found again in the
-// latest list before it is written, each written exactly as Firmware-Update
-// writes one device, the pauses and the search that confirms it included.
+// The run of a fleet update, as quorvik-cli, the window and the station all
+// do it: the chosen devices of a plan, each found again in the latest list
+// before it is written, each written exactly as Firmware-Update writes one
+// device, the pauses and the search that confirms it included.
 // What happens is told to observers as it happens; nothing of it is read
 // back out of a status log.
 
@@ -58,7 +58,7 @@ struct FleetRunOptions {
   int retries = 0;
   // Asked before each device's turn: true ends the run there.
   std::function<bool()> stopAfterDevice;
-  // How many devices are written at once (1: one after the other).
+  // How many devices are written at once (1, or less: one after the other).
   int parallel = 1;
   // The first `canary` chosen devices are updated before
   // the rest, which follow only when each of them ended ok and came back
@@ -88,20 +88,15 @@ struct FleetRunEnd {
 // after a stop "..., 2 skipped, 3 not started, ...".
 std::string FleetTallyText(const FleetTally& tally);
 
-// Runs the fleet. Each update and search shows through `observer` as
-// Firmware-Update's do there (its Decided journals every result), and the
-// run's own events go to `fleet`.
-FleetRunEnd RunFleetUpdate(const FleetPlan& plan, const FleetRunOptions& options, INetwork& network,
-                           IClock& clock, ICommandObserver& observer, IFleetObserver& fleet);
-
-// RunFleetUpdate with up to options.parallel devices written at once, in
+// Runs the fleet: up to options.parallel devices written at once, in
 // waves: the devices of a wave are restarted together, found with one
 // search, written side by side (those that share an address, or have none,
 // one after the other) and confirmed with one search. Each device's frames
-// are those of its one-device update.
-FleetRunEnd RunFleetInWaves(const FleetPlan& plan, const FleetRunOptions& options,
-                            INetwork& network, IClock& clock, ICommandObserver& observer,
-                            IFleetObserver& fleet);
+// are those of its one-device update. Each update and search shows through
+// `observer` as Firmware-Update's do there (its Decided journals every
+// result), and the run's own events go to `fleet`.
+FleetRunEnd RunFleetUpdate(const FleetPlan& plan, const FleetRunOptions& options, INetwork& network,
+                           IClock& clock, ICommandObserver& observer, IFleetObserver& fleet);
 
 // A file chosen, read once and checked, and the plan from one search.
 struct FleetPreparation {

@@ -372,7 +372,7 @@ bool CStation::RunBatch(const std::vector<DeviceRecord>& listed, bool& ranAny) {
   std::thread listener([&] { Listen(running); });
   FleetRunEnd ran;
   try {
-    ran = RunFleetInWaves(plan, run, m_network, m_clock, m_observer, fleet);
+    ran = RunFleetUpdate(plan, run, m_network, m_clock, m_observer, fleet);
   } catch (...) {
     running = false;
     listener.join();

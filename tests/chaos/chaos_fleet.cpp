@@ -521,7 +521,7 @@ FleetChaosOutcome RunFleetSchedule(const FleetChaosSchedule& schedule) {
   options.runLanes = [&world](std::vector<std::function<void()>>& lanes) { world.RunLanes(lanes); };
   world.StartChaos();
   const uint64_t start = world.now();
-  const FleetRunEnd end = RunFleetInWaves(plan, options, network, world, frontEnd, record);
+  const FleetRunEnd end = RunFleetUpdate(plan, options, network, world, frontEnd, record);
   const uint64_t took = world.now() - start;
   devices.replyChannels.SetTime(nullptr);
 
