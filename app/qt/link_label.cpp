@@ -6,9 +6,16 @@
 #include <QStyle>
 #include <QStyleOptionFocusRect>
 
+void CLinkLabel::mousePressEvent(QMouseEvent* event) {
+  m_held = event->buttons();
+  QLabel::mousePressEvent(event);
+}
+
 void CLinkLabel::mouseReleaseEvent(QMouseEvent* event) {
-  if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) && onClick)
-    onClick();
+  // The left button is the one let go when it was held and is no more.
+  const bool left = m_held.testFlag(Qt::LeftButton) && !event->buttons().testFlag(Qt::LeftButton);
+  m_held = event->buttons();
+  if (left && rect().contains(event->position().toPoint()) && onClick) onClick();
 }
 
 void CLinkLabel::keyPressEvent(QKeyEvent* event) {

@@ -12,7 +12,12 @@ class CLinkLabel : public QLabel {
   std::function<void()> onClick;
 
  protected:
+  void mousePressEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
+
+ private:
+  // The buttons held at the last press: a release lets go of one of them.
+  Qt::MouseButtons m_held;
 };
