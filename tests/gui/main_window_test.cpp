@@ -43,6 +43,7 @@
 #include "app/qt/roll_call_panel.h"
 #include "net/reply_processing.h"
 #include "records/journal.h"
+#include "tests/gui/played_window.h"
 #include "tests/gui/widget_test_support.h"
 #include "tests/support/datagram_builder.h"
 #include "tests/support/fake_main_view.h"
@@ -108,19 +109,12 @@ QStringList Lines(QListWidget* log) {
 
 }  // namespace
 
-class MainWindowTest : public QObject {
+class MainWindowTest : public QObject, CPlayedWindowFixture {
   Q_OBJECT
 
  private:
-  std::unique_ptr<CQuorvikWindow> window;
-  CFakeNetwork network;
   CGateClock gate;
   std::atomic<int> replyWaitAborts{0};
-  // The window reads and writes Quorvik.ini in the working directory.
-  CScratchDirectory scratch;
-
-  CQtMainView& view() { return window->view(); }
-
   void MakeWindow(QuorvikWindowOptions options) {
     options.abortReplyWaits = [this] { ++replyWaitAborts; };
     window = std::make_unique<CQuorvikWindow>(network, std::move(options));
@@ -141,9 +135,7 @@ class MainWindowTest : public QObject {
  private slots:
 
   void init() {
-    // An empty settings file: being there, it is the one the window uses.
-    std::ofstream("Quorvik.ini", std::ios::trunc);
-    network.Reset();
+    StartAfresh();
     network.addresses = {{10, 0, 0, 12}, {10, 0, 0, 1}};
     replyWaitAborts = 0;
   }
