@@ -25,8 +25,8 @@ struct SideDialogSteps {
   std::function<void(Dialog&)> fill;
   // At every opening, once it is placed.
   std::function<void(Dialog&)> placed;
-  // Off for the update history: each opening shows a new one without
-  // taking the keyboard from the window.
+  // Off for the update history: a new one shows at each opening, and takes
+  // the keyboard only where the system hands it over.
   bool bringForward = true;
 };
 
