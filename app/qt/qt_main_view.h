@@ -176,6 +176,7 @@ class CQtMainView : public QMainWindow, public IMainView {
   // the window that had it before (or this one), takes it, unless a window
   // manager has already handed it on.
   void HandKeyboardBack(QWindow* to);
+
   CDialogUnits m_units;
   // Every IMainView call from the command thread goes through it.
   CGuiThreadBridge m_gui;
