@@ -4,9 +4,7 @@
 
 #include <QMetaObject>
 
-#include "app/qt/qt_main_view.h"
 #include "app/qt/quorvik_window.h"
-#include "app/qt/roll_call_panel.h"
 
 void CQuorvikWindow::CListedForWindow::OnDevicesListed(const ListedDevices& listed) {
   // Queued behind the rows of the same refresh: when the panel shows it,
@@ -16,7 +14,7 @@ void CQuorvikWindow::CListedForWindow::OnDevicesListed(const ListedDevices& list
       w.m_view.get(),
       [&w, listed, after = afterShown] {
         w.m_lastListed = listed;
-        if (w.m_rollCall) w.m_rollCall->ShowListed(listed);
+        w.m_rollCall.ShowListed(listed);
         if (after) after();
       },
       Qt::QueuedConnection);

@@ -13,13 +13,16 @@
 //   with the cautious answer (OK, No, cancelled).
 // Nothing waits on the window thread, so closing the window can always wait
 // for the command thread.
+//
+// qt_main_view.cpp builds the widgets; qt_main_view_calls.cpp answers the
+// logic; qt_main_view_input.cpp keeps the busy state, the keyboard and
+// closing.
 
 #include <QHash>
 #include <QMainWindow>
 #include <QPointer>
 #include <QWindow>
 #include <array>
-#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -27,6 +30,7 @@
 
 #include "app/main_view.h"
 #include "app/qt/dialog_units.h"
+#include "app/qt/gui_thread_bridge.h"
 
 class QAction;
 class QCheckBox;
@@ -146,6 +150,13 @@ class CQtMainView : public QMainWindow, public IMainView {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // The rows' cells: device, version, serial, MAC, and the network while
+  // all networks are chosen.
+  static constexpr int kSerialColumn = 2;
+  static constexpr int kNetworkColumnIndex = 4;
+  static int Index(Button button) { return static_cast<int>(button); }
+  static int Index(CheckBox box) { return static_cast<int>(box); }
+
   struct Mirror {
     int selectedRow = -1;
     int selectedEntry = -1;
@@ -165,13 +176,10 @@ class CQtMainView : public QMainWindow, public IMainView {
   // the window that had it before (or this one), takes it, unless a window
   // manager has already handed it on.
   void HandKeyboardBack(QWindow* to);
-  void OnGuiThread(std::function<void()> change);
-  // Runs `ask` on the window thread and waits for its answer; `cautious`
-  // when the window closes first.
-  template <typename T>
-  T AskOnGuiThread(std::function<T()> ask, T cautious);
 
   CDialogUnits m_units;
+  // Every IMainView call from the command thread goes through it.
+  CGuiThreadBridge m_gui;
   int m_listDrawnWidth = 0;
   std::vector<int> m_drawnColumnWidths;
   QTreeWidget* m_deviceList = nullptr;
@@ -228,8 +236,4 @@ class CQtMainView : public QMainWindow, public IMainView {
 
   mutable std::mutex m_mirrorMutex;
   Mirror m_mirror;
-
-  std::mutex m_modalMutex;
-  std::condition_variable m_modalAnswered;
-  bool m_modalCancelled = false;
 };

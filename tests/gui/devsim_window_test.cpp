@@ -6,10 +6,8 @@
 #include <QFileDialog>
 #include <QListWidget>
 #include <QMenu>
-#include <QProcess>
 #include <QPushButton>
 #include <QSpinBox>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
 
@@ -24,9 +22,9 @@
 #include "commands/sha256.h"
 #include "net/network_session.h"
 #include "records/journal.h"
+#include "tests/gui/simulator_bench.h"
 #include "tests/gui/widget_test_support.h"
 #include "tests/support/firmware_file_builder.h"
-#include "tests/support/netns_guard.h"
 #include "tests/support/simulator_process.h"
 
 class DevsimWindowTest : public QObject {
@@ -34,19 +32,12 @@ class DevsimWindowTest : public QObject {
 
  private slots:
   void listsTheSimulatedDevices() {
-    if (!InPrivateNetworkNamespace())
-      QSKIP(
-          "not inside a private network namespace holding only lo; run through scripts/netns-run");
-    QTemporaryDir workDir;
-    QVERIFY(QDir::setCurrent(workDir.path()));
+    QUORVIK_SKIP_OUTSIDE_PRIVATE_NETNS();
+    CSimulatorBench bench;
+    QVERIFY(bench.entered());
 
-    QProcess simulator;
-    simulator.start(QStringLiteral(QUORVIK_DEVSIM_PATH),
-                    {QStringLiteral("--config"), QStringLiteral(QUORVIK_DEMO_CONFIG)});
-    QVERIFY(simulator.waitForStarted(5000));
-    QByteArray printed;
-    QTRY_VERIFY_WITH_TIMEOUT((printed += simulator.readAllStandardOutput()).contains("ready"),
-                             5000);
+    QVERIFY(bench.Start(QUORVIK_DEVSIM_PATH, QStringLiteral(QUORVIK_DEMO_CONFIG)));
+    QVERIFY(bench.Ready());
 
     CSystemNetwork network;
     {
@@ -92,19 +83,16 @@ class DevsimWindowTest : public QObject {
                qPrintable(search));
       dialog->close();
     }
-    simulator.terminate();
-    QVERIFY(simulator.waitForFinished(5000));
+    QVERIFY(bench.Stop());
   }
 
   // A device whose update never ended waits in its loader: start-up says so
   // under the list, and the recover dialog writes it the same file again.
   void offersToRecoverAHalfUpdatedDevice() {
-    if (!InPrivateNetworkNamespace())
-      QSKIP(
-          "not inside a private network namespace holding only lo; run through scripts/netns-run");
-    QTemporaryDir workDir;
-    QVERIFY(QDir::setCurrent(workDir.path()));
-    const std::string dir = QFile::encodeName(workDir.path()).toStdString();
+    QUORVIK_SKIP_OUTSIDE_PRIVATE_NETNS();
+    CSimulatorBench bench;
+    QVERIFY(bench.entered());
+    const std::string dir = bench.dir();
     const std::string config = dir + "/sim.json", firmware = dir + "/matrix.bin",
                       journal = dir + "/journal.jsonl";
     std::ofstream(config)
@@ -128,13 +116,8 @@ class DevsimWindowTest : public QObject {
     QVERIFY(!CJournal(journal).Append(
         JournalStartRecord(start, {"bench", "quorvik-cli", "127.0.0.1"})));
 
-    QProcess simulator;
-    simulator.start(QStringLiteral(QUORVIK_DEVSIM_PATH),
-                    {QStringLiteral("--config"), QString::fromStdString(config)});
-    QVERIFY(simulator.waitForStarted(5000));
-    QByteArray printed;
-    QTRY_VERIFY_WITH_TIMEOUT((printed += simulator.readAllStandardOutput()).contains("ready"),
-                             5000);
+    QVERIFY(bench.Start(QUORVIK_DEVSIM_PATH, QString::fromStdString(config)));
+    QVERIFY(bench.Ready());
     CSystemNetwork network;
     {
       QuorvikWindowOptions options;
@@ -171,20 +154,17 @@ class DevsimWindowTest : public QObject {
       QCOMPARE(TextOf(lines[2], "file"), firmware);
       dialog->close();
     }
-    simulator.terminate();
-    QVERIFY(simulator.waitForFinished(5000));
+    QVERIFY(bench.Stop());
   }
 
   // "Update all..." with "At once:" set by keys: two devices on addresses of
   // their own are written side by side, each row showing its own blocks,
   // and the choice is remembered for the next plan.
   void updatesTwoDevicesAtOnceEachRowShowingItsBlocks() {
-    if (!InPrivateNetworkNamespace())
-      QSKIP(
-          "not inside a private network namespace holding only lo; run through scripts/netns-run");
-    QTemporaryDir workDir;
-    QVERIFY(QDir::setCurrent(workDir.path()));
-    const std::string dir = QFile::encodeName(workDir.path()).toStdString();
+    QUORVIK_SKIP_OUTSIDE_PRIVATE_NETNS();
+    CSimulatorBench bench;
+    QVERIFY(bench.entered());
+    const std::string dir = bench.dir();
     const std::string firmware = dir + "/rig.bin";
     const std::vector<uint8_t> section = PatternBytes(60 * 256, 7);
     WriteFile(firmware, FirmwareFileBytes(2, {{33, 0x3680, 0x01, 0x05, section}}));

@@ -24,6 +24,7 @@
 #include "app/qt/recover_dialog.h"
 #include "app/qt/station_dialog.h"
 #include "records/journal.h"
+#include "tests/gui/played_window.h"
 #include "tests/gui/widget_test_support.h"
 #include "tests/support/firmware_file_builder.h"
 #include "tests/support/scratch_directory.h"
@@ -41,13 +42,10 @@ std::vector<uint8_t> MacOf(char name) {
 
 }  // namespace
 
-class FleetDialogTest : public QObject {
+class FleetDialogTest : public QObject, CPlayedWindowFixture {
   Q_OBJECT
 
  private:
-  std::unique_ptr<CQuorvikWindow> window;
-  CFakeNetwork network;
-  CScratchDirectory scratch;
   std::string journal;
   // Played devices by name: in their loader or running, and the model
   // their loader reports. Touched by the command thread only while it runs.
@@ -62,10 +60,6 @@ class FleetDialogTest : public QObject {
   // The window's closing cut the reply waits short.
   std::atomic<bool> aborted{false};
 
-  CQtMainView& view() { return window->view(); }
-  bool Settled() {
-    return QTest::qWaitFor([this] { return !window->IsRunningCommand(); }, 10000);
-  }
   static char NameOf(const DeviceRecord& r) { return static_cast<char>(r.mac[5]); }
 
   void Play() {

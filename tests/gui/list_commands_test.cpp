@@ -24,6 +24,7 @@
 #include "app/qt/quorvik_window.h"
 #include "net/reply_processing.h"
 #include "records/settings_file.h"
+#include "tests/gui/played_window.h"
 #include "tests/gui/widget_test_support.h"
 #include "tests/support/datagram_builder.h"
 #include "tests/support/fake_main_view.h"
@@ -81,16 +82,10 @@ QPushButton* ButtonCalled(QWidget* dialog, const QString& caption) {
 
 }  // namespace
 
-class ListCommandsTest : public QObject {
+class ListCommandsTest : public QObject, CPlayedWindowFixture {
   Q_OBJECT
 
  private:
-  std::unique_ptr<CQuorvikWindow> window;
-  CFakeNetwork network;
-  // The window reads and writes Quorvik.ini in the working directory.
-  CScratchDirectory scratch;
-
-  CQtMainView& view() { return window->view(); }
   QTreeWidget* list() { return view().deviceList(); }
 
   // Row 0: a bootloader that cannot reset; row 1: a bootloader of the one
@@ -109,16 +104,7 @@ class ListCommandsTest : public QObject {
     };
   }
 
-  bool Settled() {
-    return QTest::qWaitFor([this] { return !window->IsRunningCommand(); }, 10000);
-  }
-  void StartAndSettle() {
-    QuorvikWindowOptions options;
-    options.timeScale = 0;
-    window = std::make_unique<CQuorvikWindow>(network, std::move(options));
-    window->Start();
-    QVERIFY(Settled());
-  }
+  void StartAndSettle() { StartWindow({}); }
 
   QPoint RowPoint(int row) { return list()->visualItemRect(list()->topLevelItem(row)).center(); }
   QPoint EmptyPoint() { return {5, list()->viewport()->height() - 3}; }
@@ -174,12 +160,7 @@ class ListCommandsTest : public QObject {
 
  private slots:
 
-  void init() {
-    // An empty settings file: being there, it is the one the window uses.
-    std::ofstream("Quorvik.ini", std::ios::trunc);
-    network.Reset();
-    network.addresses = {{10, 0, 0, 12}};
-  }
+  void init() { StartAfresh(); }
   void cleanup() {
     while (QWidget* popup = QApplication::activePopupWidget()) popup->close();
     window.reset();

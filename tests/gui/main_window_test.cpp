@@ -35,18 +35,15 @@
 #include <thread>
 
 #include "app/qt/about_dialog.h"
-#include "app/qt/beside_window.h"
-#include "app/qt/cancellable_clock.h"
-#include "app/qt/command_runner.h"
 #include "app/qt/dialog_units.h"
 #include "app/qt/display_text.h"
 #include "app/qt/history_dialog.h"
 #include "app/qt/quorvik_window.h"
 #include "app/qt/recover_dialog.h"
 #include "app/qt/roll_call_panel.h"
-#include "app/qt/tone_player.h"
 #include "net/reply_processing.h"
 #include "records/journal.h"
+#include "tests/gui/played_window.h"
 #include "tests/gui/widget_test_support.h"
 #include "tests/support/datagram_builder.h"
 #include "tests/support/fake_main_view.h"
@@ -112,19 +109,12 @@ QStringList Lines(QListWidget* log) {
 
 }  // namespace
 
-class MainWindowTest : public QObject {
+class MainWindowTest : public QObject, CPlayedWindowFixture {
   Q_OBJECT
 
  private:
-  std::unique_ptr<CQuorvikWindow> window;
-  CFakeNetwork network;
   CGateClock gate;
   std::atomic<int> replyWaitAborts{0};
-  // The window reads and writes Quorvik.ini in the working directory.
-  CScratchDirectory scratch;
-
-  CQtMainView& view() { return window->view(); }
-
   void MakeWindow(QuorvikWindowOptions options) {
     options.abortReplyWaits = [this] { ++replyWaitAborts; };
     window = std::make_unique<CQuorvikWindow>(network, std::move(options));
@@ -145,9 +135,7 @@ class MainWindowTest : public QObject {
  private slots:
 
   void init() {
-    // An empty settings file: being there, it is the one the window uses.
-    std::ofstream("Quorvik.ini", std::ios::trunc);
-    network.Reset();
+    StartAfresh();
     network.addresses = {{10, 0, 0, 12}, {10, 0, 0, 1}};
     replyWaitAborts = 0;
   }
@@ -806,59 +794,6 @@ class MainWindowTest : public QObject {
     QCOMPARE(view().SelectedRow(), 1);
   }
 
-  void tonesAreSinesOfTheAskedPitchAndLength() {
-    QAudioFormat format;
-    format.setSampleRate(8000);
-    format.setChannelCount(1);
-    format.setSampleFormat(QAudioFormat::Int16);
-    const QByteArray tone = ToneSamples(format, 100, 100);
-    QCOMPARE(tone.size(), 800 * 2);
-    const auto* samples = reinterpret_cast<const qint16*>(tone.constData());
-    int signChanges = 0;
-    for (int i = 1; i < 800; ++i)
-      if ((samples[i - 1] < 0) != (samples[i] < 0)) ++signChanges;
-    QVERIFY(signChanges >= 19 && signChanges <= 21);  // 10 periods
-    QCOMPARE(samples[0], qint16(0));                  // faded in: no click
-
-    format.setSampleFormat(QAudioFormat::Float);
-    format.setChannelCount(2);
-    QCOMPARE(ToneSamples(format, 1000, 100).size(), 800 * 2 * 4);
-    format.setSampleFormat(QAudioFormat::Unknown);
-    QVERIFY(ToneSamples(format, 1000, 100).isEmpty());
-
-    // With or without a sound device, a tone never blocks or fails.
-    MakeGatedWindow();
-    QElapsedTimer timer;
-    timer.start();
-    view().PlayTone(100, 100);
-    QVERIFY(timer.elapsed() < 2000);
-  }
-
-  void cancelledClockEndsTheWaitInProgressAndEveryLaterOne() {
-    CCancellableClock clock;
-    CCommandRunner runner;
-    std::atomic<bool> unwound{false}, finished{false};
-    QVERIFY(runner.Post(
-        [&] {
-          try {
-            clock.SleepFor(60s);
-          } catch (const CCommandCancelled&) {
-            unwound = true;
-            throw;
-          }
-        },
-        [&] { finished = true; }));
-    QVERIFY(!runner.Post([] {}, {}));  // one command at a time
-    QElapsedTimer timer;
-    timer.start();
-    clock.Cancel();
-    runner.Stop();
-    QVERIFY(timer.elapsed() < 1000);
-    QVERIFY(unwound && finished);
-    QVERIFY_THROWS_EXCEPTION(CCommandCancelled, clock.SleepFor(1ms));
-    QVERIFY(!runner.Post([] {}, {}));
-  }
-
   // The journal as a table: sortable, filtered by what the operator types,
   // exported as the rows shown.
   void updateHistoryFiltersSortsAndExportsTheJournal() {
@@ -927,67 +862,6 @@ class MainWindowTest : public QObject {
     QCOMPARE(shown, QStringLiteral("Another program is using the devices' ports on this network: "
                                    "other-tool (pid %1).")
                         .arg(::getpid()));
-  }
-
-  // A 1280 x 800 screen, and one right of it: the panel beside the window
-  // where there is room, and on the window's screen always.
-  void panelsGoBesideTheWindowAndStayOnItsScreen_data() {
-    QTest::addColumn<QRect>("window");
-    QTest::addColumn<QSize>("panel");
-    QTest::addColumn<QRect>("room");
-    QTest::addColumn<QRect>("placed");
-    const QRect screen(0, 0, 1280, 800), second(1280, 0, 1920, 1080);
-    QTest::newRow("right") << QRect(0, 0, 604, 400) << QSize(400, 300) << screen
-                           << QRect(612, 0, 400, 300);
-    QTest::newRow("left") << QRect(700, 100, 500, 400) << QSize(600, 400) << screen
-                          << QRect(92, 100, 600, 400);
-    QTest::newRow("below") << QRect(386, 0, 604, 384) << QSize(940, 384) << screen
-                           << QRect(340, 392, 940, 384);
-    QTest::newRow("over, from the roomier side, hiding least of it")
-        << QRect(300, 200, 604, 500) << QSize(940, 500) << screen << QRect(340, 0, 940, 500);
-    QTest::newRow("larger than the screen")
-        << QRect(100, 100, 604, 400) << QSize(2000, 1000) << screen << screen;
-    QTest::newRow("window partly above the screen")
-        << QRect(100, -50, 604, 400) << QSize(300, 200) << screen << QRect(712, 0, 300, 200);
-    QTest::newRow("second screen")
-        << QRect(2306, 0, 604, 384) << QSize(940, 384) << second << QRect(1358, 0, 940, 384);
-  }
-  void panelsGoBesideTheWindowAndStayOnItsScreen() {
-    QFETCH(QRect, window);
-    QFETCH(QSize, panel);
-    QFETCH(QRect, room);
-    QFETCH(QRect, placed);
-    const BesidePlace place = BesideWindow(window, panel, room);
-    QCOMPARE(place.panel, placed);
-    QCOMPARE(place.window, window.topLeft());
-  }
-
-  // A panel that is of use smaller goes beside the window shrunk; where no
-  // side holds even that, the window makes room, moving as little as it must.
-  void panelsShrinkOrTheWindowMakesRoom() {
-    const QRect screen(0, 0, 1280, 800);
-    // A bare X server puts the window in the screen's corner: the station
-    // goes under it rather than over its buttons.
-    BesidePlace place = BesideWindow({0, 0, 686, 396}, {900, 560}, screen, {500, 300});
-    QCOMPARE(place.panel, QRect(0, 404, 900, 396));
-    QCOMPARE(place.window, QPoint(0, 0));
-    // A window manager centres the window: no side holds the plan's columns.
-    place = BesideWindow({298, 206, 688, 419}, {1117, 523}, screen, {1117, 300});
-    QCOMPARE(place.panel, QRect(163, 0, 1117, 373));
-    QCOMPARE(place.window, QPoint(298, 381));
-  }
-
-  void dialogUnitsKeepEdgesTogether() {
-    const CDialogUnits du(7, 15);
-    QCOMPARE(du.X(4), 7);
-    QCOMPARE(du.Y(8), 15);
-    // Neighbours that touch in units touch in pixels.
-    QCOMPARE(du.Rect(7, 29, 3, 5).right() + 1, du.Rect(10, 29, 3, 5).x());
-    QCOMPARE(du.ScalePixels(120), 140);
-    // Never below the original's size: the pixel column widths must fit.
-    const CDialogUnits tiny(2, 5);
-    QCOMPARE(tiny.X(4), 6);
-    QCOMPARE(tiny.Y(8), 13);
   }
 };
 

@@ -18,6 +18,7 @@
 #include <fstream>
 
 #include "app/qt/quorvik_window.h"
+#include "tests/gui/played_window.h"
 #include "tests/gui/widget_test_support.h"
 #include "tests/support/scratch_directory.h"
 
@@ -40,21 +41,14 @@ void Type(QWidget* modal, const QString& text) {
 
 }  // namespace
 
-class RollCallTest : public QObject {
+class RollCallTest : public QObject, CPlayedWindowFixture {
   Q_OBJECT
 
  private:
-  std::unique_ptr<CQuorvikWindow> window;
-  CFakeNetwork network;
-  CScratchDirectory scratch;
   // Played devices: version of A, and whether B and D answer.
   uint16_t versionA = 0x0203;
   bool bAnswers = true, dAnswers = false;
 
-  CQtMainView& view() { return window->view(); }
-  bool Settled() {
-    return QTest::qWaitFor([this] { return !window->IsRunningCommand(); }, 10000);
-  }
   // A: running node; B: a loader; C: running node; D: a newcomer.
   void Answer() {
     network.onSearch = [this](bool boot) {
@@ -96,11 +90,7 @@ class RollCallTest : public QObject {
     network.Reset();
     network.addresses = {{10, 0, 0, 12}};
     Answer();
-    QuorvikWindowOptions options;
-    options.timeScale = 0;
-    window = std::make_unique<CQuorvikWindow>(network, std::move(options));
-    window->Start();
-    QVERIFY(Settled());
+    StartWindow({});
   }
   void cleanup() {
     while (QWidget* modal = QApplication::activeModalWidget()) modal->close();

@@ -9,9 +9,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMessageBox>
-#include <QProcess>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <cstdlib>
@@ -23,8 +21,8 @@
 #include "commands/sha256.h"
 #include "net/network_session.h"
 #include "records/journal.h"
+#include "tests/gui/simulator_bench.h"
 #include "tests/support/firmware_file_builder.h"
-#include "tests/support/netns_guard.h"
 
 namespace {
 
@@ -51,12 +49,10 @@ class StationWindowTest : public QObject {
 
  private slots:
   void flashesAUnitAndAsksBeforeItStops() {
-    if (!InPrivateNetworkNamespace())
-      QSKIP(
-          "not inside a private network namespace holding only lo; run through scripts/netns-run");
-    QTemporaryDir workDir;
-    QVERIFY(QDir::setCurrent(workDir.path()));
-    const std::string dir = QFile::encodeName(workDir.path()).toStdString();
+    QUORVIK_SKIP_OUTSIDE_PRIVATE_NETNS();
+    CSimulatorBench bench;
+    QVERIFY(bench.entered());
+    const std::string dir = bench.dir();
     const std::string config = dir + "/sim.json", firmware = dir + "/matrix.bin",
                       journal = dir + "/journal.jsonl";
     std::ofstream(config)
@@ -68,13 +64,8 @@ class StationWindowTest : public QObject {
         FirmwareFileBytes(2, {{33, 0x3680, 0x01, 0x05, PatternBytes(1300, 3)}});
     WriteFile(firmware, bytes);
 
-    QProcess simulator;
-    simulator.start(QStringLiteral(QUORVIK_DEVSIM_PATH),
-                    {QStringLiteral("--config"), QString::fromStdString(config)});
-    QVERIFY(simulator.waitForStarted(5000));
-    QByteArray printed;
-    QTRY_VERIFY_WITH_TIMEOUT((printed += simulator.readAllStandardOutput()).contains("ready"),
-                             5000);
+    QVERIFY(bench.Start(QUORVIK_DEVSIM_PATH, QString::fromStdString(config)));
+    QVERIFY(bench.Ready());
     CSystemNetwork network;
     {
       QuorvikWindowOptions options;
@@ -154,8 +145,7 @@ class StationWindowTest : public QObject {
         QCOMPARE(TextOf(line, "program"), std::string("quorvik station"));
       dialog->close();
     }
-    simulator.terminate();
-    QVERIFY(simulator.waitForFinished(5000));
+    QVERIFY(bench.Stop());
   }
 
   // Units per hour as quorvik-cli station counts them, from the first

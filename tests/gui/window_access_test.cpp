@@ -29,6 +29,7 @@
 #include "app/qt/network_check_dialog.h"
 #include "app/qt/quorvik_window.h"
 #include "app/qt/roll_call_panel.h"
+#include "tests/gui/played_window.h"
 #include "tests/gui/widget_test_support.h"
 #include "tests/support/scratch_directory.h"
 
@@ -64,23 +65,15 @@ struct CPlayedCheck {
 
 }  // namespace
 
-class WindowAccessTest : public QObject {
+class WindowAccessTest : public QObject, CPlayedWindowFixture {
   Q_OBJECT
 
  private:
-  std::unique_ptr<CQuorvikWindow> window;
-  CFakeNetwork network;
   std::unique_ptr<CPlayedCheck> check;
-  CScratchDirectory scratch;
-
-  CQtMainView& view() { return window->view(); }
   void StartAndSettle() {
     QuorvikWindowOptions options;
-    options.timeScale = 0;
     options.networkCheck = std::ref(*check);
-    window = std::make_unique<CQuorvikWindow>(network, std::move(options));
-    window->Start();
-    QTRY_VERIFY_WITH_TIMEOUT(!window->IsRunningCommand(), 10000);
+    StartWindow(std::move(options));
   }
   // Activation has been handled, and with it the window's own return of
   // the keyboard.
@@ -96,9 +89,7 @@ class WindowAccessTest : public QObject {
 
  private slots:
   void init() {
-    std::ofstream("Quorvik.ini", std::ios::trunc);
-    network.Reset();
-    network.addresses = {{10, 0, 0, 12}};
+    StartAfresh();
     check = std::make_unique<CPlayedCheck>();
     check->findings = {
         {CheckStatus::kPass, "interfaces", "Cards up with IPv4", "eth0 10.0.0.12/24", ""},

@@ -1,0 +1,33 @@
+#pragma once
+// The window's station: the dialog beside the window, its run as one
+// command on the command thread, its events handed to the dialog on the
+// window's thread.
+
+#include <QPointer>
+#include <atomic>
+#include <memory>
+#include <string>
+
+#include "app/qt/station_dialog.h"
+
+class CWindowCommands;
+
+class CStationController {
+ public:
+  explicit CStationController(CWindowCommands& commands) : m_commands(commands) {}
+
+  // "Station...": the production bench beside the window, with `path`
+  // chosen when given.
+  CStationDialog* Open(const std::string& path = {});
+  CStationDialog* dialog() const { return m_dialog; }
+  // Set while a run lasts: its updates are journalled as the station's.
+  const std::atomic<bool>& running() const { return m_running; }
+
+ private:
+  void StartRun();
+
+  CWindowCommands& m_commands;
+  QPointer<CStationDialog> m_dialog;
+  std::shared_ptr<std::atomic<bool>> m_stop;
+  std::atomic<bool> m_running{false};
+};
