@@ -101,9 +101,6 @@ class CQuorvikDlg {
   bool FindDevices();
   // The file dialog; the confirmed path becomes m_lastFirmwarePath.
   std::optional<std::string> SelectFirmwareFile();
-  // The update of the selected row with m_lastFirmwarePath; every outcome
-  // goes to the status log and, as a value, to the result sink.
-  void RunFirmwareUpdate() { UpdateSelected(m_lastFirmwarePath, true); }
   // "Update all...": the firmware file dialog (where the Firmware-Update
   // dialog opens), the file read whole, a search, and the plan. Nothing
   // when the operator chose no file; a file that cannot be used is said in

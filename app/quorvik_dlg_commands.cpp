@@ -295,7 +295,9 @@ bool CQuorvikDlg::UpdateBeforeFind() {
                    observer, "No firmware file chosen"));
     return false;
   }
-  RunFirmwareUpdate();
+  // Every outcome goes to the status log and, as a value, to the result
+  // sink.
+  UpdateSelected(m_lastFirmwarePath, true);
   m_clock.SleepFor(kAfterUpdateWait);
   return true;
 }

@@ -1,7 +1,5 @@
 #include "commands/fleet_run.h"
 
-#include "commands/fleet_waves.h"
-
 void IFleetObserver::OnDeviceStarted(size_t, int) {}
 void IFleetObserver::OnDeviceFound(size_t, int) {}
 void IFleetObserver::OnBlocksWritten(size_t, uint32_t, uint32_t) {}
@@ -17,9 +15,4 @@ std::string FleetTallyText(const FleetTally& tally) {
          std::to_string(tally.skipped) + " skipped, " +
          (tally.notStarted > 0 ? std::to_string(tally.notStarted) + " not started, " : "") +
          std::to_string(tally.running) + " confirmed running";
-}
-
-FleetRunEnd RunFleetUpdate(const FleetPlan& plan, const FleetRunOptions& options, INetwork& network,
-                           IClock& clock, ICommandObserver& observer, IFleetObserver& fleet) {
-  return CFleetWaves(plan, options, network, clock, observer, fleet).Run();
 }

@@ -405,3 +405,8 @@ void CFleetWaves::LeaveOut(Which which) {
   }
   m_queue = std::move(kept);
 }
+
+FleetRunEnd RunFleetUpdate(const FleetPlan& plan, const FleetRunOptions& options, INetwork& network,
+                           IClock& clock, ICommandObserver& observer, IFleetObserver& fleet) {
+  return CFleetWaves(plan, options, network, clock, observer, fleet).Run();
+}
