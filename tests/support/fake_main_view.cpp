@@ -160,6 +160,7 @@ InterfaceList CFakeNetwork::EnumerateInterfaces() {
 }
 
 bool CFakeNetwork::OpenNetwork(const std::string& dotted) {
+  std::lock_guard played(m_played);
   calls.push_back("open " + dotted);
   // Like the real one: the table is emptied whatever the outcome.
   std::lock_guard lock(devices.deviceMutex);
@@ -186,18 +187,21 @@ void CFakeNetwork::Reset() {
 }
 
 bool CFakeNetwork::RequestBootSearch() {
+  std::lock_guard played(m_played);
   calls.push_back("boot search");
   if (onSearch) onSearch(true);
   return true;
 }
 
 bool CFakeNetwork::RequestAppSearch() {
+  std::lock_guard played(m_played);
   calls.push_back("app search");
   if (onSearch) onSearch(false);
   return true;
 }
 
 bool CFakeNetwork::RequestEnterBootloader(const DeviceRecord& record) {
+  std::lock_guard played(m_played);
   calls.push_back("enter bootloader");
   if (onEnterBootloader) onEnterBootloader(record);
   return true;
@@ -206,12 +210,14 @@ bool CFakeNetwork::RequestEnterBootloader(const DeviceRecord& record) {
 ReplyOutcome CFakeNetwork::RequestWriteBlock(const DeviceRecord& record, uint32_t blockOffset,
                                              std::span<const uint8_t> block, uint32_t sectionLength,
                                              uint16_t sectionParam, int tries) {
+  std::lock_guard played(m_played);
   writes.push_back(
       {record, blockOffset, {block.begin(), block.end()}, sectionLength, sectionParam, tries});
   return {onWrite ? onWrite(writes.back()) : true, replyStatus};
 }
 
 bool CFakeNetwork::RequestVerify(const DeviceRecord&, uint16_t& value, uint16_t& status) {
+  std::lock_guard played(m_played);
   calls.push_back("verify");
   if (onVerify) return onVerify(value, status);
   value = ComputeImageCrc(WrittenImage());
@@ -220,6 +226,7 @@ bool CFakeNetwork::RequestVerify(const DeviceRecord&, uint16_t& value, uint16_t&
 }
 
 bool CFakeNetwork::RequestRunApplication(const DeviceRecord& record) {
+  std::lock_guard played(m_played);
   calls.push_back("run");
   if (onRun) onRun(record);
   return true;
@@ -235,6 +242,7 @@ std::vector<uint8_t> CFakeNetwork::WrittenImage() const {
 }
 
 bool CFakeNetwork::RequestFactoryReset(const DeviceRecord& record) {
+  std::lock_guard played(m_played);
   calls.push_back("factory reset");
   factoryResets.push_back(record);
   return true;

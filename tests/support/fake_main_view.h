@@ -5,6 +5,7 @@
 #include <chrono>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -146,6 +147,11 @@ class CFakeNetwork : public INetwork {
   std::function<void(bool boot)> onSearch;
   // What the played searches' answers fill.
   DeviceSession devices;
+
+ private:
+  // A station hears the bench from a thread of its own while its lanes
+  // write: one call is played at a time, as a network takes them.
+  std::recursive_mutex m_played;
 };
 
 // Keeps every result the logic hands out.
