@@ -5,7 +5,6 @@
 #include <set>
 #include <sstream>
 
-#include "app/quorvik_dlg.h"
 #include "commands/device_commands.h"
 #include "devices/device_identity.h"
 #include "devices/device_types.h"

@@ -6,10 +6,10 @@
 #include <mutex>
 #include <thread>
 
-#include "app/quorvik_dlg.h"
 #include "net/reply_processing.h"
 #include "records/journal.h"
 #include "records/settings_file.h"
+#include "records/settings_location.h"
 #include "records/system_journal.h"
 
 std::atomic<bool> g_interrupted{false};

@@ -1,9 +1,7 @@
 #include "tools/cli/doctor_command.h"
 
-#include <sstream>
-#include "diagnostics/network_check.h"
+#include <cctype>
 
-#include "app/quorvik_dlg.h"
 #include "diagnostics/network_check.h"
 
 int RunDoctor(const CliOptions& options, CEventWriter& writer) {
