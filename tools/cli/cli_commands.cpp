@@ -103,14 +103,15 @@ int RunInterfaces(CEventWriter& writer, INetwork& network) {
   return 0;
 }
 
-int RunList(const CliOptions& options, CEventWriter& writer, INetwork& network) {
+int RunList(const CliOptions& options, CEventWriter& writer, INetwork& network,
+            const CInterrupts& interrupts) {
   if (!options.saveRig.empty())
     if (const auto refused = RefuseUnsavableRig(options.saveRig, "list", writer)) return *refused;
   std::string address;
   if (const auto failed = OpenNetworkAsTheWindow(options, "list", writer, network, address))
     return *failed;
   std::istringstream noAnswers;
-  CCliObserver observer(writer, network.Devices(), noAnswers, options.timeScale);
+  CCliObserver observer(writer, network.Devices(), noAnswers, options.timeScale, interrupts);
   observer.SetPrintTable(true);
   SearchAgain(network, observer.clock(), observer);
   observer.Flush();
@@ -123,8 +124,9 @@ int RunList(const CliOptions& options, CEventWriter& writer, INetwork& network) 
 }
 
 int RunDeviceCommand(CommandKind kind, const CliOptions& options, CEventWriter& writer,
-                     INetwork& network, std::istream& answers) {
-  if (kind == CommandKind::kUpdate && options.all) return RunFleet(options, writer, network);
+                     INetwork& network, std::istream& answers, const CInterrupts& interrupts) {
+  if (kind == CommandKind::kUpdate && options.all)
+    return RunFleet(options, writer, network, interrupts);
   const std::string command = CommandName(kind);
   // A command that cannot be recorded is not started: not even a search
   // leaves before the journal is known to take its line.
@@ -134,8 +136,7 @@ int RunDeviceCommand(CommandKind kind, const CliOptions& options, CEventWriter& 
   if (const auto failed =
           OpenNetworkAsTheWindow(options, command.c_str(), writer, network, address))
     return *failed;
-  CCliObserver observer(writer, network.Devices(), answers, options.timeScale);
-  observer.interrupted = [] { return g_interrupted.load(); };
+  CCliObserver observer(writer, network.Devices(), answers, options.timeScale, interrupts);
   observer.SetAssumeYes(options.yes);
   IClock& clock = observer.clock();
   CResultPrinter printer(writer);

@@ -12,9 +12,6 @@
 #include "records/settings_location.h"
 #include "records/system_journal.h"
 
-std::atomic<bool> g_interrupted{false};
-std::atomic<bool> g_stopAfterDevice{false};
-
 void CCliClock::SleepFor(std::chrono::milliseconds duration) {
   if (m_beforeWait) m_beforeWait();
   const auto end =
@@ -23,7 +20,7 @@ void CCliClock::SleepFor(std::chrono::milliseconds duration) {
   // In slices, so that Ctrl-C ends a six-second wait at once.
   constexpr auto kSlice = std::chrono::milliseconds(20);
   for (;;) {
-    if (g_interrupted) throw CCommandCancelled{};
+    if (m_interrupts.Interrupted()) throw CCommandCancelled{};
     const auto now = std::chrono::steady_clock::now();
     if (now >= end) return;
     std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(end - now, kSlice));

@@ -21,6 +21,7 @@
 #include "records/settings_file.h"
 #include "tools/cli/device_selection.h"
 #include "tools/cli/event_output.h"
+#include "tools/cli/interrupt_watcher.h"
 
 constexpr int kExitUsage = 2;
 
@@ -53,24 +54,19 @@ struct CliOptions {
   bool again = false;      // station: flash units done with this file before again
 };
 
-// Set on SIGINT or SIGTERM; the next wait of a command then unwinds it.
-extern std::atomic<bool> g_interrupted;
-// Set on the first SIGINT or SIGTERM of a fleet run: it stops after the
-// device being written (a second one interrupts that device too).
-extern std::atomic<bool> g_stopAfterDevice;
-
 // Every wait of a command, scaled (tests run the protocol's seconds-long
 // waits shorter) and interruptible. `beforeWait` writes a held status line
 // first, so that nothing sits unprinted for seconds.
 class CCliClock : public IClock {
  public:
-  explicit CCliClock(double scale, std::function<void()> beforeWait = {})
-      : m_scale(scale), m_beforeWait(std::move(beforeWait)) {}
+  CCliClock(double scale, const CInterrupts& interrupts, std::function<void()> beforeWait = {})
+      : m_scale(scale), m_interrupts(interrupts), m_beforeWait(std::move(beforeWait)) {}
   void SleepFor(std::chrono::milliseconds duration) override;
-  bool Interrupted() const override { return g_interrupted; }
+  bool Interrupted() const override { return m_interrupts.Interrupted(); }
 
  private:
   double m_scale;
+  const CInterrupts& m_interrupts;
   std::function<void()> m_beforeWait;
 };
 

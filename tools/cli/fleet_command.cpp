@@ -126,7 +126,8 @@ class CConsoleFleet : public IFleetObserver {
 
 }  // namespace
 
-int RunFleet(const CliOptions& options, CEventWriter& writer, INetwork& network) {
+int RunFleet(const CliOptions& options, CEventWriter& writer, INetwork& network,
+             const CInterrupts& interrupts) {
   const std::string command = "update";
   CResultPrinter printer(writer);
   // Read once: every device gets these bytes, and the journal their hash,
@@ -144,8 +145,7 @@ int RunFleet(const CliOptions& options, CEventWriter& writer, INetwork& network)
           OpenNetworkAsTheWindow(options, command.c_str(), writer, network, address))
     return *failed;
   std::istringstream noAnswers;
-  CCliObserver observer(writer, network.Devices(), noAnswers, options.timeScale);
-  observer.interrupted = [] { return g_interrupted.load(); };
+  CCliObserver observer(writer, network.Devices(), noAnswers, options.timeScale, interrupts);
   std::atomic<bool> journalFailed = false;
   const std::unique_ptr<IResultSink> journalSink =
       MakeCliJournal(writer, options, journal, address, &journalFailed);
@@ -201,7 +201,7 @@ int RunFleet(const CliOptions& options, CEventWriter& writer, INetwork& network)
       consent = AskOnConsole(
           writer, std::cin,
           "Update " + std::to_string(plan.planned.size()) + " device(s) with " + options.file + "?",
-          false, [] { return g_interrupted || g_stopAfterDevice; });
+          false, [&] { return interrupts.Interrupted() || interrupts.StopAfterDevice(); });
     } catch (const CCommandCancelled&) {
       writer.Error("interrupted: no device was updated");
       tally.notStarted = tally.planned;
@@ -220,10 +220,10 @@ int RunFleet(const CliOptions& options, CEventWriter& writer, INetwork& network)
   run.parallel = options.parallel;
   run.canary = options.canary;
   // Devices whose updates cannot be recorded are not started.
-  run.stopAfterDevice = [&] { return g_stopAfterDevice.load() || journalFailed.load(); };
+  run.stopAfterDevice = [&] { return interrupts.StopAfterDevice() || journalFailed.load(); };
   const FleetRunEnd end = RunFleetUpdate(plan, run, network, observer.clock(), observer, console);
   tally = end.tally;
-  if (journalFailed && end.stopped && !end.interrupted && !g_stopAfterDevice) {
+  if (journalFailed && end.stopped && !end.interrupted && !interrupts.StopAfterDevice()) {
     writer.Error("the journal cannot be written: stopped after " +
                  std::to_string(tally.planned - tally.notStarted) + " of " +
                  std::to_string(plan.planned.size()) + " device(s)");

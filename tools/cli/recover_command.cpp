@@ -31,7 +31,8 @@ std::string FoundText(const UnfinishedUpdate& u) {
 
 }  // namespace
 
-int RunRecover(const CliOptions& options, CEventWriter& writer, INetwork& network) {
+int RunRecover(const CliOptions& options, CEventWriter& writer, INetwork& network,
+               const CInterrupts& interrupts) {
   // The journal is what remembers the devices: without it there is nothing
   // to find, and with --yes every write must be recorded as any other.
   std::optional<CJournal> journal;
@@ -46,8 +47,7 @@ int RunRecover(const CliOptions& options, CEventWriter& writer, INetwork& networ
   if (const auto failed = OpenNetworkAsTheWindow(options, "recover", writer, network, address))
     return *failed;
   std::istringstream noAnswers;
-  CCliObserver observer(writer, network.Devices(), noAnswers, options.timeScale);
-  observer.interrupted = [] { return g_interrupted.load(); };
+  CCliObserver observer(writer, network.Devices(), noAnswers, options.timeScale, interrupts);
   observer.SetAssumeYes(options.yes);
   std::atomic<bool> journalFailed = false;
   std::unique_ptr<IResultSink> journalSink =

@@ -82,7 +82,7 @@ int SaveListedRig(const std::string& path, const ListedDevices& listed, CEventWr
 }
 
 int RunRollCall(const CliOptions& options, const std::string& rigPath, CEventWriter& writer,
-                INetwork& network) {
+                INetwork& network, const CInterrupts& interrupts) {
   // Read before the network opens: a file that is no rig costs no search.
   const RigRead read = ReadRigFile(rigPath);
   if (read.missing)
@@ -94,7 +94,7 @@ int RunRollCall(const CliOptions& options, const std::string& rigPath, CEventWri
   if (const auto failed = OpenNetworkAsTheWindow(options, "rollcall", writer, network, address))
     return *failed;
   std::istringstream noAnswers;
-  CCliObserver observer(writer, network.Devices(), noAnswers, options.timeScale);
+  CCliObserver observer(writer, network.Devices(), noAnswers, options.timeScale, interrupts);
   SearchAgain(network, observer.clock(), observer);
   observer.Flush();
 

@@ -124,7 +124,8 @@ std::map<std::string, bool> DoneInJournal(const JournalRead& read, const std::st
 
 }  // namespace
 
-int RunStationCommand(const CliOptions& options, CEventWriter& stdoutWriter, INetwork& network) {
+int RunStationCommand(const CliOptions& options, CEventWriter& stdoutWriter, INetwork& network,
+                      const CInterrupts& interrupts) {
   const std::string command = "station";
   // With --porcelain stdout carries the station's lines alone; everything
   // else a person may want goes to stderr.
@@ -160,7 +161,7 @@ int RunStationCommand(const CliOptions& options, CEventWriter& stdoutWriter, INe
           OpenNetworkAsTheWindow(options, command.c_str(), writer, network, address))
     return *failed;
   std::istringstream noAnswers;
-  CCliObserver observer(writer, network.Devices(), noAnswers, options.timeScale);
+  CCliObserver observer(writer, network.Devices(), noAnswers, options.timeScale, interrupts);
   std::atomic<bool> journalFailed = false;
   const std::unique_ptr<IResultSink> journalSink =
       MakeCliJournal(writer, options, journal, address, &journalFailed, kStationProgram);
@@ -189,8 +190,8 @@ int RunStationCommand(const CliOptions& options, CEventWriter& stdoutWriter, INe
   station.once = options.once;
   station.again = options.again;
   // A unit whose update cannot be recorded is not started.
-  station.stop = [&journalFailed] {
-    return g_stopAfterDevice.load() || g_interrupted.load() || journalFailed.load();
+  station.stop = [&interrupts, &journalFailed] {
+    return interrupts.StopAfterDevice() || interrupts.Interrupted() || journalFailed.load();
   };
   if (skipDone)
     station.doneBefore = [&doneOk](const DeviceRecord& record) {
@@ -200,10 +201,10 @@ int RunStationCommand(const CliOptions& options, CEventWriter& stdoutWriter, INe
   // The bench is heard while units are written, on another thread: the
   // station's waits must not write the held status line behind the lock
   // that keeps the two apart.
-  CCliClock clock(options.timeScale);
+  CCliClock clock(options.timeScale, interrupts);
   const StationEnd end = RunStation(station, network, clock, observer, console);
   observer.Flush();
-  if (journalFailed && !g_stopAfterDevice && !g_interrupted)
+  if (journalFailed && !interrupts.StopAfterDevice() && !interrupts.Interrupted())
     writer.Error("the journal cannot be written: the station took no further unit");
   console.Summary(end.tally);
   const Outcome outcome = end.interrupted         ? Outcome::kInterrupted

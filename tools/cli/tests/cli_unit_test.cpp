@@ -213,7 +213,8 @@ TEST(CliObserver, ALogLineCarriesItsToneAndNothingIsLeftUnprinted) {
   CEventWriter writer(OutputFormat::kJson, out, err, false);
   std::istringstream noAnswers;
   DeviceSession devices;
-  CCliObserver observer(writer, devices, noAnswers, 0);
+  const CInterrupts none;
+  CCliObserver observer(writer, devices, noAnswers, 0, none);
   const auto seen = [&] {
     std::vector<std::pair<std::string, bool>> lines;
     for (const auto& e : JsonLines(out.str())) lines.emplace_back(e["text"], e["beep"]);
@@ -236,7 +237,8 @@ TEST(CliObserver, AnswersTheListHadNoRoomForAreAFieldAndAWarning) {
   std::ostringstream out, err;
   CEventWriter writer(OutputFormat::kJson, out, err, false);
   std::istringstream noAnswers;
-  CCliObserver observer(writer, devices, noAnswers, 0);
+  const CInterrupts none;
+  CCliObserver observer(writer, devices, noAnswers, 0, none);
   observer.SearchEnded();
   const auto events = JsonLines(out.str());
   ASSERT_EQ(events.size(), 3u);
@@ -248,12 +250,36 @@ TEST(CliObserver, AnswersTheListHadNoRoomForAreAFieldAndAWarning) {
   EXPECT_EQ(events[2]["text"], "0 Interfaces found");  // the count line after the list
 }
 
+// What a signal asks of the run, asked by hand.
+class CAskedInterrupts : public CInterrupts {
+ public:
+  void Interrupt() { m_interrupted = true; }
+};
+
+TEST(CliClock, TheRunsInterruptEndsTheCommandsWaitsAtOnce) {
+  CAskedInterrupts interrupts;
+  std::ostringstream out, err;
+  CEventWriter writer(OutputFormat::kJson, out, err, false);
+  std::istringstream noAnswers;
+  DeviceSession devices;
+  CCliObserver observer(writer, devices, noAnswers, 1.0, interrupts);
+  CCliClock stationClock(1.0, interrupts);
+  interrupts.Interrupt();
+  for (IClock* clock : {&observer.clock(), static_cast<IClock*>(&stationClock)}) {
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(clock->Interrupted());
+    EXPECT_THROW(clock->SleepFor(std::chrono::seconds(6)), CCommandCancelled);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+  }
+}
+
 TEST(CliObserver, TheQuestionIsAnsweredFromTheCommandLineOrStdin) {
   std::ostringstream out, err;
   CEventWriter writer(OutputFormat::kJson, out, err, false);
   std::istringstream answers("yes\nn\n");
   DeviceSession devices;
-  CCliObserver observer(writer, devices, answers, 0);
+  const CInterrupts none;
+  CCliObserver observer(writer, devices, answers, 0, none);
   EXPECT_TRUE(observer.AskYesNo("Reset?"));
   EXPECT_FALSE(observer.AskYesNo("Reset?"));
   EXPECT_FALSE(observer.AskYesNo("Reset?"));  // end of input
