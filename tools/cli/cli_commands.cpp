@@ -11,6 +11,7 @@
 #include "net/reply_processing.h"
 #include "records/settings_file.h"
 #include "tools/cli/cli_observer.h"
+#include "tools/cli/cli_session.h"
 #include "tools/cli/firmware_inspect.h"
 #include "tools/cli/fleet_command.h"
 #include "tools/cli/rig_commands.h"
@@ -107,11 +108,10 @@ int RunList(const CliOptions& options, CEventWriter& writer, INetwork& network,
             const CInterrupts& interrupts) {
   if (!options.saveRig.empty())
     if (const auto refused = RefuseUnsavableRig(options.saveRig, "list", writer)) return *refused;
-  std::string address;
-  if (const auto failed = OpenNetworkAsTheWindow(options, "list", writer, network, address))
-    return *failed;
-  std::istringstream noAnswers;
-  CCliObserver observer(writer, network.Devices(), noAnswers, options.timeScale, interrupts);
+  // A search, which no journal records.
+  CCliSession session(options, "list", writer, interrupts, std::nullopt);
+  if (const auto failed = session.OpenNetwork(network)) return *failed;
+  CCliObserver& observer = session.observer();
   observer.SetPrintTable(true);
   SearchAgain(network, observer.clock(), observer);
   observer.Flush();
@@ -128,22 +128,13 @@ int RunDeviceCommand(CommandKind kind, const CliOptions& options, CEventWriter& 
   if (kind == CommandKind::kUpdate && options.all)
     return RunFleet(options, writer, network, interrupts);
   const std::string command = CommandName(kind);
-  // A command that cannot be recorded is not started: not even a search
-  // leaves before the journal is known to take its line.
-  std::optional<CJournal> journal;
-  if (const auto refused = OpenJournal(options, command, writer, journal)) return *refused;
-  std::string address;
-  if (const auto failed =
-          OpenNetworkAsTheWindow(options, command.c_str(), writer, network, address))
-    return *failed;
-  CCliObserver observer(writer, network.Devices(), answers, options.timeScale, interrupts);
+  CCliSession session(options, command, writer, interrupts);
+  if (const auto refused = session.OpenJournal()) return *refused;
+  if (const auto failed = session.OpenNetwork(network, answers)) return *failed;
+  CCliObserver& observer = session.observer();
   observer.SetAssumeYes(options.yes);
   IClock& clock = observer.clock();
   CResultPrinter printer(writer);
-  std::atomic<bool> journalFailed = false;
-  const std::unique_ptr<IResultSink> journalSink =
-      MakeCliJournal(writer, options, journal, address, &journalFailed);
-  observer.SetJournal(journalSink.get());
   SearchAgain(network, clock, observer);
   observer.Flush();
 
@@ -249,6 +240,7 @@ int RunDeviceCommand(CommandKind kind, const CliOptions& options, CEventWriter& 
     text = "Chain ended after " + std::to_string(results.size()) + " device(s), " +
            std::to_string(succeeded) + " ok: " + stopReason;
   }
+  const bool journalFailed = session.journalFailed();
   if (journalFailed) event["journal"] = "incomplete";
   if (writer.format() == OutputFormat::kJson || !text.empty()) writer.Event(event, text);
   return JournalAwareExitCode(outcome, journalFailed);

@@ -1,12 +1,9 @@
 #pragma once
 // What every command of quorvik-cli shares: its options, its clock, how a
-// run is refused or ends, the network taken and opened as the window does,
-// and where its results go.
+// run is refused or ends, and how its results are printed.
 
-#include <atomic>
 #include <chrono>
 #include <functional>
-#include <istream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -86,9 +83,6 @@ nlohmann::json ResultEvent(const std::string& command, Outcome outcome);
 // devices did what was asked: its record is incomplete. A device's own
 // failure or an interruption keeps its code.
 int JournalAwareExitCode(Outcome outcome, bool journalIncomplete);
-// A fleet or station that lost its journal stopped taking devices: its run
-// is not what was asked, whatever the devices did, unless a signal ended it.
-int JournalLostExitCode(Outcome outcome, bool journalLost);
 
 // Reports a run that cannot start (bad usage, a busy network): an `error`
 // event, then the `result` event. Returns the exit code.
@@ -100,20 +94,6 @@ int Refuse(CEventWriter& writer, const std::string& command, const std::string& 
 std::unique_ptr<CInstanceLock> TakeNetwork(const CliOptions& options, const std::string& command,
                                            CEventWriter& writer, int& exitCode);
 
-// Start-up as the window does it, up to the open network: the black-list
-// and the interface from the settings file, --iface for this run only.
-// Returns the exit code when the network cannot be used; `address` is the
-// one opened.
-std::optional<int> OpenNetworkAsTheWindow(const CliOptions& options, const char* command,
-                                          CEventWriter& writer, INetwork& network,
-                                          std::string& address);
-
-// Opens the journal the options name, unless --no-journal. A command that
-// cannot be recorded is not started: the exit code of the refusal, or
-// nothing when the run may go on.
-std::optional<int> OpenJournal(const CliOptions& options, const std::string& command,
-                               CEventWriter& writer, std::optional<CJournal>& journal);
-
 // Prints each result the moment the logic hands it out, and keeps it.
 class CResultPrinter : public IResultSink {
  public:
@@ -124,12 +104,3 @@ class CResultPrinter : public IResultSink {
  private:
   CEventWriter& m_writer;
 };
-
-// Journals every result in `journal` when given, and in the system journal
-// unless --no-syslog; nothing when neither. A line that cannot be appended
-// is an error of the run, reported at once beside the device's own result.
-std::unique_ptr<IResultSink> MakeCliJournal(CEventWriter& writer, const CliOptions& options,
-                                            const std::optional<CJournal>& journal,
-                                            const std::string& address,
-                                            std::atomic<bool>* failed = nullptr,
-                                            const std::string& program = "quorvik-cli");

@@ -5,7 +5,7 @@
 #include "commands/device_commands.h"
 #include "records/rig.h"
 #include "records/roll_call.h"
-#include "tools/cli/cli_observer.h"
+#include "tools/cli/cli_session.h"
 
 namespace {
 
@@ -90,11 +90,10 @@ int RunRollCall(const CliOptions& options, const std::string& rigPath, CEventWri
         writer, "rollcall",
         "no rig file at " + rigPath + " (save one with quorvik-cli list --save-rig FILE)");
   if (!read.rig) return Refuse(writer, "rollcall", read.problem);
-  std::string address;
-  if (const auto failed = OpenNetworkAsTheWindow(options, "rollcall", writer, network, address))
-    return *failed;
-  std::istringstream noAnswers;
-  CCliObserver observer(writer, network.Devices(), noAnswers, options.timeScale, interrupts);
+  // A search, which no journal records.
+  CCliSession session(options, "rollcall", writer, interrupts, std::nullopt);
+  if (const auto failed = session.OpenNetwork(network)) return *failed;
+  CCliObserver& observer = session.observer();
   SearchAgain(network, observer.clock(), observer);
   observer.Flush();
 
