@@ -1,23 +1,11 @@
 #include "app/quorvik_dlg.h"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <vector>
 
 #include "devices/device_identity.h"
 #include "devices/device_list.h"
 #include "devices/serial_export.h"
 #include "net/reply_processing.h"
-
-std::string CurrentWorkingDirectory() {
-  std::vector<char> buffer(256);
-  while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
-    if (errno != ERANGE) return ".";
-    buffer.resize(buffer.size() * 2);
-  }
-  return buffer.data();
-}
 
 CQuorvikDlg::CQuorvikDlg(IMainView& view, INetwork& network, IClock& clock)
     : m_view(view), m_network(network), m_clock(clock) {}

@@ -25,8 +25,6 @@
 #include "records/settings_location.h"
 
 constexpr const char* kCaption = "Belmarr Quorvik V1.41";
-constexpr const char* kNoInterfaceEntry = "No Ethernet connection !";
-constexpr const char* kNetworkFailedMessage = "Connection to Network failed !";
 constexpr std::chrono::milliseconds kStartupSearchWait{5000};
 constexpr int kBeepFrequencyHz = 100;
 constexpr int kSerialToneHz = 1000;
@@ -246,6 +244,3 @@ class CQuorvikDlg {
   int m_rowCount = 0;
   size_t m_shownColumns = 0;
 };
-
-// The whole current working directory, however long.
-std::string CurrentWorkingDirectory();

@@ -13,6 +13,11 @@
 #include "net/network_session.h"
 #include "net/requests.h"
 
+// What the operator is told when no network can be used, in the window's
+// words wherever it is said.
+constexpr const char* kNoInterfaceEntry = "No Ethernet connection !";
+constexpr const char* kNetworkFailedMessage = "Connection to Network failed !";
+
 class INetwork {
  public:
   virtual ~INetwork() = default;

@@ -52,6 +52,15 @@ std::string SettingsPathFor(const std::string& workDir, const ConfigEnvironment&
   return configHome + "/quorvik/" + kSettingsFileName;
 }
 
+std::string CurrentWorkingDirectory() {
+  std::vector<char> buffer(256);
+  while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
+    if (errno != ERANGE) return ".";
+    buffer.resize(buffer.size() * 2);
+  }
+  return buffer.data();
+}
+
 std::string SettingsFilePath(const std::string& workDir) {
   return SettingsPathFor(workDir, ProcessConfigEnvironment());
 }

@@ -23,6 +23,9 @@ ConfigEnvironment ProcessConfigEnvironment();
 // is the only place left.
 std::string SettingsPathFor(const std::string& workDir, const ConfigEnvironment& environment);
 
+// The whole current working directory, however long.
+std::string CurrentWorkingDirectory();
+
 // The rule above for this process.
 std::string SettingsFilePath(const std::string& workDir);
 

@@ -5,13 +5,13 @@
 #include <set>
 #include <sstream>
 
-#include "app/quorvik_dlg.h"
 #include "commands/device_commands.h"
 #include "devices/device_identity.h"
 #include "devices/device_types.h"
 #include "net/reply_processing.h"
 #include "records/settings_file.h"
 #include "tools/cli/cli_observer.h"
+#include "tools/cli/cli_session.h"
 #include "tools/cli/firmware_inspect.h"
 #include "tools/cli/fleet_command.h"
 #include "tools/cli/rig_commands.h"
@@ -104,14 +104,14 @@ int RunInterfaces(CEventWriter& writer, INetwork& network) {
   return 0;
 }
 
-int RunList(const CliOptions& options, CEventWriter& writer, INetwork& network) {
+int RunList(const CliOptions& options, CEventWriter& writer, INetwork& network,
+            const CInterrupts& interrupts) {
   if (!options.saveRig.empty())
     if (const auto refused = RefuseUnsavableRig(options.saveRig, "list", writer)) return *refused;
-  std::string address;
-  if (const auto failed = OpenNetworkAsTheWindow(options, "list", writer, network, address))
-    return *failed;
-  std::istringstream noAnswers;
-  CCliObserver observer(writer, network.Devices(), noAnswers, options.timeScale);
+  // A search, which no journal records.
+  CCliSession session(options, "list", writer, interrupts, std::nullopt);
+  if (const auto failed = session.OpenNetwork(network)) return *failed;
+  CCliObserver& observer = session.observer();
   observer.SetPrintTable(true);
   SearchAgain(network, observer.clock(), observer);
   observer.Flush();
@@ -124,26 +124,17 @@ int RunList(const CliOptions& options, CEventWriter& writer, INetwork& network) 
 }
 
 int RunDeviceCommand(CommandKind kind, const CliOptions& options, CEventWriter& writer,
-                     INetwork& network, std::istream& answers) {
-  if (kind == CommandKind::kUpdate && options.all) return RunFleet(options, writer, network);
+                     INetwork& network, std::istream& answers, const CInterrupts& interrupts) {
+  if (kind == CommandKind::kUpdate && options.all)
+    return RunFleet(options, writer, network, interrupts);
   const std::string command = CommandName(kind);
-  // A command that cannot be recorded is not started: not even a search
-  // leaves before the journal is known to take its line.
-  std::optional<CJournal> journal;
-  if (const auto refused = OpenJournal(options, command, writer, journal)) return *refused;
-  std::string address;
-  if (const auto failed =
-          OpenNetworkAsTheWindow(options, command.c_str(), writer, network, address))
-    return *failed;
-  CCliObserver observer(writer, network.Devices(), answers, options.timeScale);
-  observer.interrupted = [] { return g_interrupted.load(); };
+  CCliSession session(options, command, writer, interrupts);
+  if (const auto refused = session.OpenJournal()) return *refused;
+  if (const auto failed = session.OpenNetwork(network, answers)) return *failed;
+  CCliObserver& observer = session.observer();
   observer.SetAssumeYes(options.yes);
   IClock& clock = observer.clock();
   CResultPrinter printer(writer);
-  std::atomic<bool> journalFailed = false;
-  const std::unique_ptr<IResultSink> journalSink =
-      MakeCliJournal(writer, options, journal, address, &journalFailed);
-  observer.SetJournal(journalSink.get());
   SearchAgain(network, clock, observer);
   observer.Flush();
 
@@ -249,6 +240,7 @@ int RunDeviceCommand(CommandKind kind, const CliOptions& options, CEventWriter& 
     text = "Chain ended after " + std::to_string(results.size()) + " device(s), " +
            std::to_string(succeeded) + " ok: " + stopReason;
   }
+  const bool journalFailed = session.journalFailed();
   if (journalFailed) event["journal"] = "incomplete";
   if (writer.format() == OutputFormat::kJson || !text.empty()) writer.Event(event, text);
   return JournalAwareExitCode(outcome, journalFailed);

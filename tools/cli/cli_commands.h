@@ -9,9 +9,10 @@
 #include "tools/cli/cli_common.h"
 
 int RunInterfaces(CEventWriter& writer, INetwork& network);
-int RunList(const CliOptions& options, CEventWriter& writer, INetwork& network);
+int RunList(const CliOptions& options, CEventWriter& writer, INetwork& network,
+            const CInterrupts& interrupts);
 int RunDeviceCommand(CommandKind kind, const CliOptions& options, CEventWriter& writer,
-                     INetwork& network, std::istream& answers);
+                     INetwork& network, std::istream& answers, const CInterrupts& interrupts);
 int RunInspect(const std::string& path, CEventWriter& writer);
 
 struct HistoryOptions {

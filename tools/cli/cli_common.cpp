@@ -1,19 +1,10 @@
 #include "tools/cli/cli_common.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <mutex>
 #include <thread>
 
-#include "app/quorvik_dlg.h"
-#include "net/reply_processing.h"
-#include "records/journal.h"
 #include "records/settings_file.h"
-#include "records/system_journal.h"
-
-std::atomic<bool> g_interrupted{false};
-std::atomic<bool> g_stopAfterDevice{false};
+#include "records/settings_location.h"
 
 void CCliClock::SleepFor(std::chrono::milliseconds duration) {
   if (m_beforeWait) m_beforeWait();
@@ -23,7 +14,7 @@ void CCliClock::SleepFor(std::chrono::milliseconds duration) {
   // In slices, so that Ctrl-C ends a six-second wait at once.
   constexpr auto kSlice = std::chrono::milliseconds(20);
   for (;;) {
-    if (g_interrupted) throw CCommandCancelled{};
+    if (m_interrupts.Interrupted()) throw CCommandCancelled{};
     const auto now = std::chrono::steady_clock::now();
     if (now >= end) return;
     std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(end - now, kSlice));
@@ -68,71 +59,9 @@ CSettingsFile UserSettings() {
   return CSettingsFile(SettingsFilePath(CurrentWorkingDirectory()));
 }
 
-// Start-up as the window does it, up to the open network: the black-list
-// and the interface from the settings file. Only the
-// interface may differ (--iface), and nothing is written back. Returns the
-// exit code when the network cannot be used; `address` is the one opened.
-std::optional<int> OpenNetworkAsTheWindow(const CliOptions& options, const char* command,
-                                          CEventWriter& writer, INetwork& network,
-                                          std::string& address) {
-  const CSettingsFile settings = UserSettings();
-  const std::string hidden = settings.Read(kSettingsSection, kKeyHidden);
-  // A file that could not be read reads as empty; a long black-list is
-  // not loaded a second time just to learn that it could be.
-  if (hidden.empty())
-    if (const auto problem = settings.ReadProblem())
-      writer.Warning(*problem + "; no device is hidden and the first interface is used");
-  {
-    DeviceSession& devices = network.Devices();
-    std::lock_guard lock(devices.deviceMutex);
-    devices.blackList = hidden;
-  }
-  const InterfaceList interfaces = network.EnumerateInterfaces();
-  const std::optional<int> index = ChooseInterfaceIndex(
-      interfaces, settings.Read(kSettingsSection, kKeySelectedIp), options.iface);
-  if (!index) {
-    if (!options.iface.empty() && options.iface != kAllNetworks)
-      return Refuse(
-          writer, command,
-          "no interface holds the address " + options.iface + " (see quorvik-cli interfaces)");
-    writer.Message(kNoInterfaceEntry);
-    return Refuse(writer, command, kNoInterfaceEntry, Outcome::kFailed);
-  }
-  address = NetworkEntryAddress(interfaces, *index);
-  const bool opened = network.OpenNetwork(address);
-  const std::vector<PortProblem> problems = network.PortProblems();
-  if (!opened) writer.Message(kNetworkFailedMessage);
-  if (!opened || !problems.empty()) {
-    // A port held by another program hides every device that answers on
-    // it; a partial list must not pass for the whole network.
-    std::vector<std::string> ports;
-    for (const PortProblem& p : problems) ports.push_back(PortProblemText(p));
-    return Refuse(writer, command,
-                  opened ? "not every port could be opened" : kNetworkFailedMessage,
-                  Outcome::kFailed, ports);
-  }
-  return std::nullopt;
-}
-
 int JournalAwareExitCode(Outcome outcome, bool journalIncomplete) {
   const int code = ExitCodeOf(outcome);
   return journalIncomplete && code == 0 ? kExitUsage : code;
-}
-
-int JournalLostExitCode(Outcome outcome, bool journalLost) {
-  const int code = ExitCodeOf(outcome);
-  return journalLost && outcome != Outcome::kInterrupted ? kExitUsage : code;
-}
-
-std::optional<int> OpenJournal(const CliOptions& options, const std::string& command,
-                               CEventWriter& writer, std::optional<CJournal>& journal) {
-  if (options.noJournal) return std::nullopt;
-  journal.emplace(JournalPath(options.journal));
-  if (const auto problem = journal->CheckWritable())
-    return Refuse(
-        writer, command,
-        "journal: " + problem->message + "; give --journal PATH for another file, or --no-journal");
-  return std::nullopt;
 }
 
 void CResultPrinter::OnResult(const CommandResult& result) {
@@ -143,45 +72,4 @@ void CResultPrinter::OnResult(const CommandResult& result) {
         "the device did not answer the search after RUN application; whether it "
         "runs the new firmware is not confirmed");
   results.push_back(result);
-}
-
-namespace {
-
-// The update journal first: its line is on disk before the system journal
-// hears of the result.
-class CCliRecords : public IResultSink {
- public:
-  void OnResult(const CommandResult& result) override {
-    if (journal) journal->OnResult(result);
-    if (systemJournal) systemJournal->OnResult(result);
-  }
-  // Only the journal file keeps starts: they are what finds a device left
-  // half-updated again.
-  bool OnStarted(const CommandResult& result) override {
-    return !journal || journal->OnStarted(result);
-  }
-  std::optional<CJournalSink> journal;
-  std::optional<CSystemJournalSink> systemJournal;
-};
-
-}  // namespace
-
-std::unique_ptr<IResultSink> MakeCliJournal(CEventWriter& writer, const CliOptions& options,
-                                            const std::optional<CJournal>& journal,
-                                            const std::string& address, std::atomic<bool>* failed,
-                                            const std::string& program) {
-  const JournalContext context{HostName(), program, address};
-  auto records = std::make_unique<CCliRecords>();
-  if (journal) {
-    records->journal.emplace(*journal, context);
-    // A line that cannot be appended is an error of the run, reported at
-    // once and beside the device's own result.
-    records->journal->onProblem = [&writer, failed](const FileProblem& problem) {
-      if (failed != nullptr) *failed = true;
-      writer.Error("journal: " + problem.message + "; this result is not recorded");
-    };
-  }
-  if (!options.noSyslog) records->systemJournal.emplace(context);
-  if (!records->journal && !records->systemJournal) return nullptr;
-  return records;
 }

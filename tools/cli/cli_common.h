@@ -1,12 +1,9 @@
 #pragma once
 // What every command of quorvik-cli shares: its options, its clock, how a
-// run is refused or ends, the network taken and opened as the window does,
-// and where its results go.
+// run is refused or ends, and how its results are printed.
 
-#include <atomic>
 #include <chrono>
 #include <functional>
-#include <istream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -21,6 +18,7 @@
 #include "records/settings_file.h"
 #include "tools/cli/device_selection.h"
 #include "tools/cli/event_output.h"
+#include "tools/cli/interrupt_watcher.h"
 
 constexpr int kExitUsage = 2;
 
@@ -53,24 +51,19 @@ struct CliOptions {
   bool again = false;      // station: flash units done with this file before again
 };
 
-// Set on SIGINT or SIGTERM; the next wait of a command then unwinds it.
-extern std::atomic<bool> g_interrupted;
-// Set on the first SIGINT or SIGTERM of a fleet run: it stops after the
-// device being written (a second one interrupts that device too).
-extern std::atomic<bool> g_stopAfterDevice;
-
 // Every wait of a command, scaled (tests run the protocol's seconds-long
 // waits shorter) and interruptible. `beforeWait` writes a held status line
 // first, so that nothing sits unprinted for seconds.
 class CCliClock : public IClock {
  public:
-  explicit CCliClock(double scale, std::function<void()> beforeWait = {})
-      : m_scale(scale), m_beforeWait(std::move(beforeWait)) {}
+  CCliClock(double scale, const CInterrupts& interrupts, std::function<void()> beforeWait = {})
+      : m_scale(scale), m_interrupts(interrupts), m_beforeWait(std::move(beforeWait)) {}
   void SleepFor(std::chrono::milliseconds duration) override;
-  bool Interrupted() const override { return g_interrupted; }
+  bool Interrupted() const override { return m_interrupts.Interrupted(); }
 
  private:
   double m_scale;
+  const CInterrupts& m_interrupts;
   std::function<void()> m_beforeWait;
 };
 
@@ -90,9 +83,6 @@ nlohmann::json ResultEvent(const std::string& command, Outcome outcome);
 // devices did what was asked: its record is incomplete. A device's own
 // failure or an interruption keeps its code.
 int JournalAwareExitCode(Outcome outcome, bool journalIncomplete);
-// A fleet or station that lost its journal stopped taking devices: its run
-// is not what was asked, whatever the devices did, unless a signal ended it.
-int JournalLostExitCode(Outcome outcome, bool journalLost);
 
 // Reports a run that cannot start (bad usage, a busy network): an `error`
 // event, then the `result` event. Returns the exit code.
@@ -104,20 +94,6 @@ int Refuse(CEventWriter& writer, const std::string& command, const std::string& 
 std::unique_ptr<CInstanceLock> TakeNetwork(const CliOptions& options, const std::string& command,
                                            CEventWriter& writer, int& exitCode);
 
-// Start-up as the window does it, up to the open network: the black-list
-// and the interface from the settings file, --iface for this run only.
-// Returns the exit code when the network cannot be used; `address` is the
-// one opened.
-std::optional<int> OpenNetworkAsTheWindow(const CliOptions& options, const char* command,
-                                          CEventWriter& writer, INetwork& network,
-                                          std::string& address);
-
-// Opens the journal the options name, unless --no-journal. A command that
-// cannot be recorded is not started: the exit code of the refusal, or
-// nothing when the run may go on.
-std::optional<int> OpenJournal(const CliOptions& options, const std::string& command,
-                               CEventWriter& writer, std::optional<CJournal>& journal);
-
 // Prints each result the moment the logic hands it out, and keeps it.
 class CResultPrinter : public IResultSink {
  public:
@@ -128,12 +104,3 @@ class CResultPrinter : public IResultSink {
  private:
   CEventWriter& m_writer;
 };
-
-// Journals every result in `journal` when given, and in the system journal
-// unless --no-syslog; nothing when neither. A line that cannot be appended
-// is an error of the run, reported at once beside the device's own result.
-std::unique_ptr<IResultSink> MakeCliJournal(CEventWriter& writer, const CliOptions& options,
-                                            const std::optional<CJournal>& journal,
-                                            const std::string& address,
-                                            std::atomic<bool>* failed = nullptr,
-                                            const std::string& program = "quorvik-cli");

@@ -38,11 +38,12 @@ bool AskOnConsole(CEventWriter& writer, std::istream& answers, const std::string
 }
 
 CCliObserver::CCliObserver(CEventWriter& writer, DeviceSession& devices, std::istream& answers,
-                           double timeScale)
+                           double timeScale, const CInterrupts& interrupts)
     : m_writer(writer),
       m_devices(devices),
       m_answers(answers),
-      m_clock(timeScale, [this] { Flush(); }) {}
+      m_interrupts(interrupts),
+      m_clock(timeScale, interrupts, [this] { Flush(); }) {}
 
 void CCliObserver::Flush() {
   if (!m_held) return;
@@ -91,7 +92,9 @@ void CCliObserver::Inform(const std::string& text) {
 
 bool CCliObserver::AskYesNo(const std::string& text) {
   Flush();
-  return AskOnConsole(m_writer, m_answers, text, m_assumeYes, interrupted);
+  // While the question waits for stdin, an interrupt ends the wait.
+  return AskOnConsole(m_writer, m_answers, text, m_assumeYes,
+                      [this] { return m_interrupts.Interrupted(); });
 }
 
 void CCliObserver::SearchEnded() {

@@ -26,8 +26,9 @@ bool AskOnConsole(CEventWriter& writer, std::istream& answers, const std::string
 class CCliObserver : public ICommandObserver {
  public:
   // `devices` is the table that each search's list is read from.
+  // Its waits and its question give way to `interrupts`.
   CCliObserver(CEventWriter& writer, DeviceSession& devices, std::istream& answers,
-               double timeScale);
+               double timeScale, const CInterrupts& interrupts);
   CCliObserver(const CCliObserver&) = delete;
   CCliObserver& operator=(const CCliObserver&) = delete;
 
@@ -38,8 +39,6 @@ class CCliObserver : public ICommandObserver {
   // log it (with --json every command reports it as an event).
   void SetPrintTable(bool print) { m_printTable = print; }
   void SetJournal(IResultSink* journal) { m_journal = journal; }
-  // While the question waits for stdin, an interrupt ends the wait.
-  std::function<bool()> interrupted;
 
   // A status line without a tone is held until the next thing the command
   // shows or waits for, and a result printed meanwhile comes before it:
@@ -67,6 +66,7 @@ class CCliObserver : public ICommandObserver {
   CEventWriter& m_writer;
   DeviceSession& m_devices;
   std::istream& m_answers;
+  const CInterrupts& m_interrupts;
   CCliClock m_clock;
   bool m_assumeYes = false;
   bool m_printTable = false;

@@ -1,16 +1,14 @@
 #include "tools/cli/doctor_command.h"
 
-#include <sstream>
+#include <cctype>
+
 #include "diagnostics/network_check.h"
 
-#include "app/quorvik_dlg.h"
-#include "diagnostics/network_check.h"
-
-int RunDoctor(const CliOptions& options, CEventWriter& writer) {
+int RunDoctor(const CliOptions& options, CEventWriter& writer, const CInterrupts& interrupts) {
   NetworkCheckRequest request;
   request.requestedAddress = options.iface;
   request.storedAddress = UserSettings().Read(kSettingsSection, kKeySelectedIp);
-  CCliClock clock(options.timeScale);
+  CCliClock clock(options.timeScale, interrupts);
   int counts[3] = {0, 0, 0};
   RunNetworkCheck(request, clock, [&](const CheckResult& r) {
     ++counts[static_cast<int>(r.status)];

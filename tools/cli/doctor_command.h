@@ -4,4 +4,4 @@
 #include "tools/cli/cli_common.h"
 
 // 0 when no check failed, 1 otherwise.
-int RunDoctor(const CliOptions& options, CEventWriter& writer);
+int RunDoctor(const CliOptions& options, CEventWriter& writer, const CInterrupts& interrupts);

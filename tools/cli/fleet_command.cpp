@@ -22,6 +22,7 @@
 #include "records/journal.h"
 #include "tools/cli/cli_common.h"
 #include "tools/cli/cli_observer.h"
+#include "tools/cli/cli_session.h"
 
 namespace {
 
@@ -126,7 +127,8 @@ class CConsoleFleet : public IFleetObserver {
 
 }  // namespace
 
-int RunFleet(const CliOptions& options, CEventWriter& writer, INetwork& network) {
+int RunFleet(const CliOptions& options, CEventWriter& writer, INetwork& network,
+             const CInterrupts& interrupts) {
   const std::string command = "update";
   CResultPrinter printer(writer);
   // Read once: every device gets these bytes, and the journal their hash,
@@ -135,21 +137,12 @@ int RunFleet(const CliOptions& options, CEventWriter& writer, INetwork& network)
   if (file.verdict)
     return Refuse(writer, command,
                   std::string(FirmwareVerdictLine(*file.verdict)) + " (" + file.detail + ")");
+  CCliSession session(options, command, writer, interrupts);
   // A dry run sends nothing but a search, which no journal records.
-  std::optional<CJournal> journal;
   if (!options.dryRun)
-    if (const auto refused = OpenJournal(options, command, writer, journal)) return *refused;
-  std::string address;
-  if (const auto failed =
-          OpenNetworkAsTheWindow(options, command.c_str(), writer, network, address))
-    return *failed;
-  std::istringstream noAnswers;
-  CCliObserver observer(writer, network.Devices(), noAnswers, options.timeScale);
-  observer.interrupted = [] { return g_interrupted.load(); };
-  std::atomic<bool> journalFailed = false;
-  const std::unique_ptr<IResultSink> journalSink =
-      MakeCliJournal(writer, options, journal, address, &journalFailed);
-  observer.SetJournal(journalSink.get());
+    if (const auto refused = session.OpenJournal()) return *refused;
+  if (const auto failed = session.OpenNetwork(network)) return *failed;
+  CCliObserver& observer = session.observer();
   SearchAgain(network, observer.clock(), observer);
   observer.Flush();
 
@@ -177,14 +170,7 @@ int RunFleet(const CliOptions& options, CEventWriter& writer, INetwork& network)
                   {"notStarted", tally.notStarted},
                   {"running", tally.running}},
                  FleetTallyText(tally));
-    nlohmann::json result = ResultEvent(command, outcome);
-    const int code = JournalLostExitCode(outcome, journalFailed);
-    if (journalFailed) {
-      result["journal"] = "incomplete";
-      result["exit"] = code;
-    }
-    if (writer.format() == OutputFormat::kJson) writer.Event(result, "");
-    return code;
+    return session.EndOfRun(outcome);
   };
   if (plan.planned.empty()) return finish(Outcome::kNoDevice);
   if (options.dryRun) return finish(Outcome::kOk);
@@ -201,7 +187,7 @@ int RunFleet(const CliOptions& options, CEventWriter& writer, INetwork& network)
       consent = AskOnConsole(
           writer, std::cin,
           "Update " + std::to_string(plan.planned.size()) + " device(s) with " + options.file + "?",
-          false, [] { return g_interrupted || g_stopAfterDevice; });
+          false, [&] { return interrupts.Interrupted() || interrupts.StopAfterDevice(); });
     } catch (const CCommandCancelled&) {
       writer.Error("interrupted: no device was updated");
       tally.notStarted = tally.planned;
@@ -220,10 +206,10 @@ int RunFleet(const CliOptions& options, CEventWriter& writer, INetwork& network)
   run.parallel = options.parallel;
   run.canary = options.canary;
   // Devices whose updates cannot be recorded are not started.
-  run.stopAfterDevice = [&] { return g_stopAfterDevice.load() || journalFailed.load(); };
+  run.stopAfterDevice = [&] { return interrupts.StopAfterDevice() || session.journalFailed(); };
   const FleetRunEnd end = RunFleetUpdate(plan, run, network, observer.clock(), observer, console);
   tally = end.tally;
-  if (journalFailed && end.stopped && !end.interrupted && !g_stopAfterDevice) {
+  if (session.journalFailed() && end.stopped && !end.interrupted && !interrupts.StopAfterDevice()) {
     writer.Error("the journal cannot be written: stopped after " +
                  std::to_string(tally.planned - tally.notStarted) + " of " +
                  std::to_string(plan.planned.size()) + " device(s)");

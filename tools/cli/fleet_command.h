@@ -5,4 +5,5 @@
 
 // Plans from one search, optionally only shows the plan, then updates each
 // device. Returns the exit code.
-int RunFleet(const CliOptions& options, CEventWriter& writer, INetwork& network);
+int RunFleet(const CliOptions& options, CEventWriter& writer, INetwork& network,
+             const CInterrupts& interrupts);

@@ -1,67 +1,22 @@
 // quorvik-cli: the window's commands for scripts and production lines, with
 // exit codes and, on request, one JSON object per event.
 
-#include <pthread.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
-#include <atomic>
-#include <csignal>
 #include <cstring>
 #include <iostream>
-#include <thread>
 
 #include "net/network_session.h"
-#include "net/reply_state.h"
 #include "tools/cli/cli_commands.h"
 #include "tools/cli/command_line.h"
 #include "tools/cli/doctor_command.h"
+#include "tools/cli/interrupt_watcher.h"
 #include "tools/cli/recover_command.h"
 #include "tools/cli/rig_commands.h"
 #include "tools/cli/station_command.h"
 
 namespace {
-
-// SIGINT and SIGTERM are taken by a thread of their own (every other thread
-// has them blocked), so that the interrupt can do what a signal handler may
-// not: end an acknowledgement wait at once, under its lock. The thread is
-// joined before the reply state it uses goes away at exit.
-class CInterruptWatcher {
- public:
-  // `graceful`: the first signal only asks a fleet run to stop after the
-  // device it is writing; the next one interrupts.
-  CInterruptWatcher(bool graceful, CReplyChannels& replies) {
-    sigemptyset(&m_signals);
-    sigaddset(&m_signals, SIGINT);
-    sigaddset(&m_signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &m_signals, nullptr);
-    m_thread = std::thread([this, graceful, &replies] {
-      int received = 0;
-      if (graceful) {
-        if (sigwait(&m_signals, &received) != 0 || m_ending) return;
-        g_stopAfterDevice = true;
-        std::fprintf(stderr,
-                     "quorvik-cli: stopping after the device being updated; interrupt again to "
-                     "stop at once\n");
-      }
-      if (sigwait(&m_signals, &received) != 0 || m_ending) return;
-      g_interrupted = true;
-      replies.AbortWaits();
-    });
-  }
-  ~CInterruptWatcher() {
-    m_ending = true;
-    pthread_kill(m_thread.native_handle(), SIGTERM);
-    m_thread.join();
-  }
-  CInterruptWatcher(const CInterruptWatcher&) = delete;
-  CInterruptWatcher& operator=(const CInterruptWatcher&) = delete;
-
- private:
-  sigset_t m_signals;
-  std::atomic<bool> m_ending{false};
-  std::thread m_thread;
-};
 
 DeviceSelector SelectorOf(const Parsed& p) {
   DeviceSelector selector;
@@ -150,27 +105,30 @@ int main(int argc, char** argv) {
     if (p.command == "interfaces")
       code = RunInterfaces(writer, network);
     else if (p.command == "list")
-      code = RunList(p.options, writer, network);
+      code = RunList(p.options, writer, network, interrupts);
     else if (p.command == "rollcall")
-      code = RunRollCall(p.options, p.rigPath, writer, network);
+      code = RunRollCall(p.options, p.rigPath, writer, network, interrupts);
     else if (p.command == "inspect")
       code = RunInspect(p.inspectPath, writer);
     else if (p.command == "history")
       code = RunHistory(p.history, writer);
     else if (p.command == "doctor")
-      code = RunDoctor(p.options, writer);
+      code = RunDoctor(p.options, writer, interrupts);
     else if (p.command == "recover")
-      code = RunRecover(p.options, writer, network);
+      code = RunRecover(p.options, writer, network, interrupts);
     else if (p.command == "station")
-      code = RunStationCommand(p.options, writer, network);
+      code = RunStationCommand(p.options, writer, network, interrupts);
     else if (p.command == "update")
-      code = RunDeviceCommand(CommandKind::kUpdate, p.options, writer, network, std::cin);
+      code =
+          RunDeviceCommand(CommandKind::kUpdate, p.options, writer, network, std::cin, interrupts);
     else if (p.command == "reset")
-      code = RunDeviceCommand(CommandKind::kReset, p.options, writer, network, std::cin);
+      code =
+          RunDeviceCommand(CommandKind::kReset, p.options, writer, network, std::cin, interrupts);
     else if (p.command == "run")
-      code = RunDeviceCommand(CommandKind::kRun, p.options, writer, network, std::cin);
+      code = RunDeviceCommand(CommandKind::kRun, p.options, writer, network, std::cin, interrupts);
     else if (p.command == "reboot")
-      code = RunDeviceCommand(CommandKind::kReboot, p.options, writer, network, std::cin);
+      code =
+          RunDeviceCommand(CommandKind::kReboot, p.options, writer, network, std::cin, interrupts);
   } catch (const CCommandCancelled&) {
     code = Refuse(writer, p.command, "interrupted", Outcome::kInterrupted);
   }

@@ -5,7 +5,7 @@
 #include "commands/device_commands.h"
 #include "devices/device_list.h"
 #include "records/recovery.h"
-#include "tools/cli/cli_observer.h"
+#include "tools/cli/cli_session.h"
 
 namespace {
 
@@ -31,28 +31,22 @@ std::string FoundText(const UnfinishedUpdate& u) {
 
 }  // namespace
 
-int RunRecover(const CliOptions& options, CEventWriter& writer, INetwork& network) {
+int RunRecover(const CliOptions& options, CEventWriter& writer, INetwork& network,
+               const CInterrupts& interrupts) {
   // The journal is what remembers the devices: without it there is nothing
   // to find, and with --yes every write must be recorded as any other.
-  std::optional<CJournal> journal;
-  if (const auto refused = OpenJournal(options, "recover", writer, journal)) return *refused;
-  const JournalRead read = ReadJournal(journal->path());
+  CCliSession session(options, "recover", writer, interrupts);
+  if (const auto refused = session.OpenJournal()) return *refused;
+  const CJournal& journal = *session.journal();
+  const JournalRead read = ReadJournal(journal.path());
   if (read.problem) return Refuse(writer, "recover", "journal: " + read.problem->message);
   if (read.skipped > 0)
-    writer.Warning(std::to_string(read.skipped) + " line(s) of " + journal->path() +
+    writer.Warning(std::to_string(read.skipped) + " line(s) of " + journal.path() +
                    " are no journal entries (a torn last line, say) and were skipped");
 
-  std::string address;
-  if (const auto failed = OpenNetworkAsTheWindow(options, "recover", writer, network, address))
-    return *failed;
-  std::istringstream noAnswers;
-  CCliObserver observer(writer, network.Devices(), noAnswers, options.timeScale);
-  observer.interrupted = [] { return g_interrupted.load(); };
+  if (const auto failed = session.OpenNetwork(network)) return *failed;
+  CCliObserver& observer = session.observer();
   observer.SetAssumeYes(options.yes);
-  std::atomic<bool> journalFailed = false;
-  std::unique_ptr<IResultSink> journalSink =
-      MakeCliJournal(writer, options, journal, address, &journalFailed);
-  observer.SetJournal(journalSink.get());
   SearchAgain(network, observer.clock(), observer);
   observer.Flush();
 
@@ -74,9 +68,10 @@ int RunRecover(const CliOptions& options, CEventWriter& writer, INetwork& networ
     for (const UnfinishedUpdate& u : found.running) {
       // With every network open, the card the device answered on.
       const std::string card = NetworkText(u.record);
-      const JournalContext context{HostName(), "quorvik-cli", card.empty() ? address : card};
-      if (const auto problem = journal->Append(RunningEndLine(u.start, context))) {
-        journalFailed = true;
+      const JournalContext context{HostName(), "quorvik-cli",
+                                   card.empty() ? session.address() : card};
+      if (const auto problem = journal.Append(RunningEndLine(u.start, context))) {
+        session.SetJournalFailed();
         writer.Error("journal: " + problem->message + "; the unfinished update stays open");
       } else {
         ++closed;
@@ -129,6 +124,7 @@ int RunRecover(const CliOptions& options, CEventWriter& writer, INetwork& networ
     outcome = Outcome::kFailed;
     code = kExitLeftHalfUpdated;
   }
+  const bool journalFailed = session.journalFailed();
   if (journalFailed && code == 0) code = kExitUsage;
   nlohmann::json event = ResultEvent("recover", outcome);
   event["exit"] = code;

@@ -7,4 +7,5 @@
 
 constexpr int kExitLeftHalfUpdated = 4;
 
-int RunRecover(const CliOptions& options, CEventWriter& writer, INetwork& network);
+int RunRecover(const CliOptions& options, CEventWriter& writer, INetwork& network,
+               const CInterrupts& interrupts);

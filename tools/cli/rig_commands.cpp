@@ -5,7 +5,7 @@
 #include "commands/device_commands.h"
 #include "records/rig.h"
 #include "records/roll_call.h"
-#include "tools/cli/cli_observer.h"
+#include "tools/cli/cli_session.h"
 
 namespace {
 
@@ -82,7 +82,7 @@ int SaveListedRig(const std::string& path, const ListedDevices& listed, CEventWr
 }
 
 int RunRollCall(const CliOptions& options, const std::string& rigPath, CEventWriter& writer,
-                INetwork& network) {
+                INetwork& network, const CInterrupts& interrupts) {
   // Read before the network opens: a file that is no rig costs no search.
   const RigRead read = ReadRigFile(rigPath);
   if (read.missing)
@@ -90,11 +90,10 @@ int RunRollCall(const CliOptions& options, const std::string& rigPath, CEventWri
         writer, "rollcall",
         "no rig file at " + rigPath + " (save one with quorvik-cli list --save-rig FILE)");
   if (!read.rig) return Refuse(writer, "rollcall", read.problem);
-  std::string address;
-  if (const auto failed = OpenNetworkAsTheWindow(options, "rollcall", writer, network, address))
-    return *failed;
-  std::istringstream noAnswers;
-  CCliObserver observer(writer, network.Devices(), noAnswers, options.timeScale);
+  // A search, which no journal records.
+  CCliSession session(options, "rollcall", writer, interrupts, std::nullopt);
+  if (const auto failed = session.OpenNetwork(network)) return *failed;
+  CCliObserver& observer = session.observer();
   SearchAgain(network, observer.clock(), observer);
   observer.Flush();
 

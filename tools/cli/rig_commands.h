@@ -21,4 +21,4 @@ std::optional<int> RefuseUnsavableRig(const std::string& path, const std::string
 int SaveListedRig(const std::string& path, const ListedDevices& listed, CEventWriter& writer);
 
 int RunRollCall(const CliOptions& options, const std::string& rigPath, CEventWriter& writer,
-                INetwork& network);
+                INetwork& network, const CInterrupts& interrupts);

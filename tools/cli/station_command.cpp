@@ -19,6 +19,7 @@
 #include "records/journal.h"
 #include "tools/cli/cli_common.h"
 #include "tools/cli/cli_observer.h"
+#include "tools/cli/cli_session.h"
 
 namespace {
 
@@ -124,7 +125,8 @@ std::map<std::string, bool> DoneInJournal(const JournalRead& read, const std::st
 
 }  // namespace
 
-int RunStationCommand(const CliOptions& options, CEventWriter& stdoutWriter, INetwork& network) {
+int RunStationCommand(const CliOptions& options, CEventWriter& stdoutWriter, INetwork& network,
+                      const CInterrupts& interrupts) {
   const std::string command = "station";
   // With --porcelain stdout carries the station's lines alone; everything
   // else a person may want goes to stderr.
@@ -140,8 +142,9 @@ int RunStationCommand(const CliOptions& options, CEventWriter& stdoutWriter, INe
     return Refuse(writer, command,
                   std::string(FirmwareVerdictLine(*file.verdict)) + " (" + file.detail + ")");
   const std::string sha256 = Sha256Hex(file.bytes);
-  std::optional<CJournal> journal;
-  if (const auto refused = OpenJournal(options, command, writer, journal)) return *refused;
+  CCliSession session(options, command, writer, interrupts, kStationProgram);
+  if (const auto refused = session.OpenJournal()) return *refused;
+  const std::optional<CJournal>& journal = session.journal();
   // Units done with this file before are left alone unless --again; the
   // journal says which, where there is one.
   std::map<std::string, bool> doneOk;
@@ -155,16 +158,8 @@ int RunStationCommand(const CliOptions& options, CEventWriter& stdoutWriter, INe
                         "anyway)");
     doneOk = DoneInJournal(read, sha256);
   }
-  std::string address;
-  if (const auto failed =
-          OpenNetworkAsTheWindow(options, command.c_str(), writer, network, address))
-    return *failed;
-  std::istringstream noAnswers;
-  CCliObserver observer(writer, network.Devices(), noAnswers, options.timeScale);
-  std::atomic<bool> journalFailed = false;
-  const std::unique_ptr<IResultSink> journalSink =
-      MakeCliJournal(writer, options, journal, address, &journalFailed, kStationProgram);
-  observer.SetJournal(journalSink.get());
+  if (const auto failed = session.OpenNetwork(network)) return *failed;
+  CCliObserver& observer = session.observer();
   CResultPrinter printer(writer);
   CStationConsole console(writer, printer, observer, options.porcelain);
   if (skipDone) console.doneOk = &doneOk;
@@ -189,8 +184,8 @@ int RunStationCommand(const CliOptions& options, CEventWriter& stdoutWriter, INe
   station.once = options.once;
   station.again = options.again;
   // A unit whose update cannot be recorded is not started.
-  station.stop = [&journalFailed] {
-    return g_stopAfterDevice.load() || g_interrupted.load() || journalFailed.load();
+  station.stop = [&interrupts, &session] {
+    return interrupts.StopAfterDevice() || interrupts.Interrupted() || session.journalFailed();
   };
   if (skipDone)
     station.doneBefore = [&doneOk](const DeviceRecord& record) {
@@ -200,21 +195,14 @@ int RunStationCommand(const CliOptions& options, CEventWriter& stdoutWriter, INe
   // The bench is heard while units are written, on another thread: the
   // station's waits must not write the held status line behind the lock
   // that keeps the two apart.
-  CCliClock clock(options.timeScale);
+  CCliClock clock(options.timeScale, interrupts);
   const StationEnd end = RunStation(station, network, clock, observer, console);
   observer.Flush();
-  if (journalFailed && !g_stopAfterDevice && !g_interrupted)
+  if (session.journalFailed() && !interrupts.StopAfterDevice() && !interrupts.Interrupted())
     writer.Error("the journal cannot be written: the station took no further unit");
   console.Summary(end.tally);
   const Outcome outcome = end.interrupted         ? Outcome::kInterrupted
                           : end.tally.failed == 0 ? Outcome::kOk
                                                   : Outcome::kFailed;
-  nlohmann::json result = ResultEvent(command, outcome);
-  const int code = JournalLostExitCode(outcome, journalFailed);
-  if (journalFailed) {
-    result["journal"] = "incomplete";
-    result["exit"] = code;
-  }
-  if (writer.format() == OutputFormat::kJson) writer.Event(result, "");
-  return code;
+  return session.EndOfRun(outcome);
 }

@@ -11,4 +11,5 @@ constexpr const char* kStationProgram = "quorvik-cli station";
 // --once, the first batch of units done. Returns the exit code: 0 no unit
 // failed, 1 one did, 2 refused or the journal incomplete, 130 a second
 // Ctrl-C cut a write short.
-int RunStationCommand(const CliOptions& options, CEventWriter& writer, INetwork& network);
+int RunStationCommand(const CliOptions& options, CEventWriter& writer, INetwork& network,
+                      const CInterrupts& interrupts);

@@ -13,6 +13,7 @@
 #include "tests/support/scratch_directory.h"
 #include "tools/cli/cli_commands.h"
 #include "tools/cli/cli_observer.h"
+#include "tools/cli/cli_session.h"
 #include "tools/cli/device_selection.h"
 #include "tools/cli/event_output.h"
 #include "tools/cli/firmware_inspect.h"
@@ -213,7 +214,8 @@ TEST(CliObserver, ALogLineCarriesItsToneAndNothingIsLeftUnprinted) {
   CEventWriter writer(OutputFormat::kJson, out, err, false);
   std::istringstream noAnswers;
   DeviceSession devices;
-  CCliObserver observer(writer, devices, noAnswers, 0);
+  const CInterrupts none;
+  CCliObserver observer(writer, devices, noAnswers, 0, none);
   const auto seen = [&] {
     std::vector<std::pair<std::string, bool>> lines;
     for (const auto& e : JsonLines(out.str())) lines.emplace_back(e["text"], e["beep"]);
@@ -236,7 +238,8 @@ TEST(CliObserver, AnswersTheListHadNoRoomForAreAFieldAndAWarning) {
   std::ostringstream out, err;
   CEventWriter writer(OutputFormat::kJson, out, err, false);
   std::istringstream noAnswers;
-  CCliObserver observer(writer, devices, noAnswers, 0);
+  const CInterrupts none;
+  CCliObserver observer(writer, devices, noAnswers, 0, none);
   observer.SearchEnded();
   const auto events = JsonLines(out.str());
   ASSERT_EQ(events.size(), 3u);
@@ -248,12 +251,67 @@ TEST(CliObserver, AnswersTheListHadNoRoomForAreAFieldAndAWarning) {
   EXPECT_EQ(events[2]["text"], "0 Interfaces found");  // the count line after the list
 }
 
+// What a signal asks of the run, asked by hand.
+class CAskedInterrupts : public CInterrupts {
+ public:
+  void Interrupt() { m_interrupted = true; }
+};
+
+TEST(CliClock, TheRunsInterruptEndsTheCommandsWaitsAtOnce) {
+  CAskedInterrupts interrupts;
+  std::ostringstream out, err;
+  CEventWriter writer(OutputFormat::kJson, out, err, false);
+  std::istringstream noAnswers;
+  DeviceSession devices;
+  CCliObserver observer(writer, devices, noAnswers, 1.0, interrupts);
+  CCliClock stationClock(1.0, interrupts);
+  interrupts.Interrupt();
+  for (IClock* clock : {&observer.clock(), static_cast<IClock*>(&stationClock)}) {
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(clock->Interrupted());
+    EXPECT_THROW(clock->SleepFor(std::chrono::seconds(6)), CCommandCancelled);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+  }
+}
+
+// A fleet or station run that lost its journal ends with exit 2 whatever
+// its devices did, unless a signal ended it; the event says so.
+TEST(CliSession, ARunThatLostItsJournalEndsAsIncomplete) {
+  const struct {
+    Outcome outcome;
+    bool journalLost;
+    int exit;
+  } kCases[] = {{Outcome::kOk, false, 0},
+                {Outcome::kFailed, false, 1},
+                {Outcome::kOk, true, 2},
+                {Outcome::kFailed, true, 2},
+                {Outcome::kNoDevice, true, 2},
+                {Outcome::kInterrupted, true, 130},
+                {Outcome::kInterrupted, false, 130}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(OutcomeName(c.outcome) + std::string(c.journalLost ? " lost" : ""));
+    std::ostringstream out, err;
+    CEventWriter writer(OutputFormat::kJson, out, err, false);
+    const CInterrupts none;
+    const CliOptions options;
+    CCliSession session(options, "station", writer, none);
+    if (c.journalLost) session.SetJournalFailed();
+    EXPECT_EQ(session.EndOfRun(c.outcome), c.exit);
+    const auto events = JsonLines(out.str());
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0]["exit"], c.exit);
+    EXPECT_EQ(events[0]["outcome"], OutcomeName(c.outcome));
+    EXPECT_EQ(events[0].contains("journal"), c.journalLost);
+  }
+}
+
 TEST(CliObserver, TheQuestionIsAnsweredFromTheCommandLineOrStdin) {
   std::ostringstream out, err;
   CEventWriter writer(OutputFormat::kJson, out, err, false);
   std::istringstream answers("yes\nn\n");
   DeviceSession devices;
-  CCliObserver observer(writer, devices, answers, 0);
+  const CInterrupts none;
+  CCliObserver observer(writer, devices, answers, 0, none);
   EXPECT_TRUE(observer.AskYesNo("Reset?"));
   EXPECT_FALSE(observer.AskYesNo("Reset?"));
   EXPECT_FALSE(observer.AskYesNo("Reset?"));  // end of input
