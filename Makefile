@@ -1,13 +1,16 @@
 # Entry points for people and CI. Every target installs what it needs first.
 SHELL := /bin/bash
-PRESETS_CI := dev asan tsan
+# What `make test` (and CI) builds and tests: the release build that is
+# also packaged, AddressSanitizer with UBSan, ThreadSanitizer; then the
+# fuzzers. docs/performance.md has the time of each.
+PRESETS_CI := ci asan tsan
 BUILD_JOBS ?= 2
 FUZZ_TARGETS := reply_processing firmware_file settings_file rig_file
 FUZZ_SECONDS ?= 600
 CI_FUZZ_SECONDS ?= 60
 
 .PHONY: all deps build run demo test bench fuzz format clean package test-package chaos chaos-fleet
-ONE_PRESET_TESTS := $(addprefix test-,dev release asan tsan)
+ONE_PRESET_TESTS := $(addprefix test-,dev release ci asan tsan)
 .PHONY: $(ONE_PRESET_TESTS)
 
 all: build
@@ -43,7 +46,7 @@ app=$$(pwd)/build/dev/app/qt/quorvik; cd "$$work" && touch Quorvik.ini && \
 QUORVIK_JOURNAL="$$work/journal.jsonl" "$$app" --no-syslog
 endef
 
-test: $(addprefix test-,$(PRESETS_CI)) test-package
+test: $(addprefix test-,$(PRESETS_CI)) test-ci-package
 	$(MAKE) fuzz FUZZ_SECONDS=$(CI_FUZZ_SECONDS)
 
 $(ONE_PRESET_TESTS): test-%: deps
@@ -60,6 +63,15 @@ package: deps build/package/build.ninja
 	cp build/package/cpack/quorvik_*.deb build/
 
 test-package: package
+	scripts/check-package.sh build/quorvik_*.deb
+
+# The package of the release build that `make test` has just tested: the
+# same flags and prefix as `make package`, built once.
+.PHONY: test-ci-package
+test-ci-package: test-ci
+	rm -rf build/ci/cpack build/quorvik_*.deb
+	cd build/ci && cpack -B $(CURDIR)/build/ci/cpack
+	cp build/ci/cpack/quorvik_*.deb build/
 	scripts/check-package.sh build/quorvik_*.deb
 
 # Complete updates under SCHEDULES randomised fault schedules from SEED on,
@@ -84,22 +96,13 @@ bench: deps build/release/build.ninja
 	scripts/netns-run build/release/bench/firmware_write_bench
 	scripts/netns-run build/release/bench/fleet_bench
 
-# Each fuzz target for FUZZ_SECONDS, from a copy of its seed corpus; any
-# crash, leak or sanitizer report fails the run and leaves its input in
-# build/fuzz/artifacts.
+# Each fuzz target for FUZZ_SECONDS, as many at once as there are build
+# jobs, from a copy of its seed corpus; any crash, leak or sanitizer report
+# fails the run and leaves its input in build/fuzz/artifacts.
 fuzz: deps
 	cmake --preset fuzz >/dev/null
 	cmake --build --preset fuzz -j $(BUILD_JOBS) --target $(addsuffix _fuzz,$(FUZZ_TARGETS))
-	@set -e; mkdir -p build/fuzz/artifacts; for t in $(FUZZ_TARGETS); do \
-	  rm -rf build/fuzz/corpus/$$t; mkdir -p build/fuzz/corpus/$$t; \
-	  cp fuzz/corpus/$$t/* build/fuzz/corpus/$$t/; \
-	  echo "=== fuzz $$t for $(FUZZ_SECONDS) s ==="; \
-	  status=0; build/fuzz/fuzz/$${t}_fuzz -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
-	    -artifact_prefix=build/fuzz/artifacts/$$t- build/fuzz/corpus/$$t \
-	    >build/fuzz/$$t.log 2>&1 || status=$$?; \
-	  grep -E 'stat::number_of_executed_units|ERROR|SUMMARY|runtime error' build/fuzz/$$t.log || true; \
-	  if [ $$status -ne 0 ]; then tail -n 60 build/fuzz/$$t.log; exit $$status; fi; \
-	done
+	scripts/fuzz-run $(FUZZ_SECONDS) $(BUILD_JOBS) $(FUZZ_TARGETS)
 
 format:
 	git ls-files '*.h' '*.cpp' | xargs clang-format -i

@@ -25,7 +25,14 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+// GCC says so with __SANITIZE_*__, clang with __has_feature.
+#if defined(__has_feature)
+#define QUORVIK_HAS_FEATURE(x) __has_feature(x)
+#else
+#define QUORVIK_HAS_FEATURE(x) 0
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__) || \
+    QUORVIK_HAS_FEATURE(address_sanitizer) || QUORVIK_HAS_FEATURE(thread_sanitizer)
 constexpr bool kSanitized = true;
 #else
 constexpr bool kSanitized = false;

@@ -145,6 +145,7 @@ std::vector<std::string> CFakeMainView::EventsStartingWith(const std::string& pr
 }
 
 void CVirtualClock::SleepFor(std::chrono::milliseconds duration) {
+  std::lock_guard lock(m_waiting);
   if (interrupted) throw CCommandCancelled{};
   elapsed += duration;
   if (onSleep) onSleep(duration);

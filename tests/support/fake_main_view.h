@@ -74,15 +74,23 @@ class CFakeMainView : public IMainView {
 
 // Counts virtual time; `onSleep` lets a test act while the logic waits, as
 // devices answering during a search wait would.
+// Shared by a station's batch and the thread that hears its bench: one wait
+// passes at a time.
 class CVirtualClock : public IClock {
  public:
   void SleepFor(std::chrono::milliseconds duration) override;
-  bool Interrupted() const override { return interrupted; }
+  bool Interrupted() const override {
+    std::lock_guard lock(m_waiting);
+    return interrupted;
+  }
   std::chrono::milliseconds elapsed{0};
   // Set by a test to play the program being told to stop; the next wait
   // then throws as a cancelled one does.
   bool interrupted = false;
   std::function<void(std::chrono::milliseconds)> onSleep;
+
+ private:
+  mutable std::recursive_mutex m_waiting;
 };
 
 struct WriteCall {
