@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <numeric>
 
+namespace quorvik {
+
 namespace {
 
 // Takes up to `wanted` pixels from the columns other than `keep`, none below
@@ -56,3 +58,5 @@ std::vector<int> FittedColumnWidths(const std::vector<int>& drawn, int room, siz
   }
   return widths;
 }
+
+}  // namespace quorvik

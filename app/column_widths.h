@@ -10,7 +10,11 @@
 #include <cstddef>
 #include <vector>
 
+namespace quorvik {
+
 // `room`: the width the columns share; `needs`: the width that shows each
 // column's whole text, header included; `first`: the column served first.
 std::vector<int> FittedColumnWidths(const std::vector<int>& drawn, int room, size_t first,
                                     const std::vector<int>& needs);
+
+}  // namespace quorvik

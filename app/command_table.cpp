@@ -7,6 +7,8 @@
 #include "devices/serial_export.h"
 #include "net/reply_processing.h"
 
+namespace quorvik {
+
 void CQuorvikDlg::SaveBlackList() {
   std::string text;
   {
@@ -63,3 +65,5 @@ void CQuorvikDlg::OnDeviceListRightClick() {
 void CQuorvikDlg::OnWebLink() {
   m_view.OpenWebAddress(kWebAddress);
 }
+
+}  // namespace quorvik

@@ -10,6 +10,8 @@
 #include "devices/black_list.h"
 #include "devices/device_list.h"
 
+namespace quorvik {
+
 // The file-open dialog for a firmware image: only existing files, one
 // filter, no read-only check box.
 struct FileDialogRequest {
@@ -79,3 +81,5 @@ class IMainView {
   virtual bool IsCtrlHeld() const = 0;
   virtual void OpenWebAddress(const std::string& url) = 0;
 };
+
+}  // namespace quorvik

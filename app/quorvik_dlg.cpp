@@ -7,6 +7,8 @@
 #include "devices/serial_export.h"
 #include "net/reply_processing.h"
 
+namespace quorvik {
+
 CQuorvikDlg::CQuorvikDlg(IMainView& view, INetwork& network, IClock& clock)
     : m_view(view), m_network(network), m_clock(clock) {}
 
@@ -176,3 +178,5 @@ bool CQuorvikDlg::CollectSerialLine(const DeviceRecord& device) {
   m_view.SetClipboardText(m_serialText);
   return true;
 }
+
+}  // namespace quorvik

@@ -24,6 +24,8 @@
 #include "records/settings_file.h"
 #include "records/settings_location.h"
 
+namespace quorvik {
+
 constexpr const char* kCaption = "Belmarr Quorvik V1.41";
 constexpr std::chrono::milliseconds kStartupSearchWait{5000};
 constexpr int kBeepFrequencyHz = 100;
@@ -244,3 +246,5 @@ class CQuorvikDlg {
   int m_rowCount = 0;
   size_t m_shownColumns = 0;
 };
+
+}  // namespace quorvik

@@ -12,6 +12,8 @@
 #include "devices/device_identity.h"
 #include "net/reply_processing.h"
 
+namespace quorvik {
+
 class CQuorvikDlg::CDlgObserver : public ICommandObserver {
  public:
   explicit CDlgObserver(CQuorvikDlg& dlg) : m_dlg(dlg) {}
@@ -403,7 +405,7 @@ FleetRunEnd CQuorvikDlg::RunFleet(const FleetPlan& plan, const FleetRunOptions& 
 StationEnd CQuorvikDlg::RunStation(const StationOptions& options, IStationObserver& station) {
   const CSelectionKept selection(*this);
   CDlgObserver observer(*this);
-  const StationEnd end = ::RunStation(options, m_network, m_clock, observer, station);
+  const StationEnd end = quorvik::RunStation(options, m_network, m_clock, observer, station);
   m_workedOn.reset();
   return end;
 }
@@ -476,3 +478,5 @@ void CQuorvikDlg::OnActivateBootloader() {
   });
   m_workedOn.reset();
 }
+
+}  // namespace quorvik

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+namespace quorvik {
+
 class CStatusLog {
  public:
   static constexpr size_t kLines = 3;
@@ -17,3 +19,5 @@ class CStatusLog {
  private:
   std::vector<std::string> m_lines;
 };
+
+}  // namespace quorvik

@@ -20,6 +20,8 @@
 #include "devices/black_list.h"
 #include "net/reply_processing.h"
 
+using namespace quorvik;
+
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
   const int entries = argc > 1 ? std::atoi(argv[1]) : 100000;

@@ -17,6 +17,8 @@
 #include "tests/support/netns_guard.h"
 #include "tests/support/simulator_process.h"
 
+using namespace quorvik;
+
 using Clock = std::chrono::steady_clock;
 
 namespace {

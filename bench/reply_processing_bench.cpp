@@ -13,6 +13,8 @@
 #include "net/reply_state.h"
 #include "tests/support/datagram_builder.h"
 
+using namespace quorvik;
+
 namespace {
 
 const std::vector<uint8_t> kMac = {0, 1, 2, 3, 4, 5};

@@ -5,6 +5,8 @@
 #include <chrono>
 #include <thread>
 
+namespace quorvik {
+
 // Thrown out of a wait when the window closes in the middle of a command:
 // the command unwinds at once instead of running its remaining steps.
 struct CCommandCancelled {};
@@ -26,3 +28,5 @@ class CSystemClock : public IClock {
     std::this_thread::sleep_for(duration);
   }
 };
+
+}  // namespace quorvik

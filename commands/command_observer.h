@@ -10,6 +10,8 @@
 #include "commands/command_result.h"
 #include "net/device_record.h"
 
+namespace quorvik {
+
 // How long a status line's alert tone sounds. The front end waits it out on
 // the command's clock, so that the command's timing is the same whoever
 // shows it.
@@ -59,3 +61,5 @@ class ICommandObserver {
   // The command now addresses this record (after a restart, the loader's).
   virtual void Addressed(const DeviceRecord& record) = 0;
 };
+
+}  // namespace quorvik

@@ -1,5 +1,7 @@
 #include "commands/command_result.h"
 
+namespace quorvik {
+
 const char* CommandName(CommandKind kind) {
   switch (kind) {
     case CommandKind::kUpdate:
@@ -59,3 +61,5 @@ const char* ConfirmationName(Confirmation confirmation) {
   }
   return nullptr;
 }
+
+}  // namespace quorvik

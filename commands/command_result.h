@@ -12,6 +12,8 @@
 #include "commands/firmware_file.h"
 #include "net/device_record.h"
 
+namespace quorvik {
+
 enum class CommandKind { kUpdate, kReset, kRun, kReboot };
 
 enum class Outcome {
@@ -90,3 +92,5 @@ class IResultSink {
   // record has nothing to refuse.
   virtual bool OnStarted(const CommandResult&) { return true; }
 };
+
+}  // namespace quorvik

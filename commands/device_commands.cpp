@@ -9,6 +9,8 @@
 #include "devices/device_list.h"
 #include "net/reply_processing.h"
 
+namespace quorvik {
+
 CommandResult BeginResult(CommandKind kind, const DeviceRecord& device) {
   CommandResult result;
   result.command = kind;
@@ -194,3 +196,5 @@ UpdateInput InputFromFile(const std::string& path, const FirmwareFileRead& read,
   input.image = image;
   return input;
 }
+
+}  // namespace quorvik

@@ -21,6 +21,8 @@
 #include "commands/network.h"
 #include "net/device_record.h"
 
+namespace quorvik {
+
 constexpr std::chrono::milliseconds kSearchStepWait{20};
 constexpr int kSearchSteps = 100;
 constexpr std::chrono::milliseconds kEnterBootloaderWait{6000};
@@ -159,3 +161,5 @@ CommandResult InterruptedResult(CommandResult running);
 // Hands the outcome to the observer, then shows the line that decided it.
 CommandResult Decide(CommandResult result, Outcome outcome, const std::string& line, Beep beep,
                      ICommandObserver& observer, std::string reason = {});
+
+}  // namespace quorvik

@@ -7,6 +7,8 @@
 #include "net/bytes.h"
 #include "net/protocol.h"
 
+namespace quorvik {
+
 namespace {
 
 // Reads a file front to back; a read past its end takes nothing.
@@ -189,3 +191,5 @@ std::optional<std::string> BlockSizeRefusal(const DeviceRecord& device) {
   if (device.blockSize != 0 && device.blockSize <= room) return std::nullopt;
   return "Block size not supported! (ERROR BLOCK)";
 }
+
+}  // namespace quorvik

@@ -14,6 +14,8 @@
 
 #include "net/device_record.h"
 
+namespace quorvik {
+
 constexpr size_t kFirmwareImageSize = 262144;
 // The largest file that can be well-formed: 255 sections, each as large as
 // the image buffer. A larger one is refused before anything is read.
@@ -97,3 +99,5 @@ uint32_t BlockCount(uint32_t dataLength, uint16_t blockSize);
 // the data, and one larger than the frame holds would skip the bytes
 // between blocks; either would brick the device. Nothing when they can.
 std::optional<std::string> BlockSizeRefusal(const DeviceRecord& device);
+
+}  // namespace quorvik

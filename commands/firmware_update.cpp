@@ -16,6 +16,8 @@
 #include "net/protocol.h"
 #include "net/reply_processing.h"
 
+namespace quorvik {
+
 namespace {
 
 std::string CompletionLine(bool verified, const std::string& path, int index) {
@@ -312,3 +314,5 @@ void UpdateAndConfirm(const DeviceRecord& device, const UpdateInput& input, INet
   handOut(result);
   observer.SearchEnded();
 }
+
+}  // namespace quorvik

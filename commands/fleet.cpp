@@ -1,15 +1,17 @@
 #include "commands/fleet.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <vector>
 
+#include "base/hex_text.h"
 #include "commands/device_commands.h"
 #include "commands/firmware_file.h"
 #include "devices/device_identity.h"
 #include "devices/device_list.h"
 #include "net/protocol.h"
 #include "net/requests.h"
+
+namespace quorvik {
 
 namespace {
 
@@ -93,9 +95,7 @@ FleetPlan PlanFleet(std::span<const DeviceRecord> listed, std::span<const uint8_
       continue;
     }
     if (!chosen(record.deviceId)) {
-      char text[64];
-      std::snprintf(text, sizeof text, "model 0x%04x not chosen", record.deviceId);
-      skip(text);
+      skip("model " + Hex16(record.deviceId) + " not chosen");
       continue;
     }
     const FirmwareLoad load = WalkFirmwareBytes(file, record, image);
@@ -130,3 +130,5 @@ std::vector<int> FindAgain(std::span<const DeviceRecord> listed, const DeviceRec
     if (FoundAgain(listed[i], planned)) rows.push_back(static_cast<int>(i));
   return rows;
 }
+
+}  // namespace quorvik

@@ -12,6 +12,8 @@
 
 #include "net/device_record.h"
 
+namespace quorvik {
+
 struct FleetDevice {
   DeviceRecord record;  // as the planning search listed it
   std::string name;     // as the list showed it
@@ -59,3 +61,5 @@ struct FleetTally {
   int running = 0;     // updated and confirmed running by the search after
   int notStarted = 0;  // chosen, but a stop came before their turn
 };
+
+}  // namespace quorvik

@@ -9,6 +9,8 @@
 #include "commands/command_observer.h"
 #include "commands/fleet_run.h"
 
+namespace quorvik {
+
 // What a lane tells the front end goes through one lock: the front end's
 // observers serve one thread. Its blocks reach the fleet, by device; the
 // front end's one progress bar and wait cursor follow a lane only while it
@@ -70,3 +72,5 @@ class CLaneObserver : public ICommandObserver {
   size_t m_device;
   bool m_alone;
 };
+
+}  // namespace quorvik

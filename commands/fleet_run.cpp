@@ -1,5 +1,7 @@
 #include "commands/fleet_run.h"
 
+namespace quorvik {
+
 void IFleetObserver::OnDeviceStarted(size_t, int) {}
 void IFleetObserver::OnDeviceFound(size_t, int) {}
 void IFleetObserver::OnBlocksWritten(size_t, uint32_t, uint32_t) {}
@@ -16,3 +18,5 @@ std::string FleetTallyText(const FleetTally& tally) {
          (tally.notStarted > 0 ? std::to_string(tally.notStarted) + " not started, " : "") +
          std::to_string(tally.running) + " confirmed running";
 }
+
+}  // namespace quorvik

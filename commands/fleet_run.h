@@ -19,6 +19,8 @@
 #include "commands/fleet.h"
 #include "commands/network.h"
 
+namespace quorvik {
+
 // Told on the thread that runs the fleet. `device` is an index into the
 // plan's planned devices.
 class IFleetObserver {
@@ -104,3 +106,5 @@ struct FleetPreparation {
   std::shared_ptr<const std::vector<uint8_t>> bytes;
   FleetPlan plan;
 };
+
+}  // namespace quorvik

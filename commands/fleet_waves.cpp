@@ -11,6 +11,8 @@
 #include "devices/device_list.h"
 #include "net/requests.h"
 
+namespace quorvik {
+
 namespace {
 
 // Every device gets the bytes read for the plan; an unattended run stops
@@ -410,3 +412,5 @@ FleetRunEnd RunFleetUpdate(const FleetPlan& plan, const FleetRunOptions& options
                            IClock& clock, ICommandObserver& observer, IFleetObserver& fleet) {
   return CFleetWaves(plan, options, network, clock, observer, fleet).Run();
 }
+
+}  // namespace quorvik

@@ -30,6 +30,8 @@
 #include "commands/fleet_run.h"
 #include "commands/network.h"
 
+namespace quorvik {
+
 // One device of a wave: where the plan has it, the record it was found
 // again as, and what its attempt came to.
 struct Member {
@@ -122,3 +124,5 @@ class CFleetWaves {
   std::set<size_t> m_canary;                   // plan indexes
   std::vector<CommandResult> m_canaryResults;  // their final results
 };
+
+}  // namespace quorvik

@@ -4,9 +4,11 @@
 #include "net/reply_state.h"
 #include "net/requests.h"
 
+namespace quorvik {
+
 InterfaceList CSystemNetwork::EnumerateInterfaces() {
   m_devices.replyChannels.ResetStatus();
-  return ::EnumerateInterfaces();
+  return quorvik::EnumerateInterfaces();
 }
 bool CSystemNetwork::OpenNetwork(const std::string& dotted) {
   return m_open.Open(dotted);
@@ -15,27 +17,29 @@ std::vector<PortProblem> CSystemNetwork::PortProblems() {
   return m_open.Problems();
 }
 bool CSystemNetwork::RequestBootSearch() {
-  return ::RequestBootSearch(Transport());
+  return quorvik::RequestBootSearch(Transport());
 }
 bool CSystemNetwork::RequestAppSearch() {
-  return ::RequestAppSearch(Transport());
+  return quorvik::RequestAppSearch(Transport());
 }
 bool CSystemNetwork::RequestEnterBootloader(const DeviceRecord& record) {
-  return ::RequestEnterBootloader(Transport(), record);
+  return quorvik::RequestEnterBootloader(Transport(), record);
 }
 ReplyOutcome CSystemNetwork::RequestWriteBlock(const DeviceRecord& record, uint32_t blockOffset,
                                                std::span<const uint8_t> block,
                                                uint32_t sectionLength, uint16_t sectionParam,
                                                int tries) {
-  return ::RequestWriteBlock(Transport(), m_devices, &record, blockOffset, block, sectionLength,
-                             sectionParam, tries);
+  return quorvik::RequestWriteBlock(Transport(), m_devices, &record, blockOffset, block,
+                                    sectionLength, sectionParam, tries);
 }
 bool CSystemNetwork::RequestVerify(const DeviceRecord& record, uint16_t& value, uint16_t& status) {
-  return ::RequestVerify(Transport(), m_devices, &record, value, status);
+  return quorvik::RequestVerify(Transport(), m_devices, &record, value, status);
 }
 bool CSystemNetwork::RequestRunApplication(const DeviceRecord& record) {
-  return ::RequestRunApplication(Transport(), record);
+  return quorvik::RequestRunApplication(Transport(), record);
 }
 bool CSystemNetwork::RequestFactoryReset(const DeviceRecord& record) {
-  return ::RequestFactoryReset(Transport(), record);
+  return quorvik::RequestFactoryReset(Transport(), record);
 }
+
+}  // namespace quorvik

@@ -13,6 +13,8 @@
 #include "net/network_session.h"
 #include "net/requests.h"
 
+namespace quorvik {
+
 // What the operator is told when no network can be used, in the window's
 // words wherever it is said.
 constexpr const char* kNoInterfaceEntry = "No Ethernet connection !";
@@ -77,3 +79,5 @@ class CSystemNetwork : public INetwork {
   COpenNetwork m_open{m_devices};
   ITransport* m_transport = nullptr;
 };
+
+}  // namespace quorvik

@@ -3,6 +3,8 @@
 #include <array>
 #include <cstdio>
 
+namespace quorvik {
+
 namespace {
 
 constexpr std::array<uint32_t, 64> kRound = {
@@ -77,3 +79,5 @@ std::string Sha256Hex(std::span<const uint8_t> bytes) {
   }
   return hex;
 }
+
+}  // namespace quorvik

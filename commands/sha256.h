@@ -5,5 +5,9 @@
 #include <span>
 #include <string>
 
+namespace quorvik {
+
 // Lower-case hex, 64 digits.
 std::string Sha256Hex(std::span<const uint8_t> bytes);
+
+}  // namespace quorvik

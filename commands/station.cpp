@@ -12,6 +12,8 @@
 #include "devices/device_identity.h"
 #include "devices/device_list.h"
 
+namespace quorvik {
+
 void IStationObserver::OnReady() {}
 void IStationObserver::OnFound(const StationUnit&) {}
 void IStationObserver::OnWriting(const StationUnit&, uint32_t, uint32_t) {}
@@ -436,3 +438,5 @@ StationEnd RunStation(const StationOptions& options, INetwork& network, IClock& 
                       ICommandObserver& observer, IStationObserver& station) {
   return CStation(options, network, clock, observer, station).Run();
 }
+
+}  // namespace quorvik

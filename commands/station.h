@@ -26,6 +26,8 @@
 #include "commands/network.h"
 #include "net/device_record.h"
 
+namespace quorvik {
+
 // A unit as the station first saw it in its current stay on the bench.
 struct StationUnit {
   DeviceRecord record;
@@ -141,3 +143,5 @@ std::string StationSerial(const DeviceRecord& record);
 // are one record whose hardware address is whichever answered last: they
 // are known by the serial, so that they stay one unit.
 bool SameStationUnit(const DeviceRecord& a, const DeviceRecord& b);
+
+}  // namespace quorvik

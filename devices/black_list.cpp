@@ -5,6 +5,8 @@
 #include "devices/device_list.h"
 #include "net/reply_processing.h"
 
+namespace quorvik {
+
 std::string MakeBlackListEntry(const DeviceRecord& record) {
   std::string entry = MakeSearchKey(std::span<const uint8_t>(
       record.identity.data(), std::min<size_t>(record.identityLength, record.identity.size())));
@@ -29,3 +31,5 @@ void CDlgBlacklist::OnDelete(int selectedRow) {
     if (k != selectedRow) AppendBlackListEntry(rebuilt, entries[k]);
   m_devices.blackList = std::move(rebuilt);
 }
+
+}  // namespace quorvik

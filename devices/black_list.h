@@ -11,6 +11,8 @@
 #include "net/device_record.h"
 #include "net/device_session.h"
 
+namespace quorvik {
+
 // "<identity as lower-case hex> (<name>)".
 std::string MakeBlackListEntry(const DeviceRecord& record);
 
@@ -32,3 +34,5 @@ class CDlgBlacklist {
  private:
   DeviceSession& m_devices;
 };
+
+}  // namespace quorvik

@@ -4,6 +4,8 @@
 
 #include "net/reply_processing.h"
 
+namespace quorvik {
+
 namespace {
 
 constexpr uint8_t kVerifiesFlag = 0x80;
@@ -85,3 +87,5 @@ std::string PhysicalDeviceKey(const DeviceRecord& record) {
   return HasIdentity(record) ? "id:" + MakeSearchKey(PaddedIdentity(record))
                              : "mac:" + MakeSearchKey(record.mac);
 }
+
+}  // namespace quorvik

@@ -12,6 +12,8 @@
 
 #include "net/device_record.h"
 
+namespace quorvik {
+
 bool HasRealMac(const DeviceRecord& record);
 // The serial bytes the record holds, unpadded.
 std::span<const uint8_t> SerialBytes(const DeviceRecord& record);
@@ -53,3 +55,5 @@ bool NamedBySerial(const DeviceRecord& record, std::span<const uint8_t> serial);
 // A text that is equal for records of the same device (across modes): the
 // padded serial, or the hardware address of a device without one.
 std::string PhysicalDeviceKey(const DeviceRecord& record);
+
+}  // namespace quorvik

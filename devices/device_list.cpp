@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "base/hex_text.h"
 #include "devices/device_identity.h"
 #include "devices/device_types.h"
-#include "net/hex_text.h"
 #include "net/interfaces.h"
+
+namespace quorvik {
 
 std::string FormatVersion(uint16_t version) {
   const int major = version >> 8, minor = version & 0xFF;
@@ -138,3 +140,5 @@ const char* ModeName(const DeviceRecord& record) {
 bool CanFactoryReset(const DeviceRecord& record) {
   return record.loaderType == 0 || (record.loaderFlags & 0x01) != 0;
 }
+
+}  // namespace quorvik

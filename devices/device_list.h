@@ -10,6 +10,8 @@
 
 #include "net/device_record.h"
 
+namespace quorvik {
+
 struct DeviceRow {
   std::string device;  // 8-bit text as the device sent it
   std::string version;
@@ -79,3 +81,5 @@ const char* ModeName(const DeviceRecord& record);
 // The factory-reset button is offered for devices in application mode and
 // for bootloaders that can reset.
 bool CanFactoryReset(const DeviceRecord& record);
+
+}  // namespace quorvik

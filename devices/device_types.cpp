@@ -3,6 +3,8 @@
 #include <array>
 #include <cstdio>
 
+namespace quorvik {
+
 namespace {
 
 constexpr std::array<DeviceType, 35> kCatalogue = {{
@@ -65,3 +67,5 @@ std::string UnknownTypeName(uint16_t code) {
   std::snprintf(text, sizeof text, "Unknown (0x%.04x)", code);
   return text;
 }
+
+}  // namespace quorvik

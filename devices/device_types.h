@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+namespace quorvik {
+
 struct DeviceType {
   uint16_t code;
   std::string_view displayName;
@@ -21,3 +23,5 @@ std::string UnknownTypeName(uint16_t code);
 
 // The "Device" column text of a bootloader-mode record; never empty.
 std::string DeviceTypeName(uint16_t deviceId, uint8_t slaveNumber);
+
+}  // namespace quorvik

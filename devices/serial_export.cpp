@@ -3,6 +3,8 @@
 #include <cctype>
 #include <cstdio>
 
+namespace quorvik {
+
 std::string BuildSerialLine(const DeviceRecord& record) {
   const auto& b = record.identity;
   char line[64];
@@ -32,3 +34,5 @@ int CountSerialLines(const std::string& collection) {
     ++lines;
   return lines;
 }
+
+}  // namespace quorvik

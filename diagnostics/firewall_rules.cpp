@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <sstream>
 
+namespace quorvik {
+
 namespace {
 
 enum class Match { kNo, kMaybe, kYes };
@@ -491,3 +493,5 @@ PortFilterResult FilterIncomingUdp(const std::vector<FirewallChain>& chains, uin
   const PortFilterResult broadcast = WalkBaseChains(chains, {port, ifName, true});
   return broadcast.verdict > unicast.verdict ? broadcast : unicast;
 }
+
+}  // namespace quorvik

@@ -15,6 +15,8 @@
 #include <string_view>
 #include <vector>
 
+namespace quorvik {
+
 struct FirewallRule {
   std::vector<std::string> conditions;  // tokens before the verdict, quoted text removed
   std::string verdict;                  // accept, drop, reject, jump, goto, return, or empty
@@ -46,3 +48,5 @@ struct PortFilterResult {
 // card `ifName`, over every base chain in `chains`.
 PortFilterResult FilterIncomingUdp(const std::vector<FirewallChain>& chains, uint16_t port,
                                    const std::string& ifName);
+
+}  // namespace quorvik

@@ -31,7 +31,7 @@
 #include "net/network_session.h"
 #include "net/protocol.h"
 
-extern char** environ;
+namespace quorvik {
 
 namespace {
 
@@ -642,3 +642,5 @@ std::vector<CheckResult> RunNetworkCheck(const NetworkCheckRequest& request, ICl
   }
   return results;
 }
+
+}  // namespace quorvik

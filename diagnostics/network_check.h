@@ -17,6 +17,8 @@
 #include "diagnostics/firewall_rules.h"
 #include "net/interfaces.h"
 
+namespace quorvik {
+
 enum class CheckStatus { kPass, kWarn, kFail };
 const char* CheckStatusName(CheckStatus status);  // "pass", "warn", "fail"
 
@@ -121,3 +123,5 @@ struct NetworkCheckRequest {
 // search takes seconds).
 std::vector<CheckResult> RunNetworkCheck(const NetworkCheckRequest& request, IClock& clock,
                                          const std::function<void(const CheckResult&)>& onResult);
+
+}  // namespace quorvik

@@ -9,6 +9,10 @@
 #include <cstring>
 #include <vector>
 
+#include "base/fd.h"
+
+namespace quorvik {
+
 namespace {
 
 FileProblem Problem(FileProblem::Kind kind, int error, const std::string& path,
@@ -27,25 +31,6 @@ const char* FileTypeText(mode_t mode) {
   if (S_ISSOCK(mode)) return "is a socket, not a file";
   return "is not a regular file";
 }
-
-class CFd {
- public:
-  explicit CFd(int fd) : m_fd(fd) {}
-  ~CFd() {
-    if (m_fd >= 0) ::close(m_fd);
-  }
-  CFd(const CFd&) = delete;
-  CFd& operator=(const CFd&) = delete;
-  int get() const { return m_fd; }
-  int release() {
-    const int fd = m_fd;
-    m_fd = -1;
-    return fd;
-  }
-
- private:
-  int m_fd;
-};
 
 bool WriteAll(int fd, std::string_view bytes) {
   size_t done = 0;
@@ -95,7 +80,7 @@ FileRead ReadWholeFile(const std::string& path, size_t maxBytes) {
   }
   // Non-blocking, so that opening a FIFO returns at once to be refused.
   CFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-  if (fd.get() < 0) {
+  if (fd.Get() < 0) {
     const int error = errno;
     result.problem =
         // A path through a file that is no folder names nothing either.
@@ -105,7 +90,7 @@ FileRead ReadWholeFile(const std::string& path, size_t maxBytes) {
     return result;
   }
   struct stat st {};
-  if (::fstat(fd.get(), &st) != 0) {
+  if (::fstat(fd.Get(), &st) != 0) {
     result.problem = Problem(FileProblem::Kind::kUnreadable, errno, path, ErrorText(errno));
     return result;
   }
@@ -133,7 +118,7 @@ FileRead ReadWholeFile(const std::string& path, size_t maxBytes) {
       }
       bytes.resize(std::min(maxBytes + 1, std::max<size_t>(bytes.size() * 2, 4096)));
     }
-    const ssize_t n = ::read(fd.get(), bytes.data() + done, bytes.size() - done);
+    const ssize_t n = ::read(fd.Get(), bytes.data() + done, bytes.size() - done);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       result.problem = Problem(FileProblem::Kind::kUnreadable, errno, path, ErrorText(errno));
@@ -198,7 +183,7 @@ FileWrite WriteFileAtomically(const std::string& path, std::string_view bytes) {
   const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
   std::string temp = folder + "/." + base + ".tmp-XXXXXX";
   CFd fd(::mkstemp(temp.data()));
-  if (fd.get() < 0) {
+  if (fd.Get() < 0) {
     result.problem = Problem(FileProblem::Kind::kNotWritten, errno, path,
                              "no new copy can be made in " + folder + ": " + ErrorText(errno));
     return result;
@@ -208,19 +193,21 @@ FileWrite WriteFileAtomically(const std::string& path, std::string_view bytes) {
     result.problem = Problem(FileProblem::Kind::kNotWritten, error, path, what + ErrorText(error));
     return result;
   };
-  if (!WriteAll(fd.get(), bytes)) return fail(errno, "writing the new copy failed: ");
-  if (::fchmod(fd.get(), mode) != 0) return fail(errno, "setting the mode failed: ");
+  if (!WriteAll(fd.Get(), bytes)) return fail(errno, "writing the new copy failed: ");
+  if (::fchmod(fd.Get(), mode) != 0) return fail(errno, "setting the mode failed: ");
   // Keeps a file that root edits for a user the user's; an ordinary user
   // cannot give files away and keeps the copy as its own.
   if (exists && (st.st_uid != ::geteuid() || st.st_gid != ::getegid())) {
-    [[maybe_unused]] const int ignored = ::fchown(fd.get(), st.st_uid, st.st_gid);
+    [[maybe_unused]] const int ignored = ::fchown(fd.Get(), st.st_uid, st.st_gid);
   }
-  if (::fsync(fd.get()) != 0) return fail(errno, "flushing the new copy failed: ");
-  if (::close(fd.release()) != 0) return fail(errno, "closing the new copy failed: ");
+  if (::fsync(fd.Get()) != 0) return fail(errno, "flushing the new copy failed: ");
+  if (::close(fd.Release()) != 0) return fail(errno, "closing the new copy failed: ");
   if (::rename(temp.c_str(), target.c_str()) != 0) return fail(errno, "replacing it failed: ");
   // The rename itself reaches the disk with the folder.
   CFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.get() >= 0) ::fsync(dir.get());
+  if (dir.Get() >= 0) ::fsync(dir.Get());
   result.ok = true;
   return result;
 }
+
+}  // namespace quorvik

@@ -12,6 +12,8 @@
 #include <string>
 #include <string_view>
 
+namespace quorvik {
+
 struct FileProblem {
   enum class Kind {
     kMissing,     // nothing at the path
@@ -62,3 +64,5 @@ std::string FolderOf(const std::string& path);
 // Where a path's symbolic links lead, however many; the path itself when it
 // is no link. A link to a file that does not exist yet leads to that name.
 std::string FinalLinkTarget(const std::string& path);
+
+}  // namespace quorvik

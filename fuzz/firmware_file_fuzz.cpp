@@ -12,6 +12,8 @@
 #include "commands/firmware_file.h"
 #include "scratch_path.h"
 
+using namespace quorvik;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const CFuzzScratchFile scratch("firmware.bin");
   const std::string& path = scratch.Path();

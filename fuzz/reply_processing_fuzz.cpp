@@ -14,6 +14,8 @@
 #include "devices/device_list.h"
 #include "net/reply_processing.h"
 
+using namespace quorvik;
+
 namespace {
 
 void CheckTable(const DeviceSession& devices) {

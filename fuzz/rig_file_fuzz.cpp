@@ -10,6 +10,8 @@
 #include "records/rig.h"
 #include "records/roll_call.h"
 
+using namespace quorvik;
+
 namespace {
 
 std::vector<DeviceRecord> Listed() {

@@ -9,6 +9,8 @@
 
 #include <string>
 
+namespace quorvik {
+
 class CFuzzScratchFile {
  public:
   explicit CFuzzScratchFile(const char* name) {
@@ -27,3 +29,5 @@ class CFuzzScratchFile {
  private:
   std::string m_path;
 };
+
+}  // namespace quorvik

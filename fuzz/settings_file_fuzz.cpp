@@ -16,6 +16,8 @@
 #include "records/settings_file.h"
 #include "scratch_path.h"
 
+using namespace quorvik;
+
 namespace {
 
 std::string Trimmed(std::string s) {

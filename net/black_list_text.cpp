@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace quorvik {
+
 namespace {
 
 bool IsLowerHex(char c) {
@@ -86,3 +88,5 @@ bool CBlackListText::Hides(std::string_view key) const {
   }
   return false;
 }
+
+}  // namespace quorvik

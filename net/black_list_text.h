@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+namespace quorvik {
+
 class CBlackListText {
  public:
   CBlackListText() = default;
@@ -64,3 +66,5 @@ void AppendBlackListEntry(std::string& text, std::string_view entry);
 // reported no serial; nothing for text that is no serial at all (upper-case
 // digits, a stray piece of a name), which hides no device.
 std::optional<std::string_view> EntrySerial(std::string_view entry);
+
+}  // namespace quorvik

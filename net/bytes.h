@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <span>
 
+namespace quorvik {
+
 inline void PutBe16(std::span<uint8_t> out, size_t at, uint16_t v) {
   out[at] = static_cast<uint8_t>(v >> 8);
   out[at + 1] = static_cast<uint8_t>(v);
@@ -53,3 +55,5 @@ class FrameReader {
  private:
   std::span<const uint8_t> m_bytes;
 };
+
+}  // namespace quorvik

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+namespace quorvik {
+
 bool HasRealMac(const std::array<uint8_t, 6>& mac) {
   return mac != kPlaceholderMac &&
          std::any_of(mac.begin(), mac.end(), [](uint8_t b) { return b != 0; });
@@ -26,3 +28,5 @@ int CountUsedRecords(const DeviceTable& table) {
   while (n < kDeviceTableCapacity && !table[n].IsFree()) ++n;
   return n;
 }
+
+}  // namespace quorvik

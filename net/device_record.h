@@ -8,6 +8,8 @@
 
 #include "net/protocol.h"
 
+namespace quorvik {
+
 // What tells apart devices that answer with one serial: a cloned or
 // factory-default serial is common enough on a rig.
 struct AnswerSignature {
@@ -78,3 +80,5 @@ void ClearDeviceTable(DeviceTable& table);
 
 // Length of the run of records in use that starts at index 0.
 int CountUsedRecords(const DeviceTable& table);
+
+}  // namespace quorvik

@@ -1,5 +1,7 @@
 #include "net/device_session.h"
 
+namespace quorvik {
+
 std::vector<DeviceRecord> DeviceSession::Listed() const {
   std::lock_guard lock(deviceMutex);
   return {deviceTable.begin(), deviceTable.begin() + CountUsedRecords(deviceTable)};
@@ -16,3 +18,5 @@ uint32_t DeviceSession::BeginListeningRound() {
   std::lock_guard lock(deviceMutex);
   return ++listeningRound;
 }
+
+}  // namespace quorvik

@@ -14,6 +14,8 @@
 #include "net/device_record.h"
 #include "net/reply_state.h"
 
+namespace quorvik {
+
 struct DeviceSession {
   // Guards the table, both counts and the black-list together: one search
   // answer is processed as a whole under it, and a reader holds it whenever
@@ -43,3 +45,5 @@ struct DeviceSession {
   // stays.
   void EmptyTable();
 };
+
+}  // namespace quorvik

@@ -5,6 +5,8 @@
 
 #include "net/bytes.h"
 
+namespace quorvik {
+
 bool HasMagic(std::span<const uint8_t> datagram, const Magic& magic) {
   return datagram.size() >= magic.size() &&
          std::memcmp(datagram.data(), magic.data(), magic.size()) == 0;
@@ -130,3 +132,5 @@ uint16_t ComputeImageCrcPadded(std::span<const uint8_t> bytes, size_t length) {
   for (size_t i = 0; i < length; ++i) crc = Crc16Step(crc, i < bytes.size() ? bytes[i] : 0xFF);
   return SwapBytes(crc);
 }
+
+}  // namespace quorvik

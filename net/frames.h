@@ -10,6 +10,8 @@
 #include "net/device_record.h"
 #include "net/protocol.h"
 
+namespace quorvik {
+
 size_t EncodeHeader(std::span<uint8_t> out, const Magic& magic, uint16_t opcode);
 size_t EncodeBootSearch(std::span<uint8_t> out);
 size_t EncodeAppSearch(std::span<uint8_t> out);
@@ -34,3 +36,5 @@ inline uint16_t ComputeImageCrc(std::span<const uint8_t> bytes) {
 // The checksum of `length` bytes of which those past `bytes` are 0xFF, the
 // padding of a last block that reaches past the image buffer.
 uint16_t ComputeImageCrcPadded(std::span<const uint8_t> bytes, size_t length);
+
+}  // namespace quorvik

@@ -11,6 +11,8 @@
 #include <fstream>
 #include <thread>
 
+namespace quorvik {
+
 namespace {
 
 constexpr char kLockName[] = "quorvik.ports";
@@ -84,3 +86,5 @@ CInstanceLock::Attempt CInstanceLock::Acquire(const std::string& program,
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
 }
+
+}  // namespace quorvik

@@ -11,6 +11,8 @@
 #include <optional>
 #include <string>
 
+namespace quorvik {
+
 struct LockHolder {
   std::string name;  // the program, as it named itself; empty when unknown
   int pid = 0;       // 0 when unknown
@@ -38,3 +40,5 @@ class CInstanceLock {
   int m_lockFd;
   int m_nameFd;
 };
+
+}  // namespace quorvik

@@ -12,6 +12,8 @@
 
 #include "net/reply_state.h"
 
+namespace quorvik {
+
 std::vector<InterfaceAddress> QueryInterfaceAddresses() {
   std::vector<InterfaceAddress> result;
   ifaddrs* list = nullptr;
@@ -105,3 +107,5 @@ std::optional<int> InterfaceIndexOf(const InterfaceList& interfaces, const std::
 int StoredInterfaceIndex(const InterfaceList& interfaces, const std::string& stored) {
   return stored.empty() ? 0 : InterfaceIndexOf(interfaces, stored).value_or(0);
 }
+
+}  // namespace quorvik

@@ -10,6 +10,8 @@
 
 #include "net/protocol.h"
 
+namespace quorvik {
+
 constexpr int kMaxInterfaces = 10;
 // What stands for "every network at once" where an interface's address
 // would: in the settings, after --iface, and for OpenNetwork.
@@ -59,3 +61,5 @@ std::string NetworkEntryAddress(const InterfaceList& interfaces, int entry);
 std::optional<int> InterfaceIndexOf(const InterfaceList& interfaces, const std::string& dotted);
 // The interface opened at start-up: the stored one, else the first.
 int StoredInterfaceIndex(const InterfaceList& interfaces, const std::string& stored);
+
+}  // namespace quorvik

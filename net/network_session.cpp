@@ -17,6 +17,8 @@
 #include "net/protocol.h"
 #include "net/reply_processing.h"
 
+namespace quorvik {
+
 namespace {
 
 // A flood can keep a socket readable for ever; after this many datagrams the
@@ -221,3 +223,5 @@ std::string PortProblemText(const PortProblem& problem) {
     text += "; this system does not let the program bind to the interface";
   return text;
 }
+
+}  // namespace quorvik

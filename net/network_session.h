@@ -16,6 +16,8 @@
 #include "net/protocol.h"
 #include "net/transport.h"
 
+namespace quorvik {
+
 struct DeviceSession;
 
 // A port that an opening could not bind, and the system's reason.
@@ -116,3 +118,5 @@ class COpenNetwork : public ITransport {
 // cannot be tied to the card; otherwise the socket, with `bound` false and
 // `error` set when the port could not be bound.
 int OpenPortSocket(const std::string& ifName, uint16_t port, bool& bound, int& error);
+
+}  // namespace quorvik

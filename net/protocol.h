@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <span>
 
+namespace quorvik {
+
 // An IPv4 address as its four octets, first octet first.
 using Ipv4Address = std::array<uint8_t, 4>;
 
@@ -112,3 +114,5 @@ constexpr const WriteBlockLayout& WriteBlockLayoutFor(uint16_t loaderType) {
 }
 
 bool HasMagic(std::span<const uint8_t> datagram, const Magic& magic);
+
+}  // namespace quorvik

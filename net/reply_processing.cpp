@@ -4,9 +4,11 @@
 #include <array>
 #include <cstring>
 
+#include "base/hex_text.h"
 #include "net/bytes.h"
-#include "net/hex_text.h"
 #include "net/protocol.h"
+
+namespace quorvik {
 
 namespace {
 
@@ -317,3 +319,5 @@ void ProcessDatagram(DeviceSession& devices, uint16_t port, std::span<const uint
     ProcessAppSearchAnswer(devices, r, sender, card);
   }
 }
+
+}  // namespace quorvik

@@ -10,6 +10,8 @@
 
 #include "net/device_session.h"
 
+namespace quorvik {
+
 // Handles one datagram that arrived on `port` from `sender`: a search
 // answer goes into `devices`' table, an acknowledgement to its reply
 // channels. Called on a receiver thread. `card`: the card it came in on
@@ -24,3 +26,5 @@ inline void ProcessDatagram(DeviceSession& devices, uint16_t port, const uint8_t
 
 // The black-list key of identity bytes: two lower-case hex digits per byte.
 std::string MakeSearchKey(std::span<const uint8_t> identity);
+
+}  // namespace quorvik

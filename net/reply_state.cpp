@@ -2,6 +2,8 @@
 
 #include <thread>
 
+namespace quorvik {
+
 void CReplyChannel::Arm(std::optional<Ipv4Address> from, Awaited awaited) {
   std::lock_guard lock(m_mutex);
   m_replyPending = true;
@@ -181,3 +183,5 @@ void CReplyChannels::Reset() {
   m_shared.Reset();
   for (Own& own : m_own) own.channel.Reset();
 }
+
+}  // namespace quorvik

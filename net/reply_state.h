@@ -19,6 +19,8 @@
 #include "net/device_record.h"
 #include "net/protocol.h"
 
+namespace quorvik {
+
 // Lets a test run the waits for acknowledgements, and the pause after each,
 // in virtual time: thousands of updates with five-second time-outs in them
 // then take seconds.
@@ -150,3 +152,5 @@ class CReplyChannels {
   // As many as the table has devices, each waited on from its own address.
   std::array<Own, kDeviceTableCapacity> m_own;
 };
+
+}  // namespace quorvik

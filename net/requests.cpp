@@ -12,6 +12,8 @@
 #include "net/protocol.h"
 #include "net/transport.h"
 
+namespace quorvik {
+
 namespace {
 
 // Each request encodes into a frame of its own on the caller's stack, so
@@ -143,3 +145,5 @@ bool RequestFactoryReset(ITransport& transport, const DeviceRecord& record) {
   Frame frame;
   return SendTo(transport, record, SocketSlot::kApp, frame, EncodeFactoryReset(frame, record));
 }
+
+}  // namespace quorvik

@@ -12,6 +12,8 @@
 #include "net/device_record.h"
 #include "net/transport.h"
 
+namespace quorvik {
+
 struct DeviceSession;
 
 // Where the acknowledgements of requests to `record` may come from: its
@@ -56,3 +58,5 @@ bool RequestFactoryReset(ITransport& transport, const DeviceRecord& record);
 
 constexpr int kReplyPollMs = 10;
 constexpr int kVerifyTries = 500;
+
+}  // namespace quorvik

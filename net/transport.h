@@ -7,6 +7,8 @@
 
 #include "net/protocol.h"
 
+namespace quorvik {
+
 enum class SocketSlot { kBootA, kBootB, kApp };
 
 class ITransport {
@@ -23,3 +25,5 @@ class ITransport {
     return Send(slot, port, datagram);
   }
 };
+
+}  // namespace quorvik

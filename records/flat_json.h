@@ -11,6 +11,8 @@
 #include <variant>
 #include <vector>
 
+namespace quorvik {
+
 using JsonValue = std::variant<std::nullptr_t, bool, int64_t, std::string>;
 
 struct JsonField {
@@ -19,13 +21,6 @@ struct JsonField {
   bool operator==(const JsonField&) const = default;
 };
 using FlatRecord = std::vector<JsonField>;
-
-// Valid UTF-8 passes unchanged; anything else is read as Latin-1.
-std::string ToUtf8(std::string_view bytes);
-// ToUtf8, with control characters and bidirectional overrides shown as
-// '?', so that a device name can neither move the cursor, recolour a
-// terminal nor reorder the line it stands in.
-std::string Printable(std::string_view bytes);
 
 // The object on one line, fields in the given order, no line end.
 std::string EncodeJsonObject(const FlatRecord& record);
@@ -71,3 +66,5 @@ constexpr int kJsonMaxDepth = 64;
 JsonDocument DecodeJsonDocument(std::string_view text);
 // On one line, members in their order.
 std::string EncodeJsonNode(const JsonNode& node);
+
+}  // namespace quorvik

@@ -13,10 +13,13 @@
 #include <ctime>
 #include <map>
 
+#include "base/hex_text.h"
+#include "base/text.h"
 #include "devices/device_identity.h"
 #include "devices/device_list.h"
-#include "net/hex_text.h"
 #include "records/settings_location.h"
+
+namespace quorvik {
 
 const std::vector<std::string> kJournalCommonFields = {
     "time",   "host",     "program", "interface", "command",    "outcome", "reason",
@@ -25,12 +28,6 @@ const std::vector<std::string> kJournalUpdateFields = {
     "file", "sha256", "section", "bytes", "blocks", "crc", "verified", "durationMs", "fileBytes"};
 
 namespace {
-
-std::string Hex16(uint16_t value) {
-  char text[8];
-  std::snprintf(text, sizeof text, "0x%04x", value);
-  return text;
-}
 
 JsonValue TextOrNull(const std::string& text) {
   return text.empty() ? JsonValue(nullptr) : JsonValue(text);
@@ -455,3 +452,5 @@ const std::vector<std::string>& JournalFields() {
   }();
   return fields;
 }
+
+}  // namespace quorvik

@@ -18,6 +18,8 @@
 #include "files/operator_files.h"
 #include "records/flat_json.h"
 
+namespace quorvik {
+
 // This machine's name, for the host of the lines it writes; empty when
 // the system gives none.
 std::string HostName();
@@ -145,3 +147,5 @@ class CJournalSink : public IResultSink {
   CJournal m_journal;
   JournalContext m_context;
 };
+
+}  // namespace quorvik

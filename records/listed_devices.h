@@ -8,6 +8,8 @@
 #include "net/black_list_text.h"
 #include "net/device_record.h"
 
+namespace quorvik {
+
 struct ListedDevices {
   // The records behind the rows, row i being record i; unit rows included.
   std::vector<DeviceRecord> records;
@@ -21,3 +23,5 @@ class IListObserver {
   virtual ~IListObserver() = default;
   virtual void OnDevicesListed(const ListedDevices& listed) = 0;
 };
+
+}  // namespace quorvik

@@ -9,6 +9,8 @@
 #include "commands/sha256.h"
 #include "files/operator_files.h"
 
+namespace quorvik {
+
 namespace {
 
 bool IsSha256Text(const std::string& text) {
@@ -137,3 +139,5 @@ FlatRecord RunningEndLine(const FlatRecord& start, const JournalContext& context
   }
   return line;
 }
+
+}  // namespace quorvik

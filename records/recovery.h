@@ -17,6 +17,8 @@
 #include "records/flat_json.h"
 #include "records/journal.h"
 
+namespace quorvik {
+
 struct UnfinishedUpdate {
   DeviceRecord record;  // as the search listed it
   int row = 0;
@@ -65,3 +67,5 @@ FlatRecord RunningEndLine(const FlatRecord& start, const JournalContext& context
 constexpr const char* kFoundRunningReason =
     "The update never ended; its device was later found running its application, with the new "
     "firmware or the one before";
+
+}  // namespace quorvik

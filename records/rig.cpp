@@ -4,10 +4,12 @@
 #include <chrono>
 #include <cstdio>
 
+#include "base/hex_text.h"
 #include "devices/device_identity.h"
 #include "devices/device_list.h"
-#include "net/hex_text.h"
 #include "records/journal.h"
+
+namespace quorvik {
 
 namespace {
 
@@ -305,3 +307,5 @@ std::string RigSaveSummary(const RigMerge& merge) {
         "; " + std::to_string(merge.leftOut) + " left out that report neither a serial nor a MAC";
   return text;
 }
+
+}  // namespace quorvik

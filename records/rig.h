@@ -19,6 +19,8 @@
 #include "net/device_record.h"
 #include "records/flat_json.h"
 
+namespace quorvik {
+
 constexpr int kRigFormat = 1;
 constexpr const char* kRigType = "quorvik-rig";
 constexpr size_t kRigFileMaxBytes = 4 << 20;
@@ -88,3 +90,5 @@ struct RigSave {
 RigSave SaveRig(const std::string& path, std::span<const DeviceRecord> listed);
 // "4 device(s): 1 new, 3 found again, 1 kept that did not answer".
 std::string RigSaveSummary(const RigMerge& merge);
+
+}  // namespace quorvik

@@ -7,6 +7,8 @@
 #include "net/protocol.h"
 #include "net/reply_processing.h"
 
+namespace quorvik {
+
 namespace {
 
 // A running device is hidden by the first 11 bytes of its serial, its
@@ -122,3 +124,5 @@ std::string RollCallSummary(const RollCall& call) {
             RollCallStatusName(status);
   return text;
 }
+
+}  // namespace quorvik

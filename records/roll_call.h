@@ -16,6 +16,8 @@
 #include "net/device_record.h"
 #include "records/rig.h"
 
+namespace quorvik {
+
 enum class RollCallStatus { kPresent, kChanged, kMissing, kUnexpected, kHidden };
 constexpr std::array<RollCallStatus, 5> kRollCallStatuses = {
     RollCallStatus::kPresent, RollCallStatus::kChanged, RollCallStatus::kMissing,
@@ -59,3 +61,5 @@ RollCall CallRoll(const Rig& rig, std::span<const DeviceRecord> listed,
                   const CBlackListText& blackList);
 // "3 present, 1 changed, 1 missing, 1 unexpected, 0 hidden".
 std::string RollCallSummary(const RollCall& call);
+
+}  // namespace quorvik

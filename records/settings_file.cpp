@@ -8,6 +8,8 @@
 #include <optional>
 #include <vector>
 
+namespace quorvik {
+
 namespace {
 
 struct Line {
@@ -159,3 +161,5 @@ FileWrite CSettingsFile::Write(const std::string& section, const std::string& ke
   }
   return WriteFileAtomically(m_path, text);
 }
+
+}  // namespace quorvik

@@ -9,6 +9,8 @@
 
 #include "files/operator_files.h"
 
+namespace quorvik {
+
 // A settings file is a few lines; a black-list of a few hundred thousand
 // hidden devices still fits. Anything larger is not a settings file.
 constexpr size_t kMaxSettingsFileBytes = 64 * 1024 * 1024;
@@ -37,3 +39,5 @@ constexpr const char* kKeySelectedIp = "SELECTED_IP";
 constexpr const char* kKeyHidden = "HIDDEN";
 // The folder of the firmware file chosen last: the file dialog opens there.
 constexpr const char* kKeyFirmwareFolder = "FIRMWARE_FOLDER";
+
+}  // namespace quorvik

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <vector>
 
+namespace quorvik {
+
 namespace {
 
 std::string HomeFromPasswordDatabase() {
@@ -81,3 +83,5 @@ std::string CreateFolders(const std::string& folder) {
     return "cannot create the folder " + folder + ": " + std::strerror(errno);
   return {};
 }
+
+}  // namespace quorvik

@@ -6,6 +6,8 @@
 
 #include <string>
 
+namespace quorvik {
+
 constexpr const char* kSettingsFileName = "Quorvik.ini";
 
 // The parts of the environment the choice depends on.
@@ -32,3 +34,5 @@ std::string SettingsFilePath(const std::string& workDir);
 // Creates `folder` and any missing parents, private to the user. Empty on
 // success, else why it could not be made.
 std::string CreateFolders(const std::string& folder);
+
+}  // namespace quorvik

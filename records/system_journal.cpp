@@ -5,8 +5,11 @@
 
 #include <cctype>
 
+#include "base/text.h"
 #include "devices/device_list.h"
 #include "records/flat_json.h"
+
+namespace quorvik {
 
 const char* SystemJournalMessageId(CommandKind kind) {
   switch (kind) {
@@ -96,3 +99,5 @@ void CSystemJournalSink::OnResult(const CommandResult& result) {
   // systemd): the update journal is the record, so there is nothing to say.
   (void)sd_journal_sendv(fields.data(), static_cast<int>(fields.size()));
 }
+
+}  // namespace quorvik

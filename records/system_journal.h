@@ -14,6 +14,8 @@
 #include "commands/command_result.h"
 #include "records/journal.h"
 
+namespace quorvik {
+
 // One field per pair: the name (A-Z, 0-9, _) and its value, which may hold
 // any byte, line ends included.
 using SystemJournalEntry = std::vector<std::pair<std::string, std::string>>;
@@ -47,3 +49,5 @@ class CSystemJournalSink : public IResultSink {
  private:
   JournalContext m_context;
 };
+
+}  // namespace quorvik

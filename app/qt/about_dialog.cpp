@@ -6,6 +6,8 @@
 
 #include "app/qt/dialog_units.h"
 
+namespace quorvik {
+
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
   setWindowTitle(QString::fromUtf8("Info über Quorvik"));
   const CDialogUnits du = CDialogUnits::ForFont(font(), this);
@@ -27,3 +29,5 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
 
   setFixedSize(du.X(235), du.Y(55));
 }
+
+}  // namespace quorvik

@@ -3,6 +3,8 @@
 
 #include <QDialog>
 
+namespace quorvik {
+
 constexpr const char* kAboutMenuItem = "Inf&o über Quorvik...";
 
 class CAboutDlg : public QDialog {
@@ -10,3 +12,5 @@ class CAboutDlg : public QDialog {
  public:
   explicit CAboutDlg(QWidget* parent = nullptr);
 };
+
+}  // namespace quorvik

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace quorvik {
+
 void CAnchoredArea::SetStartSize(QSize size) {
   m_start = size;
   setMinimumSize(size);
@@ -35,3 +37,5 @@ void CAnchoredArea::resizeEvent(QResizeEvent* event) {
     if (item.control) item.control->setGeometry(Place(item, growth));
   QWidget::resizeEvent(event);
 }
+
+}  // namespace quorvik

@@ -11,6 +11,8 @@
 #include <QWidget>
 #include <vector>
 
+namespace quorvik {
+
 class CAnchoredArea : public QWidget {
  public:
   // How far each edge moves, as a share of the growth (0: stays, 1: moves
@@ -42,3 +44,5 @@ class CAnchoredArea : public QWidget {
   QSize m_start;
   std::vector<Item> m_items;
 };
+
+}  // namespace quorvik

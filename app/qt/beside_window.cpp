@@ -7,6 +7,8 @@
 #include <array>
 #include <optional>
 
+namespace quorvik {
+
 namespace {
 
 constexpr int kGap = 8;
@@ -102,3 +104,5 @@ void PlaceBesideWindow(QWidget* panel, QWidget* window, QSize least) {
   panel->resize(place.panel.size() - frameMargins);
   panel->move(place.panel.topLeft());
 }
+
+}  // namespace quorvik

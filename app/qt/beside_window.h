@@ -11,6 +11,8 @@
 
 class QWidget;
 
+namespace quorvik {
+
 // Where a panel of `size` goes, frames included, and where the window goes
 // for it. Right of `window`, else left of it, below it or above it, whole
 // where a side has room for it. Else the side with the most room takes it,
@@ -30,3 +32,5 @@ BesidePlace BesideWindow(const QRect& window, QSize size, const QRect& room, QSi
 // beside `window` (which moves when it must make room); `least` is by
 // default the panel's layout minimum.
 void PlaceBesideWindow(QWidget* panel, QWidget* window, QSize least = {});
+
+}  // namespace quorvik

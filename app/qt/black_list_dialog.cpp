@@ -12,6 +12,8 @@
 #include "app/qt/models/black_list_model.h"
 #include "devices/black_list.h"
 
+namespace quorvik {
+
 bool ExecBlackListDialog(CDlgBlacklist& logic, QWidget* parent, const CDialogUnits& units) {
   QDialog dialog(parent);
   dialog.setWindowTitle(QString::fromLatin1(CDlgBlacklist::kCaption));
@@ -48,3 +50,5 @@ bool ExecBlackListDialog(CDlgBlacklist& logic, QWidget* parent, const CDialogUni
   dialog.resize(units.ScalePixels(CDlgBlacklist::kColumnWidth) + 40, units.Y(150));
   return dialog.exec() == QDialog::Accepted;
 }
+
+}  // namespace quorvik

@@ -1,5 +1,7 @@
 #include "app/qt/cancellable_clock.h"
 
+namespace quorvik {
+
 CCancellableClock::CCancellableClock(double timeScale, IClock* inner)
     : m_timeScale(timeScale), m_inner(inner) {}
 
@@ -35,3 +37,5 @@ bool CCancellableClock::IsCancelled() const {
 void CCancellableClock::ThrowIfCancelled() const {
   if (IsCancelled()) throw CCommandCancelled{};
 }
+
+}  // namespace quorvik

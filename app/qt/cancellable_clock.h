@@ -9,6 +9,8 @@
 
 #include "commands/clock.h"
 
+namespace quorvik {
+
 class CCancellableClock : public IClock {
  public:
   // `timeScale` below 1 runs the protocol's waits faster (tests). `inner`,
@@ -32,3 +34,5 @@ class CCancellableClock : public IClock {
   std::condition_variable m_cancelled;
   bool m_isCancelled = false;
 };
+
+}  // namespace quorvik

@@ -5,6 +5,8 @@
 
 #include "commands/clock.h"
 
+namespace quorvik {
+
 CCommandRunner::CCommandRunner() : m_thread([this] { Loop(); }) {}
 
 CCommandRunner::~CCommandRunner() {
@@ -66,3 +68,5 @@ void CCommandRunner::Loop() {
     if (finished) finished();
   }
 }
+
+}  // namespace quorvik

@@ -10,6 +10,8 @@
 #include <mutex>
 #include <thread>
 
+namespace quorvik {
+
 class CCommandRunner {
  public:
   CCommandRunner();
@@ -38,3 +40,5 @@ class CCommandRunner {
   bool m_stopping = false;
   std::thread m_thread;
 };
+
+}  // namespace quorvik

@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace quorvik {
+
 class CDialogUnits {
  public:
   // The original font's units on a 96 dpi screen; also the floor, so that
@@ -47,3 +49,5 @@ class CDialogUnits {
   double m_baseX;
   double m_baseY;
 };
+
+}  // namespace quorvik

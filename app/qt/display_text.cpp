@@ -1,6 +1,9 @@
 #include "app/qt/display_text.h"
 
+#include "base/text.h"
 #include "records/flat_json.h"
+
+namespace quorvik {
 
 namespace {
 
@@ -26,3 +29,5 @@ QString DisplayText(const std::string& bytes) {
 QString DisplayUtf8(const std::string& text) {
   return WithoutControls(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
 }
+
+}  // namespace quorvik

@@ -10,7 +10,11 @@
 #include <QString>
 #include <string>
 
+namespace quorvik {
+
 QString DisplayText(const std::string& bytes);
 // The same for text that is UTF-8 (the journal, rig files, what the system
 // reports).
 QString DisplayUtf8(const std::string& text);
+
+}  // namespace quorvik

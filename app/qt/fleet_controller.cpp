@@ -3,6 +3,8 @@
 #include "app/qt/side_dialog.h"
 #include "app/qt/window_commands.h"
 
+namespace quorvik {
+
 namespace {
 
 // Hands each step of a run, made on the command thread or in one of the
@@ -93,3 +95,5 @@ void CFleetController::StartRun() {
   m_stop = stop;
   m_dialog->Begin(m_dialog->model()->Chosen());
 }
+
+}  // namespace quorvik

@@ -10,6 +10,8 @@
 
 #include "app/qt/fleet_dialog.h"
 
+namespace quorvik {
+
 class CWindowCommands;
 
 class CFleetController {
@@ -30,3 +32,5 @@ class CFleetController {
   // Set by "Stop after this device", read by the run between devices.
   std::shared_ptr<std::atomic<bool>> m_stop;
 };
+
+}  // namespace quorvik

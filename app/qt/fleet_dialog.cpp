@@ -18,6 +18,8 @@
 #include "app/qt/display_text.h"
 #include "commands/sha256.h"
 
+namespace quorvik {
+
 namespace {
 
 constexpr int kStepsPerDevice = 100;
@@ -299,3 +301,5 @@ void CFleetDialog::ShowProgress() {
   for (const auto& [device, steps] : m_writing) within += steps;
   m_progress->setValue(std::min(m_progress->maximum(), m_finished * kStepsPerDevice + within));
 }
+
+}  // namespace quorvik

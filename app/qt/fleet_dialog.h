@@ -18,6 +18,8 @@ class QPushButton;
 class QSpinBox;
 class QTableView;
 
+namespace quorvik {
+
 // What "At once:" offers, and where it starts until the operator has chosen.
 constexpr int kMaxAtOnce = 64;
 constexpr int kDefaultAtOnce = 8;
@@ -89,3 +91,5 @@ class CFleetDialog : public QDialog {
   // Steps of the bar each device being written has filled, by device.
   std::map<size_t, int> m_writing;
 };
+
+}  // namespace quorvik

@@ -1,5 +1,7 @@
 #include "app/qt/gui_thread_bridge.h"
 
+namespace quorvik {
+
 void CGuiThreadBridge::Post(std::function<void()> change) {
   if (QThread::currentThread() == m_context->thread())
     change();
@@ -14,3 +16,5 @@ void CGuiThreadBridge::Cancel() {
   }
   m_answered.notify_all();
 }
+
+}  // namespace quorvik

@@ -14,6 +14,8 @@
 #include <mutex>
 #include <optional>
 
+namespace quorvik {
+
 class CGuiThreadBridge {
  public:
   // `context` lives on the window thread; what is queued runs only while
@@ -64,3 +66,5 @@ T CGuiThreadBridge::Ask(std::function<T()> ask, T cautious) {
   m_answered.wait(lock, [&] { return answer->value.has_value() || m_cancelled; });
   return answer->value.has_value() ? std::move(*answer->value) : cautious;
 }
+
+}  // namespace quorvik

@@ -5,6 +5,10 @@
 
 #include <string>
 
+namespace quorvik {
+
 class CQtMainView;
 
 void OpenHistory(CQtMainView& window, const std::string& journalPath);
+
+}  // namespace quorvik

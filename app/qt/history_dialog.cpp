@@ -17,6 +17,8 @@
 #include "files/operator_files.h"
 #include "records/journal.h"
 
+namespace quorvik {
+
 CHistoryDialog::CHistoryDialog(const std::string& journalPath, QWidget* parent) : QDialog(parent) {
   setWindowTitle(QStringLiteral("Update history"));
   m_model = new CJournalModel(this);
@@ -105,3 +107,5 @@ void CHistoryDialog::ChooseExport() {
   box.setInformativeText(QString::fromStdString(problem));
   box.exec();
 }
+
+}  // namespace quorvik

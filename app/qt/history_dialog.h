@@ -8,12 +8,15 @@
 
 #include "records/flat_json.h"
 
-class CJournalModel;
 class QLabel;
 class QLineEdit;
 class QPushButton;
 class QSortFilterProxyModel;
 class QTableView;
+
+namespace quorvik {
+
+class CJournalModel;
 
 class CHistoryDialog : public QDialog {
   Q_OBJECT
@@ -38,3 +41,5 @@ class CHistoryDialog : public QDialog {
   QPushButton* m_export = nullptr;
   QLabel* m_note = nullptr;
 };
+
+}  // namespace quorvik

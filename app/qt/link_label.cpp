@@ -6,6 +6,8 @@
 #include <QStyle>
 #include <QStyleOptionFocusRect>
 
+namespace quorvik {
+
 void CLinkLabel::mousePressEvent(QMouseEvent* event) {
   m_held = event->buttons();
   QLabel::mousePressEvent(event);
@@ -40,3 +42,5 @@ void CLinkLabel::paintEvent(QPaintEvent* event) {
       layoutDirection(), alignment(), fontMetrics().size(0, text()) + QSize(4, 2), contentsRect()));
   style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
 }
+
+}  // namespace quorvik

@@ -6,6 +6,8 @@
 #include <QLabel>
 #include <functional>
 
+namespace quorvik {
+
 class CLinkLabel : public QLabel {
  public:
   using QLabel::QLabel;
@@ -21,3 +23,5 @@ class CLinkLabel : public QLabel {
   // The buttons held at the last press: a release lets go of one of them.
   Qt::MouseButtons m_held;
 };
+
+}  // namespace quorvik

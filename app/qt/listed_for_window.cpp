@@ -6,6 +6,8 @@
 
 #include "app/qt/quorvik_window.h"
 
+namespace quorvik {
+
 void CQuorvikWindow::CListedForWindow::OnDevicesListed(const ListedDevices& listed) {
   // Queued behind the rows of the same refresh: when the panel shows it,
   // the list shows the rows it names.
@@ -19,3 +21,5 @@ void CQuorvikWindow::CListedForWindow::OnDevicesListed(const ListedDevices& list
       },
       Qt::QueuedConnection);
 }
+
+}  // namespace quorvik

@@ -2,6 +2,8 @@
 
 #include "app/qt/quorvik_app.h"
 
+using namespace quorvik;
+
 int main(int argc, char** argv) {
   // --version and --help answer before the application object exists: they
   // need no display, and the network is never opened for them. Everything

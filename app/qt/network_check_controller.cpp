@@ -6,6 +6,8 @@
 #include "app/qt/window_commands.h"
 #include "records/settings_file.h"
 
+namespace quorvik {
+
 void CNetworkCheckController::Open() {
   if (m_commands.closed()) return;
   CQtMainView& window = m_commands.window();
@@ -73,3 +75,5 @@ void CNetworkCheckController::Close() {
   StopCheck();
   if (m_dialog) m_dialog->close();
 }
+
+}  // namespace quorvik

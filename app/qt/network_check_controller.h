@@ -11,6 +11,8 @@
 #include "app/qt/network_check_dialog.h"
 #include "app/qt/window_options.h"
 
+namespace quorvik {
+
 class CWindowCommands;
 
 class CNetworkCheckController {
@@ -34,3 +36,5 @@ class CNetworkCheckController {
   QPointer<CNetworkCheckDialog> m_dialog;
   std::shared_ptr<CCancellableClock> m_clock;
 };
+
+}  // namespace quorvik

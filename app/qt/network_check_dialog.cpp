@@ -6,6 +6,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+namespace quorvik {
+
 CNetworkCheckDialog::CNetworkCheckDialog(QWidget* parent) : QDialog(parent) {
   setWindowTitle(QStringLiteral("Network check"));
   m_model = new CNetworkCheckModel(this);
@@ -81,3 +83,5 @@ void CNetworkCheckDialog::SetWindowBusy(bool busy) {
 void CNetworkCheckDialog::ApplyRunButton() {
   m_runAgain->setEnabled(!m_running && !m_windowBusy);
 }
+
+}  // namespace quorvik

@@ -13,6 +13,8 @@ class QLabel;
 class QListView;
 class QPushButton;
 
+namespace quorvik {
+
 class CNetworkCheckDialog : public QDialog {
   Q_OBJECT
  public:
@@ -45,3 +47,5 @@ class CNetworkCheckDialog : public QDialog {
   bool m_running = false;
   bool m_windowBusy = false;
 };
+
+}  // namespace quorvik

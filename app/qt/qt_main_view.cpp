@@ -19,6 +19,8 @@
 #include "app/qt/link_label.h"
 #include "app/quorvik_dlg.h"
 
+namespace quorvik {
+
 CQtMainView::CQtMainView(QWidget* parent)
     : QMainWindow(parent), m_units(CDialogUnits::ForFont(QApplication::font(), this)), m_gui(this) {
   setWindowTitle(QString::fromLatin1(kCaption));
@@ -276,3 +278,5 @@ QPushButton* CQtMainView::button(Button button) const {
 QCheckBox* CQtMainView::checkBox(CheckBox box) const {
   return box == CheckBox::kUseLastFile ? m_useLastFile : m_andMakeUpdate;
 }
+
+}  // namespace quorvik

@@ -42,6 +42,9 @@ class QMessageBox;
 class QProgressBar;
 class QPushButton;
 class QTreeWidget;
+
+namespace quorvik {
+
 class CTonePlayer;
 
 constexpr const char* kMessageBoxTitle = "Quorvik";
@@ -237,3 +240,5 @@ class CQtMainView : public QMainWindow, public IMainView {
   mutable std::mutex m_mirrorMutex;
   Mirror m_mirror;
 };
+
+}  // namespace quorvik

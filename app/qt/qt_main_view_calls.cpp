@@ -25,6 +25,8 @@
 #include "app/qt/tone_player.h"
 #include "app/quorvik_dlg.h"
 
+namespace quorvik {
+
 namespace {
 
 // Text that is handed on, not shown: every byte as its Latin-1 character.
@@ -341,3 +343,5 @@ bool CQtMainView::IsCtrlHeld() const {
 void CQtMainView::OpenWebAddress(const std::string& url) {
   m_gui.Post([url] { QDesktopServices::openUrl(QUrl(FromBytes(url))); });
 }
+
+}  // namespace quorvik

@@ -21,6 +21,8 @@
 #include "app/column_widths.h"
 #include "app/qt/qt_main_view.h"
 
+namespace quorvik {
+
 namespace {
 
 constexpr const char* kCloseQuestion =
@@ -288,3 +290,5 @@ bool CQtMainView::eventFilter(QObject* watched, QEvent* event) {
   }
   return QMainWindow::eventFilter(watched, event);
 }
+
+}  // namespace quorvik

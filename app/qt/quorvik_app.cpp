@@ -14,6 +14,8 @@
 #include "commands/network.h"
 #include "net/network_session.h"
 
+namespace quorvik {
+
 CQuorvikApp::CQuorvikApp(int& argc, char** argv) : m_application(argc, argv) {
   QApplication::setApplicationName(QStringLiteral("Quorvik"));
   QApplication::setApplicationVersion(QStringLiteral(QUORVIK_VERSION));
@@ -76,3 +78,5 @@ int CQuorvikApp::Run(const std::string& rollCallRig, bool systemJournal,
   // goes, before the ports' lock is given up.
   return result;
 }
+
+}  // namespace quorvik

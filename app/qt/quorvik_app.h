@@ -5,6 +5,8 @@
 #include <QApplication>
 #include <string>
 
+namespace quorvik {
+
 class CQuorvikApp {
  public:
   CQuorvikApp(int& argc, char** argv);
@@ -17,3 +19,5 @@ class CQuorvikApp {
  private:
   QApplication m_application;
 };
+
+}  // namespace quorvik

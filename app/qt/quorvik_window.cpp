@@ -8,6 +8,8 @@
 
 #include "app/qt/history_controller.h"
 
+namespace quorvik {
+
 std::unique_ptr<CInstanceLock> TakeNetworkOrSay(QWidget* parent) {
   CInstanceLock::Attempt attempt = CInstanceLock::Acquire("quorvik");
   if (attempt.lock) return std::move(attempt.lock);
@@ -116,3 +118,5 @@ void CQuorvikWindow::Shutdown() {
   m_view->CancelModalRequests();
   m_runner.Stop();
 }
+
+}  // namespace quorvik

@@ -24,6 +24,8 @@
 #include "commands/network.h"
 #include "net/instance_lock.h"
 
+namespace quorvik {
+
 // Takes the devices' ports for the window; while another program holds
 // them, says who in a message box and gives nothing.
 std::unique_ptr<CInstanceLock> TakeNetworkOrSay(QWidget* parent);
@@ -103,3 +105,5 @@ class CQuorvikWindow {
   CListedForWindow m_listedForWindow{*this};
   CCommandRunner m_runner;  // last: its thread ends before the rest goes
 };
+
+}  // namespace quorvik

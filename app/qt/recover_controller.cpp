@@ -6,6 +6,8 @@
 #include "app/qt/window_commands.h"
 #include "records/journal.h"
 
+namespace quorvik {
+
 void CRecoverController::LookForHalfUpdated() {
   if (m_commands.closed() || m_commands.window().IsBusy() || !m_listed || m_journalPath.empty())
     return;
@@ -32,7 +34,7 @@ void CRecoverController::Open() {
 }
 
 int CRecoverController::ListedLoaderRow(const UnfinishedUpdate& device) const {
-  return m_listed ? ::ListedLoaderRow(m_listed->records, device.record) : -1;
+  return m_listed ? quorvik::ListedLoaderRow(m_listed->records, device.record) : -1;
 }
 
 void CRecoverController::WriteSameFileAgain(const UnfinishedUpdate& device) {
@@ -68,3 +70,5 @@ void CRecoverController::RunHalfUpdated(const UnfinishedUpdate& device) {
   m_commands.Run([&logic, row] { logic.StartHalfUpdated(row); },
                  QGuiApplication::keyboardModifiers());
 }
+
+}  // namespace quorvik

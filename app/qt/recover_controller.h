@@ -13,6 +13,8 @@
 #include "records/listed_devices.h"
 #include "records/recovery.h"
 
+namespace quorvik {
+
 class CWindowCommands;
 
 class CRecoverController {
@@ -42,3 +44,5 @@ class CRecoverController {
   std::vector<UnfinishedUpdate> m_halfUpdated;
   QPointer<CRecoverDialog> m_dialog;
 };
+
+}  // namespace quorvik

@@ -14,6 +14,8 @@
 
 #include "app/qt/models/recover_model.h"
 
+namespace quorvik {
+
 CRecoverDialog::CRecoverDialog(QWidget* parent) : QDialog(parent) {
   setWindowTitle(QStringLiteral("Recover half-updated devices"));
   m_model = new CRecoverModel(this);
@@ -92,3 +94,5 @@ void CRecoverDialog::UpdateButtons() {
   m_write->setEnabled(!m_busy && m_model->CanWriteAgain(row));
   m_run->setEnabled(!m_busy && row >= 0);
 }
+
+}  // namespace quorvik

@@ -9,10 +9,13 @@
 
 #include "records/recovery.h"
 
-class CRecoverModel;
 class QLabel;
 class QPushButton;
 class QTableView;
+
+namespace quorvik {
+
+class CRecoverModel;
 
 class CRecoverDialog : public QDialog {
   Q_OBJECT
@@ -50,3 +53,5 @@ class CRecoverDialog : public QDialog {
   bool m_busy = false;
   QSize m_least;
 };
+
+}  // namespace quorvik

@@ -8,6 +8,8 @@
 #include "app/qt/side_dialog.h"
 #include "app/qt/window_commands.h"
 
+namespace quorvik {
+
 CRollCallPanel* CRollCallController::Open() {
   CQtMainView& window = m_commands.window();
   SideDialogSteps<CRollCallPanel> steps;
@@ -65,3 +67,5 @@ void CRollCallController::SelectListedRow(int row) {
   window.SelectRow(row);
   m_commands.Run(&CQuorvikDlg::OnDeviceListClick);
 }
+
+}  // namespace quorvik

@@ -11,6 +11,8 @@
 #include "records/listed_devices.h"
 #include "records/rig.h"
 
+namespace quorvik {
+
 class CWindowCommands;
 
 class CRollCallController {
@@ -36,3 +38,5 @@ class CRollCallController {
   const std::optional<ListedDevices>& m_listed;
   QPointer<CRollCallPanel> m_panel;
 };
+
+}  // namespace quorvik

@@ -14,6 +14,8 @@
 
 #include "app/qt/display_text.h"
 
+namespace quorvik {
+
 CRollCallPanel::CRollCallPanel(QWidget* parent) : QWidget(parent, Qt::Window) {
   setWindowTitle(QStringLiteral("Roll-call"));
   m_model = new CRollCallModel(this);
@@ -112,3 +114,5 @@ void CRollCallPanel::Refresh() {
           .arg(call.Passed() ? QStringLiteral("As saved") : QStringLiteral("Not as saved"))
           .arg(QString::fromStdString(RollCallSummary(call))));
 }
+
+}  // namespace quorvik

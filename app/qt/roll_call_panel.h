@@ -18,6 +18,8 @@ class QLabel;
 class QPushButton;
 class QTreeView;
 
+namespace quorvik {
+
 class CRollCallPanel : public QWidget {
   Q_OBJECT
  public:
@@ -53,3 +55,5 @@ class CRollCallPanel : public QWidget {
   std::string m_rigPath;
   std::optional<ListedDevices> m_listed;
 };
+
+}  // namespace quorvik

@@ -17,6 +17,8 @@
 #include "app/qt/beside_window.h"
 #include "app/qt/qt_main_view.h"
 
+namespace quorvik {
+
 template <typename Dialog>
 struct SideDialogSteps {
   // Once, when it is made: its signals, and what it starts from.
@@ -91,3 +93,5 @@ class CObserverForDialog : public Observer {
   QObject* m_context;
   QPointer<Dialog> m_dialog;
 };
+
+}  // namespace quorvik

@@ -3,6 +3,8 @@
 #include "app/qt/side_dialog.h"
 #include "app/qt/window_commands.h"
 
+namespace quorvik {
+
 namespace {
 
 class CStationForDialog : public CObserverForDialog<CStationDialog, IStationObserver> {
@@ -78,3 +80,5 @@ void CStationController::StartRun() {
   m_stop = stop;
   m_dialog->Begin();
 }
+
+}  // namespace quorvik

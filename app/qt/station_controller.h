@@ -10,6 +10,8 @@
 
 #include "app/qt/station_dialog.h"
 
+namespace quorvik {
+
 class CWindowCommands;
 
 class CStationController {
@@ -31,3 +33,5 @@ class CStationController {
   std::shared_ptr<std::atomic<bool>> m_stop;
   std::atomic<bool> m_running{false};
 };
+
+}  // namespace quorvik

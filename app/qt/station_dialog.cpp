@@ -14,13 +14,15 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QVBoxLayout>
-#include <cstdio>
 #include <filesystem>
 #include <sstream>
 
 #include "app/qt/models/station_model.h"
+#include "base/hex_text.h"
 #include "commands/firmware_file.h"
 #include "commands/sha256.h"
+
+namespace quorvik {
 
 namespace {
 
@@ -178,9 +180,7 @@ void CStationDialog::ShowSetup() {
   if (!m_setup.bytes) return;
   QString accepted;
   for (uint16_t model : m_setup.models) {
-    char text[8];
-    std::snprintf(text, sizeof text, "%04X", model);
-    accepted += (accepted.isEmpty() ? "" : " ") + QString::fromLatin1(text);
+    accepted += (accepted.isEmpty() ? "" : " ") + QString::fromStdString(HexWord(model, true));
   }
   m_file->setText(
       QStringLiteral("%1   SHA-256 %2   models: %3")
@@ -307,3 +307,5 @@ void CStationDialog::closeEvent(QCloseEvent* event) {
     emit stopRequested();
   }
 }
+
+}  // namespace quorvik

@@ -17,13 +17,16 @@
 
 #include "commands/station.h"
 
-class CStationModel;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QListView;
 class QPushButton;
 class QSpinBox;
+
+namespace quorvik {
+
+class CStationModel;
 
 // What the operator set up: what the station runs with.
 struct StationSetup {
@@ -113,3 +116,5 @@ class CStationDialog : public QDialog {
   // The pace falls while no unit is done: it is shown anew every second.
   QTimer m_paceTimer;
 };
+
+}  // namespace quorvik

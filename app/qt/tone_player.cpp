@@ -9,6 +9,8 @@
 #include <cstring>
 #include <numbers>
 
+namespace quorvik {
+
 namespace {
 constexpr double kAmplitude = 0.5;
 constexpr int kFadeMs = 5;
@@ -84,3 +86,5 @@ void CTonePlayer::Play(int frequencyHz, int durationMs) {
   });
   sink->start(buffer);
 }
+
+}  // namespace quorvik

@@ -7,6 +7,8 @@
 #include <QByteArray>
 #include <QObject>
 
+namespace quorvik {
+
 // `durationMs` of a sine at `frequencyHz` in the sample format of `format`,
 // all channels alike, with short fades so that the tone starts and stops
 // without a click. Empty for a sample format it cannot write.
@@ -19,3 +21,5 @@ class CTonePlayer : public QObject {
   // Window thread only. Returns at once; the tone plays on.
   void Play(int frequencyHz, int durationMs);
 };
+
+}  // namespace quorvik

@@ -2,6 +2,8 @@
 
 #include <QMetaObject>
 
+namespace quorvik {
+
 bool CWindowCommands::Run(std::function<void()> command, Qt::KeyboardModifiers modifiers) {
   if (m_closed || m_window.IsBusy()) return false;
   m_window.NoteModifiers(modifiers);
@@ -16,3 +18,5 @@ bool CWindowCommands::Run(std::function<void()> command, Qt::KeyboardModifiers m
   if (!posted) m_window.SetBusy(false);
   return posted;
 }
+
+}  // namespace quorvik

@@ -10,6 +10,8 @@
 #include "app/qt/qt_main_view.h"
 #include "app/quorvik_dlg.h"
 
+namespace quorvik {
+
 class CWindowCommands {
  public:
   // `runner` may still be unmade: it is used from the first command on.
@@ -41,3 +43,5 @@ class CWindowCommands {
   CCommandRunner& m_runner;
   bool m_closed = false;
 };
+
+}  // namespace quorvik

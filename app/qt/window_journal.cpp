@@ -1,5 +1,7 @@
 #include "app/qt/window_journal.h"
 
+namespace quorvik {
+
 CWindowJournal::CWindowJournal(const std::string& path, bool systemJournal,
                                const CQuorvikDlg& logic, const std::atomic<bool>& station,
                                std::function<void(const FileProblem&)> onProblem)
@@ -44,3 +46,5 @@ bool CWindowJournal::OnStarted(const CommandResult& result) {
   }
   return true;
 }
+
+}  // namespace quorvik

@@ -12,6 +12,8 @@
 #include "records/journal.h"
 #include "records/system_journal.h"
 
+namespace quorvik {
+
 class CWindowJournal : public IResultSink {
  public:
   // `onProblem` hears each time the file cannot take a line; `station`
@@ -31,3 +33,5 @@ class CWindowJournal : public IResultSink {
   std::optional<CJournalSink> m_sink;
   std::optional<CSystemJournalSink> m_systemSink;
 };
+
+}  // namespace quorvik

@@ -9,6 +9,8 @@
 #include "commands/clock.h"
 #include "diagnostics/network_check.h"
 
+namespace quorvik {
+
 struct QuorvikWindowOptions {
   // Below 1, the protocol's waits run faster (tests).
   double timeScale = 1.0;
@@ -31,3 +33,5 @@ struct QuorvikWindowOptions {
                                          const std::function<void(const CheckResult&)>&)>
       networkCheck = RunNetworkCheck;
 };
+
+}  // namespace quorvik

@@ -29,6 +29,8 @@
 #include "tools/devsim/reply_frames.h"
 #include "tools/devsim/simulation.h"
 
+namespace quorvik {
+
 namespace {
 
 constexpr Ipv4Address kStrangerAddress = {10, 20, 0, 99};
@@ -626,3 +628,5 @@ FleetChaosOutcome RunFleetSchedule(const FleetChaosSchedule& schedule) {
               std::to_string(out.failed) + " failed");
   return out;
 }
+
+}  // namespace quorvik

@@ -14,6 +14,8 @@
 
 #include "net/device_record.h"
 
+namespace quorvik {
+
 struct FleetChaosDevice {
   uint16_t typeWord = 0x0381;
   bool startsInApplication = false;
@@ -65,3 +67,5 @@ struct FleetChaosOutcome {
 // time, every planned device ends once with a result the journal matches,
 // and the tally adds up.
 FleetChaosOutcome RunFleetSchedule(const FleetChaosSchedule& schedule);
+
+}  // namespace quorvik

@@ -20,6 +20,8 @@
 #include "tests/chaos/chaos_fleet.h"
 #include "tests/chaos/chaos_run.h"
 
+using namespace quorvik;
+
 namespace {
 
 int RunFleetSchedules(uint64_t schedules, uint64_t seed, bool verbose) {

@@ -5,6 +5,8 @@
 
 #include "tests/chaos/chaos_run.h"
 
+using namespace quorvik;
+
 namespace {
 
 TEST(Chaos, ACleanScheduleUpdatesTheDeviceAndConfirmsIt) {

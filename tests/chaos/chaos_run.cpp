@@ -26,6 +26,8 @@
 #include "tools/devsim/reply_frames.h"
 #include "tools/devsim/simulation.h"
 
+namespace quorvik {
+
 namespace {
 
 constexpr Ipv4Address kDeviceAddress = {10, 20, 0, 7};
@@ -460,3 +462,5 @@ ChaosOutcome RunSchedule(const ChaosSchedule& schedule) {
   if (out.falseSuccess) violation("false success: ok, but the device holds another image");
   return out;
 }
+
+}  // namespace quorvik

@@ -18,6 +18,8 @@
 #include "tests/support/datagram_builder.h"
 #include "tools/devsim/sim_config.h"
 
+namespace quorvik {
+
 // The network of the window's logic: the real requests, sent through a
 // simulated world instead of sockets.
 class CChaosNetwork : public CSystemNetwork {
@@ -127,3 +129,5 @@ DeviceConfig ChaosDevice(const Faults& s, const std::array<uint8_t, 6>& mac, uin
   d.neverReturn = s.neverReturns;
   return d;
 }
+
+}  // namespace quorvik

@@ -7,6 +7,8 @@
 
 #include "app/qt/beside_window.h"
 
+using namespace quorvik;
+
 class BesideWindowTest : public QObject {
   Q_OBJECT
 

@@ -9,6 +9,8 @@
 #include "app/qt/cancellable_clock.h"
 #include "app/qt/command_runner.h"
 
+using namespace quorvik;
+
 using namespace std::chrono_literals;
 
 class CancellableClockTest : public QObject {

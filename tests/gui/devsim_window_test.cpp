@@ -19,6 +19,7 @@
 #include "app/qt/network_check_dialog.h"
 #include "app/qt/quorvik_window.h"
 #include "app/qt/recover_dialog.h"
+#include "base/text.h"
 #include "commands/sha256.h"
 #include "net/network_session.h"
 #include "records/journal.h"
@@ -26,6 +27,8 @@
 #include "tests/gui/widget_test_support.h"
 #include "tests/support/firmware_file_builder.h"
 #include "tests/support/simulator_process.h"
+
+using namespace quorvik;
 
 class DevsimWindowTest : public QObject {
   Q_OBJECT

@@ -5,6 +5,8 @@
 
 #include "app/qt/dialog_units.h"
 
+using namespace quorvik;
+
 class DialogUnitsTest : public QObject {
   Q_OBJECT
 

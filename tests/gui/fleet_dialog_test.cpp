@@ -23,11 +23,14 @@
 #include "app/qt/quorvik_window.h"
 #include "app/qt/recover_dialog.h"
 #include "app/qt/station_dialog.h"
+#include "base/text.h"
 #include "records/journal.h"
 #include "tests/gui/played_window.h"
 #include "tests/gui/widget_test_support.h"
 #include "tests/support/firmware_file_builder.h"
 #include "tests/support/scratch_directory.h"
+
+using namespace quorvik;
 
 using namespace std::chrono_literals;
 

@@ -5,6 +5,8 @@
 
 #include "app/qt/link_label.h"
 
+using namespace quorvik;
+
 class LinkLabelTest : public QObject {
   Q_OBJECT
 

@@ -30,6 +30,8 @@
 #include "tests/support/fake_main_view.h"
 #include "tests/support/scratch_directory.h"
 
+using namespace quorvik;
+
 namespace {
 
 const std::vector<uint8_t> kMacC = {0x02, 0x10, 0x20, 0x30, 0x40, 0xCD};

@@ -49,6 +49,8 @@
 #include "tests/support/fake_main_view.h"
 #include "tests/support/scratch_directory.h"
 
+using namespace quorvik;
+
 using namespace std::chrono_literals;
 
 namespace {

@@ -22,10 +22,13 @@
 #include "app/qt/models/network_check_model.h"
 #include "app/qt/models/recover_model.h"
 #include "app/qt/models/roll_call_model.h"
+#include "base/text.h"
 #include "devices/black_list.h"
 #include "net/black_list_text.h"
 #include "records/flat_json.h"
 #include "records/journal.h"
+
+using namespace quorvik;
 
 namespace {
 
@@ -515,8 +518,8 @@ class ModelsTest : public QObject {
         {[](C& m) { m.SetOk(1, Confirmation::kSilent); }, 1, S::kOk,
          "ok, not heard after the start"},
         {[](C& m) { m.SetOk(1, Confirmation::kInLoader); }, 1, S::kOk, "ok"},
-        {[](C& m) { m.SetState(3, S::kNotStarted, "stopped before its turn"); }, 3,
-         S::kNotStarted, "not started: stopped before its turn"},
+        {[](C& m) { m.SetState(3, S::kNotStarted, "stopped before its turn"); }, 3, S::kNotStarted,
+         "not started: stopped before its turn"},
     };
     for (size_t i = 0; i < steps.size(); ++i) {
       const Step& step = steps[i];

@@ -14,6 +14,8 @@
 #include "tests/support/fake_main_view.h"
 #include "tests/support/scratch_directory.h"
 
+namespace quorvik {
+
 struct CPlayedWindowFixture {
   std::unique_ptr<CQuorvikWindow> window;
   CFakeNetwork network;
@@ -41,3 +43,5 @@ struct CPlayedWindowFixture {
     network.addresses = {{10, 0, 0, 12}};
   }
 };
+
+}  // namespace quorvik

@@ -18,9 +18,12 @@
 #include <fstream>
 
 #include "app/qt/quorvik_window.h"
+#include "base/text.h"
 #include "tests/gui/played_window.h"
 #include "tests/gui/widget_test_support.h"
 #include "tests/support/scratch_directory.h"
+
+using namespace quorvik;
 
 namespace {
 

@@ -16,6 +16,8 @@
 #include "net/network_session.h"
 #include "tests/support/netns_guard.h"
 
+namespace quorvik {
+
 // Skips the calling test outside such a namespace.
 #define QUORVIK_SKIP_OUTSIDE_PRIVATE_NETNS()                                             \
   do {                                                                                   \
@@ -58,3 +60,5 @@ class CSimulatorBench {
   bool m_entered;
   QProcess m_simulator;
 };
+
+}  // namespace quorvik

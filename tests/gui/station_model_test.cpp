@@ -13,6 +13,8 @@
 
 #include "app/qt/models/station_model.h"
 
+using namespace quorvik;
+
 namespace {
 
 StationUnit Unit(const std::string& serial, std::optional<uint16_t> model) {

@@ -18,11 +18,14 @@
 #include "app/qt/models/station_model.h"
 #include "app/qt/quorvik_window.h"
 #include "app/qt/station_dialog.h"
+#include "base/text.h"
 #include "commands/sha256.h"
 #include "net/network_session.h"
 #include "records/journal.h"
 #include "tests/gui/simulator_bench.h"
 #include "tests/support/firmware_file_builder.h"
+
+using namespace quorvik;
 
 namespace {
 

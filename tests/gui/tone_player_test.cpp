@@ -8,6 +8,8 @@
 #include "app/qt/qt_main_view.h"
 #include "app/qt/tone_player.h"
 
+using namespace quorvik;
+
 class TonePlayerTest : public QObject {
   Q_OBJECT
 

@@ -24,10 +24,13 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
 #include "net/reply_processing.h"
 #include "records/journal.h"
 #include "tests/support/datagram_builder.h"
 #include "tests/support/fake_main_view.h"
+
+namespace quorvik {
 
 inline const std::vector<uint8_t> kMacA = {0x00, 0x0A, 0x95, 0x9D, 0x68, 0x16};
 inline const std::vector<uint8_t> kMacB = {0x02, 0x10, 0x20, 0x30, 0x40, 0xAB};
@@ -153,3 +156,5 @@ inline QStringList AccessProblems(QWidget* top, QMap<QChar, QString> keys = {}) 
     const QStringList problems_ = AccessProblems(__VA_ARGS__);       \
     QVERIFY2(problems_.isEmpty(), qPrintable(problems_.join("; "))); \
   } while (false)
+
+}  // namespace quorvik

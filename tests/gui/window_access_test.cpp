@@ -29,9 +29,12 @@
 #include "app/qt/network_check_dialog.h"
 #include "app/qt/quorvik_window.h"
 #include "app/qt/roll_call_panel.h"
+#include "base/text.h"
 #include "tests/gui/played_window.h"
 #include "tests/gui/widget_test_support.h"
 #include "tests/support/scratch_directory.h"
+
+using namespace quorvik;
 
 using namespace std::chrono_literals;
 

@@ -30,6 +30,8 @@
 #include "tests/support/netns_guard.h"
 #include "tests/support/simulator_process.h"
 
+using namespace quorvik;
+
 namespace fs = std::filesystem;
 
 namespace {

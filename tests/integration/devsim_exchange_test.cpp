@@ -18,6 +18,8 @@
 #include "tests/support/netns_guard.h"
 #include "tests/support/simulator_process.h"
 
+using namespace quorvik;
+
 namespace {
 
 const char* kDevices = R"({"devices": [

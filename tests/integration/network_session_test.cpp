@@ -13,6 +13,8 @@
 #include "tests/support/loopback.h"
 #include "tests/support/netns_guard.h"
 
+using namespace quorvik;
+
 namespace {
 
 const std::vector<uint8_t> kMac = {0x00, 0x0A, 0x95, 0x9D, 0x68, 0x16};

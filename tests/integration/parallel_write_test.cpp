@@ -27,6 +27,8 @@
 #include "tests/support/scratch_directory.h"
 #include "tests/support/simulator_process.h"
 
+using namespace quorvik;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;

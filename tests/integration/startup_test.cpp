@@ -16,6 +16,8 @@
 #include "tests/support/scratch_directory.h"
 #include "tests/support/simulator_process.h"
 
+using namespace quorvik;
+
 namespace fs = std::filesystem;
 
 namespace {

@@ -27,6 +27,8 @@
 #include "tests/support/netns_guard.h"
 #include "tests/support/simulator_process.h"
 
+using namespace quorvik;
+
 namespace fs = std::filesystem;
 
 namespace {

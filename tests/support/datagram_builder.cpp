@@ -5,6 +5,8 @@
 #include "net/bytes.h"
 #include "net/frames.h"
 
+namespace quorvik {
+
 CDatagram::CDatagram(const Magic& magic, uint16_t opcode, size_t length)
     : m_bytes(std::max(length, kHeaderLength), 0) {
   EncodeHeader(m_bytes, magic, opcode);
@@ -77,3 +79,5 @@ CDatagram AppAnswer(uint16_t version, std::span<const uint8_t> mac, std::string_
   d.U8(108, static_cast<uint8_t>(identity.size())).Bytes(109, identity);
   return d;
 }
+
+}  // namespace quorvik

@@ -10,6 +10,8 @@
 
 #include "net/protocol.h"
 
+namespace quorvik {
+
 class CDatagram {
  public:
   CDatagram(const Magic& magic, uint16_t opcode, size_t length);
@@ -41,3 +43,5 @@ CDatagram Gen3Answer(uint16_t typeWord, uint16_t version, uint16_t deviceId, uin
                      std::span<const uint8_t> identity);
 CDatagram AppAnswer(uint16_t version, std::span<const uint8_t> mac, std::string_view name,
                     std::span<const uint8_t> identity);
+
+}  // namespace quorvik

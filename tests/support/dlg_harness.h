@@ -7,6 +7,8 @@
 #include "tests/support/fake_main_view.h"
 #include "tests/support/scratch_directory.h"
 
+namespace quorvik {
+
 struct CDlgHarness {
   CCleanState clean;
   CFakeMainView view;
@@ -14,3 +16,5 @@ struct CDlgHarness {
   CVirtualClock clock;
   CQuorvikDlg dlg{view, network, clock};
 };
+
+}  // namespace quorvik

@@ -3,6 +3,8 @@
 #include "net/frames.h"
 #include "net/reply_processing.h"
 
+namespace quorvik {
+
 namespace {
 const char* Name(Button b) {
   switch (b) {
@@ -248,3 +250,5 @@ bool CFakeNetwork::RequestFactoryReset(const DeviceRecord& record) {
   factoryResets.push_back(record);
   return true;
 }
+
+}  // namespace quorvik

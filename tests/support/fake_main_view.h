@@ -15,6 +15,8 @@
 #include "commands/command_result.h"
 #include "commands/network.h"
 
+namespace quorvik {
+
 class CFakeMainView : public IMainView {
  public:
   void SetColumns(const std::vector<ListColumn>& c) override;
@@ -169,3 +171,5 @@ class CRecordedResults : public IResultSink {
   const CommandResult& last() const { return results.back(); }
   std::vector<CommandResult> results;
 };
+
+}  // namespace quorvik

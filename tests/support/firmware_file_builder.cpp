@@ -2,6 +2,8 @@
 
 #include <fstream>
 
+namespace quorvik {
+
 std::vector<uint8_t> FirmwareFileBytes(uint8_t version, const std::vector<TestSection>& sections) {
   std::vector<uint8_t> out{version};
   if (version >= 2) out.push_back(static_cast<uint8_t>(sections.size()));
@@ -34,3 +36,5 @@ std::vector<uint8_t> PatternBytes(size_t count, uint8_t seed) {
   for (size_t i = 0; i < count; ++i) v[i] = static_cast<uint8_t>(i * 31 + seed);
   return v;
 }
+
+}  // namespace quorvik

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace quorvik {
+
 struct TestSection {
   uint16_t mcuCode = 0;
   uint16_t deviceType = 0;
@@ -19,3 +21,5 @@ std::vector<uint8_t> FirmwareFileBytes(uint8_t version, const std::vector<TestSe
 void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes);
 // `count` bytes of a recognisable pattern.
 std::vector<uint8_t> PatternBytes(size_t count, uint8_t seed = 1);
+
+}  // namespace quorvik

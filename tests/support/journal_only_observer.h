@@ -7,6 +7,8 @@
 #include "commands/command_observer.h"
 #include "commands/command_result.h"
 
+namespace quorvik {
+
 class CJournalOnly : public ICommandObserver {
  public:
   explicit CJournalOnly(IResultSink& journal) : m_journal(journal) {}
@@ -26,3 +28,5 @@ class CJournalOnly : public ICommandObserver {
  private:
   IResultSink& m_journal;
 };
+
+}  // namespace quorvik

@@ -7,6 +7,8 @@
 
 #include <thread>
 
+namespace quorvik {
+
 bool BroadcastOnLoopback(uint16_t port, std::span<const uint8_t> datagram) {
   int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return false;
@@ -45,3 +47,5 @@ bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
   }
   return true;
 }
+
+}  // namespace quorvik

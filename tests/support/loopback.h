@@ -7,6 +7,8 @@
 #include <functional>
 #include <span>
 
+namespace quorvik {
+
 // Broadcasts one datagram to 255.255.255.255:port on lo.
 bool BroadcastOnLoopback(uint16_t port, std::span<const uint8_t> datagram);
 
@@ -18,3 +20,5 @@ int HoldPort(uint16_t port);
 // Polls `condition` until it holds or the limit passes.
 bool WaitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds limit = std::chrono::milliseconds(3000));
+
+}  // namespace quorvik

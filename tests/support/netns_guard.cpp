@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+namespace quorvik {
+
 bool InPrivateNetworkNamespace() {
   struct if_nameindex* names = ::if_nameindex();
   if (names == nullptr) return false;
@@ -14,3 +16,5 @@ bool InPrivateNetworkNamespace() {
   ::if_freenameindex(names);
   return onlyLoopback && count == 1;
 }
+
+}  // namespace quorvik

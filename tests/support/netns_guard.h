@@ -5,6 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include "net/device_session.h"
+#include "net/network_session.h"
+
+namespace quorvik {
+
 bool InPrivateNetworkNamespace();
 
 #define QUORVIK_REQUIRE_PRIVATE_NETNS()                                                   \
@@ -14,9 +19,6 @@ bool InPrivateNetworkNamespace();
                       "test through scripts/netns-run";                                   \
   } while (0)
 
-#include "net/device_session.h"
-#include "net/network_session.h"
-
 // A test's own devices and the network that fills them: declared after
 // the devices, its receivers stop before they go, on every way out of the
 // test (a failed assertion returns early).
@@ -24,3 +26,5 @@ struct COwnedDevices {
   DeviceSession devices;
   COpenNetwork network{devices};
 };
+
+}  // namespace quorvik

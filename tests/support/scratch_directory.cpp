@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <string>
 
+namespace quorvik {
+
 namespace fs = std::filesystem;
 
 CScratchDirectory::CScratchDirectory() : m_previous(fs::current_path()) {
@@ -24,3 +26,5 @@ CScratchDirectory::~CScratchDirectory() {
   fs::current_path(m_previous, ignored);
   fs::remove_all(m_path, ignored);
 }
+
+}  // namespace quorvik

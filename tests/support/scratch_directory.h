@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+namespace quorvik {
+
 // Makes a temporary folder the working directory for its lifetime, and its
 // "config" subfolder the configuration home, so that no test reads or writes
 // the settings of the user who runs it.
@@ -32,3 +34,5 @@ class CScratchDirectory {
 struct CCleanState {
   CScratchDirectory scratch;
 };
+
+}  // namespace quorvik

@@ -13,6 +13,8 @@
 #include <fstream>
 #include <vector>
 
+namespace quorvik {
+
 namespace fs = std::filesystem;
 
 CSimulatorProcess::CSimulatorProcess(const std::string& executable, const std::string& configJson,
@@ -114,3 +116,5 @@ int CSimulatorProcess::Stop() {
   m_pid = -1;
   return result;
 }
+
+}  // namespace quorvik

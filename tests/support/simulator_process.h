@@ -9,6 +9,8 @@
 #include <string>
 #include <thread>
 
+namespace quorvik {
+
 class CSimulatorProcess {
  public:
   // Starts the simulator with the JSON config and extra arguments; fails
@@ -43,3 +45,5 @@ class CSimulatorProcess {
   std::string m_output;
   std::thread m_reader;
 };
+
+}  // namespace quorvik

@@ -6,6 +6,8 @@
 
 #include "net/transport.h"
 
+namespace quorvik {
+
 struct Sent {
   SocketSlot slot;
   uint16_t port;
@@ -32,3 +34,5 @@ class CRecordingTransport : public ITransport {
   std::function<void(const Sent&)> onSend;
   int failAfter = -1;
 };
+
+}  // namespace quorvik

@@ -5,6 +5,7 @@
 #include <set>
 #include <sstream>
 
+#include "base/text.h"
 #include "commands/device_commands.h"
 #include "devices/device_identity.h"
 #include "devices/device_types.h"
@@ -15,6 +16,8 @@
 #include "tools/cli/firmware_inspect.h"
 #include "tools/cli/fleet_command.h"
 #include "tools/cli/rig_commands.h"
+
+namespace quorvik {
 
 namespace {
 
@@ -290,3 +293,5 @@ int RunInspect(const std::string& path, CEventWriter& writer) {
     writer.Event({}, summary + " of " + std::to_string(report.declaredSections) + " declared");
   return ExitCodeOf(outcome);
 }
+
+}  // namespace quorvik

@@ -8,6 +8,8 @@
 
 #include "tools/cli/cli_common.h"
 
+namespace quorvik {
+
 int RunInterfaces(CEventWriter& writer, INetwork& network);
 int RunList(const CliOptions& options, CEventWriter& writer, INetwork& network,
             const CInterrupts& interrupts);
@@ -23,3 +25,5 @@ struct HistoryOptions {
   bool csv = false;
 };
 int RunHistory(const HistoryOptions& options, CEventWriter& writer);
+
+}  // namespace quorvik

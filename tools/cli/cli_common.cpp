@@ -6,6 +6,8 @@
 #include "records/settings_file.h"
 #include "records/settings_location.h"
 
+namespace quorvik {
+
 void CCliClock::SleepFor(std::chrono::milliseconds duration) {
   if (m_beforeWait) m_beforeWait();
   const auto end =
@@ -73,3 +75,5 @@ void CResultPrinter::OnResult(const CommandResult& result) {
         "runs the new firmware is not confirmed");
   results.push_back(result);
 }
+
+}  // namespace quorvik

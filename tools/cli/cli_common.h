@@ -20,6 +20,8 @@
 #include "tools/cli/event_output.h"
 #include "tools/cli/interrupt_watcher.h"
 
+namespace quorvik {
+
 constexpr int kExitUsage = 2;
 
 struct CliOptions {
@@ -104,3 +106,5 @@ class CResultPrinter : public IResultSink {
  private:
   CEventWriter& m_writer;
 };
+
+}  // namespace quorvik

@@ -8,8 +8,11 @@
 #include <iostream>
 #include <mutex>
 
+#include "base/text.h"
 #include "devices/device_list.h"
 #include "net/reply_processing.h"
+
+namespace quorvik {
 
 bool AskOnConsole(CEventWriter& writer, std::istream& answers, const std::string& text,
                   bool assumeYes, const std::function<bool()>& interrupted) {
@@ -134,3 +137,5 @@ void CCliObserver::SearchEnded() {
   Flush();
   m_writer.ProgressPos(0);
 }
+
+}  // namespace quorvik

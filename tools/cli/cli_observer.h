@@ -13,6 +13,8 @@
 #include "tools/cli/cli_common.h"
 #include "tools/cli/event_output.h"
 
+namespace quorvik {
+
 struct DeviceSession;
 
 // A Yes/No question on the console: `assumeYes` answers it, else a line on
@@ -74,3 +76,5 @@ class CCliObserver : public ICommandObserver {
   std::optional<std::string> m_held;
   ListedDevices m_listed;
 };
+
+}  // namespace quorvik

@@ -7,6 +7,8 @@
 #include "records/settings_file.h"
 #include "records/system_journal.h"
 
+namespace quorvik {
+
 namespace {
 
 // The update journal first: its line is on disk before the system journal
@@ -128,3 +130,5 @@ int CCliSession::EndOfRun(Outcome outcome) {
   if (m_writer.format() == OutputFormat::kJson) m_writer.Event(result, "");
   return code;
 }
+
+}  // namespace quorvik

@@ -18,6 +18,8 @@
 #include "tools/cli/event_output.h"
 #include "tools/cli/interrupt_watcher.h"
 
+namespace quorvik {
+
 class CCliSession {
  public:
   // `recordedAs`: the program that the journal and the system journal name
@@ -72,3 +74,5 @@ class CCliSession {
   std::istringstream m_noAnswers;
   std::optional<CCliObserver> m_observer;
 };
+
+}  // namespace quorvik

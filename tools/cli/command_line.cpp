@@ -8,6 +8,8 @@
 #include "net/device_record.h"
 #include "tools/cli/device_selection.h"
 
+namespace quorvik {
+
 namespace {
 
 // A number of seconds or a fraction, in decimal only, as the whole numbers
@@ -337,3 +339,5 @@ void DefineCommandLine(CLI::App& app, Parsed& p) {
   AddNoSyslog(history, p);
   history->callback([&] { p.command = "history"; });
 }
+
+}  // namespace quorvik

@@ -9,6 +9,8 @@
 
 #include "tools/cli/cli_commands.h"
 
+namespace quorvik {
+
 struct Parsed {
   std::string command;
   bool json = false;
@@ -24,3 +26,5 @@ struct Parsed {
 // Defines the subcommands and options of quorvik-cli on `app`; parsing
 // fills `p`.
 void DefineCommandLine(CLI::App& app, Parsed& p);
+
+}  // namespace quorvik

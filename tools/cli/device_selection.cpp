@@ -4,9 +4,11 @@
 #include <cctype>
 #include <string>
 
+#include "base/hex_text.h"
 #include "devices/device_identity.h"
-#include "net/hex_text.h"
 #include "net/reply_processing.h"
+
+namespace quorvik {
 
 std::optional<std::vector<uint8_t>> ParseSerial(std::string_view text) {
   auto bytes = ParseHexBytes(text);
@@ -35,3 +37,5 @@ std::vector<int> MatchingRows(std::span<const DeviceRecord> records,
   }
   return rows;
 }
+
+}  // namespace quorvik

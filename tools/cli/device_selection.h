@@ -14,6 +14,8 @@
 #include "devices/device_identity.h"
 #include "net/device_record.h"
 
+namespace quorvik {
+
 struct DeviceSelector {
   enum class Kind { kSerial, kMac, kRow };
   Kind kind = Kind::kRow;
@@ -31,3 +33,5 @@ std::optional<std::array<uint8_t, 6>> ParseMac(std::string_view text);
 // the command line is ambiguous, none that nothing answered to it.
 std::vector<int> MatchingRows(std::span<const DeviceRecord> records,
                               const DeviceSelector& selector);
+
+}  // namespace quorvik

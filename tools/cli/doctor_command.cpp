@@ -2,7 +2,10 @@
 
 #include <cctype>
 
+#include "base/text.h"
 #include "diagnostics/network_check.h"
+
+namespace quorvik {
 
 int RunDoctor(const CliOptions& options, CEventWriter& writer, const CInterrupts& interrupts) {
   NetworkCheckRequest request;
@@ -35,3 +38,5 @@ int RunDoctor(const CliOptions& options, CEventWriter& writer, const CInterrupts
                            " fail");
   return ExitCodeOf(outcome);
 }
+
+}  // namespace quorvik

@@ -1,10 +1,13 @@
 #include "tools/cli/event_output.h"
 
+#include "base/text.h"
 #include "devices/device_list.h"
 #include "records/journal.h"
 
 #include <algorithm>
 #include <cstdint>
+
+namespace quorvik {
 
 namespace {
 
@@ -239,3 +242,5 @@ void CEventWriter::EraseBar() {
 void CEventWriter::Close() {
   EraseBar();
 }
+
+}  // namespace quorvik

@@ -12,6 +12,8 @@
 #include "commands/command_result.h"
 #include "records/flat_json.h"
 
+namespace quorvik {
+
 enum class OutputFormat { kText, kJson };
 
 struct ListedDevice {
@@ -86,3 +88,5 @@ class CEventWriter {
   int m_drawnPercent = -1;
   bool m_barShown = false;
 };
+
+}  // namespace quorvik

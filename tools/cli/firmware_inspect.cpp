@@ -4,6 +4,8 @@
 
 #include "net/frames.h"
 
+namespace quorvik {
+
 FirmwareReport InspectFirmwareFile(const std::string& path) {
   FirmwareReport report;
   // The update's own reading and check decide about defects, so that
@@ -23,3 +25,5 @@ FirmwareReport InspectFirmwareFile(const std::string& path) {
   });
   return report;
 }
+
+}  // namespace quorvik

@@ -9,6 +9,8 @@
 
 #include "commands/firmware_file.h"
 
+namespace quorvik {
+
 struct InspectedSection {
   FirmwareSection section;  // mcuCode 0 before format version 2
   uint16_t crc = 0;         // the image checksum of exactly the section's data
@@ -25,3 +27,5 @@ struct FirmwareReport {
 };
 
 FirmwareReport InspectFirmwareFile(const std::string& path);
+
+}  // namespace quorvik

@@ -11,6 +11,7 @@
 #include <optional>
 #include <sstream>
 
+#include "base/text.h"
 #include "commands/device_commands.h"
 #include "commands/firmware_file.h"
 #include "commands/fleet.h"
@@ -23,6 +24,8 @@
 #include "tools/cli/cli_common.h"
 #include "tools/cli/cli_observer.h"
 #include "tools/cli/cli_session.h"
+
+namespace quorvik {
 
 namespace {
 
@@ -228,3 +231,5 @@ int RunFleet(const CliOptions& options, CEventWriter& writer, INetwork& network,
   }
   return finish(tally.failed == 0 ? Outcome::kOk : Outcome::kFailed);
 }
+
+}  // namespace quorvik

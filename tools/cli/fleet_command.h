@@ -3,7 +3,11 @@
 
 #include "tools/cli/cli_common.h"
 
+namespace quorvik {
+
 // Plans from one search, optionally only shows the plan, then updates each
 // device. Returns the exit code.
 int RunFleet(const CliOptions& options, CEventWriter& writer, INetwork& network,
              const CInterrupts& interrupts);
+
+}  // namespace quorvik

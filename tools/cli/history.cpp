@@ -4,9 +4,12 @@
 #include <ctime>
 #include <iostream>
 
+#include "base/text.h"
 #include "devices/device_identity.h"
 #include "records/journal.h"
 #include "tools/cli/cli_commands.h"
+
+namespace quorvik {
 
 namespace {
 
@@ -110,3 +113,5 @@ int RunHistory(const HistoryOptions& options, CEventWriter& writer) {
   if (writer.format() == OutputFormat::kJson) writer.Event(result, "");
   return 0;
 }
+
+}  // namespace quorvik

@@ -6,6 +6,8 @@
 
 #include "net/reply_state.h"
 
+namespace quorvik {
+
 CInterruptWatcher::CInterruptWatcher(bool graceful, CReplyChannels& replies) {
   sigemptyset(&m_signals);
   sigaddset(&m_signals, SIGINT);
@@ -31,3 +33,5 @@ CInterruptWatcher::~CInterruptWatcher() {
   pthread_kill(m_thread.native_handle(), SIGTERM);
   m_thread.join();
 }
+
+}  // namespace quorvik

@@ -7,6 +7,8 @@
 #include <atomic>
 #include <thread>
 
+namespace quorvik {
+
 class CReplyChannels;
 
 // What the signals asked. Nothing is asked of a run without a watcher (a
@@ -47,3 +49,5 @@ class CInterruptWatcher : public CInterrupts {
   std::atomic<bool> m_ending{false};
   std::thread m_thread;
 };
+
+}  // namespace quorvik

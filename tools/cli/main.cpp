@@ -16,6 +16,8 @@
 #include "tools/cli/rig_commands.h"
 #include "tools/cli/station_command.h"
 
+using namespace quorvik;
+
 namespace {
 
 DeviceSelector SelectorOf(const Parsed& p) {

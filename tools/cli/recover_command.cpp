@@ -2,10 +2,13 @@
 
 #include <sstream>
 
+#include "base/text.h"
 #include "commands/device_commands.h"
 #include "devices/device_list.h"
 #include "records/recovery.h"
 #include "tools/cli/cli_session.h"
+
+namespace quorvik {
 
 namespace {
 
@@ -146,3 +149,5 @@ int RunRecover(const CliOptions& options, CEventWriter& writer, INetwork& networ
   writer.Event(event, text);
   return code;
 }
+
+}  // namespace quorvik

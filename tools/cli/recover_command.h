@@ -5,7 +5,11 @@
 
 #include "tools/cli/cli_common.h"
 
+namespace quorvik {
+
 constexpr int kExitLeftHalfUpdated = 4;
 
 int RunRecover(const CliOptions& options, CEventWriter& writer, INetwork& network,
                const CInterrupts& interrupts);
+
+}  // namespace quorvik

@@ -2,10 +2,13 @@
 
 #include <sstream>
 
+#include "base/text.h"
 #include "commands/device_commands.h"
 #include "records/rig.h"
 #include "records/roll_call.h"
 #include "tools/cli/cli_session.h"
+
+namespace quorvik {
 
 namespace {
 
@@ -113,3 +116,5 @@ int RunRollCall(const CliOptions& options, const std::string& rigPath, CEventWri
                  "");
   return code;
 }
+
+}  // namespace quorvik

@@ -8,6 +8,8 @@
 #include "records/listed_devices.h"
 #include "tools/cli/cli_common.h"
 
+namespace quorvik {
+
 // Some rig device is changed or missing, or a listed device is not in the
 // rig: a script checking a rig before a show stops on it.
 constexpr int kExitRollCallDiffers = 4;
@@ -22,3 +24,5 @@ int SaveListedRig(const std::string& path, const ListedDevices& listed, CEventWr
 
 int RunRollCall(const CliOptions& options, const std::string& rigPath, CEventWriter& writer,
                 INetwork& network, const CInterrupts& interrupts);
+
+}  // namespace quorvik

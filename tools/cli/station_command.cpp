@@ -12,6 +12,8 @@
 #include <memory>
 #include <sstream>
 
+#include "base/hex_text.h"
+#include "base/text.h"
 #include "commands/firmware_file.h"
 #include "commands/sha256.h"
 #include "commands/station.h"
@@ -21,13 +23,13 @@
 #include "tools/cli/cli_observer.h"
 #include "tools/cli/cli_session.h"
 
+namespace quorvik {
+
 namespace {
 
 std::string ModelText(const std::optional<uint16_t>& model) {
   if (!model) return "unknown";
-  char text[8];
-  std::snprintf(text, sizeof text, "%04X", *model);
-  return text;
+  return HexWord(*model, true);
 }
 
 std::string VersionText(const CommandResult& result) {
@@ -206,3 +208,5 @@ int RunStationCommand(const CliOptions& options, CEventWriter& stdoutWriter, INe
                                                   : Outcome::kFailed;
   return session.EndOfRun(outcome);
 }
+
+}  // namespace quorvik

@@ -4,6 +4,8 @@
 
 #include "tools/cli/cli_common.h"
 
+namespace quorvik {
+
 // How the station's journal lines name the program that wrote them.
 constexpr const char* kStationProgram = "quorvik-cli station";
 
@@ -13,3 +15,5 @@ constexpr const char* kStationProgram = "quorvik-cli station";
 // Ctrl-C cut a write short.
 int RunStationCommand(const CliOptions& options, CEventWriter& writer, INetwork& network,
                       const CInterrupts& interrupts);
+
+}  // namespace quorvik

@@ -11,6 +11,8 @@
 #include "net/protocol.h"
 #include "tools/devsim/reply_frames.h"
 
+namespace quorvik {
+
 namespace {
 
 // Flood devices carry serials starting with 0xF1 so that they never equal
@@ -148,3 +150,5 @@ void CFlood::Run(int fd) {
   }
   m_sent = sent;
 }
+
+}  // namespace quorvik

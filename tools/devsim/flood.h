@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+namespace quorvik {
+
 struct FloodDatagram {
   uint16_t port;
   std::vector<uint8_t> bytes;
@@ -45,3 +47,5 @@ class CFlood {
   std::thread m_thread;
   int m_fd = -1;
 };
+
+}  // namespace quorvik

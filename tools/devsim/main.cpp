@@ -24,30 +24,18 @@
 
 #include <CLI/CLI.hpp>
 
+#include "base/fd.h"
 #include "net/protocol.h"
 #include "tools/devsim/flood.h"
 #include "tools/devsim/simulation.h"
+
+using namespace quorvik;
 
 namespace {
 
 constexpr int kExitRuntime = 1;
 constexpr int kExitUsage = 2;
 constexpr std::array<uint16_t, 3> kPorts = {kBootPortA, kBootPortB, kAppPort};
-
-class CFd {
- public:
-  explicit CFd(int fd = -1) : m_fd(fd) {}
-  CFd(CFd&& other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
-  CFd& operator=(CFd&&) = delete;
-  CFd(const CFd&) = delete;
-  ~CFd() {
-    if (m_fd >= 0) ::close(m_fd);
-  }
-  int Get() const { return m_fd; }
-
- private:
-  int m_fd;
-};
 
 void PrintLine(const std::string& line) {
   std::fputs(line.c_str(), stdout);

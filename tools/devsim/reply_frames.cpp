@@ -5,6 +5,8 @@
 #include "net/bytes.h"
 #include "net/frames.h"
 
+namespace quorvik {
+
 namespace {
 
 std::vector<uint8_t> Frame(size_t length, const Magic& magic, uint16_t opcode) {
@@ -79,3 +81,5 @@ std::vector<uint8_t> EncodeVerifyReply(uint16_t crc, uint16_t status) {
   PutBe16(frame, 12, status);
   return frame;
 }
+
+}  // namespace quorvik

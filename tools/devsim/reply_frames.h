@@ -7,6 +7,8 @@
 
 #include "tools/devsim/sim_config.h"
 
+namespace quorvik {
+
 // Boot search answer in the layout of the device's loader generation.
 std::vector<uint8_t> EncodeBootSearchReply(const DeviceConfig& device);
 // Application search answer, at least 128 bytes long.
@@ -19,3 +21,5 @@ std::vector<uint8_t> EncodeVerifyReply(uint16_t crc, uint16_t status);
 constexpr size_t kAppSearchReplyMinLength = 128;
 constexpr size_t kWriteBlockReplyLength = 10;
 constexpr size_t kVerifyReplyLength = 14;
+
+}  // namespace quorvik

@@ -1,6 +1,6 @@
 #include "tools/devsim/sim_config.h"
 
-#include "net/hex_text.h"
+#include "base/hex_text.h"
 
 #include <algorithm>
 #include <fstream>
@@ -9,6 +9,8 @@
 #include <sstream>
 
 #include <nlohmann/json.hpp>
+
+namespace quorvik {
 
 using nlohmann::json;
 
@@ -304,3 +306,5 @@ ConfigResult LoadSimConfigFile(const std::string& path) {
   if (!result.config) result.error = path + ": " + result.error;
   return result;
 }
+
+}  // namespace quorvik

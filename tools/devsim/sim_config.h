@@ -12,6 +12,8 @@
 
 #include "net/protocol.h"
 
+namespace quorvik {
+
 enum class SimMode { kApp, kBoot };
 
 struct DelayedAck {
@@ -89,3 +91,5 @@ std::string HexText(const uint8_t* bytes, size_t count);
 inline std::string HexText(const std::vector<uint8_t>& bytes) {
   return HexText(bytes.data(), bytes.size());
 }
+
+}  // namespace quorvik

@@ -1,11 +1,13 @@
 #include "tools/devsim/sim_device.h"
 
 #include <algorithm>
-#include <cstdio>
 
+#include "base/hex_text.h"
 #include "net/bytes.h"
 #include "net/frames.h"
 #include "tools/devsim/reply_frames.h"
+
+namespace quorvik {
 
 const char* StateName(SimState state) {
   switch (state) {
@@ -20,16 +22,6 @@ const char* StateName(SimState state) {
   }
   return "?";
 }
-
-namespace {
-
-std::string Hex16(uint16_t value) {
-  char text[8];
-  std::snprintf(text, sizeof text, "0x%04x", value);
-  return text;
-}
-
-}  // namespace
 
 CSimDevice::CSimDevice(DeviceConfig config)
     : m_config(std::move(config)),
@@ -239,3 +231,5 @@ SimHandling CSimDevice::HandleVerify() {
                               "crc=" + Hex16(crc) + " status=" + Hex16(m_config.verifyStatus)});
   return handling;
 }
+
+}  // namespace quorvik

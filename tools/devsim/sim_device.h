@@ -11,6 +11,8 @@
 
 #include "tools/devsim/sim_config.h"
 
+namespace quorvik {
+
 enum class SimState { kApp, kRestarting, kBoot, kGone };
 
 const char* StateName(SimState state);
@@ -86,3 +88,5 @@ class CSimDevice {
   bool m_eraseOnWrite = true;
   DeviceCounters m_counters;
 };
+
+}  // namespace quorvik

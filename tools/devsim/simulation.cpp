@@ -1,19 +1,15 @@
 #include "tools/devsim/simulation.h"
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 
+#include "base/hex_text.h"
 #include "net/bytes.h"
 #include "net/frames.h"
 
-namespace {
+namespace quorvik {
 
-std::string Hex16(uint16_t value) {
-  char text[8];
-  std::snprintf(text, sizeof text, "0x%04x", value);
-  return text;
-}
+namespace {
 
 const char* MagicName(std::span<const uint8_t> datagram) {
   if (HasMagic(datagram, kBootMagic)) return "boot";
@@ -164,3 +160,5 @@ std::string CSimulation::WriteImages(const std::string& dir) const {
   }
   return {};
 }
+
+}  // namespace quorvik

@@ -15,6 +15,8 @@
 
 #include "tools/devsim/sim_device.h"
 
+namespace quorvik {
+
 class CSimulation {
  public:
   // Broadcasts one datagram to the port; returns false if it could not.
@@ -64,3 +66,5 @@ class CSimulation {
 // The image file name of a device: its identity in hexadecimal, or
 // "index<N>" for a device without identity bytes.
 std::string ImageFileName(const CSimDevice& device, size_t index);
+
+}  // namespace quorvik

@@ -8,14 +8,16 @@
 #include <string>
 #include <thread>
 
+#include "base/hex_text.h"
 #include "net/device_record.h"
 #include "net/device_session.h"
-#include "net/hex_text.h"
 #include "net/instance_lock.h"
 #include "net/interfaces.h"
 #include "net/network_session.h"
 #include "net/reply_processing.h"
 #include "net/requests.h"
+
+using namespace quorvik;
 
 namespace {
 
@@ -23,7 +25,7 @@ std::string Hex(const uint8_t* bytes, size_t n, const char* separator) {
   return HexText(std::span<const uint8_t>(bytes, n), true, separator);
 }
 
-std::string Printable(std::string_view raw) {
+std::string AsciiText(std::string_view raw) {
   std::string text;
   for (unsigned char c : raw) text += (c >= 0x20 && c < 0x7F) ? static_cast<char>(c) : '?';
   return text;
@@ -78,7 +80,7 @@ int main(int argc, char** argv) {
     std::snprintf(version, sizeof version, "%d.%.2d", r.version >> 8, r.version & 0xFF);
     std::snprintf(type, sizeof type, "0x%.4x", r.loaderType);
     std::snprintf(device, sizeof device, "0x%.4x", r.deviceId);
-    std::string name = Printable(r.Name());
+    std::string name = AsciiText(r.Name());
     if (r.slaveNumber != 0) name += " (unit " + std::to_string(r.slaveNumber) + ")";
     std::printf("%-3d %-5s %-6s %-7s %-6s %-33s %-17s %-5d %s\n", i,
                 r.loaderType == 0 ? "app" : "boot", type, version, device,

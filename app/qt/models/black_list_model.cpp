@@ -3,6 +3,8 @@
 #include "app/qt/display_text.h"
 #include "devices/black_list.h"
 
+namespace quorvik {
+
 void CBlackListModel::SetEntries(std::vector<std::string> entries) {
   beginResetModel();
   m_entries = std::move(entries);
@@ -28,3 +30,5 @@ QVariant CBlackListModel::headerData(int section, Qt::Orientation orientation, i
   if (orientation != Qt::Horizontal || section != 0 || role != Qt::DisplayRole) return {};
   return QString::fromLatin1(CDlgBlacklist::kColumnHeader);
 }
+
+}  // namespace quorvik

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace quorvik {
+
 class CBlackListModel : public QAbstractTableModel {
   Q_OBJECT
  public:
@@ -23,3 +25,5 @@ class CBlackListModel : public QAbstractTableModel {
  private:
   std::vector<std::string> m_entries;
 };
+
+}  // namespace quorvik

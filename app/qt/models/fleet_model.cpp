@@ -5,6 +5,8 @@
 #include "app/qt/display_text.h"
 #include "devices/device_list.h"
 
+namespace quorvik {
+
 namespace {
 
 QString Unknown(const std::optional<uint32_t>& value) {
@@ -188,3 +190,5 @@ QVariant CFleetModel::headerData(int section, Qt::Orientation orientation, int r
                                                  "Section", "Bytes",  "Blocks", "Time", "State"};
   return QString::fromLatin1(kHeaders[section]);
 }
+
+}  // namespace quorvik

@@ -11,6 +11,8 @@
 #include "commands/command_result.h"
 #include "commands/fleet.h"
 
+namespace quorvik {
+
 // Skipped: the plan or the operator left the device out. Not started: it
 // was chosen, but the run was stopped before its turn.
 enum class FleetRowState { kPlanned, kWaiting, kWriting, kOk, kFailed, kSkipped, kNotStarted };
@@ -74,3 +76,5 @@ class CFleetModel : public QAbstractTableModel {
   int m_plannedCount = 0;
   bool m_locked = false;
 };
+
+}  // namespace quorvik

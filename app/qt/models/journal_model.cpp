@@ -3,6 +3,8 @@
 #include "app/qt/display_text.h"
 #include "records/journal.h"
 
+namespace quorvik {
+
 namespace {
 
 QString Cell(const JsonValue* value) {
@@ -49,3 +51,5 @@ QVariant CJournalModel::headerData(int section, Qt::Orientation orientation, int
     return {};
   return QString::fromStdString(JournalFields()[static_cast<size_t>(section)]);
 }
+
+}  // namespace quorvik

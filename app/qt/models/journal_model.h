@@ -7,6 +7,8 @@
 
 #include "records/flat_json.h"
 
+namespace quorvik {
+
 class CJournalModel : public QAbstractTableModel {
   Q_OBJECT
  public:
@@ -25,3 +27,5 @@ class CJournalModel : public QAbstractTableModel {
  private:
   std::vector<FlatRecord> m_records;
 };
+
+}  // namespace quorvik

@@ -6,6 +6,8 @@
 
 #include "app/qt/display_text.h"
 
+namespace quorvik {
+
 namespace {
 
 // The word comes first, so that the status never rests on the icon's
@@ -73,3 +75,5 @@ QVariant CNetworkCheckModel::data(const QModelIndex& index, int role) const {
       return {};
   }
 }
+
+}  // namespace quorvik

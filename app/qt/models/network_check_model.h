@@ -7,6 +7,8 @@
 
 #include "diagnostics/network_check.h"
 
+namespace quorvik {
+
 class CNetworkCheckModel : public QAbstractListModel {
   Q_OBJECT
  public:
@@ -24,3 +26,5 @@ class CNetworkCheckModel : public QAbstractListModel {
  private:
   std::vector<CheckResult> m_results;
 };
+
+}  // namespace quorvik

@@ -3,6 +3,8 @@
 #include "app/qt/display_text.h"
 #include "devices/device_list.h"
 
+namespace quorvik {
+
 void CRecoverModel::SetDevices(std::vector<UnfinishedUpdate> devices) {
   beginResetModel();
   m_devices = std::move(devices);
@@ -59,3 +61,5 @@ QVariant CRecoverModel::headerData(int section, Qt::Orientation orientation, int
   }
   return {};
 }
+
+}  // namespace quorvik

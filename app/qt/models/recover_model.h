@@ -8,6 +8,8 @@
 
 #include "records/recovery.h"
 
+namespace quorvik {
+
 class CRecoverModel : public QAbstractTableModel {
   Q_OBJECT
  public:
@@ -29,3 +31,5 @@ class CRecoverModel : public QAbstractTableModel {
  private:
   std::vector<UnfinishedUpdate> m_devices;
 };
+
+}  // namespace quorvik

@@ -8,6 +8,8 @@
 #include "app/qt/display_text.h"
 #include "devices/device_list.h"
 
+namespace quorvik {
+
 namespace {
 
 struct GroupLook {
@@ -216,3 +218,5 @@ QVariant CRollCallModel::headerData(int section, Qt::Orientation orientation, in
     return {};
   return QString::fromLatin1(kHeaders[section]);
 }
+
+}  // namespace quorvik

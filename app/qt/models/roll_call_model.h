@@ -10,6 +10,8 @@
 
 #include "records/roll_call.h"
 
+namespace quorvik {
+
 // The group's icon: a shape and a mark of its own for each status.
 QIcon RollCallIcon(RollCallStatus status);
 
@@ -39,3 +41,5 @@ class CRollCallModel : public QAbstractItemModel {
   // Drawn once: a view asks for them on every paint.
   std::array<QIcon, kRollCallStatuses.size()> m_icons;
 };
+
+}  // namespace quorvik

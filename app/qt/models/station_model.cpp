@@ -1,18 +1,19 @@
 #include "app/qt/models/station_model.h"
 
 #include <QColor>
-#include <cstdio>
 
+#include "base/hex_text.h"
+#include "base/text.h"
 #include "devices/device_list.h"
 #include "records/flat_json.h"
+
+namespace quorvik {
 
 namespace {
 
 std::string ModelText(const std::optional<uint16_t>& model) {
   if (!model) return {};
-  char text[8];
-  std::snprintf(text, sizeof text, "%04X", *model);
-  return text;
+  return HexWord(*model, true);
 }
 
 }  // namespace
@@ -140,3 +141,5 @@ QVariant CStationModel::data(const QModelIndex& index, int role) const {
       return {};
   }
 }
+
+}  // namespace quorvik

@@ -14,6 +14,8 @@
 #include "commands/command_result.h"
 #include "commands/station.h"
 
+namespace quorvik {
+
 enum class StationTileState { kWriting, kPass, kFail };
 
 class CStationModel : public QAbstractListModel {
@@ -64,3 +66,5 @@ class CStationModel : public QAbstractListModel {
   int m_passed = 0, m_failed = 0, m_ignored = 0;
   QSize m_tileSize;
 };
+
+}  // namespace quorvik

@@ -4,6 +4,8 @@
 
 #include "app/column_widths.h"
 
+using namespace quorvik;
+
 namespace {
 
 struct Fitting {

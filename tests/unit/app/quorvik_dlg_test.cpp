@@ -16,6 +16,8 @@
 #include "tests/support/fake_main_view.h"
 #include "tests/support/scratch_directory.h"
 
+using namespace quorvik;
+
 namespace fs = std::filesystem;
 using std::chrono::milliseconds;
 

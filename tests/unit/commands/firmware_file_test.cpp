@@ -10,6 +10,8 @@
 
 #include "tests/support/firmware_file_builder.h"
 
+using namespace quorvik;
+
 namespace fs = std::filesystem;
 
 namespace {

@@ -17,6 +17,8 @@
 #include "tests/support/firmware_file_builder.h"
 #include "tests/support/scratch_directory.h"
 
+using namespace quorvik;
+
 namespace fs = std::filesystem;
 using std::chrono::milliseconds;
 

@@ -16,6 +16,8 @@
 #include "tests/support/firmware_file_builder.h"
 #include "tests/support/journal_only_observer.h"
 
+using namespace quorvik;
+
 namespace {
 
 constexpr uint16_t kModel = 0x3680;

@@ -8,6 +8,8 @@
 #include "commands/firmware_file.h"
 #include "tests/support/firmware_file_builder.h"
 
+using namespace quorvik;
+
 namespace {
 
 constexpr std::array<uint8_t, 6> kPlaceholder = {0x00, 0x60, 0x35, 0, 0, 0};

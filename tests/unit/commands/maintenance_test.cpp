@@ -12,6 +12,8 @@
 #include "tests/support/scratch_directory.h"
 #include "tests/support/transport_recorder.h"
 
+using namespace quorvik;
+
 using std::chrono::milliseconds;
 
 namespace {

@@ -8,6 +8,8 @@
 #include "devices/device_list.h"
 #include "devices/device_types.h"
 
+using namespace quorvik;
+
 namespace {
 
 TEST(DeviceTypeCatalogue, ThirtyFiveCodesWithThirtyFourShortPrintableNames) {

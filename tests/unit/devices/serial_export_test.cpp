@@ -11,6 +11,8 @@
 #include "tests/support/fake_main_view.h"
 #include "tests/support/scratch_directory.h"
 
+using namespace quorvik;
+
 namespace {
 
 DeviceRecord WithIdentity(const std::vector<uint8_t>& id) {

@@ -14,6 +14,8 @@
 #include "net/reply_processing.h"
 #include "tools/devsim/sim_device.h"
 
+namespace quorvik {
+
 namespace devsim_test {
 
 using Bytes = std::vector<uint8_t>;
@@ -85,3 +87,5 @@ inline SimHandling Verify(CSimDevice& device, const DeviceRecord& record) {
 }
 
 }  // namespace devsim_test
+
+}  // namespace quorvik

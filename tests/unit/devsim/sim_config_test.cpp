@@ -7,6 +7,8 @@
 
 #include "tools/devsim/sim_config.h"
 
+using namespace quorvik;
+
 namespace {
 
 DeviceConfig ParseOne(const std::string& device) {

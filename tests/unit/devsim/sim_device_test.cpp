@@ -6,6 +6,8 @@
 #include "tests/unit/devsim/devsim_test_support.h"
 #include "tools/devsim/reply_frames.h"
 
+using namespace quorvik;
+
 namespace {
 
 using namespace devsim_test;

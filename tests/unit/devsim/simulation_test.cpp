@@ -11,6 +11,8 @@
 #include "tools/devsim/reply_frames.h"
 #include "tools/devsim/simulation.h"
 
+using namespace quorvik;
+
 namespace {
 
 using namespace devsim_test;

@@ -7,6 +7,8 @@
 
 #include <fstream>
 
+using namespace quorvik;
+
 namespace {
 
 std::string Fixture(const std::string& name) {

@@ -14,6 +14,8 @@
 #include "files/operator_files.h"
 #include "records/settings_file.h"
 
+using namespace quorvik;
+
 namespace fs = std::filesystem;
 
 namespace {

@@ -15,6 +15,8 @@
 #include "net/reply_state.h"
 #include "tests/support/datagram_builder.h"
 
+using namespace quorvik;
+
 namespace {
 
 std::vector<CDatagram> MixedAnswers(unsigned seed) {

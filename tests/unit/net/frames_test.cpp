@@ -11,6 +11,8 @@
 #include "net/frames.h"
 #include "tests/support/datagram_builder.h"
 
+using namespace quorvik;
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "net/hex_text.h"
+#include "base/hex_text.h"
 #include "net/interfaces.h"
+
+using namespace quorvik;
 
 namespace {
 
@@ -59,4 +61,6 @@ TEST(HexText, ReadsOnlyDigitsAndWritesEitherCase) {
     EXPECT_FALSE(ParseMacText(bad)) << bad;
   EXPECT_EQ(HexText(mac, true, "-"), "00-0A-95-9D-68-16");
   EXPECT_EQ(HexText(mac, false), "000a959d6816");
+  EXPECT_EQ(Hex16(0x00af), "0x00af");
+  EXPECT_EQ(HexWord(0xb04, true), "0B04");
 }

@@ -9,6 +9,8 @@
 
 #include "net/reply_state.h"
 
+using namespace quorvik;
+
 namespace {
 
 using std::chrono::milliseconds;

@@ -10,6 +10,8 @@
 #include "tests/support/datagram_builder.h"
 #include "tests/support/scratch_directory.h"
 
+using namespace quorvik;
+
 namespace {
 
 const std::vector<uint8_t> kMac = {0x00, 0x0A, 0x95, 0x9D, 0x68, 0x16};

@@ -17,6 +17,8 @@
 #include "tests/support/datagram_builder.h"
 #include "tests/support/transport_recorder.h"
 
+using namespace quorvik;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;

@@ -10,8 +10,11 @@
 #include <filesystem>
 #include <fstream>
 
+#include "base/text.h"
 #include "commands/sha256.h"
 #include "records/journal.h"
+
+using namespace quorvik;
 
 namespace fs = std::filesystem;
 

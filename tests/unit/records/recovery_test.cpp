@@ -8,6 +8,8 @@
 #include "tests/support/firmware_file_builder.h"
 #include "tests/support/scratch_directory.h"
 
+using namespace quorvik;
+
 namespace {
 
 TEST(Recovery, OnlyTheFileAStartLineRecordsWithSizeAndHashIsReadAndABadTimeIsNoTime) {

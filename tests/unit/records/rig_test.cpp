@@ -12,6 +12,8 @@
 #include "records/rig.h"
 #include "records/roll_call.h"
 
+using namespace quorvik;
+
 namespace fs = std::filesystem;
 
 namespace {

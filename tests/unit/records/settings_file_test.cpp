@@ -9,6 +9,8 @@
 
 #include "records/settings_file.h"
 
+using namespace quorvik;
+
 namespace fs = std::filesystem;
 
 namespace {

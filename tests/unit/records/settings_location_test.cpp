@@ -12,6 +12,8 @@
 #include "net/reply_processing.h"
 #include "tests/support/dlg_harness.h"
 
+using namespace quorvik;
+
 namespace fs = std::filesystem;
 
 namespace {

@@ -10,6 +10,8 @@
 #include <regex>
 #include <set>
 
+using namespace quorvik;
+
 namespace {
 
 CommandResult Update() {

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <sstream>
 
+#include "base/text.h"
 #include "net/frames.h"
 #include "net/reply_processing.h"
 #include "tests/support/firmware_file_builder.h"
@@ -17,6 +18,8 @@
 #include "tools/cli/device_selection.h"
 #include "tools/cli/event_output.h"
 #include "tools/cli/firmware_inspect.h"
+
+using namespace quorvik;
 
 namespace fs = std::filesystem;
 

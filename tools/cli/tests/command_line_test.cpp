@@ -17,6 +17,8 @@
 #include "tools/cli/firmware_inspect.h"
 #include "tools/cli/rig_commands.h"
 
+using namespace quorvik;
+
 namespace {
 
 const std::string kManPage = QUORVIK_SOURCE_DIR "/packaging/man/quorvik-cli.1";

@@ -1,7 +1,16 @@
-#include "net/hex_text.h"
+#include "base/hex_text.h"
 
 #include <algorithm>
 #include <charconv>
+
+namespace quorvik {
+
+std::string HexWord(uint16_t value, bool upper) {
+  std::string text(4, '0');
+  WriteHexByte(static_cast<uint8_t>(value >> 8), text.data(), upper);
+  WriteHexByte(static_cast<uint8_t>(value & 0xFF), text.data() + 2, upper);
+  return text;
+}
 
 std::string HexText(std::span<const uint8_t> bytes, bool upper, std::string_view separator) {
   std::string text;
@@ -54,3 +63,5 @@ std::optional<std::array<uint8_t, 6>> ParseMacText(std::string_view text) {
   std::copy(bytes->begin(), bytes->end(), mac.begin());
   return mac;
 }
+
+}  // namespace quorvik
