@@ -100,27 +100,17 @@ bool ParseHex(const std::string& text, std::vector<uint8_t>& bytes) {
 
 constexpr uint32_t kMaxDelayMs = 3'600'000;
 
-const std::set<std::string, std::less<>> kKnownFields = {"mode",
-                                                         "loaderType",
-                                                         "deviceId",
-                                                         "mcuId",
-                                                         "version",
-                                                         "blockSize",
-                                                         "mac",
-                                                         "identity",
-                                                         "bootPort",
-                                                         "units",
-                                                         "name",
-                                                         "appVersion",
-                                                         "bootDelayMs",
-                                                         "ackDelayMs",
-                                                         "dropAcks",
-                                                         "delayAck",
-                                                         "failWrite",
-                                                         "verifyStatus",
-                                                         "corruptVerifyCrc",
-                                                         "neverReturn",
-                                                         "imageNeverStarts",
+const std::set<std::string, std::less<>> kKnownFields = {"mode",         "loaderType",
+                                                         "deviceId",     "mcuId",
+                                                         "version",      "blockSize",
+                                                         "mac",          "identity",
+                                                         "bootPort",     "units",
+                                                         "name",         "appVersion",
+                                                         "bootDelayMs",  "takesBlocksAfterMs",
+                                                         "ackDelayMs",   "dropAcks",
+                                                         "delayAck",     "failWrite",
+                                                         "verifyStatus", "corruptVerifyCrc",
+                                                         "neverReturn",  "imageNeverStarts",
                                                          "onBench"};
 
 // A fault field may hold one object or a list of them, so that a test can
@@ -189,6 +179,7 @@ std::string ParseDevice(const json& object, size_t index, DeviceConfig& device) 
   reader.Number("units", device.units);
   reader.Number("verifyStatus", device.verifyStatus);
   reader.Number("bootDelayMs", device.bootDelayMs, 0, kMaxDelayMs);
+  reader.Number("takesBlocksAfterMs", device.takesBlocksAfterMs, 0, kMaxDelayMs);
   reader.Number("ackDelayMs", device.ackDelayMs, 0, kMaxDelayMs);
   reader.Bool("corruptVerifyCrc", device.corruptVerifyCrc);
   reader.Bool("neverReturn", device.neverReturn);

@@ -51,6 +51,9 @@ struct DeviceConfig {
   uint16_t appVersion = 0x0100;
 
   uint32_t bootDelayMs = 1000;
+  // A loader that answers searches before it can take blocks: writes that
+  // come sooner than this after it entered the loader get no answer.
+  uint32_t takesBlocksAfterMs = 0;
   uint32_t ackDelayMs = 0;
   std::vector<uint32_t> dropAcks;
   std::vector<DelayedAck> delayAcks;

@@ -32,13 +32,16 @@ uint16_t CSimDevice::ImageCrc() const {
   return ComputeImageCrc(m_image);
 }
 
-void CSimDevice::FinishRestart() {
+void CSimDevice::FinishRestart(uint64_t nowMs) {
   if (m_state != SimState::kRestarting) return;
   m_state = SimState::kBoot;
   m_eraseOnWrite = true;
+  m_takesBlocksAt.reset();
+  if (m_config.takesBlocksAfterMs != 0) m_takesBlocksAt = nowMs + m_config.takesBlocksAfterMs;
 }
 
-SimHandling CSimDevice::Handle(uint16_t port, std::span<const uint8_t> datagram) {
+SimHandling CSimDevice::Handle(uint16_t port, std::span<const uint8_t> datagram, uint64_t nowMs) {
+  m_nowMs = nowMs;
   switch (m_state) {
     case SimState::kApp:
       return HandleApp(port, datagram);
@@ -170,6 +173,12 @@ SimHandling CSimDevice::HandleWrite(std::span<const uint8_t> datagram) {
   if (layout.identityAt > kHeaderLength && frame.U8(kHeaderLength) != 0) return {};
   if (!IdentityAt(datagram, layout.identityAt, layout.identityBytes)) return {};
 
+  if (m_takesBlocksAt && m_nowMs < *m_takesBlocksAt) {
+    SimHandling ignored = Accepted("not-ready");
+    ignored.events.push_back("what=write-ignored not-ready-for=" +
+                             std::to_string(*m_takesBlocksAt - m_nowMs));
+    return ignored;
+  }
   const uint32_t ordinal = ++m_counters.writes;
   const uint16_t sectionParam = frame.Be16(layout.sectionParamAt);
   const uint16_t deviceId = frame.Be16(layout.deviceIdAt);

@@ -52,9 +52,10 @@ class CSimDevice {
  public:
   explicit CSimDevice(DeviceConfig config);
 
-  SimHandling Handle(uint16_t port, std::span<const uint8_t> datagram);
-  // The restart delay is over: the loader answers from now on.
-  void FinishRestart();
+  SimHandling Handle(uint16_t port, std::span<const uint8_t> datagram, uint64_t nowMs = 0);
+  // The restart delay is over: the loader answers from now on, and takes
+  // blocks from `takesBlocksAfterMs` later.
+  void FinishRestart(uint64_t nowMs = 0);
   // The device restarts on its own (a brown-out, a watchdog): silent until
   // FinishRestart, then a loader whose next write starts the image over.
   void Restart() { m_state = SimState::kRestarting; }
@@ -85,6 +86,9 @@ class CSimDevice {
   std::vector<uint8_t> m_image;
   // A loader erases the application area before it programs the first block
   // of a session; the image then holds only what this session wrote.
+  // When the loader that a restart brought up takes blocks; none: at once.
+  std::optional<uint64_t> m_takesBlocksAt;
+  uint64_t m_nowMs = 0;
   bool m_eraseOnWrite = true;
   DeviceCounters m_counters;
 };

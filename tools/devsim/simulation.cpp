@@ -55,7 +55,7 @@ void CSimulation::OnDatagram(uint16_t port, std::span<const uint8_t> datagram, u
   std::vector<std::pair<size_t, SimHandling>> handled;
   for (size_t i = 0; i < m_devices.size(); ++i) {
     if (!OnBench(i, nowMs)) continue;
-    SimHandling handling = m_devices[i].Handle(port, datagram);
+    SimHandling handling = m_devices[i].Handle(port, datagram, nowMs);
     if (handling.accepted) handled.emplace_back(i, std::move(handling));
   }
   line += " matched=" + std::to_string(handled.size());
@@ -104,7 +104,7 @@ void CSimulation::RunDue(uint64_t nowMs) {
     PendingAction pending = std::move(m_pending.begin()->second);
     m_pending.erase(m_pending.begin());
     if (pending.restart) {
-      m_devices[pending.device].FinishRestart();
+      m_devices[pending.device].FinishRestart(nowMs);
       Log("event " + DeviceTag(pending.device) +
           " what=mode mode=" + StateName(m_devices[pending.device].State()));
     } else if (OnBench(pending.device, nowMs)) {
