@@ -63,9 +63,16 @@ void CQuorvikDlg::ShowColumns() {
 }
 
 void CQuorvikDlg::AddStatusLine(std::string text, Beep beep) {
+  const std::chrono::milliseconds tone = ShowStatusLine(std::move(text), beep);
+  if (tone.count() > 0) m_clock.SleepFor(tone);
+}
+
+std::chrono::milliseconds CQuorvikDlg::ShowStatusLine(std::string text, Beep beep) {
   m_statusLog.Add(std::move(text));
   m_view.ShowStatusLines(m_statusLog.Lines());
-  if (beep == Beep::kAlert) SoundTone(kBeepFrequencyHz);
+  if (beep != Beep::kAlert) return std::chrono::milliseconds{0};
+  m_view.PlayTone(kBeepFrequencyHz, static_cast<int>(kBeepLength.count()));
+  return kBeepLength;
 }
 
 void CQuorvikDlg::RefreshDeviceList() {

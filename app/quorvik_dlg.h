@@ -93,6 +93,8 @@ class CQuorvikDlg {
   // Appends a line to the status log; Beep::kAlert also sounds the alert
   // tone and waits for it to end.
   void AddStatusLine(std::string text, Beep beep);
+  // The line shown and its tone started; how long the tone sounds.
+  std::chrono::milliseconds ShowStatusLine(std::string text, Beep beep);
   // Rebuilds the list from the device table, logs the count line, selects
   // row 0 and sets the device buttons.
   void RefreshDeviceList();

@@ -18,6 +18,9 @@ class CQuorvikDlg::CDlgObserver : public ICommandObserver {
  public:
   explicit CDlgObserver(CQuorvikDlg& dlg) : m_dlg(dlg) {}
   void Status(const std::string& line, Beep beep) override { m_dlg.AddStatusLine(line, beep); }
+  std::chrono::milliseconds ShowStatus(const std::string& line, Beep beep) override {
+    return m_dlg.ShowStatusLine(line, beep);
+  }
   void Decided(const CommandResult& result) override {
     // On disk before the operator reads the line that ends the command.
     if (m_dlg.m_journal != nullptr) m_dlg.m_journal->OnResult(result);

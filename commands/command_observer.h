@@ -27,6 +27,14 @@ class ICommandObserver {
   // A status line; with `beep`, the alert tone too, which the front end
   // waits for (it is part of the command's timing).
   virtual void Status(const std::string& line, Beep beep) = 0;
+  // Status without the wait: the line shown and the tone started, and how
+  // long it sounds returned, for a caller that waits it out itself once it
+  // has let go of a lock (the lanes of a fleet share one front end, and
+  // their tones may sound together).
+  virtual std::chrono::milliseconds ShowStatus(const std::string& line, Beep beep) {
+    Status(line, beep);
+    return std::chrono::milliseconds{0};
+  }
   // The outcome is decided; called before the line that ends the command
   // is shown, so that a record of it is on disk before the operator reads
   // that line.

@@ -50,6 +50,9 @@ struct UpdateFacts {
   // The whole file's size as read, with sha256: what recovery compares a
   // file with before it reads a byte of it.
   std::optional<uint64_t> fileBytes;
+  // The waits of an unattended run ("ready" or "fixed"); none for the
+  // one-device update, whose waits are always the fixed ones.
+  std::string waits;
 };
 
 struct CommandResult {

@@ -19,6 +19,7 @@
 #include "commands/command_result.h"
 #include "commands/firmware_file.h"
 #include "commands/network.h"
+#include "commands/readiness.h"
 #include "net/device_record.h"
 
 namespace quorvik {
@@ -66,6 +67,9 @@ struct UpdateInput {
   // Where the image is laid out (kFirmwareImageSize bytes), owned by the
   // caller so that a run allocates nothing for it.
   std::span<uint8_t> image;
+  // The waits of an unattended run, named in its journal lines; none for
+  // the one-device update, which makes the fixed pauses.
+  std::optional<Waits> waits;
 };
 
 // The chain of updates ("... and make Update"): after each search, the next

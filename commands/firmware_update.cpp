@@ -40,6 +40,7 @@ class CUpdate {
           ICommandObserver& observer)
       : m_input(input), m_network(network), m_clock(clock), m_observer(observer) {
     m_result = BeginUpdateResult(device, input.path);
+    if (input.waits) m_result.update->waits = input.waits->Name();
   }
 
   CommandResult Run();
@@ -109,9 +110,23 @@ CommandResult CUpdate::Run() {
   // Update" box is left as the operator has it: it stays live during the
   // run, and unticking it is how a chain is stopped.
   m_observer.Status("Set device to firmware update ...", Beep::kAlert);
+  const bool ready = m_input.waits && m_input.waits->ready;
+  const uint32_t round = ready ? m_network.Devices().BeginListeningRound() : 0;
   m_network.RequestEnterBootloader(target);
   m_result.frameSent = true;
   const auto savedMac = target.mac;
+  if (ready) {
+    // Only a loader heard after the restart request is this restart's.
+    m_observer.Status("Get firmware update parameter...", Beep::kAlert);
+    m_network.Devices().EmptyTable();
+    std::optional<DeviceRecord> found;
+    PollUntil(m_network, m_clock, m_observer, kLoaderReadyLimit, false, [&] {
+      found = LoaderHeardSince(m_network.Devices(), savedMac, target.card, round);
+      return found.has_value();
+    });
+    if (found && m_input.waits->settle.count() > 0) m_clock.SleepFor(m_input.waits->settle);
+    return Found(found);
+  }
   m_clock.SleepFor(kEnterBootloaderWait);
   m_observer.Status("Get firmware update parameter...", Beep::kAlert);
   SearchAgain(m_network, m_clock, m_observer);
@@ -297,11 +312,24 @@ void UpdateAndConfirm(const DeviceRecord& device, const UpdateInput& input, INet
     return;
   }
   try {
-    clock.SleepFor(kAfterRunWait);
-    if (started) started();
-    clock.SleepFor(kAfterUpdateWait);
-    const bool bootOnly = observer.SearchStarting();
-    SearchDevices(network, clock, observer, bootOnly);
+    if (input.waits && input.waits->ready) {
+      if (started) started();
+      const bool bootOnly = observer.SearchStarting();
+      // Emptied first: the device's row from before its update must not
+      // confirm it.
+      network.Devices().EmptyTable();
+      PollUntil(network, clock, observer, kRunningReadyLimit, bootOnly, [&] {
+        CommandResult probe = result;
+        ConfirmUpdate(network.Devices(), probe);
+        return probe.confirmed == Confirmation::kRunning;
+      });
+    } else {
+      clock.SleepFor(kAfterRunWait);
+      if (started) started();
+      clock.SleepFor(kAfterUpdateWait);
+      const bool bootOnly = observer.SearchStarting();
+      SearchDevices(network, clock, observer, bootOnly);
+    }
   } catch (const CCommandCancelled&) {
     // The device was started; only the search that would confirm it is
     // missing.

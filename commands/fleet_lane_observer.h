@@ -6,6 +6,7 @@
 #include <mutex>
 #include <string>
 
+#include "commands/clock.h"
 #include "commands/command_observer.h"
 #include "commands/fleet_run.h"
 
@@ -18,12 +19,23 @@ namespace quorvik {
 class CLaneObserver : public ICommandObserver {
  public:
   CLaneObserver(std::mutex& mutex, ICommandObserver& observer, IFleetObserver& fleet, size_t device,
-                bool alone)
-      : m_mutex(mutex), m_observer(observer), m_fleet(fleet), m_device(device), m_alone(alone) {}
+                bool alone, IClock& clock)
+      : m_mutex(mutex),
+        m_observer(observer),
+        m_fleet(fleet),
+        m_device(device),
+        m_alone(alone),
+        m_clock(clock) {}
 
+  // The tone is waited out with the lock let go: the other lanes' blocks
+  // go on meanwhile.
   void Status(const std::string& line, Beep beep) override {
-    std::lock_guard lock(m_mutex);
-    m_observer.Status(line, beep);
+    std::chrono::milliseconds tone{0};
+    {
+      std::lock_guard lock(m_mutex);
+      tone = m_observer.ShowStatus(line, beep);
+    }
+    if (tone.count() > 0) m_clock.SleepFor(tone);
   }
   void Decided(const CommandResult& result) override {
     std::lock_guard lock(m_mutex);
@@ -71,6 +83,7 @@ class CLaneObserver : public ICommandObserver {
   IFleetObserver& m_fleet;
   size_t m_device;
   bool m_alone;
+  IClock& m_clock;
 };
 
 }  // namespace quorvik

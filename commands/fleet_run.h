@@ -18,6 +18,7 @@
 #include "commands/command_result.h"
 #include "commands/fleet.h"
 #include "commands/network.h"
+#include "commands/readiness.h"
 
 namespace quorvik {
 
@@ -70,6 +71,9 @@ struct FleetRunOptions {
   // a thread each. A test that runs the fleet in virtual time schedules
   // them on threads of its own.
   std::function<void(std::vector<std::function<void()>>& lanes)> runLanes;
+  // Around each transfer: the fixed pauses, or waits that end when the
+  // device answers.
+  Waits waits;
 };
 
 struct FleetRunEnd {

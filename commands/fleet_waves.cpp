@@ -7,6 +7,7 @@
 #include "commands/device_commands.h"
 #include "commands/firmware_file.h"
 #include "commands/fleet_lane_observer.h"
+#include "commands/readiness.h"
 #include "commands/sha256.h"
 #include "devices/device_list.h"
 #include "net/requests.h"
@@ -24,6 +25,7 @@ UpdateInput UnattendedInput(const FleetRunOptions& options, std::span<uint8_t> i
   input.image = image;
   input.ctrlHeld = false;
   input.verdictByModel = true;
+  input.waits = options.waits;
   return input;
 }
 
@@ -120,6 +122,7 @@ void CFleetWaves::Restart(Wave& wave) {
   std::vector<std::pair<Member*, CommandResult>> recorded;
   for (Member* m : running) {
     CommandResult start = BeginUpdateResult(m->record, m_options.path);
+    start.update->waits = m_options.waits.Name();
     start.update->sha256 = sha256;
     start.update->fileBytes = m_options.bytes->size();
     if (!m_observer.Starting(start)) {
@@ -130,15 +133,41 @@ void CFleetWaves::Restart(Wave& wave) {
     recorded.emplace_back(m, std::move(start));
   }
   if (recorded.empty()) return;
+  DeviceSession& devices = m_network.Devices();
+  const uint32_t round = m_options.waits.ready ? devices.BeginListeningRound() : 0;
   m_observer.Status("Set device to firmware update ...", Beep::kAlert);
   for (auto& [m, start] : recorded) {
     m_network.RequestEnterBootloader(m->record);
     m->restarted = true;
   }
   try {
-    m_clock.SleepFor(kEnterBootloaderWait);
+    if (!m_options.waits.ready) {
+      m_clock.SleepFor(kEnterBootloaderWait);
+      m_observer.Status("Get firmware update parameter...", Beep::kAlert);
+      SearchAgain(m_network, m_clock, m_observer);
+      for (auto& [m, start] : recorded)
+        m->found = BootRecordWithMac(devices, m->record.mac, m->record.card);
+      return;
+    }
+    // Only an answer heard after the restart request counts: a row left
+    // from before could be the loader of a restart that has not happened.
+    const auto heard = [&](const Member& m) {
+      return LoaderHeardSince(devices, m.record.mac, m.record.card, round);
+    };
     m_observer.Status("Get firmware update parameter...", Beep::kAlert);
-    SearchAgain(m_network, m_clock, m_observer);
+    // Emptied as the fixed waits' search empties it: a running device's
+    // row beside its loader's would make its address look shared.
+    devices.EmptyTable();
+    PollUntil(m_network, m_clock, m_observer, kLoaderReadyLimit, false, [&] {
+      return std::all_of(recorded.begin(), recorded.end(),
+                         [&](const auto& r) { return heard(*r.first).has_value(); });
+    });
+    bool anyFound = false;
+    for (auto& [m, start] : recorded) {
+      m->found = heard(*m);
+      anyFound = anyFound || m->found.has_value();
+    }
+    if (anyFound && m_options.waits.settle.count() > 0) m_clock.SleepFor(m_options.waits.settle);
   } catch (const CCommandCancelled&) {
     // Each ends as the start it recorded, file and hash included, so that
     // the journal pairs the two as it pairs a one-device update's.
@@ -162,10 +191,7 @@ void CFleetWaves::WriteSideBySide(Wave& wave) {
       if (!m.settled) EndInLane(m);
       continue;
     }
-    const DeviceRecord& heard =
-        m.restarted
-            ? BootRecordWithMac(m_network.Devices(), m.record.mac, m.record.card).value_or(m.record)
-            : m.record;
+    const DeviceRecord& heard = m.restarted ? m.found.value_or(m.record) : m.record;
     if (AcknowledgementSource(m_network.Devices(), heard))
       lanes.push_back({&m});
     else
@@ -191,19 +217,18 @@ void CFleetWaves::WriteSideBySide(Wave& wave) {
         Member* m = lane[next];
         std::fill(image.begin(), image.end(), uint8_t{0xFF});
         const UpdateInput input = UnattendedInput(m_options, image);
-        CLaneObserver steps(m_mutex, m_observer, m_fleet, m->device, alone);
+        CLaneObserver steps(m_mutex, m_observer, m_fleet, m->device, alone, m_clock);
         try {
-          m->result = m->restarted
-                          ? UpdateRestartedDevice(m->record,
-                                                  BootRecordWithMac(m_network.Devices(),
-                                                                    m->record.mac, m->record.card),
-                                                  input, m_network, m_clock, steps)
-                          : UpdateDevice(m->record, input, m_network, m_clock, steps);
+          m->result = m->restarted ? UpdateRestartedDevice(m->record, m->found, input, m_network,
+                                                           m_clock, steps)
+                                   : UpdateDevice(m->record, input, m_network, m_clock, steps);
         } catch (const std::exception& error) {
           // Out of a lane, it would end the program while other devices
           // are being written.
-          m->result = Decide(BeginUpdateResult(m->record, m_options.path), Outcome::kFailed, "",
-                             Beep::kNone, steps, error.what());
+          CommandResult failed = BeginUpdateResult(m->record, m_options.path);
+          failed.update->waits = m_options.waits.Name();
+          m->result =
+              Decide(std::move(failed), Outcome::kFailed, "", Beep::kNone, steps, error.what());
         }
         EndInLane(*m);
       }
@@ -276,11 +301,26 @@ void CFleetWaves::Confirm(Wave& wave) {
       SearchAgain(m_network, m_clock, m_observer);
       return;
     }
-    m_clock.SleepFor(kAfterRunWait);
-    for (Member* m : started) m_fleet.OnRunRequested(m->device);
-    m_clock.SleepFor(kAfterUpdateWait);
-    const bool bootOnly = m_observer.SearchStarting();
-    SearchDevices(m_network, m_clock, m_observer, bootOnly);
+    if (m_options.waits.ready) {
+      for (Member* m : started) m_fleet.OnRunRequested(m->device);
+      const bool bootOnly = m_observer.SearchStarting();
+      // Emptied first: the rows of the devices as they ran before the
+      // update must not confirm them.
+      m_network.Devices().EmptyTable();
+      PollUntil(m_network, m_clock, m_observer, kRunningReadyLimit, bootOnly, [&] {
+        return std::all_of(started.begin(), started.end(), [&](const Member* m) {
+          CommandResult probe = *m->result;
+          ConfirmUpdate(m_network.Devices(), probe);
+          return probe.confirmed == Confirmation::kRunning;
+        });
+      });
+    } else {
+      m_clock.SleepFor(kAfterRunWait);
+      for (Member* m : started) m_fleet.OnRunRequested(m->device);
+      m_clock.SleepFor(kAfterUpdateWait);
+      const bool bootOnly = m_observer.SearchStarting();
+      SearchDevices(m_network, m_clock, m_observer, bootOnly);
+    }
   } catch (const CCommandCancelled&) {
     recordUnconfirmed();
     throw;

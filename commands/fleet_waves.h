@@ -39,6 +39,8 @@ struct Member {
   int attempt = 1;
   DeviceRecord record;
   bool restarted = false;
+  // Its loader, as the search after its restart request heard it.
+  std::optional<DeviceRecord> found;
   std::optional<CommandResult> result;
   bool handedOut = false;
   // Counted already: its attempt ended in its lane without a run request.

@@ -155,6 +155,10 @@ class CSerializedCommands : public ICommandObserver {
     std::lock_guard lock(m_lock);
     m_observer.Status(line, beep);
   }
+  std::chrono::milliseconds ShowStatus(const std::string& line, Beep beep) override {
+    std::lock_guard lock(m_lock);
+    return m_observer.ShowStatus(line, beep);
+  }
   void Decided(const CommandResult& result) override {
     std::lock_guard lock(m_lock);
     m_observer.Decided(result);
@@ -367,6 +371,7 @@ bool CStation::RunBatch(const std::vector<DeviceRecord>& listed, bool& ranAny) {
   run.bytes = m_options.bytes;
   run.parallel = std::max(m_options.parallel, 1);
   run.stopAfterDevice = m_options.stop;
+  run.waits = m_options.waits;
   CBatchToStation fleet(
       m_station, m_lock, batch, m_options.writingInterval,
       [&](size_t planned, const CommandResult& result) { Ended(batch.at(planned), result); });

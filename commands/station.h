@@ -24,6 +24,7 @@
 #include "commands/command_observer.h"
 #include "commands/command_result.h"
 #include "commands/network.h"
+#include "commands/readiness.h"
 #include "net/device_record.h"
 
 namespace quorvik {
@@ -90,6 +91,8 @@ struct StationOptions {
   // again; without it they are ignored, so that a re-seated cable does not
   // mean a rewrite.
   bool again = false;
+  // Around each unit's transfer.
+  Waits waits;
   // Asked before each search and each unit: true ends the station after
   // the units being written.
   std::function<bool()> stop;

@@ -169,6 +169,7 @@ FlatRecord ResultFields(const CommandResult& r) {
     record.push_back({"verified", u.verified});
     record.push_back({"durationMs", static_cast<int64_t>(r.duration.count())});
     record.push_back({"fileBytes", NumberOrNull(u.fileBytes)});
+    if (!u.waits.empty()) record.push_back({"waits", u.waits});
   }
   return record;
 }

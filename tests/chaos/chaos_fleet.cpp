@@ -94,8 +94,21 @@ class CFleetWorld : public ITransport, public IClock, public IReplyTime {
         if (!Intact(i) && !m_schedule.devices[i].damagedImageStarts) continue;
       }
       const DeviceCounters before = device.Counters();
+      const SimState was = device.State();
       m_sims[i]->OnDatagram(port, datagram, m_now);
       const DeviceCounters& after = device.Counters();
+      const FleetChaosDevice& s = m_schedule.devices[i];
+      if (was == SimState::kApp && device.State() == SimState::kRestarting) {
+        // Told to restart: until its loader answers, no block may reach it.
+        a.awaitingLoader = true;
+        if (m_chaos && s.restartLoopMs != 0 && !a.looped) {
+          a.looped = true;
+          m_restartsDue.emplace(m_now + s.bootDelayMs + s.restartLoopMs, i);
+        }
+      }
+      if (m_chaos && was == SimState::kBoot && device.State() == SimState::kApp && a.writes > 0 &&
+          s.dropsBackAfterMs != 0)
+        m_restartsDue.emplace(m_now + s.dropsBackAfterMs, i);
       if (after.writes != before.writes) OnWrite(i, port);
       if (after.writes != before.writes || after.verifies != before.verifies) {
         if (a.first == 0) a.first = m_sequence;
@@ -148,6 +161,8 @@ class CFleetWorld : public ITransport, public IClock, public IReplyTime {
     uint32_t writes = 0;
     uint32_t acks = 0;
     uint32_t runsAfterWrites = 0;
+    bool awaitingLoader = false;
+    bool looped = false;
     // The first and last write or verify request that reached the device,
     // as numbers in the order of everything sent.
     uint64_t first = 0;
@@ -176,8 +191,11 @@ class CFleetWorld : public ITransport, public IClock, public IReplyTime {
   };
 
   DeviceConfig ConfigOf(size_t i) const {
-    return ChaosDevice(m_schedule.devices[i], MacOf(i), static_cast<uint8_t>(0x31 + 16 * i),
-                       "Rig Node");
+    const FleetChaosDevice& s = m_schedule.devices[i];
+    DeviceConfig d = ChaosDevice(s, MacOf(i), static_cast<uint8_t>(0x31 + 16 * i), "Rig Node");
+    d.bootDelayMs = s.bootDelayMs;
+    d.takesBlocksAfterMs = s.takesBlocksAfterMs;
+    return d;
   }
 
   uint64_t Uniform(uint64_t low, uint64_t high) {
@@ -193,6 +211,9 @@ class CFleetWorld : public ITransport, public IClock, public IReplyTime {
 
   void OnWrite(size_t i, uint16_t port) {
     const FleetChaosDevice& s = m_schedule.devices[i];
+    if (m_activity[i].awaitingLoader)
+      m_laneFaults.push_back("device " + std::to_string(i) +
+                             " was written before its loader answered");
     const uint32_t ordinal = ++m_activity[i].writes;
     if (!m_chaos) return;
     if (ordinal == s.restartAtWrite) m_sims[i]->RestartDevice(0, m_now, s.restartMs);
@@ -213,6 +234,8 @@ class CFleetWorld : public ITransport, public IClock, public IReplyTime {
   bool FromDevice(size_t i, uint16_t port, std::span<const uint8_t> reply) {
     std::vector<uint8_t> bytes(reply.begin(), reply.end());
     const FleetChaosDevice& s = m_schedule.devices[i];
+    if (HasMagic(bytes, kBootMagic) && FrameReader(bytes).Le16(8) == kOpSearchReply)
+      m_activity[i].awaitingLoader = false;
     if (m_chaos && HasMagic(bytes, kBootMagic) &&
         FrameReader(bytes).Le16(8) == kOpWriteBlockReply &&
         std::count(s.duplicateAcks.begin(), s.duplicateAcks.end(), ++m_activity[i].acks) != 0)
@@ -283,8 +306,17 @@ class CFleetWorld : public ITransport, public IClock, public IReplyTime {
       if (auto due = sim->NextDueMs()) next = std::min(next, *due);
     if (!m_injections.empty()) next = std::min(next, m_injections.begin()->first.first);
     if (m_nextFlood != 0) next = std::min(next, m_nextFlood);
+    if (!m_restartsDue.empty()) next = std::min(next, m_restartsDue.begin()->first);
     m_now = std::max(m_now, next);
     for (const auto& sim : m_sims) sim->RunDue(m_now);
+    while (!m_restartsDue.empty() && m_restartsDue.begin()->first <= m_now) {
+      const size_t i = m_restartsDue.begin()->second;
+      m_restartsDue.erase(m_restartsDue.begin());
+      // A restart the device does of its own: the tool did not ask for it,
+      // so no loader answer is awaited.
+      if (m_sims[i]->Devices()[0].State() != SimState::kRestarting)
+        m_sims[i]->RestartDevice(0, m_now, m_schedule.devices[i].bootDelayMs);
+    }
     while (!m_injections.empty() && m_injections.begin()->first.first <= m_now) {
       Injection injection = std::move(m_injections.begin()->second);
       m_injections.erase(m_injections.begin());
@@ -304,6 +336,7 @@ class CFleetWorld : public ITransport, public IClock, public IReplyTime {
   std::vector<std::unique_ptr<CSimulation>> m_sims;
   std::vector<Activity> m_activity;
   std::multimap<std::pair<uint64_t, uint64_t>, Injection> m_injections;
+  std::multimap<uint64_t, size_t> m_restartsDue;
   uint64_t m_injected = 0;
   uint64_t m_sequence = 0;
   uint64_t m_now = 0;
@@ -387,7 +420,13 @@ std::string FleetChaosSchedule::Describe() const {
       out +=
           " restart=" + std::to_string(d.restartAtWrite) + "/" + std::to_string(d.restartMs) + "ms";
     if (d.damagedImageStarts) out += " damaged-starts";
+    if (d.bootDelayMs != 800) out += " boot=" + std::to_string(d.bootDelayMs) + "ms";
+    if (d.takesBlocksAfterMs != 0)
+      out += " blocks-after=" + std::to_string(d.takesBlocksAfterMs) + "ms";
+    if (d.restartLoopMs != 0) out += " loop=" + std::to_string(d.restartLoopMs) + "ms";
+    if (d.dropsBackAfterMs != 0) out += " drops-back=" + std::to_string(d.dropsBackAfterMs) + "ms";
   }
+  if (readiness) out += "\n  waits: ready, settle " + std::to_string(settleMs) + " ms";
   return out;
 }
 
@@ -462,6 +501,23 @@ FleetChaosSchedule DrawFleetSchedule(uint64_t seed) {
       }
     }
   }
+  // Drawn last, so that a seed's earlier faults stay what they were.
+  s.readiness = chance(50);
+  s.settleMs = static_cast<uint32_t>(uniform(0, 600));
+  for (FleetChaosDevice& d : s.devices) {
+    if (chance(20)) d.bootDelayMs = static_cast<uint32_t>(uniform(50, 7500));
+    if (chance(25)) d.takesBlocksAfterMs = static_cast<uint32_t>(uniform(1, 2000));
+    // A device that falls silent of its own accord makes the address it
+    // shares look like another's own for a while, which no list can tell:
+    // only devices on addresses of their own do.
+    const bool own = d.address != Ipv4Address{} &&
+                     std::count_if(s.devices.begin(), s.devices.end(), [&](const auto& other) {
+                       return other.address == d.address;
+                     }) == 1;
+    const bool loops = chance(10), dropsBack = chance(10);
+    if (own && loops) d.restartLoopMs = static_cast<uint32_t>(uniform(20, 1500));
+    if (own && dropsBack) d.dropsBackAfterMs = static_cast<uint32_t>(uniform(5, 2500));
+  }
   return s;
 }
 
@@ -520,6 +576,7 @@ FleetChaosOutcome RunFleetSchedule(const FleetChaosSchedule& schedule) {
   options.path = path;
   options.bytes = std::make_shared<const std::vector<uint8_t>>(file);
   options.parallel = schedule.parallel;
+  options.waits = {schedule.readiness, std::chrono::milliseconds(schedule.settleMs)};
   options.runLanes = [&world](std::vector<std::function<void()>>& lanes) { world.RunLanes(lanes); };
   world.StartChaos();
   const uint64_t start = world.now();

@@ -35,6 +35,17 @@ struct FleetChaosDevice {
   uint32_t restartAtWrite = 0;
   uint32_t restartMs = 0;
   bool damagedImageStarts = false;
+  // Restarted by the tool, it is silent this long before its loader answers.
+  uint32_t bootDelayMs = 800;
+  // Its loader answers searches at once but takes blocks only this long
+  // after it came up.
+  uint32_t takesBlocksAfterMs = 0;
+  // Its loader comes up, answers, and restarts once more after this long:
+  // a restart loop that answers the search twice.
+  uint32_t restartLoopMs = 0;
+  // Started after its update, its application answers and then drops back
+  // into the loader after this long (a watchdog).
+  uint32_t dropsBackAfterMs = 0;
 };
 
 struct FleetChaosSchedule {
@@ -44,6 +55,9 @@ struct FleetChaosSchedule {
   std::vector<FleetChaosDevice> devices;
   int truncatePercent = 0;
   int floodPerSecond = 0;
+  // The fleet waits for the devices' answers rather than the fixed pauses.
+  bool readiness = false;
+  uint32_t settleMs = 300;
 
   std::string Describe() const;
 };
@@ -64,8 +78,9 @@ struct FleetChaosOutcome {
 // holds exactly the padded section (or its damage is undetectable), no
 // device is started after a failed write or verification, devices whose
 // acknowledgements cannot be told apart are never written at the same
-// time, every planned device ends once with a result the journal matches,
-// and the tally adds up.
+// time, no device restarted by the fleet is written before its loader
+// answered, every planned device ends once with a result the journal
+// matches, and the tally adds up.
 FleetChaosOutcome RunFleetSchedule(const FleetChaosSchedule& schedule);
 
 }  // namespace quorvik

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/chaos/chaos_fleet.h"
 #include "tests/chaos/chaos_run.h"
 
 using namespace quorvik;
@@ -67,6 +68,32 @@ TEST(Chaos, ALateWriteAcknowledgementIsNoVerifyAnswer) {
   EXPECT_FALSE(out.imageIntact);
   EXPECT_EQ(out.result.outcome, Outcome::kFailed);
   EXPECT_EQ(out.result.statusLine, "Firmware verification failed!");
+}
+
+// Waiting for readiness keeps the fixed pause as its limit: a device whose
+// loader comes up after 7 s is still written, one that never comes back
+// fails, and both as with the fixed waits.
+TEST(ChaosFleet, TheRestartLimitIsTheFixedPause) {
+  for (const bool readiness : {false, true})
+    for (const bool neverReturns : {false, true}) {
+      FleetChaosSchedule s;
+      s.seed = 3;
+      s.readiness = readiness;
+      s.devices.resize(2);
+      for (size_t i = 0; i < 2; ++i) {
+        s.devices[i].startsInApplication = true;
+        s.devices[i].address = {10, 20, 0, static_cast<uint8_t>(10 + i)};
+      }
+      s.devices[0].bootDelayMs = 7000;
+      s.devices[0].neverReturns = neverReturns;
+      const FleetChaosOutcome out = RunFleetSchedule(s);
+      const std::string what = std::string(readiness ? "ready" : "fixed") +
+                               (neverReturns ? ", never returns" : ", loader after 7 s");
+      EXPECT_TRUE(out.violations.empty()) << what << ": " << out.violations.front();
+      // The fixed waits' one search at 6 s misses a loader that answers at
+      // 7 s; the polls until 8 s hear it.
+      EXPECT_EQ(out.updated, neverReturns || !readiness ? 1 : 2) << what;
+    }
 }
 
 }  // namespace

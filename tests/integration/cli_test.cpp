@@ -972,6 +972,54 @@ TEST_F(Cli, UpdateAllWritesDevicesOnAddressesOfTheirOwnSideBySide) {
   EXPECT_EQ(switches, 1) << running[3]->output();
 }
 
+// An unattended run goes on when the device answers: a restarted device is
+// written only once its loader was heard after the restart request; a
+// loader that answers before it takes blocks costs an attempt, never a
+// success; every line names the waits, and --fixed-waits brings back the
+// one-device update's pauses. The one-device update keeps them always.
+TEST_F(Cli, AFleetWaitsForEachDeviceToAnswerAndSaysSo) {
+  CSimulatorProcess a(QUORVIK_DEVSIM_PATH,
+                      Devices({AppDevice("a1a1a1a1a1a1a1a1a1a1a1", "00-0A-95-00-00-A1")}),
+                      "--source 127.0.0.2");
+  CSimulatorProcess b(QUORVIK_DEVSIM_PATH,
+                      Devices({AppDevice("b2b2b2b2b2b2b2b2b2b2b2", "00-0A-95-00-00-B2",
+                                         R"(, "bootDelayMs": 300, "takesBlocksAfterMs": 2000)")}),
+                      "--source 127.0.0.3");
+  ASSERT_TRUE(a.ready() && b.ready());
+  EXPECT_EQ(RunCli({"update", "--file", file, "--serial", "a1a1a1a1a1a1a1a1a1a1a1", "--settle",
+                    "100", kFast})
+                .exitCode,
+            2);
+
+  const CliRun run = RunCli(
+      {"update", "--file", file, "--all", "--yes", "--retries", "1", "--parallel", "2", kFast});
+  EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+  std::map<std::string, std::vector<std::string>> outcomes;
+  for (const auto& line : Journal()) {
+    outcomes[TextOf(line, "serial").substr(0, 2)].push_back(TextOf(line, "outcome"));
+    EXPECT_EQ(TextOf(line, "waits"), "ready");
+  }
+  EXPECT_EQ(outcomes, (std::map<std::string, std::vector<std::string>>{{"A1", {"ok"}},
+                                                                       {"B2", {"failed", "ok"}}}));
+  for (CSimulatorProcess* sim : {&a, &b}) {
+    // Nothing is written before the loader is there to take it.
+    const std::string log = sim->output();
+    const size_t inLoader = log.find("what=mode mode=boot");
+    const size_t firstWrite = log.find(" op=0x5010 ");
+    ASSERT_NE(firstWrite, std::string::npos) << log;
+    EXPECT_LT(inLoader, firstWrite) << log;
+  }
+  EXPECT_NE(b.output().find("what=write-ignored"), std::string::npos);
+
+  b.Stop();
+  const size_t before = Journal().size();
+  EXPECT_EQ(RunCli({"update", "--file", file, "--all", "--yes", "--fixed-waits", kFast}).exitCode,
+            0);
+  const auto lines = Journal();
+  ASSERT_EQ(lines.size(), before + 1);
+  for (size_t i = before; i < lines.size(); ++i) EXPECT_EQ(TextOf(lines[i], "waits"), "fixed");
+}
+
 // Two lanes, four devices in their loaders: a lane that frees up takes the
 // next of them at once instead of leaving it to a second wave, which would
 // begin only after the search that confirms the first.

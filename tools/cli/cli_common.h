@@ -12,6 +12,7 @@
 #include "commands/clock.h"
 #include "commands/command_result.h"
 #include "commands/network.h"
+#include "commands/readiness.h"
 #include "net/instance_lock.h"
 #include "net/interfaces.h"
 #include "records/journal.h"
@@ -35,6 +36,10 @@ struct CliOptions {
   // Devices of `update --all` updated first, on their own: the rest follow
   // only when each of them ended ok and came back running.
   int canary = 0;
+  // `update --all`, `station` and `recover --yes` go on when the device
+  // answers; with fixedWaits they make the one-device update's pauses.
+  bool fixedWaits = false;
+  int settleMs = static_cast<int>(kDefaultSettle.count());
   std::vector<uint16_t> models;
   bool yes = false;
   double timeScale = 1.0;
@@ -106,5 +111,10 @@ class CResultPrinter : public IResultSink {
  private:
   CEventWriter& m_writer;
 };
+
+// The waits the options ask for.
+inline Waits WaitsOf(const CliOptions& options) {
+  return Waits{!options.fixedWaits, std::chrono::milliseconds(options.settleMs)};
+}
 
 }  // namespace quorvik

@@ -56,14 +56,19 @@ void CCliObserver::Flush() {
 }
 
 void CCliObserver::Status(const std::string& line, Beep beep) {
+  // Printed before the tone's wait, which is part of the command's timing.
+  const std::chrono::milliseconds tone = ShowStatus(line, beep);
+  if (tone.count() > 0) m_clock.SleepFor(tone);
+}
+
+std::chrono::milliseconds CCliObserver::ShowStatus(const std::string& line, Beep beep) {
   Flush();
   if (beep == Beep::kNone) {
     m_held = line;
-    return;
+    return std::chrono::milliseconds{0};
   }
-  // Printed before the tone's wait, which is part of the command's timing.
   m_writer.Status(line, true);
-  m_clock.SleepFor(kBeepLength);
+  return kBeepLength;
 }
 
 void CCliObserver::Decided(const CommandResult& result) {

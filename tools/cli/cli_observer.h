@@ -51,6 +51,7 @@ class CCliObserver : public ICommandObserver {
   const ListedDevices& listed() const { return m_listed; }
 
   void Status(const std::string& line, Beep beep) override;
+  std::chrono::milliseconds ShowStatus(const std::string& line, Beep beep) override;
   void Decided(const CommandResult& result) override;
   bool Starting(const CommandResult& result) override;
   void Busy(bool) override {}

@@ -84,6 +84,18 @@ void AddIface(CLI::App* sub, Parsed& p) {
       ->check(kIfaceCheck);
 }
 
+void AddWaits(CLI::App* sub, Parsed& p, const std::string& when) {
+  sub->add_flag("--fixed-waits", p.options.fixedWaits,
+                when +
+                    "pause 6 s after the restart request and 3 s after the run request, as "
+                    "the one-device update does, instead of going on when the device answers");
+  sub->add_option("--settle", p.options.settleMs,
+                  when +
+                      "milliseconds between a restarted loader's first answer and its first "
+                      "block (default 300)")
+      ->transform(WholeNumber(0, kMaxSettle.count()));
+}
+
 void AddWaitLock(CLI::App* sub, Parsed& p) {
   sub->add_option("--wait-lock", p.options.waitLockSeconds,
                   "when another Quorvik program uses the devices' ports, wait up to SECONDS for "
@@ -229,6 +241,7 @@ void DefineCommandLine(CLI::App& app, Parsed& p) {
                    "with --all: update the first N planned devices on their own; go on with the "
                    "rest only if each ended ok and came back running")
       ->transform(WholeNumber(0, 64));
+  AddWaits(update, p, "with --all: ");
   AddIface(update, p);
   AddWaitLock(update, p);
   AddJournal(update, p);
@@ -276,6 +289,7 @@ void DefineCommandLine(CLI::App& app, Parsed& p) {
   recover->add_flag("--yes,-y", p.options.yes,
                     "write each half-updated device the same file again, and close the unfinished "
                     "updates of devices found running");
+  AddWaits(recover, p, "with --yes: ");
   AddIface(recover, p);
   AddWaitLock(recover, p);
   recover->add_option("--journal", p.options.journal,
@@ -315,6 +329,7 @@ void DefineCommandLine(CLI::App& app, Parsed& p) {
   station->add_flag("--again", p.options.again,
                     "flash units done with this file before (by the journal or in this run) "
                     "again");
+  AddWaits(station, p, "");
   AddIface(station, p);
   AddWaitLock(station, p);
   AddJournal(station, p);

@@ -208,6 +208,7 @@ int RunFleet(const CliOptions& options, CEventWriter& writer, INetwork& network,
   run.retries = options.retries;
   run.parallel = options.parallel;
   run.canary = options.canary;
+  run.waits = WaitsOf(options);
   // Devices whose updates cannot be recorded are not started.
   run.stopAfterDevice = [&] { return interrupts.StopAfterDevice() || session.journalFailed(); };
   const FleetRunEnd end = RunFleetUpdate(plan, run, network, observer.clock(), observer, console);

@@ -88,6 +88,10 @@ int main(int argc, char** argv) {
        p.options.parallel != CliOptions{}.parallel || p.options.canary != 0))
     return Refuse(writer, p.command,
                   "--dry-run, --model, --retries, --parallel and --canary go with --all");
+  // The one-device update keeps its fixed pauses, whatever is asked.
+  if (p.command == "update" && !p.options.all &&
+      (p.options.fixedWaits || p.options.settleMs != CliOptions{}.settleMs))
+    return Refuse(writer, p.command, "--fixed-waits and --settle go with --all");
   // The watcher ends first: it may still abort the network's waits.
   CSystemNetwork network;
   const CInterruptWatcher interrupts(p.options.all || p.command == "station",

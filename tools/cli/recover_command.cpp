@@ -100,7 +100,8 @@ int RunRecover(const CliOptions& options, CEventWriter& writer, INetwork& networ
           writer.Warning(FoundText(u) + ": no longer answers in its loader; not written");
           continue;
         }
-        const UpdateInput input = InputFromFile(u.file, file, image);
+        UpdateInput input = InputFromFile(u.file, file, image);
+        input.waits = WaitsOf(options);
         bool ok = false;
         UpdateAndConfirm(listed[static_cast<size_t>(row)], input, network, observer.clock(),
                          observer, [&](const CommandResult& result) {

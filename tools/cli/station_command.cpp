@@ -185,6 +185,7 @@ int RunStationCommand(const CliOptions& options, CEventWriter& stdoutWriter, INe
   station.parallel = options.parallel;
   station.once = options.once;
   station.again = options.again;
+  station.waits = WaitsOf(options);
   // A unit whose update cannot be recorded is not started.
   station.stop = [&interrupts, &session] {
     return interrupts.StopAfterDevice() || interrupts.Interrupted() || session.journalFailed();
