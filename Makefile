@@ -92,9 +92,10 @@ chaos-fleet: deps build/dev/build.ninja
 
 # Timed runs against the simulator, in a private network namespace.
 bench: deps build/release/build.ninja
-	cmake --build --preset release -j $(BUILD_JOBS) --target firmware_write_bench fleet_bench
+	cmake --build --preset release -j $(BUILD_JOBS) --target firmware_write_bench fleet_bench station_bench
 	scripts/netns-run build/release/bench/firmware_write_bench
 	scripts/netns-run build/release/bench/fleet_bench
+	scripts/netns-run build/release/bench/station_bench
 
 # Each fuzz target for FUZZ_SECONDS, as many at once as there are build
 # jobs, from a copy of its seed corpus; any crash, leak or sanitizer report
