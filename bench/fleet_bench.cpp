@@ -156,30 +156,40 @@ bool Mixed(const fs::path& dir) {
   return run.ok;
 }
 
-// `count` devices, each answering from an address of its own.
-bool Parallel(const fs::path& dir, int count, int parallel, bool sequentialToo) {
-  constexpr uint32_t kSectionBytes = 256 * 1024;
+constexpr uint32_t kImageBytes = 256 * 1024;
+
+// `count` running devices, each answering from an address of its own, and
+// the file of a real image for them; empty when a simulator did not start.
+std::string RunningRig(const fs::path& dir, int count,
+                       std::vector<std::unique_ptr<CSimulatorProcess>>& sims) {
   const Device d{0x0381, true, 512};
-  std::vector<std::unique_ptr<CSimulatorProcess>> sims;
   for (int i = 0; i < count; ++i) {
     sims.push_back(std::make_unique<CSimulatorProcess>(
         QUORVIK_DEVSIM_PATH, R"({"devices": [)" + DeviceJson(i, d) + "]}",
         "--source 127.0.1." + std::to_string(i + 2), false));
-    if (!sims.back()->ready()) return false;
+    if (!sims.back()->ready()) return {};
   }
   const std::string file = (dir / "image.bin").string();
-  WriteFile(file, FirmwareFileBytes(2, {{33, 13952, 1, 5, PatternBytes(kSectionBytes)}}));
+  WriteFile(file, FirmwareFileBytes(2, {{33, 13952, 1, 5, PatternBytes(kImageBytes)}}));
+  return file;
+}
+
+// `count` devices, each answering from an address of its own.
+bool Parallel(const fs::path& dir, int count, int parallel, bool sequentialToo) {
+  std::vector<std::unique_ptr<CSimulatorProcess>> sims;
+  const std::string file = RunningRig(dir, count, sims);
+  if (file.empty()) return false;
   // Waves of `parallel` devices, one after the other: each wave's floor is
   // one device's.
   const int waves = (count + parallel - 1) / parallel;
   const double floor =
       (kPlanningSearchMs +
-       waves * UpdateFloorMs(true, BlockCount(kSectionBytes, 512), true, kAckDelayMs)) /
+       waves * UpdateFloorMs(true, BlockCount(kImageBytes, 512), true, kAckDelayMs)) /
       1000.0;
   std::printf(
       "fleet update in parallel: %d devices on addresses of their own, %u-byte section in "
       "512-byte blocks, reply time %d ms\n",
-      count, kSectionBytes, kAckDelayMs);
+      count, kImageBytes, kAckDelayMs);
   std::printf(
       "  floor               %8.2f s  (planning search + per wave of devices one device's restart, "
       "search, blocks x (reply "
@@ -205,25 +215,17 @@ bool Parallel(const fs::path& dir, int count, int parallel, bool sequentialToo) 
 // Devices on addresses of their own, with the waits that end when they
 // answer, against the same devices with the fixed pauses.
 bool Ready(const fs::path& dir, int count) {
-  constexpr uint32_t kSectionBytes = 256 * 1024;
-  const Device d{0x0381, true, 512};
   std::vector<std::unique_ptr<CSimulatorProcess>> sims;
-  for (int i = 0; i < count; ++i) {
-    sims.push_back(std::make_unique<CSimulatorProcess>(
-        QUORVIK_DEVSIM_PATH, R"({"devices": [)" + DeviceJson(i, d) + "]}",
-        "--source 127.0.1." + std::to_string(i + 2), false));
-    if (!sims.back()->ready()) return false;
-  }
-  const std::string file = (dir / "image.bin").string();
-  WriteFile(file, FirmwareFileBytes(2, {{33, 13952, 1, 5, PatternBytes(kSectionBytes)}}));
+  const std::string file = RunningRig(dir, count, sims);
+  if (file.empty()) return false;
   const int64_t transferMs =
-      int64_t{BlockCount(kSectionBytes, 512)} * (kAckDelayMs + kReplyPollMs) + kAckDelayMs;
+      int64_t{BlockCount(kImageBytes, 512)} * (kAckDelayMs + kReplyPollMs) + kAckDelayMs;
   const int64_t floorMs = 3 * kBeepLength.count() + kBootDelayMs + kDefaultSettle.count() +
                           transferMs + kReadyPoll.count();
   std::printf(
       "fleet update, waits that end when the devices answer: %d running devices on addresses "
       "of their own, %u-byte section in 512-byte blocks, boot delay %d ms, --parallel %d\n",
-      count, kSectionBytes, kBootDelayMs, count);
+      count, kImageBytes, kBootDelayMs, count);
   std::printf(
       "  floor                 %8.2f s  (alerts, boot delay, settle %lld ms, transfer, one "
       "poll), after the %.1f s planning search\n",
