@@ -1457,6 +1457,8 @@ TEST_F(Cli, RecoverFindsAHalfUpdatedDeviceAndWritesTheSameFileAgain) {
   ASSERT_EQ(entries.size(), 3u) << after.out;
   EXPECT_EQ(entries[0]["outcome"], "unfinished");
   EXPECT_EQ(entries[1]["outcome"], "ok");
+  // Confirmed by the first answer of its application, not after a pause.
+  EXPECT_EQ(entries[1]["waits"], "ready");
   EXPECT_EQ(RunCli({"recover", kFast}).exitCode, 0);
   sim.Stop();
   EXPECT_EQ(ReadAll(sim.dumpDir() / "2122232425262728292a2b.img"), WrittenImage());
