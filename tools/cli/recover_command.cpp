@@ -82,6 +82,7 @@ int RunRecover(const CliOptions& options, CEventWriter& writer, INetwork& networ
     }
     CResultPrinter printer(writer);
     std::vector<uint8_t> image(kFirmwareImageSize, 0xFF);
+    bool listedSinceARecovery = false;
     try {
       for (const UnfinishedUpdate& u : found.halfUpdated) {
         std::string problem;
@@ -92,9 +93,17 @@ int RunRecover(const CliOptions& options, CEventWriter& writer, INetwork& networ
           ++left;
           continue;
         }
-        // An earlier recovery's search may have moved its row.
-        const std::vector<DeviceRecord> listed = network.Devices().Listed();
-        const int row = ListedLoaderRow(listed, u.record);
+        // An earlier recovery's search may have moved its row, and one that
+        // ended at its device's first answer may not have heard this one:
+        // it is looked for once more before it is given up.
+        std::vector<DeviceRecord> listed = network.Devices().Listed();
+        int row = ListedLoaderRow(listed, u.record);
+        if (row < 0 && listedSinceARecovery) {
+          SearchAgain(network, observer.clock(), observer);
+          listedSinceARecovery = false;
+          listed = network.Devices().Listed();
+          row = ListedLoaderRow(listed, u.record);
+        }
         if (row < 0) {
           ++left;
           writer.Warning(FoundText(u) + ": no longer answers in its loader; not written");
@@ -108,6 +117,7 @@ int RunRecover(const CliOptions& options, CEventWriter& writer, INetwork& networ
                            printer.OnResult(result);
                            ok = result.outcome == Outcome::kOk;
                          });
+        listedSinceARecovery = true;
         observer.Flush();
         ok ? ++recovered : ++left;
       }
