@@ -424,7 +424,9 @@ StationEnd CStation::Run() {
       break;
     }
     if (!ranAny) continue;
-    listFresh = true;
+    // A wait that ended at the batch's own answers heard only them: a unit
+    // still on the bench that had not answered yet would count as gone.
+    listFresh = !m_options.waits.ready;
     if (m_options.once) break;
   }
   std::lock_guard lock(m_lock);
