@@ -91,12 +91,15 @@ namespace {
 // so that a unit put down while it runs is heard by this search rather
 // than by the next one.
 constexpr int kStationAsks = 4;
-void StationSearch(INetwork& network, IClock& clock) {
+// With `enough`, the search ends after the first ask it holds after: a unit
+// just put down is written at once rather than when the search ends.
+void StationSearch(INetwork& network, IClock& clock, const std::function<bool()>& enough = {}) {
   network.Devices().EmptyTable();
   for (int ask = 0; ask < kStationAsks; ++ask) {
     network.RequestBootSearch();
     network.RequestAppSearch();
     for (int step = 0; step < kSearchSteps / kStationAsks; ++step) clock.SleepFor(kSearchStepWait);
+    if (enough && enough()) return;
   }
 }
 
@@ -405,8 +408,18 @@ StationEnd CStation::Run() {
   for (;;) {
     if (Stopped()) break;
     if (!listFresh) {
+      // Waiting for the devices, a unit not heard before ends the search:
+      // a unit missing from a list cut short is not yet gone, that takes
+      // two searches.
+      const auto newUnit = [this] {
+        std::lock_guard lock(m_lock);
+        for (const DeviceRecord& r : m_network.Devices().Listed())
+          if (r.slaveNumber == 0 && m_units.Find(r) == nullptr) return true;
+        return false;
+      };
       try {
-        StationSearch(m_network, m_searchClock);
+        StationSearch(m_network, m_searchClock,
+                      m_options.waits.ready ? std::function<bool()>(newUnit) : nullptr);
       } catch (const CCommandCancelled&) {
         if (!m_searchClock.stopped) end.interrupted = true;
         break;
