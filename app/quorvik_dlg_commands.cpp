@@ -380,7 +380,38 @@ namespace {
 // How many devices the window's fleet runs write at once.
 constexpr const char* kKeyFleetAtOnce = "FLEET_AT_ONCE";
 
+// "FLEET", then the waits: "ready" or "fixed", and the settle time in
+// milliseconds.
+std::string WaitsKey(const char* run) {
+  return std::string(run) + "_WAITS";
+}
+std::string SettleKey(const char* run) {
+  return std::string(run) + "_SETTLE_MS";
+}
+
 }  // namespace
+
+Waits CQuorvikDlg::StoredWaits(const char* run) const {
+  Waits waits{true, kDefaultSettle};
+  if (!m_settings) return waits;
+  waits.ready = m_settings->Read(kSettingsSection, WaitsKey(run)) != "fixed";
+  const std::string stored = m_settings->Read(kSettingsSection, SettleKey(run));
+  int value = 0;
+  const auto [end, error] = std::from_chars(stored.data(), stored.data() + stored.size(), value);
+  if (error == std::errc{} && end == stored.data() + stored.size() && value >= 0 &&
+      value <= kMaxSettle.count())
+    waits.settle = std::chrono::milliseconds(value);
+  return waits;
+}
+
+void CQuorvikDlg::RememberWaits(const char* run, const Waits& waits) {
+  if (!m_settings) return;
+  // An unchanged value leaves the file as it is.
+  const std::pair<std::string, std::string> settings[] = {
+      {WaitsKey(run), waits.Name()}, {SettleKey(run), std::to_string(waits.settle.count())}};
+  for (const auto& [key, value] : settings)
+    if (m_settings->Read(kSettingsSection, key) != value) WriteSetting(key.c_str(), value);
+}
 
 int CQuorvikDlg::StoredFleetAtOnce(int fallback, int most) const {
   if (!m_settings) return fallback;
@@ -398,6 +429,7 @@ FleetRunEnd CQuorvikDlg::RunFleet(const FleetPlan& plan, const FleetRunOptions& 
   if (m_settings &&
       m_settings->Read(kSettingsSection, kKeyFleetAtOnce) != std::to_string(options.parallel))
     WriteSetting(kKeyFleetAtOnce, std::to_string(options.parallel));
+  RememberWaits("FLEET", options.waits);
   const CSelectionKept selection(*this);
   CFleetObserver observer(*this, fleet);
   const FleetRunEnd end = RunFleetUpdate(plan, options, m_network, m_clock, observer, observer);

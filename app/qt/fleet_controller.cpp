@@ -42,20 +42,23 @@ void CFleetController::OpenPlan() {
         auto shared = std::make_shared<const FleetPreparation>(std::move(*prepared));
         // The settings file belongs to the command thread.
         const int atOnce = logic.StoredFleetAtOnce(kDefaultAtOnce, kMaxAtOnce);
+        const Waits waits = logic.StoredWaits("FLEET");
         QMetaObject::invokeMethod(
-            window, [this, shared, atOnce] { ShowPlan(*shared, atOnce); }, Qt::QueuedConnection);
+            window, [this, shared, atOnce, waits] { ShowPlan(*shared, atOnce, waits); },
+            Qt::QueuedConnection);
       },
       QGuiApplication::keyboardModifiers());
 }
 
-void CFleetController::ShowPlan(const FleetPreparation& prepared, int atOnce) {
+void CFleetController::ShowPlan(const FleetPreparation& prepared, int atOnce, const Waits& waits) {
   if (m_commands.closed()) return;
   CQtMainView& window = m_commands.window();
   // Beside the window: the list and the log show what each update does.
   SideDialogSteps<CFleetDialog> steps;
-  steps.made = [this, &window, atOnce](CFleetDialog& dialog) {
+  steps.made = [this, &window, atOnce, waits](CFleetDialog& dialog) {
     // A dialog already open keeps what the operator set in it.
     dialog.SetAtOnce(atOnce);
+    dialog.SetWaits(waits);
     QObject::connect(&dialog, &CFleetDialog::startRequested, &window, [this] { StartRun(); });
     QObject::connect(&dialog, &CFleetDialog::stopRequested, &window, [this] {
       if (m_stop) *m_stop = true;
@@ -78,6 +81,7 @@ void CFleetController::StartRun() {
   options.retries = m_dialog->Retries();
   options.parallel = m_dialog->AtOnce();
   options.canary = m_dialog->Canary();
+  options.waits = m_dialog->ChosenWaits();
   auto stop = std::make_shared<std::atomic<bool>>(false);
   options.stopAfterDevice = [stop] { return stop->load(); };
   auto plan = std::make_shared<const FleetPlan>(m_plan->plan);

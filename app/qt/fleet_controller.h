@@ -22,7 +22,7 @@ class CFleetController {
   CFleetDialog* dialog() const { return m_dialog; }
 
  private:
-  void ShowPlan(const FleetPreparation& prepared, int atOnce);
+  void ShowPlan(const FleetPreparation& prepared, int atOnce, const Waits& waits);
   void StartRun();
 
   CWindowCommands& m_commands;

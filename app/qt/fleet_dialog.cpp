@@ -16,6 +16,7 @@
 #include <algorithm>
 
 #include "app/qt/display_text.h"
+#include "app/qt/waits_box.h"
 #include "commands/sha256.h"
 
 namespace quorvik {
@@ -115,6 +116,7 @@ CFleetDialog::CFleetDialog(QWidget* parent) : QDialog(parent) {
       QStringLiteral("The first devices are updated on their own; the rest follow only if each "
                      "of them ended ok and came back running"));
   canaryLabel->setBuddy(m_canary);
+  m_waits = new CWaitsBox(this);
 
   auto* options = new QHBoxLayout;
   options->addWidget(retriesLabel);
@@ -125,6 +127,8 @@ CFleetDialog::CFleetDialog(QWidget* parent) : QDialog(parent) {
   options->addSpacing(PairSpacing(this));
   options->addWidget(canaryLabel);
   options->addWidget(m_canary);
+  options->addSpacing(PairSpacing(this));
+  options->addWidget(m_waits);
   options->addStretch(1);
   auto* bottom = new QHBoxLayout;
   bottom->addWidget(m_start);
@@ -277,7 +281,16 @@ void CFleetDialog::ApplyButtons() {
   m_start->setEnabled(!m_running && !m_ran && !m_windowBusy && !m_model->Chosen().empty());
   m_stop->setEnabled(m_running && !m_stopAsked);
   m_close->setEnabled(!m_running);
-  for (QSpinBox* box : {m_retries, m_atOnce, m_canary}) box->setEnabled(!m_running && !m_ran);
+  for (QWidget* box : std::initializer_list<QWidget*>{m_retries, m_atOnce, m_canary, m_waits})
+    box->setEnabled(!m_running && !m_ran);
+}
+
+Waits CFleetDialog::ChosenWaits() const {
+  return m_waits->Chosen();
+}
+
+void CFleetDialog::SetWaits(const Waits& waits) {
+  m_waits->Set(waits);
 }
 
 int CFleetDialog::Retries() const {

@@ -20,6 +20,8 @@ class QTableView;
 
 namespace quorvik {
 
+class CWaitsBox;
+
 // What "At once:" offers, and where it starts until the operator has chosen.
 constexpr int kMaxAtOnce = 64;
 constexpr int kDefaultAtOnce = 8;
@@ -44,6 +46,10 @@ class CFleetDialog : public QDialog {
   int Canary() const;
   QSpinBox* atOnceBox() const { return m_atOnce; }
   QSpinBox* canaryBox() const { return m_canary; }
+  // How each device's transfer is waited around.
+  Waits ChosenWaits() const;
+  void SetWaits(const Waits& waits);
+  CWaitsBox* waitsBox() const { return m_waits; }
   bool IsRunning() const { return m_running; }
   // The smallest size the plan is of use at, beside the window: every
   // column, and a few rows.
@@ -82,6 +88,7 @@ class CFleetDialog : public QDialog {
   QSpinBox* m_retries = nullptr;
   QSpinBox* m_atOnce = nullptr;
   QSpinBox* m_canary = nullptr;
+  CWaitsBox* m_waits = nullptr;
   QSize m_least;
   bool m_running = false;
   bool m_ran = false;

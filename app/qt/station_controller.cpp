@@ -59,6 +59,7 @@ void CStationController::StartRun() {
   options.models = setup.models;
   options.parallel = setup.parallel;
   options.again = setup.again;
+  options.waits = setup.waits;
   auto stop = std::make_shared<std::atomic<bool>>(false);
   options.stop = [stop] { return stop->load(); };
   CStationForDialog observer(&m_commands.window(), m_dialog);

@@ -18,6 +18,7 @@
 #include <sstream>
 
 #include "app/qt/models/station_model.h"
+#include "app/qt/waits_box.h"
 #include "base/hex_text.h"
 #include "commands/firmware_file.h"
 #include "commands/sha256.h"
@@ -109,12 +110,16 @@ CStationDialog::CStationDialog(QWidget* parent, Clock now)
                      "ticked"));
   m_again->setAccessibleDescription(m_again->toolTip());
   connect(m_again, &QCheckBox::toggled, this, [this] { ShowSetup(); });
+  m_waits = new CWaitsBox(this);
 
   m_start = new QPushButton(QStringLiteral("&Start"), this);
   m_start->setAutoDefault(false);
   m_stop = new QPushButton(QStringLiteral("S&top"), this);
   m_stop->setAutoDefault(false);
   connect(m_start, &QPushButton::clicked, this, [this] {
+    // What the boxes show now is what runs: "Units at once" and the waits
+    // change nothing else that would have taken them in.
+    ShowSetup();
     if (!m_running && m_setup.bytes) emit startRequested();
   });
   connect(m_stop, &QPushButton::clicked, this, [this] {
@@ -136,7 +141,8 @@ CStationDialog::CStationDialog(QWidget* parent, Clock now)
   parallelLabel->setBuddy(m_parallel);
   setup->addWidget(parallelLabel, 1, 2);
   setup->addWidget(m_parallel, 1, 3);
-  setup->addWidget(m_again, 2, 1, 1, 3);
+  setup->addWidget(m_again, 2, 1);
+  setup->addWidget(m_waits, 2, 2, 1, 2);
   setup->setColumnStretch(1, 1);
   auto* actions = new QHBoxLayout;
   actions->addWidget(m_counts, 1);
@@ -177,6 +183,7 @@ void CStationDialog::ShowSetup() {
   if (models) m_setup.models = *models;
   m_setup.parallel = m_parallel->value();
   m_setup.again = m_again->isChecked();
+  m_setup.waits = m_waits->Chosen();
   if (!m_setup.bytes) return;
   QString accepted;
   for (uint16_t model : m_setup.models) {
@@ -215,7 +222,8 @@ void CStationDialog::UpdateButtons() {
   m_start->setEnabled(!m_running && !m_windowBusy && m_setup.bytes && modelsOk);
   m_stop->setEnabled(m_running && !m_stopping);
   // The locked set-up: what the line flashes does not change under it.
-  for (QWidget* w : std::initializer_list<QWidget*>{m_browse, m_models, m_parallel, m_again})
+  for (QWidget* w :
+       std::initializer_list<QWidget*>{m_browse, m_models, m_parallel, m_again, m_waits})
     w->setEnabled(!m_running);
 }
 

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "commands/readiness.h"
 #include "commands/station.h"
 
 class QCheckBox;
@@ -27,6 +28,7 @@ class QSpinBox;
 namespace quorvik {
 
 class CStationModel;
+class CWaitsBox;
 
 // What the operator set up: what the station runs with.
 struct StationSetup {
@@ -36,6 +38,7 @@ struct StationSetup {
   int parallel = 4;
   // Units already done with this file are flashed again.
   bool again = false;
+  Waits waits{true, kDefaultSettle};
 };
 
 class CStationDialog : public QDialog {
@@ -68,6 +71,7 @@ class CStationDialog : public QDialog {
   QLabel* countsLine() const { return m_counts; }
   QLineEdit* modelsEdit() const { return m_models; }
   QCheckBox* againBox() const { return m_again; }
+  CWaitsBox* waitsBox() const { return m_waits; }
   QPushButton* browseButton() const { return m_browse; }
   QPushButton* startButton() const { return m_start; }
   QPushButton* stopButton() const { return m_stop; }
@@ -103,6 +107,7 @@ class CStationDialog : public QDialog {
   QLineEdit* m_models = nullptr;
   QSpinBox* m_parallel = nullptr;
   QCheckBox* m_again = nullptr;
+  CWaitsBox* m_waits = nullptr;
   QPushButton* m_browse = nullptr;
   QPushButton* m_start = nullptr;
   QPushButton* m_stop = nullptr;

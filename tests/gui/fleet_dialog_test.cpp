@@ -5,6 +5,7 @@
 
 #include <QAbstractItemModelTester>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QHeaderView>
@@ -15,6 +16,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QSpinBox>
 #include <QTableView>
 #include <QTest>
 #include <atomic>
@@ -23,6 +25,7 @@
 #include "app/qt/quorvik_window.h"
 #include "app/qt/recover_dialog.h"
 #include "app/qt/station_dialog.h"
+#include "app/qt/waits_box.h"
 #include "base/text.h"
 #include "records/journal.h"
 #include "tests/gui/played_window.h"
@@ -211,10 +214,41 @@ class FleetDialogTest : public QObject, CPlayedWindowFixture {
     QCOMPARE(lines.size(), size_t{4});
     QCOMPARE(HistoryEntries(lines).size(), size_t{2});
     QVERIFY(IsStartLine(lines[0]) && IsStartLine(lines[2]));
+    for (const FlatRecord& line : lines) QCOMPARE(TextOf(line, "waits"), std::string("ready"));
     // The window is itself again; the plan is not run twice.
     QVERIFY(view().button(Button::kFind)->isEnabled());
     QVERIFY(!dialog->startButton()->isEnabled());
     QVERIFY(dialog->stopButton()->isEnabled() == false);
+  }
+
+  // The fixed pauses are one key away, and the next plan opens with them.
+  void fixedWaitsAreChosenWithTheKeyboardAndRemembered() {
+    inLoader = {{'B', false}};
+    model = {{'B', kModel}};
+    window->Start();
+    QVERIFY(Settled());
+    PlanWithFile(RigFile());
+    CFleetDialog* dialog = ActiveFleetDialog();
+    QVERIFY(dialog);
+    QVERIFY(!dialog->waitsBox()->fixedBox()->isChecked());
+    QTest::keyClick(dialog->windowHandle(), Qt::Key_X, Qt::AltModifier);
+    QTRY_VERIFY(dialog->waitsBox()->fixedBox()->isChecked());
+    QTest::keyClick(dialog->windowHandle(), Qt::Key_E, Qt::AltModifier);
+    QCOMPARE(QApplication::focusWidget(), dialog->waitsBox()->settleBox());
+    QTest::keyClick(dialog->windowHandle(), Qt::Key_Up);
+    QTest::keyClick(dialog->windowHandle(), Qt::Key_S, Qt::AltModifier);
+    QTRY_VERIFY_WITH_TIMEOUT(dialog->summary()->text().startsWith(QStringLiteral("Summary:")),
+                             10000);
+    QVERIFY(Settled());
+    for (const FlatRecord& line : ReadJournal(journal).records)
+      QCOMPARE(TextOf(line, "waits"), std::string("fixed"));
+    dialog->close();
+    QTRY_VERIFY(window->fleetDialog() == nullptr);
+    PlanWithFile(RigFile());
+    dialog = ActiveFleetDialog();
+    QVERIFY(dialog);
+    QVERIFY(dialog->waitsBox()->fixedBox()->isChecked());
+    QCOMPARE(dialog->waitsBox()->settleBox()->value(), 350);
   }
 
   void stopAfterThisDeviceFinishesTheDeviceBeingWrittenAndLeavesTheRest() {

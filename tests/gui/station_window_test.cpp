@@ -144,8 +144,10 @@ class StationWindowTest : public QObject {
       for (FlatRecord& line : ReadJournal(journal).records)
         if (!IsStartLine(line)) ends.push_back(std::move(line));
       QCOMPARE(ends.size(), size_t{2});
-      for (const FlatRecord& line : ends)
+      for (const FlatRecord& line : ends) {
         QCOMPARE(TextOf(line, "program"), std::string("quorvik station"));
+        QCOMPARE(TextOf(line, "waits"), std::string("ready"));
+      }
       dialog->close();
     }
     QVERIFY(bench.Stop());

@@ -1,0 +1,31 @@
+#pragma once
+// How an unattended run waits around each device's transfer, as the fleet
+// and the station dialogs let the operator choose it: for the device's
+// answers (with a settle time after its loader's first), or the fixed
+// pauses of the one-device update for devices that need them.
+
+#include <QWidget>
+
+#include "commands/readiness.h"
+
+class QCheckBox;
+class QSpinBox;
+
+namespace quorvik {
+
+class CWaitsBox : public QWidget {
+  Q_OBJECT
+ public:
+  explicit CWaitsBox(QWidget* parent = nullptr);
+
+  Waits Chosen() const;
+  void Set(const Waits& waits);
+  QCheckBox* fixedBox() const { return m_fixed; }
+  QSpinBox* settleBox() const { return m_settle; }
+
+ private:
+  QCheckBox* m_fixed = nullptr;
+  QSpinBox* m_settle = nullptr;
+};
+
+}  // namespace quorvik
