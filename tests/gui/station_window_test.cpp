@@ -5,6 +5,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -18,6 +19,7 @@
 #include "app/qt/models/station_model.h"
 #include "app/qt/quorvik_window.h"
 #include "app/qt/station_dialog.h"
+#include "app/qt/waits_box.h"
 #include "base/text.h"
 #include "commands/sha256.h"
 #include "net/network_session.h"
@@ -166,6 +168,21 @@ class StationWindowTest : public QObject {
     QTest::keyClick(dialog.windowHandle(), Qt::Key_A, Qt::AltModifier);
     QTRY_VERIFY(dialog.againBox()->isChecked());  // a mnemonic clicks after a moment
     QVERIFY(dialog.setup().again);
+    // Start runs what the boxes show, also those whose change told nothing.
+    const std::string firmware = QDir::temp().filePath("quorvik-station-setup.bin").toStdString();
+    WriteFile(firmware, FirmwareFileBytes(2, {{33, 0x3680, 0x01, 0x05, PatternBytes(600)}}));
+    QVERIFY(dialog.ChooseFile(firmware));
+    std::optional<StationSetup> started;
+    connect(&dialog, &CStationDialog::startRequested, [&] { started = dialog.setup(); });
+    QTest::keyClick(dialog.windowHandle(), Qt::Key_O, Qt::AltModifier);
+    QTest::keyClick(dialog.windowHandle(), Qt::Key_Up);
+    QTest::keyClick(dialog.windowHandle(), Qt::Key_X, Qt::AltModifier);
+    QTRY_VERIFY(dialog.waitsBox()->fixedBox()->isChecked());
+    QTest::keyClick(dialog.windowHandle(), Qt::Key_S, Qt::AltModifier);
+    QTRY_VERIFY(started.has_value());
+    QCOMPARE(started->parallel, 5);
+    QVERIFY(!started->waits.ready);
+    std::remove(firmware.c_str());
 
     dialog.Begin();
     QVERIFY(!dialog.againBox()->isEnabled());
