@@ -16,19 +16,6 @@ namespace quorvik {
 
 namespace {
 
-// Every device gets the bytes read for the plan; an unattended run stops
-// for none of the messages that Ctrl asks for.
-UpdateInput UnattendedInput(const FleetRunOptions& options, std::span<uint8_t> image) {
-  UpdateInput input;
-  input.path = options.path;
-  input.file = *options.bytes;
-  input.image = image;
-  input.ctrlHeld = false;
-  input.verdictByModel = true;
-  input.waits = options.waits;
-  return input;
-}
-
 // Why a device found `rows` times in the latest list gets nothing.
 std::string NotReachedReason(size_t rows) {
   return rows == 0 ? "not found again before its update"
@@ -48,6 +35,17 @@ CommandResult Unreached(const FleetDevice& d, std::string reason) {
 }
 
 }  // namespace
+
+UpdateInput UnattendedInput(const FleetRunOptions& options, std::span<uint8_t> image) {
+  UpdateInput input;
+  input.path = options.path;
+  input.file = *options.bytes;
+  input.image = image;
+  input.ctrlHeld = false;
+  input.verdictByModel = true;
+  input.waits = options.waits;
+  return input;
+}
 
 Wave CFleetWaves::NextWave() {
   std::vector<Queued> taken;
@@ -149,25 +147,17 @@ void CFleetWaves::Restart(Wave& wave) {
         m->found = BootRecordWithMac(devices, m->record.mac, m->record.card);
       return;
     }
-    // Only an answer heard after the restart request counts: a row left
-    // from before could be the loader of a restart that has not happened.
-    const auto heard = [&](const Member& m) {
-      return LoaderHeardSince(devices, m.record.mac, m.record.card, round);
-    };
     m_observer.Status("Get firmware update parameter...", Beep::kAlert);
     // Emptied as the fixed waits' search empties it: a running device's
-    // row beside its loader's would make its address look shared.
+    // row beside its loader's would make its address look shared. Each
+    // lane then waits for its own device's loader.
     devices.EmptyTable();
-    PollUntil(m_network, m_clock, m_observer, kLoaderReadyLimit, false, [&] {
-      return std::all_of(recorded.begin(), recorded.end(),
-                         [&](const auto& r) { return heard(*r.first).has_value(); });
-    });
-    bool anyFound = false;
+    m_round = round;
     for (auto& [m, start] : recorded) {
-      m->found = heard(*m);
-      anyFound = anyFound || m->found.has_value();
+      m->awaiting = true;
+      m->start = std::move(start);
     }
-    if (anyFound && m_options.waits.settle.count() > 0) m_clock.SleepFor(m_options.waits.settle);
+    m_awaiting = static_cast<int>(recorded.size());
   } catch (const CCommandCancelled&) {
     // Each ends as the start it recorded, file and hash included, so that
     // the journal pairs the two as it pairs a one-device update's.
@@ -233,6 +223,10 @@ void CFleetWaves::WriteSideBySide(Wave& wave) {
         EndInLane(*m);
       }
     });
+  RunAll(work);
+}
+
+void CFleetWaves::RunAll(std::vector<std::function<void()>>& work) {
   if (m_options.runLanes) {
     m_options.runLanes(work);
     return;
@@ -388,7 +382,10 @@ FleetRunEnd CFleetWaves::Run() {
       wave = NextWave();
       if (wave.empty()) continue;
       Restart(wave);
-      WriteSideBySide(wave);
+      if (m_options.waits.ready)
+        WriteWhenReady(wave);
+      else
+        WriteSideBySide(wave);
       Confirm(wave);
       for (Member& m : wave)
         if (!m.settled) Settle(m);

@@ -15,8 +15,10 @@
 // device's frames, in order, are those of the one-device update.
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -26,11 +28,16 @@
 #include "commands/clock.h"
 #include "commands/command_observer.h"
 #include "commands/command_result.h"
+#include "commands/device_commands.h"
 #include "commands/fleet.h"
 #include "commands/fleet_run.h"
 #include "commands/network.h"
 
 namespace quorvik {
+
+// Every device gets the bytes read for the plan; an unattended run stops
+// for none of the messages that Ctrl asks for.
+UpdateInput UnattendedInput(const FleetRunOptions& options, std::span<uint8_t> image);
 
 // One device of a wave: where the plan has it, the record it was found
 // again as, and what its attempt came to.
@@ -41,6 +48,10 @@ struct Member {
   bool restarted = false;
   // Its loader, as the search after its restart request heard it.
   std::optional<DeviceRecord> found;
+  // Restarted, its lane waits for its loader to answer (waits until ready);
+  // `start` is the start line recorded before its restart request.
+  bool awaiting = false;
+  std::optional<CommandResult> start;
   std::optional<CommandResult> result;
   bool handedOut = false;
   // Counted already: its attempt ended in its lane without a run request.
@@ -89,6 +100,19 @@ class CFleetWaves {
   // Writes the members side by side, each in a lane of its own where its
   // acknowledgements can be told apart, the others one after the other.
   void WriteSideBySide(Wave& wave);
+  // With waits until ready: each member in a lane of its own that goes on
+  // the moment its own loader answers, beside a lane that sends the
+  // searches while any waits (fleet_ready_lanes.cpp).
+  void WriteWhenReady(Wave& wave);
+  void RunReadyLane(Member* first, bool alone, Wave& wave);
+  void AwaitLoader(Member& member);
+  void PollForLoaders();
+  // Devices whose acknowledgements could be another's are written one at
+  // a time: a lane with such a device holds this until its update ends.
+  void TakeSharedChannel();
+  // Runs the lanes of a wave, each on a thread of its own unless the
+  // options schedule them, and returns once every one has ended.
+  void RunAll(std::vector<std::function<void()>>& work);
   // An attempt that ended without its run request needs no confirming
   // search: it is told and counted at once, so that a device that failed
   // can be taken away while the others are still written.
@@ -123,6 +147,9 @@ class CFleetWaves {
   std::mutex m_mutex;  // the front end's observers, while lanes run
   std::deque<Queued> m_queue;
   FleetRunEnd m_end;
+  uint32_t m_round = 0;             // the listening round of the last restarts
+  std::atomic<int> m_awaiting = 0;  // lanes still waiting for their loader
+  std::atomic<bool> m_sharedBusy = false;
   std::set<size_t> m_canary;                   // plan indexes
   std::vector<CommandResult> m_canaryResults;  // their final results
 };
