@@ -120,7 +120,8 @@ CommandResult CUpdate::Run() {
     m_observer.Status("Get firmware update parameter...", Beep::kAlert);
     m_network.Devices().EmptyTable();
     std::optional<DeviceRecord> found;
-    PollUntil(m_network, m_clock, m_observer, kLoaderReadyLimit, false, [&] {
+    const Ipv4Address cards[] = {target.card};
+    PollUntil(m_network, m_clock, m_observer, kLoaderReadyLimit, false, cards, [&] {
       found = LoaderHeardSince(m_network.Devices(), savedMac, target.card, round);
       return found.has_value();
     });
@@ -318,7 +319,8 @@ void UpdateAndConfirm(const DeviceRecord& device, const UpdateInput& input, INet
       // Emptied first: the device's row from before its update must not
       // confirm it.
       network.Devices().EmptyTable();
-      PollUntil(network, clock, observer, kRunningReadyLimit, bootOnly, [&] {
+      const Ipv4Address cards[] = {device.card};
+      PollUntil(network, clock, observer, kRunningReadyLimit, bootOnly, cards, [&] {
         CommandResult probe = result;
         ConfirmUpdate(network.Devices(), probe);
         return probe.confirmed == Confirmation::kRunning;

@@ -34,7 +34,14 @@ void CFleetWaves::WriteWhenReady(Wave& wave) {
   const bool alone = members.size() == 1;
   for (Member* m : members)
     work.emplace_back([this, m, alone, &wave] { RunReadyLane(m, alone, wave); });
-  if (m_awaiting > 0) work.emplace_back([this] { PollForLoaders(); });
+  std::vector<const Member*> awaiting;
+  for (const Member* m : members)
+    if (m->awaiting) awaiting.push_back(m);
+  // The searches go out on the cards the waited-for devices answered on.
+  if (m_awaiting > 0)
+    work.emplace_back([this, cards = CardsOf(awaiting, [](const Member* m) {
+                               return m->record.card;
+                             })] { PollForLoaders(cards); });
   RunAll(work);
 }
 
@@ -94,12 +101,11 @@ void CFleetWaves::AwaitLoader(Member& m) {
   if (m.found && m_options.waits.settle.count() > 0) m_clock.SleepFor(m_options.waits.settle);
 }
 
-void CFleetWaves::PollForLoaders() {
+void CFleetWaves::PollForLoaders(const std::vector<Ipv4Address>& cards) {
   try {
     const int polls = static_cast<int>(kLoaderReadyLimit / kReadyPoll);
     for (int poll = 0; poll < polls && m_awaiting > 0; ++poll) {
-      m_network.RequestBootSearch();
-      m_network.RequestAppSearch();
+      m_network.RequestSearchesOn(cards, false);
       m_clock.SleepFor(kReadyPoll);
     }
   } catch (const CCommandCancelled&) {

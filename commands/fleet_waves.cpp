@@ -301,7 +301,9 @@ void CFleetWaves::Confirm(Wave& wave) {
       // Emptied first: the rows of the devices as they ran before the
       // update must not confirm them.
       m_network.Devices().EmptyTable();
-      PollUntil(m_network, m_clock, m_observer, kRunningReadyLimit, bootOnly, [&] {
+      const std::vector<Ipv4Address> cards =
+          CardsOf(started, [](const Member* m) { return m->record.card; });
+      PollUntil(m_network, m_clock, m_observer, kRunningReadyLimit, bootOnly, cards, [&] {
         return std::all_of(started.begin(), started.end(), [&](const Member* m) {
           CommandResult probe = *m->result;
           ConfirmUpdate(m_network.Devices(), probe);

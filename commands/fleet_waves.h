@@ -106,7 +106,7 @@ class CFleetWaves {
   void WriteWhenReady(Wave& wave);
   void RunReadyLane(Member* first, bool alone, Wave& wave);
   void AwaitLoader(Member& member);
-  void PollForLoaders();
+  void PollForLoaders(const std::vector<Ipv4Address>& cards);
   // Devices whose acknowledgements could be another's are written one at
   // a time: a lane with such a device holds this until its update ends.
   void TakeSharedChannel();

@@ -22,6 +22,10 @@ bool CSystemNetwork::RequestBootSearch() {
 bool CSystemNetwork::RequestAppSearch() {
   return quorvik::RequestAppSearch(Transport());
 }
+bool CSystemNetwork::RequestSearchesOn(std::span<const Ipv4Address> cards, bool bootOnly) {
+  if (cards.empty()) return INetwork::RequestSearchesOn(cards, bootOnly);
+  return quorvik::RequestSearchesVia(Transport(), cards, bootOnly);
+}
 bool CSystemNetwork::RequestEnterBootloader(const DeviceRecord& record) {
   return quorvik::RequestEnterBootloader(Transport(), record);
 }

@@ -31,6 +31,13 @@ class INetwork {
   virtual std::vector<PortProblem> PortProblems() = 0;
   virtual bool RequestBootSearch() = 0;
   virtual bool RequestAppSearch() = 0;
+  // Both searches (the loaders' only with `bootOnly`) on these cards only;
+  // a network that cannot tell its cards apart asks everywhere.
+  virtual bool RequestSearchesOn(std::span<const Ipv4Address> cards, bool bootOnly) {
+    (void)cards;
+    const bool boot = RequestBootSearch();
+    return (bootOnly || RequestAppSearch()) && boot;
+  }
   virtual bool RequestEnterBootloader(const DeviceRecord& record) = 0;
   virtual ReplyOutcome RequestWriteBlock(const DeviceRecord& record, uint32_t blockOffset,
                                          std::span<const uint8_t> block, uint32_t sectionLength,
@@ -56,6 +63,7 @@ class CSystemNetwork : public INetwork {
   std::vector<PortProblem> PortProblems() override;
   bool RequestBootSearch() override;
   bool RequestAppSearch() override;
+  bool RequestSearchesOn(std::span<const Ipv4Address> cards, bool bootOnly) override;
   bool RequestEnterBootloader(const DeviceRecord& record) override;
   ReplyOutcome RequestWriteBlock(const DeviceRecord& record, uint32_t blockOffset,
                                  std::span<const uint8_t> block, uint32_t sectionLength,

@@ -15,12 +15,12 @@ constexpr int kPollSlices = 5;
 }  // namespace
 
 bool PollUntil(INetwork& network, IClock& clock, ICommandObserver& observer,
-               std::chrono::milliseconds limit, bool bootOnly, const std::function<bool()>& ready) {
+               std::chrono::milliseconds limit, bool bootOnly, std::span<const Ipv4Address> cards,
+               const std::function<bool()>& ready) {
   const int polls = static_cast<int>(limit / kReadyPoll);
   observer.ProgressStart(polls);
   for (int poll = 0; poll < polls; ++poll) {
-    network.RequestBootSearch();
-    if (!bootOnly) network.RequestAppSearch();
+    network.RequestSearchesOn(cards, bootOnly);
     observer.ProgressStep();
     for (int slice = 0; slice < kPollSlices; ++slice) {
       clock.SleepFor(kReadyPoll / kPollSlices);

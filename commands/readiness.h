@@ -5,9 +5,12 @@
 // limits of these waits; the fleet, the station and recovery go on the
 // moment the answer is there.
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <optional>
+#include <span>
+#include <vector>
 
 #include "commands/clock.h"
 #include "commands/command_observer.h"
@@ -41,8 +44,19 @@ struct Waits {
 // `bootOnly`) until `ready()` holds or `limit` has passed, and says whether
 // it held. The answers of one poll are looked at as they come, so the wait
 // ends within a few tens of milliseconds of the answer.
+// The searches go out on `cards` only (the cards the devices waited for
+// answered on); empty: on every open card.
 bool PollUntil(INetwork& network, IClock& clock, ICommandObserver& observer,
-               std::chrono::milliseconds limit, bool bootOnly, const std::function<bool()>& ready);
+               std::chrono::milliseconds limit, bool bootOnly, std::span<const Ipv4Address> cards,
+               const std::function<bool()>& ready);
+// The distinct cards of these records, in the order first met.
+template <typename Records, typename CardOf>
+std::vector<Ipv4Address> CardsOf(const Records& records, CardOf cardOf) {
+  std::vector<Ipv4Address> cards;
+  for (const auto& r : records)
+    if (std::find(cards.begin(), cards.end(), cardOf(r)) == cards.end()) cards.push_back(cardOf(r));
+  return cards;
+}
 
 // The loader record of the device with this hardware address on this card
 // that answered in listening round `round` or later; none when it has not.

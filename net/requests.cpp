@@ -96,6 +96,23 @@ bool RequestAppSearch(ITransport& transport) {
   return Send(transport, SocketSlot::kApp, kAppPort, frame, EncodeAppSearch(frame));
 }
 
+bool RequestSearchesVia(ITransport& transport, std::span<const Ipv4Address> cards, bool bootOnly) {
+  Frame boot, app;
+  const size_t bootLength = EncodeBootSearch(boot);
+  const size_t appLength = EncodeAppSearch(app);
+  const auto via = [&](const Ipv4Address& card, SocketSlot slot, uint16_t port, const Frame& frame,
+                       size_t length) {
+    return transport.SendVia(card, slot, port, std::span<const uint8_t>(frame).first(length));
+  };
+  bool ok = true;
+  for (const Ipv4Address& card : cards) {
+    ok = via(card, SocketSlot::kBootA, kBootPortA, boot, bootLength) && ok;
+    ok = via(card, SocketSlot::kBootB, kBootPortB, boot, bootLength) && ok;
+    if (!bootOnly) ok = via(card, SocketSlot::kApp, kAppPort, app, appLength) && ok;
+  }
+  return ok;
+}
+
 ReplyOutcome RequestWriteBlock(ITransport& transport, DeviceSession& devices,
                                const DeviceRecord* record, uint32_t blockOffset,
                                std::span<const uint8_t> block, uint32_t sectionLength,

@@ -39,6 +39,9 @@ struct ReplyOutcome {
 // Both boot ports in turn; the second only if the first send succeeded.
 bool RequestBootSearch(ITransport& transport);
 bool RequestAppSearch(ITransport& transport);
+// Both searches (the loaders' only with `bootOnly`) through these cards
+// only: a wait for some devices need not ask every network open.
+bool RequestSearchesVia(ITransport& transport, std::span<const Ipv4Address> cards, bool bootOnly);
 // Sends one block and waits up to tries x 10 ms for its acknowledgement;
 // acknowledged when it came with status 0. The protocol wants a 10 ms pause
 // after every acknowledgement before the next request.

@@ -65,6 +65,33 @@ TEST_F(Requests, SearchesGoToBothBootPortsThenTheApplicationPort) {
   for (const Sent& s : transport.sent) EXPECT_EQ(s.bytes.size(), 10u);
 }
 
+// A wait for some devices asks on their cards only, the same frames in the
+// same order on each.
+TEST_F(Requests, SearchesThroughCardsGoOnlyThroughThoseCards) {
+  const std::vector<uint8_t> global = [&] {
+    RequestBootSearch(transport);
+    RequestAppSearch(transport);
+    std::vector<uint8_t> all;
+    for (const Sent& s : transport.sent) all.insert(all.end(), s.bytes.begin(), s.bytes.end());
+    transport.sent.clear();
+    return all;
+  }();
+  const Ipv4Address cards[] = {{10, 0, 0, 1}, {192, 168, 1, 7}};
+  EXPECT_TRUE(RequestSearchesVia(transport, cards, false));
+  ASSERT_EQ(transport.sent.size(), 6u);
+  for (size_t card = 0; card < 2; ++card) {
+    std::vector<uint8_t> same;
+    for (size_t i = 3 * card; i < 3 * card + 3; ++i) {
+      EXPECT_EQ(transport.sent[i].card, cards[card]);
+      same.insert(same.end(), transport.sent[i].bytes.begin(), transport.sent[i].bytes.end());
+    }
+    EXPECT_EQ(same, global);
+  }
+  transport.sent.clear();
+  EXPECT_TRUE(RequestSearchesVia(transport, std::span(cards).first(1), true));
+  EXPECT_EQ(transport.sent.size(), 2u);  // the loaders' ports only
+}
+
 TEST_F(Requests, BootSearchStopsWhenTheFirstSendFails) {
   transport.failAfter = 0;
   EXPECT_FALSE(RequestBootSearch(transport));
