@@ -9,7 +9,7 @@
 namespace quorvik {
 
 void CCliClock::SleepFor(std::chrono::milliseconds duration) {
-  if (m_beforeWait) m_beforeWait();
+  if (m_beforeWait && std::this_thread::get_id() == m_owner) m_beforeWait();
   const auto end =
       std::chrono::steady_clock::now() +
       std::chrono::duration_cast<std::chrono::steady_clock::duration>(duration * m_scale);

@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "commands/clock.h"
@@ -63,8 +64,14 @@ struct CliOptions {
 // first, so that nothing sits unprinted for seconds.
 class CCliClock : public IClock {
  public:
+  // `beforeWait` runs before each wait of the thread that makes the clock
+  // (it shows the line held back for the command's front end); the waits of
+  // a fleet's lanes and of the station's listener leave it to that thread.
   CCliClock(double scale, const CInterrupts& interrupts, std::function<void()> beforeWait = {})
-      : m_scale(scale), m_interrupts(interrupts), m_beforeWait(std::move(beforeWait)) {}
+      : m_scale(scale),
+        m_interrupts(interrupts),
+        m_beforeWait(std::move(beforeWait)),
+        m_owner(std::this_thread::get_id()) {}
   void SleepFor(std::chrono::milliseconds duration) override;
   bool Interrupted() const override { return m_interrupts.Interrupted(); }
 
@@ -72,6 +79,7 @@ class CCliClock : public IClock {
   double m_scale;
   const CInterrupts& m_interrupts;
   std::function<void()> m_beforeWait;
+  std::thread::id m_owner;
 };
 
 // The window's settings file, found by the window's rule.
