@@ -104,10 +104,14 @@ class RollCallTest : public QObject, CPlayedWindowFixture {
     const QString rig = QString::fromStdString((scratch.path() / "show.rig.json").string());
     QString saidAfterSave;
     WhenModalShows(this, [&](QWidget* dialog) {
-      // The file name field has the keyboard when the dialog opens.
+      // The file name field has the keyboard when the dialog opens, in the
+      // working folder. Only a name: a folder typed letter by letter opens
+      // the field's completion list, which on Wayland, without an input
+      // event from the compositor to tie it to, opens as a window of its
+      // own that takes the keyboard away.
       if (!HasKeyboard(dialog)) qWarning("the file dialog did not become active");
       QTest::keyClick(dialog->windowHandle(), Qt::Key_A, Qt::ControlModifier);
-      Type(dialog, rig);
+      Type(dialog, QStringLiteral("show.rig.json"));
       QTest::keyClick(dialog->windowHandle(), Qt::Key_Return);
       WhenModalShows(this, [&](QWidget* box) {
         saidAfterSave = qobject_cast<QMessageBox*>(box)->informativeText();

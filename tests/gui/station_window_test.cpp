@@ -23,6 +23,7 @@
 #include "net/network_session.h"
 #include "records/journal.h"
 #include "tests/gui/simulator_bench.h"
+#include "tests/gui/widget_test_support.h"
 #include "tests/support/firmware_file_builder.h"
 
 using namespace quorvik;
@@ -159,8 +160,7 @@ class StationWindowTest : public QObject {
     std::chrono::steady_clock::time_point now{};
     CStationDialog dialog(nullptr, [&now] { return now; });
     dialog.show();
-    dialog.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&dialog));
+    QVERIFY(HasKeyboard(&dialog));
     QTest::keyClick(dialog.windowHandle(), Qt::Key_A, Qt::AltModifier);
     QTRY_VERIFY(dialog.againBox()->isChecked());  // a mnemonic clicks after a moment
     QVERIFY(dialog.setup().again);

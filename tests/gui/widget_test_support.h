@@ -67,9 +67,13 @@ inline void TwoDevicesAnswer(CFakeNetwork& network) {
 // Waits until `window` has the keyboard. On Wayland only the compositor
 // hands it out, when the window maps or a dialog above it closes; a program
 // cannot take it, so asking is a no-op there and the wait is what counts.
+// Wayland's plugin calls a window active as soon as the compositor says so,
+// but hands keys to it only once a round trip later the application has
+// made it its active window: a key sent in between goes nowhere.
 inline bool HasKeyboard(QWidget* window, int timeoutMs = 5000) {
   window->activateWindow();
-  return QTest::qWaitFor([window] { return window->isActiveWindow(); }, timeoutMs);
+  return QTest::qWaitFor([window] { return QApplication::activeWindow() == window->window(); },
+                         timeoutMs);
 }
 
 // Acts on the next modal window once it shows, from inside its own loop.
