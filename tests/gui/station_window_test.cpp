@@ -83,13 +83,11 @@ class StationWindowTest : public QObject {
       CStationDialog* dialog = window.stationDialog();
       // The window itself may take the keyboard after the station opened.
       QTest::qWait(100);
-      dialog->activateWindow();
-      QVERIFY(QTest::qWaitForWindowActive(dialog));
+      QVERIFY(HasKeyboard(dialog));
       // Keys go to the widget that has the focus, as an operator's would.
       const auto focus = [dialog](QWidget* widget) {
         // A box that was up hands the keyboard back to the dialog.
-        if (!dialog->isActiveWindow()) dialog->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(dialog));
+        QVERIFY(HasKeyboard(dialog));
         widget->setFocus();
         QTRY_VERIFY2(widget->hasFocus(), qPrintable(widget->objectName()));
       };

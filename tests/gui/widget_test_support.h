@@ -76,6 +76,21 @@ inline bool HasKeyboard(QWidget* window, int timeoutMs = 5000) {
                          timeoutMs);
 }
 
+// Types `path` into the name field of the file dialog `modal`, as the
+// operator does, and presses Return. Keys made in a test carry no serial of
+// an input event the compositor delivered, which a Wayland popup needs to
+// take the keyboard (xdg_popup.grab): Qt's Wayland plugin then opens the
+// field's completion list as a window of its own, which the compositor
+// hands the keyboard and, once it closes, hands to no window. There the
+// list is off.
+inline void TypeFileName(QWidget* modal, const QString& path) {
+  if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+    for (QLineEdit* field : modal->findChildren<QLineEdit*>()) field->setCompleter(nullptr);
+  QTest::keyClick(modal->windowHandle(), Qt::Key_A, Qt::ControlModifier);
+  for (const QChar c : path) QTest::keyClick(modal->windowHandle(), c.toLatin1());
+  QTest::keyClick(modal->windowHandle(), Qt::Key_Return);
+}
+
 // Acts on the next modal window once it shows, from inside its own loop.
 // `act` must end the dialog: a test that asserts inside it would leave the
 // loop running.
