@@ -77,13 +77,14 @@ inline bool HasKeyboard(QWidget* window, int timeoutMs = 5000) {
 }
 
 // Types `path` into the name field of the file dialog `modal`, as the
-// operator does, and presses Return. Keys made in a test carry no serial of
-// an input event the compositor delivered, which a Wayland popup needs to
-// take the keyboard (xdg_popup.grab): Qt's Wayland plugin then opens the
-// field's completion list as a window of its own, which the compositor
-// hands the keyboard and, once it closes, hands to no window. There the
-// list is off.
+// operator does, once the dialog has the keyboard, and presses Return.
+// Keys made in a test carry no serial of an input event the compositor
+// delivered, which a Wayland popup needs to take the keyboard
+// (xdg_popup.grab): Qt's Wayland plugin then opens the field's completion
+// list as a window of its own, which the compositor hands the keyboard
+// and, once it closes, hands to no window. There the list is off.
 inline void TypeFileName(QWidget* modal, const QString& path) {
+  if (!HasKeyboard(modal)) qWarning("the file dialog did not become active");
   if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
     for (QLineEdit* field : modal->findChildren<QLineEdit*>()) field->setCompleter(nullptr);
   QTest::keyClick(modal->windowHandle(), Qt::Key_A, Qt::ControlModifier);
