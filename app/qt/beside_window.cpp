@@ -89,13 +89,28 @@ BesidePlace BesideWindow(const QRect& window, QSize size, const QRect& room, QSi
   return {over, window.topLeft()};
 }
 
+bool ProgramPlacesWindows() {
+  // Wayland's xdg_toplevel has no request that sets a window's position and
+  // no event that tells it.
+  return !QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
+
 void PlaceBesideWindow(QWidget* panel, QWidget* window, QSize least) {
   const QRect frame = window->frameGeometry();
-  QScreen* screen = QGuiApplication::screenAt(frame.center());
-  if (screen == nullptr) screen = window->screen();
   // A panel that has not shown yet has no frame: it will get one like the
   // window's.
   const QSize frameMargins = frame.size() - window->size();
+  if (!ProgramPlacesWindows()) {
+    // The position Qt reports there is a guess of its own: placed by it, a
+    // panel would be shrunk, or the window moved, for room that may be
+    // there. The compositor places the panel by its parent; it gets its
+    // whole size, as far as the window's screen holds it.
+    const QSize room = window->screen()->availableGeometry().size() - frameMargins;
+    panel->resize(panel->size().boundedTo(room));
+    return;
+  }
+  QScreen* screen = QGuiApplication::screenAt(frame.center());
+  if (screen == nullptr) screen = window->screen();
   if (!least.isValid()) least = panel->minimumSizeHint();
   const BesidePlace place =
       BesideWindow(frame, panel->size() + frameMargins, screen->availableGeometry(),

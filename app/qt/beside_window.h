@@ -28,9 +28,14 @@ struct BesidePlace {
 };
 BesidePlace BesideWindow(const QRect& window, QSize size, const QRect& room, QSize least = {});
 
+// Whether the program places its own windows: not on Wayland, where the
+// compositor does, by their parent for the window's panels and dialogs.
+bool ProgramPlacesWindows();
+
 // Moves and sizes the top-level `panel`, before it first shows, to its place
 // beside `window` (which moves when it must make room); `least` is by
-// default the panel's layout minimum.
+// default the panel's layout minimum. Where the program does not place its
+// windows, only sizes it to the window's screen.
 void PlaceBesideWindow(QWidget* panel, QWidget* window, QSize least = {});
 
 }  // namespace quorvik

@@ -2,8 +2,10 @@
 // as rectangles.
 
 #include <QRect>
+#include <QScreen>
 #include <QSize>
 #include <QTest>
+#include <QWidget>
 
 #include "app/qt/beside_window.h"
 
@@ -59,6 +61,20 @@ class BesideWindowTest : public QObject {
     place = BesideWindow({298, 206, 688, 419}, {1117, 523}, screen, {1117, 300});
     QCOMPARE(place.panel, QRect(163, 0, 1117, 373));
     QCOMPARE(place.window, QPoint(298, 381));
+  }
+
+  // On Wayland the compositor places the panel: a position Qt only guesses
+  // neither shrinks it nor moves the window.
+  void whereTheCompositorPlacesWindowsThePanelKeepsItsSize() {
+    if (ProgramPlacesWindows()) QSKIP("this platform lets the program place its windows");
+    QWidget window, panel;
+    const QRect room = window.screen()->availableGeometry();
+    window.setGeometry(room.right() - 700, room.top(), 600, 400);
+    panel.resize(room.width() - 500, room.height() - 100);
+    const QSize size = panel.size();
+    PlaceBesideWindow(&panel, &window, {400, 300});  // else shrunk to the room left of it
+    QCOMPARE(panel.size(), size);
+    QCOMPARE(window.pos(), QPoint(room.right() - 700, room.top()));
   }
 };
 

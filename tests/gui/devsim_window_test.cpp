@@ -197,9 +197,7 @@ class DevsimWindowTest : public QObject {
 
       const auto plan = [&] {
         WhenModalShows(this, [&firmware](QWidget* modal) {
-          QTest::keyClick(modal->windowHandle(), Qt::Key_A, Qt::ControlModifier);
-          for (const char c : firmware) QTest::keyClick(modal->windowHandle(), c);
-          QTest::keyClick(modal->windowHandle(), Qt::Key_Return);
+          TypeFileName(modal, QString::fromStdString(firmware));
         });
         QVERIFY(HasKeyboard(&view));
         QTest::keyClick(view.windowHandle(), Qt::Key_A, Qt::AltModifier);

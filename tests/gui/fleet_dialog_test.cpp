@@ -98,10 +98,7 @@ class FleetDialogTest : public QObject, CPlayedWindowFixture {
   void PlanWithFile(const std::string& path, QString* dialogFolder = nullptr) {
     WhenModalShows(this, [this, path, dialogFolder](QWidget* modal) {
       if (dialogFolder) *dialogFolder = qobject_cast<QFileDialog*>(modal)->directory().path();
-      if (!HasKeyboard(modal)) qWarning("the file dialog did not become active");
-      QTest::keyClick(modal->windowHandle(), Qt::Key_A, Qt::ControlModifier);
-      for (const char c : path) QTest::keyClick(modal->windowHandle(), c);
-      QTest::keyClick(modal->windowHandle(), Qt::Key_Return);
+      TypeFileName(modal, QString::fromStdString(path));
     });
     QVERIFY(HasKeyboard(&view()));
     QTest::keyClick(view().windowHandle(), Qt::Key_A, Qt::AltModifier);

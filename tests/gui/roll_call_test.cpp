@@ -37,11 +37,6 @@ QStringList ListRows(const QTreeWidget* list) {
   return rows;
 }
 
-// Types into whatever has the keyboard in the modal window, as a user would.
-void Type(QWidget* modal, const QString& text) {
-  for (const QChar c : text) QTest::keyClick(modal->windowHandle(), c.toLatin1());
-}
-
 }  // namespace
 
 class RollCallTest : public QObject, CPlayedWindowFixture {
@@ -104,11 +99,7 @@ class RollCallTest : public QObject, CPlayedWindowFixture {
     const QString rig = QString::fromStdString((scratch.path() / "show.rig.json").string());
     QString saidAfterSave;
     WhenModalShows(this, [&](QWidget* dialog) {
-      // The file name field has the keyboard when the dialog opens.
-      if (!HasKeyboard(dialog)) qWarning("the file dialog did not become active");
-      QTest::keyClick(dialog->windowHandle(), Qt::Key_A, Qt::ControlModifier);
-      Type(dialog, rig);
-      QTest::keyClick(dialog->windowHandle(), Qt::Key_Return);
+      TypeFileName(dialog, rig);
       WhenModalShows(this, [&](QWidget* box) {
         saidAfterSave = qobject_cast<QMessageBox*>(box)->informativeText();
         box->close();

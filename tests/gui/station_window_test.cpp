@@ -25,6 +25,7 @@
 #include "net/network_session.h"
 #include "records/journal.h"
 #include "tests/gui/simulator_bench.h"
+#include "tests/gui/widget_test_support.h"
 #include "tests/support/firmware_file_builder.h"
 
 using namespace quorvik;
@@ -84,13 +85,11 @@ class StationWindowTest : public QObject {
       CStationDialog* dialog = window.stationDialog();
       // The window itself may take the keyboard after the station opened.
       QTest::qWait(100);
-      dialog->activateWindow();
-      QVERIFY(QTest::qWaitForWindowActive(dialog));
+      QVERIFY(HasKeyboard(dialog));
       // Keys go to the widget that has the focus, as an operator's would.
       const auto focus = [dialog](QWidget* widget) {
         // A box that was up hands the keyboard back to the dialog.
-        if (!dialog->isActiveWindow()) dialog->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(dialog));
+        QVERIFY(HasKeyboard(dialog));
         widget->setFocus();
         QTRY_VERIFY2(widget->hasFocus(), qPrintable(widget->objectName()));
       };
@@ -163,8 +162,7 @@ class StationWindowTest : public QObject {
     std::chrono::steady_clock::time_point now{};
     CStationDialog dialog(nullptr, [&now] { return now; });
     dialog.show();
-    dialog.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&dialog));
+    QVERIFY(HasKeyboard(&dialog));
     QTest::keyClick(dialog.windowHandle(), Qt::Key_A, Qt::AltModifier);
     QTRY_VERIFY(dialog.againBox()->isChecked());  // a mnemonic clicks after a moment
     QVERIFY(dialog.setup().again);

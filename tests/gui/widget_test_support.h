@@ -67,9 +67,29 @@ inline void TwoDevicesAnswer(CFakeNetwork& network) {
 // Waits until `window` has the keyboard. On Wayland only the compositor
 // hands it out, when the window maps or a dialog above it closes; a program
 // cannot take it, so asking is a no-op there and the wait is what counts.
+// Wayland's plugin calls a window active as soon as the compositor says so,
+// but hands keys to it only once a round trip later the application has
+// made it its active window: a key sent in between goes nowhere.
 inline bool HasKeyboard(QWidget* window, int timeoutMs = 5000) {
   window->activateWindow();
-  return QTest::qWaitFor([window] { return window->isActiveWindow(); }, timeoutMs);
+  return QTest::qWaitFor([window] { return QApplication::activeWindow() == window->window(); },
+                         timeoutMs);
+}
+
+// Types `path` into the name field of the file dialog `modal`, as the
+// operator does, once the dialog has the keyboard, and presses Return.
+// Keys made in a test carry no serial of an input event the compositor
+// delivered, which a Wayland popup needs to take the keyboard
+// (xdg_popup.grab): Qt's Wayland plugin then opens the field's completion
+// list as a window of its own, which the compositor hands the keyboard
+// and, once it closes, hands to no window. There the list is off.
+inline void TypeFileName(QWidget* modal, const QString& path) {
+  if (!HasKeyboard(modal)) qWarning("the file dialog did not become active");
+  if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+    for (QLineEdit* field : modal->findChildren<QLineEdit*>()) field->setCompleter(nullptr);
+  QTest::keyClick(modal->windowHandle(), Qt::Key_A, Qt::ControlModifier);
+  for (const QChar c : path) QTest::keyClick(modal->windowHandle(), c.toLatin1());
+  QTest::keyClick(modal->windowHandle(), Qt::Key_Return);
 }
 
 // Acts on the next modal window once it shows, from inside its own loop.
