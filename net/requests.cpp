@@ -26,12 +26,17 @@ bool Send(ITransport& transport, SocketSlot slot, int port, const Frame& frame, 
                         std::span<const uint8_t>(frame.data(), length));
 }
 
+bool SendVia(ITransport& transport, const Ipv4Address& card, SocketSlot slot, int port,
+             const Frame& frame, size_t length) {
+  if (port < 0 || port > 0xFFFF) return false;
+  return transport.SendVia(card, slot, static_cast<uint16_t>(port),
+                           std::span<const uint8_t>(frame.data(), length));
+}
+
 // A request to one device leaves by the card the device answered on.
 bool SendTo(ITransport& transport, const DeviceRecord& record, SocketSlot slot, const Frame& frame,
             size_t length) {
-  if (record.port < 0 || record.port > 0xFFFF) return false;
-  return transport.SendVia(record.card, slot, static_cast<uint16_t>(record.port),
-                           std::span<const uint8_t>(frame.data(), length));
+  return SendVia(transport, record.card, slot, record.port, frame, length);
 }
 
 bool IsUnicast(const Ipv4Address& a) {
@@ -100,15 +105,11 @@ bool RequestSearchesVia(ITransport& transport, std::span<const Ipv4Address> card
   Frame boot, app;
   const size_t bootLength = EncodeBootSearch(boot);
   const size_t appLength = EncodeAppSearch(app);
-  const auto via = [&](const Ipv4Address& card, SocketSlot slot, uint16_t port, const Frame& frame,
-                       size_t length) {
-    return transport.SendVia(card, slot, port, std::span<const uint8_t>(frame).first(length));
-  };
   bool ok = true;
   for (const Ipv4Address& card : cards) {
-    ok = via(card, SocketSlot::kBootA, kBootPortA, boot, bootLength) && ok;
-    ok = via(card, SocketSlot::kBootB, kBootPortB, boot, bootLength) && ok;
-    if (!bootOnly) ok = via(card, SocketSlot::kApp, kAppPort, app, appLength) && ok;
+    ok = SendVia(transport, card, SocketSlot::kBootA, kBootPortA, boot, bootLength) && ok;
+    ok = SendVia(transport, card, SocketSlot::kBootB, kBootPortB, boot, bootLength) && ok;
+    if (!bootOnly) ok = SendVia(transport, card, SocketSlot::kApp, kAppPort, app, appLength) && ok;
   }
   return ok;
 }
