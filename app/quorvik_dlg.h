@@ -119,9 +119,9 @@ class CQuorvikDlg {
   // "At once:" as the last fleet run used it, or `fallback` when none is
   // stored or what is stored lies outside 1 to `most`.
   int StoredFleetAtOnce(int fallback, int most) const;
-  // How the window's fleet ("FLEET") last waited around each transfer; for
-  // the devices' answers until told otherwise.
-  Waits StoredWaits(const char* run) const;
+  // How the window's fleet last waited around each transfer; for the
+  // devices' answers until told otherwise.
+  Waits StoredFleetWaits() const;
   // The station, its updates shown in the log as Firmware-Update's are.
   StationEnd RunStation(const StationOptions& options, IStationObserver& station);
 
@@ -161,7 +161,11 @@ class CQuorvikDlg {
   // the double click and the refresh. True when the line was added.
   bool CollectSerialLine(const DeviceRecord& device);
   void SaveBlackList();
-  void RememberWaits(const char* run, const Waits& waits);
+  // A setting read as a whole number from `least` to `most`; none when it
+  // is missing or anything else.
+  std::optional<int> StoredWholeNumber(const char* key, int least, int most) const;
+  // Writes a setting unless the file holds that value already.
+  void WriteChangedSetting(const char* key, const std::string& value);
   // Writes a setting; a file that cannot be read or written is reported
   // once per run, and left as it is.
   void WriteSetting(const char* key, const std::string& value);

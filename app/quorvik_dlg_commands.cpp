@@ -377,59 +377,49 @@ std::optional<FleetPreparation> CQuorvikDlg::PrepareFleet() {
 
 namespace {
 
-// How many devices the window's fleet runs write at once.
+// What the window's fleet runs were last run with: how many devices are
+// written at once, and how each transfer is waited around ("ready" or
+// "fixed", and the settle time in milliseconds).
 constexpr const char* kKeyFleetAtOnce = "FLEET_AT_ONCE";
-
-// "FLEET", then the waits: "ready" or "fixed", and the settle time in
-// milliseconds.
-std::string WaitsKey(const char* run) {
-  return std::string(run) + "_WAITS";
-}
-std::string SettleKey(const char* run) {
-  return std::string(run) + "_SETTLE_MS";
-}
+constexpr const char* kKeyFleetWaits = "FLEET_WAITS";
+constexpr const char* kKeyFleetSettle = "FLEET_SETTLE_MS";
 
 }  // namespace
 
-Waits CQuorvikDlg::StoredWaits(const char* run) const {
-  Waits waits{true, kDefaultSettle};
-  if (!m_settings) return waits;
-  waits.ready = m_settings->Read(kSettingsSection, WaitsKey(run)) != "fixed";
-  const std::string stored = m_settings->Read(kSettingsSection, SettleKey(run));
+std::optional<int> CQuorvikDlg::StoredWholeNumber(const char* key, int least, int most) const {
+  if (!m_settings) return std::nullopt;
+  const std::string stored = m_settings->Read(kSettingsSection, key);
   int value = 0;
   const auto [end, error] = std::from_chars(stored.data(), stored.data() + stored.size(), value);
-  if (error == std::errc{} && end == stored.data() + stored.size() && value >= 0 &&
-      value <= kMaxSettle.count())
-    waits.settle = std::chrono::milliseconds(value);
-  return waits;
+  if (error != std::errc{} || end != stored.data() + stored.size() || value < least || value > most)
+    return std::nullopt;
+  return value;
 }
 
-void CQuorvikDlg::RememberWaits(const char* run, const Waits& waits) {
-  if (!m_settings) return;
-  // An unchanged value leaves the file as it is.
-  const std::pair<std::string, std::string> settings[] = {
-      {WaitsKey(run), waits.Name()}, {SettleKey(run), std::to_string(waits.settle.count())}};
-  for (const auto& [key, value] : settings)
-    if (m_settings->Read(kSettingsSection, key) != value) WriteSetting(key.c_str(), value);
+void CQuorvikDlg::WriteChangedSetting(const char* key, const std::string& value) {
+  if (m_settings && m_settings->Read(kSettingsSection, key) != value) WriteSetting(key, value);
 }
 
 int CQuorvikDlg::StoredFleetAtOnce(int fallback, int most) const {
-  if (!m_settings) return fallback;
-  const std::string stored = m_settings->Read(kSettingsSection, kKeyFleetAtOnce);
-  int value = 0;
-  const auto [end, error] = std::from_chars(stored.data(), stored.data() + stored.size(), value);
-  if (error != std::errc{} || end != stored.data() + stored.size() || value < 1 || value > most)
-    return fallback;
-  return value;
+  return StoredWholeNumber(kKeyFleetAtOnce, 1, most).value_or(fallback);
+}
+
+Waits CQuorvikDlg::StoredFleetWaits() const {
+  Waits waits{true, kDefaultSettle};
+  if (m_settings) waits.ready = m_settings->Read(kSettingsSection, kKeyFleetWaits) != "fixed";
+  if (const auto settle =
+          StoredWholeNumber(kKeyFleetSettle, 0, static_cast<int>(kMaxSettle.count())))
+    waits.settle = std::chrono::milliseconds(*settle);
+  return waits;
 }
 
 FleetRunEnd CQuorvikDlg::RunFleet(const FleetPlan& plan, const FleetRunOptions& options,
                                   IFleetObserver& fleet) {
-  // Remembered once it is used; an unchanged value leaves the file as it is.
-  if (m_settings &&
-      m_settings->Read(kSettingsSection, kKeyFleetAtOnce) != std::to_string(options.parallel))
-    WriteSetting(kKeyFleetAtOnce, std::to_string(options.parallel));
-  RememberWaits("FLEET", options.waits);
+  // Remembered once they are used; an unchanged value leaves the file as
+  // it is.
+  WriteChangedSetting(kKeyFleetAtOnce, std::to_string(options.parallel));
+  WriteChangedSetting(kKeyFleetWaits, options.waits.Name());
+  WriteChangedSetting(kKeyFleetSettle, std::to_string(options.waits.settle.count()));
   const CSelectionKept selection(*this);
   CFleetObserver observer(*this, fleet);
   const FleetRunEnd end = RunFleetUpdate(plan, options, m_network, m_clock, observer, observer);

@@ -42,7 +42,7 @@ void CFleetController::OpenPlan() {
         auto shared = std::make_shared<const FleetPreparation>(std::move(*prepared));
         // The settings file belongs to the command thread.
         const int atOnce = logic.StoredFleetAtOnce(kDefaultAtOnce, kMaxAtOnce);
-        const Waits waits = logic.StoredWaits("FLEET");
+        const Waits waits = logic.StoredFleetWaits();
         QMetaObject::invokeMethod(
             window, [this, shared, atOnce, waits] { ShowPlan(*shared, atOnce, waits); },
             Qt::QueuedConnection);
