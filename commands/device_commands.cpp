@@ -145,11 +145,13 @@ void RecordResult(CommandResult& result, ICommandObserver& observer) {
 
 std::optional<DeviceRecord> BootRecordWithMac(const DeviceSession& devices,
                                               const std::array<uint8_t, 6>& mac,
-                                              const Ipv4Address& card) {
+                                              const Ipv4Address& card, uint32_t heardSince) {
   std::lock_guard lock(devices.deviceMutex);
   const DeviceTable& table = devices.deviceTable;
   for (int i = CountUsedRecords(table) - 1; i >= 0; --i)
-    if (table[i].loaderType != 0 && table[i].mac == mac && table[i].card == card) return table[i];
+    if (table[i].loaderType != 0 && table[i].mac == mac && table[i].card == card &&
+        table[i].heardInRound >= heardSince)
+      return table[i];
   return std::nullopt;
 }
 

@@ -144,6 +144,14 @@ std::optional<CommandResult> RefuseTwin(CommandKind kind, const DeviceRecord& de
 // in its loader (the new image did not start: a failure), or not heard.
 void ConfirmUpdate(const DeviceSession& devices, CommandResult& result);
 
+// With waits until ready, after the run requests of `started`: the table
+// emptied, so that the devices' rows from before their updates confirm
+// nothing, then the searches on their cards every kReadyPoll until each
+// answers from its application, or kRunningReadyLimit has passed. Their
+// results are confirmed by the caller, from the table as it then is.
+void AwaitRunning(INetwork& network, IClock& clock, ICommandObserver& observer, bool bootOnly,
+                  std::span<const CommandResult* const> started);
+
 // A result completed after its command returned: an update confirmed by
 // the search after it, or one whose search was interrupted. Its duration
 // runs to now, and the observer records it.
@@ -151,10 +159,13 @@ void RecordResult(CommandResult& result, ICommandObserver& observer);
 
 // The highest bootloader-mode record with this hardware address on `card`
 // (see DeviceRecord::card): a device found again after its restart, on the
-// network it was restarted through.
+// network it was restarted through. With `heardSince`, only a record that
+// answered in that listening round or later: a row left from before could
+// be the loader of a restart that has not happened.
 std::optional<DeviceRecord> BootRecordWithMac(const DeviceSession& devices,
                                               const std::array<uint8_t, 6>& mac,
-                                              const Ipv4Address& card = {});
+                                              const Ipv4Address& card = {},
+                                              uint32_t heardSince = 0);
 
 // A result begun for `device`, as the list showed it.
 CommandResult BeginResult(CommandKind kind, const DeviceRecord& device);

@@ -122,7 +122,7 @@ CommandResult CUpdate::Run() {
     std::optional<DeviceRecord> found;
     const Ipv4Address cards[] = {target.card};
     PollUntil(m_network, m_clock, m_observer, kLoaderReadyLimit, false, cards, [&] {
-      found = LoaderHeardSince(m_network.Devices(), savedMac, target.card, round);
+      found = BootRecordWithMac(m_network.Devices(), savedMac, target.card, round);
       return found.has_value();
     });
     if (found && m_input.waits->settle.count() > 0) m_clock.SleepFor(m_input.waits->settle);
@@ -300,6 +300,20 @@ CommandResult UpdateRestartedDevice(const DeviceRecord& device,
   return RunToAResult(update, observer, [&] { return update.RunRestarted(found); });
 }
 
+void AwaitRunning(INetwork& network, IClock& clock, ICommandObserver& observer, bool bootOnly,
+                  std::span<const CommandResult* const> started) {
+  network.Devices().EmptyTable();
+  const std::vector<Ipv4Address> cards =
+      CardsOf(started, [](const CommandResult* r) { return r->device.card; });
+  PollUntil(network, clock, observer, kRunningReadyLimit, bootOnly, cards, [&] {
+    return std::all_of(started.begin(), started.end(), [&](const CommandResult* r) {
+      CommandResult probe = *r;
+      ConfirmUpdate(network.Devices(), probe);
+      return probe.confirmed == Confirmation::kRunning;
+    });
+  });
+}
+
 void UpdateAndConfirm(const DeviceRecord& device, const UpdateInput& input, INetwork& network,
                       IClock& clock, ICommandObserver& observer,
                       const std::function<void(const CommandResult&)>& handOut,
@@ -316,15 +330,8 @@ void UpdateAndConfirm(const DeviceRecord& device, const UpdateInput& input, INet
     if (input.waits && input.waits->ready) {
       if (started) started();
       const bool bootOnly = observer.SearchStarting();
-      // Emptied first: the device's row from before its update must not
-      // confirm it.
-      network.Devices().EmptyTable();
-      const Ipv4Address cards[] = {device.card};
-      PollUntil(network, clock, observer, kRunningReadyLimit, bootOnly, cards, [&] {
-        CommandResult probe = result;
-        ConfirmUpdate(network.Devices(), probe);
-        return probe.confirmed == Confirmation::kRunning;
-      });
+      const CommandResult* started[] = {&result};
+      AwaitRunning(network, clock, observer, bootOnly, started);
     } else {
       clock.SleepFor(kAfterRunWait);
       if (started) started();

@@ -31,12 +31,12 @@ void CFleetWaves::WriteWhenReady(Wave& wave) {
     members.push_back(&m);
   }
   std::vector<std::function<void()>> work;
-  const bool alone = members.size() == 1;
-  for (Member* m : members)
-    work.emplace_back([this, m, alone, &wave] { RunReadyLane(m, alone, wave); });
   std::vector<const Member*> awaiting;
-  for (const Member* m : members)
+  const bool alone = members.size() == 1;
+  for (Member* m : members) {
+    work.emplace_back([this, m, alone, &wave] { RunReadyLane(m, alone, wave); });
     if (m->awaiting) awaiting.push_back(m);
+  }
   // The searches go out on the cards the waited-for devices answered on.
   if (m_awaiting > 0)
     work.emplace_back([this, cards = CardsOf(awaiting, [](const Member* m) {
@@ -50,18 +50,18 @@ void CFleetWaves::RunReadyLane(Member* first, bool alone, Wave& wave) {
   // After its first device the lane takes the next one already in its
   // loader, as a lane of the fixed waits does.
   for (Member* m = first; m != nullptr; m = TakeLoaderDevice(wave)) {
-    std::fill(image.begin(), image.end(), uint8_t{0xFF});
-    const UpdateInput input = UnattendedInput(m_options, image);
     CLaneObserver steps(m_mutex, m_observer, m_fleet, m->device, alone, m_clock);
-    bool shared = false;
+    // Set once this lane holds the shared channel, never before: a lane
+    // cut short while it waited for it must not free another lane's hold.
+    bool holdsShared = false;
     try {
       if (m->awaiting) AwaitLoader(*m);
       const DeviceRecord& heard = m->restarted ? m->found.value_or(m->record) : m->record;
-      shared = !AcknowledgementSource(m_network.Devices(), heard).has_value();
-      if (shared) TakeSharedChannel();
-      m->result = m->restarted
-                      ? UpdateRestartedDevice(m->record, m->found, input, m_network, m_clock, steps)
-                      : UpdateDevice(m->record, input, m_network, m_clock, steps);
+      if (!AcknowledgementSource(m_network.Devices(), heard)) {
+        TakeSharedChannel();
+        holdsShared = true;
+      }
+      UpdateInLane(*m, image, steps);
     } catch (const CCommandCancelled&) {
       if (m->start) {
         // Cut short while it waited for its loader: it ends as the start
@@ -74,14 +74,8 @@ void CFleetWaves::RunReadyLane(Member* first, bool alone, Wave& wave) {
       } else {
         m->result = InterruptedResult(BeginUpdateResult(m->record, m_options.path));
       }
-    } catch (const std::exception& error) {
-      // Out of a lane, it would end the program while other devices are
-      // being written.
-      CommandResult failed = BeginUpdateResult(m->record, m_options.path);
-      failed.update->waits = m_options.waits.Name();
-      m->result = Decide(std::move(failed), Outcome::kFailed, "", Beep::kNone, steps, error.what());
     }
-    if (shared) m_sharedBusy = false;
+    if (holdsShared) m_sharedBusy = false;
     EndInLane(*m);
   }
 }
@@ -90,9 +84,7 @@ void CFleetWaves::AwaitLoader(Member& m) {
   const DeviceSession& devices = m_network.Devices();
   const int looks = static_cast<int>(kLoaderReadyLimit / kLoaderLook);
   for (int look = 0;; ++look) {
-    // Only an answer heard after the restart request counts: a row left
-    // from before could be the loader of a restart that has not happened.
-    m.found = LoaderHeardSince(devices, m.record.mac, m.record.card, m_round);
+    m.found = BootRecordWithMac(devices, m.record.mac, m.record.card, m_round);
     if (m.found || look == looks) break;
     m_clock.SleepFor(kLoaderLook);
   }

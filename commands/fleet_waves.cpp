@@ -205,25 +205,28 @@ void CFleetWaves::WriteSideBySide(Wave& wave) {
           lane.push_back(taken);
         }
         Member* m = lane[next];
-        std::fill(image.begin(), image.end(), uint8_t{0xFF});
-        const UpdateInput input = UnattendedInput(m_options, image);
         CLaneObserver steps(m_mutex, m_observer, m_fleet, m->device, alone, m_clock);
-        try {
-          m->result = m->restarted ? UpdateRestartedDevice(m->record, m->found, input, m_network,
-                                                           m_clock, steps)
-                                   : UpdateDevice(m->record, input, m_network, m_clock, steps);
-        } catch (const std::exception& error) {
-          // Out of a lane, it would end the program while other devices
-          // are being written.
-          CommandResult failed = BeginUpdateResult(m->record, m_options.path);
-          failed.update->waits = m_options.waits.Name();
-          m->result =
-              Decide(std::move(failed), Outcome::kFailed, "", Beep::kNone, steps, error.what());
-        }
+        UpdateInLane(*m, image, steps);
         EndInLane(*m);
       }
     });
   RunAll(work);
+}
+
+void CFleetWaves::UpdateInLane(Member& m, std::vector<uint8_t>& image, ICommandObserver& steps) {
+  std::fill(image.begin(), image.end(), uint8_t{0xFF});
+  const UpdateInput input = UnattendedInput(m_options, image);
+  try {
+    m.result = m.restarted
+                   ? UpdateRestartedDevice(m.record, m.found, input, m_network, m_clock, steps)
+                   : UpdateDevice(m.record, input, m_network, m_clock, steps);
+  } catch (const std::exception& error) {
+    // Out of a lane, it would end the program while other devices are
+    // being written.
+    CommandResult failed = BeginUpdateResult(m.record, m_options.path);
+    failed.update->waits = m_options.waits.Name();
+    m.result = Decide(std::move(failed), Outcome::kFailed, "", Beep::kNone, steps, error.what());
+  }
 }
 
 void CFleetWaves::RunAll(std::vector<std::function<void()>>& work) {
@@ -298,18 +301,9 @@ void CFleetWaves::Confirm(Wave& wave) {
     if (m_options.waits.ready) {
       for (Member* m : started) m_fleet.OnRunRequested(m->device);
       const bool bootOnly = m_observer.SearchStarting();
-      // Emptied first: the rows of the devices as they ran before the
-      // update must not confirm them.
-      m_network.Devices().EmptyTable();
-      const std::vector<Ipv4Address> cards =
-          CardsOf(started, [](const Member* m) { return m->record.card; });
-      PollUntil(m_network, m_clock, m_observer, kRunningReadyLimit, bootOnly, cards, [&] {
-        return std::all_of(started.begin(), started.end(), [&](const Member* m) {
-          CommandResult probe = *m->result;
-          ConfirmUpdate(m_network.Devices(), probe);
-          return probe.confirmed == Confirmation::kRunning;
-        });
-      });
+      std::vector<const CommandResult*> results;
+      for (const Member* m : started) results.push_back(&*m->result);
+      AwaitRunning(m_network, m_clock, m_observer, bootOnly, results);
     } else {
       m_clock.SleepFor(kAfterRunWait);
       for (Member* m : started) m_fleet.OnRunRequested(m->device);

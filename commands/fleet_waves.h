@@ -110,6 +110,9 @@ class CFleetWaves {
   // Devices whose acknowledgements could be another's are written one at
   // a time: a lane with such a device holds this until its update ends.
   void TakeSharedChannel();
+  // The member's update in its lane, an exception out of it a failure of
+  // the device rather than the end of the program; `image` is the lane's.
+  void UpdateInLane(Member& member, std::vector<uint8_t>& image, ICommandObserver& steps);
   // Runs the lanes of a wave, each on a thread of its own unless the
   // options schedule them, and returns once every one has ended.
   void RunAll(std::vector<std::function<void()>>& work);

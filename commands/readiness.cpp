@@ -1,10 +1,5 @@
 #include "commands/readiness.h"
 
-#include <mutex>
-
-#include "net/device_record.h"
-#include "net/device_session.h"
-
 namespace quorvik {
 
 namespace {
@@ -28,18 +23,6 @@ bool PollUntil(INetwork& network, IClock& clock, ICommandObserver& observer,
     }
   }
   return ready();
-}
-
-std::optional<DeviceRecord> LoaderHeardSince(const DeviceSession& devices,
-                                             const std::array<uint8_t, 6>& mac,
-                                             const Ipv4Address& card, uint32_t round) {
-  std::lock_guard lock(devices.deviceMutex);
-  const DeviceTable& table = devices.deviceTable;
-  for (int i = CountUsedRecords(table) - 1; i >= 0; --i) {
-    const DeviceRecord& r = table[i];
-    if (r.loaderType != 0 && r.mac == mac && r.card == card && r.heardInRound >= round) return r;
-  }
-  return std::nullopt;
 }
 
 }  // namespace quorvik

@@ -58,10 +58,4 @@ std::vector<Ipv4Address> CardsOf(const Records& records, CardOf cardOf) {
   return cards;
 }
 
-// The loader record of the device with this hardware address on this card
-// that answered in listening round `round` or later; none when it has not.
-std::optional<DeviceRecord> LoaderHeardSince(const DeviceSession& devices,
-                                             const std::array<uint8_t, 6>& mac,
-                                             const Ipv4Address& card, uint32_t round);
-
 }  // namespace quorvik
