@@ -53,6 +53,9 @@ struct UpdateFacts {
   // The waits of an unattended run ("ready" or "fixed"); none for the
   // one-device update, whose waits are always the fixed ones.
   std::string waits;
+  // The version a rig declares the file to install, which the device must
+  // report once it runs again.
+  std::optional<uint16_t> installs;
 };
 
 struct CommandResult {

@@ -24,8 +24,9 @@ constexpr int64_t kAfterUpdateMs = kAfterUpdateWait.count();
 // The pause after each acknowledgement.
 constexpr int64_t kPauseMs = kReplyPollMs;
 
-// Why a device cannot be told apart from the others listed, or nothing.
-std::optional<std::string> Ambiguity(std::span<const DeviceRecord> listed, size_t self) {
+}  // namespace
+
+std::optional<std::string> FleetAmbiguity(std::span<const DeviceRecord> listed, size_t self) {
   const DeviceRecord& d = listed[self];
   if (d.twins >= 2) return "ambiguous: " + TwinRefusalLine(d);
   // Listed once per card: a fleet would write it twice, once through each.
@@ -48,6 +49,51 @@ std::optional<std::string> Ambiguity(std::span<const DeviceRecord> listed, size_
          " shared by " + std::to_string(sharing) + " listed devices";
 }
 
+namespace {
+
+// A running device's section is known only after its restart; its
+// estimate takes the largest section of the file in blocks of 512.
+uint32_t LargestSection(std::span<const uint8_t> file) {
+  uint32_t largest = 0;
+  for (const FirmwareSection& s : ListSections(file)) largest = std::max(largest, s.dataLength);
+  return largest;
+}
+
+FleetDevice PlanOne(std::span<const DeviceRecord> listed, size_t i, std::span<const uint8_t> file,
+                    const FleetFilter& filter, uint32_t largest, std::vector<uint8_t>& image) {
+  const DeviceRecord& record = listed[i];
+  FleetDevice device;
+  device.record = record;
+  device.name = ListName(record);
+  const auto skip = [&](std::string reason) {
+    device.reason = std::move(reason);
+    return device;
+  };
+  if (const auto ambiguous = FleetAmbiguity(listed, i)) return skip(*ambiguous);
+  if (record.loaderType == 0) {
+    if (!filter.models.empty())
+      return skip("model unknown while it runs its application; it cannot be chosen by --model");
+    device.estimateMs = UpdateFloorMs(true, BlockCount(largest, 512), false, kAssumedReplyMs);
+    return device;
+  }
+  const auto& models = filter.models;
+  if (!models.empty() && std::find(models.begin(), models.end(), record.deviceId) == models.end())
+    return skip("model " + Hex16(record.deviceId) + " not chosen");
+  const FirmwareLoad load = WalkFirmwareBytes(file, record, image);
+  if (const auto* verdict = std::get_if<FirmwareVerdict>(&load))
+    return skip(FirmwareVerdictLine(ModelVerdict(file, record, *verdict)));
+  const FirmwareSection section = std::get<FirmwareSection>(load);
+  // Writing nothing and calling it an update would count a device as
+  // updated that still runs what it ran.
+  if (section.dataLength == 0) return skip("empty section");
+  if (const auto refusal = BlockSizeRefusal(record)) return skip(*refusal);
+  device.section = section.index;
+  device.bytes = section.dataLength;
+  device.blocks = BlockCount(section.dataLength, record.blockSize);
+  device.estimateMs = UpdateFloorMs(false, *device.blocks, LoaderVerifies(record), kAssumedReplyMs);
+  return device;
+}
+
 }  // namespace
 
 int64_t UpdateFloorMs(bool fromApplication, uint32_t blocks, bool verifies, int64_t replyMs) {
@@ -63,65 +109,19 @@ FleetPlan PlanFleet(std::span<const DeviceRecord> listed, std::span<const uint8_
                     const FleetFilter& filter) {
   FleetPlan plan;
   std::vector<uint8_t> image(kFirmwareImageSize);
-  // A running device's section is known only after its restart; its
-  // estimate takes the largest section of the file in blocks of 512.
-  uint32_t largest = 0;
-  for (const FirmwareSection& s : ListSections(file)) largest = std::max(largest, s.dataLength);
-  const auto chosen = [&](uint16_t model) {
-    return filter.models.empty() ||
-           std::find(filter.models.begin(), filter.models.end(), model) != filter.models.end();
-  };
+  const uint32_t largest = LargestSection(file);
   for (size_t i = 0; i < listed.size(); ++i) {
-    const DeviceRecord& record = listed[i];
-    if (record.IsFree() || record.slaveNumber != 0) continue;  // units go with their device
-    FleetDevice device;
-    device.record = record;
-    device.name = ListName(record);
-    const auto skip = [&](std::string reason) {
-      device.reason = std::move(reason);
-      plan.skipped.push_back(device);
-    };
-    if (const auto ambiguous = Ambiguity(listed, i)) {
-      skip(*ambiguous);
-      continue;
-    }
-    if (record.loaderType == 0) {
-      if (!filter.models.empty()) {
-        skip("model unknown while it runs its application; it cannot be chosen by --model");
-        continue;
-      }
-      device.estimateMs = UpdateFloorMs(true, BlockCount(largest, 512), false, kAssumedReplyMs);
-      plan.planned.push_back(device);
-      continue;
-    }
-    if (!chosen(record.deviceId)) {
-      skip("model " + Hex16(record.deviceId) + " not chosen");
-      continue;
-    }
-    const FirmwareLoad load = WalkFirmwareBytes(file, record, image);
-    if (const auto* verdict = std::get_if<FirmwareVerdict>(&load)) {
-      skip(FirmwareVerdictLine(ModelVerdict(file, record, *verdict)));
-      continue;
-    }
-    const FirmwareSection section = std::get<FirmwareSection>(load);
-    // Writing nothing and calling it an update would count a device as
-    // updated that still runs what it ran.
-    if (section.dataLength == 0) {
-      skip("empty section");
-      continue;
-    }
-    if (const auto refusal = BlockSizeRefusal(record)) {
-      skip(*refusal);
-      continue;
-    }
-    device.section = section.index;
-    device.bytes = section.dataLength;
-    device.blocks = BlockCount(section.dataLength, record.blockSize);
-    device.estimateMs =
-        UpdateFloorMs(false, *device.blocks, LoaderVerifies(record), kAssumedReplyMs);
-    plan.planned.push_back(device);
+    if (listed[i].IsFree() || listed[i].slaveNumber != 0) continue;  // units go with their device
+    FleetDevice device = PlanOne(listed, i, file, filter, largest, image);
+    (device.reason.empty() ? plan.planned : plan.skipped).push_back(std::move(device));
   }
   return plan;
+}
+
+FleetDevice PlanFleetDevice(std::span<const DeviceRecord> listed, size_t row,
+                            std::span<const uint8_t> file, const FleetFilter& filter) {
+  std::vector<uint8_t> image(kFirmwareImageSize);
+  return PlanOne(listed, row, file, filter, LargestSection(file), image);
 }
 
 std::vector<int> FindAgain(std::span<const DeviceRecord> listed, const DeviceRecord& planned) {

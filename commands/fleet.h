@@ -5,6 +5,7 @@
 // is which: a device that cannot be told apart from another is skipped.
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -24,6 +25,13 @@ struct FleetDevice {
   std::optional<uint32_t> blocks;
   int64_t estimateMs = 0;
   std::string reason;  // why it is skipped; empty for a planned device
+  // A file of its own (a rig's declared firmware for its model), read for
+  // the plan; none: the run's file.
+  std::string path;
+  std::shared_ptr<const std::vector<uint8_t>> file;
+  // The version its file is declared to install: once it runs again, it
+  // must report this one, or its update failed.
+  std::optional<uint16_t> installs;
 };
 
 struct FleetPlan {
@@ -43,6 +51,13 @@ constexpr int64_t kAssumedReplyMs = 5;
 // no devices of their own), for the file's bytes (already checked whole).
 FleetPlan PlanFleet(std::span<const DeviceRecord> listed, std::span<const uint8_t> file,
                     const FleetFilter& filter = {});
+// The plan's entry for the listed device at `row` alone: planned, or
+// skipped with its reason.
+FleetDevice PlanFleetDevice(std::span<const DeviceRecord> listed, size_t row,
+                            std::span<const uint8_t> file, const FleetFilter& filter = {});
+// Why the listed device at `row` cannot be told apart from the others
+// ("ambiguous: ..."), or nothing.
+std::optional<std::string> FleetAmbiguity(std::span<const DeviceRecord> listed, size_t row);
 
 // The rows of `listed` that are the planned device: its hardware address
 // where it has a real one, else its serial.

@@ -72,7 +72,7 @@ void CFleetWaves::RunReadyLane(Member* first, bool alone, Wave& wave) {
         m->result = InterruptedResult(std::move(start));
         RecordResult(*m->result, steps);
       } else {
-        m->result = InterruptedResult(BeginUpdateResult(m->record, m_options.path));
+        m->result = InterruptedResult(BeginUpdateResult(m->record, PathOf(*m)));
       }
     }
     if (holdsShared) m_sharedBusy = false;

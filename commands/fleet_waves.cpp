@@ -36,10 +36,39 @@ CommandResult Unreached(const FleetDevice& d, std::string reason) {
 
 }  // namespace
 
-UpdateInput UnattendedInput(const FleetRunOptions& options, std::span<uint8_t> image) {
+const std::string& PathOf(const FleetRunOptions& options, const FleetDevice& device) {
+  return device.file ? device.path : options.path;
+}
+
+const std::vector<uint8_t>& BytesOf(const FleetRunOptions& options, const FleetDevice& device) {
+  return device.file ? *device.file : *options.bytes;
+}
+
+void ReadBack(CommandResult& result, std::optional<uint16_t> installs) {
+  if (!installs || !result.update) return;
+  result.update->installs = installs;
+  if (result.outcome != Outcome::kOk || !result.runRequestSent) return;
+  const std::string declared = FormatVersion(*installs);
+  if (result.confirmed == Confirmation::kRunning && result.runningVersion == installs) {
+    result.reason += " (" + declared + " confirmed)";
+    return;
+  }
+  result.outcome = Outcome::kFailed;
+  if (result.confirmed == Confirmation::kRunning && result.runningVersion)
+    result.reason = "the device reports " + FormatVersion(*result.runningVersion) +
+                    " after a file declared to install " + declared;
+  else
+    result.reason =
+        std::string("the device is ") +
+        (result.confirmed == Confirmation::kInLoader ? "in its loader" : "not answering") +
+        " after its update: no version to read back (declared " + declared + ")";
+}
+
+UpdateInput UnattendedInput(const FleetRunOptions& options, const FleetDevice& device,
+                            std::span<uint8_t> image) {
   UpdateInput input;
-  input.path = options.path;
-  input.file = *options.bytes;
+  input.path = PathOf(options, device);
+  input.file = BytesOf(options, device);
   input.image = image;
   input.ctrlHeld = false;
   input.verdictByModel = true;
@@ -116,13 +145,13 @@ void CFleetWaves::Restart(Wave& wave) {
   // The search that begins every update, once for the wave.
   m_network.RequestBootSearch();
   // Each start is on record before any device of the wave is restarted.
-  const std::string sha256 = Sha256Hex(*m_options.bytes);
   std::vector<std::pair<Member*, CommandResult>> recorded;
   for (Member* m : running) {
-    CommandResult start = BeginUpdateResult(m->record, m_options.path);
+    const std::vector<uint8_t>& bytes = BytesOf(m_options, PlannedOf(*m));
+    CommandResult start = BeginUpdateResult(m->record, PathOf(*m));
     start.update->waits = m_options.waits.Name();
-    start.update->sha256 = sha256;
-    start.update->fileBytes = m_options.bytes->size();
+    start.update->sha256 = Sha256Hex(bytes);
+    start.update->fileBytes = bytes.size();
     if (!m_observer.Starting(start)) {
       m->result = Decide(std::move(start), Outcome::kRefused, kStartNotRecordedLine, Beep::kAlert,
                          m_observer);
@@ -215,7 +244,7 @@ void CFleetWaves::WriteSideBySide(Wave& wave) {
 
 void CFleetWaves::UpdateInLane(Member& m, std::vector<uint8_t>& image, ICommandObserver& steps) {
   std::fill(image.begin(), image.end(), uint8_t{0xFF});
-  const UpdateInput input = UnattendedInput(m_options, image);
+  const UpdateInput input = UnattendedInput(m_options, PlannedOf(m), image);
   try {
     m.result = m.restarted
                    ? UpdateRestartedDevice(m.record, m.found, input, m_network, m_clock, steps)
@@ -223,7 +252,7 @@ void CFleetWaves::UpdateInLane(Member& m, std::vector<uint8_t>& image, ICommandO
   } catch (const std::exception& error) {
     // Out of a lane, it would end the program while other devices are
     // being written.
-    CommandResult failed = BeginUpdateResult(m.record, m_options.path);
+    CommandResult failed = BeginUpdateResult(m.record, PathOf(m));
     failed.update->waits = m_options.waits.Name();
     m.result = Decide(std::move(failed), Outcome::kFailed, "", Beep::kNone, steps, error.what());
   }
@@ -317,6 +346,7 @@ void CFleetWaves::Confirm(Wave& wave) {
   }
   for (Member* m : started) {
     ConfirmUpdate(m_network.Devices(), *m->result);
+    ReadBack(*m->result, PlannedOf(*m).installs);
     RecordResult(*m->result, m_observer);
     TellAttempt(*m);
   }
@@ -334,8 +364,10 @@ void CFleetWaves::Settle(Member& m) {
     return;
   }
   // A refusal is the file's or the loader's answer: trying again gives the
-  // same. A failure takes a lane again, before the devices not yet begun.
-  if (result.outcome == Outcome::kFailed && m.attempt <= m_options.retries) {
+  // same, as does writing again a file that started and read back wrong.
+  // A failure takes a lane again, before the devices not yet begun.
+  if (result.outcome == Outcome::kFailed && !result.runRequestSent &&
+      m.attempt <= m_options.retries) {
     m_queue.push_front({m.device, m.attempt + 1, result});
     return;
   }

@@ -37,7 +37,17 @@ namespace quorvik {
 
 // Every device gets the bytes read for the plan; an unattended run stops
 // for none of the messages that Ctrl asks for.
-UpdateInput UnattendedInput(const FleetRunOptions& options, std::span<uint8_t> image);
+UpdateInput UnattendedInput(const FleetRunOptions& options, const FleetDevice& device,
+                            std::span<uint8_t> image);
+// The file a planned device is written with: its own, else the run's.
+const std::string& PathOf(const FleetRunOptions& options, const FleetDevice& device);
+const std::vector<uint8_t>& BytesOf(const FleetRunOptions& options, const FleetDevice& device);
+// A device updated and started from a file declared to install a version
+// must report that version when it answers running again: a file that
+// installs another (a mislabelled file) or a device that does not come up
+// running fails the update. Nothing changes for a device with no version
+// declared.
+void ReadBack(CommandResult& result, std::optional<uint16_t> installs);
 
 // One device of a wave: where the plan has it, the record it was found
 // again as, and what its attempt came to.
@@ -132,6 +142,12 @@ class CFleetWaves {
   std::string CanaryFailure() const;
   // Counts a member's final result, or queues it again.
   void Settle(Member& member);
+  const FleetDevice& PlannedOf(const Member& member) const {
+    return m_plan.planned.at(member.device);
+  }
+  const std::string& PathOf(const Member& member) const {
+    return quorvik::PathOf(m_options, PlannedOf(member));
+  }
   void TellAttempt(Member& member) {
     member.handedOut = true;
     m_fleet.OnAttemptResult(member.device, *member.result);

@@ -170,6 +170,7 @@ FlatRecord ResultFields(const CommandResult& r) {
     record.push_back({"durationMs", static_cast<int64_t>(r.duration.count())});
     record.push_back({"fileBytes", NumberOrNull(u.fileBytes)});
     if (!u.waits.empty()) record.push_back({"waits", u.waits});
+    if (u.installs) record.push_back({"installs", FormatVersion(*u.installs)});
   }
   return record;
 }

@@ -8,6 +8,7 @@
 #include "devices/device_identity.h"
 #include "devices/device_list.h"
 #include "records/journal.h"
+#include "records/rig_firmware.h"
 
 namespace quorvik {
 
@@ -190,6 +191,10 @@ RigDecode DecodeRig(std::string_view text) {
   for (const JsonMember& member : root.members)
     if (std::find(kRigFields.begin(), kRigFields.end(), member.name) == kRigFields.end())
       rig.extra.push_back(member);
+  if (std::string problem = DecodeRigFirmware(rig).problem; !problem.empty()) {
+    result.problem = std::move(problem);
+    return result;
+  }
   result.rig = std::move(rig);
   return result;
 }
@@ -202,7 +207,18 @@ std::string EncodeRig(const Rig& rig, const std::string& savedAt) {
   // version control diff shows which device changed.
   std::string out = "{\n  " + Fixed("format", format) + ",\n  " + Fixed("type", Text(kRigType)) +
                     ",\n  " + Fixed("saved", Text(savedAt)) + ",\n";
-  for (const JsonMember& member : rig.extra) out += "  " + Fixed(member.name, member.value) + ",\n";
+  for (const JsonMember& member : rig.extra) {
+    // A declaration a line, as the devices: a diff shows which file changed.
+    if (member.name == "firmware" && member.value.kind == JsonNode::Kind::kArray &&
+        !member.value.items.empty()) {
+      out += "  " + EncodeJsonNode(Text(member.name)) + ": [";
+      for (size_t i = 0; i < member.value.items.size(); ++i)
+        out += (i == 0 ? "\n    " : ",\n    ") + EncodeJsonNode(member.value.items[i]);
+      out += "\n  ],\n";
+      continue;
+    }
+    out += "  " + Fixed(member.name, member.value) + ",\n";
+  }
   out += "  \"devices\": [";
   for (size_t i = 0; i < rig.devices.size(); ++i) {
     const RigEntry& e = rig.devices[i];

@@ -25,6 +25,10 @@
 namespace quorvik {
 
 constexpr int kExitUsage = 2;
+// Some rig device is changed, missing or not at its declared firmware, or a
+// listed device is not in the rig: a script checking a rig before a show
+// stops on it.
+constexpr int kExitRollCallDiffers = 4;
 
 struct CliOptions {
   std::string iface;  // overrides SELECTED_IP for this run only; "all": every card

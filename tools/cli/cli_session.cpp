@@ -117,12 +117,18 @@ std::optional<int> CCliSession::OpenNetwork(INetwork& network, std::istream& ans
   return std::nullopt;
 }
 
-int CCliSession::EndOfRun(Outcome outcome) {
+int CCliSession::EndOfRun(Outcome outcome, bool differs) {
   nlohmann::json result = ResultEvent(m_command, outcome);
+  const bool different = differs && outcome == Outcome::kOk;
+  if (different) {
+    result["outcome"] = "differs";
+    result["exit"] = kExitRollCallDiffers;
+  }
   // A run that lost its journal is not what was asked, whatever the
   // devices did, unless a signal ended it.
-  const int code =
-      journalFailed() && outcome != Outcome::kInterrupted ? kExitUsage : ExitCodeOf(outcome);
+  const int code = journalFailed() && outcome != Outcome::kInterrupted ? kExitUsage
+                   : different                                         ? kExitRollCallDiffers
+                                                                       : ExitCodeOf(outcome);
   if (journalFailed()) {
     result["journal"] = "incomplete";
     result["exit"] = code;

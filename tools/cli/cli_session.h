@@ -59,7 +59,10 @@ class CCliSession {
 
   // The end of a fleet or station run: its `result` event (with --json)
   // and the exit code. One that lost its journal stopped taking devices.
-  int EndOfRun(Outcome outcome);
+  // With `differs`, a run that went well exits 4 ("differs"): what it could
+  // not change is not as asked.
+  int EndOfRun(Outcome outcome, bool differs = false);
+  const std::string& command() const { return m_command; }
 
  private:
   const CliOptions& m_options;

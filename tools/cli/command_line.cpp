@@ -96,6 +96,34 @@ void AddWaits(CLI::App* sub, Parsed& p, const std::string& when) {
       ->transform(WholeNumber(0, kMaxSettle.count()));
 }
 
+void AddFleetRun(CLI::App* sub, Parsed& p, const std::string& when) {
+  sub->add_option("--retries", p.options.retries,
+                  when + "further attempts after a device fails (not after a refusal)")
+      ->transform(WholeNumber(0, 10));
+  sub->add_option("--parallel", p.options.parallel,
+                  when +
+                      "how many devices are written at once (devices that share an address, or "
+                      "have none, go one after the other)")
+      ->transform(WholeNumber(1, 64));
+  sub->add_option("--canary", p.options.canary,
+                  when +
+                      "update the first N planned devices on their own; go on with the rest "
+                      "only if each ended ok and came back running")
+      ->transform(WholeNumber(0, 64));
+}
+
+void AddDowngrade(CLI::App* sub, Parsed& p) {
+  sub->add_flag("--allow-downgrade", p.state.allowDowngrade,
+                "plan an update to a declared version older than the one a device runs "
+                "(otherwise held)");
+}
+
+void AddMetrics(CLI::App* sub, Parsed& p) {
+  sub->add_option("--metrics", p.state.metrics,
+                  "also write the counts by model and state to FILE in the Prometheus text "
+                  "format (for node_exporter's textfile collector)");
+}
+
 void AddWaitLock(CLI::App* sub, Parsed& p) {
   sub->add_option("--wait-lock", p.options.waitLockSeconds,
                   "when another Quorvik program uses the devices' ports, wait up to SECONDS for "
@@ -214,7 +242,61 @@ void DefineCommandLine(CLI::App& app, Parsed& p) {
   AddJson(rollcall, p);
   AddNoSyslog(rollcall, p);
   AddTimeScale(rollcall, p);
+  AddMetrics(rollcall, p);
   rollcall->callback([&] { p.command = "rollcall"; });
+
+  CLI::App* declare = app.add_subcommand(
+      "declare",
+      "write into a rig file which firmware file a model takes and the version it installs, "
+      "with the file's SHA-256 (one entry per model the file has a section for, or --model)");
+  declare->add_option("rig", p.state.rigPath, "rig file")->required();
+  declare->add_option("--file,-f", p.options.file, "firmware file")->required()->check(kFileCheck);
+  declare->add_option("--version", p.state.version, "the version the file installs, as 3.04")
+      ->required();
+  declare
+      ->add_option("--model", p.models,
+                   "only this model code (hex, as 3680 or 0x3680); may be given more than once")
+      ->check(kModelCheck);
+  declare
+      ->add_option("--mcu", p.mcu,
+                   "only devices of this MCU code (hex) of the model: for a model whose MCU "
+                   "variants take different files")
+      ->check(kModelCheck)
+      ->needs("--model");
+  AddJson(declare, p);
+  AddNoSyslog(declare, p);
+  declare->callback([&] { p.command = "declare"; });
+
+  CLI::App* plan = app.add_subcommand(
+      "plan",
+      "search once and say for every rig device what apply would do to bring it to the "
+      "firmware the rig declares, and why; exit 4 when anything is to do or differs");
+  plan->add_option("rig", p.state.rigPath, "rig file")->required();
+  AddDowngrade(plan, p);
+  AddMetrics(plan, p);
+  AddIface(plan, p);
+  AddWaitLock(plan, p);
+  AddJson(plan, p);
+  AddNoSyslog(plan, p);
+  AddTimeScale(plan, p);
+  plan->callback([&] { p.command = "plan"; });
+
+  CLI::App* apply = app.add_subcommand(
+      "apply",
+      "update the devices whose firmware is not the one the rig declares, as update --all "
+      "does, and read back each one's version; exit 1 when a device failed, 4 when the rig "
+      "still differs");
+  apply->add_option("rig", p.state.rigPath, "rig file")->required();
+  AddDowngrade(apply, p);
+  AddFleetRun(apply, p, "");
+  AddWaits(apply, p, "");
+  AddIface(apply, p);
+  AddWaitLock(apply, p);
+  AddJournal(apply, p);
+  apply->add_flag("--yes,-y", p.options.yes, "update without asking");
+  AddJson(apply, p);
+  AddTimeScale(apply, p);
+  apply->callback([&] { p.command = "apply"; });
 
   CLI::App* update = app.add_subcommand("update", "Firmware-Update of one device");
   update->add_option("--file,-f", p.options.file, "firmware file")->required()->check(kFileCheck);
@@ -227,20 +309,7 @@ void DefineCommandLine(CLI::App& app, Parsed& p) {
       ->check(kModelCheck);
   update->add_flag("--dry-run", p.options.dryRun,
                    "with --all: print the plan, send nothing but the search");
-  update
-      ->add_option("--retries", p.options.retries,
-                   "with --all: further attempts after a device fails (not after a refusal)")
-      ->transform(WholeNumber(0, 10));
-  update
-      ->add_option("--parallel", p.options.parallel,
-                   "with --all: how many devices are written at once (devices that share an "
-                   "address, or have none, go one after the other)")
-      ->transform(WholeNumber(1, 64));
-  update
-      ->add_option("--canary", p.options.canary,
-                   "with --all: update the first N planned devices on their own; go on with the "
-                   "rest only if each ended ok and came back running")
-      ->transform(WholeNumber(0, 64));
+  AddFleetRun(update, p, "with --all: ");
   AddWaits(update, p, "with --all: ");
   AddIface(update, p);
   AddWaitLock(update, p);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tools/cli/cli_commands.h"
+#include "tools/cli/desired_state.h"
 
 namespace quorvik {
 
@@ -19,6 +20,8 @@ struct Parsed {
   std::string inspectPath;
   std::vector<std::string> models;
   std::string rigPath;
+  std::string mcu;
+  DesiredStateOptions state;
   CliOptions options;
   HistoryOptions history;
 };

@@ -133,7 +133,6 @@ class CConsoleFleet : public IFleetObserver {
 int RunFleet(const CliOptions& options, CEventWriter& writer, INetwork& network,
              const CInterrupts& interrupts) {
   const std::string command = "update";
-  CResultPrinter printer(writer);
   // Read once: every device gets these bytes, and the journal their hash,
   // whatever happens to the file on disk during the run.
   FirmwareFileRead file = ReadFirmwareFile(options.file);
@@ -161,21 +160,43 @@ int RunFleet(const CliOptions& options, CEventWriter& writer, INetwork& network,
   for (const FleetDevice& d : plan.skipped) planEvent["skipped"].push_back(PlanEntryJson(d));
   writer.Event(planEvent, PlanText(plan));
 
+  FleetRunOptions run;
+  run.path = options.file;
+  run.bytes = std::make_shared<const std::vector<uint8_t>>(std::move(file.bytes));
+  return RunFleetPlan(
+      {options, session, writer, interrupts, network}, plan, std::move(run),
+      "Update " + std::to_string(plan.planned.size()) + " device(s) with " + options.file + "?");
+}
+
+int FinishFleet(CCliSession& session, CEventWriter& writer, const FleetTally& tally,
+                Outcome outcome, bool differs) {
+  writer.Event({{"event", "summary"},
+                {"planned", tally.planned},
+                {"updated", tally.updated},
+                {"failed", tally.failed},
+                {"skipped", tally.skipped},
+                {"notStarted", tally.notStarted},
+                {"running", tally.running}},
+               FleetTallyText(tally));
+  return session.EndOfRun(outcome, differs);
+}
+
+int RunFleetPlan(const FleetCommandContext& c, const FleetPlan& plan, FleetRunOptions run,
+                 const std::string& question, bool differs) {
+  const CliOptions& options = c.options;
+  CEventWriter& writer = c.writer;
+  CCliSession& session = c.session;
+  const CInterrupts& interrupts = c.interrupts;
+  const std::string command = c.session.command();
+  CResultPrinter printer(writer);
+  CCliObserver& observer = session.observer();
   FleetTally tally;
   tally.planned = static_cast<int>(plan.planned.size());
   tally.skipped = static_cast<int>(plan.skipped.size());
   const auto finish = [&](Outcome outcome) {
-    writer.Event({{"event", "summary"},
-                  {"planned", tally.planned},
-                  {"updated", tally.updated},
-                  {"failed", tally.failed},
-                  {"skipped", tally.skipped},
-                  {"notStarted", tally.notStarted},
-                  {"running", tally.running}},
-                 FleetTallyText(tally));
-    return session.EndOfRun(outcome);
+    return FinishFleet(session, writer, tally, outcome, differs);
   };
-  if (plan.planned.empty()) return finish(Outcome::kNoDevice);
+  if (plan.planned.empty()) return finish(differs ? Outcome::kOk : Outcome::kNoDevice);
   if (options.dryRun) return finish(Outcome::kOk);
   if (!options.yes) {
     // No terminal means no answer, so no consent.
@@ -187,10 +208,9 @@ int RunFleet(const CliOptions& options, CEventWriter& writer, INetwork& network,
     // first one too, since no device is being written.
     bool consent = false;
     try {
-      consent = AskOnConsole(
-          writer, std::cin,
-          "Update " + std::to_string(plan.planned.size()) + " device(s) with " + options.file + "?",
-          false, [&] { return interrupts.Interrupted() || interrupts.StopAfterDevice(); });
+      consent = AskOnConsole(writer, std::cin, question, false, [&] {
+        return interrupts.Interrupted() || interrupts.StopAfterDevice();
+      });
     } catch (const CCommandCancelled&) {
       writer.Error("interrupted: no device was updated");
       tally.notStarted = tally.planned;
@@ -201,17 +221,14 @@ int RunFleet(const CliOptions& options, CEventWriter& writer, INetwork& network,
 
   CConsoleFleet console(observer, writer, printer, plan);
 
-  FleetRunOptions run;
   for (size_t i = 0; i < plan.planned.size(); ++i) run.chosen.push_back(i);
-  run.path = options.file;
-  run.bytes = std::make_shared<const std::vector<uint8_t>>(std::move(file.bytes));
   run.retries = options.retries;
   run.parallel = options.parallel;
   run.canary = options.canary;
   run.waits = WaitsOf(options);
   // Devices whose updates cannot be recorded are not started.
   run.stopAfterDevice = [&] { return interrupts.StopAfterDevice() || session.journalFailed(); };
-  const FleetRunEnd end = RunFleetUpdate(plan, run, network, observer.clock(), observer, console);
+  const FleetRunEnd end = RunFleetUpdate(plan, run, c.network, observer.clock(), observer, console);
   tally = end.tally;
   if (session.journalFailed() && end.stopped && !end.interrupted && !interrupts.StopAfterDevice()) {
     writer.Error("the journal cannot be written: stopped after " +

@@ -10,6 +10,7 @@
 #include "net/network_session.h"
 #include "tools/cli/cli_commands.h"
 #include "tools/cli/command_line.h"
+#include "tools/cli/desired_state.h"
 #include "tools/cli/doctor_command.h"
 #include "tools/cli/interrupt_watcher.h"
 #include "tools/cli/recover_command.h"
@@ -37,8 +38,9 @@ DeviceSelector SelectorOf(const Parsed& p) {
 // The subcommand a command line names, for a report of its usage error.
 std::string NamedCommand(int argc, char** argv) {
   for (int i = 1; i < argc; ++i)
-    for (const char* name : {"interfaces", "list", "rollcall", "update", "reset", "run", "reboot",
-                             "inspect", "history", "doctor", "recover", "station"})
+    for (const char* name :
+         {"interfaces", "list", "rollcall", "update", "reset", "run", "reboot", "inspect",
+          "history", "doctor", "recover", "station", "declare", "plan", "apply"})
       if (std::strcmp(argv[i], name) == 0) return name;
   return "quorvik-cli";
 }
@@ -83,7 +85,8 @@ int main(int argc, char** argv) {
                   : p.command == "update"
                       ? "name the device with --serial, --mac or --row, or give --all"
                       : "name the device with --serial, --mac or --row");
-  if (!p.options.all && p.command != "station" &&
+  if (!p.mcu.empty()) p.state.mcu = static_cast<uint16_t>(std::stoul(p.mcu, nullptr, 16));
+  if (!p.options.all && p.command != "station" && p.command != "apply" && p.command != "declare" &&
       (p.options.dryRun || !p.models.empty() || p.options.retries != 0 ||
        p.options.parallel != CliOptions{}.parallel || p.options.canary != 0))
     return Refuse(writer, p.command,
@@ -94,14 +97,15 @@ int main(int argc, char** argv) {
     return Refuse(writer, p.command, "--fixed-waits and --settle go with --all");
   // The watcher ends first: it may still abort the network's waits.
   CSystemNetwork network;
-  const CInterruptWatcher interrupts(p.options.all || p.command == "station",
-                                     network.Devices().replyChannels);
+  const CInterruptWatcher interrupts(
+      p.options.all || p.command == "station" || p.command == "apply",
+      network.Devices().replyChannels);
 
   int code = 0;
   const bool usesNetwork = p.command == "list" || p.command == "rollcall" ||
                            p.command == "update" || p.command == "reset" || p.command == "run" ||
                            p.command == "reboot" || p.command == "recover" ||
-                           p.command == "station";
+                           p.command == "station" || p.command == "plan" || p.command == "apply";
   std::unique_ptr<CInstanceLock> lock;
   if (usesNetwork) {
     lock = TakeNetwork(p.options, p.command, writer, code);
@@ -113,7 +117,13 @@ int main(int argc, char** argv) {
     else if (p.command == "list")
       code = RunList(p.options, writer, network, interrupts);
     else if (p.command == "rollcall")
-      code = RunRollCall(p.options, p.rigPath, writer, network, interrupts);
+      code = RunRollCall(p.options, p.rigPath, p.state.metrics, writer, network, interrupts);
+    else if (p.command == "declare")
+      code = RunDeclare(p.options, p.state, writer);
+    else if (p.command == "plan")
+      code = RunPlan(p.options, p.state, writer, network, interrupts);
+    else if (p.command == "apply")
+      code = RunApply(p.options, p.state, writer, network, interrupts);
     else if (p.command == "inspect")
       code = RunInspect(p.inspectPath, writer);
     else if (p.command == "history")

@@ -7,6 +7,7 @@
 #include "records/rig.h"
 #include "records/roll_call.h"
 #include "tools/cli/cli_session.h"
+#include "tools/cli/desired_state.h"
 
 namespace quorvik {
 
@@ -84,8 +85,9 @@ int SaveListedRig(const std::string& path, const ListedDevices& listed, CEventWr
   return 0;
 }
 
-int RunRollCall(const CliOptions& options, const std::string& rigPath, CEventWriter& writer,
-                INetwork& network, const CInterrupts& interrupts) {
+int RunRollCall(const CliOptions& options, const std::string& rigPath,
+                const std::string& metricsPath, CEventWriter& writer, INetwork& network,
+                const CInterrupts& interrupts) {
   // Read before the network opens: a file that is no rig costs no search.
   const RigRead read = ReadRigFile(rigPath);
   if (read.missing)
@@ -107,6 +109,8 @@ int RunRollCall(const CliOptions& options, const std::string& rigPath, CEventWri
   for (const RollCallStatus status : kRollCallStatuses)
     summary[RollCallStatusName(status)] = call.Count(status);
   writer.Event(summary, "Roll-call: " + RollCallSummary(call));
+  if (const auto failed = WriteMetricsFile(metricsPath, MetricsOf(rigPath, call), writer))
+    return *failed;
   const int code = call.Passed() ? 0 : kExitRollCallDiffers;
   if (writer.format() == OutputFormat::kJson)
     writer.Event({{"event", "result"},

@@ -10,10 +10,6 @@
 
 namespace quorvik {
 
-// Some rig device is changed or missing, or a listed device is not in the
-// rig: a script checking a rig before a show stops on it.
-constexpr int kExitRollCallDiffers = 4;
-
 // Before a search: a file at `path` that is no rig would be refused after
 // it, so it is refused now. The exit code, or nothing when it may be saved.
 std::optional<int> RefuseUnsavableRig(const std::string& path, const std::string& command,
@@ -22,7 +18,9 @@ std::optional<int> RefuseUnsavableRig(const std::string& path, const std::string
 // Returns the exit code.
 int SaveListedRig(const std::string& path, const ListedDevices& listed, CEventWriter& writer);
 
-int RunRollCall(const CliOptions& options, const std::string& rigPath, CEventWriter& writer,
-                INetwork& network, const CInterrupts& interrupts);
+// `metricsPath`: where the counts go for collection (empty: nowhere).
+int RunRollCall(const CliOptions& options, const std::string& rigPath,
+                const std::string& metricsPath, CEventWriter& writer, INetwork& network,
+                const CInterrupts& interrupts);
 
 }  // namespace quorvik

@@ -111,7 +111,7 @@ const std::set<std::string, std::less<>> kKnownFields = {"mode",         "loader
                                                          "delayAck",     "failWrite",
                                                          "verifyStatus", "corruptVerifyCrc",
                                                          "neverReturn",  "imageNeverStarts",
-                                                         "onBench"};
+                                                         "onBench",      "imageVersionAt"};
 
 // A fault field may hold one object or a list of them, so that a test can
 // disturb several writes of the same device.
@@ -184,6 +184,11 @@ std::string ParseDevice(const json& object, size_t index, DeviceConfig& device) 
   reader.Bool("corruptVerifyCrc", device.corruptVerifyCrc);
   reader.Bool("neverReturn", device.neverReturn);
   reader.Bool("imageNeverStarts", device.imageNeverStarts);
+  if (reader.Find("imageVersionAt") != nullptr) {
+    uint32_t at = 0;
+    reader.Number("imageVersionAt", at, 0, 262144 - 2);  // within the image buffer
+    device.imageVersionAt = at;
+  }
 
   reader.Number("bootPort", device.bootPort);
   if (device.bootPort != kBootPortA && device.bootPort != kBootPortB)

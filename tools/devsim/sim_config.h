@@ -64,6 +64,11 @@ struct DeviceConfig {
   // A run request after a write is taken, but the written image does not
   // start: the device answers from its loader again.
   bool imageNeverStarts = false;
+  // Where in a written image the version it installs stands (two bytes,
+  // big-endian): once such an image runs, the device reports that version
+  // as its application's, as a real one would after its update. None: the
+  // application's version never changes.
+  std::optional<uint32_t> imageVersionAt;
   // When the device is there at all; empty: always. Off the bench it hears
   // nothing and sends nothing, and keeps its state (mode, image) for when it
   // is put back.

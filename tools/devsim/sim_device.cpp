@@ -150,6 +150,9 @@ SimHandling CSimDevice::HandleBoot(uint16_t port, std::span<const uint8_t> datag
         return handling;
       }
       m_state = SimState::kApp;
+      if (const auto at = m_config.imageVersionAt;
+          at && m_counters.blocks > 0 && *at + 2 <= m_image.size())
+        m_config.appVersion = static_cast<uint16_t>(m_image[*at] << 8 | m_image[*at + 1]);
       handling.events.push_back("what=run");
       return handling;
     }

@@ -10,6 +10,7 @@
 
 #include "devices/device_identity.h"
 #include "records/rig.h"
+#include "records/rig_firmware.h"
 #include "records/roll_call.h"
 
 using namespace quorvik;
@@ -63,6 +64,14 @@ RigEntry Entry(std::vector<uint8_t> serial, std::optional<std::array<uint8_t, 6>
   return e;
 }
 
+const std::string kHash(64, 'a');
+
+// A rig of one device whose top level declares `firmware`.
+std::string Declaring(const std::string& firmware) {
+  return R"({"format": 1, "type": "quorvik-rig", "firmware": )" + firmware +
+         R"(, "devices": [{"serial": "21"}]})";
+}
+
 }  // namespace
 
 TEST(RigFile, WhatIsNoRigIsSaidPlainly) {
@@ -95,6 +104,28 @@ TEST(RigFile, WhatIsNoRigIsSaidPlainly) {
       {RigText(R"({"serial": "2122232425262728292A2B"}, {"serial": "21"},
                   {"serial": "2122232425262728292a2b0000000000"})"),
        "devices 1 and 3 name the same device"},
+      // Declared firmware: nothing is ever written from a declaration that
+      // does not say exactly which file and version.
+      {Declaring(R"({})"), "\"firmware\" is not a list"},
+      {Declaring(R"([{"model": "3680", "file": "a.bin", "sha256": ")" + kHash +
+                 R"(", "version": "3.04"}])"),
+       "firmware 1: the model \"3680\""},
+      {Declaring(R"([{"model": "0x3680", "sha256": ")" + kHash + R"(", "version": "3.04"}])"),
+       "firmware 1: it names no \"file\""},
+      {Declaring(R"([{"model": "0x3680", "file": "a.bin", "sha256": "12", "version": "3.04"}])"),
+       "the sha256 \"12\""},
+      {Declaring(R"([{"model": "0x3680", "file": "a.bin", "sha256": ")" + kHash +
+                 R"(", "version": "3.4"}])"),
+       "the version \"3.4\""},
+      {Declaring(R"([{"model": "0x3680", "file": "a.bin", "sha256": ")" + kHash +
+                 R"(", "version": "3.04", "allowDowngrade": "yes"}])"),
+       "\"allowDowngrade\" is neither true nor false"},
+      {Declaring(R"([{"model": "0x3680", "file": "a.bin", "sha256": ")" + kHash +
+                 R"(", "version": "3.04"}, {"model": "0x3680", "file": "b.bin", "sha256": ")" +
+                 kHash + R"(", "version": "3.05"}])"),
+       "firmware 1 and 2 declare the same model"},
+      {RigText(R"({"serial": "21", "firmware": {"file": "a.bin", "version": "3.04"}})"),
+       "device 1: its firmware: the sha256"},
   };
   for (const auto& c : cases) {
     const RigDecode decoded = DecodeRig(c.text);
@@ -134,6 +165,82 @@ TEST(RigFile, WhatThisProgramDoesNotKnowIsWrittenBackAsItWas) {
   ASSERT_EQ(again.rig->extra.size(), 1u);
   EXPECT_EQ(again.rig->extra[0].name, "show");
   EXPECT_EQ(saved, EncodeRig(*again.rig, "2026-12-08T09:00:00.000Z"));
+}
+
+// Which file a device takes: its entry's own, else its model's for its MCU,
+// else its model's for every MCU; a guess never. A re-declaration replaces
+// one declaration and keeps what a person added to it and the others.
+TEST(RigFirmware, EachDeviceTakesItsOwnFileElseItsModelsAndNeverAGuess) {
+  const auto entry = [](const char* file, const char* model, const char* mcu) {
+    const auto code = [](const char* name, const char* value) {
+      return value ? std::string(", \"") + name + "\": \"" + value + "\"" : std::string();
+    };
+    return std::string(R"({"file": ")") + file + R"(", "sha256": ")" + kHash +
+           R"(", "version": "3.04")" + code("model", model) + code("mcu", mcu) + "}";
+  };
+  const std::string text =
+      R"({"format": 1, "type": "quorvik-rig", "firmware": [)" + entry("a.bin", "0x3680", nullptr) +
+      "," + entry("b.bin", "0x1601", "0x0002") + "," + entry("c.bin", "0x1601", "0x0003") +
+      R"(], "devices": [{"serial": "21"}, {"serial": "31", "firmware": )" +
+      entry("own.bin", nullptr, nullptr) + R"(, "allowDowngrade": true}]})";
+  RigDecode decoded = DecodeRig(text);
+  ASSERT_TRUE(decoded.rig) << decoded.problem;
+  const RigFirmwareDecode declared = DecodeRigFirmware(*decoded.rig);
+  const struct {
+    size_t entry;
+    std::optional<uint16_t> model, mcu;
+    std::string file, why;
+  } cases[] = {
+      {1, std::nullopt, std::nullopt, "own.bin", ""},
+      {0, 0x3680, 33, "a.bin", ""},
+      {0, 0x3680, std::nullopt, "a.bin", ""},
+      {0, std::nullopt, std::nullopt, "", "its model is unknown while it runs"},
+      {0, 0x1601, 3, "c.bin", ""},
+      {0, 0x1601, 4, "", "nothing declared for its MCU 0x0004"},
+      {0, 0x1601, std::nullopt, "", "files for several MCUs of model 0x1601"},
+      {0, 0x9999, 1, "", ""},
+  };
+  for (const auto& c : cases) {
+    const FirmwareChoice choice = ChooseFirmware(declared, c.entry, c.model, c.mcu);
+    EXPECT_EQ(choice.firmware ? choice.firmware->file : "", c.file) << c.entry << " " << c.file;
+    EXPECT_NE(choice.why.find(c.why), std::string::npos) << choice.why;
+  }
+  EXPECT_TRUE(ChooseFirmware(declared, 1, std::nullopt, std::nullopt).firmware->allowDowngrade);
+
+  // The person's note on a declaration survives its replacement.
+  Rig rig = *decoded.rig;
+  rig.extra[0].value.items[0].members.push_back({"note", JsonNode{}});
+  DeclareFirmware(rig, {0x3680, std::nullopt, "fw/a2.bin", std::string(64, 'b'), 0x0305, false});
+  DeclareFirmware(rig, {0x0001, std::nullopt, "k.bin", kHash, 0x0100, false});
+  const std::string saved = EncodeRig(rig, "2026-12-08T09:00:00.000Z");
+  EXPECT_NE(saved.find(R"(  "firmware": [)"
+                       "\n"
+                       R"(    {"file":"fw/a2.bin","sha256":"bbbb)"),
+            std::string::npos)
+      << saved;
+  EXPECT_NE(saved.find(R"("version":"3.05","model":"0x3680","note":null})"), std::string::npos);
+  const RigDecode again = DecodeRig(saved);
+  ASSERT_TRUE(again.rig) << again.problem;
+  const RigFirmwareDecode now = DecodeRigFirmware(*again.rig);
+  ASSERT_EQ(now.models.size(), 4u);
+  EXPECT_EQ(now.models[0].version, 0x0305);
+  EXPECT_EQ(now.models[3].model, 0x0001);
+
+  EXPECT_EQ(FirmwarePathOf("/srv/show/rig.json", "fw/a.bin"), "/srv/show/fw/a.bin");
+  EXPECT_EQ(FirmwarePathOf("/srv/show/rig.json", "/opt/a.bin"), "/opt/a.bin");
+  EXPECT_EQ(FirmwareNameFor("/srv/show/rig.json", "/srv/show/fw/../fw/a.bin"), "fw/a.bin");
+  EXPECT_EQ(FirmwareNameFor("/srv/show/rig.json", "/srv/other/a.bin"), "/srv/other/a.bin");
+  for (const auto& [version, value] :
+       std::vector<std::pair<std::string, std::optional<uint16_t>>>{{"3.04", 0x0304},
+                                                                    {"255.99", 0xFF63},
+                                                                    {"0.00", 0},
+                                                                    {"256.00", std::nullopt},
+                                                                    {"3.4", std::nullopt},
+                                                                    {"3.040", std::nullopt},
+                                                                    {".04", std::nullopt},
+                                                                    {"a.04", std::nullopt},
+                                                                    {"3,04", std::nullopt}})
+    EXPECT_EQ(ParseVersionText(version), value) << version;
 }
 
 // An editor may save some text in Latin-1: that text reads as such, the
