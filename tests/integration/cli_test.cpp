@@ -1303,6 +1303,150 @@ TEST_F(Cli, ARollCallTellsWhatIsMissingUnexpectedOrChangedAgainstASavedRig) {
   EXPECT_NE(hidden.out.find(R"("label":"Truss 3 SR")"), std::string::npos);
 }
 
+// The rig as desired state: a declaration written by `declare`, a plan
+// with each reason, an apply that writes only what is out of date and reads
+// each version back (a mislabelled file caught), and a second apply on a
+// converged rig that writes nothing.
+TEST_F(Cli, ApplyBringsEachDeviceToTheDeclaredFirmwareAndReadsItBack) {
+  const auto versioned = [](uint8_t major, uint8_t minor) {
+    std::vector<uint8_t> data = PatternBytes(1300, 9);
+    data[0] = major;
+    data[1] = minor;
+    return FirmwareFileBytes(2, {{33, 0x3680, 0x01, 0x05, data}});
+  };
+  const std::string v304 = (dir / "fw" / "matrix-3.04.bin").string();
+  const std::string mislabelled = (dir / "fw" / "matrix-3.02.bin").string();
+  const std::string pixel = (dir / "fw" / "pixel.bin").string();
+  fs::create_directory(dir / "fw");
+  WriteFile(v304, versioned(3, 4));
+  WriteFile(mislabelled, versioned(3, 2));
+  WriteFile(pixel, FirmwareFileBytes(2, {{0, 0x1601, 0, 0, PatternBytes(300)}}));
+  const std::string reportsImage = R"(, "imageVersionAt": 0)";
+  const auto app = [&](const char* id, int version, const std::string& more = "") {
+    return AppDevice(std::string(22, id[0]), std::string("00-0A-95-00-00-") + id,
+                     R"(, "appVersion": )" + std::to_string(version) + more);
+  };
+  CSimulatorProcess sim(
+      QUORVIK_DEVSIM_PATH,
+      Devices({app("A1", 0x0102, reportsImage), app("B2", 0x0304), app("C3", 0x030A),
+               app("D4", 0x0100, reportsImage), app("E5", 0x0102), app("F6", 0x0200),
+               app("99", 0x0100),
+               R"({"mode": "boot", "deviceId": 13952, "mcuId": 34, "identity": ")" +
+                   std::string(22, '7') + R"(", "mac": "00-0A-95-00-00-77"})"}));
+  ASSERT_TRUE(sim.ready());
+  // The matrix units' model is on record from an earlier loader answer; E5's
+  // is not, and D4 names a file of its own.
+  const auto entry = [](const char* id, const std::string& more) {
+    return R"({"serial": ")" + std::string(22, id[0]) + R"(", "label": "unit )" + id + "\"" + more +
+           "}";
+  };
+  const std::string matrix = R"(, "deviceId": "0x3680")";
+  const std::string rig = (dir / "rig.json").string();
+  std::ofstream(rig) << R"({"format": 1, "type": "quorvik-rig", "devices": [)"
+                     << entry("A1", matrix) << "," << entry("B2", matrix) << ","
+                     << entry("C3", matrix) << ","
+                     << entry("D4",
+                              matrix +
+                                  R"(, "firmware": {"file": "fw/matrix-3.02.bin", "sha256": ")" +
+                                  Sha256Hex(ReadAll(mislabelled)) + R"(", "version": "3.04"})")
+                     << "," << entry("E5", "") << "," << entry("F6", R"(, "deviceId": "0x1601")")
+                     << "," << entry("7", "") << "," << entry("88", matrix) << "]}\n";
+  for (const auto& [file, more] : std::vector<std::pair<std::string, std::vector<std::string>>>{
+           {v304, {"--version", "3.04"}}, {pixel, {"--version", "2.01", "--model", "1601"}}}) {
+    std::vector<std::string> args = {"declare", rig, "--file", file};
+    args.insert(args.end(), more.begin(), more.end());
+    const CliRun declared = RunCli(args);
+    ASSERT_EQ(declared.exitCode, 0) << declared.out << declared.err;
+  }
+  // A file for a model it has no section for is refused, the rig untouched.
+  const std::vector<uint8_t> before = ReadAll(rig);
+  EXPECT_EQ(
+      RunCli({"declare", rig, "--file", pixel, "--version", "2.01", "--model", "3680"}).exitCode,
+      2);
+  EXPECT_EQ(ReadAll(rig), before);
+  EXPECT_NE(std::string(before.begin(), before.end()).find(R"("file":"fw/matrix-3.04.bin")"),
+            std::string::npos);
+  // The pixel file changes after it was declared: nothing is written from it.
+  WriteFile(pixel, FirmwareFileBytes(2, {{0, 0x1601, 0, 0, PatternBytes(301)}}));
+
+  const auto actions = [](const CliRun& run) {
+    std::map<std::string, std::string> reasons;
+    for (const auto& e : run.Events())
+      if (e["event"] == "plan_device")
+        reasons[e["serial"].get<std::string>().substr(0, 2) + " " +
+                e["action"].get<std::string>()] = e["reason"];
+    return reasons;
+  };
+  const std::string metrics = (dir / "quorvik.prom").string();
+  const CliRun plan = RunCli({"plan", rig, "--json", "--metrics", metrics, kFast});
+  EXPECT_EQ(plan.exitCode, 4) << plan.out << plan.err;
+  EXPECT_EQ(
+      actions(plan),
+      (std::map<std::string, std::string>{
+          {"AA update", "update 1.02 -> 3.04"},
+          {"BB up-to-date", "up-to-date"},
+          {"CC held", "held: downgrade 3.10 -> 3.04"},
+          {"DD update", "update 1.00 -> 3.04"},
+          {"EE no-firmware",
+           "no firmware declared: its model is unknown while it runs its application (save "
+           "the rig while it is in its loader, or name its firmware on its entry)"},
+          {"FF file-changed",
+           "file changed: its SHA-256 is " + Sha256Hex(ReadAll(pixel)).substr(0, 12) +
+               "..., the rig declares " +
+               Sha256Hex(FirmwareFileBytes(2, {{0, 0x1601, 0, 0, PatternBytes(300)}}))
+                   .substr(0, 12) +
+               "..."},
+          {"77 file-does-not-fit", "file does not fit (Wrong firmware file selected! (ERROR MCU))"},
+          {"88 missing", "missing"},
+          {"99 unexpected", "unexpected: not in the rig"}}))
+      << plan.out;
+  const std::string prom((std::istreambuf_iterator<char>(std::ifstream(metrics).rdbuf())), {});
+  EXPECT_NE(
+      prom.find(
+          R"(quorvik_rig_firmware_devices{rig="rig.json",model="Matrix Wall",state="out_of_date"} 2)"),
+      std::string::npos)
+      << prom;
+  const CliRun allowed = RunCli({"plan", rig, "--allow-downgrade", "--json", kFast});
+  EXPECT_EQ(actions(allowed)["CC update"], "update 3.10 -> 3.04 (downgrade allowed)");
+
+  const CliRun apply =
+      RunCli({"apply", rig, "--yes", "--parallel", "4", "--retries", "1", "--json", kFast});
+  EXPECT_EQ(apply.exitCode, 1) << apply.out << apply.err;
+  std::map<std::string, std::pair<std::string, std::string>> results;
+  for (const auto& e : apply.Events())
+    if (e["event"] == "device_result")
+      results[e["serial"].get<std::string>().substr(0, 2)] = {e["outcome"], e["reason"]};
+  EXPECT_EQ(
+      results,
+      (std::map<std::string, std::pair<std::string, std::string>>{
+          {"AA", {"ok", "RUN application. (3.04 confirmed)"}},
+          {"DD", {"failed", "the device reports 3.02 after a file declared to install 3.04"}}}))
+      << apply.out;
+  // Read back wrong is not tried again: the same file would install the same.
+  const auto lines = Journal();
+  ASSERT_EQ(lines.size(), 2u);
+  for (const auto& line : lines) EXPECT_EQ(TextOf(line, "installs"), "3.04");
+
+  // Converged: a rig of what is now up to date plans nothing and applies
+  // nothing but its search.
+  std::ofstream(rig) << R"({"format": 1, "type": "quorvik-rig", "devices": [)"
+                     << entry("A1", matrix) << "," << entry("B2", matrix) << "]}\n";
+  ASSERT_EQ(RunCli({"declare", rig, "--file", v304, "--version", "3.04"}).exitCode, 0);
+  std::ofstream(dir / "Quorvik.ini")
+      << "[APP]\nHIDDEN=" << std::string(22, 'c') << " (x);" << std::string(22, 'd') << " (x);"
+      << std::string(22, 'e') << " (x);" << std::string(22, 'f') << " (x);" << std::string(22, '7')
+      << " (x);" << std::string(22, '9') << " (x)\n";
+  const CliRun converged = RunCli({"plan", rig, kFast});
+  EXPECT_EQ(converged.exitCode, 0) << converged.out << converged.err;
+  const CliRun again = RunCli({"apply", rig, "--yes", "--json", kFast});
+  EXPECT_EQ(again.exitCode, 0) << again.out << again.err;
+  EXPECT_EQ(Journal().size(), 2u);
+  sim.Stop();
+  EXPECT_NE(SummaryOf(sim.output(), std::string(22, 'a')).find(" writes=6 "), std::string::npos)
+      << sim.output();
+  EXPECT_NE(SummaryOf(sim.output(), std::string(22, 'b')).find(" writes=0 "), std::string::npos);
+}
+
 TEST_F(Cli, ARigFileThatCannotBeReadIsRefusedBeforeAnySearch) {
   CSimulatorProcess sim(QUORVIK_DEVSIM_PATH,
                         Devices({AppDevice("2122232425262728292a2b", "00-0A-95-00-00-21")}));
