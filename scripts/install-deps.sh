@@ -11,6 +11,7 @@ packages=(
   qt6-base-dev qt6-multimedia-dev libgl-dev
   xvfb xauth weston qt6-wayland
   dpkg-dev file lintian desktop-file-utils appstream nftables
+  ansible-core python3-prometheus-client
 )
 missing=()
 for p in "${packages[@]}"; do
