@@ -252,4 +252,16 @@ std::string EncodeJsonNode(const JsonNode& node) {
   return out;
 }
 
+bool ReadOptionalText(const JsonNode& object, std::string_view name, std::string& out,
+                      std::string& problem) {
+  const JsonNode* value = object.Member(name);
+  if (value == nullptr || value->kind == JsonNode::Kind::kNull) return true;
+  if (value->kind != JsonNode::Kind::kString) {
+    problem = "\"" + std::string(name) + "\" is not text";
+    return false;
+  }
+  out = value->text;
+  return true;
+}
+
 }  // namespace quorvik

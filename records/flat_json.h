@@ -67,4 +67,9 @@ JsonDocument DecodeJsonDocument(std::string_view text);
 // On one line, members in their order.
 std::string EncodeJsonNode(const JsonNode& node);
 
+// A member of a person's file that is text where it is given: null and a
+// missing member read as empty; anything else is a `problem` that names it.
+bool ReadOptionalText(const JsonNode& object, std::string_view name, std::string& out,
+                      std::string& problem);
+
 }  // namespace quorvik

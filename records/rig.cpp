@@ -31,20 +31,6 @@ JsonNode TextOrNull(std::string text) {
   return text.empty() ? JsonNode{} : Text(std::move(text));
 }
 
-// What a string field of a person's file holds: null and a missing field
-// read as empty; anything else but text is an error.
-bool ReadText(const JsonNode& object, std::string_view name, std::string& out,
-              std::string& problem) {
-  const JsonNode* value = object.Member(name);
-  if (value == nullptr || value->kind == JsonNode::Kind::kNull) return true;
-  if (value->kind != JsonNode::Kind::kString) {
-    problem = "\"" + std::string(name) + "\" is not text";
-    return false;
-  }
-  out = value->text;
-  return true;
-}
-
 std::optional<RigEntry> DecodeEntry(const JsonNode& node, std::string& problem) {
   if (node.kind != JsonNode::Kind::kObject) {
     problem = "it is not an object";
@@ -52,13 +38,14 @@ std::optional<RigEntry> DecodeEntry(const JsonNode& node, std::string& problem) 
   }
   RigEntry entry;
   std::string serial, mac, deviceId;
-  if (!ReadText(node, "serial", serial, problem) || !ReadText(node, "mac", mac, problem) ||
-      !ReadText(node, "model", entry.model, problem) ||
-      !ReadText(node, "version", entry.version, problem) ||
-      !ReadText(node, "mode", entry.mode, problem) ||
-      !ReadText(node, "label", entry.label, problem) ||
-      !ReadText(node, "location", entry.location, problem) ||
-      !ReadText(node, "deviceId", deviceId, problem))
+  if (!ReadOptionalText(node, "serial", serial, problem) ||
+      !ReadOptionalText(node, "mac", mac, problem) ||
+      !ReadOptionalText(node, "model", entry.model, problem) ||
+      !ReadOptionalText(node, "version", entry.version, problem) ||
+      !ReadOptionalText(node, "mode", entry.mode, problem) ||
+      !ReadOptionalText(node, "label", entry.label, problem) ||
+      !ReadOptionalText(node, "location", entry.location, problem) ||
+      !ReadOptionalText(node, "deviceId", deviceId, problem))
     return std::nullopt;
   if (const auto bytes = ParseHexBytes(serial); bytes && bytes->size() <= 16) {
     entry.serial = *bytes;

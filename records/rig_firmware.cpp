@@ -32,18 +32,6 @@ const JsonNode* FirmwareMember(const std::vector<JsonMember>& members) {
   return nullptr;
 }
 
-bool ReadString(const JsonNode& object, std::string_view name, std::string& out,
-                std::string& problem) {
-  const JsonNode* value = object.Member(name);
-  if (value == nullptr || value->kind == JsonNode::Kind::kNull) return true;
-  if (value->kind != JsonNode::Kind::kString) {
-    problem = "\"" + std::string(name) + "\" is not text";
-    return false;
-  }
-  out = value->text;
-  return true;
-}
-
 bool ReadFlag(const JsonNode& object, std::string_view name, bool& out, std::string& problem) {
   const JsonNode* value = object.Member(name);
   if (value == nullptr || value->kind == JsonNode::Kind::kNull) return true;
@@ -64,10 +52,11 @@ std::optional<DeclaredFirmware> DecodeDeclaration(const JsonNode& node, bool per
   }
   DeclaredFirmware d;
   std::string model, mcu, version;
-  if (!ReadString(node, "model", model, problem) || !ReadString(node, "mcu", mcu, problem) ||
-      !ReadString(node, "file", d.file, problem) ||
-      !ReadString(node, "sha256", d.sha256, problem) ||
-      !ReadString(node, "version", version, problem) ||
+  if (!ReadOptionalText(node, "model", model, problem) ||
+      !ReadOptionalText(node, "mcu", mcu, problem) ||
+      !ReadOptionalText(node, "file", d.file, problem) ||
+      !ReadOptionalText(node, "sha256", d.sha256, problem) ||
+      !ReadOptionalText(node, "version", version, problem) ||
       !ReadFlag(node, "allowDowngrade", d.allowDowngrade, problem))
     return std::nullopt;
   if (perModel || !model.empty()) {
