@@ -1334,6 +1334,10 @@ TEST_F(Cli, ApplyBringsEachDeviceToTheDeclaredFirmwareAndReadsItBack) {
                R"({"mode": "boot", "deviceId": 13952, "mcuId": 34, "identity": ")" +
                    std::string(22, '7') + R"(", "mac": "00-0A-95-00-00-77"})"}));
   ASSERT_TRUE(sim.ready());
+  // One configuration on two units: nothing may be written to either.
+  CSimulatorProcess twin1(QUORVIK_DEVSIM_PATH, Devices({app("66", 0x0102)}), "--source 127.0.0.2");
+  CSimulatorProcess twin2(QUORVIK_DEVSIM_PATH, Devices({app("66", 0x0102)}), "--source 127.0.0.3");
+  ASSERT_TRUE(twin1.ready() && twin2.ready());
   // The matrix units' model is on record from an earlier loader answer; E5's
   // is not, and D4 names a file of its own.
   const auto entry = [](const char* id, const std::string& more) {
@@ -1342,15 +1346,13 @@ TEST_F(Cli, ApplyBringsEachDeviceToTheDeclaredFirmwareAndReadsItBack) {
   };
   const std::string matrix = R"(, "deviceId": "0x3680")";
   const std::string rig = (dir / "rig.json").string();
-  std::ofstream(rig) << R"({"format": 1, "type": "quorvik-rig", "devices": [)"
-                     << entry("A1", matrix) << "," << entry("B2", matrix) << ","
-                     << entry("C3", matrix) << ","
-                     << entry("D4",
-                              matrix +
-                                  R"(, "firmware": {"file": "fw/matrix-3.02.bin", "sha256": ")" +
-                                  Sha256Hex(ReadAll(mislabelled)) + R"(", "version": "3.04"})")
-                     << "," << entry("E5", "") << "," << entry("F6", R"(, "deviceId": "0x1601")")
-                     << "," << entry("7", "") << "," << entry("88", matrix) << "]}\n";
+  std::ofstream(rig)
+      << R"({"format": 1, "type": "quorvik-rig", "devices": [)" << entry("A1", matrix) << ","
+      << entry("B2", matrix) << "," << entry("C3", matrix) << ","
+      << entry("D4", matrix + R"(, "firmware": {"file": "fw/matrix-3.02.bin", "sha256": ")" +
+                         Sha256Hex(ReadAll(mislabelled)) + R"(", "version": "3.04"})")
+      << "," << entry("E5", "") << "," << entry("F6", R"(, "deviceId": "0x1601")") << ","
+      << entry("7", "") << "," << entry("88", matrix) << "," << entry("66", matrix) << "]}\n";
   for (const auto& [file, more] : std::vector<std::pair<std::string, std::vector<std::string>>>{
            {v304, {"--version", "3.04"}}, {pixel, {"--version", "2.01", "--model", "1601"}}}) {
     std::vector<std::string> args = {"declare", rig, "--file", file};
@@ -1398,7 +1400,10 @@ TEST_F(Cli, ApplyBringsEachDeviceToTheDeclaredFirmwareAndReadsItBack) {
                "..."},
           {"77 file-does-not-fit", "file does not fit (Wrong firmware file selected! (ERROR MCU))"},
           {"88 missing", "missing"},
-          {"99 unexpected", "unexpected: not in the rig"}}))
+          {"99 unexpected", "unexpected: not in the rig"},
+          {"66 ambiguous",
+           "ambiguous: 2 devices answer as serial 6666666666666666666666: 00-0A-95-00-00-66 at "
+           "127.0.0.2 and 00-0A-95-00-00-66 at 127.0.0.3; a command would reach them all."}}))
       << plan.out;
   const std::string prom((std::istreambuf_iterator<char>(std::ifstream(metrics).rdbuf())), {});
   EXPECT_NE(
@@ -1435,7 +1440,7 @@ TEST_F(Cli, ApplyBringsEachDeviceToTheDeclaredFirmwareAndReadsItBack) {
   std::ofstream(dir / "Quorvik.ini")
       << "[APP]\nHIDDEN=" << std::string(22, 'c') << " (x);" << std::string(22, 'd') << " (x);"
       << std::string(22, 'e') << " (x);" << std::string(22, 'f') << " (x);" << std::string(22, '7')
-      << " (x);" << std::string(22, '9') << " (x)\n";
+      << " (x);" << std::string(22, '9') << " (x);" << std::string(22, '6') << " (x)\n";
   const CliRun converged = RunCli({"plan", rig, kFast});
   EXPECT_EQ(converged.exitCode, 0) << converged.out << converged.err;
   const CliRun again = RunCli({"apply", rig, "--yes", "--json", kFast});
@@ -1445,6 +1450,11 @@ TEST_F(Cli, ApplyBringsEachDeviceToTheDeclaredFirmwareAndReadsItBack) {
   EXPECT_NE(SummaryOf(sim.output(), std::string(22, 'a')).find(" writes=6 "), std::string::npos)
       << sim.output();
   EXPECT_NE(SummaryOf(sim.output(), std::string(22, 'b')).find(" writes=0 "), std::string::npos);
+  for (CSimulatorProcess* twin : {&twin1, &twin2}) {
+    twin->Stop();
+    EXPECT_NE(SummaryOf(twin->output(), std::string(22, '6')).find(" writes=0 "),
+              std::string::npos);
+  }
 }
 
 TEST_F(Cli, ARigFileThatCannotBeReadIsRefusedBeforeAnySearch) {
