@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "records/rig.h"
+#include "records/rig_firmware.h"
 #include "records/roll_call.h"
 
 using namespace quorvik;
@@ -44,5 +45,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!DecodeRig(EncodeRig(merge.rig, "x")).rig) std::abort();
   const RollCall call = CallRoll(*again.rig, listed, CBlackListText("2122232425262728292a2b (x)"));
   if (call.lines.size() < again.rig->devices.size()) std::abort();
+  // Every read rig's declarations read, and a declaration written into it
+  // keeps it a rig.
+  const RigFirmwareDecode declared = DecodeRigFirmware(*again.rig);
+  if (!declared.problem.empty() || declared.byEntry.size() != again.rig->devices.size())
+    std::abort();
+  for (size_t e = 0; e < again.rig->devices.size(); ++e)
+    ChooseFirmware(declared, e, again.rig->devices[e].deviceId, std::nullopt);
+  Rig rig = *again.rig;
+  DeclareFirmware(rig, {0x3680, std::nullopt, "fw/a.bin", std::string(64, 'a'), 0x0304, false});
+  const RigDecode declaredAgain = DecodeRig(EncodeRig(rig, "x"));
+  if (!declaredAgain.rig) std::abort();
   return 0;
 }
