@@ -62,8 +62,8 @@ class CQuorvikWindow {
   void OpenRecover() { m_recover.Open(); }
   CRecoverDialog* recoverDialog() const { return m_recover.dialog(); }
   // "Station...": the production bench beside the window, with `path`
-  // chosen when given.
-  CStationDialog* OpenStation(const std::string& path = {}) { return m_station.Open(path); }
+  // chosen when given; a new one shows once the command thread is free.
+  void OpenStation(const std::string& path = {}) { m_station.Open(path); }
   CStationDialog* stationDialog() const { return m_station.dialog(); }
 
  private:

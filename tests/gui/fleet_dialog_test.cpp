@@ -320,7 +320,13 @@ class FleetDialogTest : public QObject, CPlayedWindowFixture {
     const QRect room = view().screen()->availableGeometry();
     QCOMPARE(room.size(), QSize(1280, 800));
     const std::vector<std::pair<const char*, std::function<QWidget*()>>> kPanels = {
-        {"station", [this] { return window->OpenStation(); }},
+        {"station",
+         [this] {
+           window->OpenStation();
+           return QTest::qWaitFor([this] { return window->stationDialog() != nullptr; })
+                      ? window->stationDialog()
+                      : nullptr;
+         }},
         {"recover", [this] { return (window->OpenRecover(), window->recoverDialog()); }},
         {"plan", [this] { return (PlanWithFile(RigFile()), window->fleetDialog()); }},
     };
