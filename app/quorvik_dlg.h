@@ -69,12 +69,14 @@ class CQuorvikDlg {
   void OnRunApplication();
   // The recover dialog's "Write the same file again": the device of `row`
   // (left half-written by its update) gets `path` (checked by the caller)
-  // as Firmware-Update writes it, then a Find that never chains. Recovery
-  // is not a one-device update: "Use last file again", the last file and
-  // the selected device stay as they were.
+  // as quorvik-cli recover --yes writes it, with `waits` (remembered for
+  // the next recovery), then the search that tells whether it runs, which
+  // never chains. Recovery is not a one-device update: "Use last file
+  // again", the last file and the selected device stay as they were.
   // `checked` is the file as the journal's start line recorded it, read
   // and checked once: those bytes are written, not the path read again.
-  void WriteSameFileAgain(int row, const std::string& path, const FirmwareFileRead& checked);
+  void WriteSameFileAgain(int row, const std::string& path, const FirmwareFileRead& checked,
+                          const Waits& waits);
   // The recover dialog's "Start its application", for the device of `row`,
   // leaving check boxes and selection as they were.
   void StartHalfUpdated(int row);

@@ -470,17 +470,25 @@ void CQuorvikDlg::OnFactoryReset() {
 }
 
 void CQuorvikDlg::WriteSameFileAgain(int row, const std::string& path,
-                                     const FirmwareFileRead& checked) {
+                                     const FirmwareFileRead& checked, const Waits& waits) {
+  RememberChoices(UnattendedRun::kRecovery, std::nullopt, waits);
   const CSelectionKept selection(*this);
   m_view.SelectRow(row);
   Guarded([&] {
-    if (!SelectedToUpdate()) return;
+    const std::optional<DeviceRecord> target = SelectedToUpdate();
+    if (!target) return;
     m_view.SetWaitCursor(true);
-    UpdateSelected(path, false, &checked);
-    m_clock.SleepFor(kAfterUpdateWait);
-    // The search tells whether the device came back; it starts no chain,
-    // whatever "... and make Update" says.
-    FindDevices();
+    m_workedOn = *target;
+    UpdateInput input = InputFromFile(path, checked, m_firmwareImage);
+    input.ctrlHeld = m_view.IsCtrlHeld();
+    input.waits = waits;
+    // The search after the update tells whether the device came back; it
+    // starts no chain, whatever "... and make Update" says.
+    CDlgObserver observer(*this);
+    UpdateAndConfirm(
+        *target, input, m_network, m_clock, observer,
+        [this](const CommandResult& result) { HandOut(result); },
+        [this] { m_view.SetWaitCursor(false); });
   });
   m_workedOn.reset();
 }

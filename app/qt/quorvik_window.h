@@ -58,7 +58,8 @@ class CQuorvikWindow {
   // the dialog that shows the plan and runs it.
   void OpenFleetPlan() { m_fleet.OpenPlan(); }
   CFleetDialog* fleetDialog() const { return m_fleet.dialog(); }
-  // "Recover...": the devices left half-updated, beside the window.
+  // "Recover...": the devices left half-updated, beside the window; a new
+  // one shows once the command thread is free.
   void OpenRecover() { m_recover.Open(); }
   CRecoverDialog* recoverDialog() const { return m_recover.dialog(); }
   // "Station...": the production bench beside the window, with `path`

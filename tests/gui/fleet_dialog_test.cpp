@@ -327,7 +327,13 @@ class FleetDialogTest : public QObject, CPlayedWindowFixture {
                       ? window->stationDialog()
                       : nullptr;
          }},
-        {"recover", [this] { return (window->OpenRecover(), window->recoverDialog()); }},
+        {"recover",
+         [this] {
+           window->OpenRecover();
+           return QTest::qWaitFor([this] { return window->recoverDialog() != nullptr; })
+                      ? window->recoverDialog()
+                      : nullptr;
+         }},
         {"plan", [this] { return (PlanWithFile(RigFile()), window->fleetDialog()); }},
     };
     for (const auto& [name, open] : kPanels) {
