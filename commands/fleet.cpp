@@ -50,17 +50,29 @@ std::optional<std::string> Ambiguity(std::span<const DeviceRecord> listed, size_
 
 }  // namespace
 
-int64_t UpdateFloorMs(bool fromApplication, uint32_t blocks, bool verifies, int64_t replyMs) {
+int64_t UpdateFloorMs(bool fromApplication, uint32_t blocks, bool verifies, int64_t replyMs,
+                      const Waits& waits) {
+  // Waiting until ready, an answer is seen within one poll of its coming,
+  // and a loader's first answer is followed by the settle time.
+  const int64_t readyMs = kAssumedBootMs + kReadyPoll.count();
+  const int64_t restartMs = waits.ready ? readyMs + waits.settle.count() : kRestartMs + kSearchMs;
+  const int64_t startMs = waits.ready ? readyMs : kAfterRunMs + kAfterUpdateMs + kSearchMs;
   int64_t ms = 0;
   // Three stage lines with their alerts, the restart and the search.
-  if (fromApplication) ms += 3 * kBeepMs + kRestartMs + kSearchMs;
+  if (fromApplication) ms += 3 * kBeepMs + restartMs;
   ms += int64_t{blocks} * (replyMs + kPauseMs);
   if (verifies) ms += replyMs;
-  return ms + kAfterRunMs + kAfterUpdateMs + kSearchMs;
+  return ms + startMs;
+}
+
+int64_t EstimateMs(const FleetDevice& device, const Waits& waits) {
+  const bool running = device.record.loaderType == 0;
+  return UpdateFloorMs(running, device.estimateBlocks, !running && LoaderVerifies(device.record),
+                       kAssumedReplyMs, waits);
 }
 
 FleetPlan PlanFleet(std::span<const DeviceRecord> listed, std::span<const uint8_t> file,
-                    const FleetFilter& filter) {
+                    const FleetFilter& filter, const Waits& waits) {
   FleetPlan plan;
   std::vector<uint8_t> image(kFirmwareImageSize);
   // A running device's section is known only after its restart; its
@@ -90,7 +102,8 @@ FleetPlan PlanFleet(std::span<const DeviceRecord> listed, std::span<const uint8_
         skip("model unknown while it runs its application; it cannot be chosen by --model");
         continue;
       }
-      device.estimateMs = UpdateFloorMs(true, BlockCount(largest, 512), false, kAssumedReplyMs);
+      device.estimateBlocks = BlockCount(largest, 512);
+      device.estimateMs = EstimateMs(device, waits);
       plan.planned.push_back(device);
       continue;
     }
@@ -117,8 +130,8 @@ FleetPlan PlanFleet(std::span<const DeviceRecord> listed, std::span<const uint8_
     device.section = section.index;
     device.bytes = section.dataLength;
     device.blocks = BlockCount(section.dataLength, record.blockSize);
-    device.estimateMs =
-        UpdateFloorMs(false, *device.blocks, LoaderVerifies(record), kAssumedReplyMs);
+    device.estimateBlocks = *device.blocks;
+    device.estimateMs = EstimateMs(device, waits);
     plan.planned.push_back(device);
   }
   return plan;

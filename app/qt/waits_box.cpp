@@ -20,6 +20,7 @@ CWaitsBox::CWaitsBox(QWidget* parent, bool withSettle) : QWidget(parent) {
   auto* layout = new QHBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(m_fixed);
+  connect(m_fixed, &QCheckBox::toggled, this, &CWaitsBox::changed);
   if (!withSettle) return;
   auto* settleLabel = new QLabel(QStringLiteral("Settl&e (ms):"), this);
   m_settle = new QSpinBox(this);
@@ -33,6 +34,7 @@ CWaitsBox::CWaitsBox(QWidget* parent, bool withSettle) : QWidget(parent) {
   settleLabel->setBuddy(m_settle);
   layout->addWidget(settleLabel);
   layout->addWidget(m_settle);
+  connect(m_settle, &QSpinBox::valueChanged, this, &CWaitsBox::changed);
 }
 
 Waits CWaitsBox::Chosen() const {

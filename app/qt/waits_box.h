@@ -26,6 +26,10 @@ class CWaitsBox : public QWidget {
   // None without the settle time.
   QSpinBox* settleBox() const { return m_settle; }
 
+ signals:
+  // What Chosen() gives has changed, by the operator or by Set.
+  void changed();
+
  private:
   QCheckBox* m_fixed = nullptr;
   QSpinBox* m_settle = nullptr;
