@@ -34,6 +34,10 @@ constexpr const char* kWebAddress = "https://www.belmarr.example/";
 constexpr const char* kPortsIncompleteMessage =
     "Not every port could be opened: some devices will not be listed.";
 
+// The window's runs that go on without the operator, each remembering in
+// the settings file what it was last run with.
+enum class UnattendedRun { kFleet, kStation, kRecovery };
+
 class CQuorvikDlg {
  public:
   CQuorvikDlg(IMainView& view, INetwork& network, IClock& clock);
@@ -65,12 +69,14 @@ class CQuorvikDlg {
   void OnRunApplication();
   // The recover dialog's "Write the same file again": the device of `row`
   // (left half-written by its update) gets `path` (checked by the caller)
-  // as Firmware-Update writes it, then a Find that never chains. Recovery
-  // is not a one-device update: "Use last file again", the last file and
-  // the selected device stay as they were.
+  // as quorvik-cli recover --yes writes it, with `waits` (remembered for
+  // the next recovery), then the search that tells whether it runs, which
+  // never chains. Recovery is not a one-device update: "Use last file
+  // again", the last file and the selected device stay as they were.
   // `checked` is the file as the journal's start line recorded it, read
   // and checked once: those bytes are written, not the path read again.
-  void WriteSameFileAgain(int row, const std::string& path, const FirmwareFileRead& checked);
+  void WriteSameFileAgain(int row, const std::string& path, const FirmwareFileRead& checked,
+                          const Waits& waits);
   // The recover dialog's "Start its application", for the device of `row`,
   // leaving check boxes and selection as they were.
   void StartHalfUpdated(int row);
@@ -116,12 +122,12 @@ class CQuorvikDlg {
   // found them: only the one-device update and its chain set them.
   FleetRunEnd RunFleet(const FleetPlan& plan, const FleetRunOptions& options,
                        IFleetObserver& fleet);
-  // "At once:" as the last fleet run used it, or `fallback` when none is
-  // stored or what is stored lies outside 1 to `most`.
-  int StoredFleetAtOnce(int fallback, int most) const;
-  // How the window's fleet last waited around each transfer; for the
-  // devices' answers until told otherwise.
-  Waits StoredFleetWaits() const;
+  // How many devices the last such run wrote at once, or `fallback` when
+  // none is stored or what is stored lies outside 1 to `most`.
+  int StoredAtOnce(UnattendedRun run, int fallback, int most) const;
+  // How the last such run waited around each transfer; for the devices'
+  // answers until told otherwise.
+  Waits StoredWaits(UnattendedRun run) const;
   // The station, its updates shown in the log as Firmware-Update's are.
   StationEnd RunStation(const StationOptions& options, IStationObserver& station);
 
@@ -166,6 +172,9 @@ class CQuorvikDlg {
   std::optional<int> StoredWholeNumber(const char* key, int least, int most) const;
   // Writes a setting unless the file holds that value already.
   void WriteChangedSetting(const char* key, const std::string& value);
+  // What a run goes with, remembered as it begins; `atOnce` only where the
+  // run writes several devices at once.
+  void RememberChoices(UnattendedRun run, std::optional<int> atOnce, const Waits& waits);
   // Writes a setting; a file that cannot be read or written is reported
   // once per run, and left as it is.
   void WriteSetting(const char* key, const std::string& value);

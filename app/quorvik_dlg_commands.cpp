@@ -377,17 +377,32 @@ std::optional<FleetPreparation> CQuorvikDlg::PrepareFleet() {
 
 namespace {
 
-// What the window's fleet runs were last run with: how many devices are
-// written at once, and how each transfer is waited around ("ready" or
-// "fixed", and the settle time in milliseconds).
-constexpr const char* kKeyFleetAtOnce = "FLEET_AT_ONCE";
-constexpr const char* kKeyFleetWaits = "FLEET_WAITS";
-constexpr const char* kKeyFleetSettle = "FLEET_SETTLE_MS";
+// Where each unattended run keeps what it was last run with: how many
+// devices are written at once, and how each transfer is waited around
+// ("ready" or "fixed", and the settle time in milliseconds). Recovery
+// writes one device already in its loader: only its waits are its own.
+struct ChoiceKeys {
+  const char* atOnce;
+  const char* waits;
+  const char* settle;
+};
+
+ChoiceKeys KeysOf(UnattendedRun run) {
+  switch (run) {
+    case UnattendedRun::kFleet:
+      return {"FLEET_AT_ONCE", "FLEET_WAITS", "FLEET_SETTLE_MS"};
+    case UnattendedRun::kStation:
+      return {"STATION_AT_ONCE", "STATION_WAITS", "STATION_SETTLE_MS"};
+    case UnattendedRun::kRecovery:
+      break;
+  }
+  return {nullptr, "RECOVER_WAITS", nullptr};
+}
 
 }  // namespace
 
 std::optional<int> CQuorvikDlg::StoredWholeNumber(const char* key, int least, int most) const {
-  if (!m_settings) return std::nullopt;
+  if (!m_settings || key == nullptr) return std::nullopt;
   const std::string stored = m_settings->Read(kSettingsSection, key);
   int value = 0;
   const auto [end, error] = std::from_chars(stored.data(), stored.data() + stored.size(), value);
@@ -400,26 +415,31 @@ void CQuorvikDlg::WriteChangedSetting(const char* key, const std::string& value)
   if (m_settings && m_settings->Read(kSettingsSection, key) != value) WriteSetting(key, value);
 }
 
-int CQuorvikDlg::StoredFleetAtOnce(int fallback, int most) const {
-  return StoredWholeNumber(kKeyFleetAtOnce, 1, most).value_or(fallback);
+int CQuorvikDlg::StoredAtOnce(UnattendedRun run, int fallback, int most) const {
+  return StoredWholeNumber(KeysOf(run).atOnce, 1, most).value_or(fallback);
 }
 
-Waits CQuorvikDlg::StoredFleetWaits() const {
+Waits CQuorvikDlg::StoredWaits(UnattendedRun run) const {
+  const ChoiceKeys keys = KeysOf(run);
   Waits waits{true, kDefaultSettle};
-  if (m_settings) waits.ready = m_settings->Read(kSettingsSection, kKeyFleetWaits) != "fixed";
-  if (const auto settle =
-          StoredWholeNumber(kKeyFleetSettle, 0, static_cast<int>(kMaxSettle.count())))
+  if (m_settings) waits.ready = m_settings->Read(kSettingsSection, keys.waits) != "fixed";
+  if (const auto settle = StoredWholeNumber(keys.settle, 0, static_cast<int>(kMaxSettle.count())))
     waits.settle = std::chrono::milliseconds(*settle);
   return waits;
 }
 
+void CQuorvikDlg::RememberChoices(UnattendedRun run, std::optional<int> atOnce,
+                                  const Waits& waits) {
+  // An unchanged value leaves the file as it is.
+  const ChoiceKeys keys = KeysOf(run);
+  if (atOnce && keys.atOnce) WriteChangedSetting(keys.atOnce, std::to_string(*atOnce));
+  WriteChangedSetting(keys.waits, waits.Name());
+  if (keys.settle) WriteChangedSetting(keys.settle, std::to_string(waits.settle.count()));
+}
+
 FleetRunEnd CQuorvikDlg::RunFleet(const FleetPlan& plan, const FleetRunOptions& options,
                                   IFleetObserver& fleet) {
-  // Remembered once they are used; an unchanged value leaves the file as
-  // it is.
-  WriteChangedSetting(kKeyFleetAtOnce, std::to_string(options.parallel));
-  WriteChangedSetting(kKeyFleetWaits, options.waits.Name());
-  WriteChangedSetting(kKeyFleetSettle, std::to_string(options.waits.settle.count()));
+  RememberChoices(UnattendedRun::kFleet, options.parallel, options.waits);
   const CSelectionKept selection(*this);
   CFleetObserver observer(*this, fleet);
   const FleetRunEnd end = RunFleetUpdate(plan, options, m_network, m_clock, observer, observer);
@@ -428,6 +448,7 @@ FleetRunEnd CQuorvikDlg::RunFleet(const FleetPlan& plan, const FleetRunOptions& 
 }
 
 StationEnd CQuorvikDlg::RunStation(const StationOptions& options, IStationObserver& station) {
+  RememberChoices(UnattendedRun::kStation, options.parallel, options.waits);
   const CSelectionKept selection(*this);
   CDlgObserver observer(*this);
   const StationEnd end = quorvik::RunStation(options, m_network, m_clock, observer, station);
@@ -449,17 +470,25 @@ void CQuorvikDlg::OnFactoryReset() {
 }
 
 void CQuorvikDlg::WriteSameFileAgain(int row, const std::string& path,
-                                     const FirmwareFileRead& checked) {
+                                     const FirmwareFileRead& checked, const Waits& waits) {
+  RememberChoices(UnattendedRun::kRecovery, std::nullopt, waits);
   const CSelectionKept selection(*this);
   m_view.SelectRow(row);
   Guarded([&] {
-    if (!SelectedToUpdate()) return;
+    const std::optional<DeviceRecord> target = SelectedToUpdate();
+    if (!target) return;
     m_view.SetWaitCursor(true);
-    UpdateSelected(path, false, &checked);
-    m_clock.SleepFor(kAfterUpdateWait);
-    // The search tells whether the device came back; it starts no chain,
-    // whatever "... and make Update" says.
-    FindDevices();
+    m_workedOn = *target;
+    UpdateInput input = InputFromFile(path, checked, m_firmwareImage);
+    input.ctrlHeld = m_view.IsCtrlHeld();
+    input.waits = waits;
+    // The search after the update tells whether the device came back; it
+    // starts no chain, whatever "... and make Update" says.
+    CDlgObserver observer(*this);
+    UpdateAndConfirm(
+        *target, input, m_network, m_clock, observer,
+        [this](const CommandResult& result) { HandOut(result); },
+        [this] { m_view.SetWaitCursor(false); });
   });
   m_workedOn.reset();
 }

@@ -60,7 +60,8 @@ uint32_t LargestSection(std::span<const uint8_t> file) {
 }
 
 FleetDevice PlanOne(std::span<const DeviceRecord> listed, size_t i, std::span<const uint8_t> file,
-                    const FleetFilter& filter, uint32_t largest, std::vector<uint8_t>& image) {
+                    const FleetFilter& filter, const Waits& waits, uint32_t largest,
+                    std::vector<uint8_t>& image) {
   const DeviceRecord& record = listed[i];
   FleetDevice device;
   device.record = record;
@@ -73,7 +74,8 @@ FleetDevice PlanOne(std::span<const DeviceRecord> listed, size_t i, std::span<co
   if (record.loaderType == 0) {
     if (!filter.models.empty())
       return skip("model unknown while it runs its application; it cannot be chosen by --model");
-    device.estimateMs = UpdateFloorMs(true, BlockCount(largest, 512), false, kAssumedReplyMs);
+    device.estimateBlocks = BlockCount(largest, 512);
+    device.estimateMs = EstimateMs(device, waits);
     return device;
   }
   const auto& models = filter.models;
@@ -90,38 +92,52 @@ FleetDevice PlanOne(std::span<const DeviceRecord> listed, size_t i, std::span<co
   device.section = section.index;
   device.bytes = section.dataLength;
   device.blocks = BlockCount(section.dataLength, record.blockSize);
-  device.estimateMs = UpdateFloorMs(false, *device.blocks, LoaderVerifies(record), kAssumedReplyMs);
+  device.estimateBlocks = *device.blocks;
+  device.estimateMs = EstimateMs(device, waits);
   return device;
 }
 
 }  // namespace
 
-int64_t UpdateFloorMs(bool fromApplication, uint32_t blocks, bool verifies, int64_t replyMs) {
+int64_t UpdateFloorMs(bool fromApplication, uint32_t blocks, bool verifies, int64_t replyMs,
+                      const Waits& waits) {
+  // Waiting until ready, an answer is seen within one poll of its coming,
+  // and a loader's first answer is followed by the settle time.
+  const int64_t readyMs = kAssumedBootMs + kReadyPoll.count();
+  const int64_t restartMs = waits.ready ? readyMs + waits.settle.count() : kRestartMs + kSearchMs;
+  const int64_t startMs = waits.ready ? readyMs : kAfterRunMs + kAfterUpdateMs + kSearchMs;
   int64_t ms = 0;
   // Three stage lines with their alerts, the restart and the search.
-  if (fromApplication) ms += 3 * kBeepMs + kRestartMs + kSearchMs;
+  if (fromApplication) ms += 3 * kBeepMs + restartMs;
   ms += int64_t{blocks} * (replyMs + kPauseMs);
   if (verifies) ms += replyMs;
-  return ms + kAfterRunMs + kAfterUpdateMs + kSearchMs;
+  return ms + startMs;
+}
+
+int64_t EstimateMs(const FleetDevice& device, const Waits& waits) {
+  const bool running = device.record.loaderType == 0;
+  return UpdateFloorMs(running, device.estimateBlocks, !running && LoaderVerifies(device.record),
+                       kAssumedReplyMs, waits);
 }
 
 FleetPlan PlanFleet(std::span<const DeviceRecord> listed, std::span<const uint8_t> file,
-                    const FleetFilter& filter) {
+                    const FleetFilter& filter, const Waits& waits) {
   FleetPlan plan;
   std::vector<uint8_t> image(kFirmwareImageSize);
   const uint32_t largest = LargestSection(file);
   for (size_t i = 0; i < listed.size(); ++i) {
     if (listed[i].IsFree() || listed[i].slaveNumber != 0) continue;  // units go with their device
-    FleetDevice device = PlanOne(listed, i, file, filter, largest, image);
+    FleetDevice device = PlanOne(listed, i, file, filter, waits, largest, image);
     (device.reason.empty() ? plan.planned : plan.skipped).push_back(std::move(device));
   }
   return plan;
 }
 
 FleetDevice PlanFleetDevice(std::span<const DeviceRecord> listed, size_t row,
-                            std::span<const uint8_t> file, const FleetFilter& filter) {
+                            std::span<const uint8_t> file, const FleetFilter& filter,
+                            const Waits& waits) {
   std::vector<uint8_t> image(kFirmwareImageSize);
-  return PlanOne(listed, row, file, filter, LargestSection(file), image);
+  return PlanOne(listed, row, file, filter, waits, LargestSection(file), image);
 }
 
 std::vector<int> FindAgain(std::span<const DeviceRecord> listed, const DeviceRecord& planned) {

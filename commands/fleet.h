@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "commands/readiness.h"
 #include "net/device_record.h"
 
 namespace quorvik {
@@ -23,6 +24,10 @@ struct FleetDevice {
   std::optional<uint8_t> section;
   std::optional<uint32_t> bytes;
   std::optional<uint32_t> blocks;
+  // The blocks its estimate counts: its own, or for a running device the
+  // file's largest section in blocks of 512.
+  uint32_t estimateBlocks = 0;
+  // For the waits the plan was made for (EstimateMs tells it for others).
   int64_t estimateMs = 0;
   std::string reason;  // why it is skipped; empty for a planned device
   // A file of its own (a rig's declared firmware for its model), read for
@@ -46,18 +51,28 @@ struct FleetFilter {
 // The per-block cost that estimates assume besides the protocol's pause: a
 // device's typical reply time.
 constexpr int64_t kAssumedReplyMs = 5;
+// With the waits until ready, how long estimates take a device to answer
+// after the restart request (from its loader) and after the run request
+// (from its application). Assumed, not known: a device that takes longer
+// makes its update that much longer, up to the fixed pauses as limits.
+constexpr int64_t kAssumedBootMs = 1000;
 
 // The plan for the records of one search (in table order; unit records are
-// no devices of their own), for the file's bytes (already checked whole).
+// no devices of their own), for the file's bytes (already checked whole),
+// its estimates for `waits`.
 FleetPlan PlanFleet(std::span<const DeviceRecord> listed, std::span<const uint8_t> file,
-                    const FleetFilter& filter = {});
+                    const FleetFilter& filter = {}, const Waits& waits = {});
 // The plan's entry for the listed device at `row` alone: planned, or
 // skipped with its reason.
 FleetDevice PlanFleetDevice(std::span<const DeviceRecord> listed, size_t row,
-                            std::span<const uint8_t> file, const FleetFilter& filter = {});
+                            std::span<const uint8_t> file, const FleetFilter& filter = {},
+                            const Waits& waits = {});
 // Why the listed device at `row` cannot be told apart from the others
 // ("ambiguous: ..."), or nothing.
 std::optional<std::string> FleetAmbiguity(std::span<const DeviceRecord> listed, size_t row);
+
+// A planned device's estimate for `waits`.
+int64_t EstimateMs(const FleetDevice& device, const Waits& waits);
 
 // The rows of `listed` that are the planned device: its hardware address
 // where it has a real one, else its serial.
@@ -65,8 +80,10 @@ std::vector<int> FindAgain(std::span<const DeviceRecord> listed, const DeviceRec
 
 // The protocol's waits for one device's update, its search included, plus
 // blocks x (reply time + the 10 ms pause): what an update cannot take less
-// than.
-int64_t UpdateFloorMs(bool fromApplication, uint32_t blocks, bool verifies, int64_t replyMs);
+// than with the fixed pauses (the default). With the waits until ready,
+// what it takes when the device answers kAssumedBootMs after each request.
+int64_t UpdateFloorMs(bool fromApplication, uint32_t blocks, bool verifies, int64_t replyMs,
+                      const Waits& waits = {});
 
 struct FleetTally {
   int planned = 0;

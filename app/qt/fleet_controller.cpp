@@ -41,8 +41,8 @@ void CFleetController::OpenPlan() {
         if (!prepared) return;
         auto shared = std::make_shared<const FleetPreparation>(std::move(*prepared));
         // The settings file belongs to the command thread.
-        const int atOnce = logic.StoredFleetAtOnce(kDefaultAtOnce, kMaxAtOnce);
-        const Waits waits = logic.StoredFleetWaits();
+        const int atOnce = logic.StoredAtOnce(UnattendedRun::kFleet, kDefaultAtOnce, kMaxAtOnce);
+        const Waits waits = logic.StoredWaits(UnattendedRun::kFleet);
         QMetaObject::invokeMethod(
             window, [this, shared, atOnce, waits] { ShowPlan(*shared, atOnce, waits); },
             Qt::QueuedConnection);

@@ -117,6 +117,12 @@ CFleetDialog::CFleetDialog(QWidget* parent) : QDialog(parent) {
                      "of them ended ok and came back running"));
   canaryLabel->setBuddy(m_canary);
   m_waits = new CWaitsBox(this);
+  // The estimates follow the waits the run is to make.
+  connect(m_waits, &CWaitsBox::changed, this, [this] {
+    if (m_running || m_ran) return;
+    m_model->SetWaits(m_waits->Chosen());
+    if (m_model->rowCount() > 0) ShowPlanSummary();
+  });
 
   auto* options = new QHBoxLayout;
   options->addWidget(retriesLabel);
@@ -151,19 +157,13 @@ CFleetDialog::CFleetDialog(QWidget* parent) : QDialog(parent) {
 
 void CFleetDialog::SetPlan(const FleetPreparation& prepared) {
   m_model->SetPlan(prepared.plan);
+  m_model->SetWaits(m_waits->Chosen());
   m_running = m_ran = m_stopAsked = false;
   m_finished = 0;
   m_heading->setText(QStringLiteral("File: %1\nSHA-256: %2")
                          .arg(QFile::decodeName(prepared.path.c_str()),
                               QString::fromStdString(Sha256Hex(*prepared.bytes))));
-  int64_t total = 0;
-  for (const FleetDevice& d : prepared.plan.planned) total += d.estimateMs;
-  m_summary->setText(
-      QStringLiteral("%1 device(s) to update, %2 skipped; about %3 min. Clear a device's box to "
-                     "leave it out.")
-          .arg(prepared.plan.planned.size())
-          .arg(prepared.plan.skipped.size())
-          .arg((total + 59999) / 60000));
+  ShowPlanSummary();
   m_progress->setRange(0, 1);
   m_progress->setValue(0);
   m_table->resizeColumnsToContents();
@@ -195,6 +195,16 @@ void CFleetDialog::SetPlan(const FleetPreparation& prepared) {
   if (m_model->rowCount() > 0) m_table->setCurrentIndex(m_model->index(0, CFleetModel::kDevice));
   m_table->setFocus();
   ApplyButtons();
+}
+
+void CFleetDialog::ShowPlanSummary() {
+  const int planned = m_model->PlannedCount();
+  m_summary->setText(
+      QStringLiteral("%1 device(s) to update, %2 skipped; about %3 min. Clear a device's box to "
+                     "leave it out.")
+          .arg(planned)
+          .arg(m_model->rowCount() - planned)
+          .arg((m_model->EstimatedMs() + 59999) / 60000));
 }
 
 void CFleetDialog::Begin(const std::vector<size_t>& chosen) {

@@ -74,6 +74,8 @@ class CFleetDialog : public QDialog {
   void stopRequested();
 
  private:
+  // How many devices the plan updates and skips, and how long it takes.
+  void ShowPlanSummary();
   void ApplyButtons();
   void ShowProgress();
 

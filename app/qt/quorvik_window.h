@@ -58,12 +58,13 @@ class CQuorvikWindow {
   // the dialog that shows the plan and runs it.
   void OpenFleetPlan() { m_fleet.OpenPlan(); }
   CFleetDialog* fleetDialog() const { return m_fleet.dialog(); }
-  // "Recover...": the devices left half-updated, beside the window.
+  // "Recover...": the devices left half-updated, beside the window; a new
+  // one shows once the command thread is free.
   void OpenRecover() { m_recover.Open(); }
   CRecoverDialog* recoverDialog() const { return m_recover.dialog(); }
   // "Station...": the production bench beside the window, with `path`
-  // chosen when given.
-  CStationDialog* OpenStation(const std::string& path = {}) { return m_station.Open(path); }
+  // chosen when given; a new one shows once the command thread is free.
+  void OpenStation(const std::string& path = {}) { m_station.Open(path); }
   CStationDialog* stationDialog() const { return m_station.dialog(); }
 
  private:

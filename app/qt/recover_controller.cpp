@@ -20,10 +20,26 @@ void CRecoverController::LookForHalfUpdated() {
 }
 
 void CRecoverController::Open() {
+  if (m_dialog) {
+    Show({});
+    return;
+  }
+  CQtMainView* window = &m_commands.window();
+  CQuorvikDlg& logic = m_commands.logic();
+  m_commands.RunWhenFree([this, window, &logic] {
+    // The settings file belongs to the command thread.
+    const Waits waits = logic.StoredWaits(UnattendedRun::kRecovery);
+    QMetaObject::invokeMethod(
+        window, [this, waits] { Show(waits); }, Qt::QueuedConnection);
+  });
+}
+
+void CRecoverController::Show(const Waits& waits) {
   if (m_commands.closed()) return;
   CQtMainView& window = m_commands.window();
   SideDialogSteps<CRecoverDialog> steps;
-  steps.made = [this, &window](CRecoverDialog& dialog) {
+  steps.made = [this, &window, waits](CRecoverDialog& dialog) {
+    dialog.SetWaits(waits);
     QObject::connect(&dialog, &CRecoverDialog::writeAgainRequested, &window,
                      [this](const UnfinishedUpdate& device) { WriteSameFileAgain(device); });
     QObject::connect(&dialog, &CRecoverDialog::runRequested, &window,
@@ -51,9 +67,10 @@ void CRecoverController::WriteSameFileAgain(const UnfinishedUpdate& device) {
     return;
   }
   CQuorvikDlg& logic = m_commands.logic();
-  m_commands.Run(
-      [&logic, row, path = device.file, checked] { logic.WriteSameFileAgain(row, path, *checked); },
-      QGuiApplication::keyboardModifiers());
+  const Waits waits = m_dialog ? m_dialog->ChosenWaits() : Waits{true, kDefaultSettle};
+  m_commands.Run([&logic, row, path = device.file, checked,
+                  waits] { logic.WriteSameFileAgain(row, path, *checked, waits); },
+                 QGuiApplication::keyboardModifiers());
 }
 
 void CRecoverController::RunHalfUpdated(const UnfinishedUpdate& device) {

@@ -24,7 +24,9 @@ class CRecoverController {
                      std::string journalPath)
       : m_commands(commands), m_listed(listed), m_journalPath(std::move(journalPath)) {}
 
-  // "Recover...": the devices left half-updated, beside the window.
+  // "Recover...": the devices left half-updated, beside the window; a new
+  // dialog shows once the waits of the last recovery have been read, on
+  // the command thread, as soon as it is free.
   void Open();
   CRecoverDialog* dialog() const { return m_dialog; }
   // The devices that answer in their loader and whose last journal line is
@@ -32,6 +34,9 @@ class CRecoverController {
   void LookForHalfUpdated();
 
  private:
+  // `waits` are those of a dialog made now; one already open keeps what
+  // the operator set in it.
+  void Show(const Waits& waits);
   // The listed row of a half-updated device now (in its loader), or -1.
   int ListedLoaderRow(const UnfinishedUpdate& device) const;
   void WriteSameFileAgain(const UnfinishedUpdate& device);

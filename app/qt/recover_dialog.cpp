@@ -13,6 +13,7 @@
 #include <algorithm>
 
 #include "app/qt/models/recover_model.h"
+#include "app/qt/waits_box.h"
 
 namespace quorvik {
 
@@ -46,6 +47,8 @@ CRecoverDialog::CRecoverDialog(QWidget* parent) : QDialog(parent) {
   connect(m_run, &QPushButton::clicked, this, [this] {
     if (const int row = SelectedRow(); row >= 0) emit runRequested(m_model->device(row));
   });
+  // The device waits in its loader: there is no restart to settle after.
+  m_waits = new CWaitsBox(this, false);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
   buttons->button(QDialogButtonBox::Close)->setText(QStringLiteral("&Close"));
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -53,6 +56,7 @@ CRecoverDialog::CRecoverDialog(QWidget* parent) : QDialog(parent) {
   auto* actions = new QHBoxLayout;
   actions->addWidget(m_write);
   actions->addWidget(m_run);
+  actions->addWidget(m_waits);
   actions->addStretch(1);
   actions->addWidget(buttons);
   auto* layout = new QVBoxLayout(this);
@@ -84,6 +88,14 @@ void CRecoverDialog::SetWindowBusy(bool busy) {
   UpdateButtons();
 }
 
+Waits CRecoverDialog::ChosenWaits() const {
+  return m_waits->Chosen();
+}
+
+void CRecoverDialog::SetWaits(const Waits& waits) {
+  m_waits->Set(waits);
+}
+
 int CRecoverDialog::SelectedRow() const {
   const QModelIndexList rows = m_table->selectionModel()->selectedRows();
   return rows.isEmpty() ? -1 : rows.front().row();
@@ -93,6 +105,7 @@ void CRecoverDialog::UpdateButtons() {
   const int row = SelectedRow();
   m_write->setEnabled(!m_busy && m_model->CanWriteAgain(row));
   m_run->setEnabled(!m_busy && row >= 0);
+  m_waits->setEnabled(!m_busy);
 }
 
 }  // namespace quorvik

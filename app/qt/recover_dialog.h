@@ -7,6 +7,7 @@
 #include <QDialog>
 #include <vector>
 
+#include "commands/readiness.h"
 #include "records/recovery.h"
 
 class QLabel;
@@ -16,6 +17,7 @@ class QTableView;
 namespace quorvik {
 
 class CRecoverModel;
+class CWaitsBox;
 
 class CRecoverDialog : public QDialog {
   Q_OBJECT
@@ -31,6 +33,10 @@ class CRecoverDialog : public QDialog {
   QLabel* note() const { return m_note; }
   QPushButton* writeButton() const { return m_write; }
   QPushButton* runButton() const { return m_run; }
+  // How the write waits for the device to start again.
+  Waits ChosenWaits() const;
+  void SetWaits(const Waits& waits);
+  CWaitsBox* waitsBox() const { return m_waits; }
   // Every column whole: the smallest width it is of use at beside the
   // window.
   QSize LeastSize() const { return m_least; }
@@ -50,6 +56,7 @@ class CRecoverDialog : public QDialog {
   QLabel* m_note = nullptr;
   QPushButton* m_write = nullptr;
   QPushButton* m_run = nullptr;
+  CWaitsBox* m_waits = nullptr;
   bool m_busy = false;
   QSize m_least;
 };

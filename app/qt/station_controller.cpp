@@ -29,10 +29,29 @@ class CStationForDialog : public CObserverForDialog<CStationDialog, IStationObse
 
 }  // namespace
 
-CStationDialog* CStationController::Open(const std::string& path) {
+void CStationController::Open(const std::string& path) {
+  if (m_dialog) {
+    Show(path, 0, {});
+    return;
+  }
+  CQtMainView* window = &m_commands.window();
+  CQuorvikDlg& logic = m_commands.logic();
+  m_commands.RunWhenFree([this, window, &logic, path] {
+    // The settings file belongs to the command thread.
+    const int atOnce =
+        logic.StoredAtOnce(UnattendedRun::kStation, kDefaultUnitsAtOnce, kMaxUnitsAtOnce);
+    const Waits waits = logic.StoredWaits(UnattendedRun::kStation);
+    QMetaObject::invokeMethod(
+        window, [this, path, atOnce, waits] { Show(path, atOnce, waits); }, Qt::QueuedConnection);
+  });
+}
+
+void CStationController::Show(const std::string& path, int atOnce, const Waits& waits) {
+  if (m_commands.closed()) return;
   CQtMainView& window = m_commands.window();
   SideDialogSteps<CStationDialog> steps;
-  steps.made = [this, &window](CStationDialog& dialog) {
+  steps.made = [this, &window, atOnce, waits](CStationDialog& dialog) {
+    dialog.SetChoices(atOnce, waits);
     QObject::connect(&dialog, &CStationDialog::startRequested, &window, [this] { StartRun(); });
     QObject::connect(&dialog, &CStationDialog::stopRequested, &window, [this] {
       if (m_stop) *m_stop = true;
@@ -46,7 +65,7 @@ CStationDialog* CStationController::Open(const std::string& path) {
   steps.placed = [&path](CStationDialog& dialog) {
     if (!path.empty()) dialog.ChooseFile(path);
   };
-  return OpenSideDialog(m_dialog, window, steps);
+  OpenSideDialog(m_dialog, window, steps);
 }
 
 void CStationController::StartRun() {

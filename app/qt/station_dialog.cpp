@@ -101,8 +101,8 @@ CStationDialog::CStationDialog(QWidget* parent, Clock now)
     UpdateButtons();
   });
   m_parallel = new QSpinBox(this);
-  m_parallel->setRange(1, 64);
-  m_parallel->setValue(4);
+  m_parallel->setRange(1, kMaxUnitsAtOnce);
+  m_parallel->setValue(kDefaultUnitsAtOnce);
   m_parallel->setAccessibleName(QStringLiteral("Units at once"));
   m_again = new QCheckBox(QStringLiteral("Flash units done before &again"), this);
   m_again->setToolTip(
@@ -175,6 +175,13 @@ bool CStationDialog::ChooseFile(const std::string& path) {
   ShowSetup();
   UpdateButtons();
   return true;
+}
+
+void CStationDialog::SetChoices(int atOnce, const Waits& waits) {
+  if (m_running) return;
+  m_parallel->setValue(atOnce);
+  m_waits->Set(waits);
+  ShowSetup();
 }
 
 void CStationDialog::ShowSetup() {

@@ -30,12 +30,17 @@ namespace quorvik {
 class CStationModel;
 class CWaitsBox;
 
+// What "Units at once:" offers, and where it starts until the operator has
+// chosen.
+constexpr int kMaxUnitsAtOnce = 64;
+constexpr int kDefaultUnitsAtOnce = 4;
+
 // What the operator set up: what the station runs with.
 struct StationSetup {
   std::string path;
   std::shared_ptr<const std::vector<uint8_t>> bytes;  // the file as read once
   std::vector<uint16_t> models;
-  int parallel = 4;
+  int parallel = kDefaultUnitsAtOnce;
   // Units already done with this file are flashed again.
   bool again = false;
   Waits waits{true, kDefaultSettle};
@@ -51,6 +56,8 @@ class CStationDialog : public QDialog {
   // Reads the file and shows its name, SHA-256 prefix and models; false
   // (and says why) when it cannot be read or is refused.
   bool ChooseFile(const std::string& path);
+  // "Units at once" and the waits as the last run left them.
+  void SetChoices(int atOnce, const Waits& waits);
   // The window's command state: Start only while nothing else runs.
   void SetWindowBusy(bool busy);
 
@@ -71,6 +78,7 @@ class CStationDialog : public QDialog {
   QLabel* countsLine() const { return m_counts; }
   QLineEdit* modelsEdit() const { return m_models; }
   QCheckBox* againBox() const { return m_again; }
+  QSpinBox* unitsAtOnceBox() const { return m_parallel; }
   CWaitsBox* waitsBox() const { return m_waits; }
   QPushButton* browseButton() const { return m_browse; }
   QPushButton* startButton() const { return m_start; }

@@ -7,12 +7,21 @@
 
 namespace quorvik {
 
-CWaitsBox::CWaitsBox(QWidget* parent) : QWidget(parent) {
+CWaitsBox::CWaitsBox(QWidget* parent, bool withSettle) : QWidget(parent) {
   m_fixed = new QCheckBox(QStringLiteral("Fi&xed waits"), this);
   m_fixed->setToolTip(
-      QStringLiteral("Pause 6 s after the restart request and 3 s after the run request, as the "
-                     "one-device update does, instead of going on when the device answers"));
+      withSettle
+          ? QStringLiteral("Pause 6 s after the restart request and 3 s after the run request, as "
+                           "the one-device update does, instead of going on when the device "
+                           "answers")
+          : QStringLiteral("Pause 3 s after the run request, as the one-device update does, "
+                           "instead of going on when the device answers"));
   m_fixed->setAccessibleDescription(m_fixed->toolTip());
+  auto* layout = new QHBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(m_fixed);
+  connect(m_fixed, &QCheckBox::toggled, this, &CWaitsBox::changed);
+  if (!withSettle) return;
   auto* settleLabel = new QLabel(QStringLiteral("Settl&e (ms):"), this);
   m_settle = new QSpinBox(this);
   m_settle->setRange(0, static_cast<int>(kMaxSettle.count()));
@@ -23,20 +32,19 @@ CWaitsBox::CWaitsBox(QWidget* parent) : QWidget(parent) {
       QStringLiteral("Between a restarted loader's first answer and its first block: some "
                      "loaders answer before they can take a block"));
   settleLabel->setBuddy(m_settle);
-  auto* layout = new QHBoxLayout(this);
-  layout->setContentsMargins(0, 0, 0, 0);
-  layout->addWidget(m_fixed);
   layout->addWidget(settleLabel);
   layout->addWidget(m_settle);
+  connect(m_settle, &QSpinBox::valueChanged, this, &CWaitsBox::changed);
 }
 
 Waits CWaitsBox::Chosen() const {
-  return Waits{!m_fixed->isChecked(), std::chrono::milliseconds(m_settle->value())};
+  return Waits{!m_fixed->isChecked(),
+               m_settle ? std::chrono::milliseconds(m_settle->value()) : kDefaultSettle};
 }
 
 void CWaitsBox::Set(const Waits& waits) {
   m_fixed->setChecked(!waits.ready);
-  m_settle->setValue(static_cast<int>(waits.settle.count()));
+  if (m_settle) m_settle->setValue(static_cast<int>(waits.settle.count()));
 }
 
 }  // namespace quorvik

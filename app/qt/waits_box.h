@@ -1,8 +1,8 @@
 #pragma once
-// How an unattended run waits around each device's transfer, as the fleet
-// and the station dialogs let the operator choose it: for the device's
-// answers (with a settle time after its loader's first), or the fixed
-// pauses of the one-device update for devices that need them.
+// How an unattended run waits around each device's transfer, as the fleet,
+// the station and the recover dialogs let the operator choose it: for the
+// device's answers (with a settle time after its loader's first), or the
+// fixed pauses of the one-device update for devices that need them.
 
 #include <QWidget>
 
@@ -16,12 +16,19 @@ namespace quorvik {
 class CWaitsBox : public QWidget {
   Q_OBJECT
  public:
-  explicit CWaitsBox(QWidget* parent = nullptr);
+  // Without `withSettle` for devices already in their loader: no restart,
+  // so nothing to settle after.
+  explicit CWaitsBox(QWidget* parent = nullptr, bool withSettle = true);
 
   Waits Chosen() const;
   void Set(const Waits& waits);
   QCheckBox* fixedBox() const { return m_fixed; }
+  // None without the settle time.
   QSpinBox* settleBox() const { return m_settle; }
+
+ signals:
+  // What Chosen() gives has changed, by the operator or by Set.
+  void changed();
 
  private:
   QCheckBox* m_fixed = nullptr;

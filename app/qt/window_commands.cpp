@@ -1,6 +1,7 @@
 #include "app/qt/window_commands.h"
 
 #include <QMetaObject>
+#include <memory>
 
 namespace quorvik {
 
@@ -17,6 +18,25 @@ bool CWindowCommands::Run(std::function<void()> command, Qt::KeyboardModifiers m
   const bool posted = m_runner.Post(std::move(command), release);
   if (!posted) m_window.SetBusy(false);
   return posted;
+}
+
+void CWindowCommands::RunWhenFree(std::function<void()> command) {
+  if (m_closed) return;
+  if (!m_window.IsBusy()) {
+    Run(std::move(command), Qt::NoModifier);
+    return;
+  }
+  // Tried again from the event loop, not from within the signal: the
+  // window's other listeners must hear of the end before a new command.
+  auto connection = std::make_shared<QMetaObject::Connection>();
+  *connection = QObject::connect(&m_window, &CQtMainView::busyChanged, &m_window,
+                                 [this, connection, command = std::move(command)](bool nowBusy) {
+                                   if (nowBusy) return;
+                                   QMetaObject::invokeMethod(
+                                       &m_window, [this, command] { RunWhenFree(command); },
+                                       Qt::QueuedConnection);
+                                   QObject::disconnect(*connection);
+                                 });
 }
 
 }  // namespace quorvik

@@ -31,6 +31,12 @@ class CWindowCommands {
   // Hands `command` to the command thread, with the keys held at its
   // start; false when a command is running or the window has closed.
   bool Run(std::function<void()> command, Qt::KeyboardModifiers modifiers);
+  // Hands over `command` now, or as soon as the running command has ended
+  // and the window has taken in what it showed; nothing once the window has
+  // closed. For the window's own steps (what a dialog remembers, read from
+  // the settings file), never for the operator's: a click while a command
+  // runs does nothing.
+  void RunWhenFree(std::function<void()> command);
   // The logic's `handler` as a command, with the keys held now.
   template <typename Result>
   void Run(Result (CQuorvikDlg::*handler)()) {

@@ -2,6 +2,7 @@
 // start-up finds them all and Find finds them again. Runs only inside a
 // private network namespace.
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QListWidget>
@@ -19,6 +20,7 @@
 #include "app/qt/network_check_dialog.h"
 #include "app/qt/quorvik_window.h"
 #include "app/qt/recover_dialog.h"
+#include "app/qt/waits_box.h"
 #include "base/text.h"
 #include "commands/sha256.h"
 #include "net/network_session.h"
@@ -90,7 +92,8 @@ class DevsimWindowTest : public QObject {
   }
 
   // A device whose update never ended waits in its loader: start-up says so
-  // under the list, and the recover dialog writes it the same file again.
+  // under the list, and the recover dialog writes it the same file again,
+  // waiting for its application to answer unless told to pause.
   void offersToRecoverAHalfUpdatedDevice() {
     QUORVIK_SKIP_OUTSIDE_PRIVATE_NETNS();
     CSimulatorBench bench;
@@ -118,6 +121,8 @@ class DevsimWindowTest : public QObject {
     start.update->fileBytes = bytes.size();
     QVERIFY(!CJournal(journal).Append(
         JournalStartRecord(start, {"bench", "quorvik-cli", "127.0.0.1"})));
+    // The last recovery made the fixed pauses.
+    std::ofstream("Quorvik.ini") << "[APP]\nRECOVER_WAITS=fixed\n";
 
     QVERIFY(bench.Start(QUORVIK_DEVSIM_PATH, QString::fromStdString(config)));
     QVERIFY(bench.Ready());
@@ -135,8 +140,14 @@ class DevsimWindowTest : public QObject {
       QVERIFY(view.recoverOffer()->isVisible());
 
       view.recoverOffer()->click();
+      QTRY_VERIFY(window.recoverDialog() != nullptr);
       CRecoverDialog* dialog = window.recoverDialog();
-      QVERIFY(dialog != nullptr);
+      // The last recovery's choice, read from the settings file; by its key
+      // back to waiting for the device, as recover --yes does.
+      QVERIFY(dialog->waitsBox()->fixedBox()->isChecked());
+      QVERIFY(HasKeyboard(dialog));
+      QTest::keyClick(dialog->windowHandle(), Qt::Key_X, Qt::AltModifier);
+      QTRY_VERIFY(!dialog->waitsBox()->fixedBox()->isChecked());
       QCOMPARE(dialog->model()->rowCount(), 1);
       QCOMPARE(dialog->model()->index(0, CRecoverModel::kFile).data().toString(),
                QString::fromStdString(firmware));
@@ -155,6 +166,10 @@ class DevsimWindowTest : public QObject {
       QCOMPARE(TextOf(lines[2], "outcome"), std::string("ok"));
       QCOMPARE(TextOf(lines[2], "confirmed"), std::string("running"));
       QCOMPARE(TextOf(lines[2], "file"), firmware);
+      QCOMPARE(TextOf(lines[2], "waits"), std::string("ready"));
+      std::ifstream ini("Quorvik.ini");
+      const std::string settings((std::istreambuf_iterator<char>(ini)), {});
+      QVERIFY2(settings.find("RECOVER_WAITS=ready") != std::string::npos, settings.c_str());
       dialog->close();
     }
     QVERIFY(bench.Stop());

@@ -218,7 +218,8 @@ class FleetDialogTest : public QObject, CPlayedWindowFixture {
     QVERIFY(dialog->stopButton()->isEnabled() == false);
   }
 
-  // The fixed pauses are one key away, and the next plan opens with them.
+  // The fixed pauses are one key away, the estimates follow them, and the
+  // next plan opens with them.
   void fixedWaitsAreChosenWithTheKeyboardAndRemembered() {
     inLoader = {{'B', false}};
     model = {{'B', kModel}};
@@ -228,8 +229,12 @@ class FleetDialogTest : public QObject, CPlayedWindowFixture {
     CFleetDialog* dialog = ActiveFleetDialog();
     QVERIFY(dialog);
     QVERIFY(!dialog->waitsBox()->fixedBox()->isChecked());
+    // The estimate follows: B's restart and start cost 6 s and 5.1 s more.
+    const QModelIndex estimate = dialog->model()->index(0, CFleetModel::kEstimate);
+    QCOMPARE(estimate.data().toString(), QStringLiteral("~4 s"));
     QTest::keyClick(dialog->windowHandle(), Qt::Key_X, Qt::AltModifier);
     QTRY_VERIFY(dialog->waitsBox()->fixedBox()->isChecked());
+    QCOMPARE(estimate.data().toString(), QStringLiteral("~14 s"));
     QTest::keyClick(dialog->windowHandle(), Qt::Key_E, Qt::AltModifier);
     QCOMPARE(QApplication::focusWidget(), dialog->waitsBox()->settleBox());
     QTest::keyClick(dialog->windowHandle(), Qt::Key_Up);
@@ -320,8 +325,20 @@ class FleetDialogTest : public QObject, CPlayedWindowFixture {
     const QRect room = view().screen()->availableGeometry();
     QCOMPARE(room.size(), QSize(1280, 800));
     const std::vector<std::pair<const char*, std::function<QWidget*()>>> kPanels = {
-        {"station", [this] { return window->OpenStation(); }},
-        {"recover", [this] { return (window->OpenRecover(), window->recoverDialog()); }},
+        {"station",
+         [this] {
+           window->OpenStation();
+           return QTest::qWaitFor([this] { return window->stationDialog() != nullptr; })
+                      ? window->stationDialog()
+                      : nullptr;
+         }},
+        {"recover",
+         [this] {
+           window->OpenRecover();
+           return QTest::qWaitFor([this] { return window->recoverDialog() != nullptr; })
+                      ? window->recoverDialog()
+                      : nullptr;
+         }},
         {"plan", [this] { return (PlanWithFile(RigFile()), window->fleetDialog()); }},
     };
     for (const auto& [name, open] : kPanels) {

@@ -1,8 +1,10 @@
 // The window's station against two simulated units, driven with real keys:
 // the tiles say PASS and FAIL, Return and Esc leave the running station alone, its
-// set-up is locked, and stopping asks first.
+// set-up is locked, stopping asks first, and what a run went with is what the
+// next opening starts from.
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
@@ -11,10 +13,13 @@
 #include <QListView>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTest>
 #include <QTimer>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
+#include <utility>
 
 #include "app/qt/models/station_model.h"
 #include "app/qt/quorvik_window.h"
@@ -31,6 +36,15 @@
 using namespace quorvik;
 
 namespace {
+
+// "Application > Station..."; the dialog once it shows. Not by keys: on
+// Wayland no window need have the keyboard once a window beside it closed.
+CStationDialog* OpenStationFromMenu(CQuorvikWindow& window) {
+  window.view().stationAction()->trigger();
+  return QTest::qWaitFor([&window] { return window.stationDialog() != nullptr; })
+             ? window.stationDialog()
+             : nullptr;
+}
 
 // Answers the question the next key brings up with a key on its button,
 // once the box is up.
@@ -69,6 +83,16 @@ class StationWindowTest : public QObject {
     const std::vector<uint8_t> bytes =
         FirmwareFileBytes(2, {{33, 0x3680, 0x01, 0x05, PatternBytes(1300, 3)}});
     WriteFile(firmware, bytes);
+    // What the last run went with; the rest of the operator's file stays.
+    std::ofstream("Quorvik.ini")
+        << "; bench 7\n[APP]\nSELECTED_IP=127.0.0.1\nSTATION_AT_ONCE=2\nSTATION_WAITS=fixed\n";
+    // "Units at once", "Fixed waits" and "Settle (ms)" as the dialog shows them.
+    const auto choices = [](CStationDialog* d) {
+      return QStringLiteral("%1 %2 %3")
+          .arg(d->unitsAtOnceBox()->value())
+          .arg(d->waitsBox()->fixedBox()->isChecked() ? "fixed" : "ready")
+          .arg(d->waitsBox()->settleBox()->value());
+    };
 
     QVERIFY(bench.Start(QUORVIK_DEVSIM_PATH, QString::fromStdString(config)));
     QVERIFY(bench.Ready());
@@ -96,6 +120,15 @@ class StationWindowTest : public QObject {
       QCOMPARE(dialog->fileLine()->text(),
                QStringLiteral("matrix.bin   SHA-256 %1   models: any the file fits")
                    .arg(QString::fromStdString(Sha256Hex(bytes).substr(0, 12))));
+      QCOMPARE(choices(dialog), QStringLiteral("2 fixed 300"));
+      QTest::keyClick(dialog->windowHandle(), Qt::Key_X, Qt::AltModifier);
+      QTRY_VERIFY(!dialog->waitsBox()->fixedBox()->isChecked());
+      for (const auto& [alt, typed] : {std::pair{Qt::Key_O, "3"}, std::pair{Qt::Key_E, "450"}}) {
+        QTest::keyClick(dialog->windowHandle(), alt, Qt::AltModifier);
+        QTest::keyClick(dialog->windowHandle(), Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(QApplication::focusWidget(), QString::fromLatin1(typed));
+      }
+      QCOMPARE(choices(dialog), QStringLiteral("3 ready 450"));
 
       focus(dialog->modelsEdit());
       QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("3680"));
@@ -149,6 +182,30 @@ class StationWindowTest : public QObject {
         QCOMPARE(TextOf(line, "program"), std::string("quorvik station"));
         QCOMPARE(TextOf(line, "waits"), std::string("ready"));
       }
+      std::ifstream ini("Quorvik.ini");
+      const std::string settings((std::istreambuf_iterator<char>(ini)), {});
+      for (const char* kept : {"SELECTED_IP=127.0.0.1", "STATION_AT_ONCE=3", "STATION_WAITS=ready",
+                               "STATION_SETTLE_MS=450"})
+        QVERIFY2(settings.find("; bench 7\n") == 0 && settings.find(kept) != std::string::npos,
+                 settings.c_str());
+      dialog->close();
+      QTRY_VERIFY(window.stationDialog() == nullptr);
+      // Opened again, it starts from what the run went with.
+      dialog = OpenStationFromMenu(window);
+      QVERIFY(dialog != nullptr);
+      QCOMPARE(choices(dialog), QStringLiteral("3 ready 450"));
+      dialog->close();
+    }
+    // And so does the next start of the program.
+    {
+      QuorvikWindowOptions options;
+      options.timeScale = 0.1;
+      CQuorvikWindow window(network, options);
+      window.Start();
+      QTRY_VERIFY_WITH_TIMEOUT(!window.IsRunningCommand(), 10000);
+      CStationDialog* dialog = OpenStationFromMenu(window);
+      QVERIFY(dialog != nullptr);
+      QCOMPARE(choices(dialog), QStringLiteral("3 ready 450"));
       dialog->close();
     }
     QVERIFY(bench.Stop());

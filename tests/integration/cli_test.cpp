@@ -824,6 +824,22 @@ TEST_F(Cli, UpdateAllPlansThenUpdatesEveryDeviceAndCountsThem) {
     EXPECT_EQ(d["section"].is_null(), d["mode"] == "app") << d;
     EXPECT_GT(d["estimateMs"], 0);
   }
+  // Estimated for the waits the run makes: the fixed pauses cost each
+  // device 5.1 s instead of a boot and a poll after its run request, and a
+  // running one 8 s instead of a boot, a poll and the settle time after
+  // its restart request.
+  const CliRun fixed =
+      RunCli({"update", "--file", file, "--all", "--dry-run", "--json", "--fixed-waits", kFast});
+  const auto fixedEvents = fixed.Events();
+  const nlohmann::json* fixedPlan = EventOf(fixedEvents, "plan");
+  ASSERT_TRUE(fixedPlan) << fixed.out << fixed.err;
+  std::map<std::string, int64_t> moreBySerial;
+  for (const auto& d : (*fixedPlan)["devices"])
+    moreBySerial[d["serial"]] += d["estimateMs"].get<int64_t>();
+  for (const auto& d : (*plan)["devices"])
+    moreBySerial[d["serial"]] -= d["estimateMs"].get<int64_t>();
+  for (const auto& d : (*plan)["devices"])
+    EXPECT_EQ(moreBySerial[d["serial"]], d["mode"] == "app" ? 3850 + 6450 : 3850) << d;
   // Without a terminal to ask, and without --yes, nothing is updated.
   EXPECT_EQ(RunCli({"update", "--file", file, "--all", kFast}).exitCode, 2);
   EXPECT_TRUE(Journal().empty());

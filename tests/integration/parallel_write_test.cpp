@@ -174,7 +174,7 @@ TEST(ParallelWrite, TheWindowsFleetRunWritesTwoDevicesSideBySide) {
     options.parallel = 2;
     const FleetRunEnd end = dlg.RunFleet(prepared->plan, options, steps);
     EXPECT_EQ(end.tally.updated, 2);
-    EXPECT_EQ(dlg.StoredFleetAtOnce(8, 64), 2);
+    EXPECT_EQ(dlg.StoredAtOnce(UnattendedRun::kFleet, 8, 64), 2);
   }
   network.Close();
   EXPECT_EQ(steps.finished, (std::map<size_t, bool>{{0, true}, {1, true}}));

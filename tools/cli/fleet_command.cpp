@@ -150,7 +150,8 @@ int RunFleet(const CliOptions& options, CEventWriter& writer, INetwork& network,
 
   FleetFilter filter;
   filter.models = options.models;
-  const FleetPlan plan = PlanFleet(observer.listed().records, file.bytes, filter);
+  // Its estimates for the waits the run makes.
+  const FleetPlan plan = PlanFleet(observer.listed().records, file.bytes, filter, WaitsOf(options));
   nlohmann::json planEvent = {{"event", "plan"},
                               {"file", ToUtf8(options.file)},
                               {"sha256", Sha256Hex(file.bytes)},

@@ -40,6 +40,22 @@ void CFleetModel::SetPlan(const FleetPlan& plan) {
   endResetModel();
 }
 
+void CFleetModel::SetWaits(const Waits& waits) {
+  for (int i = 0; i < m_plannedCount; ++i) {
+    FleetDevice& device = m_rows[static_cast<size_t>(i)].device;
+    device.estimateMs = EstimateMs(device, waits);
+  }
+  if (m_plannedCount > 0)
+    emit dataChanged(index(0, kEstimate), index(m_plannedCount - 1, kEstimate));
+}
+
+int64_t CFleetModel::EstimatedMs() const {
+  int64_t total = 0;
+  for (int i = 0; i < m_plannedCount; ++i)
+    total += m_rows[static_cast<size_t>(i)].device.estimateMs;
+  return total;
+}
+
 void CFleetModel::Lock(bool locked) {
   m_locked = locked;
   if (!m_rows.empty()) emit dataChanged(index(0, kDevice), index(rowCount() - 1, kDevice));

@@ -40,6 +40,10 @@ class CFleetModel : public QAbstractTableModel {
   using QAbstractTableModel::QAbstractTableModel;
 
   void SetPlan(const FleetPlan& plan);
+  // The planned devices' estimates for the waits the run is to make.
+  void SetWaits(const Waits& waits);
+  // The planned devices' estimates together.
+  int64_t EstimatedMs() const;
   // Check boxes take no clicks once the run has begun.
   void Lock(bool locked);
   std::vector<size_t> Chosen() const;

@@ -493,7 +493,10 @@ TEST_F(FirmwareUpdate, OnlyTheOneDeviceUpdateLeavesItsFileAndBoxBehind) {
          dlg.RunFleet(plan->plan, {{0}, path, plan->bytes}, fleetDialog);
        }},
       {"station", [&] { dlg.RunStation(station, tiles); }},
-      {"recover: the same file", [&] { dlg.WriteSameFileAgain(0, path, ReadFirmwareFile(path)); }},
+      {"recover: the same file",
+       [&] {
+         dlg.WriteSameFileAgain(0, path, ReadFirmwareFile(path), {true, kDefaultSettle});
+       }},
       {"recover: its application", [&] { dlg.StartHalfUpdated(0); }},
   };
   StartAndChoose(path);
@@ -545,7 +548,7 @@ TEST_F(FirmwareUpdate, AnUpdateWithBytesReadEarlierNeverReadsTheFileAgain) {
   network.writes.clear();
   inBootloader = true;
   dlg.OnFind();
-  dlg.WriteSameFileAgain(0, path, FirmwareFileRead{*read, std::nullopt, ""});
+  dlg.WriteSameFileAgain(0, path, FirmwareFileRead{*read, std::nullopt, ""}, Waits{});
   EXPECT_EQ(results.last().update->sha256, Sha256Hex(*read));
   EXPECT_EQ(network.WrittenImage(), expected);
 }

@@ -74,6 +74,11 @@ TEST(FleetPlan, EveryListedDeviceIsPlannedOrSkippedWithItsReason) {
   EXPECT_FALSE(plan.planned[3].section);  // known only after its restart
   EXPECT_FALSE(plan.planned[3].blocks);
   EXPECT_GT(plan.planned[3].estimateMs, plan.planned[0].estimateMs + 8000);  // restart and search
+  // Planned for the waits until ready, a device is estimated with them.
+  const Waits ready{true, kDefaultSettle};
+  const FleetPlan readyPlan = PlanFleet(listed, file, {}, ready);
+  EXPECT_EQ(readyPlan.planned[0].estimateMs, UpdateFloorMs(false, 4, true, 5, ready));
+  EXPECT_EQ(readyPlan.planned[3].estimateMs, UpdateFloorMs(true, 2, false, 5, ready));
   EXPECT_NE(ReasonFor(plan, 0x14).find("ambiguous"), std::string::npos);
   EXPECT_NE(ReasonFor(plan, 0x15).find("ambiguous"), std::string::npos);
   EXPECT_NE(ReasonFor(plan, 0x16).find("ambiguous"), std::string::npos);
@@ -115,6 +120,11 @@ TEST(FleetPlan, ADeviceIsFoundAgainByItsAddressOrBehindThePlaceholderByItsSerial
   // The floor of an update: waits of the protocol and blocks x (reply + 10 ms).
   EXPECT_EQ(UpdateFloorMs(false, 4, true, 5), 4 * 15 + 5 + 100 + 3000 + 2000);
   EXPECT_EQ(UpdateFloorMs(true, 0, false, 5), 300 + 6000 + 2000 + 100 + 3000 + 2000);
+  // Waiting until ready: the assumed boot and one poll after each request,
+  // and the settle time after the loader's first answer.
+  const Waits ready{true, std::chrono::milliseconds(400)};
+  EXPECT_EQ(UpdateFloorMs(false, 4, true, 5, ready), 4 * 15 + 5 + 1000 + 250);
+  EXPECT_EQ(UpdateFloorMs(true, 0, false, 5, ready), 300 + 1000 + 250 + 400 + 1000 + 250);
 }
 
 }  // namespace
