@@ -22,8 +22,9 @@ void IStationObserver::OnIgnored(const StationUnit&, const std::string&) {}
 void IStationObserver::OnGone(const StationUnit&) {}
 
 int StationTally::PerHour() const {
-  if (elapsed < std::chrono::seconds(1)) return 0;
-  return static_cast<int>(int64_t{ok + failed} * 3'600'000 / elapsed.count());
+  const std::chrono::milliseconds span = producing.count() > 0 ? producing : elapsed;
+  if (span < std::chrono::seconds(1)) return 0;
+  return static_cast<int>(int64_t{ok + failed} * 3'600'000 / span.count());
 }
 
 std::string StationSerial(const DeviceRecord& record) {
@@ -254,6 +255,8 @@ class CStation {
   // left alone stood for.
   std::map<std::string, bool> m_ends;
   std::map<std::string, int> m_ignored;
+  // The first unit found and the last unit's end: the span of production.
+  std::optional<std::chrono::steady_clock::time_point> m_firstFound, m_lastEnd;
 };
 
 void CStation::Ignore(CStationUnits::Unit& u, const std::string& why) {
@@ -288,6 +291,7 @@ void CStation::Heard(const std::vector<DeviceRecord>& listed) {
       }
     }
     u->queued = true;
+    if (!m_firstFound) m_firstFound = std::chrono::steady_clock::now();
     m_station.OnFound(u->unit);
   }
 }
@@ -299,6 +303,7 @@ void CStation::Ended(const StationUnit& unit, const CommandResult& result) {
     u->busy = false;
   }
   m_ends[PhysicalDeviceKey(unit.record)] = result.outcome == Outcome::kOk;
+  m_lastEnd = std::chrono::steady_clock::now();
   m_station.OnDone(unit, result);
 }
 
@@ -449,6 +454,9 @@ StationEnd CStation::Run() {
     if (m_ends.count(unit) == 0) end.tally.ignored += units;
   end.tally.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
       std::chrono::steady_clock::now() - begun);
+  if (m_firstFound && m_lastEnd)
+    end.tally.producing =
+        std::chrono::duration_cast<std::chrono::milliseconds>(*m_lastEnd - *m_firstFound);
   return end;
 }
 

@@ -71,8 +71,12 @@ struct StationTally {
   int failed = 0;
   int ignored = 0;
   std::chrono::milliseconds elapsed{0};  // since ready
-  // Units done (ok or failed) an hour at this pace; 0 before a second has
-  // passed.
+  // From the first unit found to the last unit's end, once a unit ended:
+  // the pace of production, which the time before the first unit is put
+  // down and after the last is taken away says nothing of.
+  std::chrono::milliseconds producing{0};
+  // Units done (ok or failed) an hour at this pace (over `producing` where
+  // known, else `elapsed`); 0 before a second has passed.
   int PerHour() const;
 };
 
