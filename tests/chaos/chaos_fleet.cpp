@@ -70,11 +70,11 @@ class CFleetWorld : public ITransport, public IClock, public IReplyTime {
         m_expected(std::move(expected)),
         m_activity(s.devices.size()) {
     for (size_t i = 0; i < s.devices.size(); ++i)
-      m_sims.push_back(
-          std::make_unique<CSimulation>(std::vector<DeviceConfig>{ConfigOf(i)},
-                                        [this, i](uint16_t port, std::span<const uint8_t> bytes) {
-                                          return FromDevice(i, port, bytes);
-                                        }));
+      m_sims.push_back(std::make_unique<CSimulation>(
+          std::vector<DeviceConfig>{ConfigOf(i)},
+          [this, i](uint16_t port, std::span<const uint8_t> bytes, const std::string&) {
+            return FromDevice(i, port, bytes);
+          }));
     m_participants[0] = {State::kRunning};
   }
 

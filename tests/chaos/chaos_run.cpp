@@ -46,9 +46,10 @@ class CWorld : public ITransport, public IClock, public IReplyTime {
       : m_devices(devices),
         m_schedule(s),
         m_rng(s.seed ^ 0x9E3779B97F4A7C15ull),
-        m_simulation({DeviceFor(s)}, [this](uint16_t port, std::span<const uint8_t> bytes) {
-          return FromDevice(port, bytes);
-        }) {}
+        m_simulation({DeviceFor(s)},
+                     [this](uint16_t port, std::span<const uint8_t> bytes, const std::string&) {
+                       return FromDevice(port, bytes);
+                     }) {}
 
   // ITransport: a request reaches the device at once (loopback).
   bool Send(SocketSlot, uint16_t port, std::span<const uint8_t> datagram) override {

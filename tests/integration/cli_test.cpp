@@ -1067,6 +1067,46 @@ TEST_F(Cli, ALaneThatFreesUpTakesTheNextDeviceInItsLoader) {
 
 // The first device is the canary: it never comes back, so the file is not
 // tried on the rest.
+// Running devices on addresses of their own whose loaders come up on one
+// address: an acknowledgement could be either's, so their writes, side by
+// side until the restart, go one at a time after it. A write one of them
+// fails is never taken for the other's acknowledgement.
+TEST_F(Cli, LoadersThatShareAnAddressAreWrittenOneAtATime) {
+  std::vector<std::unique_ptr<CSimulatorProcess>> sims;
+  for (const auto& [id, more] : std::vector<std::pair<std::string, std::string>>{
+           {"d1", ""}, {"d2", R"(, "failWrite": {"index": 60, "status": 5})"}}) {
+    sims.push_back(std::make_unique<CSimulatorProcess>(
+        QUORVIK_DEVSIM_PATH,
+        Devices({AppDevice(id + std::string(20, '0'), "00-0A-95-00-00-" + id,
+                           R"(, "loaderSource": "127.0.0.9")" + more)}),
+        "--source 127.0.0." + std::to_string(2 + sims.size())));
+    ASSERT_TRUE(sims.back()->ready());
+  }
+  // Long enough for every block of the one to fall due while the other
+  // waits.
+  const std::vector<uint8_t> longer = PatternBytes(100 * 256, 5);
+  WriteFile(file, FirmwareFileBytes(2, {{33, 0x3680, 0x01, 0x05, longer}}));
+  const CliRun run =
+      RunCli({"update", "--file", file, "--all", "--yes", "--parallel", "2", "--json", kFast});
+  EXPECT_EQ(run.exitCode, 1) << run.out << run.err;
+  // One device's blocks, then the other's: never both at once.
+  std::string previous;
+  int switches = 0;
+  for (const auto& e : run.Events()) {
+    if (e["event"] != "device_progress") continue;
+    if (!previous.empty() && e["serial"] != previous) ++switches;
+    previous = e["serial"];
+  }
+  EXPECT_EQ(switches, 1) << run.out;
+  std::map<std::string, std::string> outcomes;
+  for (const auto& line : Journal()) outcomes[TextOf(line, "serial")] = TextOf(line, "outcome");
+  EXPECT_EQ(outcomes,
+            (std::map<std::string, std::string>{{"D1" + std::string(20, '0'), "ok"},
+                                                {"D2" + std::string(20, '0'), "failed"}}));
+  for (auto& sim : sims) sim->Stop();
+  EXPECT_EQ(ReadAll(sims[0]->dumpDir() / "d100000000000000000000.img"), longer);
+}
+
 TEST_F(Cli, ACanaryThatDoesNotComeBackRunningLeavesTheRestAlone) {
   CSimulatorProcess sim(
       QUORVIK_DEVSIM_PATH,

@@ -18,6 +18,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -256,10 +257,19 @@ int main(int argc, char** argv) {
     }
     return -1;
   };
+  // Each loader's own address, checked before the first answer.
+  std::map<std::string, in_addr> loaderSources;
+  for (const DeviceConfig& device : loaded.config->devices) {
+    if (device.loaderSource.empty() || loaderSources.count(device.loaderSource) != 0) continue;
+    const auto address = LocalSource(device.loaderSource);
+    if (!address) return kExitUsage;
+    loaderSources[device.loaderSource] = *address;
+  }
   CSimulation simulation(
       std::move(loaded.config->devices),
-      [&](uint16_t port, std::span<const uint8_t> bytes) {
-        return Broadcast(socketFor(port), port, bytes, sourceAddress);
+      [&](uint16_t port, std::span<const uint8_t> bytes, const std::string& from) {
+        return Broadcast(socketFor(port), port, bytes,
+                         from.empty() ? sourceAddress : std::optional(loaderSources.at(from)));
       },
       log ? CSimulation::LogSink(PrintLine) : CSimulation::LogSink());
 

@@ -111,7 +111,8 @@ const std::set<std::string, std::less<>> kKnownFields = {"mode",         "loader
                                                          "delayAck",     "failWrite",
                                                          "verifyStatus", "corruptVerifyCrc",
                                                          "neverReturn",  "imageNeverStarts",
-                                                         "onBench",      "imageVersionAt"};
+                                                         "onBench",      "imageVersionAt",
+                                                         "loaderSource"};
 
 // A fault field may hold one object or a list of them, so that a test can
 // disturb several writes of the same device.
@@ -215,6 +216,7 @@ std::string ParseDevice(const json& object, size_t index, DeviceConfig& device) 
   }
 
   reader.Text("name", device.name);
+  reader.Text("loaderSource", device.loaderSource);
   if (device.name.size() > kNameCapacity)
     reader.Fail("name", "longer than " + std::to_string(kNameCapacity) + " bytes");
 

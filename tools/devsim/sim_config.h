@@ -69,6 +69,10 @@ struct DeviceConfig {
   // as its application's, as a real one would after its update. None: the
   // application's version never changes.
   std::optional<uint32_t> imageVersionAt;
+  // The address its loader answers from, where it is not the simulator's:
+  // a loader that comes up without the application's address, so that the
+  // loaders of devices on addresses of their own share one.
+  std::string loaderSource;
   // When the device is there at all; empty: always. Off the bench it hears
   // nothing and sends nothing, and keeps its state (mode, image) for when it
   // is put back.

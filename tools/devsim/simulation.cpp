@@ -90,7 +90,9 @@ void CSimulation::Carry(size_t device, const SimHandling& handling, uint64_t now
 }
 
 void CSimulation::Send(size_t device, const SimReply& reply) {
-  const bool sent = m_sender(reply.port, reply.bytes);
+  const CSimDevice& d = m_devices[device];
+  const bool sent = m_sender(reply.port, reply.bytes,
+                             d.State() == SimState::kBoot ? d.Config().loaderSource : "");
   FrameReader frame(reply.bytes);
   std::string line = std::string(sent ? "tx" : "tx-failed") +
                      " port=" + std::to_string(reply.port) + " op=" + Hex16(frame.Le16(8)) +

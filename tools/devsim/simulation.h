@@ -19,8 +19,10 @@ namespace quorvik {
 
 class CSimulation {
  public:
-  // Broadcasts one datagram to the port; returns false if it could not.
-  using Sender = std::function<bool(uint16_t port, std::span<const uint8_t> bytes)>;
+  // Broadcasts one datagram to the port, from `source` where it is not
+  // empty; returns false if it could not.
+  using Sender =
+      std::function<bool(uint16_t port, std::span<const uint8_t> bytes, const std::string& source)>;
   // Receives one log line without its line end; may be empty for no log.
   using LogSink = std::function<void(const std::string& line)>;
 

@@ -22,7 +22,7 @@ class DevsimSimulation : public ::testing::Test {
   CSimulation Make(std::vector<DeviceConfig> devices) {
     return CSimulation(
         std::move(devices),
-        [this](uint16_t port, std::span<const uint8_t> bytes) {
+        [this](uint16_t port, std::span<const uint8_t> bytes, const std::string&) {
           m_sent.emplace_back(port, Bytes(bytes.begin(), bytes.end()));
           return true;
         },
