@@ -150,19 +150,23 @@ CFleetDialog::CFleetDialog(QWidget* parent) : QDialog(parent) {
 }
 
 void CFleetDialog::SetPlan(const FleetPreparation& prepared) {
-  m_model->SetPlan(prepared.plan);
+  SetPlan(prepared.plan, QStringLiteral("File: %1\nSHA-256: %2")
+                             .arg(QFile::decodeName(prepared.path.c_str()),
+                                  QString::fromStdString(Sha256Hex(*prepared.bytes))));
+}
+
+void CFleetDialog::SetPlan(const FleetPlan& plan, const QString& heading) {
+  m_model->SetPlan(plan);
   m_running = m_ran = m_stopAsked = false;
   m_finished = 0;
-  m_heading->setText(QStringLiteral("File: %1\nSHA-256: %2")
-                         .arg(QFile::decodeName(prepared.path.c_str()),
-                              QString::fromStdString(Sha256Hex(*prepared.bytes))));
+  m_heading->setText(heading);
   int64_t total = 0;
-  for (const FleetDevice& d : prepared.plan.planned) total += d.estimateMs;
+  for (const FleetDevice& d : plan.planned) total += d.estimateMs;
   m_summary->setText(
       QStringLiteral("%1 device(s) to update, %2 skipped; about %3 min. Clear a device's box to "
                      "leave it out.")
-          .arg(prepared.plan.planned.size())
-          .arg(prepared.plan.skipped.size())
+          .arg(plan.planned.size())
+          .arg(plan.skipped.size())
           .arg((total + 59999) / 60000));
   m_progress->setRange(0, 1);
   m_progress->setValue(0);
