@@ -8,6 +8,8 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
 #include <QShortcut>
 #include <QTreeView>
 #include <QVBoxLayout>
@@ -26,11 +28,15 @@ bool DeclaresFirmware(const Rig& rig) {
                                                  [](const auto& own) { return own.has_value(); });
 }
 
-// "; firmware: 1 update, 3 up-to-date", in the words of quorvik-cli plan.
+// "; firmware: 1 update, 3 up-to-date", in the words of quorvik-cli plan;
+// the devices the roll-call counts as missing, hidden or unexpected are
+// not counted twice.
 QString FirmwareSummary(const RigPlan& plan) {
   QStringList counts;
   for (const RigAction action : kRigActions)
-    if (const int n = plan.Count(action); n > 0)
+    if (const int n = plan.Count(action); n > 0 && action != RigAction::kMissing &&
+                                          action != RigAction::kHidden &&
+                                          action != RigAction::kUnexpected)
       counts << QStringLiteral("%1 %2").arg(n).arg(QLatin1String(RigActionName(action)));
   return counts.isEmpty() ? QString()
                           : QStringLiteral("; firmware: ") + counts.join(QStringLiteral(", "));
@@ -110,6 +116,23 @@ void CRollCallPanel::ShowPlan(std::shared_ptr<const CRigPlanner::Planned> planne
   if (!planned || planned->rig != m_rig) return;
   m_plan = std::move(planned);
   Refresh();
+  // The first plan of a rig brings a column more: the panel widens for it
+  // once, as far as its screen allows; later it stays as the operator has it.
+  if (m_widened == m_rig) return;
+  m_widened = m_rig;
+  const QScreen* room = screen();
+  if (room == nullptr) return;
+  // The last column stretches: its room is what its cells need.
+  const QHeaderView* header = m_tree->header();
+  const QAbstractItemView* view = m_tree;
+  const int last = header->logicalIndex(header->count() - 1);
+  const int columns = header->length() - header->sectionSize(last) +
+                      std::max(view->sizeHintForColumn(last), header->sectionSizeHint(last));
+  const int wanted = columns + 2 * m_tree->frameWidth() +
+                     m_tree->verticalScrollBar()->sizeHint().width() + width() - m_tree->width();
+  const int right = room->availableGeometry().right() - (frameGeometry().width() - width());
+  const int widest = right - frameGeometry().left() + 1;
+  if (wanted > width()) resize(std::max(width(), std::min(wanted, widest)), height());
 }
 
 void CRollCallPanel::SetWindowBusy(bool busy) {

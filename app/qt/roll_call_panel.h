@@ -80,6 +80,7 @@ class CRollCallPanel : public QWidget {
   bool m_declares = false;
   std::optional<ListedDevices> m_listed;
   std::shared_ptr<const CRigPlanner::Planned> m_plan;
+  std::shared_ptr<const Rig> m_widened;  // the rig whose first plan widened the panel
   bool m_windowBusy = false;
 };
 
