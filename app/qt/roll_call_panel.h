@@ -48,7 +48,7 @@ class CRollCallPanel : public QWidget {
   void ShowPlan(std::shared_ptr<const CRigPlanner::Planned> planned);
   // The plan shown, or none.
   const std::shared_ptr<const CRigPlanner::Planned>& plan() const { return m_plan; }
-  // No plan is handed on while the window runs a command.
+  // "Bring up to date..." waits while the window runs a command.
   void SetWindowBusy(bool busy);
 
   QTreeView* tree() const { return m_tree; }

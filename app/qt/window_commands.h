@@ -24,9 +24,9 @@ class CWindowCommands {
   // For a command that keeps the window's busy state itself.
   CCommandRunner& runner() const { return m_runner; }
 
-  // Runs on the command thread after each command that ran to its end
-  // (not after one that the window's closing cut short), while the window
-  // still takes no input.
+  // Runs on the command thread after each command that ran to its end (not
+  // after one an exception ended, as the window's closing does), while the
+  // window still takes no input.
   void SetAfterEachCommand(std::function<void()> after) { m_after = std::move(after); }
 
   // From now on no command starts: the window is closing.
