@@ -251,6 +251,10 @@ class DevsimWindowTest : public QObject {
                                 10000);
       QTRY_COMPARE(firmware(RollCallStatus::kPresent, 1), QStringLiteral("up to date"));
       QVERIFY(!panel->bringUpToDateButton()->isEnabled());
+      // A rig loaded while the window is free gets a command of its own.
+      QCOMPARE(panel->LoadRig(rig), std::string());
+      QVERIFY(panel->plan() == nullptr);
+      QTRY_VERIFY_WITH_TIMEOUT(panel->plan() != nullptr, 5000);
       dialog->close();
     }
     QVERIFY(bench.Stop());
