@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Takes docs/rollcall.png: the roll-call beside the real window, on a virtual
 # X server, after the workflow of the README: a rig saved from simulated
-# devices with quorvik-cli, labelled, and the network changed under it.
+# devices with quorvik-cli, labelled, its firmware declared, and the network
+# changed under it.
 # Everything runs inside one private network namespace:
-#   scripts/netns-run xvfb-run -a -s '-screen 0 1700x600x24' docs/take-rollcall-screenshot.sh [BUILD_DIR]
+#   scripts/netns-run xvfb-run -a -s '-screen 0 1920x600x24' docs/take-rollcall-screenshot.sh [BUILD_DIR]
 # Needs xwd (x11-apps), xwdtopnm/pamcut/pnmtopng (netpbm) and jq.
 set -euo pipefail
 build=$(realpath "${1:-build/dev}")
@@ -44,6 +45,27 @@ jq '.devices += [{"serial": "3132333435363738393A3B", "mac": "02-10-20-30-40-05"
      "model": "Demo Node 2", "version": "1.00", "mode": "app", "label": "Spare node",
      "location": "Dimmer city"}]' show.rig.json >labelled.json && mv labelled.json show.rig.json
 printf '[APP]\nHIDDEN=3132333435363738393a3b (Demo Node 2)\n' >Quorvik.ini
+
+# The firmware each model should run: a file per model, one section each,
+# whose first two bytes are the version it installs (as the simulator reads
+# it back).
+firmware() { # FILE MCU TYPE VERSION, each code as four hex digits
+  {
+    printf '\x02\x01'
+    printf "\\x${2:0:2}\\x${2:2:2}\\x${3:0:2}\\x${3:2:2}"
+    printf '\x01\x05\xde\xad\xbe\xef\x00\x00\x04\x00'
+    printf "\\x${4:0:2}\\x${4:2:2}"
+    head -c 1022 /dev/zero
+  } >"$1"
+}
+firmware dimmer-3.04.bin 0002 3680 0304
+firmware sequencer-1.10.bin 0000 3610 0110
+"$build/tools/cli/quorvik-cli" declare show.rig.json --file dimmer-3.04.bin --version 3.04 >/dev/null
+"$build/tools/cli/quorvik-cli" declare show.rig.json --file sequencer-1.10.bin --version 1.10 >/dev/null
+# The dimmer runs its application, which tells no model: the rig knows it
+# from its loader, seen at its last update.
+jq '(.devices[] | select(.serial == "0A0B0C0D0E0F10111213")) |= (.deviceId = "0x3680")' \
+  show.rig.json >labelled.json && mv labelled.json show.rig.json
 
 # Doors in an hour: the matrix controller is gone, the dimmer runs other
 # firmware, and somebody plugged in a node nobody expected.

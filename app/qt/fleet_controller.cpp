@@ -33,24 +33,42 @@ class CFleetForDialog : public CObserverForDialog<CFleetDialog, IFleetObserver> 
 }  // namespace
 
 void CFleetController::OpenPlan() {
+  Open([](CQuorvikDlg& logic) { return logic.PrepareFleet(); }, {});
+}
+
+void CFleetController::OpenPrepared(FleetPlan plan, QString heading) {
+  auto shared = std::make_shared<const FleetPlan>(std::move(plan));
+  Open(
+      [shared](CQuorvikDlg&) {
+        FleetPreparation prepared;
+        prepared.plan = *shared;
+        return std::optional(std::move(prepared));
+      },
+      std::move(heading));
+}
+
+void CFleetController::Open(std::function<std::optional<FleetPreparation>(CQuorvikDlg&)> prepare,
+                            QString heading) {
   CQtMainView* window = &m_commands.window();
   CQuorvikDlg& logic = m_commands.logic();
   m_commands.Run(
-      [this, window, &logic] {
-        std::optional<FleetPreparation> prepared = logic.PrepareFleet();
+      [this, window, &logic, prepare = std::move(prepare), heading = std::move(heading)] {
+        std::optional<FleetPreparation> prepared = prepare(logic);
         if (!prepared) return;
         auto shared = std::make_shared<const FleetPreparation>(std::move(*prepared));
         // The settings file belongs to the command thread.
         const int atOnce = logic.StoredAtOnce(UnattendedRun::kFleet, kDefaultAtOnce, kMaxAtOnce);
         const Waits waits = logic.StoredWaits(UnattendedRun::kFleet);
         QMetaObject::invokeMethod(
-            window, [this, shared, atOnce, waits] { ShowPlan(*shared, atOnce, waits); },
+            window,
+            [this, shared, heading, atOnce, waits] { ShowPlan(*shared, heading, atOnce, waits); },
             Qt::QueuedConnection);
       },
       QGuiApplication::keyboardModifiers());
 }
 
-void CFleetController::ShowPlan(const FleetPreparation& prepared, int atOnce, const Waits& waits) {
+void CFleetController::ShowPlan(const FleetPreparation& prepared, const QString& heading,
+                                int atOnce, const Waits& waits) {
   if (m_commands.closed()) return;
   CQtMainView& window = m_commands.window();
   // Beside the window: the list and the log show what each update does.
@@ -64,9 +82,12 @@ void CFleetController::ShowPlan(const FleetPreparation& prepared, int atOnce, co
       if (m_stop) *m_stop = true;
     });
   };
-  steps.fill = [this, &prepared](CFleetDialog& dialog) {
+  steps.fill = [this, &prepared, &heading](CFleetDialog& dialog) {
     m_plan = prepared;
-    dialog.SetPlan(prepared);
+    if (prepared.bytes)
+      dialog.SetPlan(prepared);
+    else
+      dialog.SetPlan(prepared.plan, heading);
   };
   OpenSideDialog(m_dialog, window, steps);
 }

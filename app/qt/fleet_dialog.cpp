@@ -156,13 +156,17 @@ CFleetDialog::CFleetDialog(QWidget* parent) : QDialog(parent) {
 }
 
 void CFleetDialog::SetPlan(const FleetPreparation& prepared) {
-  m_model->SetPlan(prepared.plan);
+  SetPlan(prepared.plan, QStringLiteral("File: %1\nSHA-256: %2")
+                             .arg(QFile::decodeName(prepared.path.c_str()),
+                                  QString::fromStdString(Sha256Hex(*prepared.bytes))));
+}
+
+void CFleetDialog::SetPlan(const FleetPlan& plan, const QString& heading) {
+  m_model->SetPlan(plan);
   m_model->SetWaits(m_waits->Chosen());
   m_running = m_ran = m_stopAsked = false;
   m_finished = 0;
-  m_heading->setText(QStringLiteral("File: %1\nSHA-256: %2")
-                         .arg(QFile::decodeName(prepared.path.c_str()),
-                              QString::fromStdString(Sha256Hex(*prepared.bytes))));
+  m_heading->setText(heading);
   ShowPlanSummary();
   m_progress->setRange(0, 1);
   m_progress->setValue(0);

@@ -55,8 +55,13 @@ class CFleetDialog : public QDialog {
   // column, and a few rows.
   QSize LeastSize() const { return m_least; }
 
-  // A new plan replaces whatever the dialog showed.
+  // A new plan replaces whatever the dialog showed: one file's, under its
+  // name and SHA-256.
   void SetPlan(const FleetPreparation& prepared);
+  // A plan whose devices each carry their own file (a rig's declared
+  // firmware), under `heading`, which says where the files come from.
+  void SetPlan(const FleetPlan& plan, const QString& heading);
+  QLabel* heading() const { return m_heading; }
   // The run of the chosen devices begins, steps and ends.
   void Begin(const std::vector<size_t>& chosen);
   void DeviceStarted(size_t device, int attempt);

@@ -12,6 +12,8 @@ void CQuorvikWindow::CListedForWindow::OnDevicesListed(const ListedDevices& list
   // Queued behind the rows of the same refresh: when the panel shows it,
   // the list shows the rows it names.
   CQuorvikWindow& w = m_window;
+  // Kept for the rig's firmware plan, which the command makes as it ends.
+  w.m_rollCall.Listed(listed);
   QMetaObject::invokeMethod(
       w.m_view.get(),
       [&w, listed, after = afterShown] {

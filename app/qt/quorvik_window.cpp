@@ -41,6 +41,7 @@ CQuorvikWindow::CQuorvikWindow(INetwork& network, QuorvikWindowOptions options)
     m_dlg.SetJournal(&*m_journal);
   }
   m_listedForWindow.afterShown = [this] { m_recover.LookForHalfUpdated(); };
+  m_commands.SetAfterEachCommand([this] { m_rollCall.PlanAfterCommand(); });
   m_dlg.SetListObserver(&m_listedForWindow);
   WireCommands();
 }

@@ -84,10 +84,10 @@ class CQuorvikWindow {
   // The last refresh of the list, kept for the rig, the roll-call and
   // recovery.
   std::optional<ListedDevices> m_lastListed;
-  CRollCallController m_rollCall{m_commands, m_lastListed};
+  CFleetController m_fleet{m_commands};
+  CRollCallController m_rollCall{m_commands, m_lastListed, m_fleet};
   CRecoverController m_recover{m_commands, m_lastListed, m_options.journalPath};
   CNetworkCheckController m_networkCheck{m_commands, m_options};
-  CFleetController m_fleet{m_commands};
   CStationController m_station{m_commands};
   std::optional<CWindowJournal> m_journal;
   std::atomic<bool> m_journalProblemSaid{false};

@@ -15,7 +15,12 @@ bool CWindowCommands::Run(std::function<void()> command, Qt::KeyboardModifiers m
     QMetaObject::invokeMethod(
         window, [window] { window->SetBusy(false); }, Qt::QueuedConnection);
   };
-  const bool posted = m_runner.Post(std::move(command), release);
+  const bool posted = m_runner.Post(
+      [command = std::move(command), after = m_after] {
+        command();
+        if (after) after();
+      },
+      release);
   if (!posted) m_window.SetBusy(false);
   return posted;
 }

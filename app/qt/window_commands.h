@@ -24,6 +24,11 @@ class CWindowCommands {
   // For a command that keeps the window's busy state itself.
   CCommandRunner& runner() const { return m_runner; }
 
+  // Runs on the command thread after each command that ran to its end (not
+  // after one an exception ended, as the window's closing does), while the
+  // window still takes no input.
+  void SetAfterEachCommand(std::function<void()> after) { m_after = std::move(after); }
+
   // From now on no command starts: the window is closing.
   void Close() { m_closed = true; }
   bool closed() const { return m_closed; }
@@ -47,6 +52,7 @@ class CWindowCommands {
   CQtMainView& m_window;
   CQuorvikDlg& m_logic;
   CCommandRunner& m_runner;
+  std::function<void()> m_after;
   bool m_closed = false;
 };
 

@@ -12,14 +12,17 @@
 #include <QTest>
 #include <QTreeWidget>
 
+#include <QAbstractItemModelTester>
 #include <QLabel>
 #include <QTableView>
+#include <QTreeView>
 #include <fstream>
 
 #include "app/qt/models/recover_model.h"
 #include "app/qt/network_check_dialog.h"
 #include "app/qt/quorvik_window.h"
 #include "app/qt/recover_dialog.h"
+#include "app/qt/roll_call_panel.h"
 #include "app/qt/waits_box.h"
 #include "base/text.h"
 #include "commands/sha256.h"
@@ -170,6 +173,103 @@ class DevsimWindowTest : public QObject {
       std::ifstream ini("Quorvik.ini");
       const std::string settings((std::istreambuf_iterator<char>(ini)), {});
       QVERIFY2(settings.find("RECOVER_WAITS=ready") != std::string::npos, settings.c_str());
+      dialog->close();
+    }
+    QVERIFY(bench.Stop());
+  }
+
+  // A rig that declares 3.04 for its dimmers: the roll-call says per device
+  // how its firmware stands, "Bring up to date..." opens the fleet dialog
+  // with the outdated dimmer planned and the other skipped, and the run
+  // reads 3.04 back from the updated one.
+  void bringsTheRigUpToDateFromTheRollCall() {
+    QUORVIK_SKIP_OUTSIDE_PRIVATE_NETNS();
+    CSimulatorBench bench;
+    QVERIFY(bench.entered());
+    const std::string dir = bench.dir();
+    const std::string rig = dir + "/show.rig.json", journal = dir + "/journal.jsonl";
+    // The section installs 3.04: the simulator reports its first two bytes.
+    std::vector<uint8_t> section = PatternBytes(20 * 256, 5);
+    section[0] = 0x03;
+    section[1] = 0x04;
+    const std::vector<uint8_t> file = FirmwareFileBytes(2, {{33, 0x3680, 0x01, 0x05, section}});
+    WriteFile(dir + "/dimmer.bin", file);
+    const auto dimmer = [](char n, int version) {
+      return std::string(
+                 "{\"mode\": \"app\", \"deviceId\": 13952, \"mcuId\": 33, \"blockSize\": "
+                 "256, \"imageVersionAt\": 0, \"appVersion\": ") +
+             std::to_string(version) + ", \"identity\": \"b" + n + "b1b1b1b1b1b1b1b1b1b1\", " +
+             "\"mac\": \"00-0A-95-00-00-B" + n + "\"}";
+    };
+    std::ofstream(dir + "/sim.json")
+        << "{\"devices\": [" << dimmer('1', 0x0102) << ", " << dimmer('2', 0x0304) << "]}";
+    std::ofstream(rig) << "{\"format\": 1, \"type\": \"quorvik-rig\", \"firmware\": [{\"model\": "
+                          "\"0x3680\", \"file\": \"dimmer.bin\", \"sha256\": \""
+                       << Sha256Hex(file)
+                       << "\", \"version\": \"3.04\"}], \"devices\": ["
+                          "{\"serial\": \"B1B1B1B1B1B1B1B1B1B1B1\", \"deviceId\": \"0x3680\"},"
+                          "{\"serial\": \"B2B1B1B1B1B1B1B1B1B1B1\", \"deviceId\": \"0x3680\"}]}";
+    QVERIFY(bench.Start(QUORVIK_DEVSIM_PATH, QString::fromStdString(dir + "/sim.json")));
+    QVERIFY(bench.Ready());
+
+    CSystemNetwork network;
+    {
+      QuorvikWindowOptions options;
+      options.timeScale = 0.2;
+      options.journalPath = journal;
+      options.rollCallRig = rig;
+      CQuorvikWindow window(network, options);
+      window.Start();
+      QTRY_VERIFY(window.view().findChild<CRollCallPanel*>() != nullptr);
+      CRollCallPanel* panel = window.view().findChild<CRollCallPanel*>();
+      QAbstractItemModelTester checked(panel->model(),
+                                       QAbstractItemModelTester::FailureReportingMode::QtTest);
+      // The plan follows the start-up search, made as it ends.
+      QTRY_VERIFY_WITH_TIMEOUT(panel->plan() != nullptr, 10000);
+      QVERIFY(!panel->tree()->isColumnHidden(CRollCallModel::kFirmware));
+      const auto firmware = [panel](RollCallStatus status, int n) {
+        const QModelIndex group = panel->model()->GroupIndex(status);
+        return panel->model()->index(n, CRollCallModel::kFirmware, group).data().toString();
+      };
+      QCOMPARE(firmware(RollCallStatus::kPresent, 0), QStringLiteral("1.02 \u2192 3.04"));
+      QCOMPARE(firmware(RollCallStatus::kPresent, 1), QStringLiteral("up to date"));
+      QUORVIK_VERIFY_ACCESSIBLE(panel);
+
+      QVERIFY(HasKeyboard(panel));
+      QTest::keyClick(panel->windowHandle(), Qt::Key_B, Qt::AltModifier);
+      QTRY_VERIFY(window.fleetDialog() != nullptr);
+      QTRY_VERIFY_WITH_TIMEOUT(!window.IsRunningCommand(), 10000);
+      CFleetDialog* dialog = window.fleetDialog();
+      QVERIFY(HasKeyboard(dialog));
+      QAbstractItemModelTester fleet(dialog->model(),
+                                     QAbstractItemModelTester::FailureReportingMode::QtTest);
+      QCOMPARE(dialog->model()->PlannedCount(), 1);
+      QCOMPARE(dialog->model()->rowCount(), 2);
+      QCOMPARE(dialog->model()->index(1, CFleetModel::kState).data().toString(),
+               QStringLiteral("skipped: up-to-date"));
+      QVERIFY2(dialog->heading()->text().endsWith(QStringLiteral("/dimmer.bin installs 3.04")),
+               qPrintable(dialog->heading()->text()));
+
+      QTest::keyClick(dialog->windowHandle(), Qt::Key_S, Qt::AltModifier);
+      QTRY_VERIFY(dialog->IsRunning());
+      QTRY_VERIFY_WITH_TIMEOUT(!dialog->IsRunning(), 30000);
+      QCOMPARE(dialog->summary()->text(),
+               QStringLiteral("Summary: 1 planned, 1 updated, 0 failed, 1 skipped, 1 confirmed "
+                              "running"));
+      const std::vector<FlatRecord> lines = ReadJournal(journal).records;
+      QVERIFY(!lines.empty());
+      QCOMPARE(TextOf(lines.back(), "installs"), std::string("3.04"));
+      QVERIFY2(TextOf(lines.back(), "reason").find("(3.04 confirmed)") != std::string::npos,
+               TextOf(lines.back(), "reason").c_str());
+      // Planned again once the run has ended: the device runs what the rig declares.
+      QTRY_COMPARE_WITH_TIMEOUT(firmware(RollCallStatus::kPresent, 0), QStringLiteral("up to date"),
+                                10000);
+      QTRY_COMPARE(firmware(RollCallStatus::kPresent, 1), QStringLiteral("up to date"));
+      QVERIFY(!panel->bringUpToDateButton()->isEnabled());
+      // A rig loaded while the window is free gets a command of its own.
+      QCOMPARE(panel->LoadRig(rig), std::string());
+      QVERIFY(panel->plan() == nullptr);
+      QTRY_VERIFY_WITH_TIMEOUT(panel->plan() != nullptr, 5000);
       dialog->close();
     }
     QVERIFY(bench.Stop());

@@ -313,6 +313,62 @@ class ModelsTest : public QObject {
     QCOMPARE(in(RollCallStatus::kMissing).data().toString(), QStringLiteral("Missing (1)"));
   }
 
+  // A plan's lines: each device's firmware in a few words, the plan's whole
+  // reason and the file as its tooltip, in bold where there is something to
+  // do or to look into; the roll-call alone leaves the column empty.
+  void rollCallFirmware() {
+    const RollCallState v{"1.02", "app"};
+    struct Case {
+      RigAction action;
+      std::optional<uint16_t> running, declared;
+      QString cell;
+      bool bold;
+    };
+    const std::vector<Case> cases = {
+        {RigAction::kUpToDate, 0x0304, 0x0304, "up to date", false},
+        {RigAction::kUpdate, 0x0102, 0x0304, "1.02 \u2192 3.04", true},
+        {RigAction::kUpdate, std::nullopt, 0x0304, "in loader \u2192 3.04", true},
+        {RigAction::kHeld, 0x030A, 0x0304, "held (downgrade 3.10 \u2192 3.04)", true},
+        {RigAction::kNoFirmware, 0x0102, std::nullopt, "no firmware declared", false},
+        {RigAction::kFileChanged, 0x0102, 0x0304, "file changed", true},
+        {RigAction::kFileDoesNotFit, 0x0102, 0x0304, "file does not fit", true},
+        {RigAction::kMissing, std::nullopt, std::nullopt, "unknown (missing)", false},
+        {RigAction::kHidden, std::nullopt, std::nullopt, "unknown (hidden)", false},
+        {RigAction::kUnexpected, 0x0102, std::nullopt, "not in the rig", false},
+        {RigAction::kAmbiguous, 0x0102, std::nullopt, "ambiguous", true},
+    };
+    RigPlan plan;
+    for (const Case& c : cases) {
+      RigPlanLine& line = plan.lines.emplace_back();
+      line.action = c.action;
+      line.running = c.running;
+      line.declared = c.declared;
+      line.reason = std::string("why: ") + RigActionName(c.action);
+      line.file = c.declared ? "/rig/fw.bin" : "";
+      line.call = Line(RollCallStatus::kPresent, 0, 0, "Desk", v, v);
+    }
+    CRollCallModel model;
+    QAbstractItemModelTester tester(&model, kQtTest);
+    model.SetPlan(plan);
+    QCOMPARE(model.headerData(CRollCallModel::kFirmware, Qt::Horizontal).toString(),
+             QStringLiteral("Firmware"));
+    const QModelIndex present = model.GroupIndex(RollCallStatus::kPresent);
+    for (int i = 0; i < int(cases.size()); ++i) {
+      const Case& c = cases[size_t(i)];
+      const QModelIndex cell = model.index(i, CRollCallModel::kFirmware, present);
+      QCOMPARE(cell.data().toString(), c.cell);
+      QCOMPARE(cell.data(Qt::FontRole).value<QFont>().bold(), c.bold);
+      QCOMPARE(cell.data(Qt::ToolTipRole).toString(),
+               QStringLiteral("why: %1%2")
+                   .arg(QLatin1String(RigActionName(c.action)),
+                        c.declared ? QStringLiteral("\n/rig/fw.bin") : QString()));
+    }
+    RollCall call;
+    call.lines = {plan.lines[0].call};
+    model.SetRollCall(call);
+    QVERIFY(model.index(0, CRollCallModel::kFirmware, present).data().toString().isEmpty());
+  }
+
   // Findings arrive one by one; the status comes first in words, what to do
   // on a line of its own, and the same text for a tooltip and a screen
   // reader.

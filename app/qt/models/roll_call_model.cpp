@@ -102,6 +102,39 @@ QPixmap DrawIcon(RollCallStatus status, int size) {
 
 }  // namespace
 
+QString FirmwareCellText(const RigPlanLine& line) {
+  const auto version = [](const std::optional<uint16_t>& v) {
+    return v ? QString::fromStdString(VersionText(*v)) : QStringLiteral("?");
+  };
+  const QString change =
+      version(line.running) + QStringLiteral(" \u2192 ") + version(line.declared);
+  switch (line.action) {
+    case RigAction::kUpToDate:
+      return QStringLiteral("up to date");
+    case RigAction::kUpdate:
+      // A loader tells no version of the application it will start.
+      return line.running ? change : QStringLiteral("in loader \u2192 ") + version(line.declared);
+    case RigAction::kHeld:
+      return QStringLiteral("held (downgrade %1)").arg(change);
+    case RigAction::kNoFirmware:
+      return QStringLiteral("no firmware declared");
+    case RigAction::kFileChanged:
+      return QStringLiteral("file changed");
+    case RigAction::kFileDoesNotFit:
+      return QStringLiteral("file does not fit");
+    // What these run, nobody can say from this Find.
+    case RigAction::kMissing:
+      return QStringLiteral("unknown (missing)");
+    case RigAction::kHidden:
+      return QStringLiteral("unknown (hidden)");
+    case RigAction::kUnexpected:
+      return QStringLiteral("not in the rig");
+    case RigAction::kAmbiguous:
+      return QStringLiteral("ambiguous");
+  }
+  return {};
+}
+
 QIcon RollCallIcon(RollCallStatus status) {
   QIcon icon;
   for (const int size : {16, 24, 32, 48}) icon.addPixmap(DrawIcon(status, size));
@@ -114,10 +147,32 @@ CRollCallModel::CRollCallModel(QObject* parent) : QAbstractItemModel(parent) {
 }
 
 void CRollCallModel::SetRollCall(RollCall call) {
+  std::vector<Line> lines;
+  for (RollCallLine& line : call.lines) lines.push_back({std::move(line), {}, {}, false});
+  SetLines(std::move(lines));
+}
+
+void CRollCallModel::SetPlan(const RigPlan& plan) {
+  std::vector<Line> lines;
+  for (const RigPlanLine& p : plan.lines) {
+    Line& line = lines.emplace_back();
+    line.call = p.call;
+    line.firmware = FirmwareCellText(p);
+    line.firmwareTip = DisplayUtf8(p.reason);
+    if (!p.file.empty()) line.firmwareTip += QLatin1Char('\n') + DisplayUtf8(p.file);
+    line.firmwareAttention = p.action != RigAction::kUpToDate &&
+                             p.action != RigAction::kNoFirmware &&
+                             p.action != RigAction::kMissing && p.action != RigAction::kHidden &&
+                             p.action != RigAction::kUnexpected;
+  }
+  SetLines(std::move(lines));
+}
+
+void CRollCallModel::SetLines(std::vector<Line> lines) {
   beginResetModel();
   for (auto& group : m_groups) group.clear();
-  for (RollCallLine& line : call.lines)
-    m_groups[static_cast<size_t>(line.status)].push_back(std::move(line));
+  for (Line& line : lines)
+    m_groups[static_cast<size_t>(line.call.status)].push_back(std::move(line));
   endResetModel();
 }
 
@@ -158,6 +213,10 @@ QVariant CRollCallModel::data(const QModelIndex& index, int role) const {
     case Qt::ForegroundRole:
       return QColor(Qt::black);
     case Qt::ToolTipRole:
+      if (!group && index.column() == kFirmware) {
+        const Line& line = m_groups[g][static_cast<size_t>(index.row())];
+        if (!line.firmwareTip.isEmpty()) return line.firmwareTip;
+      }
       return QString::fromLatin1(look.meaning);
     default:
       break;
@@ -174,8 +233,14 @@ QVariant CRollCallModel::data(const QModelIndex& index, int role) const {
     }
     return {};
   }
-  const RollCallLine& line = m_groups[g][static_cast<size_t>(index.row())];
+  const Line& planned = m_groups[g][static_cast<size_t>(index.row())];
+  const RollCallLine& line = planned.call;
   if (role == kRowRole) return line.row;
+  if (role == Qt::FontRole && index.column() == kFirmware && planned.firmwareAttention) {
+    QFont bold;
+    bold.setBold(true);
+    return bold;
+  }
   if (role == Qt::DecorationRole && index.column() == kLabel) return m_icons[g];
   if (role == Qt::FontRole && status == RollCallStatus::kChanged &&
       (index.column() == kVersion || index.column() == kMode)) {
@@ -206,13 +271,15 @@ QVariant CRollCallModel::data(const QModelIndex& index, int role) const {
       return QString::fromLatin1(line.mac.c_str());
     case kLocation:
       return DisplayUtf8(line.location);
+    case kFirmware:
+      return planned.firmware;
   }
   return {};
 }
 
 QVariant CRollCallModel::headerData(int section, Qt::Orientation orientation, int role) const {
   static const char* const kHeaders[kColumnCount] = {"Label", "Location", "Device", "Version",
-                                                     "Mode",  "Serial",   "MAC"};
+                                                     "Mode",  "Serial",   "MAC",    "Firmware"};
   if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
       section >= kColumnCount)
     return {};
