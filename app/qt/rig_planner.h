@@ -10,9 +10,9 @@
 #include <optional>
 #include <string>
 
-#include "commands/rig_plan.h"
 #include "records/listed_devices.h"
 #include "records/rig.h"
+#include "records/rig_plan.h"
 
 namespace quorvik {
 

@@ -10,11 +10,11 @@
 #include "base/text.h"
 #include "commands/device_commands.h"
 #include "commands/firmware_file.h"
-#include "commands/rig_plan.h"
 #include "commands/sha256.h"
 #include "records/journal.h"
 #include "records/rig.h"
 #include "records/rig_metrics.h"
+#include "records/rig_plan.h"
 #include "tools/cli/cli_session.h"
 #include "tools/cli/fleet_command.h"
 

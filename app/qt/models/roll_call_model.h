@@ -9,7 +9,7 @@
 #include <array>
 #include <vector>
 
-#include "commands/rig_plan.h"
+#include "records/rig_plan.h"
 #include "records/roll_call.h"
 
 namespace quorvik {

@@ -1,4 +1,4 @@
-#include "commands/rig_plan.h"
+#include "records/rig_plan.h"
 
 #include <algorithm>
 #include <cstdio>
