@@ -193,10 +193,21 @@ std::string TextOf(const FlatRecord& record, std::string_view name) {
   return text ? *text : std::string();
 }
 
-const JsonNode* JsonNode::Member(std::string_view name) const {
+const JsonNode* MemberOf(const std::vector<JsonMember>& members, std::string_view name) {
   for (const JsonMember& member : members)
     if (member.name == name) return &member.value;
   return nullptr;
+}
+
+const JsonNode* JsonNode::Member(std::string_view name) const {
+  return MemberOf(members, name);
+}
+
+JsonNode JsonString(std::string text) {
+  JsonNode node;
+  node.kind = JsonNode::Kind::kString;
+  node.text = std::move(text);
+  return node;
 }
 
 JsonDocument DecodeJsonDocument(std::string_view text) {
@@ -261,6 +272,17 @@ bool ReadOptionalText(const JsonNode& object, std::string_view name, std::string
     return false;
   }
   out = value->text;
+  return true;
+}
+
+bool ReadOptionalFlag(const JsonNode* value, std::string_view name, bool& out,
+                      std::string& problem) {
+  if (value == nullptr || value->kind == JsonNode::Kind::kNull) return true;
+  if (value->kind != JsonNode::Kind::kBool) {
+    problem = "\"" + std::string(name) + "\" is neither true nor false";
+    return false;
+  }
+  out = value->boolean;
   return true;
 }
 

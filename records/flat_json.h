@@ -52,6 +52,10 @@ struct JsonMember {
   std::string name;
   JsonNode value;
 };
+// The first of `members` of that name, or nothing.
+const JsonNode* MemberOf(const std::vector<JsonMember>& members, std::string_view name);
+// A string node holding `text`.
+JsonNode JsonString(std::string text);
 
 struct JsonDocument {
   std::optional<JsonNode> root;  // set when the whole text is one JSON value
@@ -70,6 +74,9 @@ std::string EncodeJsonNode(const JsonNode& node);
 // A member of a person's file that is text where it is given: null and a
 // missing member read as empty; anything else is a `problem` that names it.
 bool ReadOptionalText(const JsonNode& object, std::string_view name, std::string& out,
+                      std::string& problem);
+// The same for a member that is true or false where it is given.
+bool ReadOptionalFlag(const JsonNode* value, std::string_view name, bool& out,
                       std::string& problem);
 
 }  // namespace quorvik

@@ -20,15 +20,8 @@ constexpr std::array<std::string_view, 8> kEntryFields = {
     "serial", "mac", "deviceId", "model", "version", "mode", "label", "location"};
 constexpr std::array<std::string_view, 4> kRigFields = {"format", "type", "saved", "devices"};
 
-JsonNode Text(std::string text) {
-  JsonNode node;
-  node.kind = JsonNode::Kind::kString;
-  node.text = std::move(text);
-  return node;
-}
-
 JsonNode TextOrNull(std::string text) {
-  return text.empty() ? JsonNode{} : Text(std::move(text));
+  return text.empty() ? JsonNode{} : JsonString(std::move(text));
 }
 
 std::optional<RigEntry> DecodeEntry(const JsonNode& node, std::string& problem) {
@@ -60,15 +53,9 @@ std::optional<RigEntry> DecodeEntry(const JsonNode& node, std::string& problem) 
       return std::nullopt;
     }
   }
-  if (!deviceId.empty()) {
-    const auto bytes = deviceId.size() == 6 && deviceId.rfind("0x", 0) == 0
-                           ? ParseHexBytes(deviceId.substr(2))
-                           : std::nullopt;
-    if (!bytes) {
-      problem = "the deviceId \"" + deviceId + "\" is not four hex digits like 0x3680";
-      return std::nullopt;
-    }
-    entry.deviceId = static_cast<uint16_t>((*bytes)[0] << 8 | (*bytes)[1]);
+  if (!deviceId.empty() && !(entry.deviceId = ParseRigCode(deviceId))) {
+    problem = "the deviceId \"" + deviceId + "\" is not four hex digits like 0x3680";
+    return std::nullopt;
   }
   if (!entry.mode.empty() && entry.mode != "app" && entry.mode != "boot") {
     problem = "the mode \"" + entry.mode + "\" is neither \"app\" nor \"boot\"";
@@ -92,11 +79,22 @@ bool SameEntryDevice(const RigEntry& a, const RigEntry& b) {
 
 std::string Fixed(const std::string& name, const JsonNode& value) {
   std::string out;
-  out += EncodeJsonNode(Text(name));
+  out += EncodeJsonNode(JsonString(name));
   return out + ": " + EncodeJsonNode(value);
 }
 
 }  // namespace
+
+std::string RigCodeText(uint16_t code) {
+  return "0x" + HexWord(code, true);
+}
+
+std::optional<uint16_t> ParseRigCode(std::string_view text) {
+  if (text.size() != 6 || text.substr(0, 2) != "0x") return std::nullopt;
+  const auto bytes = ParseHexBytes(text.substr(2));
+  if (!bytes) return std::nullopt;
+  return static_cast<uint16_t>((*bytes)[0] << 8 | (*bytes)[1]);
+}
 
 bool HasSerial(const RigEntry& entry) {
   return std::any_of(entry.serial.begin(), entry.serial.end(), [](uint8_t b) { return b; });
@@ -192,13 +190,14 @@ std::string EncodeRig(const Rig& rig, const std::string& savedAt) {
   format.text = std::to_string(kRigFormat);
   // One device a line: a person edits labels in any text editor, and a
   // version control diff shows which device changed.
-  std::string out = "{\n  " + Fixed("format", format) + ",\n  " + Fixed("type", Text(kRigType)) +
-                    ",\n  " + Fixed("saved", Text(savedAt)) + ",\n";
+  std::string out = "{\n  " + Fixed("format", format) + ",\n  " +
+                    Fixed("type", JsonString(kRigType)) + ",\n  " +
+                    Fixed("saved", JsonString(savedAt)) + ",\n";
   for (const JsonMember& member : rig.extra) {
     // A declaration a line, as the devices: a diff shows which file changed.
     if (member.name == "firmware" && member.value.kind == JsonNode::Kind::kArray &&
         !member.value.items.empty()) {
-      out += "  " + EncodeJsonNode(Text(member.name)) + ": [";
+      out += "  " + EncodeJsonNode(JsonString(member.name)) + ": [";
       for (size_t i = 0; i < member.value.items.size(); ++i)
         out += (i == 0 ? "\n    " : ",\n    ") + EncodeJsonNode(member.value.items[i]);
       out += "\n  ],\n";
@@ -211,16 +210,14 @@ std::string EncodeRig(const Rig& rig, const std::string& savedAt) {
     const RigEntry& e = rig.devices[i];
     JsonNode object;
     object.kind = JsonNode::Kind::kObject;
-    char id[8] = "";
-    if (e.deviceId) std::snprintf(id, sizeof id, "0x%.4X", *e.deviceId);
     object.members = {{"serial", TextOrNull(SerialText(e.serial))},
-                      {"mac", e.mac ? Text(MacText(*e.mac)) : JsonNode{}},
-                      {"deviceId", TextOrNull(id)},
-                      {"model", Text(e.model)},
-                      {"version", Text(e.version)},
-                      {"mode", Text(e.mode)},
-                      {"label", Text(e.label)},
-                      {"location", Text(e.location)}};
+                      {"mac", e.mac ? JsonString(MacText(*e.mac)) : JsonNode{}},
+                      {"deviceId", e.deviceId ? JsonString(RigCodeText(*e.deviceId)) : JsonNode{}},
+                      {"model", JsonString(e.model)},
+                      {"version", JsonString(e.version)},
+                      {"mode", JsonString(e.mode)},
+                      {"label", JsonString(e.label)},
+                      {"location", JsonString(e.location)}};
     object.members.insert(object.members.end(), e.extra.begin(), e.extra.end());
     out += (i == 0 ? "\n    " : ",\n    ") + EncodeJsonNode(object);
   }

@@ -60,6 +60,11 @@ struct RigRead {
 };
 RigRead ReadRigFile(const std::string& path);
 
+// A device code as a rig writes it, "0x3680" (upper-case digits), and
+// back; nothing for any other text.
+std::string RigCodeText(uint16_t code);
+std::optional<uint16_t> ParseRigCode(std::string_view text);
+
 // Whether the entry names this listed device: by serial; by MAC only for an
 // entry without a serial whose MAC is a real one. Unit rows match nothing.
 bool EntryMatches(const RigEntry& entry, const DeviceRecord& record);

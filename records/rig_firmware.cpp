@@ -1,10 +1,10 @@
 #include "records/rig_firmware.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 
 #include "base/hex_text.h"
+#include "devices/device_list.h"
 #include "records/rig.h"
 
 namespace quorvik {
@@ -12,36 +12,6 @@ namespace quorvik {
 namespace {
 
 constexpr std::string_view kFirmwareMember = "firmware";
-
-std::string CodeText(uint16_t code) {
-  char text[8];
-  std::snprintf(text, sizeof text, "0x%.4X", code);
-  return text;
-}
-
-std::optional<uint16_t> ParseCode(const std::string& text) {
-  if (text.size() != 6 || text.rfind("0x", 0) != 0) return std::nullopt;
-  const auto bytes = ParseHexBytes(text.substr(2));
-  if (!bytes) return std::nullopt;
-  return static_cast<uint16_t>((*bytes)[0] << 8 | (*bytes)[1]);
-}
-
-const JsonNode* FirmwareMember(const std::vector<JsonMember>& members) {
-  for (const JsonMember& m : members)
-    if (m.name == kFirmwareMember) return &m.value;
-  return nullptr;
-}
-
-bool ReadFlag(const JsonNode& object, std::string_view name, bool& out, std::string& problem) {
-  const JsonNode* value = object.Member(name);
-  if (value == nullptr || value->kind == JsonNode::Kind::kNull) return true;
-  if (value->kind != JsonNode::Kind::kBool) {
-    problem = "\"" + std::string(name) + "\" is neither true nor false";
-    return false;
-  }
-  out = value->boolean;
-  return true;
-}
 
 // One declaration; `perModel` ones must name their model.
 std::optional<DeclaredFirmware> DecodeDeclaration(const JsonNode& node, bool perModel,
@@ -57,16 +27,16 @@ std::optional<DeclaredFirmware> DecodeDeclaration(const JsonNode& node, bool per
       !ReadOptionalText(node, "file", d.file, problem) ||
       !ReadOptionalText(node, "sha256", d.sha256, problem) ||
       !ReadOptionalText(node, "version", version, problem) ||
-      !ReadFlag(node, "allowDowngrade", d.allowDowngrade, problem))
+      !ReadOptionalFlag(node.Member("allowDowngrade"), "allowDowngrade", d.allowDowngrade, problem))
     return std::nullopt;
   if (perModel || !model.empty()) {
-    d.model = ParseCode(model);
+    d.model = ParseRigCode(model);
     if (!d.model) {
       problem = "the model \"" + model + "\" is not a device code like 0x3680";
       return std::nullopt;
     }
   }
-  if (!mcu.empty() && !(d.mcu = ParseCode(mcu))) {
+  if (!mcu.empty() && !(d.mcu = ParseRigCode(mcu))) {
     problem = "the mcu \"" + mcu + "\" is not a code like 0x0002";
     return std::nullopt;
   }
@@ -88,13 +58,6 @@ std::optional<DeclaredFirmware> DecodeDeclaration(const JsonNode& node, bool per
   }
   d.version = *parsed;
   return d;
-}
-
-JsonNode Text(std::string text) {
-  JsonNode node;
-  node.kind = JsonNode::Kind::kString;
-  node.text = std::move(text);
-  return node;
 }
 
 void SetMember(JsonNode& object, std::string_view name, JsonNode value) {
@@ -124,7 +87,7 @@ std::optional<uint16_t> ParseVersionText(std::string_view text) {
 
 RigFirmwareDecode DecodeRigFirmware(const Rig& rig) {
   RigFirmwareDecode out;
-  if (const JsonNode* list = FirmwareMember(rig.extra)) {
+  if (const JsonNode* list = MemberOf(rig.extra, kFirmwareMember)) {
     if (list->kind != JsonNode::Kind::kArray) {
       out.problem = "\"firmware\" is not a list";
       return out;
@@ -149,15 +112,13 @@ RigFirmwareDecode DecodeRigFirmware(const Rig& rig) {
     const RigEntry& entry = rig.devices[e];
     std::optional<DeclaredFirmware> own;
     bool allow = false;
-    JsonNode holder;
-    holder.kind = JsonNode::Kind::kObject;
-    holder.members = entry.extra;
     std::string problem;
-    if (!ReadFlag(holder, "allowDowngrade", allow, problem)) {
+    if (!ReadOptionalFlag(MemberOf(entry.extra, "allowDowngrade"), "allowDowngrade", allow,
+                          problem)) {
       out.problem = "device " + std::to_string(e + 1) + ": " + problem;
       return out;
     }
-    if (const JsonNode* node = FirmwareMember(entry.extra);
+    if (const JsonNode* node = MemberOf(entry.extra, kFirmwareMember);
         node != nullptr && node->kind != JsonNode::Kind::kNull) {
       own = DecodeDeclaration(*node, false, problem);
       if (!own) {
@@ -199,8 +160,8 @@ FirmwareChoice ChooseFirmware(const RigFirmwareDecode& declared, size_t entry,
     else if (!mcu && forModel.size() == 1)
       choice.firmware = *forModel[0];  // the walk checks the MCU once the loader reports it
     else if (!forModel.empty())
-      choice.why = mcu ? "nothing declared for its MCU " + CodeText(*mcu)
-                       : "files for several MCUs of model " + CodeText(*model) +
+      choice.why = mcu ? "nothing declared for its MCU " + RigCodeText(*mcu)
+                       : "files for several MCUs of model " + RigCodeText(*model) +
                              " are declared; its MCU is unknown while it runs its application";
   }
   if (choice.firmware && entry < declared.entryAllowsDowngrade.size() &&
@@ -248,13 +209,12 @@ void DeclareFirmware(Rig& rig, const DeclaredFirmware& firmware) {
     list.items.push_back(std::move(object));
     item = list.items.end() - 1;
   }
-  if (firmware.model) SetMember(*item, "model", Text(CodeText(*firmware.model)));
-  if (firmware.mcu) SetMember(*item, "mcu", Text(CodeText(*firmware.mcu)));
-  SetMember(*item, "file", Text(firmware.file));
-  SetMember(*item, "sha256", Text(firmware.sha256));
-  char version[16];
-  std::snprintf(version, sizeof version, "%d.%.2d", firmware.version >> 8, firmware.version & 0xFF);
-  SetMember(*item, "version", Text(version));
+  if (firmware.model) SetMember(*item, "model", JsonString(RigCodeText(*firmware.model)));
+  if (firmware.mcu) SetMember(*item, "mcu", JsonString(RigCodeText(*firmware.mcu)));
+  SetMember(*item, "file", JsonString(firmware.file));
+  SetMember(*item, "sha256", JsonString(firmware.sha256));
+  // A declared version reads as the list shows it, so it always formats.
+  SetMember(*item, "version", JsonString(FormatVersion(firmware.version)));
 }
 
 }  // namespace quorvik
