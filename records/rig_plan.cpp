@@ -86,10 +86,30 @@ int RigPlan::Count(RigAction action) const {
                                         [action](const auto& l) { return l.action == action; }));
 }
 
+RollCall RigPlan::Call() const {
+  RollCall call;
+  for (const RigPlanLine& line : lines) call.lines.push_back(line.call);
+  return call;
+}
+
+namespace {
+
+// Nothing to do for it, and nothing to look into.
+bool AsDeclared(RigAction action) {
+  return action == RigAction::kUpToDate || action == RigAction::kNoFirmware ||
+         action == RigAction::kHidden;
+}
+
+}  // namespace
+
 bool RigPlan::Converged() const {
-  return std::all_of(lines.begin(), lines.end(), [](const RigPlanLine& l) {
-    return l.action == RigAction::kUpToDate || l.action == RigAction::kNoFirmware ||
-           l.action == RigAction::kHidden;
+  return std::all_of(lines.begin(), lines.end(),
+                     [](const RigPlanLine& l) { return AsDeclared(l.action); });
+}
+
+bool RigPlan::DiffersBeyondUpdates() const {
+  return std::any_of(lines.begin(), lines.end(), [](const RigPlanLine& l) {
+    return !AsDeclared(l.action) && l.action != RigAction::kUpdate;
   });
 }
 

@@ -61,10 +61,15 @@ struct RigPlan {
   // to read back. Skipped: every other line, with its reason.
   FleetPlan fleet;
   int Count(RigAction action) const;
+  // The roll-call the plan was made on, its lines in the plan's order.
+  RollCall Call() const;
   // Every device at its declared version (or with nothing declared, or
   // hidden), nothing unexpected or ambiguous: nothing for an apply to do
   // and nothing to look into.
   bool Converged() const;
+  // Something an apply cannot change is not as declared: a device held,
+  // missing, unexpected, ambiguous, or a file that is not the declared one.
+  bool DiffersBeyondUpdates() const;
 };
 
 struct RigPlanOptions {
