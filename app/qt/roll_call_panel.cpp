@@ -167,7 +167,7 @@ void CRollCallPanel::Refresh() {
   // The plan holds the roll-call it was made on.
   RollCall call;
   if (m_plan) {
-    for (const RigPlanLine& line : m_plan->plan.lines) call.lines.push_back(line.call);
+    call = m_plan->plan.Call();
     m_model->SetPlan(m_plan->plan);
   } else {
     if (m_rig && m_listed) call = CallRoll(*m_rig, m_listed->records, m_listed->blackList);

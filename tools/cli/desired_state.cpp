@@ -17,6 +17,7 @@
 #include "records/rig_plan.h"
 #include "tools/cli/cli_session.h"
 #include "tools/cli/fleet_command.h"
+#include "tools/cli/rig_commands.h"
 
 namespace quorvik {
 
@@ -77,18 +78,6 @@ std::string RigName(const std::string& path) {
   return std::filesystem::path(path).filename().string();
 }
 
-// The rig and its declarations read, or the exit code of the refusal.
-std::optional<int> ReadRigFor(const std::string& command, const std::string& path,
-                              CEventWriter& writer, Rig& rig) {
-  const RigRead read = ReadRigFile(path);
-  if (read.missing)
-    return Refuse(writer, command,
-                  "no rig file at " + path + " (save one with quorvik-cli list --save-rig FILE)");
-  if (!read.rig) return Refuse(writer, command, read.problem);
-  rig = *read.rig;
-  return std::nullopt;
-}
-
 RigPlan ShowPlan(const DesiredStateOptions& state, const Rig& rig, const ListedDevices& listed,
                  CEventWriter& writer) {
   RigPlanOptions options;
@@ -124,7 +113,7 @@ std::optional<int> WriteMetricsFile(const std::string& path, const RigMetrics& m
 int RunDeclare(const CliOptions& options, const DesiredStateOptions& state, CEventWriter& writer) {
   const std::string command = "declare";
   Rig rig;
-  if (const auto refused = ReadRigFor(command, state.rigPath, writer, rig)) return *refused;
+  if (const auto refused = ReadRigOrRefuse(command, state.rigPath, writer, rig)) return *refused;
   const auto version = ParseVersionText(state.version);
   if (!version)
     return Refuse(writer, command,
@@ -189,8 +178,7 @@ int RunPlan(const CliOptions& options, const DesiredStateOptions& state, CEventW
             INetwork& network, const CInterrupts& interrupts) {
   const std::string command = "plan";
   Rig rig;
-  // Read before the network opens: a file that is no rig costs no search.
-  if (const auto refused = ReadRigFor(command, state.rigPath, writer, rig)) return *refused;
+  if (const auto refused = ReadRigOrRefuse(command, state.rigPath, writer, rig)) return *refused;
   CCliSession session(options, command, writer, interrupts, std::nullopt);
   if (const auto failed = session.OpenNetwork(network)) return *failed;
   CCliObserver& observer = session.observer();
@@ -199,7 +187,7 @@ int RunPlan(const CliOptions& options, const DesiredStateOptions& state, CEventW
   const ListedDevices& listed = observer.listed();
   const RigPlan plan = ShowPlan(state, rig, listed, writer);
 
-  RigMetrics metrics = MetricsOf(state.rigPath, CallRoll(rig, listed.records, listed.blackList));
+  RigMetrics metrics = MetricsOf(state.rigPath, plan.Call());
   for (const RigPlanLine& line : plan.lines)
     ++metrics.firmware[{line.call.device, MetricState(line.action)}];
   if (const auto failed = WriteMetricsFile(state.metrics, metrics, writer)) return *failed;
@@ -217,7 +205,7 @@ int RunApply(const CliOptions& options, const DesiredStateOptions& state, CEvent
              INetwork& network, const CInterrupts& interrupts) {
   const std::string command = "apply";
   Rig rig;
-  if (const auto refused = ReadRigFor(command, state.rigPath, writer, rig)) return *refused;
+  if (const auto refused = ReadRigOrRefuse(command, state.rigPath, writer, rig)) return *refused;
   CCliSession session(options, command, writer, interrupts);
   if (const auto refused = session.OpenJournal()) return *refused;
   if (const auto failed = session.OpenNetwork(network)) return *failed;
@@ -227,10 +215,7 @@ int RunApply(const CliOptions& options, const DesiredStateOptions& state, CEvent
   const RigPlan plan = ShowPlan(state, rig, observer.listed(), writer);
   // What an apply cannot change (a device missing, held back, a file that
   // is not the declared one) still makes the rig differ after it.
-  const bool differs = std::any_of(plan.lines.begin(), plan.lines.end(), [](const auto& l) {
-    return l.action != RigAction::kUpdate && l.action != RigAction::kUpToDate &&
-           l.action != RigAction::kNoFirmware && l.action != RigAction::kHidden;
-  });
+  const bool differs = plan.DiffersBeyondUpdates();
   if (plan.fleet.planned.empty()) {
     FleetTally tally;
     tally.skipped = static_cast<int>(plan.fleet.skipped.size());

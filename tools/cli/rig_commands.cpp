@@ -67,6 +67,17 @@ std::optional<int> RefuseUnsavableRig(const std::string& path, const std::string
   return Refuse(writer, command, read.problem + "; it is left as it is");
 }
 
+std::optional<int> ReadRigOrRefuse(const std::string& command, const std::string& path,
+                                   CEventWriter& writer, Rig& rig) {
+  RigRead read = ReadRigFile(path);
+  if (read.missing)
+    return Refuse(writer, command,
+                  "no rig file at " + path + " (save one with quorvik-cli list --save-rig FILE)");
+  if (!read.rig) return Refuse(writer, command, read.problem);
+  rig = std::move(*read.rig);
+  return std::nullopt;
+}
+
 int SaveListedRig(const std::string& path, const ListedDevices& listed, CEventWriter& writer) {
   const RigSave save = SaveRig(path, listed.records);
   if (!save.problem.empty()) {
@@ -88,13 +99,8 @@ int SaveListedRig(const std::string& path, const ListedDevices& listed, CEventWr
 int RunRollCall(const CliOptions& options, const std::string& rigPath,
                 const std::string& metricsPath, CEventWriter& writer, INetwork& network,
                 const CInterrupts& interrupts) {
-  // Read before the network opens: a file that is no rig costs no search.
-  const RigRead read = ReadRigFile(rigPath);
-  if (read.missing)
-    return Refuse(
-        writer, "rollcall",
-        "no rig file at " + rigPath + " (save one with quorvik-cli list --save-rig FILE)");
-  if (!read.rig) return Refuse(writer, "rollcall", read.problem);
+  Rig rig;
+  if (const auto refused = ReadRigOrRefuse("rollcall", rigPath, writer, rig)) return *refused;
   // A search, which no journal records.
   CCliSession session(options, "rollcall", writer, interrupts, std::nullopt);
   if (const auto failed = session.OpenNetwork(network)) return *failed;
@@ -103,7 +109,7 @@ int RunRollCall(const CliOptions& options, const std::string& rigPath,
   observer.Flush();
 
   const ListedDevices& listed = observer.listed();
-  const RollCall call = CallRoll(*read.rig, listed.records, listed.blackList);
+  const RollCall call = CallRoll(rig, listed.records, listed.blackList);
   for (const RollCallLine& line : call.lines) writer.Event(LineJson(line), LineText(line));
   nlohmann::json summary = {{"event", "summary"}};
   for (const RollCallStatus status : kRollCallStatuses)

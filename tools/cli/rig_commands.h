@@ -6,6 +6,7 @@
 #include <string>
 
 #include "records/listed_devices.h"
+#include "records/rig.h"
 #include "tools/cli/cli_common.h"
 
 namespace quorvik {
@@ -19,6 +20,12 @@ std::optional<int> RefuseUnsavableRig(const std::string& path, const std::string
 int SaveListedRig(const std::string& path, const ListedDevices& listed, CEventWriter& writer);
 
 // `metricsPath`: where the counts go for collection (empty: nowhere).
+// The rig at `path` for `command`, its declarations checked, read before
+// the network opens: a file that is no rig costs no search. The exit code
+// of the refusal, or nothing when `rig` holds it.
+std::optional<int> ReadRigOrRefuse(const std::string& command, const std::string& path,
+                                   CEventWriter& writer, Rig& rig);
+
 int RunRollCall(const CliOptions& options, const std::string& rigPath,
                 const std::string& metricsPath, CEventWriter& writer, INetwork& network,
                 const CInterrupts& interrupts);
