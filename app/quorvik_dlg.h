@@ -185,11 +185,10 @@ class CQuorvikDlg {
   // The selected device when an update may go to it; otherwise the reason
   // is logged and handed out, and nothing is returned.
   std::optional<DeviceRecord> SelectedToUpdate();
-  // The update of the selected row with the file at `path`. Only the
-  // one-device update (`oneDevice`) forgets a refused file and ticks "Use
-  // last file again" once the device is started.
-  void UpdateSelected(const std::string& path, bool oneDevice,
-                      const FirmwareFileRead* checked = nullptr);
+  // The one-device update of the selected row with the file at `path`: a
+  // refused file is forgotten, and "Use last file again" ticked once the
+  // device is started.
+  void UpdateSelected(const std::string& path);
   // The file dialog alone: the confirmed path, stored nowhere.
   std::optional<std::string> ChooseFirmwareFile();
   // Run application for the selected row: true when the request went out.

@@ -302,13 +302,12 @@ bool CQuorvikDlg::UpdateBeforeFind() {
   }
   // Every outcome goes to the status log and, as a value, to the result
   // sink.
-  UpdateSelected(m_lastFirmwarePath, true);
+  UpdateSelected(m_lastFirmwarePath);
   m_clock.SleepFor(kAfterUpdateWait);
   return true;
 }
 
-void CQuorvikDlg::UpdateSelected(const std::string& path, bool oneDevice,
-                                 const FirmwareFileRead* checked) {
+void CQuorvikDlg::UpdateSelected(const std::string& path) {
   const bool ctrlHeld = m_view.IsCtrlHeld();
   ReadCheckBoxes();
   const std::optional<DeviceRecord> target = RecordAt(m_view.SelectedRow());
@@ -319,14 +318,14 @@ void CQuorvikDlg::UpdateSelected(const std::string& path, bool oneDevice,
   }
   m_workedOn = *target;
   // The file is read whole and checked before anything reaches a running
-  // device; a caller that checked it already hands over the very bytes.
-  const FirmwareFileRead read = checked != nullptr ? *checked : ReadFirmwareFile(path);
+  // device; the input holds on to these bytes.
+  const FirmwareFileRead read = ReadFirmwareFile(path);
   UpdateInput input = InputFromFile(path, read, m_firmwareImage);
   input.ctrlHeld = ctrlHeld;
 
   CDlgObserver observer(*this);
   const CommandResult result = UpdateDevice(*target, input, m_network, m_clock, observer);
-  if (oneDevice) ForgetRefusedFile(result);
+  ForgetRefusedFile(result);
   if (result.outcome != Outcome::kOk || !result.runRequestSent) {
     Finish(result);
     return;
@@ -334,10 +333,7 @@ void CQuorvikDlg::UpdateSelected(const std::string& path, bool oneDevice,
   // Handed out with what the next search tells of the device.
   m_pendingUpdate = result;
   m_clock.SleepFor(kAfterRunWait);
-  if (oneDevice)
-    MarkStarted();
-  else
-    m_view.SetWaitCursor(false);
+  MarkStarted();
 }
 
 void CQuorvikDlg::MarkStarted() {
