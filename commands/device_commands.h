@@ -82,6 +82,9 @@ inline bool ChainGoesOn(bool andMakeUpdate, size_t listedDevices) {
 // its bytes, or the verdict that refuses it.
 UpdateInput InputFromFile(const std::string& path, const FirmwareFileRead& read,
                           std::span<uint8_t> image);
+// A read that ends with the statement would leave the input on freed bytes.
+UpdateInput InputFromFile(const std::string& path, FirmwareFileRead&& read,
+                          std::span<uint8_t> image) = delete;
 
 // The firmware update of `device`: a running device is restarted into its
 // loader and found again by its hardware address (the restart stage), then
